@@ -1,0 +1,76 @@
+// Loading the vendor library and the entry-point table every guarded call reads.
+#include "binding/d2xx.h"
+#include "kestrellink.h"
+#include "platform/platform.h"
+
+namespace kl::binding {
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kVendorLibrary = "ftd2xx.dll";
+#else
+constexpr const char* kVendorLibrary = "libftd2xx.so";
+#endif
+
+struct EntryInfo {
+    const char* name;
+    int missingResult;
+};
+
+constexpr EntryInfo kEntries[] = {
+#define KL_ENTRY_INFO(kind, name, missing, params, args) {#name, missing},
+    KL_D2XX_ENTRY_POINTS(KL_ENTRY_INFO)
+#undef KL_ENTRY_INFO
+};
+static_assert(sizeof(kEntries) / sizeof(kEntries[0]) == kEntryCount);
+
+// Written by LoadD2XXDLL (module, table), by the opens through CurrentHandleSlot and by the
+// channel selection (handle), and by every queue poll (RxQueueBytes). One caller thread at a time.
+struct BindingState {
+    void* module = nullptr;
+    void* table[kEntryCount] = {};
+    FtHandle currentHandle = nullptr;
+    uint32_t rxQueueBytes = 0;
+};
+BindingState state;
+
+}  // namespace
+
+void* EntryAddress(Entry entry) { return state.table[static_cast<int>(entry)]; }
+const char* EntryName(Entry entry) { return kEntries[static_cast<int>(entry)].name; }
+int EntryMissingResult(Entry entry) { return kEntries[static_cast<int>(entry)].missingResult; }
+
+FtHandle CurrentHandle() { return state.currentHandle; }
+void SetCurrentHandle(FtHandle handle) { state.currentHandle = handle; }
+FtHandle* CurrentHandleSlot() { return &state.currentHandle; }
+
+uint32_t RxQueueBytes() { return state.rxQueueBytes; }
+void SetRxQueueBytes(uint32_t count) { state.rxQueueBytes = count; }
+
+FtStatus PollRxQueue(FtStatus& status) { return ft::FT_GetQueueStatus(&state.rxQueueBytes, status); }
+
+void ResetBindingForTests() { state = BindingState{}; }
+
+int LoadVendorLibrary() {
+    void* module = platform::LoadLibraryByName(kVendorLibrary);
+    state.module = module;
+    if (!module) return 1;
+    // Entries after a missing one keep what they held: a partial load changes only what it found.
+    for (int i = 0; i < kEntryCount; ++i) {
+        void* address = platform::FindSymbol(module, kEntries[i].name);
+        state.table[i] = address;
+        if (!address) return kEntries[i].missingResult;
+    }
+    return 0;
+}
+
+int UnloadVendorLibrary() {
+    if (!state.module) return 0;
+    return platform::ReleaseLibrary(state.module) ? 1 : 0;
+}
+
+}  // namespace kl::binding
+
+extern "C" int LoadD2XXDLL(void) { return kl::binding::LoadVendorLibrary(); }
+
+extern "C" int UnLoadD2XXDLL(void) { return kl::binding::UnloadVendorLibrary(); }

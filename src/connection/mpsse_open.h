@@ -1,0 +1,79 @@
+// The MPSSE bring-up of channel A and the one open sequence that OpenDevice and its variants are
+// parameterised forms of.
+#pragma once
+
+#include <cstdint>
+
+#include "binding/d2xx.h"
+#include "platform/platform.h"
+
+namespace kl::connection {
+
+// InitialPinCommand (OpenDevice and most variants) and the 7-byte form of the EDP opens.
+struct PinCommand {
+    const uint8_t* bytes;
+    uint32_t count;
+    uint8_t lowValue;
+    uint8_t lowDirection;
+    bool setsHighDirection;
+    uint8_t highDirection;
+};
+const PinCommand& InitialPinCommand();
+const PinCommand& EdpPinCommand();
+
+// Where the bring-up of channel A failed (steps 8 to 17 of OpenDevice). The opens map each to
+// their own result code and report.
+enum class BringUpStep : int {
+    Done = 0,
+    Reset = 10,
+    FirstPoll = 11,
+    LatencyTimer = 12,
+    BitModeReset = 13,
+    MpsseMode = 14,
+    Sync = 15,
+    PinCommand = 16,
+    ClockDivisor = 17,
+    FinalPoll = 18,
+};
+
+// Hooks that let provisioning log progress during the bring-up without a second copy of it.
+struct BringUpHooks {
+    void (*afterReset)() = nullptr;           // channel A reset succeeded
+    void (*afterConnectionOpen)() = nullptr;  // ConnectionOpen was just set
+};
+
+struct BringUpOptions {
+    uint32_t divisor = 0;
+    bool storeDivisor = true;  // provisioning runs at divisor 5 without storing it
+    const PinCommand* pinCommand = nullptr;  // null: InitialPinCommand
+    BringUpHooks hooks{};
+};
+
+// Steps 8 to 17 on the current handle (channel A). Returns the step that failed, or Done.
+BringUpStep BringUpMpsse(const BringUpOptions& options);
+
+// 1 when the engine answered the bad-command echo in step, else 0.
+int SyncMpsse();
+
+// Sends 0x86 lo hi; a divisor above 0xFFFF sets status 2 and sends nothing.
+void SetClockDivisor(uint32_t divisor, FtStatus& status);
+
+}  // namespace kl::connection
+
+namespace kl::connection {
+
+// The open sequence of OpenDevice (steps 1 to 18) with the variants' differences as data.
+struct OpenSequence {
+    bool rescan = true;                      // step 3
+    bool openChannelB = true;                // step 18
+    const PinCommand* pinCommand = nullptr;  // step 15; null: InitialPinCommand
+    // Runs between steps 17 and 18 (OpenDevice_EDP2 reads the user area there).
+    void (*afterBringUp)(void* context) = nullptr;
+    void* context = nullptr;
+};
+
+// Result codes of OpenDevice for the steps the sequence runs.
+int RunMpsseOpen(const WChar* descriptionPart, const WChar* serialPart, uint32_t divisor,
+                 const OpenSequence& sequence);
+
+}  // namespace kl::connection

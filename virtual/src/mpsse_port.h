@@ -1,0 +1,37 @@
+// The seam between the chip model (devices, channels, entry points) and what hangs off channel A's
+// pins (the MPSSE engine and its targets). The chip model owns one port per FT2232 and feeds it
+// every byte the host writes while channel A is in MPSSE mode.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace vcable {
+
+struct TargetSetup;  // defined in targets/target_setup.h: chain, flash, GPIO wiring
+
+class MpssePort {
+public:
+    virtual ~MpssePort() = default;
+
+    // Bit-mode reset or a mode other than MPSSE: command parsing restarts, pins become inputs.
+    virtual void Reset() = 0;
+
+    // Executes the bytes in order; a command may be split across calls. Reply bytes are appended
+    // to rx at once (the engine is synchronous).
+    virtual void Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) = 0;
+
+    // Called once for every receive-queue poll of channel A, so that schedules counted in polls
+    // (for example "GPIOH1 goes low after 3 polls") advance deterministically.
+    virtual void OnPoll() {}
+};
+
+// Builds the engine with the targets of the setup wired to its pins.
+std::unique_ptr<MpssePort> MakeMpssePort(const TargetSetup& setup);
+
+// The default wiring of the embedded scenario.
+std::unique_ptr<MpssePort> MakeDefaultMpssePort();
+
+}  // namespace vcable
