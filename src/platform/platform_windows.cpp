@@ -1,8 +1,9 @@
 // The platform seam on Windows.
-#include <windows.h>
 #include <oleauto.h>
+#include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -26,10 +27,17 @@ void* LoadLibraryByName(const char* name) {
 
 void* FindSymbol(void* module, const char* name) {
     if (!module) return nullptr;
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
+    // FARPROC is a generic function pointer; go through void* so callers cast to the real type.
+    FARPROC address = GetProcAddress(static_cast<HMODULE>(module), name);
+    void* result;
+    static_assert(sizeof(result) == sizeof(address));
+    memcpy(&result, &address, sizeof(result));
+    return result;
 }
 
-bool ReleaseLibrary(void* module) { return module && FreeLibrary(static_cast<HMODULE>(module)); }
+bool ReleaseLibrary(void* module) {
+    return module && FreeLibrary(static_cast<HMODULE>(module));
+}
 
 void SleepMs(uint32_t ms) {
     if (sleepHook) {
@@ -39,23 +47,30 @@ void SleepMs(uint32_t ms) {
     Sleep(ms);
 }
 
-void SetSleepHook(SleepHook hook) { sleepHook = hook; }
+void SetSleepHook(SleepHook hook) {
+    sleepHook = hook;
+}
 
-uint64_t MonotonicMs() { return GetTickCount64(); }
+uint64_t MonotonicMs() {
+    return GetTickCount64();
+}
 
-int64_t CalendarSeconds() { return static_cast<int64_t>(_time64(nullptr)); }
+int64_t CalendarSeconds() {
+    return static_cast<int64_t>(_time64(nullptr));
+}
 
 void ShowMessage(const WChar* text) {
-    auto hook = reinterpret_cast<HostMessageBox>(
-        GetProcAddress(GetModuleHandleW(nullptr), "KestrelLinkMessageBox"));
-    if (hook) {
+    void* address = FindSymbol(GetModuleHandleW(nullptr), "KestrelLinkMessageBox");
+    if (auto hook = reinterpret_cast<HostMessageBox>(address)) {
         hook(text ? text : L"");
         return;
     }
     MessageBoxW(nullptr, text ? text : L"", L"KestrelLink", MB_OK);
 }
 
-WChar* AllocOleString(const WChar* text) { return SysAllocString(text ? text : L""); }
+WChar* AllocOleString(const WChar* text) {
+    return SysAllocString(text ? text : L"");
+}
 
 FILE* OpenFileNarrow(const char* name, const char* mode) {
     if (!name) return nullptr;
@@ -71,6 +86,8 @@ FILE* OpenFileWide(const WChar* name, const char* mode) {
     return _wfopen_s(&file, name, wideMode) == 0 ? file : nullptr;
 }
 
-int RemoveFileWide(const WChar* name) { return name ? _wunlink(name) : -1; }
+int RemoveFileWide(const WChar* name) {
+    return name ? _wunlink(name) : -1;
+}
 
 }  // namespace kl::platform
