@@ -36,40 +36,22 @@ BindingState state;
 
 }  // namespace
 
-void* EntryAddress(Entry entry) {
-    return state.table[static_cast<int>(entry)];
-}
-const char* EntryName(Entry entry) {
-    return kEntries[static_cast<int>(entry)].name;
-}
-int EntryMissingResult(Entry entry) {
-    return kEntries[static_cast<int>(entry)].missingResult;
-}
+void* EntryAddress(Entry entry) { return state.table[static_cast<int>(entry)]; }
+const char* EntryName(Entry entry) { return kEntries[static_cast<int>(entry)].name; }
+int EntryMissingResult(Entry entry) { return kEntries[static_cast<int>(entry)].missingResult; }
 
-FtHandle CurrentHandle() {
-    return state.currentHandle;
-}
-void SetCurrentHandle(FtHandle handle) {
-    state.currentHandle = handle;
-}
-FtHandle* CurrentHandleSlot() {
-    return &state.currentHandle;
-}
+FtHandle CurrentHandle() { return state.currentHandle; }
+void SetCurrentHandle(FtHandle handle) { state.currentHandle = handle; }
+FtHandle* CurrentHandleSlot() { return &state.currentHandle; }
 
-uint32_t RxQueueBytes() {
-    return state.rxQueueBytes;
-}
-void SetRxQueueBytes(uint32_t count) {
-    state.rxQueueBytes = count;
-}
+uint32_t RxQueueBytes() { return state.rxQueueBytes; }
+void SetRxQueueBytes(uint32_t count) { state.rxQueueBytes = count; }
 
 FtStatus PollRxQueue(FtStatus& status) {
     return ft::FT_GetQueueStatus(&state.rxQueueBytes, status);
 }
 
-void ResetBindingForTests() {
-    state = BindingState{};
-}
+void ResetBindingForTests() { state = BindingState{}; }
 
 int LoadVendorLibrary() {
     void* module = platform::LoadLibraryByName(kVendorLibrary);
@@ -91,10 +73,6 @@ int UnloadVendorLibrary() {
 
 }  // namespace kl::binding
 
-extern "C" int LoadD2XXDLL(void) {
-    return kl::binding::LoadVendorLibrary();
-}
+extern "C" int LoadD2XXDLL(void) { return kl::binding::LoadVendorLibrary(); }
 
-extern "C" int UnLoadD2XXDLL(void) {
-    return kl::binding::UnloadVendorLibrary();
-}
+extern "C" int UnLoadD2XXDLL(void) { return kl::binding::UnloadVendorLibrary(); }

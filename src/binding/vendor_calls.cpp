@@ -20,9 +20,7 @@ extern "C" int ChkDLLVer(kl_u32 minimumVersion) {
     return version < minimumVersion ? 2 : 1;
 }
 
-extern "C" int ResetDevice2(void) {
-    return kl::ft::FT_CyclePort() == kl::kFtOk ? 0 : 4;
-}
+extern "C" int ResetDevice2(void) { return kl::ft::FT_CyclePort() == kl::kFtOk ? 0 : 4; }
 
 extern "C" int Reload_Driver(unsigned short vendorId, unsigned short productId) {
     return ReloadDriver(vendorId, productId);

@@ -24,30 +24,14 @@ constexpr size_t kMatchBufferUnits = 128;
 
 }  // namespace
 
-bool ConnectionOpen() {
-    return state.connectionOpen;
-}
-void SetConnectionOpen(bool open) {
-    state.connectionOpen = open;
-}
-bool HasDeviceList() {
-    return state.list != nullptr;
-}
-uint32_t DeviceCount() {
-    return state.count;
-}
-void SetDeviceCount(uint32_t count) {
-    state.count = count;
-}
-uint32_t* DeviceCountSlot() {
-    return &state.count;
-}
-uint32_t ChannelSlot(int slot) {
-    return state.slots[slot];
-}
-void SetChannelSlot(int slot, uint32_t position) {
-    state.slots[slot] = position;
-}
+bool ConnectionOpen() { return state.connectionOpen; }
+void SetConnectionOpen(bool open) { state.connectionOpen = open; }
+bool HasDeviceList() { return state.list != nullptr; }
+uint32_t DeviceCount() { return state.count; }
+void SetDeviceCount(uint32_t count) { state.count = count; }
+uint32_t* DeviceCountSlot() { return &state.count; }
+uint32_t ChannelSlot(int slot) { return state.slots[slot]; }
+void SetChannelSlot(int slot, uint32_t position) { state.slots[slot] = position; }
 
 FtDeviceListInfoNode* DeviceNode(uint32_t position) {
     if (!state.list || position >= state.capacity) return nullptr;

@@ -34,13 +34,9 @@ void CloseConnection(bool closeChannelB, OnFailure onFailure) {
 
 using namespace kl::connection;
 
-extern "C" void SelectChannelA(void) {
-    SelectSlot(kSlotA);
-}
+extern "C" void SelectChannelA(void) { SelectSlot(kSlotA); }
 
-extern "C" void SelectChannelB(void) {
-    SelectSlot(kSlotB);
-}
+extern "C" void SelectChannelB(void) { SelectSlot(kSlotB); }
 
 extern "C" void CloseDevice(void) {
     CloseConnection(true, [](char) {});

@@ -19,17 +19,11 @@ using HostMessageBox = void (*)(const WChar*);
 
 }  // namespace
 
-void* LoadLibraryByName(const char* name) {
-    return dlopen(name, RTLD_NOW);
-}
+void* LoadLibraryByName(const char* name) { return dlopen(name, RTLD_NOW); }
 
-void* FindSymbol(void* module, const char* name) {
-    return module ? dlsym(module, name) : nullptr;
-}
+void* FindSymbol(void* module, const char* name) { return module ? dlsym(module, name) : nullptr; }
 
-bool ReleaseLibrary(void* module) {
-    return module && dlclose(module) == 0;
-}
+bool ReleaseLibrary(void* module) { return module && dlclose(module) == 0; }
 
 void SleepMs(uint32_t ms) {
     if (sleepHook) {
@@ -41,9 +35,7 @@ void SleepMs(uint32_t ms) {
     }
 }
 
-void SetSleepHook(SleepHook hook) {
-    sleepHook = hook;
-}
+void SetSleepHook(SleepHook hook) { sleepHook = hook; }
 
 uint64_t MonotonicMs() {
     timespec now{};
@@ -52,9 +44,7 @@ uint64_t MonotonicMs() {
            static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
-int64_t CalendarSeconds() {
-    return static_cast<int64_t>(time(nullptr));
-}
+int64_t CalendarSeconds() { return static_cast<int64_t>(time(nullptr)); }
 
 void ShowMessage(const WChar* text) {
     // The host's hook, when the process provides one, stands in for the user dismissing the box.

@@ -35,9 +35,7 @@ void* FindSymbol(void* module, const char* name) {
     return result;
 }
 
-bool ReleaseLibrary(void* module) {
-    return module && FreeLibrary(static_cast<HMODULE>(module));
-}
+bool ReleaseLibrary(void* module) { return module && FreeLibrary(static_cast<HMODULE>(module)); }
 
 void SleepMs(uint32_t ms) {
     if (sleepHook) {
@@ -47,17 +45,11 @@ void SleepMs(uint32_t ms) {
     Sleep(ms);
 }
 
-void SetSleepHook(SleepHook hook) {
-    sleepHook = hook;
-}
+void SetSleepHook(SleepHook hook) { sleepHook = hook; }
 
-uint64_t MonotonicMs() {
-    return GetTickCount64();
-}
+uint64_t MonotonicMs() { return GetTickCount64(); }
 
-int64_t CalendarSeconds() {
-    return static_cast<int64_t>(_time64(nullptr));
-}
+int64_t CalendarSeconds() { return static_cast<int64_t>(_time64(nullptr)); }
 
 void ShowMessage(const WChar* text) {
     void* address = FindSymbol(GetModuleHandleW(nullptr), "KestrelLinkMessageBox");
@@ -68,9 +60,7 @@ void ShowMessage(const WChar* text) {
     MessageBoxW(nullptr, text ? text : L"", L"KestrelLink", MB_OK);
 }
 
-WChar* AllocOleString(const WChar* text) {
-    return SysAllocString(text ? text : L"");
-}
+WChar* AllocOleString(const WChar* text) { return SysAllocString(text ? text : L""); }
 
 FILE* OpenFileNarrow(const char* name, const char* mode) {
     if (!name) return nullptr;
@@ -86,8 +76,6 @@ FILE* OpenFileWide(const WChar* name, const char* mode) {
     return _wfopen_s(&file, name, wideMode) == 0 ? file : nullptr;
 }
 
-int RemoveFileWide(const WChar* name) {
-    return name ? _wunlink(name) : -1;
-}
+int RemoveFileWide(const WChar* name) { return name ? _wunlink(name) : -1; }
 
 }  // namespace kl::platform
