@@ -68,12 +68,8 @@ void PurgeReceiveQueue() {
 
 }  // namespace
 
-const PinCommand& InitialPinCommand() {
-    return kInitialPinCommand;
-}
-const PinCommand& EdpPinCommand() {
-    return kEdpPinCommand;
-}
+const PinCommand& InitialPinCommand() { return kInitialPinCommand; }
+const PinCommand& EdpPinCommand() { return kEdpPinCommand; }
 
 int SyncMpsse() {
     FtStatus status = kFtOk;

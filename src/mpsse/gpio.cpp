@@ -45,18 +45,10 @@ int SetGpioH2(bool high) {
 
 using namespace kl::mpsse;
 
-extern "C" int Disable_AllTalk(void) {
-    return SetLowLevels(kDefaultLowLevels);
-}
-extern "C" int GPIOL_low(void) {
-    return SetLowLevels(LevelsWithLow(kPinGpioL0));
-}
-extern "C" int GPIO2_low2(void) {
-    return SetLowLevels(LevelsWithLow(kPinGpioL2));
-}
-extern "C" int GPIO3_low(void) {
-    return SetLowLevels(LevelsWithLow(kPinGpioL3));
-}
+extern "C" int Disable_AllTalk(void) { return SetLowLevels(kDefaultLowLevels); }
+extern "C" int GPIOL_low(void) { return SetLowLevels(LevelsWithLow(kPinGpioL0)); }
+extern "C" int GPIO2_low2(void) { return SetLowLevels(LevelsWithLow(kPinGpioL2)); }
+extern "C" int GPIO3_low(void) { return SetLowLevels(LevelsWithLow(kPinGpioL3)); }
 
 // GPIOL2 low and every high-byte line made an input; HighPinDirection stays as it was.
 extern "C" int GPIO2_low(void) {
@@ -70,12 +62,8 @@ extern "C" int GPIO2_low(void) {
     return status == kl::kFtOk ? kPinOk : kPinWriteFailed;
 }
 
-extern "C" int GPIOH2_high(void) {
-    return SetGpioH2(true);
-}
-extern "C" int GPIOH2_low(void) {
-    return SetGpioH2(false);
-}
+extern "C" int GPIOH2_high(void) { return SetGpioH2(true); }
+extern "C" int GPIOH2_low(void) { return SetGpioH2(false); }
 
 // Tests GPIOH1 once: 0 when exactly one reply byte came and its bit 1 is clear.
 extern "C" int Wait_GPIOH1_Low(void) {

@@ -11,19 +11,13 @@ constexpr uint32_t kClkBlockBytes = 60000;  // fill bytes per JTAG_Clk block
 constexpr uint32_t kClkBlockHead = 6;       // divisor 5, then the byte-mode header
 constexpr uint32_t kClkBlockTail = 3;       // the connection's divisor restored
 
-uint8_t Low(uint32_t value) {
-    return static_cast<uint8_t>(value);
-}
-uint8_t High(uint32_t value) {
-    return static_cast<uint8_t>(value >> 8);
-}
+uint8_t Low(uint32_t value) { return static_cast<uint8_t>(value); }
+uint8_t High(uint32_t value) { return static_cast<uint8_t>(value >> 8); }
 
 constexpr uint8_t kFillTdiHigh = 0xFF;
 constexpr uint8_t kFillTdiLow = 0x00;
 
-bool TdiHeldHigh() {
-    return (Pins().lowValue & kHeldTdiBit) != 0;
-}
+bool TdiHeldHigh() { return (Pins().lowValue & kHeldTdiBit) != 0; }
 
 // One clock block at the cursor: clock at 1 MHz, fillCount bytes of fill on TDI, then the
 // connection's divisor again. Null when the flush for room failed.
@@ -107,9 +101,7 @@ extern "C" int JTAG_ReadTDO2(kl_u8 mode, kl_u32 bitCount) {
     return AppendCommand({exitRead, 0x00, kTmsExit}) == 0 ? kJtagOk : kJtagTransferFailed;
 }
 
-extern "C" int JTAG_Send2FTDI(void) {
-    return FlushCommands(QueuedBytes());
-}
+extern "C" int JTAG_Send2FTDI(void) { return FlushCommands(QueuedBytes()); }
 
 extern "C" int JTAG_RxFTDI(kl_u32 count, kl_u8* buffer, kl_u32* received) {
     if (!buffer) return kJtagTransferFailed;

@@ -21,12 +21,8 @@ constexpr uint32_t kMaxCaptureBytes = 65535;  // whole bytes of one capturing sh
 constexpr uint32_t kTailReplyCapacity = 8;    // one reply byte per tail bit
 constexpr uint8_t kCapturedBit = 0x80;        // where the engine puts a one-bit capture
 
-uint8_t Low(uint32_t value) {
-    return static_cast<uint8_t>(value);
-}
-uint8_t High(uint32_t value) {
-    return static_cast<uint8_t>(value >> 8);
-}
+uint8_t Low(uint32_t value) { return static_cast<uint8_t>(value); }
+uint8_t High(uint32_t value) { return static_cast<uint8_t>(value >> 8); }
 
 // Writes bitsRead where the caller gave somewhere to write it.
 struct BitsRead {
@@ -46,12 +42,8 @@ bool IsExitBit(const ShiftSplit& split, uint32_t index, bool lastWithTms) {
     return lastWithTms && index + 1 == split.tailBits;
 }
 
-uint8_t ExitData(uint8_t bit) {
-    return bit ? (kTmsExit | kTmsHoldTdiHigh) : kTmsExit;
-}
-uint8_t TailData(uint8_t bit) {
-    return bit ? kTailBitOne : kTailBitZero;
-}
+uint8_t ExitData(uint8_t bit) { return bit ? (kTmsExit | kTmsHoldTdiHigh) : kTmsExit; }
+uint8_t TailData(uint8_t bit) { return bit ? kTailBitOne : kTailBitZero; }
 
 int QueueShift(const ShiftVariant& variant, uint8_t mode, const uint8_t* tdi,
                const ShiftSplit& split, bool lastWithTms) {

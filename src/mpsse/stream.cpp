@@ -27,36 +27,18 @@ struct StreamState {
 };
 StreamState state{{}, {}, {}, {}, 0, {}, kNoProgressLimitMs};
 
-bool TimedOut(uint64_t since) {
-    return platform::MonotonicMs() - since >= state.noProgressLimitMs;
-}
+bool TimedOut(uint64_t since) { return platform::MonotonicMs() - since >= state.noProgressLimitMs; }
 
 }  // namespace
 
-PinState& Pins() {
-    return state.pins;
-}
-uint8_t* CommandBuffer() {
-    return state.commandBuffer;
-}
-uint8_t* ReadBuffer() {
-    return state.readBuffer;
-}
-uint8_t* StagingBuffer() {
-    return state.stagingBuffer;
-}
-uint32_t QueuedBytes() {
-    return state.cursor;
-}
-void ResetQueueCursor() {
-    state.cursor = 0;
-}
-uint32_t NoProgressLimitMs() {
-    return state.noProgressLimitMs;
-}
-void SetNoProgressLimitMsForTests(uint32_t ms) {
-    state.noProgressLimitMs = ms;
-}
+PinState& Pins() { return state.pins; }
+uint8_t* CommandBuffer() { return state.commandBuffer; }
+uint8_t* ReadBuffer() { return state.readBuffer; }
+uint8_t* StagingBuffer() { return state.stagingBuffer; }
+uint32_t QueuedBytes() { return state.cursor; }
+void ResetQueueCursor() { state.cursor = 0; }
+uint32_t NoProgressLimitMs() { return state.noProgressLimitMs; }
+void SetNoProgressLimitMsForTests(uint32_t ms) { state.noProgressLimitMs = ms; }
 
 void ResetStreamForTests() {
     memset(state.commandBuffer, 0, kBufferSize);
