@@ -55,8 +55,6 @@ void MpsseEngine::SetChain(const std::vector<JtagDeviceSetup>& devices) {
     setup_.chain = devices;
     chain_ = std::make_unique<JtagChain>(devices, setup_.chainResetLine);
     AttachTargets();
-    chain_->OnPins(pins_.levels());
-    pins_.Settle();
 }
 
 void MpsseEngine::SetFlash(const FlashSetup& flash) {
@@ -65,8 +63,6 @@ void MpsseEngine::SetFlash(const FlashSetup& flash) {
     flash_.reset();
     if (flash.present) flash_ = std::make_unique<SpiFlash>(flash, Events());
     AttachTargets();
-    if (flash_) flash_->OnPins(pins_.levels());
-    pins_.Settle();
 }
 
 void MpsseEngine::Reset() {

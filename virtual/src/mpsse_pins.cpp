@@ -7,6 +7,14 @@ namespace {
 constexpr int kSettleRounds = 4;
 }  // namespace
 
+void PinBus::Attach(PinTarget* target) {
+    targets_.push_back(target);
+    if (everNotified_) {
+        target->OnPins(seen_);
+        Settle();
+    }
+}
+
 void PinBus::SetLowByte(uint8_t value, uint8_t direction) {
     outputs_ = static_cast<uint16_t>((outputs_ & 0xFF00) | value);
     directions_ = static_cast<uint16_t>((directions_ & 0xFF00) | direction);

@@ -13,7 +13,8 @@ namespace vcable {
 
 class PinBus {
   public:
-    void Attach(PinTarget* target) { targets_.push_back(target); }
+    // A target attached to a live bus is told the present levels at once.
+    void Attach(PinTarget* target);
     void DetachAll() { targets_.clear(); }
 
     uint16_t outputs() const { return outputs_; }
