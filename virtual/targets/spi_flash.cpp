@@ -100,10 +100,9 @@ void SpiFlash::Deselect() {
     if (bytesIn_ > 0) Finish();
 }
 
-uint8_t SpiFlash::NextStatusByte() {
-    const uint8_t value = status();
+// A status byte has been clocked out completely: that counts as one poll of a busy operation.
+void SpiFlash::StatusByteSent() {
     if (busyPolls_ > 0 && --busyPolls_ == 0) writeEnabled_ = false;
-    return value;
 }
 
 void SpiFlash::OnByte(uint8_t byte) {
@@ -118,7 +117,7 @@ void SpiFlash::OnByte(uint8_t byte) {
             case 0:
                 return;
             case kCmdReadStatus:
-                out_ = NextStatusByte();
+                out_ = status();
                 driving_ = true;
                 return;
             case kCmdReadJedecId:
@@ -142,7 +141,8 @@ void SpiFlash::OnByte(uint8_t byte) {
     const uint32_t index = bytesIn_ - 2;  // position after the command byte
     switch (command_) {
         case kCmdReadStatus:
-            out_ = NextStatusByte();
+            StatusByteSent();
+            out_ = status();
             return;
         case kCmdReadJedecId:
             out_ = index + 1 < 3 ? setup_.jedecId[index + 1] : 0xFF;

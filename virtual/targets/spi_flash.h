@@ -34,7 +34,7 @@ class SpiFlash : public PinTarget {
     void Select();
     void Deselect();
     void OnByte(uint8_t byte);
-    uint8_t NextStatusByte();
+    void StatusByteSent();
     void Finish();
     uint32_t Wrap(uint32_t address) const { return address % memory_.size(); }
 
