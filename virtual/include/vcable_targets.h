@@ -14,8 +14,6 @@
 #ifndef VCABLE_API
 #if defined(VCABLE_BUILDING) && (defined(__GNUC__) || defined(__clang__))
 #define VCABLE_API __attribute__((visibility("default")))
-#elif defined(VCABLE_BUILDING) && defined(_WIN32)
-#define VCABLE_API __declspec(dllexport)
 #else
 #define VCABLE_API
 #endif
