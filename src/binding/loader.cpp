@@ -33,6 +33,7 @@ struct BindingState {
     uint32_t rxQueueBytes = 0;
 };
 BindingState state;
+const char* libraryName = kVendorLibrary;  // replaced by tests only
 
 }  // namespace
 
@@ -47,12 +48,16 @@ FtHandle* CurrentHandleSlot() { return &state.currentHandle; }
 uint32_t RxQueueBytes() { return state.rxQueueBytes; }
 void SetRxQueueBytes(uint32_t count) { state.rxQueueBytes = count; }
 
-FtStatus PollRxQueue(FtStatus& status) { return ft::FT_GetQueueStatus(&state.rxQueueBytes, status); }
+FtStatus PollRxQueue(FtStatus& status) {
+    return ft::FT_GetQueueStatus(&state.rxQueueBytes, status);
+}
 
 void ResetBindingForTests() { state = BindingState{}; }
 
+void SetVendorLibraryNameForTests(const char* name) { libraryName = name ? name : kVendorLibrary; }
+
 int LoadVendorLibrary() {
-    void* module = platform::LoadLibraryByName(kVendorLibrary);
+    void* module = platform::LoadLibraryByName(libraryName);
     state.module = module;
     if (!module) return 1;
     // Entries after a missing one keep what they held: a partial load changes only what it found.
