@@ -189,7 +189,9 @@ TEST_F(UartTest, ReadFileUartWaitsForExactlyTheSizeWithinItsPassCount) {
         EXPECT_EQ(vc_rx_pending(kDevice, kChannelB), c.waiting);
         EXPECT_FALSE(FileExists(TempPath("out")));
         // Leave the queue empty for the next row.
-        if (c.waiting) ASSERT_EQ(Read_FILE_UART(TempPath("out").c_str(), c.waiting), 0);
+        if (c.waiting) {
+            ASSERT_EQ(Read_FILE_UART(TempPath("out").c_str(), c.waiting), 0);
+        }
         remove(TempPath("out").c_str());
     }
 }
