@@ -224,6 +224,16 @@ TEST_F(UartOpenTest, ChannelAFailureAfterThePollLeavesTheConnectionOpenOnChannel
     EXPECT_EQ(b.open, 0);
 }
 
+TEST_F(UartOpenTest, ABaudRateTheVendorLibraryRejectsFailsAtTheBaudRateStep) {
+    EXPECT_EQ(OpenDevice3(0), 17);
+    EXPECT_EQ(MessageBoxes(), std::vector<std::u16string>{kBaudText});
+    FreshCable();
+    EXPECT_EQ(OpenDevice4(u"", u"", 0), 14);
+    const std::vector<VcCall> calls = CallsOf("FT_SetBaudRate");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].status, 7u);
+}
+
 // Which devices the name-matching opens accept: whole descriptions of their own entries only.
 TEST_F(UartOpenTest, NameMatchingTakesWholeDescriptionsOfOneChannelOfEachKind) {
     struct Case {

@@ -147,6 +147,20 @@ TEST_F(UartTest, WriteUartSendsThePinCommandWithTdiLow) {
     EXPECT_BYTES((std::vector<uint8_t>{0x80, 0xF8, 0xCB, 0x85}), PeerReceived());
 }
 
+TEST_F(UartTest, APeerUnderstandsOnlyTheLineItIsBuiltFor) {
+    // The default scenario's loopback records too.
+    EXPECT_EQ(Write_UART(), 0);
+    EXPECT_EQ(vc_uart_received_count(kDevice, kChannelB), 4u);
+
+    vc_uart_peer_sink(kDevice, kChannelB);
+    ASSERT_EQ(vc_uart_peer_line(kDevice, kChannelB, 115200, 8, 0, 0), 0);
+    EXPECT_EQ(Write_UART(), 0);
+    ASSERT_EQ(vc_uart_peer_line(kDevice, kChannelB, 9600, 8, 0, 0), 0);
+    EXPECT_EQ(Write_UART(), 0);
+    EXPECT_EQ(vc_uart_received_count(kDevice, kChannelB), 4u);
+    EXPECT_EQ(vc_uart_garbled_count(kDevice, kChannelB), 4u);
+}
+
 TEST_F(UartTest, PacedSendWritesOneByteAtATimeInOrder) {
     uart::SetPacingIntervalMsForTests(1);
     WriteFile(TempPath("in"), {0x11, 0x22, 0x33});

@@ -39,6 +39,14 @@ VC_API int vc_uart_peer_sink(int device, int channel);
 /* Nothing attached: the host's bytes go nowhere. */
 VC_API int vc_uart_peer_none(int device, int channel);
 
+/* The channel's peer (one of the above) from now on understands only bytes sent while the channel
+ * runs this line (baud rate and the vendor's encoding of word length, stop bits and parity);
+ * bytes sent otherwise arrive garbled: counted, neither recorded nor answered. */
+VC_API int vc_uart_peer_line(int device, int channel, uint32_t baud_rate, uint8_t word_length,
+                             uint8_t stop_bits, uint8_t parity);
+/* Bytes that reached the peer garbled. */
+VC_API uint64_t vc_uart_garbled_count(int device, int channel);
+
 /* ---- What the peer saw (0 when the channel has no peer of this API) ------------------------ */
 
 /* Bytes the peer received since it was selected (recording stops at 16 MiB, the count goes on). */

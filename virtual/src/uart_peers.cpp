@@ -4,9 +4,31 @@
 #include <deque>
 #include <utility>
 
+#include "devices.h"
+
 namespace vcable {
 
+void RecordingPeer::ExpectLine(int device, int channel, const UartLine& line) {
+    line_expected_ = true;
+    device_ = device;
+    channel_ = channel;
+    line_ = line;
+}
+
+bool RecordingPeer::LineMatches() const {
+    if (!line_expected_) return true;
+    const Channel* channel = ChannelAt(device_, channel_);
+    if (channel == nullptr) return false;
+    const ChannelSettings& s = channel->settings;
+    return s.baud_rate == line_.baud_rate && s.word_length == line_.word_length &&
+           s.stop_bits == line_.stop_bits && s.parity == line_.parity;
+}
+
 void RecordingPeer::Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) {
+    if (!LineMatches()) {
+        garbled_count_ += count;
+        return;
+    }
     received_count_ += count;
     size_t room = received_.size() < kReceivedLimit ? kReceivedLimit - received_.size() : 0;
     received_.insert(received_.end(), data, data + (count < room ? count : room));
@@ -112,5 +134,7 @@ std::unique_ptr<RecordingPeer> MakeScriptedPeer(std::vector<uint8_t> script, Scr
 }
 
 std::unique_ptr<RecordingPeer> MakeSinkPeer() { return std::make_unique<SinkPeer>(); }
+
+std::unique_ptr<UartPeer> MakeLoopbackPeer() { return MakeRecordingLoopbackPeer(); }
 
 }  // namespace vcable

@@ -19,10 +19,10 @@ int Attach(int device, int channel, std::unique_ptr<UartPeer> peer) {
 }
 
 // The channel's peer when it is one of ours (a recording peer), else null.
-const RecordingPeer* Recorder(int device, int channel) {
+RecordingPeer* Recorder(int device, int channel) {
     Channel* target = ChannelAt(device, channel);
     if (target == nullptr) return nullptr;
-    return dynamic_cast<const RecordingPeer*>(target->peer.get());
+    return dynamic_cast<RecordingPeer*>(target->peer.get());
 }
 
 bool ReadFile(const char* path, std::vector<uint8_t>& out) {
@@ -85,6 +85,19 @@ VC_API int vc_uart_peer_sink(int device, int channel) {
 }
 
 VC_API int vc_uart_peer_none(int device, int channel) { return Attach(device, channel, nullptr); }
+
+VC_API int vc_uart_peer_line(int device, int channel, uint32_t baud_rate, uint8_t word_length,
+                             uint8_t stop_bits, uint8_t parity) {
+    RecordingPeer* peer = Recorder(device, channel);
+    if (peer == nullptr) return -1;
+    peer->ExpectLine(device, channel, UartLine{baud_rate, word_length, stop_bits, parity});
+    return 0;
+}
+
+VC_API uint64_t vc_uart_garbled_count(int device, int channel) {
+    const RecordingPeer* peer = Recorder(device, channel);
+    return peer ? peer->GarbledCount() : 0;
+}
 
 VC_API uint64_t vc_uart_received_count(int device, int channel) {
     const RecordingPeer* peer = Recorder(device, channel);
