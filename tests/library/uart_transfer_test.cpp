@@ -2,6 +2,8 @@
 // channel's peer as the other end of the line.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -28,7 +30,10 @@ std::vector<uint8_t> Pattern(size_t count, uint8_t seed = 7) {
     return bytes;
 }
 
-std::string TempPath(const std::string& name) { return ::testing::TempDir() + "kl_uart_" + name; }
+// ctest runs tests in parallel processes: each process gets its own files.
+std::string TempPath(const std::string& name) {
+    return ::testing::TempDir() + "kl_uart_" + std::to_string(getpid()) + "_" + name;
+}
 
 std::u16string Wide(const std::string& narrow) {
     return std::u16string(narrow.begin(), narrow.end());
