@@ -17,9 +17,9 @@
 
 #ifdef _WIN32
 #include <wchar.h>
-typedef wchar_t kl_wchar;      /* UTF-16 code unit */
+typedef wchar_t kl_wchar;       /* UTF-16 code unit */
 typedef unsigned long kl_ulong; /* 32 bits on Windows */
-typedef wchar_t* kl_bstr;      /* OLE automation string; release with SysFreeString */
+typedef wchar_t* kl_bstr;       /* OLE automation string; release with SysFreeString */
 #define KL_API __declspec(dllimport)
 #else
 #ifdef __cplusplus

@@ -9,4 +9,4 @@ cmake --build build
 ctest --test-dir build --output-on-failure -j2
 cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
       -DCMAKE_BUILD_TYPE=Release -DKESTREL_BUILD_TESTS=OFF -DKESTREL_BUILD_TOOLS=OFF
-cmake --build build-windows
+cmake --build build-windows --target kestrellink_objects

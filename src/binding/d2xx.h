@@ -52,51 +52,50 @@ constexpr uint32_t kFtOpenByLocation = 4;
 // when that entry point is missing. H: the vendor function takes the device handle first and the
 // guarded call passes CurrentHandle there; N: no handle. Then the caller's parameters and the
 // argument list that forwards them.
-#define KL_D2XX_ENTRY_POINTS(X)                                                                  \
-    X(N, FT_ListDevices, 2, (void* arg1, void* arg2, uint32_t flags), (arg1, arg2, flags))      \
-    X(N, FT_Open, 3, (int deviceNumber, FtHandle* handle), (deviceNumber, handle))              \
-    X(N, FT_OpenEx, 4, (void* arg, uint32_t flags, FtHandle* handle), (arg, flags, handle))     \
-    X(H, FT_Close, 5, (), ())                                                                    \
-    X(H, FT_Read, 6, (void* buffer, uint32_t count, uint32_t* got), (buffer, count, got))       \
-    X(H, FT_Write, 7, (const void* buffer, uint32_t count, uint32_t* written),                  \
-      (buffer, count, written))                                                                  \
-    X(H, FT_ResetDevice, 8, (), ())                                                              \
-    X(H, FT_ResetPort, 9, (), ())                                                                \
-    X(H, FT_CyclePort, 10, (), ())                                                               \
-    X(H, FT_SetBaudRate, 11, (uint32_t baud), (baud))                                            \
-    X(H, FT_SetChars, 12, (uint8_t evt, uint8_t evtOn, uint8_t err, uint8_t errOn),             \
-      (evt, evtOn, err, errOn))                                                                  \
-    X(H, FT_Purge, 13, (uint32_t mask), (mask))                                                  \
-    X(H, FT_SetTimeouts, 14, (uint32_t readMs, uint32_t writeMs), (readMs, writeMs))             \
-    X(H, FT_GetQueueStatus, 15, (uint32_t* rxBytes), (rxBytes))                                  \
-    X(H, FT_SetBreakOn, 16, (), ())                                                              \
-    X(H, FT_SetBreakOff, 17, (), ())                                                             \
-    X(H, FT_GetStatus, 18, (uint32_t* rx, uint32_t* tx, uint32_t* events), (rx, tx, events))    \
-    X(H, FT_SetEventNotification, 19, (uint32_t mask, void* param), (mask, param))               \
-    X(H, FT_GetBitMode, 20, (uint8_t* mode), (mode))                                             \
-    X(H, FT_SetBitMode, 21, (uint8_t mask, uint8_t mode), (mask, mode))                          \
-    X(H, FT_SetLatencyTimer, 22, (uint8_t ms), (ms))                                             \
-    X(H, FT_GetLatencyTimer, 23, (uint8_t* ms), (ms))                                            \
-    X(H, FT_EraseEE, 24, (), ())                                                                 \
-    X(H, FT_EE_Program, 25, (FtProgramData* data), (data))                                       \
-    X(H, FT_EE_Read, 26, (FtProgramData* data), (data))                                          \
-    X(H, FT_EE_UASize, 27, (uint32_t* size), (size))                                             \
-    X(H, FT_EE_UARead, 28, (uint8_t* data, uint32_t length, uint32_t* got),                     \
-      (data, length, got))                                                                       \
-    X(H, FT_EE_UAWrite, 29, (uint8_t* data, uint32_t length), (data, length))                   \
-    X(N, FT_Rescan, 30, (), ())                                                                  \
-    X(H, FT_GetDeviceInfo, 31,                                                                   \
-      (uint32_t* type, uint32_t* id, char* serial, char* description, void* reserved),          \
-      (type, id, serial, description, reserved))                                                 \
-    X(H, FT_SetDataCharacteristics, 32, (uint8_t bits, uint8_t stop, uint8_t parity),           \
-      (bits, stop, parity))                                                                      \
-    X(H, FT_SetFlowControl, 33, (uint16_t flow, uint8_t xon, uint8_t xoff), (flow, xon, xoff))  \
-    X(H, FT_SetDtr, 34, (), ())                                                                  \
-    X(H, FT_ClrDtr, 35, (), ())                                                                  \
-    X(N, FT_GetLibraryVersion, 36, (uint32_t* version), (version))                               \
-    X(N, FT_CreateDeviceInfoList, 37, (uint32_t* count), (count))                                \
-    X(N, FT_GetDeviceInfoList, 38, (FtDeviceListInfoNode* nodes, uint32_t* count),              \
-      (nodes, count))                                                                            \
+#define KL_D2XX_ENTRY_POINTS(X)                                                                    \
+    X(N, FT_ListDevices, 2, (void* arg1, void* arg2, uint32_t flags), (arg1, arg2, flags))         \
+    X(N, FT_Open, 3, (int deviceNumber, FtHandle* handle), (deviceNumber, handle))                 \
+    X(N, FT_OpenEx, 4, (void* arg, uint32_t flags, FtHandle* handle), (arg, flags, handle))        \
+    X(H, FT_Close, 5, (), ())                                                                      \
+    X(H, FT_Read, 6, (void* buffer, uint32_t count, uint32_t* got), (buffer, count, got))          \
+    X(H, FT_Write, 7, (const void* buffer, uint32_t count, uint32_t* written),                     \
+      (buffer, count, written))                                                                    \
+    X(H, FT_ResetDevice, 8, (), ())                                                                \
+    X(H, FT_ResetPort, 9, (), ())                                                                  \
+    X(H, FT_CyclePort, 10, (), ())                                                                 \
+    X(H, FT_SetBaudRate, 11, (uint32_t baud), (baud))                                              \
+    X(H, FT_SetChars, 12, (uint8_t evt, uint8_t evtOn, uint8_t err, uint8_t errOn),                \
+      (evt, evtOn, err, errOn))                                                                    \
+    X(H, FT_Purge, 13, (uint32_t mask), (mask))                                                    \
+    X(H, FT_SetTimeouts, 14, (uint32_t readMs, uint32_t writeMs), (readMs, writeMs))               \
+    X(H, FT_GetQueueStatus, 15, (uint32_t * rxBytes), (rxBytes))                                   \
+    X(H, FT_SetBreakOn, 16, (), ())                                                                \
+    X(H, FT_SetBreakOff, 17, (), ())                                                               \
+    X(H, FT_GetStatus, 18, (uint32_t * rx, uint32_t * tx, uint32_t * events), (rx, tx, events))    \
+    X(H, FT_SetEventNotification, 19, (uint32_t mask, void* param), (mask, param))                 \
+    X(H, FT_GetBitMode, 20, (uint8_t * mode), (mode))                                              \
+    X(H, FT_SetBitMode, 21, (uint8_t mask, uint8_t mode), (mask, mode))                            \
+    X(H, FT_SetLatencyTimer, 22, (uint8_t ms), (ms))                                               \
+    X(H, FT_GetLatencyTimer, 23, (uint8_t * ms), (ms))                                             \
+    X(H, FT_EraseEE, 24, (), ())                                                                   \
+    X(H, FT_EE_Program, 25, (FtProgramData * data), (data))                                        \
+    X(H, FT_EE_Read, 26, (FtProgramData * data), (data))                                           \
+    X(H, FT_EE_UASize, 27, (uint32_t * size), (size))                                              \
+    X(H, FT_EE_UARead, 28, (uint8_t * data, uint32_t length, uint32_t * got), (data, length, got)) \
+    X(H, FT_EE_UAWrite, 29, (uint8_t * data, uint32_t length), (data, length))                     \
+    X(N, FT_Rescan, 30, (), ())                                                                    \
+    X(H, FT_GetDeviceInfo, 31,                                                                     \
+      (uint32_t * type, uint32_t * id, char* serial, char* description, void* reserved),           \
+      (type, id, serial, description, reserved))                                                   \
+    X(H, FT_SetDataCharacteristics, 32, (uint8_t bits, uint8_t stop, uint8_t parity),              \
+      (bits, stop, parity))                                                                        \
+    X(H, FT_SetFlowControl, 33, (uint16_t flow, uint8_t xon, uint8_t xoff), (flow, xon, xoff))     \
+    X(H, FT_SetDtr, 34, (), ())                                                                    \
+    X(H, FT_ClrDtr, 35, (), ())                                                                    \
+    X(N, FT_GetLibraryVersion, 36, (uint32_t * version), (version))                                \
+    X(N, FT_CreateDeviceInfoList, 37, (uint32_t * count), (count))                                 \
+    X(N, FT_GetDeviceInfoList, 38, (FtDeviceListInfoNode * nodes, uint32_t * count),               \
+      (nodes, count))                                                                              \
     X(N, FT_Reload, 39, (uint16_t vendorId, uint16_t productId), (vendorId, productId))
 
 namespace binding {
@@ -148,21 +147,21 @@ namespace ft {
 
 #define KL_VA_COMMA(...) __VA_OPT__(, ) __VA_ARGS__
 #define KL_WITH_STATUS(...) (__VA_ARGS__ __VA_OPT__(, ) FtStatus & status)
-#define KL_GUARDED_H(name, params, args)                                                   \
-    inline FtStatus name params {                                                          \
-        using Fn = binding::VendorFunction<void params>::WithHandle;                      \
-        auto fn = reinterpret_cast<Fn>(binding::EntryAddress(binding::Entry::name));      \
-        return fn ? fn(binding::CurrentHandle() KL_VA_COMMA args) : kFtInvalidHandle;     \
+#define KL_GUARDED_H(name, params, args)                                              \
+    inline FtStatus name params {                                                     \
+        using Fn = binding::VendorFunction<void params>::WithHandle;                  \
+        auto fn = reinterpret_cast<Fn>(binding::EntryAddress(binding::Entry::name));  \
+        return fn ? fn(binding::CurrentHandle() KL_VA_COMMA args) : kFtInvalidHandle; \
     }
-#define KL_GUARDED_N(name, params, args)                                                   \
-    inline FtStatus name params {                                                          \
-        using Fn = binding::VendorFunction<void params>::WithoutHandle;                   \
-        auto fn = reinterpret_cast<Fn>(binding::EntryAddress(binding::Entry::name));      \
-        return fn ? fn args : kFtInvalidHandle;                                            \
+#define KL_GUARDED_N(name, params, args)                                             \
+    inline FtStatus name params {                                                    \
+        using Fn = binding::VendorFunction<void params>::WithoutHandle;              \
+        auto fn = reinterpret_cast<Fn>(binding::EntryAddress(binding::Entry::name)); \
+        return fn ? fn args : kFtInvalidHandle;                                      \
     }
-#define KL_GUARDED(kind, name, missing, params, args)                                      \
-    KL_GUARDED_##kind(name, params, args) inline FtStatus name KL_WITH_STATUS params {     \
-        return status = name args;                                                         \
+#define KL_GUARDED(kind, name, missing, params, args)                                  \
+    KL_GUARDED_##kind(name, params, args) inline FtStatus name KL_WITH_STATUS params { \
+        return status = name args;                                                     \
     }
 KL_D2XX_ENTRY_POINTS(KL_GUARDED)
 #undef KL_GUARDED

@@ -47,7 +47,9 @@ FtHandle* CurrentHandleSlot() { return &state.currentHandle; }
 uint32_t RxQueueBytes() { return state.rxQueueBytes; }
 void SetRxQueueBytes(uint32_t count) { state.rxQueueBytes = count; }
 
-FtStatus PollRxQueue(FtStatus& status) { return ft::FT_GetQueueStatus(&state.rxQueueBytes, status); }
+FtStatus PollRxQueue(FtStatus& status) {
+    return ft::FT_GetQueueStatus(&state.rxQueueBytes, status);
+}
 
 void ResetBindingForTests() { state = BindingState{}; }
 

@@ -44,7 +44,7 @@ struct BringUpHooks {
 
 struct BringUpOptions {
     uint32_t divisor = 0;
-    bool storeDivisor = true;  // provisioning runs at divisor 5 without storing it
+    bool storeDivisor = true;                // provisioning runs at divisor 5 without storing it
     const PinCommand* pinCommand = nullptr;  // null: InitialPinCommand
     BringUpHooks hooks{};
 };

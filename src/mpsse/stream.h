@@ -19,7 +19,7 @@
 
 namespace kl::mpsse {
 
-constexpr uint32_t kBufferSize = 131072;   // CommandBuffer, ReadBuffer, StagingBuffer
+constexpr uint32_t kBufferSize = 131072;     // CommandBuffer, ReadBuffer, StagingBuffer
 constexpr uint32_t kQueueThreshold = 60000;  // a data append that would pass it flushes first
 
 // The pin and clock state of the connection.

@@ -40,14 +40,16 @@ void SetSleepHook(SleepHook hook) { sleepHook = hook; }
 uint64_t MonotonicMs() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<uint64_t>(now.tv_sec) * 1000u +
+           static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
 int64_t CalendarSeconds() { return static_cast<int64_t>(time(nullptr)); }
 
 void ShowMessage(const WChar* text) {
     // The host's hook, when the process provides one, stands in for the user dismissing the box.
-    if (auto hook = reinterpret_cast<HostMessageBox>(dlsym(RTLD_DEFAULT, "KestrelLinkMessageBox"))) {
+    if (auto hook =
+            reinterpret_cast<HostMessageBox>(dlsym(RTLD_DEFAULT, "KestrelLinkMessageBox"))) {
         hook(text ? text : u"");
         return;
     }

@@ -1,8 +1,9 @@
 // The platform seam on Windows.
-#include <windows.h>
 #include <oleauto.h>
+#include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -26,7 +27,12 @@ void* LoadLibraryByName(const char* name) {
 
 void* FindSymbol(void* module, const char* name) {
     if (!module) return nullptr;
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
+    // FARPROC is a generic function pointer; go through void* so callers cast to the real type.
+    FARPROC address = GetProcAddress(static_cast<HMODULE>(module), name);
+    void* result;
+    static_assert(sizeof(result) == sizeof(address));
+    memcpy(&result, &address, sizeof(result));
+    return result;
 }
 
 bool ReleaseLibrary(void* module) { return module && FreeLibrary(static_cast<HMODULE>(module)); }
@@ -46,9 +52,8 @@ uint64_t MonotonicMs() { return GetTickCount64(); }
 int64_t CalendarSeconds() { return static_cast<int64_t>(_time64(nullptr)); }
 
 void ShowMessage(const WChar* text) {
-    auto hook = reinterpret_cast<HostMessageBox>(
-        GetProcAddress(GetModuleHandleW(nullptr), "KestrelLinkMessageBox"));
-    if (hook) {
+    void* address = FindSymbol(GetModuleHandleW(nullptr), "KestrelLinkMessageBox");
+    if (auto hook = reinterpret_cast<HostMessageBox>(address)) {
         hook(text ? text : L"");
         return;
     }
