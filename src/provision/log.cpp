@@ -69,13 +69,9 @@ void SetLogDirectory(const WChar* directory) {
     text::CopyBounded(state.directory, kLogPathUnits, directory);
 }
 
-const WChar* LogDirectory() {
-    return state.directory;
-}
+const WChar* LogDirectory() { return state.directory; }
 
-void ResetLogForTests() {
-    state = LogState{};
-}
+void ResetLogForTests() { state = LogState{}; }
 
 }  // namespace kl::provision
 
