@@ -131,6 +131,9 @@ int EntryMissingResult(Entry entry);
 // Back to the state of a freshly loaded library (tests only): table, handle and counters empty.
 void ResetBindingForTests();
 
+// Tests load a library under another name or path (null restores the vendor library's name).
+void SetVendorLibraryNameForTests(const char* name);
+
 template <typename Signature>
 struct VendorFunction;
 template <typename... P>

@@ -33,6 +33,7 @@ struct BindingState {
     uint32_t rxQueueBytes = 0;
 };
 BindingState state;
+const char* libraryName = kVendorLibrary;  // replaced by tests only
 
 }  // namespace
 
@@ -53,8 +54,10 @@ FtStatus PollRxQueue(FtStatus& status) {
 
 void ResetBindingForTests() { state = BindingState{}; }
 
+void SetVendorLibraryNameForTests(const char* name) { libraryName = name ? name : kVendorLibrary; }
+
 int LoadVendorLibrary() {
-    void* module = platform::LoadLibraryByName(kVendorLibrary);
+    void* module = platform::LoadLibraryByName(libraryName);
     state.module = module;
     if (!module) return 1;
     // Entries after a missing one keep what they held: a partial load changes only what it found.
