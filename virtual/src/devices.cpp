@@ -1,6 +1,8 @@
 // The device table: enumeration order, locations, handles and bus events.
 #include "devices.h"
 
+#include "mpsse_registry.h"
+
 #include <cstring>
 
 #include "scenario.h"
@@ -111,6 +113,11 @@ Device* DeviceAt(int index) {
     DeviceTable& table = Table();
     if (index < 0 || index >= static_cast<int>(table.devices.size())) return nullptr;
     return table.devices[static_cast<size_t>(index)].get();
+}
+
+MpssePort* CableMpssePort(int cable) {
+    Device* device = DeviceAt(cable);
+    return device ? device->engine.get() : nullptr;
 }
 
 Channel* ChannelAt(int device, int channel) {

@@ -55,6 +55,7 @@ void ForgetTraffic() {
     vc_tx_clear(0, 0);
     vc_tx_clear(0, 1);
     vc_log_clear();
+    captured.pauses.clear();
 }
 
 void LibraryTest::SetUp() {
