@@ -16,8 +16,10 @@ LogDirectory::LogDirectory() {
     char* made = mkdtemp(pattern.data());
     EXPECT_NE(made, nullptr);
     path_ = pattern;
-    directoryB(widePath().c_str());
+    activate();
 }
+
+void LogDirectory::activate() const { directoryB(widePath().c_str()); }
 
 LogDirectory::~LogDirectory() {
     std::error_code ignored;

@@ -7,7 +7,10 @@ namespace kl::testing {
 
 class LogDirectory {
   public:
-    LogDirectory();  // creates the directory and makes it the library's log directory
+    // Creates the directory and makes it the library's log directory. A fixture's reset clears
+    // the library's directory again: fixtures call activate() after it.
+    LogDirectory();
+    void activate() const;
     ~LogDirectory();
     LogDirectory(const LogDirectory&) = delete;
     LogDirectory& operator=(const LogDirectory&) = delete;
