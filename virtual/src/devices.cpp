@@ -1,10 +1,10 @@
 // The device table: enumeration order, locations, handles and bus events.
 #include "devices.h"
 
-#include "mpsse_registry.h"
-
+#include <algorithm>
 #include <cstring>
 
+#include "mpsse_registry.h"
 #include "scenario.h"
 
 namespace vcable {
@@ -26,6 +26,7 @@ const char* const kBlankDescription = "Dual RS232";
 struct DeviceTable {
     std::vector<std::unique_ptr<Device>> devices;
     std::vector<FtDeviceListInfoNode> list;  // the last FT_CreateDeviceInfoList snapshot
+    std::vector<void*> orphans;              // handles a port cycle left behind, not yet closed
     uintptr_t next_handle = kHandleBase;
     uint32_t library_version = kDefaultLibraryVersion;
     bool default_loaded = false;
@@ -84,6 +85,7 @@ void ClearDevices() {
     DeviceTable& table = Table();
     table.devices.clear();
     table.list.clear();
+    table.orphans.clear();
 }
 
 int AddDualDevice(const char* description, const char* serial, bool programmed) {
@@ -105,9 +107,7 @@ int AddSingleDevice(const char* description, const char* serial) {
     return Add(std::move(device));
 }
 
-int DeviceCount() {
-    return static_cast<int>(Table().devices.size());
-}
+int DeviceCount() { return static_cast<int>(Table().devices.size()); }
 
 Device* DeviceAt(int index) {
     DeviceTable& table = Table();
@@ -134,6 +134,19 @@ ChannelRef FindHandle(void* handle) {
         }
     }
     return {};
+}
+
+bool IsOrphanedHandle(void* handle) {
+    const std::vector<void*>& orphans = Table().orphans;
+    return handle != nullptr && std::find(orphans.begin(), orphans.end(), handle) != orphans.end();
+}
+
+bool ReleaseOrphanedHandle(void* handle) {
+    std::vector<void*>& orphans = Table().orphans;
+    auto it = std::find(orphans.begin(), orphans.end(), handle);
+    if (handle == nullptr || it == orphans.end()) return false;
+    orphans.erase(it);
+    return true;
 }
 
 void* OpenByRef(const ChannelRef& ref) {
@@ -192,19 +205,18 @@ uint32_t CreateDeviceList() {
     return static_cast<uint32_t>(table.list.size());
 }
 
-const std::vector<FtDeviceListInfoNode>& DeviceList() {
-    return Table().list;
-}
+const std::vector<FtDeviceListInfoNode>& DeviceList() { return Table().list; }
 
 void CycleDevice(Device& device) {
+    for (int c = 0; c < device.ChannelCount(); ++c) {
+        if (device.channels[c].IsOpen()) Table().orphans.push_back(device.channels[c].handle);
+    }
     CloseAll(device);
     device.absent_creations = device.cycle_absence;
     Enumerate(device);
 }
 
-void UnplugDevice(Device& device) {
-    device.plugged = false;
-}
+void UnplugDevice(Device& device) { device.plugged = false; }
 
 void ReplugDevice(Device& device) {
     CloseAll(device);
@@ -213,11 +225,7 @@ void ReplugDevice(Device& device) {
     Enumerate(device);
 }
 
-uint32_t LibraryVersion() {
-    return Table().library_version;
-}
-void SetLibraryVersion(uint32_t version) {
-    Table().library_version = version;
-}
+uint32_t LibraryVersion() { return Table().library_version; }
+void SetLibraryVersion(uint32_t version) { Table().library_version = version; }
 
 }  // namespace vcable
