@@ -30,14 +30,12 @@ class Call {
     }
 
     // For calls on a handle: an unknown or closed handle gives status 1; a handle of an unplugged
-    // device, or one orphaned by a port cycle, gives 4.
+    // device gives 4.
     template <class Body>
     FtStatus OnChannel(void* handle, Body&& body) {
         if (decision_.fail) return Finish(decision_.status, true);
         ChannelRef ref = FindHandle(handle);
-        if (ref.device == nullptr) {
-            return Finish(IsOrphanedHandle(handle) ? kFtIoError : kFtInvalidHandle, false);
-        }
+        if (ref.device == nullptr) return Finish(kFtInvalidHandle, false);
         if (!ref.device->plugged) return Finish(kFtIoError, false);
         return Finish(body(ref), decision_.write_limit != UINT32_MAX);
     }

@@ -136,11 +136,6 @@ ChannelRef FindHandle(void* handle) {
     return {};
 }
 
-bool IsOrphanedHandle(void* handle) {
-    const std::vector<void*>& orphans = Table().orphans;
-    return handle != nullptr && std::find(orphans.begin(), orphans.end(), handle) != orphans.end();
-}
-
 bool ReleaseOrphanedHandle(void* handle) {
     std::vector<void*>& orphans = Table().orphans;
     auto it = std::find(orphans.begin(), orphans.end(), handle);

@@ -60,7 +60,6 @@ Channel* ChannelAt(int device, int channel);
 
 // Handles: a fresh value for every open, looked up in the table and never dereferenced.
 ChannelRef FindHandle(void* handle);
-bool IsOrphanedHandle(void* handle);
 bool ReleaseOrphanedHandle(void* handle);  // true when it was an orphan (now forgotten)
 void* OpenByRef(const ChannelRef& ref);
 
@@ -77,8 +76,8 @@ const std::vector<FtDeviceListInfoNode>& DeviceList();
 
 // Bus events: all of them close the device's handles.
 // A port cycle re-enumerates from the EEPROM after the device's absence. Its handles become
-// orphans, as with the vendor's driver: calls on them fail with an I/O error, but FT_Close still
-// succeeds and releases them, so a host that cycled its own port can close it afterwards.
+// orphans: calls on them fail as on any dead handle, but FT_Close still succeeds and releases
+// them once, as with the vendor's driver, so a host that cycled its own port can close it.
 void CycleDevice(Device& device);
 void UnplugDevice(Device& device);
 void ReplugDevice(Device& device);  // enumerates from the EEPROM at once
