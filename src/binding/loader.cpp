@@ -31,6 +31,7 @@ struct BindingState {
     void* table[kEntryCount] = {};
     FtHandle currentHandle = nullptr;
     uint32_t rxQueueBytes = 0;
+    uint32_t loads = 0;  // successful library loads not yet undone by an unload
 };
 BindingState state;
 const char* libraryName = kVendorLibrary;  // replaced by tests only
@@ -60,6 +61,7 @@ int LoadVendorLibrary() {
     void* module = platform::LoadLibraryByName(libraryName);
     state.module = module;
     if (!module) return 1;
+    ++state.loads;
     // Entries after a missing one keep what they held: a partial load changes only what it found.
     for (int i = 0; i < kEntryCount; ++i) {
         void* address = platform::FindSymbol(module, kEntries[i].name);
@@ -69,9 +71,17 @@ int LoadVendorLibrary() {
     return 0;
 }
 
+// One unload releases one load. When the last load is released the table is emptied, so that a
+// call made afterwards gets status 1 instead of jumping into a library that is no longer mapped,
+// and a further unload releases nothing that this library does not hold.
 int UnloadVendorLibrary() {
-    if (!state.module) return 0;
-    return platform::ReleaseLibrary(state.module) ? 1 : 0;
+    if (!state.module || state.loads == 0) return 0;
+    const bool released = platform::ReleaseLibrary(state.module);
+    if (--state.loads == 0) {
+        state.module = nullptr;
+        for (void*& entry : state.table) entry = nullptr;
+    }
+    return released ? 1 : 0;
 }
 
 }  // namespace kl::binding

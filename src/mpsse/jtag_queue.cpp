@@ -108,7 +108,8 @@ extern "C" int JTAG_RxFTDI(kl_u32 count, kl_u8* buffer, kl_u32* received) {
     kl::FtStatus status = kl::kFtOk;
     WaitRxAtLeast(status, count, kRxMinPolls);
     if (status != kl::kFtOk) return kJtagTransferFailed;
-    const uint32_t got = ReadRxBytes(kl::binding::RxQueueBytes(), buffer, status);
+    // The caller's buffer holds the count it expects: replies beyond it are read and dropped.
+    const uint32_t got = ReadRxBytes(kl::binding::RxQueueBytes(), buffer, status, count);
     const bool failed = status != kl::kFtOk;
     if (received) *received = failed ? 0 : got;
     return failed ? kJtagTransferFailed : kJtagOk;

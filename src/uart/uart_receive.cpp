@@ -1,5 +1,6 @@
 // The receivers: Read_UART, which discards what arrives, and the two file receivers, which wait
 // for a given number of bytes and store them in a raw binary file.
+#include <cmath>
 #include <cstdio>
 
 #include "binding/d2xx.h"
@@ -36,8 +37,10 @@ bool WaitForExactCount(uint32_t size) {
 }
 
 // Read_FILE_UART_2: waits until the queue holds at least size bytes or more than timeoutSeconds
-// whole calendar seconds have passed since the start.
+// whole calendar seconds have passed since the start. A NaN time-out counts as 0 (wait until the
+// calendar second moves on): no elapsed time compares above NaN, so it would never end.
 bool WaitForAtLeast(uint32_t size, double timeoutSeconds) {
+    if (std::isnan(timeoutSeconds)) timeoutSeconds = 0.0;
     SetReceiveStartSeconds(platform::CalendarSeconds());
     for (;;) {
         double elapsed = static_cast<double>(platform::CalendarSeconds() - ReceiveStartSeconds());

@@ -125,7 +125,9 @@ TEST_F(FaultPathTest, EveryVendorCallOfEveryExportFailsOrLosesTheCable) {
         printf("  %-20s vendor calls %5zu, most calls once the cable was gone %u\n", row.name,
                calls.size(), mostAfterUnplug);
     }
-    if (!getenv("KL_FAULT_EXPORT")) EXPECT_EQ(coverage.exports, 56u);
+    if (!getenv("KL_FAULT_EXPORT")) {
+        EXPECT_EQ(coverage.exports, 56u);
+    }
     printf("fault paths covered: %u (exports: %u)\n", coverage.cases, coverage.exports);
     printf("vendor calls in the reference calls: %u (long runs of one entry sampled)\n",
            vendorCalls);

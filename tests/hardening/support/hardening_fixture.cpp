@@ -77,7 +77,9 @@ std::vector<VendorCall> CallsSince(uint32_t first) {
 bool ExpectRecovers(const ExportRow& row, bool replugged, const char* context) {
     vc_fault_clear();
     if (replugged) vc_replug(0);
-    if (std::string(row.name) == "UnLoadD2XXDLL") EXPECT_EQ(LoadD2XXDLL(), 0) << context;
+    if (std::string(row.name) == "UnLoadD2XXDLL") {
+        EXPECT_EQ(LoadD2XXDLL(), 0) << context;
+    }
     CloseDevice();
     // Handles the library no longer records (a close that failed without closing, a failed open's
     // channel A, the channel B an open or CloseDevice3 leaves behind) keep their channel busy until
