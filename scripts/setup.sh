@@ -13,3 +13,12 @@ if ((${#missing[@]})); then
     $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
 fi
+# The sanitizer and libFuzzer runtimes of the installed clang (scripts/sanitize.sh, fuzz.sh).
+clang_major=$(clang -dumpversion | cut -d. -f1)
+runtime=libclang-rt-${clang_major}-dev
+if ! dpkg-query -W -f='${Status}' "$runtime" 2>/dev/null | grep -q "install ok installed"; then
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$runtime"
+fi
