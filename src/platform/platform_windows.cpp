@@ -1,6 +1,8 @@
 // The platform seam on Windows.
-#include <oleauto.h>
+// windows.h first: oleauto.h relies on the types it declares.
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <cstdio>
 #include <cstring>
