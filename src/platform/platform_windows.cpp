@@ -1,7 +1,6 @@
 // The platform seam on Windows.
-// windows.h first: oleauto.h relies on the types it declares.
 #include <windows.h>
-
+// oleauto.h relies on the types windows.h declares, so it comes second.
 #include <oleauto.h>
 
 #include <cstdio>
