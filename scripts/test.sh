@@ -1,12 +1,61 @@
 #!/usr/bin/env bash
-# Builds everything and runs the test suites against the virtual cable; then cross-compiles the
-# Windows DLL to prove the same sources build there.
+# Builds everything and runs the test suites against the virtual cable on Linux; then cross-builds
+# the library, its tests and the virtual cable (ftd2xx.dll) for Windows and runs them under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
+
+started=$SECONDS
+stage_started=$SECONDS
+timings=()
+stage_done() {
+    timings+=("$(printf '%-34s %4d s' "$1" $((SECONDS - stage_started)))")
+    stage_started=$SECONDS
+}
+report_timings() {
+    printf '\nStage timings:\n'
+    printf '  %s\n' "${timings[@]}"
+    printf '  %-34s %4d s\n' "total" $((SECONDS - started))
+}
+
+# --- Linux ---
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build
+cmake --build build -j2
+stage_done "Linux build"
 ctest --test-dir build --output-on-failure -j2
+stage_done "Linux tests"
+
+# --- Windows (mingw-w64 cross build, tests under Wine) ---
 cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-      -DCMAKE_BUILD_TYPE=Release -DKESTREL_BUILD_TESTS=OFF -DKESTREL_BUILD_TOOLS=OFF
-cmake --build build-windows --target kestrellink_objects
+      -DCMAKE_BUILD_TYPE=Release -DKESTREL_BUILD_TOOLS=OFF
+# KestrelLink.dll links only once every export is implemented ("cannot export X: symbol not
+# defined"); until then it is left out and the tests that need it skip, naming what is missing.
+cmake --build build-windows -j2 --target kestrellink_core
+pending_status=0
+python3 tests/shell/check_exports.py pending windows src/shell/exports.tsv \
+        build-windows/src/libkestrellink_core.a >build-windows/pending-exports.txt || pending_status=$?
+case $pending_status in
+0) dll_pending=OFF ;;
+1) dll_pending=ON
+   rm -f build-windows/lib/KestrelLink.dll  # never test a DLL left over from an earlier build
+   echo "KestrelLink.dll left out: $(wc -l <build-windows/pending-exports.txt) exports not implemented yet" ;;
+*) exit 1 ;;
+esac
+cmake -S . -B build-windows -DKESTREL_DLL_PENDING=$dll_pending
+cmake --build build-windows -j2
+stage_done "Windows cross build"
+
+# A fresh Wine prefix for this run, removed (and its wineserver stopped) when the script ends.
+wine_root=$(mktemp -d)
+export KESTREL_WINEPREFIX=$wine_root/prefix
+cleanup_wine() {
+    WINEPREFIX=$KESTREL_WINEPREFIX wineserver -k 2>/dev/null || true
+    rm -rf "$wine_root"
+}
+trap cleanup_wine EXIT
+WINEDEBUG=-all WINEPREFIX=$KESTREL_WINEPREFIX WINEDLLOVERRIDES="mscoree,mshtml=" \
+    wineboot -i >/dev/null 2>&1
+stage_done "Wine prefix"
+ctest --test-dir build-windows --output-on-failure -j2
+stage_done "Windows tests under Wine"
+report_timings
