@@ -49,10 +49,13 @@ struct BringUpOptions {
     BringUpHooks hooks{};
 };
 
-// Steps 8 to 17 on the current handle (channel A). Returns the step that failed, or Done.
+// Steps 8 to 17 on the current handle (channel A): reset, first poll, ConnectionOpen := 1,
+// latency timer 2 ms, bit mode reset, MPSSE mode, sync, pin command, clock divisor, final poll.
+// Returns the step that failed (its value is OpenDevice's result code for it), or Done.
 BringUpStep BringUpMpsse(const BringUpOptions& options);
 
-// 1 when the engine answered the bad-command echo in step, else 0.
+// Empties the receive queue (in ReadBuffer-sized blocks, counting RxQueueBytes down), sends the
+// bad command 0xAA and looks for its echo. 1 when the engine answered in step, else 0.
 int SyncMpsse();
 
 // Sends 0x86 lo hi; a divisor above 0xFFFF sets status 2 and sends nothing.
@@ -72,7 +75,16 @@ struct OpenSequence {
     void* context = nullptr;
 };
 
-// Result codes of OpenDevice for the steps the sequence runs.
+// Results of the open steps outside discovery and bring-up (see channel_pair.h for 1, 3 to 6
+// and 19, BringUpStep for 10 to 18).
+enum : int {
+    kOpenRescanFailed = 2,
+    kOpenChannelAFailed = 9,
+    kOpenChannelBFailed = 21,
+};
+
+// Steps 1 to 18 of OpenDevice as the sequence selects them: 0, or the result code of the step
+// that failed. Ends with channel A current whenever channel A was opened.
 int RunMpsseOpen(const WChar* descriptionPart, const WChar* serialPart, uint32_t divisor,
                  const OpenSequence& sequence);
 

@@ -4,25 +4,34 @@
 // The queue's contract:
 // - Queued operations append complete commands at the cursor; nothing is sent until
 //   FlushCommands (JTAG_Send2FTDI), a flush forced by the 60000-byte rule, or an append that would
-//   run past the buffer's end (which flushes first).
-// - Immediate operations compose a short command (at most 24 bytes) in the scratch area and send
-//   it at once. If commands are queued they are flushed first, so order is kept and the scratch
-//   area never overwrites queued bytes.
-// - The receive queue holds only the replies of commands already sent; every read takes all of it
-//   (bounded by the destination, the surplus drained).
+//   run past the buffer's end (which flushes first). A failed flush leaves the queue as it was.
+// - Immediate operations compose a short command (at most 24 bytes) at the start of
+//   CommandBuffer and send it at once (SendImmediate). If commands are queued they are flushed
+//   first, so order is kept and the scratch area never overwrites queued bytes.
+// - Reply bytes become readable once the engine has run the command and the channel's latency
+//   timer has passed; the waits poll for them. The receive queue holds only the replies of
+//   commands already sent; every read takes all of it (bounded by the destination, the surplus
+//   read and dropped).
 // - No allocation on any of these paths.
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "binding/d2xx.h"
 
 namespace kl::mpsse {
 
-constexpr uint32_t kBufferSize = 131072;     // CommandBuffer, ReadBuffer, StagingBuffer
-constexpr uint32_t kQueueThreshold = 60000;  // a data append that would pass it flushes first
+constexpr uint32_t kBufferSize = 131072;       // CommandBuffer, ReadBuffer, StagingBuffer
+constexpr uint32_t kQueueThreshold = 60000;    // a data append that would pass it flushes first
+constexpr uint32_t kNoProgressLimitMs = 5000;  // bound on waits and writes that make no progress
 
-// The pin and clock state of the connection.
+// Result of the stream operations that fail: the transfer-failure result of every MPSSE
+// operation, also stored as the FT status when a wait or write gives up (FT_IO_ERROR).
+constexpr int kTransferFailed = 4;
+
+// The pin and clock state of the connection. Written by the opens, the pin operations, the JTAG
+// operations that track TDI/TMS levels and FTDI_SetClk.
 struct PinState {
     uint8_t lowValue = 0;       // LowPinValue
     uint8_t lowDirection = 0;   // LowPinDirection
@@ -39,41 +48,55 @@ uint8_t* StagingBuffer();
 uint32_t QueuedBytes();
 void ResetQueueCursor();
 
-// Appends bytes at the cursor; when they would not fit, flushes the queue first. 0, or 4 when
-// that flush failed (nothing appended).
-int Append(const uint8_t* bytes, uint32_t count);
-int AppendByte(uint8_t byte);
+// Room for count more bytes at the cursor (count at most kBufferSize); the cursor moves past
+// them and the caller fills them. When they would not fit behind the queued bytes, the queue is
+// flushed first. Null when that flush failed (nothing claimed).
+uint8_t* ClaimQueueSpace(uint32_t count);
 
-// Flushes the queue when data bytes would carry it past the 60000-byte threshold. 0 or 4.
+// Appends one complete command (header bytes, then dataCount bytes of data) at the cursor, as
+// ClaimQueueSpace places it. 0, or 4 when the flush for room failed (nothing appended).
+int AppendCommand(std::initializer_list<uint8_t> header, const uint8_t* data = nullptr,
+                  uint32_t dataCount = 0);
+
+// Flushes the queue when the queued count plus extraDataBytes is above the 60000-byte threshold.
+// 0, or 4 when that flush failed.
 int FlushIfOver(uint32_t extraDataBytes);
 
-// 0 sent (or nothing to send); 4 the write failed (the cursor stays).
+// 0 sent (or count 0: nothing sent, cursor untouched); 4 the write failed (the cursor stays).
+// On success the cursor returns to the start of CommandBuffer.
 int FlushCommands(uint32_t count);
 
-// Writes count bytes, continuing after partial writes with the unsent tail. Gives up with
-// status 4 after kNoProgressLimitMs without progress.
+// Writes count bytes, continuing after partial writes with the unsent tail. Status is that of
+// the last FT_Write (0 for count 0, without a vendor call), or 4 after kNoProgressLimitMs of
+// successful writes that accepted nothing.
 void WriteAllBytes(uint32_t count, const uint8_t* source, FtStatus& status);
 
-// Sends a short immediate command: flushes queued commands first (status 4 when that fails), then
-// WriteAllBytes of the bytes.
+// Immediate send: flushes queued commands first (status 4 when that fails, nothing sent), copies
+// the bytes to the start of CommandBuffer and sends them with WriteAllBytes.
+void SendImmediate(std::initializer_list<uint8_t> bytes, FtStatus& status);
 void SendImmediate(const uint8_t* bytes, uint32_t count, FtStatus& status);
 
-// Polls until at least minBytes are queued and at least minPolls polls were made. Ends early on a
-// failed poll, or after kNoProgressLimitMs in which the count did not grow (status then 4).
+// Polls the receive queue (status-recording FT_GetQueueStatus into RxQueueBytes) until at least
+// minBytes are queued and at least minPolls polls were made (always at least one). Ends early on a
+// failed poll (status holds it), or with status 4 after kNoProgressLimitMs in which the count
+// stayed below minBytes without growing.
 void WaitRxAtLeast(FtStatus& status, uint32_t minBytes, uint32_t minPolls);
 
-// Polls, sleeping pauseMs after each poll, until minBytes are queued or maxPolls were made.
+// Polls, sleeping pauseMs after each poll, until minBytes are queued or maxPolls polls were made
+// (at least one poll and one pause). Status is that of the last poll.
 void WaitRxWithPause(FtStatus& status, uint32_t minBytes, uint32_t maxPolls, uint32_t pauseMs);
 
-// Reads count bytes into destination (capacity bytes at most; the rest is read and dropped).
-// A failed read shows the "FT_Read" status message. Returns the bytes stored.
+// Reads count bytes into destination, storing at most capacity of them; a surplus is read and
+// dropped so the receive queue is emptied. count 0: returns 0, no vendor call, status untouched.
+// A failed read shows the "FT_Read" status message and returns 0. Returns the bytes stored.
 uint32_t ReadRxBytes(uint32_t count, uint8_t* destination, FtStatus& status,
-                     uint32_t capacity = kBufferSize);
+                     uint32_t capacity = UINT32_MAX);
 
-// The bound on waits and writes that make no progress (5 s); tests shorten it.
+// The bound on waits and writes that make no progress; tests shorten it.
 uint32_t NoProgressLimitMs();
 void SetNoProgressLimitMsForTests(uint32_t ms);
 
+// Empty queue, zeroed buffers and pin state, default no-progress limit.
 void ResetStreamForTests();
 
 }  // namespace kl::mpsse

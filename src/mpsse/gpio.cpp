@@ -1,0 +1,85 @@
+// The GPIO line operations, the GPIOH1 test and the clock divisor export.
+#include "connection/mpsse_open.h"
+#include "kestrellink.h"
+#include "mpsse/opcodes.h"
+#include "mpsse/stream.h"
+
+namespace kl::mpsse {
+namespace {
+
+constexpr int kPinOk = 0;
+constexpr int kPinWriteFailed = 4;
+constexpr int kGpioH1NotLow = 8;
+constexpr int kClockNotSet = 17;
+
+constexpr uint32_t kPinReadMinPolls = 500;
+constexpr uint32_t kPinReadScratch = 8;
+
+// The default levels with one GPIOL line lowered.
+constexpr uint8_t LevelsWithLow(uint8_t line) {
+    return static_cast<uint8_t>(kDefaultLowLevels & ~line);
+}
+
+// Sends 0x80, levels, LowPinDirection. LowPinValue becomes levels on success and the default
+// levels when the write failed.
+int SetLowLevels(uint8_t levels) {
+    FtStatus status = kFtOk;
+    SendImmediate({kSetLowBits, levels, Pins().lowDirection}, status);
+    Pins().lowValue = status == kFtOk ? levels : kDefaultLowLevels;
+    return status == kFtOk ? kPinOk : kPinWriteFailed;
+}
+
+// Sends 0x82 with GPIOH2's level taken from bit 2 of LowPinValue, which records it.
+int SetGpioH2(bool high) {
+    const uint8_t levels = high ? static_cast<uint8_t>(Pins().lowValue | kPinGpioH2)
+                                : static_cast<uint8_t>(Pins().lowValue & ~kPinGpioH2);
+    FtStatus status = kFtOk;
+    SendImmediate({kSetHighBits, levels, Pins().highDirection}, status);
+    if (status != kFtOk) return kPinWriteFailed;
+    Pins().lowValue = levels;
+    return kPinOk;
+}
+
+}  // namespace
+}  // namespace kl::mpsse
+
+using namespace kl::mpsse;
+
+extern "C" int Disable_AllTalk(void) { return SetLowLevels(kDefaultLowLevels); }
+extern "C" int GPIOL_low(void) { return SetLowLevels(LevelsWithLow(kPinGpioL0)); }
+extern "C" int GPIO2_low2(void) { return SetLowLevels(LevelsWithLow(kPinGpioL2)); }
+extern "C" int GPIO3_low(void) { return SetLowLevels(LevelsWithLow(kPinGpioL3)); }
+
+// GPIOL2 low and every high-byte line made an input; HighPinDirection stays as it was.
+extern "C" int GPIO2_low(void) {
+    constexpr uint8_t levels = LevelsWithLow(kPinGpioL2);
+    constexpr uint8_t kAllInputs = 0x00;
+    kl::FtStatus status = kl::kFtOk;
+    SendImmediate(
+        {kSetLowBits, levels, Pins().lowDirection, kSetHighBits, kReleasedHighLevels, kAllInputs},
+        status);
+    Pins().lowValue = levels;
+    return status == kl::kFtOk ? kPinOk : kPinWriteFailed;
+}
+
+extern "C" int GPIOH2_high(void) { return SetGpioH2(true); }
+extern "C" int GPIOH2_low(void) { return SetGpioH2(false); }
+
+// Tests GPIOH1 once: 0 when exactly one reply byte came and its bit 1 is clear.
+extern "C" int Wait_GPIOH1_Low(void) {
+    kl::FtStatus status = kl::kFtOk;
+    SendImmediate({kReadHighBits}, status);
+    if (status != kl::kFtOk) return kPinWriteFailed;
+    WaitRxAtLeast(status, 1, kPinReadMinPolls);
+    if (status != kl::kFtOk) return kPinWriteFailed;
+    uint8_t scratch[kPinReadScratch];
+    const uint32_t got = ReadRxBytes(kl::binding::RxQueueBytes(), scratch, status, kPinReadScratch);
+    return got == 1 && (scratch[0] & kPinGpioH1) == 0 ? kPinOk : kGpioH1NotLow;
+}
+
+extern "C" int FTDI_SetClk(kl_u32 divisor) {
+    Pins().clockDivisor = divisor;
+    kl::FtStatus status = kl::kFtOk;
+    kl::connection::SetClockDivisor(divisor, status);
+    return status == kl::kFtOk ? kPinOk : kClockNotSet;
+}

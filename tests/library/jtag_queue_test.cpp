@@ -1,0 +1,221 @@
+// The queued JTAG operations: the exact commands they append, and what reaches the cable when
+// the queue is sent.
+#include "kestrellink.h"
+#include "library_fixture.h"
+#include "mpsse/stream.h"
+
+namespace kl::testing {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Queued() {
+    return Bytes(mpsse::CommandBuffer(), mpsse::CommandBuffer() + mpsse::QueuedBytes());
+}
+
+// Sends the queue and returns what channel A received.
+Bytes SendQueue() {
+    EXPECT_EQ(JTAG_Send2FTDI(), 0);
+    return WrittenToChannelA();
+}
+
+class JtagQueueTest : public OpenedTest {};
+
+TEST_F(JtagQueueTest, WriteTmsHoldsTdiAndRecordsTheLastTmsBit) {
+    const uint8_t one = 0x01;
+    mpsse::Pins().lowValue = 0xFA;  // TDI held high, last TMS 0
+    EXPECT_EQ(JTAG_WriteTMS(0, &one), 0);
+    EXPECT_EQ(mpsse::Pins().lowValue, 0xFB);
+    const uint8_t toShiftDr = 0x02;  // 0, 1, 0, 0 from Test-Logic-Reset
+    EXPECT_EQ(JTAG_WriteTMS(3, &toShiftDr), 0);
+    EXPECT_EQ(mpsse::Pins().lowValue, 0xFA);
+    EXPECT_BYTES((Bytes{0x4B, 0x00, 0x81, 0x4B, 0x03, 0x82}), SendQueue());
+}
+
+TEST_F(JtagQueueTest, TmsCountsOfSixOrMoreAndNullBytesAppendNothing) {
+    const uint8_t tms = 0x3F;
+    EXPECT_EQ(JTAG_WriteTMS(6, &tms), 4);
+    EXPECT_EQ(JTAG_WriteTMS2(0x6B, 6, &tms), 4);
+    EXPECT_EQ(JTAG_WriteTMS(0, nullptr), 4);
+    EXPECT_EQ(JTAG_WriteTMS2(0x4A, 0, nullptr), 4);
+    EXPECT_EQ(mpsse::QueuedBytes(), 0u);
+}
+
+TEST_F(JtagQueueTest, WriteTms2PassesOpcodeAndByteUnchanged) {
+    const uint8_t tms = 0x05;
+    mpsse::Pins().lowValue = 0xFA;
+    EXPECT_EQ(JTAG_WriteTMS2(0x6B, 2, &tms), 0);
+    EXPECT_EQ(mpsse::Pins().lowValue, 0xFA);
+    EXPECT_BYTES((Bytes{0x6B, 0x02, 0x05}), Queued());
+}
+
+struct ClkRow {
+    int bitCount;
+    uint8_t fillBytes;
+};
+
+TEST_F(JtagQueueTest, ClkAppendsWholeFillBytesAndRestoresTheDivisor) {
+    for (ClkRow row : {ClkRow{0, 1}, ClkRow{7, 1}, ClkRow{8, 2}, ClkRow{20, 3}}) {
+        mpsse::ResetQueueCursor();
+        mpsse::Pins().lowValue = 0xFA;
+        mpsse::Pins().clockDivisor = 2;
+        EXPECT_EQ(JTAG_Clk(0x09, row.bitCount), 0);
+        Bytes expected{0x86, 0x05, 0x00, 0x19, static_cast<uint8_t>(row.fillBytes - 1), 0x00};
+        expected.insert(expected.end(), row.fillBytes, 0xFF);
+        expected.insert(expected.end(), {0x86, 0x02, 0x00});
+        EXPECT_BYTES(expected, Queued()) << "bitCount " << row.bitCount;
+    }
+}
+
+TEST_F(JtagQueueTest, ClkFillFollowsTheHeldTdiLevel) {
+    mpsse::Pins().lowValue = 0xF8;  // TDI low
+    EXPECT_EQ(JTAG_Clk(0x00, 3), 0);
+    EXPECT_EQ(Queued()[6], 0x00);
+}
+
+TEST_F(JtagQueueTest, LongClkSendsFullBlocksWithoutTheirRestoringTail) {
+    mpsse::Pins().lowValue = 0xFA;
+    mpsse::Pins().clockDivisor = 1;
+    EXPECT_EQ(JTAG_Clk(0x00, (2 * 60000 + 100) * 8 - 1), 0);
+    auto writes = CallsOf("FT_Write");
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].transferred, 60006u);
+    EXPECT_EQ(writes[1].transferred, 60006u);
+    Bytes sent = WrittenToChannelA();
+    ASSERT_EQ(sent.size(), 2u * 60006u);
+    EXPECT_BYTES((Bytes{0x86, 0x05, 0x00, 0x10, 0x5F, 0xEA}),
+                 Bytes(sent.begin(), sent.begin() + 6));
+    EXPECT_BYTES((Bytes{0xFF, 0x86, 0x05, 0x00}),
+                 Bytes(sent.begin() + 60005, sent.begin() + 60009));
+    Bytes queued = Queued();
+    ASSERT_EQ(queued.size(), 109u);
+    EXPECT_BYTES((Bytes{0x86, 0x05, 0x00, 0x10, 0x63, 0x00}),
+                 Bytes(queued.begin(), queued.begin() + 6));
+    EXPECT_BYTES((Bytes{0x86, 0x01, 0x00}), Bytes(queued.end() - 3, queued.end()));
+}
+
+TEST_F(JtagQueueTest, ReadTdo2SplitsIntoBytesBitsAndTheExitBit) {
+    EXPECT_EQ(JTAG_ReadTDO2(0x08, 1), 0);
+    EXPECT_BYTES((Bytes{0x6A, 0x00, 0x03}), Queued());
+    mpsse::ResetQueueCursor();
+    EXPECT_EQ(JTAG_ReadTDO2(0x08, 16), 0);
+    EXPECT_BYTES((Bytes{0x28, 0x00, 0x00, 0x2A, 0x06, 0x6A, 0x00, 0x03}), Queued());
+    EXPECT_EQ(JTAG_ReadTDO2(0x08, 0), 5);
+}
+
+TEST_F(JtagQueueTest, ReadTdo2RepliesArriveAfterSendAndRxCollectsThem) {
+    EXPECT_EQ(JTAG_ReadTDO2(0x08, 16), 0);
+    EXPECT_EQ(JTAG_Send2FTDI(), 0);
+    uint8_t replies[8] = {};
+    uint32_t received = 99;
+    EXPECT_EQ(JTAG_RxFTDI(3, replies, &received), 0);
+    EXPECT_EQ(received, 3u);
+    EXPECT_EQ(vc_rx_pending(0, 0), 0u);
+}
+
+TEST_F(JtagQueueTest, QueuedWriteTdiEndsOnTms) {
+    uint32_t bitsRead = 99;
+    const uint8_t tdi[] = {0xA5, 0x0C};
+    mpsse::Pins().lowValue = 0xF8;
+    EXPECT_EQ(JTAG_WriteTDI(0x09, 12, tdi, nullptr, &bitsRead, 1), 0);
+    EXPECT_EQ(bitsRead, 0u);
+    EXPECT_EQ(mpsse::Pins().lowValue & 0x03, 0x03);
+    EXPECT_BYTES((Bytes{0x19, 0x00, 0x00, 0xA5, 0x1B, 0x00, 0x00, 0x1B, 0x00, 0x00, 0x1B, 0x00,
+                        0x03, 0x4B, 0x00, 0x83}),
+                 SendQueue());
+}
+
+TEST_F(JtagQueueTest, QueuedWriteTdiOfWholeBytesKeepsTheLastByteAsTail) {
+    const uint8_t tdi[] = {0x81, 0x01};
+    EXPECT_EQ(JTAG_WriteTDI(0x09, 8, tdi, nullptr, nullptr, 1), 0);
+    EXPECT_BYTES((Bytes{0x1B, 0x00, 0x03, 0x1B, 0x00, 0x00, 0x1B, 0x00, 0x00, 0x1B, 0x00, 0x00,
+                        0x1B, 0x00, 0x00, 0x1B, 0x00, 0x00, 0x1B, 0x00, 0x00, 0x4B, 0x00, 0x83}),
+                 Queued());
+    mpsse::ResetQueueCursor();
+    EXPECT_EQ(JTAG_WriteTDI(0x09, 9, tdi, nullptr, nullptr, 1), 0);
+    EXPECT_BYTES((Bytes{0x19, 0x00, 0x00, 0x81, 0x4B, 0x00, 0x83}), Queued());
+}
+
+TEST_F(JtagQueueTest, WriteTdi2TakesItsExitOpcodeFromTheMode) {
+    const uint8_t tdi[] = {0x00, 0x00};
+    EXPECT_EQ(JTAG_WriteTDI2(0x09, 10, tdi, nullptr, nullptr, 1), 0);
+    EXPECT_BYTES((Bytes{0x19, 0x00, 0x00, 0x00, 0x1B, 0x00, 0x00, 0x4B, 0x00, 0x03}), Queued());
+    mpsse::ResetQueueCursor();
+    EXPECT_EQ(JTAG_WriteTDI2(0x08, 1, tdi, nullptr, nullptr, 1), 0);
+    EXPECT_BYTES((Bytes{0x4A, 0x00, 0x03}), Queued());
+}
+
+TEST_F(JtagQueueTest, ShiftsWithoutBitsOrDataSendNothing) {
+    uint32_t bitsRead = 99;
+    uint8_t tdo[4];
+    const uint8_t tdi[] = {0};
+    EXPECT_EQ(JTAG_WriteTDI(0x09, 0, tdi, tdo, &bitsRead, 1), 5);
+    EXPECT_EQ(JTAG_WriteTDI2(0x09, 0, tdi, nullptr, &bitsRead, 1), 5);
+    EXPECT_EQ(bitsRead, 99u);
+    EXPECT_EQ(JTAG_WriteTDI(0x09, 8, nullptr, tdo, &bitsRead, 1), 4);
+    EXPECT_EQ(JTAG_WriteTDI2(0x09, 8, nullptr, nullptr, &bitsRead, 1), 4);
+    EXPECT_EQ(mpsse::QueuedBytes(), 0u);
+    EXPECT_EQ(CallsOf("FT_Write").size(), 0u);
+}
+
+TEST_F(JtagQueueTest, DataAppendsPastTheThresholdFlushFirst) {
+    std::vector<uint8_t> tdi(29000, 0x55);
+    EXPECT_EQ(JTAG_WriteTDI(0x08, 29000 * 8, tdi.data(), nullptr, nullptr, 0), 0);
+    EXPECT_EQ(JTAG_WriteTDI(0x08, 29000 * 8, tdi.data(), nullptr, nullptr, 0), 0);
+    EXPECT_EQ(CallsOf("FT_Write").size(), 0u);
+    const uint32_t queued = mpsse::QueuedBytes();
+    ASSERT_EQ(queued, 2u * (3 + 28999 + 8 * 3));
+    EXPECT_EQ(JTAG_ReadTDO2(0x08, 1999 * 8), 0);  // stays at the threshold: no flush
+    EXPECT_EQ(CallsOf("FT_Write").size(), 0u);
+    mpsse::ResetQueueCursor();
+    ASSERT_EQ(JTAG_WriteTDI(0x08, 29000 * 8, tdi.data(), nullptr, nullptr, 0), 0);
+    ASSERT_EQ(JTAG_WriteTDI(0x08, 29000 * 8, tdi.data(), nullptr, nullptr, 0), 0);
+    EXPECT_EQ(JTAG_ReadTDO2(0x08, 2000 * 8), 0);  // one byte past it
+    auto writes = CallsOf("FT_Write");
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].transferred, queued);
+}
+
+TEST_F(JtagQueueTest, QueuedShiftLongerThanOneCommandIsSplit) {
+    std::vector<uint8_t> tdi(70001, 0x00);
+    EXPECT_EQ(JTAG_WriteTDI(0x08, 70000 * 8 + 1, tdi.data(), nullptr, nullptr, 0), 0);
+    EXPECT_EQ(JTAG_Send2FTDI(), 0);
+    Bytes sent = WrittenToChannelA();
+    ASSERT_EQ(sent.size(), 3u + 65536 + 3 + 4464 + 3);
+    EXPECT_BYTES((Bytes{0x18, 0xFF, 0xFF}), Bytes(sent.begin(), sent.begin() + 3));
+    EXPECT_BYTES((Bytes{0x18, 0x6F, 0x11}), Bytes(sent.begin() + 65539, sent.begin() + 65542));
+}
+
+TEST_F(JtagQueueTest, FailedSendKeepsTheQueueForTheNextSend) {
+    const uint8_t tms = 0x1F;
+    ASSERT_EQ(JTAG_WriteTMS(4, &tms), 0);
+    vc_fault_fail("FT_Write", 1, 4, 0);
+    EXPECT_EQ(JTAG_Send2FTDI(), 4);
+    EXPECT_EQ(mpsse::QueuedBytes(), 3u);
+    EXPECT_EQ(JTAG_Send2FTDI(), 0);
+    EXPECT_EQ(mpsse::QueuedBytes(), 0u);
+    EXPECT_EQ(JTAG_Send2FTDI(), 0);  // empty queue: nothing sent
+    auto writes = CallsOf("FT_Write");
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_BYTES((Bytes{0x4B, 0x04, 0x9F}), Bytes(writes[1].data, writes[1].data + 3));
+}
+
+TEST_F(JtagQueueTest, RxFtdiFailures) {
+    uint8_t buffer[4];
+    uint32_t received = 99;
+    vc_inject_rx(0, 0, buffer, 2);
+    vc_fault_fail("FT_Read", 1, 4, 0);
+    EXPECT_EQ(JTAG_RxFTDI(2, buffer, &received), 4);
+    EXPECT_EQ(received, 0u);
+    ASSERT_EQ(MessageBoxes().size(), 1u);
+    EXPECT_EQ(MessageBoxes()[0], u"FT_Read - General IO Error");
+
+    received = 99;
+    vc_fault_fail("FT_GetQueueStatus", 1, 4, 1);
+    EXPECT_EQ(JTAG_RxFTDI(2, buffer, &received), 4);
+    EXPECT_EQ(received, 99u);
+    EXPECT_EQ(JTAG_RxFTDI(2, nullptr, &received), 4);
+}
+
+}  // namespace
+}  // namespace kl::testing

@@ -1,0 +1,67 @@
+// Shared set-up of the virtual cable's unit tests: every test starts from the default scenario.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ft_api.h"
+#include "ft_types.h"
+#include "vcable.h"
+
+class VcableTest : public ::testing::Test {
+  protected:
+    void SetUp() override { vc_reset(); }
+
+    // Lists the devices the way a host does: create, then fetch.
+    static std::vector<vcable::FtDeviceListInfoNode> ListDevices() {
+        uint32_t count = 0;
+        EXPECT_EQ(FT_CreateDeviceInfoList(&count), vcable::kFtOk);
+        std::vector<vcable::FtDeviceListInfoNode> nodes(count + 1);
+        uint32_t fetched = 0;
+        EXPECT_EQ(FT_GetDeviceInfoList(nodes.data(), &fetched), vcable::kFtOk);
+        EXPECT_EQ(fetched, count);
+        nodes.resize(fetched);
+        return nodes;
+    }
+
+    static void* OpenAt(uint32_t location) {
+        void* handle = nullptr;
+        EXPECT_EQ(FT_OpenEx(reinterpret_cast<void*>(uintptr_t{location}), vcable::kOpenByLocation,
+                            &handle),
+                  vcable::kFtOk);
+        return handle;
+    }
+
+    static std::vector<uint8_t> TxCapture(int device, int channel) {
+        std::vector<uint8_t> bytes(vc_tx_size(device, channel));
+        vc_tx_read(device, channel, 0, bytes.data(), static_cast<uint32_t>(bytes.size()));
+        return bytes;
+    }
+
+    static std::vector<uint8_t> ReadAll(void* handle) {
+        uint32_t pending = 0;
+        EXPECT_EQ(FT_GetQueueStatus(handle, &pending), vcable::kFtOk);
+        std::vector<uint8_t> bytes(pending);
+        uint32_t read = 0;
+        EXPECT_EQ(FT_Read(handle, bytes.data(), pending, &read), vcable::kFtOk);
+        bytes.resize(read);
+        return bytes;
+    }
+};
+
+// Bytes as "0A 1B ..", so a failed comparison shows both streams in hex.
+inline std::string Hex(const std::vector<uint8_t>& bytes) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (uint8_t b : bytes) {
+        if (!text.empty()) text += ' ';
+        text += kDigits[b >> 4];
+        text += kDigits[b & 0xF];
+    }
+    return text;
+}
+
+#define EXPECT_BYTES_EQ(expected, actual) EXPECT_EQ(Hex(expected), Hex(actual))
