@@ -201,7 +201,7 @@ TEST_F(JtagQueueTest, FailedSendKeepsTheQueueForTheNextSend) {
 }
 
 TEST_F(JtagQueueTest, RxFtdiFailures) {
-    uint8_t buffer[4];
+    uint8_t buffer[4] = {};
     uint32_t received = 99;
     vc_inject_rx(0, 0, buffer, 2);
     vc_fault_fail("FT_Read", 1, 4, 0);
