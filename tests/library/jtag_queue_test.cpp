@@ -165,12 +165,12 @@ TEST_F(JtagQueueTest, DataAppendsPastTheThresholdFlushFirst) {
     EXPECT_EQ(CallsOf("FT_Write").size(), 0u);
     const uint32_t queued = mpsse::QueuedBytes();
     ASSERT_EQ(queued, 2u * (3 + 28999 + 8 * 3));
-    EXPECT_EQ(JTAG_ReadTDO2(0x08, 1999 * 8), 0);  // stays at the threshold: no flush
+    EXPECT_EQ(JTAG_ReadTDO2(0x08, 1948 * 8), 0);  // reaches the threshold: no flush
     EXPECT_EQ(CallsOf("FT_Write").size(), 0u);
     mpsse::ResetQueueCursor();
     ASSERT_EQ(JTAG_WriteTDI(0x08, 29000 * 8, tdi.data(), nullptr, nullptr, 0), 0);
     ASSERT_EQ(JTAG_WriteTDI(0x08, 29000 * 8, tdi.data(), nullptr, nullptr, 0), 0);
-    EXPECT_EQ(JTAG_ReadTDO2(0x08, 2000 * 8), 0);  // one byte past it
+    EXPECT_EQ(JTAG_ReadTDO2(0x08, 1949 * 8), 0);  // one byte past it
     auto writes = CallsOf("FT_Write");
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].transferred, queued);
@@ -201,7 +201,7 @@ TEST_F(JtagQueueTest, FailedSendKeepsTheQueueForTheNextSend) {
 }
 
 TEST_F(JtagQueueTest, RxFtdiFailures) {
-    uint8_t buffer[4] = {};
+    uint8_t buffer[4] = {0x11, 0x22, 0, 0};
     uint32_t received = 99;
     vc_inject_rx(0, 0, buffer, 2);
     vc_fault_fail("FT_Read", 1, 4, 0);

@@ -13,7 +13,7 @@ namespace vcable {
 struct TargetSetup;  // defined in targets/target_setup.h: chain, flash, GPIO wiring
 
 class MpssePort {
-public:
+  public:
     virtual ~MpssePort() = default;
 
     // Bit-mode reset or a mode other than MPSSE: command parsing restarts, pins become inputs.

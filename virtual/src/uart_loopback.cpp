@@ -13,8 +13,6 @@ class LoopbackPeer final : public UartPeer {
 
 }  // namespace
 
-std::unique_ptr<UartPeer> MakeLoopbackPeer() {
-    return std::make_unique<LoopbackPeer>();
-}
+std::unique_ptr<UartPeer> MakeLoopbackPeer() { return std::make_unique<LoopbackPeer>(); }
 
 }  // namespace vcable

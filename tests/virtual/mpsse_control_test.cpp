@@ -1,0 +1,114 @@
+// The C control API over cable 0's engine, and GPIO inputs on a poll schedule.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "mpsse_registry.h"
+#include "mpsse_test_util.h"
+#include "vcable_targets.h"
+
+namespace {
+
+using vtest::Bytes;
+using vtest::Hex;
+using vtest::Send;
+
+class ControlTest : public ::testing::Test {
+  protected:
+    ControlTest() : port(*vcable::CableMpssePort(0)) {
+        vc_targets_restore_default(0);
+        Send(port, vtest::kOpenSequence);
+    }
+    ~ControlTest() override { vc_targets_restore_default(0); }
+
+    vcable::MpssePort& port;
+};
+
+TEST_F(ControlTest, UnknownCableAndBadArguments) {
+    uint32_t value = 0;
+    EXPECT_EQ(VC_E_NO_CABLE, vc_jtag_instruction(7, 0, &value));
+    EXPECT_EQ(VC_E_ARGUMENT, vc_jtag_instruction(0, 2, &value));
+    EXPECT_EQ(VC_E_ARGUMENT, vc_gpio_set_input(0, 16, 0));
+    uint8_t byte = 0;
+    EXPECT_EQ(VC_E_ARGUMENT, vc_flash_read(0, (1u << 20) - 1, &byte, 2));
+    const vc_jtag_device tooShortIr = {1, 0x11, 0, 1, 32};
+    EXPECT_EQ(VC_E_ARGUMENT, vc_jtag_set_chain(0, 1, &tooShortIr));
+}
+
+TEST_F(ControlTest, ChainSetAndReadBack) {
+    const vc_jtag_device devices[] = {{4, 0x0000A001, 0x1, 0x3, 16}};
+    ASSERT_EQ(VC_OK, vc_jtag_set_chain(0, 1, devices));
+    EXPECT_EQ(1, vc_jtag_device_count(0));
+    Send(port, vtest::ResetToIdle());
+    Send(port, vtest::IdleToShiftDr());
+    const Bytes reply = Send(port, vtest::ShiftOut(0, 32));
+    EXPECT_EQ(0x0000A001u, vtest::ShiftIn(reply, 32));
+    EXPECT_EQ(VC_TAP_EXIT1_DR, vc_jtag_tap_state(0, 0));
+    EXPECT_STREQ("Exit1-DR", vc_jtag_tap_state_name(vc_jtag_tap_state(0, 0)));
+    ASSERT_EQ(VC_OK, vc_jtag_set_user_register(0, 0, 0x1FFFF));
+    uint64_t user = 0;
+    ASSERT_EQ(VC_OK, vc_jtag_user_register(0, 0, &user));
+    EXPECT_EQ(0xFFFFu, user);  // 16 bits long
+}
+
+TEST_F(ControlTest, FlashContentsThroughTheApiAndTheBus) {
+    const uint8_t data[] = {0xDE, 0xAD};
+    ASSERT_EQ(VC_OK, vc_flash_write(0, 0x400, data, 2));
+    EXPECT_EQ("DE AD", Hex(Send(port, {0x80, 0xBA, 0xCB, 0x11, 0x03, 0x00, 0x03, 0x00, 0x04, 0x00,
+                                       0x20, 0x01, 0x00, 0x80, 0xFA, 0xCB})));
+    Send(port, {0x80, 0xBA, 0xCB, 0x11, 0x00, 0x00, 0x06, 0x80, 0xFA, 0xCB});
+    uint8_t status = 0;
+    ASSERT_EQ(VC_OK, vc_flash_status(0, &status));
+    EXPECT_EQ(0x02, status);
+    uint32_t size = 0;
+    ASSERT_EQ(VC_OK, vc_flash_size(0, &size));
+    EXPECT_EQ(1u << 20, size);
+}
+
+TEST_F(ControlTest, PinsAsTheTargetsSawThem) {
+    uint16_t levels = 0;
+    uint16_t directions = 0;
+    ASSERT_EQ(VC_OK, vc_pins_get(0, &levels, &directions));
+    EXPECT_EQ(0x00CB, directions);
+    EXPECT_EQ(0xFFFE, levels);
+    vc_gpio_set_input(0, 5, 0);  // GPIOL1 pulled low from outside
+    vc_pins_get(0, &levels, nullptr);
+    EXPECT_EQ(0xFFDE, levels);
+}
+
+TEST_F(ControlTest, GpioH1GoesLowAfterScheduledPolls) {
+    ASSERT_EQ(VC_OK, vc_gpio_schedule(0, 9, 0, 3));
+    ASSERT_EQ(VC_OK, vc_gpio_schedule(0, 9, -1, 5));
+    const uint8_t expected[] = {0xFF, 0xFF, 0xFF, 0xFD, 0xFD, 0xFF};
+    for (int polls = 0; polls < 6; ++polls) {
+        EXPECT_EQ(Hex({expected[polls]}), Hex(Send(port, {0x83}))) << "after " << polls;
+        port.OnPoll();
+    }
+}
+
+TEST_F(ControlTest, ErrorsCountersAndTrace) {
+    Send(port, {0xAA, 0x8E, 0x19, 0x00, 0x00, 0x55});
+    EXPECT_EQ(2u, vc_mpsse_bad_command_count(0));
+    EXPECT_EQ(1u, vc_mpsse_error_count(0));
+    char text[16];
+    ASSERT_EQ(VC_OK, vc_mpsse_last_error(0, text, sizeof text));
+    EXPECT_EQ(15u, std::strlen(text));  // cut to the buffer
+    EXPECT_EQ(5, vc_mpsse_divisor(0));
+    EXPECT_EQ(8u, vc_mpsse_tck_cycles(0));
+    EXPECT_EQ(8u * 12, vc_mpsse_base_clock_ticks(0));
+    EXPECT_EQ(0, vc_mpsse_loopback(0));
+    vc_mpsse_clear_errors(0);
+    EXPECT_EQ(0u, vc_mpsse_error_count(0));
+
+    std::vector<std::string> lines;
+    auto collect = [](void* user, const char* line) {
+        static_cast<std::vector<std::string>*>(user)->push_back(line);
+    };
+    ASSERT_EQ(VC_OK, vc_mpsse_set_trace(0, collect, &lines));
+    Send(port, {0x84, 0x81});  // DO was left low by the last bit of 0x55
+    ASSERT_EQ(VC_OK, vc_mpsse_set_trace(0, nullptr, nullptr));
+    Send(port, {0x85});
+    EXPECT_EQ((std::vector<std::string>{"0x84 loopback on", "0x81 read low byte reply=F8"}), lines);
+}
+
+}  // namespace

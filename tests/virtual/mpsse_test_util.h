@@ -1,0 +1,104 @@
+// Helpers for the engine and target tests: hex formatting for byte comparisons, and a small host
+// that builds the command streams a JTAG or SPI host sends.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "mpsse_engine.h"
+
+namespace vtest {
+
+using Bytes = std::vector<uint8_t>;
+
+inline std::string Hex(const Bytes& bytes) {
+    std::string text;
+    for (uint8_t b : bytes) {
+        char part[4];
+        std::snprintf(part, sizeof part, "%02X", b);
+        text += (text.empty() ? "" : " ") + std::string(part);
+    }
+    return text;
+}
+
+// The open's pin and clock set-up: default levels, directions 0xCB, loopback off, divisor 5.
+inline const Bytes kOpenSequence = {0x80, 0xFA, 0xCB, 0x85, 0x86, 0x05, 0x00};
+
+inline Bytes Send(vcable::MpssePort& port, const Bytes& bytes) {
+    Bytes rx;
+    port.Write(bytes.data(), bytes.size(), rx);
+    return rx;
+}
+
+inline void Append(Bytes& to, const Bytes& more) {
+    to.insert(to.end(), more.begin(), more.end());
+}
+
+// TMS bits, bit 0 first, at most 7 per command, TDI held high.
+inline Bytes Tms(uint32_t bits, int count) {
+    Bytes out;
+    for (int done = 0; done < count; done += 7) {
+        const int n = count - done < 7 ? count - done : 7;
+        out.insert(out.end(), {0x4B, static_cast<uint8_t>(n - 1),
+                               static_cast<uint8_t>(0x80 | ((bits >> done) & 0x7F))});
+    }
+    return out;
+}
+
+// Moves any TAP to Test-Logic-Reset and then to Run-Test/Idle.
+inline Bytes ResetToIdle() {
+    return Tms(0x1F, 6);
+}
+// From Run-Test/Idle to Shift-DR or Shift-IR.
+inline Bytes IdleToShiftDr() {
+    return Tms(0b001, 3);
+}
+inline Bytes IdleToShiftIr() {
+    return Tms(0b0011, 4);
+}
+// From Exit1 to Run-Test/Idle through Update.
+inline Bytes Exit1ToIdle() {
+    return Tms(0b01, 2);
+}
+
+// A capturing shift of `bits` bits of value (LSB first) the way the library does it: whole bytes
+// with 0x39, tail bits with 0x3B, the last bit with 0x6B (TMS 1, leaving the shift state).
+inline Bytes ShiftOut(uint64_t value, int bits) {
+    Bytes out;
+    int whole = bits / 8;
+    int tail = bits % 8;
+    if (tail == 0) {
+        --whole;
+        tail = 8;
+    }
+    if (whole > 0) {
+        out.insert(out.end(), {0x39, static_cast<uint8_t>(whole - 1), 0x00});
+        for (int i = 0; i < whole; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    }
+    for (int i = 0; i < tail; ++i) {
+        const int bit = static_cast<int>((value >> (8 * whole + i)) & 1);
+        if (i == tail - 1) {
+            out.insert(out.end(), {0x6B, 0x00, static_cast<uint8_t>(bit ? 0x83 : 0x03)});
+        } else {
+            out.insert(out.end(), {0x3B, 0x00, static_cast<uint8_t>(bit ? 0x03 : 0x00)});
+        }
+    }
+    return out;
+}
+
+// Unpacks the replies of ShiftOut: whole bytes as they are, then one byte per tail bit with the
+// captured bit in bit 7.
+inline uint64_t ShiftIn(const Bytes& reply, int bits) {
+    int whole = bits / 8;
+    if (bits % 8 == 0) --whole;
+    uint64_t value = 0;
+    for (int i = 0; i < whole; ++i) value |= static_cast<uint64_t>(reply.at(i)) << (8 * i);
+    for (size_t i = whole; i < reply.size(); ++i) {
+        value |= static_cast<uint64_t>(reply[i] >> 7) << (8 * whole + (i - whole));
+    }
+    return value;
+}
+
+}  // namespace vtest

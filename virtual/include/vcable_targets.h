@@ -1,0 +1,110 @@
+/* Control API of the virtual cable's channel-A side: the MPSSE engine and the targets on its pins
+ * (JTAG chain, SPI flash, GPIO inputs). For tests and tools; plain C.
+ *
+ * Every function takes the cable index (0-based, in scenario order). Functions returning int give
+ * VC_OK or a negative VC_E* code. Lines are numbered 0 to 7 for ADBUS0 to ADBUS7 and 8 to 15 for
+ * ACBUS0 to ACBUS7. JTAG device 0 is the device nearest TDI; data leaving the chain on TDO comes
+ * from the last device first. */
+#ifndef VCABLE_TARGETS_H
+#define VCABLE_TARGETS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifndef VCABLE_API
+#if defined(VCABLE_BUILDING) && (defined(__GNUC__) || defined(__clang__))
+#define VCABLE_API __attribute__((visibility("default")))
+#else
+#define VCABLE_API
+#endif
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum {
+    VC_OK = 0,
+    VC_E_NO_CABLE = -1,  /* no cable with this index */
+    VC_E_ARGUMENT = -2,  /* device, line, address or length out of range */
+    VC_E_NO_TARGET = -3, /* the cable has no such target (no flash) */
+};
+
+/* TAP controller states, as vc_jtag_tap_state returns them. */
+enum {
+    VC_TAP_TEST_LOGIC_RESET = 0,
+    VC_TAP_RUN_TEST_IDLE,
+    VC_TAP_SELECT_DR_SCAN,
+    VC_TAP_CAPTURE_DR,
+    VC_TAP_SHIFT_DR,
+    VC_TAP_EXIT1_DR,
+    VC_TAP_PAUSE_DR,
+    VC_TAP_EXIT2_DR,
+    VC_TAP_UPDATE_DR,
+    VC_TAP_SELECT_IR_SCAN,
+    VC_TAP_CAPTURE_IR,
+    VC_TAP_SHIFT_IR,
+    VC_TAP_EXIT1_IR,
+    VC_TAP_PAUSE_IR,
+    VC_TAP_EXIT2_IR,
+    VC_TAP_UPDATE_IR,
+};
+
+typedef struct vc_jtag_device {
+    int ir_length;               /* 2 to 32 */
+    uint32_t idcode;             /* bit 0 set */
+    uint32_t idcode_instruction; /* also the instruction after Test-Logic-Reset */
+    uint32_t user_instruction;   /* selects the user data register */
+    int user_length;             /* 1 to 64 bits */
+} vc_jtag_device;
+
+/* Receives one decoded line per command, error or target note. */
+typedef void (*vc_trace_fn)(void* user, const char* line);
+
+/* Back to the default wiring, pins released, parser and counters cleared (the trace hook stays). */
+VCABLE_API int vc_targets_restore_default(int cable);
+
+/* JTAG chain. The new chain starts in Test-Logic-Reset with user registers at 0. */
+VCABLE_API int vc_jtag_set_chain(int cable, int count, const vc_jtag_device* devices);
+VCABLE_API int vc_jtag_device_count(int cable);
+VCABLE_API int vc_jtag_tap_state(int cable, int device); /* VC_TAP_* or a negative code */
+VCABLE_API const char* vc_jtag_tap_state_name(int state);
+VCABLE_API int vc_jtag_instruction(int cable, int device, uint32_t* instruction);
+VCABLE_API int vc_jtag_user_register(int cable, int device, uint64_t* value);
+VCABLE_API int vc_jtag_set_user_register(int cable, int device, uint64_t value);
+
+/* SPI flash contents, bypassing the SPI bus. Status bits: 0x01 busy, 0x02 write enabled. */
+VCABLE_API int vc_flash_size(int cable, uint32_t* size);
+VCABLE_API int vc_flash_write(int cable, uint32_t address, const uint8_t* data, uint32_t count);
+VCABLE_API int vc_flash_read(int cable, uint32_t address, uint8_t* data, uint32_t count);
+VCABLE_API int vc_flash_status(int cable, uint8_t* status);
+
+/* Outside drive on a line: level 0 or 1 drives it, -1 releases it (an undriven input reads 1).
+ * vc_gpio_schedule applies the change at the after_polls-th receive-queue poll from now (0 and 1:
+ * at the next poll). */
+VCABLE_API int vc_gpio_set_input(int cable, int line, int level);
+VCABLE_API int vc_gpio_schedule(int cable, int line, int level, uint32_t after_polls);
+
+/* Levels of all 16 lines as the targets last saw them, and the chip's direction bits (1 = output).
+ * Either pointer may be null. */
+VCABLE_API int vc_pins_get(int cable, uint16_t* levels, uint16_t* directions);
+
+/* Engine counters. Errors are things the model could not do faithfully or host commands the chip
+ * does not know (the sync probes 0xAA and 0xAB are answered but not counted as errors). */
+VCABLE_API uint32_t vc_mpsse_error_count(int cable);
+VCABLE_API int vc_mpsse_last_error(int cable, char* text, size_t size); /* NUL-terminated */
+VCABLE_API uint32_t vc_mpsse_bad_command_count(int cable);
+VCABLE_API void vc_mpsse_clear_errors(int cable);
+VCABLE_API uint64_t vc_mpsse_tck_cycles(int cable);
+/* Time the clocked cycles took on the wire, in periods of the 12 MHz base clock. */
+VCABLE_API uint64_t vc_mpsse_base_clock_ticks(int cable);
+VCABLE_API int vc_mpsse_divisor(int cable);  /* 0 to 0xFFFF, or a negative code */
+VCABLE_API int vc_mpsse_loopback(int cable); /* 1 on, 0 off, or a negative code */
+/* Installs the trace hook; a null fn removes it. */
+VCABLE_API int vc_mpsse_set_trace(int cable, vc_trace_fn fn, void* user);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VCABLE_TARGETS_H */

@@ -1,0 +1,44 @@
+// The 16 GPIO lines of channel A as the chip drives them: an output register and a direction
+// register per byte (ADBUS, ACBUS), the targets that drive the inputs, and the levels every target
+// saw last. A line set as an output shows its output bit; an input shows the wired-AND of the
+// targets driving it, or high when nobody does (the chip's pull-ups).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "pin_target.h"
+
+namespace vcable {
+
+class PinBus {
+  public:
+    // A target attached to a live bus is told the present levels at once.
+    void Attach(PinTarget* target);
+    void DetachAll() { targets_.clear(); }
+
+    uint16_t outputs() const { return outputs_; }
+    uint16_t directions() const { return directions_; }
+    // Levels as the targets last saw them.
+    uint16_t levels() const { return seen_; }
+
+    void SetLowByte(uint8_t value, uint8_t direction);
+    void SetHighByte(uint8_t value, uint8_t direction);
+    void SetOutputBit(int line, bool level);
+    void AllInputs();
+
+    // Brings the targets up to date: hands them the current levels until nothing changes.
+    void Settle();
+    void Poll();
+
+  private:
+    uint16_t Compute() const;
+
+    std::vector<PinTarget*> targets_;
+    uint16_t outputs_ = 0;
+    uint16_t directions_ = 0;
+    uint16_t seen_ = 0xFFFF;
+    bool everNotified_ = false;
+};
+
+}  // namespace vcable
