@@ -13,9 +13,6 @@ foreach(gtest_target gtest gtest_main gmock gmock_main)
     target_compile_options(${gtest_target} PRIVATE -w)
 endforeach()
 
-# mingw's GCC 12 reports a false -Wrestrict inside libstdc++'s string code inlined at -O3.
-add_compile_options(-Wno-restrict)
-
 # Test programs and their DLLs share one folder, the folder Windows searches first.
 set(KESTREL_WINDOWS_TEST_DIR ${CMAKE_BINARY_DIR}/bin)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${KESTREL_WINDOWS_TEST_DIR})

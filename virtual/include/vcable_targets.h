@@ -12,7 +12,9 @@
 #include <stdint.h>
 
 #ifndef VCABLE_API
-#if defined(VCABLE_BUILDING) && (defined(__GNUC__) || defined(__clang__))
+#if defined(_WIN32) && defined(VCABLE_BUILDING)
+#define VCABLE_API __declspec(dllexport) /* ftd2xx.dll exports only what is marked */
+#elif defined(VCABLE_BUILDING) && (defined(__GNUC__) || defined(__clang__))
 #define VCABLE_API __attribute__((visibility("default")))
 #else
 #define VCABLE_API
