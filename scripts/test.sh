@@ -48,10 +48,13 @@ cmake --build build-windows -j2
 stage_done "Windows cross build"
 
 # A fresh Wine prefix for this run, removed (and its wineserver stopped) when the script ends.
+# Wine's server socket folder goes to TMPDIR, so that is inside the same folder.
 wine_root=$(mktemp -d)
 export KESTREL_WINEPREFIX=$wine_root/prefix
+export TMPDIR=$wine_root
 cleanup_wine() {
     WINEPREFIX=$KESTREL_WINEPREFIX wineserver -k 2>/dev/null || true
+    sleep 1  # let the server remove its socket before the folder goes
     rm -rf "$wine_root"
 }
 trap cleanup_wine EXIT
