@@ -29,6 +29,8 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     void Reset() override;
     void Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) override;
     void OnPoll() override;
+    uint64_t ClockedCycles() const override { return tckCycles_; }
+    uint64_t ClockedBaseTicks() const override { return baseTicks_; }
 
     // Back to the state of a new engine with this wiring (targets, pins, parser, counters).
     void Reconfigure(const TargetSetup& setup);
