@@ -31,6 +31,15 @@ class PinBus {
     void Settle();
     void Poll();
 
+    // Fast path: when every target can take the run, acts it out on all of them and writes into
+    // tdo the wired-AND of their pulls on TDO per period; false, with nothing done, otherwise.
+    bool RunFast(const ClockRun& run, uint8_t* tdo);
+    // After a fast run: the outputs the run left, and the targets brought up to date.
+    void FinishRun(uint16_t outputs) {
+        outputs_ = outputs;
+        Settle();
+    }
+
   private:
     uint16_t Compute() const;
 
@@ -39,6 +48,7 @@ class PinBus {
     uint16_t directions_ = 0;
     uint16_t seen_ = 0xFFFF;
     bool everNotified_ = false;
+    std::vector<uint8_t> scratch_;  // one target's TDO stream during a fast run
 };
 
 }  // namespace vcable
