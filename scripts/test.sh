@@ -30,20 +30,6 @@ stage_done "Linux tests"
 cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
       -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
       "-DCMAKE_C_FLAGS_RELEASE=-O2 -DNDEBUG" -DKESTREL_BUILD_TOOLS=OFF
-# KestrelLink.dll links only once every export is implemented ("cannot export X: symbol not
-# defined"); until then it is left out and the tests that need it skip, naming what is missing.
-cmake --build build-windows -j2 --target kestrellink_core
-pending_status=0
-python3 tests/shell/check_exports.py pending windows src/shell/exports.tsv \
-        build-windows/src/libkestrellink_core.a >build-windows/pending-exports.txt || pending_status=$?
-case $pending_status in
-0) dll_pending=OFF ;;
-1) dll_pending=ON
-   rm -f build-windows/lib/KestrelLink.dll  # never test a DLL left over from an earlier build
-   echo "KestrelLink.dll left out: $(wc -l <build-windows/pending-exports.txt) exports not implemented yet" ;;
-*) exit 1 ;;
-esac
-cmake -S . -B build-windows -DKESTREL_DLL_PENDING=$dll_pending
 cmake --build build-windows -j2
 stage_done "Windows cross build"
 

@@ -2,6 +2,8 @@
 #include <windows.h>
 // oleauto.h relies on the types windows.h declares, so it comes second.
 #include <oleauto.h>
+// _wunlink
+#include <io.h>
 
 #include <cstdio>
 #include <cstring>
