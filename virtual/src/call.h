@@ -51,8 +51,6 @@ class Call {
     uint32_t transferred_ = 0;
 };
 
-inline uint64_t Arg(const void* pointer) {
-    return reinterpret_cast<uintptr_t>(pointer);
-}
+inline uint64_t Arg(const void* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
 
 }  // namespace vcable

@@ -64,9 +64,7 @@ void FinishCall(uint32_t index, uint32_t status, uint32_t transferred, bool faul
     record.faulted = faulted;
 }
 
-uint32_t CallCount() {
-    return static_cast<uint32_t>(Log().calls.size());
-}
+uint32_t CallCount() { return static_cast<uint32_t>(Log().calls.size()); }
 
 const CallRecord* CallAt(uint32_t index) {
     CallLog& log = Log();
@@ -94,17 +92,13 @@ void RecordModelError(const char* format, ...) {
     log.model_errors.emplace_back(text);
 }
 
-uint32_t ModelErrorCount() {
-    return static_cast<uint32_t>(Log().model_errors.size());
-}
+uint32_t ModelErrorCount() { return static_cast<uint32_t>(Log().model_errors.size()); }
 
 const char* ModelErrorAt(uint32_t index) {
     CallLog& log = Log();
     return index < log.model_errors.size() ? log.model_errors[index].c_str() : nullptr;
 }
 
-void ClearModelErrors() {
-    Log().model_errors.clear();
-}
+void ClearModelErrors() { Log().model_errors.clear(); }
 
 }  // namespace vcable

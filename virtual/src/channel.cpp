@@ -61,8 +61,8 @@ void WriteToChannel(Channel& channel, MpssePort* engine, const uint8_t* data, si
         // Reset mode is the channel's UART; with nothing attached the bytes just leave the pins.
         if (channel.peer) channel.peer->Write(data, count, channel.rx.Tail());
     } else {
-        RecordModelError("write of %zu bytes at location 0x%04X in bit mode 0x%02X is not modelled",
-                         count, channel.location, mode);
+        RecordModelError("write of %u bytes at location 0x%04X in bit mode 0x%02X is not modelled",
+                         static_cast<unsigned>(count), channel.location, mode);
     }
 }
 

@@ -21,13 +21,9 @@ void CopyText(const std::string& text, char* out, size_t size) {
 
 extern "C" {
 
-VC_API void vc_reset(void) {
-    ResetScenario();
-}
+VC_API void vc_reset(void) { ResetScenario(); }
 
-VC_API void vc_clear_devices(void) {
-    ClearDevices();
-}
+VC_API void vc_clear_devices(void) { ClearDevices(); }
 
 VC_API int vc_add_cable(const char* description, const char* serial, int programmed) {
     return AddDualDevice(description ? description : "", serial ? serial : "", programmed != 0);
@@ -37,9 +33,7 @@ VC_API int vc_add_single(const char* description, const char* serial) {
     return AddSingleDevice(description ? description : "", serial ? serial : "");
 }
 
-VC_API int vc_device_count(void) {
-    return DeviceCount();
-}
+VC_API int vc_device_count(void) { return DeviceCount(); }
 
 VC_API int vc_unplug(int device) {
     Device* d = DeviceAt(device);
@@ -76,9 +70,7 @@ VC_API int vc_set_loopback_peer(int device, int channel, int enable) {
     return 0;
 }
 
-VC_API void vc_set_library_version(uint32_t version) {
-    SetLibraryVersion(version);
-}
+VC_API void vc_set_library_version(uint32_t version) { SetLibraryVersion(version); }
 
 VC_API int vc_fault_fail(const char* entry, uint32_t nth, uint32_t status, int persistent) {
     int index = EntryIndex(entry);
@@ -103,17 +95,11 @@ VC_API int vc_fault_inject_rx(const char* entry, uint32_t nth, int device, int c
     return AddInjectRule(static_cast<Entry>(index), nth, device, channel, data, length);
 }
 
-VC_API uint32_t vc_fault_hits(int rule) {
-    return FaultHits(rule);
-}
+VC_API uint32_t vc_fault_hits(int rule) { return FaultHits(rule); }
 
-VC_API void vc_fault_clear(void) {
-    ClearFaults();
-}
+VC_API void vc_fault_clear(void) { ClearFaults(); }
 
-VC_API uint32_t vc_log_count(void) {
-    return CallCount();
-}
+VC_API uint32_t vc_log_count(void) { return CallCount(); }
 
 VC_API uint32_t vc_log_count_entry(const char* entry) {
     int index = EntryIndex(entry);
@@ -143,21 +129,13 @@ VC_API int vc_log_get(uint32_t index, VcCall* out) {
     return 0;
 }
 
-VC_API void vc_log_clear(void) {
-    ClearCallLog();
-}
+VC_API void vc_log_clear(void) { ClearCallLog(); }
 
-VC_API const char* vc_entry_name(uint32_t index) {
-    return EntryName(index);
-}
+VC_API const char* vc_entry_name(uint32_t index) { return EntryName(index); }
 
-VC_API uint32_t vc_model_error_count(void) {
-    return ModelErrorCount();
-}
+VC_API uint32_t vc_model_error_count(void) { return ModelErrorCount(); }
 
-VC_API const char* vc_model_error(uint32_t index) {
-    return ModelErrorAt(index);
-}
+VC_API const char* vc_model_error(uint32_t index) { return ModelErrorAt(index); }
 
 VC_API int vc_channel_settings(int device, int channel, VcChannelSettings* out) {
     const Channel* c = ChannelAt(device, channel);

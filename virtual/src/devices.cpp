@@ -1,10 +1,9 @@
 // The device table: enumeration order, locations, handles and bus events.
 #include "devices.h"
 
-#include "mpsse_registry.h"
-
 #include <cstring>
 
+#include "mpsse_registry.h"
 #include "scenario.h"
 
 namespace vcable {
@@ -105,9 +104,7 @@ int AddSingleDevice(const char* description, const char* serial) {
     return Add(std::move(device));
 }
 
-int DeviceCount() {
-    return static_cast<int>(Table().devices.size());
-}
+int DeviceCount() { return static_cast<int>(Table().devices.size()); }
 
 Device* DeviceAt(int index) {
     DeviceTable& table = Table();
@@ -192,9 +189,7 @@ uint32_t CreateDeviceList() {
     return static_cast<uint32_t>(table.list.size());
 }
 
-const std::vector<FtDeviceListInfoNode>& DeviceList() {
-    return Table().list;
-}
+const std::vector<FtDeviceListInfoNode>& DeviceList() { return Table().list; }
 
 void CycleDevice(Device& device) {
     CloseAll(device);
@@ -202,9 +197,7 @@ void CycleDevice(Device& device) {
     Enumerate(device);
 }
 
-void UnplugDevice(Device& device) {
-    device.plugged = false;
-}
+void UnplugDevice(Device& device) { device.plugged = false; }
 
 void ReplugDevice(Device& device) {
     CloseAll(device);
@@ -213,11 +206,7 @@ void ReplugDevice(Device& device) {
     Enumerate(device);
 }
 
-uint32_t LibraryVersion() {
-    return Table().library_version;
-}
-void SetLibraryVersion(uint32_t version) {
-    Table().library_version = version;
-}
+uint32_t LibraryVersion() { return Table().library_version; }
+void SetLibraryVersion(uint32_t version) { Table().library_version = version; }
 
 }  // namespace vcable

@@ -21,9 +21,7 @@ size_t BoundedLength(const char* text, size_t size) {
 }
 
 // Keeps what fits the EEPROM's string storage, so reads never outgrow a caller's buffer.
-std::string Stored(const char* text, size_t size) {
-    return {text, BoundedLength(text, size - 1)};
-}
+std::string Stored(const char* text, size_t size) { return {text, BoundedLength(text, size - 1)}; }
 
 void CopyOut(const std::string& text, char* out) {
     if (out == nullptr) return;

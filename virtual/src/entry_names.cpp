@@ -14,9 +14,7 @@ constexpr const char* kEntryNames[] = {
 
 }  // namespace
 
-const char* EntryName(uint32_t index) {
-    return index < kEntryCount ? kEntryNames[index] : nullptr;
-}
+const char* EntryName(uint32_t index) { return index < kEntryCount ? kEntryNames[index] : nullptr; }
 
 int EntryIndex(const char* name) {
     if (name == nullptr) return -1;

@@ -84,9 +84,7 @@ uint32_t FaultHits(int rule) {
     return rules[static_cast<size_t>(rule)].hits;
 }
 
-void ClearFaults() {
-    State().rules.clear();
-}
+void ClearFaults() { State().rules.clear(); }
 
 FaultDecision ApplyFaults(Entry entry) {
     FaultDecision decision;

@@ -8,6 +8,7 @@
 #include "mpsse/stream.h"
 #include "platform/platform.h"
 #include "vcable.h"
+#include "vcable_targets.h"
 
 namespace kl::testing {
 namespace {
@@ -72,6 +73,13 @@ void OpenedTest::SetUp() {
     LibraryTest::SetUp();
     ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
     ForgetTraffic();
+}
+
+void TargetTest::TearDown() {
+    char last[256] = "";
+    vc_mpsse_last_error(0, last, sizeof last);
+    EXPECT_EQ(vc_mpsse_error_count(0), 0u) << "last engine error: " << last;
+    OpenedTest::TearDown();
 }
 
 void LibraryTest::TearDown() {

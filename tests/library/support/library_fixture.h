@@ -40,6 +40,13 @@ class OpenedTest : public LibraryTest {
     void SetUp() override;
 };
 
+// An opened library whose test must leave the cable's MPSSE engine without errors: every command
+// the library sent was one the engine knows and could carry out faithfully.
+class TargetTest : public OpenedTest {
+  protected:
+    void TearDown() override;
+};
+
 // Compares byte streams and prints both in hex on a mismatch.
 #define EXPECT_BYTES(expected, actual)                            \
     EXPECT_EQ(::kl::testing::Hex(std::vector<uint8_t>(expected)), \

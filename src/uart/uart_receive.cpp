@@ -1,0 +1,99 @@
+// The receivers: Read_UART, which discards what arrives, and the two file receivers, which wait
+// for a given number of bytes and store them in a raw binary file.
+#include <cstdio>
+
+#include "binding/d2xx.h"
+#include "kestrellink.h"
+#include "mpsse/stream.h"
+#include "platform/platform.h"
+#include "uart/transfer_resources.h"
+#include "uart/uart.h"
+
+namespace kl::uart {
+namespace {
+
+// Polls without pause until something is waiting; the poll status is not examined. Gives up
+// after the stream's no-progress limit with nothing received.
+bool WaitForAnyByte() {
+    const uint64_t start = platform::MonotonicMs();
+    for (;;) {
+        FtStatus ignored = kFtOk;
+        binding::PollRxQueue(ignored);
+        if (binding::RxQueueBytes() != 0) return true;
+        if (platform::MonotonicMs() - start >= mpsse::NoProgressLimitMs()) return false;
+    }
+}
+
+// Read_FILE_UART: waits until the queue holds exactly size bytes, polling at most
+// ReadFilePassLimit() - 1 times.
+bool WaitForExactCount(uint32_t size) {
+    for (uint32_t pass = 1; pass < ReadFilePassLimit(); ++pass) {
+        FtStatus ignored = kFtOk;
+        binding::PollRxQueue(ignored);
+        if (binding::RxQueueBytes() == size) return true;
+    }
+    return false;
+}
+
+// Read_FILE_UART_2: waits until the queue holds at least size bytes or more than timeoutSeconds
+// whole calendar seconds have passed since the start.
+bool WaitForAtLeast(uint32_t size, double timeoutSeconds) {
+    SetReceiveStartSeconds(platform::CalendarSeconds());
+    for (;;) {
+        double elapsed = static_cast<double>(platform::CalendarSeconds() - ReceiveStartSeconds());
+        if (elapsed > timeoutSeconds) return false;
+        FtStatus ignored = kFtOk;
+        binding::PollRxQueue(ignored);
+        if (binding::RxQueueBytes() >= size) return true;
+    }
+}
+
+int TimedOut() {
+    uint32_t waiting = binding::RxQueueBytes();
+    return waiting != 0 ? static_cast<int>(waiting) : kNothingArrived;
+}
+
+// The common part of the file receivers once the wait has ended: reads what is waiting (the
+// first size bytes kept, any surplus drained), then has the file opened and writes size bytes.
+template <typename OpenFile>
+int StoreReceivedBytes(const TransferBuffer& buffer, uint32_t size, OpenFile openFile) {
+    FtStatus status = kFtOk;
+    uint32_t stored = mpsse::ReadRxBytes(binding::RxQueueBytes(), buffer.get(), status, size);
+    if (stored == 0 || status != kFtOk) return kReadFailed;
+    TransferFile file(openFile());
+    if (!file) return kCannotCreateFile;
+    fwrite(buffer.get(), 1, size, file.get());
+    return kTransferOk;
+}
+
+}  // namespace
+}  // namespace kl::uart
+
+using namespace kl::uart;
+
+extern "C" int Read_UART(void) {
+    if (!WaitForAnyByte()) return kReadFailed;
+    kl::FtStatus status = kl::kFtOk;
+    uint32_t read = kl::mpsse::ReadRxBytes(kl::binding::RxQueueBytes(), kl::mpsse::ReadBuffer(),
+                                           status, kl::mpsse::kBufferSize);
+    return read != 0 && status == kl::kFtOk ? kTransferOk : kReadFailed;
+}
+
+extern "C" int Read_FILE_UART(const char* fileName, kl_u32 size) {
+    TransferBuffer buffer = AllocateTransferBuffer(size);
+    if (!buffer) return kNoMemory;
+    if (!WaitForExactCount(size)) return TimedOut();
+    return StoreReceivedBytes(buffer, size,
+                              [&] { return kl::platform::OpenFileNarrow(fileName, "wb"); });
+}
+
+extern "C" int Read_FILE_UART_2(const kl_wchar* fileName, kl_u32 size, kl_u32 deleteFirst,
+                                double timeoutSeconds) {
+    TransferBuffer buffer = AllocateTransferBuffer(size);
+    if (!buffer) return kNoMemory;
+    if (!WaitForAtLeast(size, timeoutSeconds)) return TimedOut();
+    return StoreReceivedBytes(buffer, size, [&] {
+        if (deleteFirst == 1) kl::platform::RemoveFileWide(fileName);
+        return kl::platform::OpenFileWide(fileName, "wb");
+    });
+}

@@ -1,0 +1,146 @@
+// EEPROM: program, read back, erase, user-area limits, and identity after re-enumeration.
+#include <cstring>
+
+#include "vcable_fixture.h"
+
+using namespace vcable;
+
+namespace {
+
+class EepromTest : public VcableTest {
+  protected:
+    // A host's programming record: signatures set, strings pointing at its own buffers.
+    struct Record {
+        FtProgramData data{};
+        char manufacturer[32] = {};
+        char manufacturer_id[16] = {};
+        char description[64] = {};
+        char serial[16] = {};
+
+        Record() {
+            data.signature1 = kProgramSignature1;
+            data.signature2 = kProgramSignature2;
+            data.version = 1;
+            data.manufacturer = manufacturer;
+            data.manufacturer_id = manufacturer_id;
+            data.description = description;
+            data.serial_number = serial;
+        }
+        Record(const char* m, const char* id, const char* d, const char* s) : Record() {
+            std::strcpy(manufacturer, m);
+            std::strcpy(manufacturer_id, id);
+            std::strcpy(description, d);
+            std::strcpy(serial, s);
+            data.vendor_id = 0x1234;
+            data.product_id = 0x5678;
+            data.max_power = 44;
+        }
+    };
+};
+
+TEST_F(EepromTest, ProgramThenReadBackFillsTheCallersBuffers) {
+    void* a = OpenAt(0x0211);
+    Record written("Acme", "AC", "Gadget", "G0001");
+    ASSERT_EQ(FT_EraseEE(a), kFtOk);
+    ASSERT_EQ(FT_EE_Program(a, &written.data), kFtOk);
+    Record read;
+    ASSERT_EQ(FT_EE_Read(a, &read.data), kFtOk);
+    EXPECT_STREQ(read.manufacturer, "Acme");
+    EXPECT_STREQ(read.manufacturer_id, "AC");
+    EXPECT_STREQ(read.description, "Gadget");
+    EXPECT_STREQ(read.serial, "G0001");
+    EXPECT_EQ(read.data.description, read.description);  // the caller's pointers stay
+    EXPECT_EQ(read.data.vendor_id, 0x1234);
+    EXPECT_EQ(read.data.product_id, 0x5678);
+    EXPECT_EQ(read.data.max_power, 44);
+    VcEepromView view;
+    ASSERT_EQ(vc_eeprom_view(0, &view), 0);
+    EXPECT_STREQ(view.description, "Gadget");
+    EXPECT_EQ(view.programs, 1u);
+    EXPECT_EQ(view.erases, 1u);
+}
+
+TEST_F(EepromTest, DefaultCableReadsBackItsFactoryIdentity) {
+    void* b = OpenAt(0x0212);  // either channel reaches the chip's EEPROM
+    Record read;
+    ASSERT_EQ(FT_EE_Read(b, &read.data), kFtOk);
+    EXPECT_STREQ(read.manufacturer, "Zelvorinex");
+    EXPECT_STREQ(read.manufacturer_id, "ZV");
+    EXPECT_STREQ(read.description, "ZV7300LNK");
+    EXPECT_STREQ(read.serial, "ZV000001");
+}
+
+TEST_F(EepromTest, BadRecordsAndBlankChipsAreRefused) {
+    void* a = OpenAt(0x0211);
+    Record bad_signature("Acme", "AC", "Gadget", "G1");
+    bad_signature.data.signature2 = 0;
+    EXPECT_EQ(FT_EE_Program(a, &bad_signature.data), kFtInvalidParameter);
+    Record null_string("Acme", "AC", "Gadget", "G1");
+    null_string.data.serial_number = nullptr;
+    EXPECT_EQ(FT_EE_Program(a, &null_string.data), kFtInvalidParameter);
+    Record long_serial("Acme", "AC", "Gadget", "G1");
+    std::memset(long_serial.serial, 'x', 15);  // 15 characters still fit with the NUL
+    EXPECT_EQ(FT_EE_Program(a, &long_serial.data), kFtOk);
+    char too_long[40];
+    std::memset(too_long, 'x', 39);
+    too_long[39] = '\0';
+    long_serial.data.serial_number = too_long;
+    EXPECT_EQ(FT_EE_Program(a, &long_serial.data), kFtEepromWriteFailed);
+    EXPECT_EQ(FT_EE_Program(a, nullptr), kFtInvalidParameter);
+
+    ASSERT_EQ(FT_EraseEE(a), kFtOk);
+    Record read;
+    EXPECT_EQ(FT_EE_Read(a, &read.data), kFtEepromNotProgrammed);
+    uint32_t size = 0;
+    EXPECT_EQ(FT_EE_UASize(a, &size), kFtEepromNotProgrammed);
+}
+
+TEST_F(EepromTest, UserAreaLimits) {
+    void* a = OpenAt(0x0211);
+    uint32_t size = 0;
+    ASSERT_EQ(FT_EE_UASize(a, &size), kFtOk);
+    ASSERT_EQ(size, 96u);
+
+    std::vector<uint8_t> text = {'h', 'i', '!'};
+    EXPECT_EQ(FT_EE_UAWrite(a, text.data(), 3), kFtOk);
+    std::vector<uint8_t> too_long(97, 'x');
+    EXPECT_EQ(FT_EE_UAWrite(a, too_long.data(), 97), kFtEepromWriteFailed);
+
+    struct Row {
+        uint32_t asked;
+        uint32_t delivered;
+    };
+    for (Row row : {Row{2, 2}, Row{96, 96}, Row{200, 96}, Row{0, 0}}) {
+        std::vector<uint8_t> buffer(row.asked + 1, 0xEE);
+        uint32_t read = 1234;
+        EXPECT_EQ(FT_EE_UARead(a, buffer.data(), row.asked, &read), kFtOk);
+        EXPECT_EQ(read, row.delivered) << "asked " << row.asked;
+        EXPECT_EQ(buffer[row.delivered], 0xEE) << "wrote past the delivered bytes";
+        if (row.delivered >= 3) {
+            EXPECT_BYTES_EQ((std::vector<uint8_t>{'h', 'i', '!', 0}),
+                            (std::vector<uint8_t>(buffer.begin(), buffer.begin() + 4)));
+        }
+    }
+
+    vc_set_user_area_size(0, 8);
+    ASSERT_EQ(FT_EE_UASize(a, &size), kFtOk);
+    EXPECT_EQ(size, 8u);
+    EXPECT_EQ(FT_EE_UAWrite(a, too_long.data(), 9), kFtEepromWriteFailed);
+    EXPECT_EQ(FT_EE_UAWrite(a, too_long.data(), 8), kFtOk);
+}
+
+TEST_F(EepromTest, ProgrammingZeroesTheUserAreaAndErasingBlanksIt) {
+    void* a = OpenAt(0x0211);
+    std::vector<uint8_t> text(5, 'x');
+    FT_EE_UAWrite(a, text.data(), 5);
+    Record written("Acme", "AC", "Gadget", "G1");
+    ASSERT_EQ(FT_EE_Program(a, &written.data), kFtOk);
+    std::vector<uint8_t> area(96);
+    EXPECT_EQ(vc_eeprom_user_area(0, area.data(), 96), 96u);
+    EXPECT_BYTES_EQ(std::vector<uint8_t>(96, 0), area);
+    FT_EraseEE(a);
+    vc_eeprom_user_area(0, area.data(), 96);
+    EXPECT_BYTES_EQ(std::vector<uint8_t>(96, 0xFF), area);
+}
+
+}  // namespace
