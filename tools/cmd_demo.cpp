@@ -88,6 +88,9 @@ void UartSteps(Session& session, const std::string& folder, Report& report) {
         report.Skip("DTR set / clear", "not available in this build (no UART exports)");
         return;
     }
+    // Both channels are still open from the MPSSE open, whose successor would close only the
+    // current one: close the connection first.
+    CloseDevice();
     Stopwatch watch;
     CallResult result;
     const std::string out = folder + "/uart-out.bin";
@@ -97,7 +100,8 @@ void UartSteps(Session& session, const std::string& folder, Report& report) {
     std::ofstream(out, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
-    if (session.OpenUart(kUartBaud, result) &&
+    const bool opened = session.OpenUart(kUartBaud, result);
+    if (opened &&
         Check(uart->Write_FILE_UART(out.c_str(), kUartBytes), "Write_FILE_UART", result) &&
         Check(uart->Read_FILE_UART(in.c_str(), kUartBytes), "Read_FILE_UART", result)) {
         std::ifstream file(in, std::ios::binary);
@@ -109,10 +113,26 @@ void UartSteps(Session& session, const std::string& folder, Report& report) {
                 std::to_string(kUartBytes) + " bytes out on channel B at " +
                     std::to_string(kUartBaud) + " baud and back intact");
 
+    if (!opened) {
+        report.Skip("DTR set / clear", "channel B is not open");
+        return;
+    }
     Stopwatch dtrWatch;
     CallResult dtr;
-    Check(uart->Set_Dtr(), "Set_Dtr", dtr) && Check(uart->Clr_Dtr(), "Clr_Dtr", dtr);
-    report.Step("DTR set / clear", dtr, dtrWatch.Milliseconds(), "Set_Dtr 0, Clr_Dtr 0");
+    const int device = VirtualDeviceIndex(session);
+    VcChannelSettings before{};
+    if (device >= 0) session.virtualCable()->api().vc_channel_settings(device, 1, &before);
+    if (Check(uart->Set_Dtr(), "Set_Dtr", dtr) && Check(uart->Clr_Dtr(), "Clr_Dtr", dtr) &&
+        device >= 0) {
+        VcChannelSettings after{};
+        session.virtualCable()->api().vc_channel_settings(device, 1, &after);
+        if (after.dtr_changes != before.dtr_changes + 2 || after.dtr != 0) {
+            Reject("channel B did not see DTR go up and down", dtr);
+        }
+    }
+    report.Step("DTR set / clear", dtr, dtrWatch.Milliseconds(),
+                std::string("Set_Dtr 0, Clr_Dtr 0") +
+                    (device >= 0 ? "; channel B saw DTR rise and fall" : ""));
 }
 
 void ProvisionStep(Session& session, const std::string& folder, Report& report) {
@@ -151,10 +171,13 @@ int RunDemo(const GlobalOptions& options, bool keep) {
     CallResult open;
     session.OpenMpsse(open);
     const double clockHz = kBaseClockHz / ((1.0 + options.divisor) * 2);
+    char clock[32];
+    std::snprintf(clock, sizeof clock, clockHz >= 1e6 ? "%.4g MHz" : "%.4g kHz",
+                  clockHz >= 1e6 ? clockHz / 1e6 : clockHz / 1e3);
     report.Step("open cable", open, openWatch.Milliseconds(),
                 "OpenDevice(\"" + options.description + "\", \"" + options.serial + "\", " +
-                    std::to_string(options.divisor) + "): channel A in MPSSE mode at " +
-                    std::to_string(static_cast<int>(clockHz / 1000)) + " kHz, channel B open");
+                    std::to_string(options.divisor) + "): channel A in MPSSE mode at " + clock +
+                    ", channel B open");
     if (!open.ok()) {
         std::printf("demo: the cable could not be opened; nothing else was tried\n");
         return session.Finish(kExitFailed);

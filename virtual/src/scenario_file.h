@@ -76,8 +76,7 @@ bool ParserAvailable();
 bool Parse(const std::string& text, const std::string& origin, const std::string& folder,
            ScenarioDesc& out, std::string& error);
 
-// False, with a message, when a UART peer of the scenario is not offered by this build.
-bool PeersAvailable(const ScenarioDesc& scenario, std::string& error);
+// The peer a channel gets (null for none).
 std::unique_ptr<UartPeer> MakePeer(const PeerDesc& peer);
 
 // Replaces the scenario in force with a parsed one.
