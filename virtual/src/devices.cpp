@@ -1,6 +1,7 @@
 // The device table: enumeration order, locations, handles and bus events.
 #include "devices.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "mpsse_registry.h"
@@ -25,6 +26,7 @@ const char* const kBlankDescription = "Dual RS232";
 struct DeviceTable {
     std::vector<std::unique_ptr<Device>> devices;
     std::vector<FtDeviceListInfoNode> list;  // the last FT_CreateDeviceInfoList snapshot
+    std::vector<void*> orphans;              // handles a port cycle left behind, not yet closed
     uintptr_t next_handle = kHandleBase;
     uint32_t library_version = kDefaultLibraryVersion;
     bool default_loaded = false;
@@ -83,6 +85,7 @@ void ClearDevices() {
     DeviceTable& table = Table();
     table.devices.clear();
     table.list.clear();
+    table.orphans.clear();
 }
 
 int AddDualDevice(const char* description, const char* serial, bool programmed) {
@@ -131,6 +134,14 @@ ChannelRef FindHandle(void* handle) {
         }
     }
     return {};
+}
+
+bool ReleaseOrphanedHandle(void* handle) {
+    std::vector<void*>& orphans = Table().orphans;
+    auto it = std::find(orphans.begin(), orphans.end(), handle);
+    if (handle == nullptr || it == orphans.end()) return false;
+    orphans.erase(it);
+    return true;
 }
 
 void* OpenByRef(const ChannelRef& ref) {
@@ -192,6 +203,9 @@ uint32_t CreateDeviceList() {
 const std::vector<FtDeviceListInfoNode>& DeviceList() { return Table().list; }
 
 void CycleDevice(Device& device) {
+    for (int c = 0; c < device.ChannelCount(); ++c) {
+        if (device.channels[c].IsOpen()) Table().orphans.push_back(device.channels[c].handle);
+    }
     CloseAll(device);
     device.absent_creations = device.cycle_absence;
     Enumerate(device);

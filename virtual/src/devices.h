@@ -60,6 +60,7 @@ Channel* ChannelAt(int device, int channel);
 
 // Handles: a fresh value for every open, looked up in the table and never dereferenced.
 ChannelRef FindHandle(void* handle);
+bool ReleaseOrphanedHandle(void* handle);  // true when it was an orphan (now forgotten)
 void* OpenByRef(const ChannelRef& ref);
 
 // Channels the host can see now, in enumeration order.
@@ -74,7 +75,10 @@ uint32_t CreateDeviceList();
 const std::vector<FtDeviceListInfoNode>& DeviceList();
 
 // Bus events: all of them close the device's handles.
-void CycleDevice(Device& device);  // re-enumerates from the EEPROM after its absence
+// A port cycle re-enumerates from the EEPROM after the device's absence. Its handles become
+// orphans: calls on them fail as on any dead handle, but FT_Close still succeeds and releases
+// them once, as with the vendor's driver, so a host that cycled its own port can close it.
+void CycleDevice(Device& device);
 void UnplugDevice(Device& device);
 void ReplugDevice(Device& device);  // enumerates from the EEPROM at once
 

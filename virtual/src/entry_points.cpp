@@ -116,6 +116,7 @@ VC_API uint32_t FT_OpenEx(void* arg, uint32_t flags, void** handle) {
 VC_API uint32_t FT_Close(void* handle) {
     Call call(Entry::FT_Close, handle, {});
     return call.Run([&]() -> FtStatus {
+        if (ReleaseOrphanedHandle(handle)) return kFtOk;  // its channel was closed by a cycle
         ChannelRef ref = FindHandle(handle);
         if (ref.device == nullptr) return kFtInvalidHandle;
         CloseChannel(ref.Get(), ref.Engine());

@@ -7,6 +7,8 @@
 #include "kestrellink.h"
 #include "mpsse/stream.h"
 #include "platform/platform.h"
+#include "provision/log.h"
+#include "provision/provision.h"
 #include "vcable.h"
 #include "vcable_targets.h"
 
@@ -64,6 +66,8 @@ void LibraryTest::SetUp() {
     binding::ResetBindingForTests();
     connection::ResetConnectionForTests();
     mpsse::ResetStreamForTests();
+    provision::ResetLogForTests();
+    provision::ResetProgramTemplateForTests();
     captured = Captured{};
     platform::SetSleepHook(RecordPause);
     ASSERT_EQ(LoadD2XXDLL(), 0);
