@@ -44,6 +44,17 @@ int RunEeprom(const GlobalOptions& options, const EepromOptions& o, bool program
     std::printf("%s returned %d after %.1f ms; %s:\n", call, code, watch.Milliseconds(),
                 log.c_str());
     PrintLogLines(log, before, "  ");
+    if (session.isVirtual()) {
+        // Device 0 of the scenario: the procedures take whatever single cable is attached.
+        VcEepromView view{};
+        if (session.virtualCable()->api().vc_eeprom_view(0, &view) == 0) {
+            std::printf("virtual cable's EEPROM: %s\n",
+                        view.programmed ? ("programmed, \"" + std::string(view.description) +
+                                           "\" serial \"" + view.serial_number + "\"")
+                                              .c_str()
+                                        : "blank");
+        }
+    }
     if (code != 0)
         return session.Finish(
             Fail(kExitFailed, std::string(call) + " returned " + std::to_string(code)));

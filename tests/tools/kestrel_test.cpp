@@ -68,7 +68,10 @@ TEST_F(KestrelTest, DemoReportsEveryStepOfTheTypicalExchange) {
              R"(\[ ok \] SPI flash page 0 +result 0 .*00 01 02 03 .*as stored)",
              R"(\[ ok \] UART round trip +result 0 .*back intact)",
              R"(\[ ok \] DTR set / clear +result 0 .*rise and fall)",
-             R"(demo: \d+ passed, 0 failed)",
+             R"(\[ ok \] EEPROM programming +result 0 .*ProgramDevice)",
+             R"(\| 202\n.*\| 203\n.*\| 204\n.*\| 205\n.*\| 210\n.*\| Zelvorinex\n.*\| 96\n)"
+             R"(.*\| KestrelLink demo\n.*\| Finish!!!)",
+             R"(demo: 8 passed, 0 failed)",
          }) {
         EXPECT_TRUE(std::regex_search(run.out, std::regex(line))) << line << "\n" << run.out;
     }
@@ -241,6 +244,19 @@ INSTANTIATE_TEST_SUITE_P(
             R"(bad\.toml:3: device\[0\]\.uart_b\.peer: expected one of "none", "loopback")"},
         ScenarioError{"TomlSyntax", "[[device]\n", R"(bad\.toml:1: )"}),
     [](const ::testing::TestParamInfo<ScenarioError>& info) { return info.param.name; });
+
+TEST_F(KestrelTest, EepromProgramOnABlankCableShowsTheLogAndTheNewIdentity) {
+    const ToolRun run =
+        Kestrel("--virtual '" + Example("factory-bench.toml") + "' eeprom --log-dir '" + dir_ +
+                "' program --program-serial ZV000042 --text 'bench 7'");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("ProgramDevice returned 0"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("  128\n  bench 7\n  Finish!!!\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("programmed, \"ZV7300LNK\" serial \"ZV000042\""), std::string::npos)
+        << run.out;
+    EXPECT_EQ(ReadFile(Path("Log.txt")),
+              "202\r\n203\r\n204\r\n205\r\n210\r\nZelvorinex\r\n128\r\nbench 7\r\nFinish!!!\r\n");
+}
 
 TEST_F(KestrelTest, ExitCodesSayWhatWentWrong) {
     EXPECT_EQ(Kestrel("").exitCode, 2);
