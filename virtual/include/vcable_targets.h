@@ -102,6 +102,9 @@ VCABLE_API uint64_t vc_mpsse_tck_cycles(int cable);
 VCABLE_API uint64_t vc_mpsse_base_clock_ticks(int cable);
 VCABLE_API int vc_mpsse_divisor(int cable);  /* 0 to 0xFFFF, or a negative code */
 VCABLE_API int vc_mpsse_loopback(int cable); /* 1 on, 0 off, or a negative code */
+/* Fast paths of the data shifts (on by default): whole runs of TCK periods through the targets'
+ * registers instead of edge by edge. Results are bit for bit the same; off is for comparing. */
+VCABLE_API int vc_mpsse_set_fast_paths(int cable, int enable);
 /* Installs the trace hook; a null fn removes it. */
 VCABLE_API int vc_mpsse_set_trace(int cable, vc_trace_fn fn, void* user);
 /* Installs the pin hook (a null fn removes it): it receives the levels of all 16 lines each time

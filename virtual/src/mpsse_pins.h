@@ -41,6 +41,15 @@ class PinBus {
     }
     void SetTime(uint64_t time) { time_ = time; }
 
+    // Fast path: when every target can take the run, acts it out on all of them and writes into
+    // tdo the wired-AND of their pulls on TDO per period; false, with nothing done, otherwise.
+    bool RunFast(const ClockRun& run, uint8_t* tdo);
+    // After a fast run: the outputs the run left, and the targets brought up to date.
+    void FinishRun(uint16_t outputs) {
+        outputs_ = outputs;
+        Settle();
+    }
+
   private:
     uint16_t Compute() const;
 
@@ -52,6 +61,7 @@ class PinBus {
     PinHookFn hook_ = nullptr;
     void* hookUser_ = nullptr;
     uint64_t time_ = 0;
+    std::vector<uint8_t> scratch_;  // one target's TDO stream during a fast run
 };
 
 }  // namespace vcable

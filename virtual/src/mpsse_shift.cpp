@@ -72,4 +72,9 @@ void MpsseEngine::ShiftDataByte(uint8_t byte, std::vector<uint8_t>& rx) {
     }
 }
 
+void MpsseEngine::ShiftDataBytes(const uint8_t* data, uint32_t count, std::vector<uint8_t>& rx) {
+    if (count == 0 || FastShift(data, 8 * count, true, rx)) return;
+    for (uint32_t i = 0; i < count; ++i) ShiftDataByte(data ? data[i] : 0, rx);
+}
+
 }  // namespace vcable
