@@ -11,21 +11,34 @@
 
 namespace kestrel {
 
+// clang-format off
 // Control functions the tool needs from every build of the virtual cable.
-#define KESTREL_VC_REQUIRED(X)                                                                  \
-    X(vc_reset)                                                                                 \
-    X(vc_device_count)                                                                          \
-    X(vc_log_count)                                                                             \
-    X(vc_log_get)                                                                               \
-    X(vc_model_error_count) X(vc_model_error) X(vc_channel_settings) X(vc_eeprom_view)          \
-        X(vc_eeprom_user_area) X(vc_jtag_device_count) X(vc_flash_size) X(vc_flash_read)        \
-            X(vc_pins_get) X(vc_mpsse_set_trace) X(vc_mpsse_error_count) X(vc_mpsse_tck_cycles) \
-                X(vc_mpsse_base_clock_ticks)
+#define KESTREL_VC_REQUIRED(X) \
+    X(vc_reset) \
+    X(vc_device_count) \
+    X(vc_log_count) \
+    X(vc_log_get) \
+    X(vc_model_error_count) \
+    X(vc_model_error) \
+    X(vc_channel_settings) \
+    X(vc_eeprom_view) \
+    X(vc_eeprom_user_area) \
+    X(vc_jtag_device_count) \
+    X(vc_flash_size) \
+    X(vc_flash_read) \
+    X(vc_pins_get) \
+    X(vc_mpsse_set_trace) \
+    X(vc_mpsse_error_count) \
+    X(vc_mpsse_tck_cycles) \
+    X(vc_mpsse_base_clock_ticks)
 
 // Control functions that newer builds add; null when the loaded build lacks them.
 #define KESTREL_VC_OPTIONAL(X) \
-    X(vc_load_scenario_file)   \
-    X(vc_load_scenario_text) X(vc_scenario_files_supported) X(vc_mpsse_set_pin_hook)
+    X(vc_load_scenario_file) \
+    X(vc_load_scenario_text) \
+    X(vc_scenario_files_supported) \
+    X(vc_mpsse_set_pin_hook)
+// clang-format on
 
 struct VirtualApi {
 #define KESTREL_VC_POINTER(name) decltype(&::name) name = nullptr;
