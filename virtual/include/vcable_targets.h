@@ -62,6 +62,8 @@ typedef struct vc_jtag_device {
 
 /* Receives one decoded line per command, error or target note. */
 typedef void (*vc_trace_fn)(void* user, const char* line);
+/* Receives the levels of all 16 lines (bit n = line n) after a change, with its time. */
+typedef void (*vc_pin_fn)(void* user, uint64_t time, uint16_t levels);
 
 /* Back to the default wiring, pins released, parser and counters cleared (the trace hook stays). */
 VCABLE_API int vc_targets_restore_default(int cable);
@@ -107,6 +109,12 @@ VCABLE_API int vc_mpsse_loopback(int cable); /* 1 on, 0 off, or a negative code 
 VCABLE_API int vc_mpsse_set_fast_paths(int cable, int enable);
 /* Installs the trace hook; a null fn removes it. */
 VCABLE_API int vc_mpsse_set_trace(int cable, vc_trace_fn fn, void* user);
+/* Installs the pin hook (a null fn removes it): it receives the levels of all 16 lines each time
+ * one of them changes, with the time in base-clock ticks as vc_mpsse_base_clock_ticks counts them
+ * (a clock period's edges come half a period and a whole period after its start; lines that
+ * change without clocking share the time of the last edge). Like the trace hook, it stays through
+ * vc_targets_restore_default. */
+VCABLE_API int vc_mpsse_set_pin_hook(int cable, vc_pin_fn fn, void* user);
 
 #ifdef __cplusplus
 }

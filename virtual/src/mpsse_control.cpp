@@ -224,4 +224,11 @@ int vc_mpsse_set_trace(int cable, vc_trace_fn fn, void* user) {
     return VC_OK;
 }
 
+int vc_mpsse_set_pin_hook(int cable, vc_pin_fn fn, void* user) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    engine->SetPinHook(fn, fn ? user : nullptr);
+    return VC_OK;
+}
+
 }  // extern "C"

@@ -29,6 +29,7 @@ void MpsseEngine::Reconfigure(const TargetSetup& setup) {
     if (setup.flash.present) flash_ = std::make_unique<SpiFlash>(setup.flash, Events());
     gpio_ = std::make_unique<GpioInputs>(setup.externalDriveMask, setup.externalDriveLevels);
     pins_ = PinBus();
+    pins_.SetHook(pinHookFn_, pinHookUser_);
     AttachTargets();
     phase_ = Phase::kOpcode;
     argsHave_ = 0;

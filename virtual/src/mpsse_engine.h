@@ -68,6 +68,14 @@ class MpsseEngine : public MpssePort, private TargetEvents {
         traceFn_ = fn;
         traceUser_ = user;
     }
+    // Every change of the line levels, stamped with the base-clock tick it happened at (a clock
+    // period's edges come half a period and a whole period after its start). Survives
+    // Reconfigure, like the trace hook.
+    void SetPinHook(PinHookFn fn, void* user) {
+        pinHookFn_ = fn;
+        pinHookUser_ = user;
+        pins_.SetHook(fn, user);
+    }
 
   private:
     enum class Phase { kOpcode, kArgs, kData };
@@ -133,6 +141,8 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     uint32_t badCommandCount_ = 0;
     uint8_t lastBadCommand_ = 0;
 
+    PinHookFn pinHookFn_ = nullptr;
+    void* pinHookUser_ = nullptr;
     MpsseTraceFn traceFn_ = nullptr;
     void* traceUser_ = nullptr;
     std::string traceLine_;

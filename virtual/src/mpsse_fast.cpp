@@ -26,7 +26,8 @@ bool LastWrittenBit(const uint8_t* data, uint32_t periods, bool byteMode, bool l
 
 bool MpsseEngine::FastShift(const uint8_t* data, uint32_t periods, bool byteMode,
                             std::vector<uint8_t>& rx) {
-    if (!fastPaths_ || periods == 0) return false;
+    // A pin hook wants every edge with its time, which only the edge-by-edge path gives.
+    if (!fastPaths_ || pinHookFn_ || periods == 0) return false;
     const uint16_t tckBit = 1u << pin::kTck;
     const uint16_t tdiBit = 1u << pin::kTdi;
     const uint16_t tdoBit = 1u << pin::kTdo;

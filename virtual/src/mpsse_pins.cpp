@@ -60,6 +60,7 @@ void PinBus::Settle() {
         if (now == seen_ && everNotified_) return;
         seen_ = now;
         everNotified_ = true;
+        if (hook_) hook_(hookUser_, time_, now);
         for (PinTarget* target : targets_) target->OnPins(now);
     }
 }

@@ -15,17 +15,22 @@ bool MpsseEngine::ReadDi() const {
 }
 
 bool MpsseEngine::ClockBit(int tdi, int tms, bool inOnFalling) {
+    const uint64_t halfPeriod = 1ull + divisor_;
+    pins_.SetTime(baseTicks_);
     if (tdi >= 0) pins_.SetOutputBit(pin::kTdi, tdi != 0);
     if (tms >= 0) pins_.SetOutputBit(pin::kTms, tms != 0);
     const bool idle = ((pins_.outputs() >> pin::kTck) & 1) != 0;
     bool sampled = false;
+    uint64_t edgeTime = baseTicks_;
     for (bool level : {!idle, idle}) {
         const bool falling = !level;
         if (falling == inOnFalling) sampled = ReadDi();
+        edgeTime += halfPeriod;
+        pins_.SetTime(edgeTime);
         pins_.SetOutputBit(pin::kTck, level);
     }
     ++tckCycles_;
-    baseTicks_ += 2ull * (1ull + divisor_);
+    baseTicks_ = edgeTime;
     return sampled;
 }
 
