@@ -120,13 +120,34 @@ KL_API int Erase_ProgedEEPROM(void);
 } /* extern "C" */
 
 /* Six functions are exported under C++ decorated names only (Windows: MSVC decoration; Linux:
- * the Itanium ABI). A C host looks them up by the decorated name; see docs/exports.md. */
-KL_API int OpenDevice5_B7(kl_wchar* descriptionPart, kl_wchar* serialPart, kl_ulong divisor);
-KL_API int OpenDevice5_B8(kl_wchar* descriptionPart, kl_wchar* serialPart, kl_ulong divisor);
-KL_API int OpenDevice5_CopyE(kl_wchar* descriptionPart, kl_wchar* serialPart, kl_ulong divisor);
-KL_API int CheckDeviceTalkable(kl_wchar* unused1, kl_wchar* unused2, kl_ulong divisor);
-KL_API kl_ulong Reload_Driver_B7(unsigned short vendorId, unsigned short productId);
-KL_API kl_ulong Reload_Driver_B8(unsigned short vendorId, unsigned short productId);
+ * the Itanium ABI). A C host looks them up by the decorated name (src/shell/exports.tsv lists
+ * them). GCC on Windows decorates differently, so there each declaration names its symbol:
+ * the MSVC name the DLL exports (quoted for the assembler, and reached through the import
+ * library's stub, as a dllimport reference cannot carry such a name), or inside the library the
+ * C function behind that export. */
+#if defined(_WIN32) && defined(__GNUC__)
+#undef KL_API
+#define KL_API
+#ifdef KESTRELLINK_BUILDING
+#define KL_DECORATED_SYMBOL(name, msvcName) __asm__("KlDecorated_" #name)
+#else
+#define KL_DECORATED_SYMBOL(name, msvcName) __asm__("\"" msvcName "\"")
+#endif
+#else
+#define KL_DECORATED_SYMBOL(name, msvcName)
+#endif
+KL_API int OpenDevice5_B7(kl_wchar* descriptionPart, kl_wchar* serialPart, kl_ulong divisor)
+    KL_DECORATED_SYMBOL(OpenDevice5_B7, "?OpenDevice5_B7@@YAHPEA_W0K@Z");
+KL_API int OpenDevice5_B8(kl_wchar* descriptionPart, kl_wchar* serialPart, kl_ulong divisor)
+    KL_DECORATED_SYMBOL(OpenDevice5_B8, "?OpenDevice5_B8@@YAHPEA_W0K@Z");
+KL_API int OpenDevice5_CopyE(kl_wchar* descriptionPart, kl_wchar* serialPart, kl_ulong divisor)
+    KL_DECORATED_SYMBOL(OpenDevice5_CopyE, "?OpenDevice5_CopyE@@YAHPEA_W0K@Z");
+KL_API int CheckDeviceTalkable(kl_wchar* unused1, kl_wchar* unused2, kl_ulong divisor)
+    KL_DECORATED_SYMBOL(CheckDeviceTalkable, "?CheckDeviceTalkable@@YAHPEA_W0K@Z");
+KL_API kl_ulong Reload_Driver_B7(unsigned short vendorId, unsigned short productId)
+    KL_DECORATED_SYMBOL(Reload_Driver_B7, "?Reload_Driver_B7@@YAKGG@Z");
+KL_API kl_ulong Reload_Driver_B8(unsigned short vendorId, unsigned short productId)
+    KL_DECORATED_SYMBOL(Reload_Driver_B8, "?Reload_Driver_B8@@YAKGG@Z");
 #endif
 
 #endif /* KESTRELLINK_H */

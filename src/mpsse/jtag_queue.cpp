@@ -42,7 +42,10 @@ uint8_t* AppendClkBlock(uint8_t mode, uint8_t fill, uint32_t fillCount) {
 int AppendByteCommands(uint8_t opcode, const uint8_t* data, uint32_t byteCount) {
     while (byteCount > 0) {
         const uint32_t k = byteCount < kMaxBytesPerCommand ? byteCount : kMaxBytesPerCommand;
-        if (AppendCommand({opcode, Low(k - 1), High(k - 1)}, data, data ? k : 0) != 0) {
+        const uint8_t header[] = {opcode, Low(k - 1), High(k - 1)};
+        if (!data) {
+            if (AppendCommand({header[0], header[1], header[2]}) != 0) return kJtagTransferFailed;
+        } else if (StreamIntoQueue(header, sizeof header) != 0 || StreamIntoQueue(data, k) != 0) {
             return kJtagTransferFailed;
         }
         if (data) data += k;

@@ -66,6 +66,19 @@ int AppendCommand(std::initializer_list<uint8_t> header, const uint8_t* data, ui
     return 0;
 }
 
+int StreamIntoQueue(const uint8_t* bytes, uint32_t count) {
+    while (count > 0) {
+        if (state.cursor == kBufferSize && FlushCommands(kBufferSize) != 0) return kTransferFailed;
+        const uint32_t room = kBufferSize - state.cursor;
+        const uint32_t n = count < room ? count : room;
+        memcpy(state.commandBuffer + state.cursor, bytes, n);
+        state.cursor += n;
+        bytes += n;
+        count -= n;
+    }
+    return 0;
+}
+
 int FlushIfOver(uint32_t extraDataBytes) {
     if (static_cast<uint64_t>(state.cursor) + extraDataBytes <= kQueueThreshold) return 0;
     return FlushCommands(state.cursor);

@@ -58,6 +58,12 @@ uint8_t* ClaimQueueSpace(uint32_t count);
 int AppendCommand(std::initializer_list<uint8_t> header, const uint8_t* data = nullptr,
                   uint32_t dataCount = 0);
 
+// Appends count bytes at the cursor, sending the whole buffer each time it is full, so that a
+// long data command costs one write per 131072 bytes; a command may end up split across two
+// writes, which the engine takes as one stream (as with a capturing shift's header and data).
+// 0, or 4 when a send failed (the full buffer stays queued, as after any failed flush).
+int StreamIntoQueue(const uint8_t* bytes, uint32_t count);
+
 // Flushes the queue when the queued count plus extraDataBytes is above the 60000-byte threshold.
 // 0, or 4 when that flush failed.
 int FlushIfOver(uint32_t extraDataBytes);

@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -16,6 +17,8 @@ namespace {
 SleepHook sleepHook = nullptr;  // set by tests only
 
 using HostMessageBox = void (*)(const WChar*);
+
+constexpr size_t kMaxMessageBytes = 4096;
 
 }  // namespace
 
@@ -53,7 +56,10 @@ void ShowMessage(const WChar* text) {
         hook(text ? text : u"");
         return;
     }
-    std::string line = text::ToUtf8(text) + "\n";
+    std::string line(kMaxMessageBytes, '\0');
+    text::ToUtf8(text, line.data(), line.size());
+    line.resize(strlen(line.c_str()));
+    line += '\n';
     ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
     (void)ignored;
     if (isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {
@@ -76,12 +82,14 @@ FILE* OpenFileNarrow(const char* name, const char* mode) {
 
 FILE* OpenFileWide(const WChar* name, const char* mode) {
     if (!name) return nullptr;
-    return fopen(text::ToUtf8(name).c_str(), mode);
+    char path[PATH_MAX];  // no allocation: the file senders run on the transfer path
+    return text::ToUtf8(name, path, sizeof(path)) ? fopen(path, mode) : nullptr;
 }
 
 int RemoveFileWide(const WChar* name) {
     if (!name) return -1;
-    return unlink(text::ToUtf8(name).c_str());
+    char path[PATH_MAX];
+    return text::ToUtf8(name, path, sizeof(path)) ? unlink(path) : -1;
 }
 
 }  // namespace kl::platform

@@ -1,6 +1,9 @@
 // The platform seam on Windows.
-#include <oleauto.h>
 #include <windows.h>
+// oleauto.h relies on the types windows.h declares, so it comes second.
+#include <oleauto.h>
+// _wunlink
+#include <io.h>
 
 #include <cstdio>
 #include <cstring>

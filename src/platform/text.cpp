@@ -68,8 +68,12 @@ void WideToNarrow(char* dest, size_t capacity, const WChar* src) {
     dest[n] = 0;
 }
 
-std::string ToUtf8(const WChar* s) {
-    std::string out;
+bool ToUtf8(const WChar* s, char* out, size_t capacity) {
+    size_t used = 0;
+    auto put = [&](uint32_t byte) {
+        if (used + 1 < capacity) out[used] = static_cast<char>(byte);
+        ++used;
+    };
     size_t n = Length(s);
     for (size_t i = 0; i < n; ++i) {
         uint32_t c = static_cast<uint16_t>(s[i]);
@@ -82,22 +86,25 @@ std::string ToUtf8(const WChar* s) {
         }
         if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
         if (c < 0x80) {
-            out += static_cast<char>(c);
+            put(c);
         } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            put(0xC0 | (c >> 6));
+            put(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            put(0xE0 | (c >> 12));
+            put(0x80 | ((c >> 6) & 0x3F));
+            put(0x80 | (c & 0x3F));
         } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            put(0xF0 | (c >> 18));
+            put(0x80 | ((c >> 12) & 0x3F));
+            put(0x80 | ((c >> 6) & 0x3F));
+            put(0x80 | (c & 0x3F));
         }
     }
-    return out;
+    if (capacity == 0) return false;
+    const bool fits = used < capacity;
+    out[fits ? used : 0] = 0;
+    return fits;
 }
 
 }  // namespace kl::text

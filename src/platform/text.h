@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "platform/platform.h"
 
@@ -30,7 +29,8 @@ void NarrowToWide(WChar* dest, size_t capacity, const char* src, size_t maxBytes
 void WideToNarrow(char* dest, size_t capacity, const WChar* src);
 
 // UTF-16 to UTF-8 (lone surrogates become U+FFFD), for file names and console text on Linux.
-std::string ToUtf8(const WChar* s);
+// Writes a terminated string into out; false (out empty) when it does not fit.
+bool ToUtf8(const WChar* s, char* out, size_t capacity);
 
 }  // namespace kl::text
 

@@ -5,8 +5,10 @@
 #include <string>
 
 #include "binding/d2xx.h"
+#include "connection/channel_pair.h"
 #include "kestrellink.h"
 #include "library_fixture.h"
+#include "mpsse/stream.h"
 
 namespace kl::testing {
 namespace {
@@ -19,6 +21,10 @@ class UnloadedTest : public ::testing::Test {
     void SetUp() override {
         vc_reset();
         binding::ResetBindingForTests();
+        // An earlier test in this process may have left a connection open (test order differs
+        // between platforms); a stale close would then come before the rescan.
+        connection::ResetConnectionForTests();
+        mpsse::ResetStreamForTests();
         MessageBoxes().clear();
         Pauses().clear();
         platform::SetSleepHook([](uint32_t ms) { Pauses().push_back(ms); });
@@ -157,7 +163,8 @@ struct StatusRow {
 class StatusTextTest : public LibraryTest, public ::testing::WithParamInterface<StatusRow> {};
 
 TEST_P(StatusTextTest, NameAndTextJoinedExactly) {
-    binding::ReportFtStatus(u"FT_Read", GetParam().status);
+    // The library's wide character is wchar_t on Windows; the UTF-16 text is the same.
+    binding::ReportFtStatus(reinterpret_cast<const kl::WChar*>(u"FT_Read"), GetParam().status);
     ASSERT_EQ(MessageBoxes().size(), 1u);
     EXPECT_EQ(MessageBoxes()[0], GetParam().shown);
 }

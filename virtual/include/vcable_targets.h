@@ -12,7 +12,9 @@
 #include <stdint.h>
 
 #ifndef VCABLE_API
-#if defined(VCABLE_BUILDING) && (defined(__GNUC__) || defined(__clang__))
+#if defined(_WIN32) && defined(VCABLE_BUILDING)
+#define VCABLE_API __declspec(dllexport) /* ftd2xx.dll exports only what is marked */
+#elif defined(VCABLE_BUILDING) && (defined(__GNUC__) || defined(__clang__))
 #define VCABLE_API __attribute__((visibility("default")))
 #else
 #define VCABLE_API
@@ -60,6 +62,8 @@ typedef struct vc_jtag_device {
 
 /* Receives one decoded line per command, error or target note. */
 typedef void (*vc_trace_fn)(void* user, const char* line);
+/* Receives the levels of all 16 lines (bit n = line n) after a change, with its time. */
+typedef void (*vc_pin_fn)(void* user, uint64_t time, uint16_t levels);
 
 /* Back to the default wiring, pins released, parser and counters cleared (the trace hook stays). */
 VCABLE_API int vc_targets_restore_default(int cable);
@@ -100,8 +104,17 @@ VCABLE_API uint64_t vc_mpsse_tck_cycles(int cable);
 VCABLE_API uint64_t vc_mpsse_base_clock_ticks(int cable);
 VCABLE_API int vc_mpsse_divisor(int cable);  /* 0 to 0xFFFF, or a negative code */
 VCABLE_API int vc_mpsse_loopback(int cable); /* 1 on, 0 off, or a negative code */
+/* Fast paths of the data shifts (on by default): whole runs of TCK periods through the targets'
+ * registers instead of edge by edge. Results are bit for bit the same; off is for comparing. */
+VCABLE_API int vc_mpsse_set_fast_paths(int cable, int enable);
 /* Installs the trace hook; a null fn removes it. */
 VCABLE_API int vc_mpsse_set_trace(int cable, vc_trace_fn fn, void* user);
+/* Installs the pin hook (a null fn removes it): it receives the levels of all 16 lines each time
+ * one of them changes, with the time in base-clock ticks as vc_mpsse_base_clock_ticks counts them
+ * (a clock period's edges come half a period and a whole period after its start; lines that
+ * change without clocking share the time of the last edge). Like the trace hook, it stays through
+ * vc_targets_restore_default. */
+VCABLE_API int vc_mpsse_set_pin_hook(int cable, vc_pin_fn fn, void* user);
 
 #ifdef __cplusplus
 }

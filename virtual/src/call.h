@@ -9,13 +9,14 @@
 #include "devices.h"
 #include "faults.h"
 #include "ft_types.h"
+#include "wire_clock.h"
 
 namespace vcable {
 
 class Call {
   public:
     Call(Entry entry, void* handle, std::initializer_list<uint64_t> args)
-        : record_(BeginCall(entry, handle, args)), decision_(ApplyFaults(entry)) {}
+        : entry_(entry), record_(BeginCall(entry, handle, args)), decision_(ApplyFaults(entry)) {}
 
     // Copies bytes into the log entry (bytes written, strings passed, bytes read).
     void Data(const void* data, size_t length) { AttachCallData(record_, data, length); }
@@ -43,9 +44,11 @@ class Call {
   private:
     FtStatus Finish(FtStatus status, bool faulted) {
         FinishCall(record_, status, transferred_, faulted);
+        if (status == kFtOk && !faulted) ClockCall(entry_);
         return status;
     }
 
+    Entry entry_;
     uint32_t record_;
     FaultDecision decision_;
     uint32_t transferred_ = 0;

@@ -39,8 +39,18 @@ const CallRecord* CallAt(uint32_t index);
 const uint8_t* CallData(const CallRecord& record);
 void ClearCallLog();
 
+// mingw-w64 checks "printf" formats against the Microsoft runtime, which lacks %zu; the C++ build
+// there formats with mingw's own C99 printf, so its formats are checked as GNU ones.
+#ifdef __MINGW32__
+#define VC_PRINTF_FORMAT(format_index, first_arg) \
+    __attribute__((format(gnu_printf, format_index, first_arg)))
+#else
+#define VC_PRINTF_FORMAT(format_index, first_arg) \
+    __attribute__((format(printf, format_index, first_arg)))
+#endif
+
 // Records that the model was asked for something it does not implement.
-void RecordModelError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void RecordModelError(const char* format, ...) VC_PRINTF_FORMAT(1, 2);
 uint32_t ModelErrorCount();
 const char* ModelErrorAt(uint32_t index);
 void ClearModelErrors();

@@ -50,20 +50,41 @@ void CloseChannel(Channel& channel, MpssePort* engine) {
     channel.settings.bit_mode = kBitModeReset;
 }
 
+namespace {
+
+// Start bit, data bits, parity bit when there is one, stop bits.
+uint64_t UartBitsPerByte(const ChannelSettings& s) {
+    return 1u + s.word_length + (s.parity != 0 ? 1u : 0u) + (s.stop_bits == kStopBits2 ? 2u : 1u);
+}
+
+}  // namespace
+
 void WriteToChannel(Channel& channel, MpssePort* engine, const uint8_t* data, size_t count) {
     size_t room = kTxCaptureLimit - std::min(kTxCaptureLimit, channel.tx_capture.size());
     channel.tx_capture.insert(channel.tx_capture.end(), data, data + std::min(room, count));
 
+    WireWrite wire;
+    wire.bytes = static_cast<uint32_t>(count);
+    wire.latencyMs = channel.settings.latency_ms;
+    const size_t pendingBefore = channel.rx.Pending();
     uint8_t mode = channel.settings.bit_mode;
     if (mode == kBitModeMpsse && engine != nullptr) {
+        const uint64_t cycles = engine->ClockedCycles();
+        const uint64_t ticks = engine->ClockedBaseTicks();
         engine->Write(data, count, channel.rx.Tail());
+        wire.tckCycles = engine->ClockedCycles() - cycles;
+        wire.baseTicks = engine->ClockedBaseTicks() - ticks;
     } else if (mode == kBitModeReset) {
         // Reset mode is the channel's UART; with nothing attached the bytes just leave the pins.
         if (channel.peer) channel.peer->Write(data, count, channel.rx.Tail());
+        wire.uartBits = count * UartBitsPerByte(channel.settings);
+        wire.baudRate = channel.settings.baud_rate;
     } else {
         RecordModelError("write of %u bytes at location 0x%04X in bit mode 0x%02X is not modelled",
                          static_cast<unsigned>(count), channel.location, mode);
     }
+    wire.replyBytes = static_cast<uint32_t>(channel.rx.Pending() - pendingBefore);
+    ClockWrite(channel.wire, wire);
 }
 
 void PollChannel(Channel& channel, MpssePort* engine) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "uart_peer.h"
+#include "wire_clock.h"
 
 namespace vcable {
 
@@ -61,6 +62,7 @@ struct Channel {
     RxQueue rx;
     std::vector<uint8_t> tx_capture;
     std::unique_ptr<UartPeer> peer;
+    WireReadiness wire;  // when the queued replies reach the host, in model time
 
     bool IsOpen() const { return handle != nullptr; }
 };

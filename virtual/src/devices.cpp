@@ -37,7 +37,7 @@ DeviceTable& Table() {
     if (!table.default_loaded) {
         // The library comes up with the embedded default scenario attached.
         table.default_loaded = true;
-        LoadDefaultDevices();
+        LoadInitialScenario();
     }
     return table;
 }

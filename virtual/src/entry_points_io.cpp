@@ -44,6 +44,7 @@ VC_API uint32_t FT_Read(void* handle, void* buffer, uint32_t count, uint32_t* by
         if (bytes_read == nullptr || (buffer == nullptr && count > 0)) return kFtInvalidParameter;
         // Synchronous model: whatever has arrived is returned at once, as after a read timeout.
         auto n = static_cast<uint32_t>(ref.Get().rx.Take(static_cast<uint8_t*>(buffer), count));
+        ClockRead(ref.Get().wire, n);
         *bytes_read = n;
         call.Data(buffer, n);
         call.Transferred(n);
@@ -73,6 +74,7 @@ VC_API uint32_t FT_GetQueueStatus(void* handle, uint32_t* rx_bytes) {
         if (rx_bytes == nullptr) return kFtInvalidParameter;
         PollChannel(ref.Get(), ref.Engine());
         *rx_bytes = static_cast<uint32_t>(ref.Get().rx.Pending());
+        ClockPoll(ref.Get().wire, *rx_bytes);
         call.Transferred(*rx_bytes);
         return kFtOk;
     });
@@ -87,6 +89,7 @@ VC_API uint32_t FT_GetStatus(void* handle, uint32_t* rx_bytes, uint32_t* tx_byte
         }
         PollChannel(ref.Get(), ref.Engine());
         *rx_bytes = static_cast<uint32_t>(ref.Get().rx.Pending());
+        ClockPoll(ref.Get().wire, *rx_bytes);
         *tx_bytes = 0;  // writes leave at once
         *event_status = 0;
         call.Transferred(*rx_bytes);

@@ -11,17 +11,13 @@ namespace {
 
 using vcable::MpsseEngine;
 
-MpsseEngine* Engine(int cable) {
-    return dynamic_cast<MpsseEngine*>(vcable::CableMpssePort(cable));
-}
+MpsseEngine* Engine(int cable) { return dynamic_cast<MpsseEngine*>(vcable::CableMpssePort(cable)); }
 
 bool ValidDevice(MpsseEngine* engine, int device) {
     return device >= 0 && device < engine->chain().DeviceCount();
 }
 
-bool ValidLine(int line) {
-    return line >= 0 && line < vcable::pin::kCount;
-}
+bool ValidLine(int line) { return line >= 0 && line < vcable::pin::kCount; }
 
 bool FlashRange(vcable::SpiFlash* flash, uint32_t address, uint32_t count) {
     return static_cast<uint64_t>(address) + count <= flash->memory().size();
@@ -214,10 +210,24 @@ int vc_mpsse_loopback(int cable) {
     return engine->loopback() ? 1 : 0;
 }
 
+int vc_mpsse_set_fast_paths(int cable, int enable) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    engine->SetFastPaths(enable != 0);
+    return VC_OK;
+}
+
 int vc_mpsse_set_trace(int cable, vc_trace_fn fn, void* user) {
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     engine->SetTrace(fn, fn ? user : nullptr);
+    return VC_OK;
+}
+
+int vc_mpsse_set_pin_hook(int cable, vc_pin_fn fn, void* user) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    engine->SetPinHook(fn, fn ? user : nullptr);
     return VC_OK;
 }
 

@@ -1,5 +1,6 @@
 #include "mpsse_engine.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "mpsse_opcodes.h"
@@ -17,9 +18,7 @@ std::string Hex2(uint8_t byte) {
 
 using namespace mpsse;
 
-MpsseEngine::MpsseEngine(const TargetSetup& setup) {
-    Reconfigure(setup);
-}
+MpsseEngine::MpsseEngine(const TargetSetup& setup) { Reconfigure(setup); }
 
 void MpsseEngine::Reconfigure(const TargetSetup& setup) {
     setup_ = setup;
@@ -30,6 +29,7 @@ void MpsseEngine::Reconfigure(const TargetSetup& setup) {
     if (setup.flash.present) flash_ = std::make_unique<SpiFlash>(setup.flash, Events());
     gpio_ = std::make_unique<GpioInputs>(setup.externalDriveMask, setup.externalDriveLevels);
     pins_ = PinBus();
+    pins_.SetHook(pinHookFn_, pinHookUser_);
     AttachTargets();
     phase_ = Phase::kOpcode;
     argsHave_ = 0;
@@ -37,6 +37,7 @@ void MpsseEngine::Reconfigure(const TargetSetup& setup) {
     loopback_ = false;
     divisor_ = 0;
     tckCycles_ = 0;
+    fastCycles_ = 0;
     baseTicks_ = 0;
     ClearErrors();
     pins_.AllInputs();
@@ -75,12 +76,21 @@ void MpsseEngine::Reset() {
     pins_.AllInputs();
 }
 
-void MpsseEngine::OnPoll() {
-    pins_.Poll();
-}
+void MpsseEngine::OnPoll() { pins_.Poll(); }
 
 void MpsseEngine::Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) {
-    for (size_t i = 0; i < count; ++i) Feed(data[i], rx);
+    for (size_t i = 0; i < count;) {
+        if (phase_ != Phase::kData) {
+            Feed(data[i++], rx);
+            continue;
+        }
+        // The data of a byte-mode write goes through in one piece, as far as this write has it.
+        const auto n = static_cast<uint32_t>(std::min<size_t>(dataLeft_, count - i));
+        ShiftDataBytes(data + i, n, rx);
+        i += n;
+        dataLeft_ -= n;
+        if (dataLeft_ == 0) EndCommand();
+    }
 }
 
 void MpsseEngine::Feed(uint8_t byte, std::vector<uint8_t>& rx) {
@@ -127,7 +137,7 @@ void MpsseEngine::RunWithArgs(std::vector<uint8_t>& rx) {
             dataLeft_ = bytes;
             return;
         }
-        for (uint32_t i = 0; i < bytes; ++i) ShiftDataByte(0, rx);
+        ShiftDataBytes(nullptr, bytes, rx);
         EndCommand();
         return;
     }
@@ -140,6 +150,10 @@ void MpsseEngine::RunWithArgs(std::vector<uint8_t>& rx) {
             bits = maxBits;
         }
         const uint8_t data = (op_ & kWriteTdi) || IsTms(op_) ? args_[1] : 0;
+        if (IsShift(op_) && FastShift((op_ & kWriteTdi) ? &data : nullptr, bits, false, rx)) {
+            EndCommand();
+            return;
+        }
         const uint8_t in = IsTms(op_) ? ShiftTms(op_, data, bits) : ShiftBits(op_, data, bits);
         if (Tracing() && ((op_ & kWriteTdi) || IsTms(op_))) TraceData("data", data);
         if (op_ & kReadTdo) {

@@ -29,6 +29,8 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     void Reset() override;
     void Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) override;
     void OnPoll() override;
+    uint64_t ClockedCycles() const override { return tckCycles_; }
+    uint64_t ClockedBaseTicks() const override { return baseTicks_; }
 
     // Back to the state of a new engine with this wiring (targets, pins, parser, counters).
     void Reconfigure(const TargetSetup& setup);
@@ -55,9 +57,24 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     uint8_t lastBadCommand() const { return lastBadCommand_; }
     void ClearErrors();
 
+    // Data shifts through targets that can take whole runs skip the edge-by-edge clocking (on by
+    // default); off, every bit goes through the pins one edge at a time. Results are the same.
+    void SetFastPaths(bool on) { fastPaths_ = on; }
+    bool fastPaths() const { return fastPaths_; }
+    // TCK periods the fast path clocked (included in tckCycles).
+    uint64_t fastCycles() const { return fastCycles_; }
+
     void SetTrace(MpsseTraceFn fn, void* user) {
         traceFn_ = fn;
         traceUser_ = user;
+    }
+    // Every change of the line levels, stamped with the base-clock tick it happened at (a clock
+    // period's edges come half a period and a whole period after its start). Survives
+    // Reconfigure, like the trace hook.
+    void SetPinHook(PinHookFn fn, void* user) {
+        pinHookFn_ = fn;
+        pinHookUser_ = user;
+        pins_.SetHook(fn, user);
     }
 
   private:
@@ -82,6 +99,12 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     uint8_t ShiftBits(uint8_t op, uint8_t data, int bits);
     uint8_t ShiftTms(uint8_t op, uint8_t data, int bits);
     void ShiftDataByte(uint8_t byte, std::vector<uint8_t>& rx);
+    void ShiftDataBytes(const uint8_t* data, uint32_t count, std::vector<uint8_t>& rx);
+
+    // Fast path (mpsse_fast.cpp): the current shift command's periods as one run through the
+    // targets; data null for commands that do not write. False, with nothing done, when the pins
+    // or a target rule it out.
+    bool FastShift(const uint8_t* data, uint32_t periods, bool byteMode, std::vector<uint8_t>& rx);
 
     // Trace (mpsse_trace.cpp).
     bool Tracing() const { return traceFn_ != nullptr; }
@@ -106,6 +129,11 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     int argsNeed_ = 0;
     uint32_t dataLeft_ = 0;
 
+    bool fastPaths_ = true;
+    uint64_t fastCycles_ = 0;
+    std::vector<uint8_t> tdiStream_;  // fast path scratch, reused
+    std::vector<uint8_t> tdoStream_;
+
     uint64_t tckCycles_ = 0;
     uint64_t baseTicks_ = 0;
     uint32_t errorCount_ = 0;
@@ -113,6 +141,8 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     uint32_t badCommandCount_ = 0;
     uint8_t lastBadCommand_ = 0;
 
+    PinHookFn pinHookFn_ = nullptr;
+    void* pinHookUser_ = nullptr;
     MpsseTraceFn traceFn_ = nullptr;
     void* traceUser_ = nullptr;
     std::string traceLine_;

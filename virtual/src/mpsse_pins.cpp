@@ -1,5 +1,9 @@
 #include "mpsse_pins.h"
 
+#include <algorithm>
+
+#include "bit_stream.h"
+
 namespace vcable {
 namespace {
 // Enough rounds for a target that answers a change of another target's output; more would mean
@@ -56,6 +60,7 @@ void PinBus::Settle() {
         if (now == seen_ && everNotified_) return;
         seen_ = now;
         everNotified_ = true;
+        if (hook_) hook_(hookUser_, time_, now);
         for (PinTarget* target : targets_) target->OnPins(now);
     }
 }
@@ -63,6 +68,21 @@ void PinBus::Settle() {
 void PinBus::Poll() {
     for (PinTarget* target : targets_) target->OnPoll();
     Settle();
+}
+
+bool PinBus::RunFast(const ClockRun& run, uint8_t* tdo) {
+    if (!everNotified_) return false;
+    for (const PinTarget* target : targets_) {
+        if (!target->CanRunFast(run)) return false;
+    }
+    const uint32_t bytes = bits::StreamBytes(run.periods);
+    if (scratch_.size() < bytes) scratch_.resize(bytes);
+    std::fill_n(tdo, bytes, 0xFF);
+    for (PinTarget* target : targets_) {
+        target->RunFast(run, scratch_.data());
+        for (uint32_t k = 0; k < bytes; ++k) tdo[k] &= scratch_[k];
+    }
+    return true;
 }
 
 }  // namespace vcable

@@ -11,6 +11,9 @@
 
 namespace vcable {
 
+// Receives the levels of all lines after every change, with the time of the change.
+using PinHookFn = void (*)(void* user, uint64_t time, uint16_t levels);
+
 class PinBus {
   public:
     // A target attached to a live bus is told the present levels at once.
@@ -31,6 +34,22 @@ class PinBus {
     void Settle();
     void Poll();
 
+    // The hook sees every change of the levels; the time stamps the changes that follow.
+    void SetHook(PinHookFn fn, void* user) {
+        hook_ = fn;
+        hookUser_ = user;
+    }
+    void SetTime(uint64_t time) { time_ = time; }
+
+    // Fast path: when every target can take the run, acts it out on all of them and writes into
+    // tdo the wired-AND of their pulls on TDO per period; false, with nothing done, otherwise.
+    bool RunFast(const ClockRun& run, uint8_t* tdo);
+    // After a fast run: the outputs the run left, and the targets brought up to date.
+    void FinishRun(uint16_t outputs) {
+        outputs_ = outputs;
+        Settle();
+    }
+
   private:
     uint16_t Compute() const;
 
@@ -39,6 +58,10 @@ class PinBus {
     uint16_t directions_ = 0;
     uint16_t seen_ = 0xFFFF;
     bool everNotified_ = false;
+    PinHookFn hook_ = nullptr;
+    void* hookUser_ = nullptr;
+    uint64_t time_ = 0;
+    std::vector<uint8_t> scratch_;  // one target's TDO stream during a fast run
 };
 
 }  // namespace vcable

@@ -26,6 +26,11 @@ class MpssePort {
     // Called once for every receive-queue poll of channel A, so that schedules counted in polls
     // (for example "GPIOH1 goes low after 3 polls") advance deterministically.
     virtual void OnPoll() {}
+
+    // TCK cycles clocked so far, and their length in periods of the clock base (for the model
+    // clock, which takes the difference across each write).
+    virtual uint64_t ClockedCycles() const { return 0; }
+    virtual uint64_t ClockedBaseTicks() const { return 0; }
 };
 
 // Builds the engine with the targets of the setup wired to its pins.

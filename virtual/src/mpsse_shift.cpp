@@ -15,17 +15,22 @@ bool MpsseEngine::ReadDi() const {
 }
 
 bool MpsseEngine::ClockBit(int tdi, int tms, bool inOnFalling) {
+    const uint64_t halfPeriod = 1ull + divisor_;
+    pins_.SetTime(baseTicks_);
     if (tdi >= 0) pins_.SetOutputBit(pin::kTdi, tdi != 0);
     if (tms >= 0) pins_.SetOutputBit(pin::kTms, tms != 0);
     const bool idle = ((pins_.outputs() >> pin::kTck) & 1) != 0;
     bool sampled = false;
+    uint64_t edgeTime = baseTicks_;
     for (bool level : {!idle, idle}) {
         const bool falling = !level;
         if (falling == inOnFalling) sampled = ReadDi();
+        edgeTime += halfPeriod;
+        pins_.SetTime(edgeTime);
         pins_.SetOutputBit(pin::kTck, level);
     }
     ++tckCycles_;
-    baseTicks_ += 2ull * (1ull + divisor_);
+    baseTicks_ = edgeTime;
     return sampled;
 }
 
@@ -65,6 +70,11 @@ void MpsseEngine::ShiftDataByte(uint8_t byte, std::vector<uint8_t>& rx) {
         rx.push_back(in);
         if (Tracing()) TraceData("reply", in);
     }
+}
+
+void MpsseEngine::ShiftDataBytes(const uint8_t* data, uint32_t count, std::vector<uint8_t>& rx) {
+    if (count == 0 || FastShift(data, 8 * count, true, rx)) return;
+    for (uint32_t i = 0; i < count; ++i) ShiftDataByte(data ? data[i] : 0, rx);
 }
 
 }  // namespace vcable

@@ -21,7 +21,10 @@ std::string HexByte(uint8_t byte) {
 }
 
 void Append(std::string& field, uint32_t& count, uint8_t byte) {
-    if (count < kTraceBytesShown) field += (field.empty() ? "" : " ") + HexByte(byte);
+    if (count < kTraceBytesShown) {
+        if (!field.empty()) field += ' ';
+        field += HexByte(byte);
+    }
     ++count;
 }
 

@@ -19,6 +19,7 @@ void ResetScenario() {
     ClearCallLog();
     ClearModelErrors();
     ClearFaults();
+    ResetWireClock();
 }
 
 }  // namespace vcable

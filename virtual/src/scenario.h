@@ -10,8 +10,12 @@ constexpr const char* kDefaultSerial = "ZV000001";
 constexpr const char* kDefaultManufacturer = "Zelvorinex";
 constexpr const char* kDefaultManufacturerId = "ZV";
 
-// Attaches the default devices to an empty table (called once when the table is first used).
+// Attaches the default devices to an empty table.
 void LoadDefaultDevices();
+
+// What the table holds when it is first used: the scenario file named by the environment variable
+// VCABLE_SCENARIO, or the default devices when it is unset or cannot be loaded.
+void LoadInitialScenario();
 
 // Back to the default scenario: devices, library version, call log, fault rules, model errors.
 void ResetScenario();

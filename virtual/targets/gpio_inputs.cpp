@@ -1,5 +1,7 @@
 #include "gpio_inputs.h"
 
+#include "bit_stream.h"
+
 namespace vcable {
 
 void GpioInputs::Set(int line, int level) {
@@ -30,6 +32,11 @@ void GpioInputs::OnPoll() {
             ++i;
         }
     }
+}
+
+void GpioInputs::RunFast(const ClockRun& run, uint8_t* tdo) {
+    const uint16_t tdoBit = 1u << pin::kTdo;
+    bits::Fill(tdo, 0, run.periods, !(mask_ & tdoBit) || (levels_ & tdoBit));
 }
 
 }  // namespace vcable

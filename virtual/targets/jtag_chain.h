@@ -3,6 +3,7 @@
 // on the reset line (GPIOL1 by default) resets every device's user register.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "jtag_tap.h"
@@ -17,6 +18,8 @@ class JtagChain : public PinTarget {
     void OnPins(uint16_t levels) override;
     uint16_t DriveMask() const override;
     uint16_t DriveLevels() const override;
+    bool CanRunFast(const ClockRun& run) const override;
+    void RunFast(const ClockRun& run, uint8_t* tdo) override;
 
     int DeviceCount() const { return static_cast<int>(taps_.size()); }
     TapController& Device(int index) { return taps_[index]; }
@@ -26,6 +29,7 @@ class JtagChain : public PinTarget {
     std::vector<TapController> taps_;
     int resetLine_;
     uint16_t levels_ = 0xFFFF;
+    std::vector<uint8_t> between_[2];  // fast path: the stream from one device to the next
 };
 
 }  // namespace vcable

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "bit_stream.h"
+
 namespace vcable {
 namespace {
 
@@ -43,9 +45,7 @@ TapState NextTapState(TapState state, bool tms) {
     return tms ? row.onTms1 : row.onTms0;
 }
 
-const char* TapStateName(TapState state) {
-    return kTapTable[static_cast<int>(state)].name;
-}
+const char* TapStateName(TapState state) { return kTapTable[static_cast<int>(state)].name; }
 
 TapController::TapController(const JtagDeviceSetup& setup)
     : setup_(setup), ir_(setup.idcodeInstruction), user_(0) {
@@ -97,6 +97,31 @@ void TapController::FallingEdge() {
         tdo_ = (irShift_ & 1) != 0;
     } else {
         tdoDriven_ = false;
+    }
+}
+
+void TapController::RunPeriods(bool tms, const uint8_t* in, uint32_t n, uint8_t* out) {
+    for (uint32_t i = 0; i < n;) {
+        const bool shiftDr = state_ == S::kShiftDr;
+        if (!tms && (shiftDr || state_ == S::kShiftIr)) {
+            // TCK rests low between periods, so TDO already shows bit 0 of the register.
+            uint64_t& reg = shiftDr ? drShift_ : irShift_;
+            const int length = shiftDr ? SelectedDrLength() : setup_.irLength;
+            bits::DelayLine(reg, length, in, i, out, i, n - i);
+            tdoDriven_ = true;
+            tdo_ = (reg & 1) != 0;
+            return;
+        }
+        if (NextTapState(state_, tms) == state_) {
+            // Test-Logic-Reset, Run-Test/Idle or a pause state held by TMS: nothing moves, TDO
+            // stays undriven.
+            bits::Fill(out, i, n - i, true);
+            return;
+        }
+        bits::Put(out, i, !tdoDriven_ || tdo_);
+        RisingEdge(tms, bits::Get(in, i));
+        FallingEdge();
+        ++i;
     }
 }
 

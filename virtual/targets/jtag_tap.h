@@ -40,6 +40,11 @@ class TapController {
     // Falling TCK: updates take effect, TDO changes.
     void FallingEdge();
 
+    // n whole periods with TMS held: period i shifts bit i of in (clock order). out receives the
+    // TDO the next device sees at the start of each period (1 where undriven). Shift states move
+    // whole bytes through the register; states that TMS keeps the TAP in are skipped at once.
+    void RunPeriods(bool tms, const uint8_t* in, uint32_t n, uint8_t* out);
+
     bool TdoDriven() const { return tdoDriven_; }
     bool Tdo() const { return tdo_; }
 

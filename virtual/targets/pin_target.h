@@ -23,9 +23,7 @@ constexpr int kGpioh1 = 9;
 constexpr int kCount = 16;
 }  // namespace pin
 
-inline bool LineHigh(uint16_t levels, int line) {
-    return ((levels >> line) & 1u) != 0;
-}
+inline bool LineHigh(uint16_t levels, int line) { return ((levels >> line) & 1u) != 0; }
 
 // Where a target reports what it saw: Error for behaviour the model does not implement (an unknown
 // flash command), Note for host behaviour that a real device ignores (a write while busy).
@@ -34,6 +32,17 @@ class TargetEvents {
     virtual ~TargetEvents() = default;
     virtual void Error(const std::string& text) = 0;
     virtual void Note(const std::string& text) = 0;
+};
+
+// A run of whole TCK periods in which only TCK and TDI move: TCK starts low and each period is a
+// rising then a falling edge; TDI takes the level of its period before the rising edge; every other
+// line keeps its level. The engine clocks data through targets this way when they can take it.
+struct ClockRun {
+    uint16_t levels;         // all lines during the run; TCK low, the TDI bit is not used
+    const uint8_t* tdi;      // TDI level of period i in bit i % 8 of tdi[i / 8] (padded stream)
+    uint32_t periods;        // at least 1
+    bool sampleAfterRising;  // TDO is sampled between the edges (else just before the rising one)
+    uint16_t FinalLevels() const;  // the levels after the run: TCK low, TDI at the last period's
 };
 
 class PinTarget {
@@ -51,6 +60,20 @@ class PinTarget {
 
     // One receive-queue poll of channel A went by (schedules counted in polls).
     virtual void OnPoll() {}
+
+    // Fast path: whether RunFast can take this run exactly as the edges one by one would act.
+    virtual bool CanRunFast(const ClockRun& /*run*/) const { return false; }
+    // Acts out the run and writes into tdo, for each period, the TDO level this target pulls the
+    // line to at the sampling point (1 where it does not drive it low). Ends with the target in
+    // the state OnPins(run.FinalLevels()) after the last edge would leave it.
+    virtual void RunFast(const ClockRun& /*run*/, uint8_t* /*tdo*/) {}
 };
+
+inline uint16_t ClockRun::FinalLevels() const {
+    const uint16_t tdiBit = 1u << pin::kTdi;
+    const bool lastTdi = ((tdi[(periods - 1) >> 3] >> ((periods - 1) & 7)) & 1) != 0;
+    const uint16_t base = static_cast<uint16_t>(levels & ~(tdiBit | (1u << pin::kTck)));
+    return static_cast<uint16_t>(base | (lastTdi ? tdiBit : 0));
+}
 
 }  // namespace vcable

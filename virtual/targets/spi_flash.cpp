@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "bit_stream.h"
+
 namespace vcable {
 namespace {
 
@@ -50,12 +52,8 @@ uint8_t SpiFlash::status() const {
     return value;
 }
 
-uint16_t SpiFlash::DriveMask() const {
-    return driving_ ? 1u << pin::kTdo : 0;
-}
-uint16_t SpiFlash::DriveLevels() const {
-    return driving_ && outBit_ ? 1u << pin::kTdo : 0;
-}
+uint16_t SpiFlash::DriveMask() const { return driving_ ? 1u << pin::kTdo : 0; }
+uint16_t SpiFlash::DriveLevels() const { return driving_ && outBit_ ? 1u << pin::kTdo : 0; }
 
 void SpiFlash::OnPins(uint16_t levels) {
     const uint16_t before = levels_;
@@ -67,15 +65,75 @@ void SpiFlash::OnPins(uint16_t levels) {
     const bool skWas = LineHigh(before, pin::kTck);
     const bool skNow = LineHigh(levels, pin::kTck);
     if (!skWas && skNow) {
-        shiftIn_ = static_cast<uint8_t>((shiftIn_ << 1) | (LineHigh(levels, pin::kTdi) ? 1 : 0));
-        if (++bitsIn_ == 8) {
-            bitsIn_ = 0;
-            OnByte(shiftIn_);
-        }
-    } else if (skWas && !skNow && driving_) {
-        // Mode 0: the flash changes its output on the falling edge, most significant bit first.
-        outBit_ = ((out_ >> (7 - bitsIn_)) & 1) != 0;
+        RisingEdge(LineHigh(levels, pin::kTdi));
+    } else if (skWas && !skNow) {
+        FallingEdge();
     }
+}
+
+void SpiFlash::RisingEdge(bool tdi) {
+    shiftIn_ = static_cast<uint8_t>((shiftIn_ << 1) | (tdi ? 1 : 0));
+    if (++bitsIn_ == 8) {
+        bitsIn_ = 0;
+        OnByte(shiftIn_);
+    }
+}
+
+void SpiFlash::FallingEdge() {
+    // Mode 0: the flash changes its output on the falling edge, most significant bit first.
+    if (driving_) outBit_ = ((out_ >> (7 - bitsIn_)) & 1) != 0;
+}
+
+// The chip select line must not be one that moves during the run.
+bool SpiFlash::CanRunFast(const ClockRun&) const {
+    return setup_.csLine != pin::kTck && setup_.csLine != pin::kTdi;
+}
+
+bool SpiFlash::InReadData() const {
+    const uint32_t dummy = command_ == kCmdFastRead ? 1 : 0;
+    return (command_ == kCmdRead || command_ == kCmdFastRead) && driving_ && bitsIn_ == 0 &&
+           bytesIn_ >= 1 + kAddressBytes + dummy;
+}
+
+// The data phase of a read, a byte per eight periods: the byte goes out most significant bit
+// first at either sampling point, and the next one is fetched as the last bit comes in.
+uint32_t SpiFlash::ReadDataBytes(const ClockRun& run, uint32_t from, uint8_t* tdo) {
+    const auto size = static_cast<uint32_t>(memory_.size());
+    uint32_t i = from;
+    uint8_t lastIn = 0;
+    for (; run.periods - i >= 8; i += 8) {
+        bits::Put8(tdo, i, bits::Reverse(out_));
+        lastIn = bits::Get8(run.tdi, i);
+        ++bytesIn_;
+        out_ = memory_[address_];
+        if (++address_ == size) address_ = 0;
+    }
+    if (i != from) {
+        shiftIn_ = bits::Reverse(lastIn);
+        outBit_ = (out_ >> 7) != 0;
+    }
+    return i;
+}
+
+void SpiFlash::RunFast(const ClockRun& run, uint8_t* tdo) {
+    const bool selectedNow = !LineHigh(run.levels, setup_.csLine);
+    if (selectedNow != selected_) OnPins(run.levels);  // cannot happen after a settled bus
+    if (!selected_) {
+        bits::Fill(tdo, 0, run.periods, PullsTdo());
+    } else {
+        for (uint32_t i = 0; i < run.periods;) {
+            if (InReadData() && run.periods - i >= 8) {
+                i = ReadDataBytes(run, i, tdo);
+                continue;
+            }
+            if (!run.sampleAfterRising) bits::Put(tdo, i, PullsTdo());
+            RisingEdge(bits::Get(run.tdi, i));
+            if (run.sampleAfterRising) bits::Put(tdo, i, PullsTdo());
+            FallingEdge();
+            ++i;
+        }
+    }
+    levels_ = run.FinalLevels();
 }
 
 void SpiFlash::Select() {

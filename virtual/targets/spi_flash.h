@@ -25,6 +25,8 @@ class SpiFlash : public PinTarget {
     void OnPins(uint16_t levels) override;
     uint16_t DriveMask() const override;
     uint16_t DriveLevels() const override;
+    bool CanRunFast(const ClockRun& run) const override;
+    void RunFast(const ClockRun& run, uint8_t* tdo) override;
 
     std::vector<uint8_t>& memory() { return memory_; }
     uint8_t status() const;
@@ -36,6 +38,11 @@ class SpiFlash : public PinTarget {
     void OnByte(uint8_t byte);
     void StatusByteSent();
     void Finish();
+    void RisingEdge(bool tdi);
+    void FallingEdge();
+    bool PullsTdo() const { return !driving_ || outBit_; }
+    bool InReadData() const;
+    uint32_t ReadDataBytes(const ClockRun& run, uint32_t from, uint8_t* tdo);
     uint32_t Wrap(uint32_t address) const { return address % memory_.size(); }
 
     FlashSetup setup_;

@@ -9,13 +9,28 @@
 
 #include "kestrellink.h"
 
+#ifdef _WIN32
+#include <process.h>
+#endif
+
 namespace kl::testing {
 
 LogDirectory::LogDirectory() {
+#ifdef _WIN32
+    // No mkdtemp on Windows: a name from the process id and a counter, taken when it is free.
+    static int counter = 0;
+    std::filesystem::path made;
+    do {
+        made = std::filesystem::temp_directory_path() /
+               ("kl-log-" + std::to_string(_getpid()) + "-" + std::to_string(counter++));
+    } while (!std::filesystem::create_directory(made));
+    path_ = made.string();
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / "kl-log-XXXXXX").string();
     char* made = mkdtemp(pattern.data());
     EXPECT_NE(made, nullptr);
     path_ = pattern;
+#endif
     activate();
 }
 

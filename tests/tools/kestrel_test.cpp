@@ -1,0 +1,279 @@
+// The kestrel tool end to end: each test runs the built executable on the virtual cable and
+// checks its exit code, its report and the files it writes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ToolRun {
+    int exitCode;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class KestrelTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/kestrel-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+    // Runs the tool with `args` (shell words) and collects its exit code and both streams.
+    ToolRun Kestrel(const std::string& args, const std::string& environment = "") const {
+        const std::string out = Path("stdout.txt");
+        const std::string err = Path("stderr.txt");
+        const std::string command = "env -u VCABLE_SCENARIO -u LD_LIBRARY_PATH " + environment +
+                                    " '" KESTREL_TOOL "' " + args + " >'" + out + "' 2>'" + err +
+                                    "' </dev/null";
+        const int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+    }
+
+    std::string dir_;
+};
+
+std::string Example(const char* name) { return std::string(KESTREL_EXAMPLES) + "/" + name; }
+
+TEST_F(KestrelTest, DemoReportsEveryStepOfTheTypicalExchange) {
+    const ToolRun run = Kestrel("demo");
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    // Each step's line with its result code and what it found on the default cable.
+    for (const char* line : {
+             R"(\[ ok \] open cable +result 0 .*OpenDevice\("ZV7300LNK", "", 5\))",
+             R"(\[ ok \] JTAG chain IDCODEs +result 0 .*2 device\(s\): 0x12345677 0x87654321)",
+             R"(\[ ok \] SPI flash JEDEC ID +result 0 .*A7 40 14)",
+             R"(\[ ok \] SPI flash page 0 +result 0 .*00 01 02 03 .*as stored)",
+             R"(\[ ok \] UART round trip +result 0 .*back intact)",
+             R"(\[ ok \] DTR set / clear +result 0 .*rise and fall)",
+             R"(\[ ok \] EEPROM programming +result 0 .*ProgramDevice)",
+             R"(\| 202\n.*\| 203\n.*\| 204\n.*\| 205\n.*\| 210\n.*\| Zelvorinex\n.*\| 96\n)"
+             R"(.*\| KestrelLink demo\n.*\| Finish!!!)",
+             R"(demo: 8 passed, 0 failed)",
+         }) {
+        EXPECT_TRUE(std::regex_search(run.out, std::regex(line))) << line << "\n" << run.out;
+    }
+    EXPECT_EQ(run.out.find("FAIL"), std::string::npos) << run.out;
+}
+
+TEST_F(KestrelTest, ScanFindsTheThreeDevicesOfAScenarioFileInChainOrder) {
+    const ToolRun run = Kestrel("--virtual '" + Example("jtag-chain.toml") + "' scan");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(JTAG chain: 3 device\(s\))"))) << run.out;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("device 0  IDCODE 0x0BA00477[^\\n]*\\n"
+                                                      "  device 1  IDCODE 0x13631093[^\\n]*\\n"
+                                                      "  device 2  IDCODE 0x41111043")))
+        << run.out;
+}
+
+TEST_F(KestrelTest, VirtualCableLoadsTheScenarioNamedInItsEnvironment) {
+    const ToolRun run =
+        Kestrel("--virtual scan", "VCABLE_SCENARIO='" + Example("jtag-chain.toml") + "'");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("3 device(s)"), std::string::npos) << run.out;
+}
+
+TEST_F(KestrelTest, SpiFlashRoundTripThroughFiles) {
+    // File -> flash contents of the scenario -> SPI reads -> file.
+    std::string image;
+    for (int i = 0; i < 3000; ++i) image += static_cast<char>((i * 7 + i / 256) & 0xFF);
+    WriteFile(Path("image.bin"), image);
+    WriteFile(Path("flash.toml"),
+              "[[device]]\ndescription = \"ZV7300LNK\"\n[device.flash]\n"
+              "size = 65536\ncontents_file = \"image.bin\"\n");
+    ToolRun run = Kestrel("--virtual '" + Path("flash.toml") + "' spi read '" + Path("back.bin") +
+                          "' --size 3000");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(ReadFile(Path("back.bin")) == image) << "the bytes read differ from the image";
+
+    // File -> erase, page programs across page boundaries, status polling -> read back.
+    run = Kestrel("--virtual spi write '" + Path("image.bin") + "' --address 0x1F0 --verify");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("verified 3000 bytes"), std::string::npos) << run.out;
+}
+
+TEST_F(KestrelTest, UartSendReachesTheSinkOnChannelB) {
+    WriteFile(Path("message.txt"), "seventeen bytes!\n");
+    const ToolRun run = Kestrel("--virtual '" + Example("uart-peers.toml") + "' uart send '" +
+                                Path("message.txt") + "'");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("sent 17 bytes"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("peer on channel B has received 17 bytes"), std::string::npos)
+        << run.out;
+}
+
+TEST_F(KestrelTest, TraceNamesTheCallsAndCommandsOfAnOpenDeviceInOrder) {
+    const ToolRun scan = Kestrel("--virtual --trace '" + Path("trace.txt") + "' scan");
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    const std::string trace = ReadFile(Path("trace.txt"));
+    size_t at = 0;
+    for (const char* expected : {
+             "FT_Rescan",
+             "FT_CreateDeviceInfoList",
+             "FT_GetDeviceInfoList",
+             "FT_OpenEx",
+             "location=0x211",
+             "FT_ResetDevice",
+             "FT_GetQueueStatus",
+             "FT_SetLatencyTimer",
+             "ms=2",
+             "FT_SetBitMode",
+             "mask=0x0 mode=0x0",
+             "FT_SetBitMode",
+             "mask=0x0 mode=0x2",
+             "sent: AA",
+             "0xAA bad command",
+             "got: FA AA",
+             "sent: 80 FA CB 85",
+             "0x80 set low byte",
+             "0x85 loopback off",
+             "sent: 86 05 00",
+             "0x86 set clock divisor args=05 00",
+             "FT_OpenEx",
+             "location=0x212",
+             "0x4B TMS",
+         }) {
+        const size_t found = trace.find(expected, at);
+        ASSERT_NE(found, std::string::npos)
+            << "\"" << expected << "\" missing after offset " << at << " in\n"
+            << trace.substr(0, 3000);
+        at = found + 1;
+    }
+}
+
+TEST_F(KestrelTest, VcdWaveformHasHeaderVariablesAndRisingTimestamps) {
+    const ToolRun run = Kestrel("--virtual --vcd '" + Path("wave.vcd") + "' spi id");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::ifstream vcd(Path("wave.vcd"));
+    std::string line;
+    std::vector<std::string> vars;
+    bool definitions = false;
+    bool timescale = false;
+    long long last = -1;
+    int stamps = 0;
+    int tckChanges = 0;
+    std::string tckId;
+    const std::regex var(R"(\$var wire 1 (\S+) (\S+) \$end)");
+    while (std::getline(vcd, line)) {
+        std::smatch m;
+        if (std::regex_match(line, m, var)) {
+            vars.push_back(m[2]);
+            if (m[2] == "TCK") tckId = m[1];
+        } else if (line == "$timescale 1ns $end") {
+            timescale = true;
+        } else if (line == "$enddefinitions $end") {
+            definitions = true;
+        } else if (!line.empty() && line[0] == '#') {
+            ASSERT_TRUE(definitions) << "time stamp before $enddefinitions";
+            const long long t = std::stoll(line.substr(1));
+            ASSERT_GT(t, last) << "time stamps must rise: " << line;
+            last = t;
+            ++stamps;
+        } else if (definitions && line.size() >= 2 && (line[0] == '0' || line[0] == '1')) {
+            if (line.substr(1) == tckId) ++tckChanges;
+        }
+    }
+    EXPECT_TRUE(timescale);
+    EXPECT_TRUE(definitions);
+    for (const char* name : {"TCK", "TDI", "TDO", "TMS", "GPIOL2_CS", "GPIOH1"}) {
+        EXPECT_NE(std::find(vars.begin(), vars.end(), name), vars.end()) << name;
+    }
+    EXPECT_GT(stamps, 10);
+    // The JEDEC read clocks 8 command bits and 24 reply bits: at least 64 edges of TCK.
+    EXPECT_GE(tckChanges, 64);
+}
+
+struct ScenarioError {
+    const char* name;
+    const char* text;
+    const char* message;  // regular expression for the one-line reason on stderr
+};
+
+class ScenarioErrorTest : public KestrelTest,
+                          public ::testing::WithParamInterface<ScenarioError> {};
+
+TEST_P(ScenarioErrorTest, NamesTheLineAndWhatWasExpected) {
+    WriteFile(Path("bad.toml"), GetParam().text);
+    const ToolRun run = Kestrel("--virtual '" + Path("bad.toml") + "' scan");
+    EXPECT_EQ(run.exitCode, 4) << run.out << run.err;
+    EXPECT_TRUE(std::regex_search(run.err, std::regex(GetParam().message))) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ScenarioErrorTest,
+    ::testing::Values(
+        ScenarioError{
+            "IrLengthOutOfRange",
+            "[[device]]\ndescription = \"ZV7300LNK\"\n\n[[device.jtag]]\n"
+            "ir_length = 40\nidcode = 0x1\n",
+            R"(bad\.toml:5: device\[0\]\.jtag\[0\]\.ir_length: expected an integer from 2 to 32, found 40)"},
+        ScenarioError{
+            "DescriptionNotAString", "[[device]]\ndescription = 7\n",
+            R"(bad\.toml:2: device\[0\]\.description: expected a string, found an integer)"},
+        ScenarioError{
+            "MisspelledKey",
+            "[[device]]\ndescription = \"x\"\nflash = { size = 4096, contnets = \"00\" }\n",
+            R"(bad\.toml:3: device\[0\]\.flash: unknown key 'contnets')"},
+        ScenarioError{"UnknownEntryPoint",
+                      "[[device]]\ndescription = \"x\"\n[[fault]]\nentry = \"FT_Wrote\"\n",
+                      R"(bad\.toml:4: fault\[0\]\.entry: expected a vendor entry point name)"},
+        ScenarioError{
+            "UnknownPeer", "[[device]]\ndescription = \"x\"\nuart_b = { peer = \"parrot\" }\n",
+            R"(bad\.toml:3: device\[0\]\.uart_b\.peer: expected one of "none", "loopback")"},
+        ScenarioError{"TomlSyntax", "[[device]\n", R"(bad\.toml:1: )"}),
+    [](const ::testing::TestParamInfo<ScenarioError>& info) { return info.param.name; });
+
+TEST_F(KestrelTest, EepromProgramOnABlankCableShowsTheLogAndTheNewIdentity) {
+    const ToolRun run =
+        Kestrel("--virtual '" + Example("factory-bench.toml") + "' eeprom --log-dir '" + dir_ +
+                "' program --program-serial ZV000042 --text 'bench 7'");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("ProgramDevice returned 0"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("  128\n  bench 7\n  Finish!!!\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("programmed, \"ZV7300LNK\" serial \"ZV000042\""), std::string::npos)
+        << run.out;
+    EXPECT_EQ(ReadFile(Path("Log.txt")),
+              "202\r\n203\r\n204\r\n205\r\n210\r\nZelvorinex\r\n128\r\nbench 7\r\nFinish!!!\r\n");
+}
+
+TEST_F(KestrelTest, ExitCodesSayWhatWentWrong) {
+    EXPECT_EQ(Kestrel("").exitCode, 2);
+    EXPECT_EQ(Kestrel("spi read").exitCode, 2);
+    const ToolRun noVendor = Kestrel("scan");
+    EXPECT_EQ(noVendor.exitCode, 3);
+    EXPECT_NE(noVendor.err.find("no D2XX library"), std::string::npos) << noVendor.err;
+    EXPECT_EQ(Kestrel("--virtual '" + Path("missing.toml") + "' scan").exitCode, 4);
+    EXPECT_EQ(Kestrel("--virtual --description NOPE scan").exitCode, 1);
+    EXPECT_EQ(Kestrel("--virtual spi write '" + Path("missing.bin") + "'").exitCode, 2);
+}
+
+TEST_F(KestrelTest, MessageBoxesBecomeTerminalMessages) {
+    // OpenDevice4 shows a message box when no device matches.
+    const ToolRun run = Kestrel("--virtual --description NOPE uart dtr");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("kestrel: message: E11.03"), std::string::npos) << run.err;
+}
+
+}  // namespace

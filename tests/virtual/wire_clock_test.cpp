@@ -1,0 +1,89 @@
+// The model clock through the entry points: frames per write and control request, TCK time at the
+// divisor, the latency timer on short replies, and the physical limit beside them.
+#include "vcable_clock.h"
+#include "vcable_fixture.h"
+
+namespace {
+
+using vcable::kFtOk;
+
+constexpr uint64_t kMs = 1000000;  // in ns
+constexpr uint64_t kUs = 1000;
+
+VcClockReading Read(int speed) {
+    VcClockReading reading{};
+    EXPECT_EQ(vc_clock_read(speed, &reading), 0);
+    return reading;
+}
+
+class WireClockTest : public VcableTest {
+  protected:
+    // Channel A in MPSSE mode at divisor 5 with a 2 ms latency timer; the clock starts after it.
+    void SetUp() override {
+        VcableTest::SetUp();
+        channelA = OpenAt(ListDevices()[0].loc_id);
+        ASSERT_EQ(FT_SetLatencyTimer(channelA, 2), kFtOk);
+        ASSERT_EQ(FT_SetBitMode(channelA, 0, 2), kFtOk);
+        Write({0x80, 0xFA, 0xCB, 0x85, 0x86, 0x05, 0x00});
+        vc_clock_reset();
+    }
+
+    void Write(const std::vector<uint8_t>& bytes) {
+        uint32_t written = 0;
+        ASSERT_EQ(FT_Write(channelA, const_cast<uint8_t*>(bytes.data()),
+                           static_cast<uint32_t>(bytes.size()), &written),
+                  kFtOk);
+    }
+
+    void* channelA = nullptr;
+};
+
+TEST_F(WireClockTest, ControlRequestsAndShortWritesTakeAFrameEach) {
+    ASSERT_EQ(FT_SetLatencyTimer(channelA, 2), kFtOk);  // 1 frame
+    Write({0x86, 0x05, 0x00});                          // 1 frame, no clocking
+    Write(std::vector<uint8_t>(1216, 0x87));            // exactly 1 full-speed frame of packets
+    Write(std::vector<uint8_t>(1217, 0x87));            // 2 full-speed frames, 1 microframe
+    const VcClockReading full = Read(VC_SPEED_FULL);
+    const VcClockReading high = Read(VC_SPEED_HIGH);
+    EXPECT_EQ(full.elapsed_ns, 5 * kMs);
+    EXPECT_EQ(high.elapsed_ns, 4 * 125 * kUs);
+    EXPECT_EQ(full.control_requests, 1u);
+    EXPECT_EQ(full.writes, 3u);
+    EXPECT_EQ(full.wire_ns, 0u);
+    VcClockReading none{};
+    EXPECT_EQ(vc_clock_read(2, &none), -1);
+}
+
+TEST_F(WireClockTest, ClockingTakesTheDivisorsTimeBesideTheLimit) {
+    // 1000 bytes = 8000 TCK cycles at divisor 5: 1 MHz on the full-speed chip, 5 MHz on the
+    // high-speed one; the limit is 6 and 30 MHz.
+    std::vector<uint8_t> command = {0x19, 0xE7, 0x03};
+    command.resize(3 + 1000, 0x55);
+    Write(command);
+    const VcClockReading full = Read(VC_SPEED_FULL);
+    const VcClockReading high = Read(VC_SPEED_HIGH);
+    EXPECT_EQ(full.tck_cycles, 8000u);
+    EXPECT_EQ(full.wire_ns, 8 * kMs);
+    EXPECT_EQ(full.elapsed_ns, 8 * kMs);  // longer than the one frame the bytes need
+    EXPECT_EQ(full.limit_ns, 1333333u);
+    EXPECT_EQ(high.wire_ns, 1600 * kUs);
+    EXPECT_EQ(high.limit_ns, 266666u);
+}
+
+TEST_F(WireClockTest, ShortRepliesWaitForTheLatencyTimer) {
+    Write({0x81});  // one reply byte: a partial packet
+    uint32_t pending = 0;
+    ASSERT_EQ(FT_GetQueueStatus(channelA, &pending), kFtOk);
+    ASSERT_EQ(pending, 1u);
+    uint8_t byte = 0;
+    uint32_t got = 0;
+    ASSERT_EQ(FT_Read(channelA, &byte, 1, &got), kFtOk);
+    const VcClockReading full = Read(VC_SPEED_FULL);
+    const VcClockReading high = Read(VC_SPEED_HIGH);
+    EXPECT_EQ(full.elapsed_ns, 1 * kMs + 2 * kMs);
+    EXPECT_EQ(high.elapsed_ns, 125 * kUs + 2 * kMs);
+    EXPECT_EQ(full.reply_waits_ns, 2 * kMs);
+    EXPECT_EQ(full.reads, 1u);
+}
+
+}  // namespace

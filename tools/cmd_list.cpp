@@ -1,0 +1,79 @@
+// kestrel list: what is attached. The library's exports have no device listing, so on the
+// virtual cable the tool asks the cable's control API (every device with its identity, channels,
+// chain and flash) and on the real cable it reports what OpenDevice finds for the description.
+#include <cstdio>
+#include <cstring>
+
+#include "commands.h"
+
+namespace kestrel {
+namespace {
+
+void ListVirtual(const VirtualApi& api) {
+    const int count = api.vc_device_count();
+    std::printf("%d device(s) on the virtual cable's bus:\n", count);
+    for (int d = 0; d < count; ++d) {
+        VcEepromView eeprom{};
+        api.vc_eeprom_view(d, &eeprom);
+        VcChannelSettings b{};
+        const bool dual = api.vc_channel_settings(d, 1, &b) == 0;
+        std::printf("  %d  %-6s  %s", d, dual ? "cable" : "single",
+                    eeprom.programmed ? ("\"" + std::string(eeprom.description) + "\" serial \"" +
+                                         eeprom.serial_number + "\"")
+                                            .c_str()
+                                      : "blank EEPROM (enumerates as \"Dual RS232\")");
+        VcChannelSettings a{};
+        api.vc_channel_settings(d, 0, &a);
+        std::printf("  location 0x%04X", a.location);
+        if (dual) std::printf("/0x%04X", b.location);
+        const int chain = api.vc_jtag_device_count(d);
+        if (chain >= 0) std::printf("  JTAG chain %d device(s)", chain);
+        uint32_t flash = 0;
+        if (api.vc_flash_size(d, &flash) == 0) std::printf("  SPI flash %u KiB", flash / 1024);
+        std::printf("  user area %u bytes\n", eeprom.user_area_size);
+    }
+}
+
+int RunList(const GlobalOptions& options) {
+    Session session(options);
+    if (const int code = session.Start()) return code;
+    if (session.isVirtual()) {
+        ListVirtual(session.virtualCable()->api());
+        return session.Finish(kExitOk);
+    }
+    CallResult result;
+    if (!session.OpenMpsse(result)) {
+        std::printf("no cable found for \"%s\": %s\n", options.description.c_str(),
+                    result.Describe().c_str());
+        return session.Finish(kExitFailed);
+    }
+    std::printf("cable found for \"%s\": OpenDevice returned 0 (both channels opened)\n",
+                options.description.c_str());
+    return session.Finish(kExitOk);
+}
+
+}  // namespace
+
+int VirtualDeviceIndex(Session& session) {
+    if (!session.isVirtual()) return -1;
+    const VirtualApi& api = session.virtualCable()->api();
+    for (int d = 0; d < api.vc_device_count(); ++d) {
+        VcEepromView view{};
+        if (api.vc_eeprom_view(d, &view) != 0 || !view.programmed) continue;
+        if (std::strstr(view.description, session.options().description.c_str()) &&
+            std::strstr(view.serial_number, session.options().serial.c_str())) {
+            return d;
+        }
+    }
+    return -1;
+}
+
+Command AddListCommand(CLI::App& root) {
+    CLI::App* app = root.add_subcommand(
+        "list",
+        "Show the attached devices (virtual cable: every device of the scenario; real "
+        "cable: whether OpenDevice finds the cable)");
+    return {app, RunList};
+}
+
+}  // namespace kestrel

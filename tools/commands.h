@@ -1,0 +1,35 @@
+// The tool's subcommands. Each Add function adds its subcommand (with its own options) to the
+// root and returns what to run when the command line chose it; the command runs after parsing,
+// when the global options are known.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <functional>
+
+#include "session.h"
+
+namespace kestrel {
+
+struct Command {
+    CLI::App* app;
+    std::function<int(const GlobalOptions&)> run;
+};
+
+Command AddDemoCommand(CLI::App& root);
+Command AddListCommand(CLI::App& root);
+Command AddScanCommand(CLI::App& root);
+Command AddSpiCommand(CLI::App& root);
+Command AddUartCommand(CLI::App& root);
+Command AddEepromCommand(CLI::App& root);
+Command AddGpioCommand(CLI::App& root);
+
+// The device index in the virtual cable whose EEPROM identity matches the description and serial
+// options (the cable OpenDevice pairs), or -1.
+int VirtualDeviceIndex(Session& session);
+
+// Prints the lines appended to `logPath` since it was `sizeBefore` bytes long, each indented.
+void PrintLogLines(const std::string& logPath, long sizeBefore, const char* indent);
+// The size of a file, or 0 when it does not exist.
+long FileSize(const std::string& path);
+
+}  // namespace kestrel

@@ -1,0 +1,126 @@
+#include "common.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace kestrel {
+namespace {
+
+// Transfers shorter than this finish before a bar would be readable.
+constexpr uint64_t kProgressMinimumBytes = 64 * 1024;
+constexpr int kProgressWidth = 40;
+
+}  // namespace
+
+std::string CallResult::Describe() const {
+    if (!detail.empty()) return detail;
+    return call + " returned " + std::to_string(code);
+}
+
+bool Check(int code, const char* call, CallResult& result) {
+    if (code == 0) return true;
+    if (result.ok()) {
+        result.code = code;
+        result.call = call;
+    }
+    return false;
+}
+
+bool Reject(const std::string& detail, CallResult& result) {
+    if (result.ok()) result.detail = detail;
+    return false;
+}
+
+int Fail(int code, const std::string& reason) {
+    std::fprintf(stderr, "kestrel: %s\n", reason.c_str());
+    return code;
+}
+
+std::u16string Wide(const std::string& text) {
+    std::u16string out;
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        uint32_t code = c;
+        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        if (extra) code = c & (0x3F >> extra);
+        ++i;
+        for (; extra > 0 && i < text.size(); --extra, ++i) {
+            code = (code << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+        }
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(code));
+        }
+    }
+    return out;
+}
+
+std::string Narrow(const char16_t* text) {
+    std::string out;
+    if (!text) return out;
+    for (; *text; ++text) {
+        uint32_t code = *text;
+        if (code >= 0xD800 && code < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (text[1] - 0xDC00);
+            ++text;
+        }
+        if (code < 0x80) {
+            out.push_back(static_cast<char>(code));
+        } else if (code < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else if (code < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::string HexBytes(const uint8_t* data, size_t count) {
+    std::string out;
+    char byte[4];
+    for (size_t i = 0; i < count; ++i) {
+        std::snprintf(byte, sizeof byte, "%02X", data[i]);
+        if (i) out += ' ';
+        out += byte;
+    }
+    return out;
+}
+
+std::string Hex32(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+Progress::Progress(const char* label, uint64_t total)
+    : label_(label), total_(total), shown_(total >= kProgressMinimumBytes && isatty(1)) {}
+
+Progress::~Progress() {
+    if (shown_ && lastPercent_ >= 0) std::printf("\n");
+}
+
+void Progress::Update(uint64_t done) {
+    if (!shown_ || total_ == 0) return;
+    const int percent = static_cast<int>(done * 100 / total_);
+    if (percent == lastPercent_) return;
+    lastPercent_ = percent;
+    const int filled = percent * kProgressWidth / 100;
+    std::printf("\r%s [%s%s] %3d%% (%llu/%llu bytes)", label_, std::string(filled, '#').c_str(),
+                std::string(kProgressWidth - filled, '.').c_str(), percent,
+                static_cast<unsigned long long>(done), static_cast<unsigned long long>(total_));
+    std::fflush(stdout);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,76 @@
+// Pieces every command of the kestrel tool shares: exit codes, the record of the first library
+// call that failed, text conversions and a stopwatch.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace kestrel {
+
+// Exit codes of the tool (docs/kestrel.md lists them).
+enum ExitCode {
+    kExitOk = 0,
+    kExitFailed = 1,       // a cable operation failed or a check did not hold
+    kExitUsage = 2,        // the command line is wrong
+    kExitNoLibrary = 3,    // no vendor library, or the virtual cable's library cannot be loaded
+    kExitScenario = 4,     // the scenario file cannot be loaded
+    kExitFile = 5,         // an input or output file cannot be read or written
+    kExitUnavailable = 6,  // the library or cable in use lacks what the command needs
+};
+
+// The first library call of an operation that did not return 0, with its result code.
+struct CallResult {
+    int code = 0;
+    std::string call;
+    std::string detail;  // what went wrong when it is not a library result (a check)
+
+    bool ok() const { return code == 0 && detail.empty(); }
+    // "JTAG_RxFTDI returned 4" or the detail.
+    std::string Describe() const;
+};
+
+// Records a failed call in `result`; returns true when code is 0.
+bool Check(int code, const char* call, CallResult& result);
+// Records a failed check that is not a library result.
+bool Reject(const std::string& detail, CallResult& result);
+
+// Prints "kestrel: <reason>" on standard error and returns code.
+int Fail(int code, const std::string& reason);
+
+// UTF-8 to UTF-16 and back (for the library's wide strings and message texts).
+std::u16string Wide(const std::string& text);
+std::string Narrow(const char16_t* text);
+
+// Bytes as "A7 40 14".
+std::string HexBytes(const uint8_t* data, size_t count);
+std::string Hex32(uint32_t value);
+
+class Stopwatch {
+  public:
+    Stopwatch() : start_(std::chrono::steady_clock::now()) {}
+    double Milliseconds() const {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_)
+            .count();
+    }
+
+  private:
+    std::chrono::steady_clock::time_point start_;
+};
+
+// A progress bar on standard output, drawn only when standard output is a terminal and the
+// transfer is long enough to be worth one.
+class Progress {
+  public:
+    Progress(const char* label, uint64_t total);
+    ~Progress();
+    void Update(uint64_t done);
+
+  private:
+    const char* label_;
+    uint64_t total_;
+    bool shown_;
+    int lastPercent_ = -1;
+};
+
+}  // namespace kestrel

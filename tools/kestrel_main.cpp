@@ -1,0 +1,61 @@
+// kestrel: drives the ZV7300LNK cable through the KestrelLink library's exports, on the real cable
+// (the vendor's D2XX library) or on the virtual cable (--virtual).
+#include <cstdio>
+#include <vector>
+
+#include "commands.h"
+
+// The library shows its message boxes through this function when the program defines it; the
+// tool turns them into terminal messages instead of waiting for a key.
+extern "C" __attribute__((visibility("default"))) void KestrelLinkMessageBox(const char16_t* text) {
+    std::fprintf(stderr, "kestrel: message: %s\n", kestrel::Narrow(text).c_str());
+}
+
+int main(int argc, char** argv) {
+    using namespace kestrel;
+    CLI::App app{"kestrel: drives the ZV7300LNK programming cable through the KestrelLink library"};
+    app.fallthrough();
+    app.require_subcommand(1);
+    GlobalOptions global;
+    std::string scenario;
+    CLI::Option* virtualOption =
+        app.add_option("--virtual", scenario,
+                       "Use the virtual cable, with the embedded default scenario or the "
+                       "scenario file given")
+            ->expected(0, 1)
+            ->type_name("[SCENARIO]");
+    app.add_flag("--hardware", global.hardware,
+                 "demo: use the vendor's D2XX library instead of the virtual cable");
+    app.add_option("--trace", global.trace,
+                   "Write every vendor call and MPSSE command to FILE (virtual cable only)")
+        ->type_name("FILE");
+    app.add_option("--vcd", global.vcd,
+                   "Write channel A's lines as a VCD waveform to FILE (virtual cable only)")
+        ->type_name("FILE");
+    app.add_option("--vcd-cable", global.vcdCable, "Which virtual cable --vcd records (0 first)")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--description", global.description,
+                   "Description substring that finds the cable's channels")
+        ->capture_default_str();
+    app.add_option("--serial", global.serial, "Serial-number substring (empty matches any)");
+    app.add_option("--divisor", global.divisor, "MPSSE clock divisor: 12 MHz / ((1 + divisor) * 2)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 0xFFFF));
+
+    const std::vector<Command> commands = {
+        AddDemoCommand(app), AddListCommand(app),   AddScanCommand(app), AddSpiCommand(app),
+        AddUartCommand(app), AddEepromCommand(app), AddGpioCommand(app)};
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return kExitUsage;
+    }
+    if (virtualOption->count() > 0) global.virtualScenario = scenario;
+    for (const Command& command : commands) {
+        if (command.app->parsed()) return command.run(global);
+    }
+    return Fail(kExitUsage, "no command given (try --help)");
+}

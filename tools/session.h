@@ -1,0 +1,83 @@
+// One run of a command against the cable: which vendor library (the virtual cable or the system's
+// D2XX library), the scenario, the trace and waveform recorders, LoadD2XXDLL at the start and
+// UnLoadD2XXDLL at the end, and the opens with their results in words.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "common.h"
+#include "kestrellink.h"
+#include "trace.h"
+#include "vcd.h"
+#include "virtual_cable.h"
+
+namespace kestrel {
+
+struct GlobalOptions {
+    std::optional<std::string> virtualScenario;  // set (maybe empty) when --virtual was given
+    bool hardware = false;                       // demo: use the vendor library after all
+    std::string trace;
+    std::string vcd;
+    int vcdCable = 0;
+    std::string description = "ZV7300LNK";
+    std::string serial;
+    uint32_t divisor = 5;
+};
+
+// UART and provisioning exports, looked up at run time so that the tool also runs on a library
+// built without them (the command then says it is not available).
+struct UartExports {
+    decltype(&::OpenDevice4) OpenDevice4;
+    decltype(&::Write_FILE_UART) Write_FILE_UART;
+    decltype(&::Read_FILE_UART) Read_FILE_UART;
+    decltype(&::Write_FILE_UART_2) Write_FILE_UART_2;
+    decltype(&::Read_FILE_UART_2) Read_FILE_UART_2;
+    decltype(&::Set_Dtr) Set_Dtr;
+    decltype(&::Clr_Dtr) Clr_Dtr;
+};
+struct ProvisionExports {
+    decltype(&::directoryB) directoryB;
+    decltype(&::ProgramDevice) ProgramDevice;
+    decltype(&::Erase_ProgedEEPROM) Erase_ProgedEEPROM;
+};
+// Null when the loaded KestrelLink library lacks any of the family's exports.
+const UartExports* FindUartExports();
+const ProvisionExports* FindProvisionExports();
+
+class Session {
+  public:
+    explicit Session(const GlobalOptions& options) : options_(options) {}
+    ~Session();
+
+    // Loads the vendor library (virtual when asked, or when `virtualByDefault` and not
+    // --hardware), the scenario and the recorders, then LoadD2XXDLL. Returns an exit code.
+    int Start(bool virtualByDefault = false);
+    // Writes the recorders and unloads the library; returns `code`.
+    int Finish(int code);
+
+    bool isVirtual() const { return virtual_ != nullptr; }
+    VirtualCable* virtualCable() { return virtual_.get(); }
+    const GlobalOptions& options() const { return options_; }
+    // "virtual cable (scenario x.toml)" or "vendor D2XX library".
+    std::string CableName() const;
+
+    // OpenDevice with the description, serial and divisor options; false with a message.
+    bool OpenMpsse(CallResult& result);
+    // OpenDevice4 with the description and serial options at `baud`.
+    bool OpenUart(uint32_t baud, CallResult& result);
+
+  private:
+    GlobalOptions options_;
+    std::unique_ptr<VirtualCable> virtual_;
+    std::unique_ptr<TraceRecorder> trace_;
+    std::unique_ptr<VcdRecorder> vcd_;
+    bool loaded_ = false;
+};
+
+// The meaning of an OpenDevice / OpenDevice4 result code.
+std::string OpenResultText(int code, bool uart);
+
+}  // namespace kestrel

@@ -1,0 +1,74 @@
+// The virtual cable as the tool uses it: its vendor library loaded by full path before the
+// KestrelLink library loads "libftd2xx.so" (which then finds the loaded copy by its SONAME), and
+// its control API reached through dlsym on that handle.
+#pragma once
+
+#include <string>
+
+#include "vcable.h"
+#include "vcable_scenario.h"
+#include "vcable_targets.h"
+
+namespace kestrel {
+
+// clang-format off
+// Control functions the tool needs from every build of the virtual cable.
+#define KESTREL_VC_REQUIRED(X) \
+    X(vc_reset) \
+    X(vc_device_count) \
+    X(vc_log_count) \
+    X(vc_log_get) \
+    X(vc_model_error_count) \
+    X(vc_model_error) \
+    X(vc_channel_settings) \
+    X(vc_eeprom_view) \
+    X(vc_eeprom_user_area) \
+    X(vc_jtag_device_count) \
+    X(vc_flash_size) \
+    X(vc_flash_read) \
+    X(vc_pins_get) \
+    X(vc_mpsse_set_trace) \
+    X(vc_mpsse_error_count) \
+    X(vc_mpsse_tck_cycles) \
+    X(vc_mpsse_base_clock_ticks)
+
+// Control functions that newer builds add; null when the loaded build lacks them.
+#define KESTREL_VC_OPTIONAL(X) \
+    X(vc_load_scenario_file) \
+    X(vc_load_scenario_text) \
+    X(vc_scenario_files_supported) \
+    X(vc_mpsse_set_pin_hook)
+// clang-format on
+
+struct VirtualApi {
+#define KESTREL_VC_POINTER(name) decltype(&::name) name = nullptr;
+    KESTREL_VC_REQUIRED(KESTREL_VC_POINTER)
+    KESTREL_VC_OPTIONAL(KESTREL_VC_POINTER)
+#undef KESTREL_VC_POINTER
+    // UART peer queries (vcable_uart.h), looked up by name when present.
+    uint64_t (*vc_uart_received_count)(int, int) = nullptr;
+    uint32_t (*vc_uart_received_read)(int, int, uint32_t, uint8_t*, uint32_t) = nullptr;
+};
+
+class VirtualCable {
+  public:
+    // Finds and loads the virtual cable's vendor library; returns false with a reason.
+    bool Load(std::string& error);
+    // Loads a scenario file (empty path: keeps the embedded default). Returns false with the
+    // loader's message.
+    bool LoadScenario(const std::string& path, std::string& error);
+
+    const VirtualApi& api() const { return api_; }
+    const std::string& path() const { return path_; }
+
+  private:
+    void* handle_ = nullptr;
+    std::string path_;
+    VirtualApi api_;
+};
+
+// Where the virtual cable's library is: $KESTREL_VIRTUAL_LIB, else beside the build layout of the
+// tool (build/tools/kestrel -> build/virtual-cable/libftd2xx.so), else next to the executable.
+std::string FindVirtualLibrary();
+
+}  // namespace kestrel

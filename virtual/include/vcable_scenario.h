@@ -1,0 +1,38 @@
+/* Scenario files for the virtual cable: a TOML description of the cables and other devices on the
+ * bus, the targets on each cable's pins (JTAG chain, SPI flash, GPIO drive), the UART peers and
+ * the faults to inject. The format is described in docs/scenarios.md.
+ *
+ * Loading replaces the whole scenario (devices, fault rules, call log, model errors, library
+ * version) only when the text is valid; on an error nothing changes and `error` receives one line
+ * naming the place ("file.toml:12: ...") and what was expected there.
+ *
+ * When the library initialises, it loads the file named by the environment variable
+ * VCABLE_SCENARIO instead of the embedded default scenario (on an error it reports the error on
+ * standard error and keeps the default). */
+#ifndef VCABLE_SCENARIO_H
+#define VCABLE_SCENARIO_H
+
+#include <stdint.h>
+
+#include "vc_export.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Loads a scenario file; relative file names inside it are taken from the file's folder.
+ * Returns 0, or -1 with a message in error (which may be null; the text is truncated to fit). */
+VC_API int vc_load_scenario_file(const char* path, char* error, uint32_t error_capacity);
+
+/* Loads a scenario from text; relative file names inside it are taken from the current folder. */
+VC_API int vc_load_scenario_text(const char* text, char* error, uint32_t error_capacity);
+
+/* 1 when this build reads scenario files, 0 when it was built without the TOML parser (the two
+ * loaders then fail with a message saying so). */
+VC_API int vc_scenario_files_supported(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VCABLE_SCENARIO_H */
