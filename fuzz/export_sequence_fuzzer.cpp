@@ -259,10 +259,13 @@ void Uart(Input& in) {
         case 6:
             CALL(Write_FILE_UART, Write_FILE_UART(toSend.c_str(), in.upTo(300)));
             break;
-        case 7:
-            CALL(Write_FILE_UART_2,
-                 Write_FILE_UART_2(Wide(toSend).c_str(), in.upTo(140000), in.u8() & 1 ? 1.0 : 0));
+        case 7: {
+            // Paced sends make one write per byte: kept short so that an input stays quick.
+            const bool paced = in.u8() & 1;
+            const uint32_t size = paced ? in.upTo(300) : in.upTo(140000);
+            CALL(Write_FILE_UART_2, Write_FILE_UART_2(Wide(toSend).c_str(), size, paced ? 1.0 : 0));
             break;
+        }
         case 8:
             CALL(SelectChannelB, (SelectChannelB(), 0));
             break;
