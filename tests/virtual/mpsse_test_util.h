@@ -32,9 +32,7 @@ inline Bytes Send(vcable::MpssePort& port, const Bytes& bytes) {
     return rx;
 }
 
-inline void Append(Bytes& to, const Bytes& more) {
-    to.insert(to.end(), more.begin(), more.end());
-}
+inline void Append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
 
 // TMS bits, bit 0 first, at most 7 per command, TDI held high.
 inline Bytes Tms(uint32_t bits, int count) {
@@ -48,20 +46,12 @@ inline Bytes Tms(uint32_t bits, int count) {
 }
 
 // Moves any TAP to Test-Logic-Reset and then to Run-Test/Idle.
-inline Bytes ResetToIdle() {
-    return Tms(0x1F, 6);
-}
+inline Bytes ResetToIdle() { return Tms(0x1F, 6); }
 // From Run-Test/Idle to Shift-DR or Shift-IR.
-inline Bytes IdleToShiftDr() {
-    return Tms(0b001, 3);
-}
-inline Bytes IdleToShiftIr() {
-    return Tms(0b0011, 4);
-}
+inline Bytes IdleToShiftDr() { return Tms(0b001, 3); }
+inline Bytes IdleToShiftIr() { return Tms(0b0011, 4); }
 // From Exit1 to Run-Test/Idle through Update.
-inline Bytes Exit1ToIdle() {
-    return Tms(0b01, 2);
-}
+inline Bytes Exit1ToIdle() { return Tms(0b01, 2); }
 
 // A capturing shift of `bits` bits of value (LSB first) the way the library does it: whole bytes
 // with 0x39, tail bits with 0x3B, the last bit with 0x6B (TMS 1, leaving the shift state).

@@ -11,15 +11,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#ifndef VCABLE_API
-#if defined(_WIN32) && defined(VCABLE_BUILDING)
-#define VCABLE_API __declspec(dllexport) /* ftd2xx.dll exports only what is marked */
-#elif defined(VCABLE_BUILDING) && (defined(__GNUC__) || defined(__clang__))
-#define VCABLE_API __attribute__((visibility("default")))
-#else
-#define VCABLE_API
-#endif
-#endif
+#include "vc_export.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -66,55 +58,55 @@ typedef void (*vc_trace_fn)(void* user, const char* line);
 typedef void (*vc_pin_fn)(void* user, uint64_t time, uint16_t levels);
 
 /* Back to the default wiring, pins released, parser and counters cleared (the trace hook stays). */
-VCABLE_API int vc_targets_restore_default(int cable);
+VC_API int vc_targets_restore_default(int cable);
 
 /* JTAG chain. The new chain starts in Test-Logic-Reset with user registers at 0. */
-VCABLE_API int vc_jtag_set_chain(int cable, int count, const vc_jtag_device* devices);
-VCABLE_API int vc_jtag_device_count(int cable);
-VCABLE_API int vc_jtag_tap_state(int cable, int device); /* VC_TAP_* or a negative code */
-VCABLE_API const char* vc_jtag_tap_state_name(int state);
-VCABLE_API int vc_jtag_instruction(int cable, int device, uint32_t* instruction);
-VCABLE_API int vc_jtag_user_register(int cable, int device, uint64_t* value);
-VCABLE_API int vc_jtag_set_user_register(int cable, int device, uint64_t value);
+VC_API int vc_jtag_set_chain(int cable, int count, const vc_jtag_device* devices);
+VC_API int vc_jtag_device_count(int cable);
+VC_API int vc_jtag_tap_state(int cable, int device); /* VC_TAP_* or a negative code */
+VC_API const char* vc_jtag_tap_state_name(int state);
+VC_API int vc_jtag_instruction(int cable, int device, uint32_t* instruction);
+VC_API int vc_jtag_user_register(int cable, int device, uint64_t* value);
+VC_API int vc_jtag_set_user_register(int cable, int device, uint64_t value);
 
 /* SPI flash contents, bypassing the SPI bus. Status bits: 0x01 busy, 0x02 write enabled. */
-VCABLE_API int vc_flash_size(int cable, uint32_t* size);
-VCABLE_API int vc_flash_write(int cable, uint32_t address, const uint8_t* data, uint32_t count);
-VCABLE_API int vc_flash_read(int cable, uint32_t address, uint8_t* data, uint32_t count);
-VCABLE_API int vc_flash_status(int cable, uint8_t* status);
+VC_API int vc_flash_size(int cable, uint32_t* size);
+VC_API int vc_flash_write(int cable, uint32_t address, const uint8_t* data, uint32_t count);
+VC_API int vc_flash_read(int cable, uint32_t address, uint8_t* data, uint32_t count);
+VC_API int vc_flash_status(int cable, uint8_t* status);
 
 /* Outside drive on a line: level 0 or 1 drives it, -1 releases it (an undriven input reads 1).
  * vc_gpio_schedule applies the change at the after_polls-th receive-queue poll from now (0 and 1:
  * at the next poll). */
-VCABLE_API int vc_gpio_set_input(int cable, int line, int level);
-VCABLE_API int vc_gpio_schedule(int cable, int line, int level, uint32_t after_polls);
+VC_API int vc_gpio_set_input(int cable, int line, int level);
+VC_API int vc_gpio_schedule(int cable, int line, int level, uint32_t after_polls);
 
 /* Levels of all 16 lines as the targets last saw them, and the chip's direction bits (1 = output).
  * Either pointer may be null. */
-VCABLE_API int vc_pins_get(int cable, uint16_t* levels, uint16_t* directions);
+VC_API int vc_pins_get(int cable, uint16_t* levels, uint16_t* directions);
 
 /* Engine counters. Errors are things the model could not do faithfully or host commands the chip
  * does not know (the sync probes 0xAA and 0xAB are answered but not counted as errors). */
-VCABLE_API uint32_t vc_mpsse_error_count(int cable);
-VCABLE_API int vc_mpsse_last_error(int cable, char* text, size_t size); /* NUL-terminated */
-VCABLE_API uint32_t vc_mpsse_bad_command_count(int cable);
-VCABLE_API void vc_mpsse_clear_errors(int cable);
-VCABLE_API uint64_t vc_mpsse_tck_cycles(int cable);
+VC_API uint32_t vc_mpsse_error_count(int cable);
+VC_API int vc_mpsse_last_error(int cable, char* text, size_t size); /* NUL-terminated */
+VC_API uint32_t vc_mpsse_bad_command_count(int cable);
+VC_API void vc_mpsse_clear_errors(int cable);
+VC_API uint64_t vc_mpsse_tck_cycles(int cable);
 /* Time the clocked cycles took on the wire, in periods of the 12 MHz base clock. */
-VCABLE_API uint64_t vc_mpsse_base_clock_ticks(int cable);
-VCABLE_API int vc_mpsse_divisor(int cable);  /* 0 to 0xFFFF, or a negative code */
-VCABLE_API int vc_mpsse_loopback(int cable); /* 1 on, 0 off, or a negative code */
+VC_API uint64_t vc_mpsse_base_clock_ticks(int cable);
+VC_API int vc_mpsse_divisor(int cable);  /* 0 to 0xFFFF, or a negative code */
+VC_API int vc_mpsse_loopback(int cable); /* 1 on, 0 off, or a negative code */
 /* Fast paths of the data shifts (on by default): whole runs of TCK periods through the targets'
  * registers instead of edge by edge. Results are bit for bit the same; off is for comparing. */
-VCABLE_API int vc_mpsse_set_fast_paths(int cable, int enable);
+VC_API int vc_mpsse_set_fast_paths(int cable, int enable);
 /* Installs the trace hook; a null fn removes it. */
-VCABLE_API int vc_mpsse_set_trace(int cable, vc_trace_fn fn, void* user);
+VC_API int vc_mpsse_set_trace(int cable, vc_trace_fn fn, void* user);
 /* Installs the pin hook (a null fn removes it): it receives the levels of all 16 lines each time
  * one of them changes, with the time in base-clock ticks as vc_mpsse_base_clock_ticks counts them
  * (a clock period's edges come half a period and a whole period after its start; lines that
  * change without clocking share the time of the last edge). Like the trace hook, it stays through
  * vc_targets_restore_default. */
-VCABLE_API int vc_mpsse_set_pin_hook(int cable, vc_pin_fn fn, void* user);
+VC_API int vc_mpsse_set_pin_hook(int cable, vc_pin_fn fn, void* user);
 
 #ifdef __cplusplus
 }

@@ -6,8 +6,6 @@ std::unique_ptr<MpssePort> MakeMpssePort(const TargetSetup& setup) {
     return std::make_unique<MpsseEngine>(setup);
 }
 
-std::unique_ptr<MpssePort> MakeDefaultMpssePort() {
-    return MakeMpssePort(TargetSetup{});
-}
+std::unique_ptr<MpssePort> MakeDefaultMpssePort() { return MakeMpssePort(TargetSetup{}); }
 
 }  // namespace vcable
