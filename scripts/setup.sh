@@ -4,12 +4,8 @@ set -euo pipefail
 # The Windows cross build: mingw-w64, GoogleTest's sources to build it with, and 64-bit Wine to
 # run the result (no i386 architecture: KestrelLink is 64-bit only). python3 runs the export checks.
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
-<<<<<<< HEAD
-          libcli11-dev nlohmann-json3-dev g++-mingw-w64-x86-64-posix googletest wine wine64
-          python3)
-=======
-          libcli11-dev libtomlplusplus-dev nlohmann-json3-dev g++-mingw-w64-x86-64-posix)
->>>>>>> cli
+          libcli11-dev libtomlplusplus-dev nlohmann-json3-dev g++-mingw-w64-x86-64-posix
+          googletest wine wine64 python3)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
