@@ -12,6 +12,14 @@ stage_done() {
     timings+=("$(printf '%-34s %4d s' "$1" $((SECONDS - stage_started)))")
     stage_started=$SECONDS
 }
+# Every ctest summary goes to this log too, so the run can end with one line for all suites.
+ctest_log=$(mktemp)
+suite_totals() {
+    awk '/tests passed, [0-9]+ tests? failed out of [0-9]+/ {
+             failed += $4; total += $NF
+         }
+         END { printf "tests: %d passed, %d failed\n", total - failed, failed }' "$ctest_log"
+}
 report_timings() {
     printf '\nStage timings:\n'
     printf '  %s\n' "${timings[@]}"
@@ -22,7 +30,7 @@ report_timings() {
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2
 stage_done "Linux build"
-ctest --test-dir build --output-on-failure -j2
+ctest --test-dir build --output-on-failure -j2 | tee -a "$ctest_log"
 stage_done "Linux tests"
 
 # --- Windows (mingw-w64 cross build, tests under Wine) ---
@@ -47,12 +55,13 @@ trap cleanup_wine EXIT
 WINEDEBUG=-all WINEPREFIX=$KESTREL_WINEPREFIX WINEDLLOVERRIDES="mscoree,mshtml=" \
     wineboot -i >/dev/null 2>&1
 stage_done "Wine prefix"
-ctest --test-dir build-windows --output-on-failure -j2
+ctest --test-dir build-windows --output-on-failure -j2 | tee -a "$ctest_log"
 stage_done "Windows tests under Wine"
 
 # --- Sanitizers and fuzzing (clang, build-sanitize) ---
-./scripts/sanitize.sh
+./scripts/sanitize.sh | tee -a "$ctest_log"
 stage_done "Sanitizer build and tests"
 ./scripts/fuzz.sh 60
 stage_done "Fuzzing (60 s per target)"
 report_timings
+suite_totals
