@@ -13,7 +13,9 @@ stage_done() {
     stage_started=$SECONDS
 }
 # Every ctest summary goes to this log too, so the run can end with one line for all suites.
-ctest_log=$(mktemp)
+mkdir -p build
+ctest_log=build/suite-summaries.log
+: > "$ctest_log"
 suite_totals() {
     awk '/tests passed, [0-9]+ tests? failed out of [0-9]+/ {
              failed += $4; total += $NF
