@@ -33,6 +33,8 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2
 stage_done "Linux build"
 ctest --test-dir build --output-on-failure -j2 | tee -a "$ctest_log"
+# The fault-path test counts the (export, vendor call) cases it ran; show that count here.
+grep -h "fault paths covered" build/Testing/Temporary/LastTest.log || true
 stage_done "Linux tests"
 
 # --- Windows (mingw-w64 cross build, tests under Wine) ---
