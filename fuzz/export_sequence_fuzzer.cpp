@@ -16,9 +16,9 @@
 #include "connection/channel_pair.h"
 #include "export_catalog.h"
 #include "kestrellink.h"
+#include "log/log.h"
 #include "mpsse/stream.h"
 #include "platform/platform.h"
-#include "provision/log.h"
 #include "provision/provision.h"
 #include "uart/uart.h"
 #include "vcable.h"
@@ -74,7 +74,7 @@ void StartFresh() {
     kl::connection::ResetConnectionForTests();
     kl::mpsse::ResetStreamForTests();
     kl::uart::ResetUartForTests();
-    kl::provision::ResetLogForTests();
+    kl::log::ResetLogForTests();
     kl::provision::ResetProgramTemplateForTests();
     kl::mpsse::SetNoProgressLimitMsForTests(1);
     kl::uart::SetReadFilePassLimitForTests(50);

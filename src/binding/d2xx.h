@@ -37,10 +37,24 @@ static_assert(offsetof(FtDeviceListInfoNode, Description) == 32);
 static_assert(offsetof(FtDeviceListInfoNode, ftHandle) == 96);
 static_assert(sizeof(FtDeviceListInfoNode) == 96 + sizeof(void*));
 
-struct FtProgramData;  // the vendor's EEPROM record, laid out in provision/program_data.h
+struct FtProgramData;  // the vendor's EEPROM record, laid out in binding/program_data.h
 
 // Flag of FT_OpenEx: the argument is a USB location.
 constexpr uint32_t kFtOpenByLocation = 4;
+
+// FT_SetBitMode: the modes the library sets, and the pin mask it passes with them (every pin an
+// input until the engine's own commands set directions).
+constexpr uint8_t kFtBitModeReset = 0x00;
+constexpr uint8_t kFtBitModeMpsse = 0x02;
+constexpr uint8_t kFtBitMaskAllInputs = 0x00;
+
+// FT_SetDataCharacteristics and FT_SetFlowControl: 8 data bits, 1 stop bit, no parity, no flow
+// control (and so no XON / XOFF characters).
+constexpr uint8_t kFtBits8 = 8;
+constexpr uint8_t kFtStopBits1 = 0;
+constexpr uint8_t kFtParityNone = 0;
+constexpr uint16_t kFtFlowNone = 0x0000;
+constexpr uint8_t kFtNoXonXoffChar = 0x00;
 
 #ifdef _WIN32
 #define KL_D2XX_CALL __stdcall

@@ -11,9 +11,6 @@ namespace {
 using namespace kl::mpsse;
 
 constexpr uint8_t kLatencyTimerMs = 2;
-constexpr uint8_t kBitModeReset = 0x00;
-constexpr uint8_t kBitModeMpsse = 0x02;
-constexpr uint8_t kAllPinsInput = 0x00;  // direction mask passed with FT_SetBitMode
 constexpr uint16_t kMaxDivisor = 0xFFFF;
 constexpr FtStatus kDivisorOutOfRange = 2;  // the status SetClockDivisor gives without sending
 
@@ -103,10 +100,10 @@ BringUpStep BringUpMpsse(const BringUpOptions& options) {
     SetConnectionOpen(true);
     RunHook(options.hooks.afterConnectionOpen);
     if (ft::FT_SetLatencyTimer(kLatencyTimerMs, status) != kFtOk) return BringUpStep::LatencyTimer;
-    if (ft::FT_SetBitMode(kAllPinsInput, kBitModeReset, status) != kFtOk) {
+    if (ft::FT_SetBitMode(kFtBitMaskAllInputs, kFtBitModeReset, status) != kFtOk) {
         return BringUpStep::BitModeReset;
     }
-    if (ft::FT_SetBitMode(kAllPinsInput, kBitModeMpsse, status) != kFtOk) {
+    if (ft::FT_SetBitMode(kFtBitMaskAllInputs, kFtBitModeMpsse, status) != kFtOk) {
         return BringUpStep::MpsseMode;
     }
     if (SyncMpsse() == 0) return BringUpStep::Sync;

@@ -1,9 +1,9 @@
 // The EEPROM read-back of OpenDevice_EDP2: manufacturer and user-area text into the log, the
 // text to the caller.
+#include "binding/program_data.h"
 #include "connection/mpsse_variants.h"
+#include "log/log.h"
 #include "platform/text.h"
-#include "provision/log.h"
-#include "provision/program_data.h"
 
 namespace kl::connection {
 namespace {
@@ -20,7 +20,7 @@ FtStatus ReadUserAreaText(WChar** textOut) {
     WChar wide[kUserAreaTextBytes + 1];
     text::NarrowToWide(wide, sizeof(wide) / sizeof(wide[0]), record.manufacturer,
                        sizeof(record.manufacturer));
-    provision::AppendLogLine(wide);
+    log::AppendLogLine(wide);
 
     // One byte more than is asked for, so the text always ends within the buffer.
     uint8_t userArea[kUserAreaTextBytes + 1] = {};
@@ -28,7 +28,7 @@ FtStatus ReadUserAreaText(WChar** textOut) {
     ft::FT_EE_UARead(userArea, kUserAreaTextBytes, &bytesRead, status);
     text::NarrowToWide(wide, sizeof(wide) / sizeof(wide[0]), reinterpret_cast<char*>(userArea),
                        kUserAreaTextBytes);
-    provision::AppendLogLine(wide);
+    log::AppendLogLine(wide);
 
     if (textOut) *textOut = platform::AllocOleString(wide);
     return status;

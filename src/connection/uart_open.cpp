@@ -53,14 +53,14 @@ UartSetupResult ConfigureUartChannel(uint32_t baudRate) {
     if (ft::FT_SetLatencyTimer(kUartLatencyMs, status) != kFtOk) {
         return {UartSetupStep::LatencyTimer, status};
     }
-    if (ft::FT_SetBitMode(kBitModeMaskNone, kBitModeReset, status) != kFtOk) {
+    if (ft::FT_SetBitMode(kFtBitMaskAllInputs, kFtBitModeReset, status) != kFtOk) {
         return {UartSetupStep::BitMode, status};
     }
     if (ft::FT_SetBaudRate(baudRate, status) != kFtOk) return {UartSetupStep::BaudRate, status};
     if (ft::FT_SetDataCharacteristics(kFtBits8, kFtStopBits1, kFtParityNone, status) != kFtOk) {
         return {UartSetupStep::DataCharacteristics, status};
     }
-    if (ft::FT_SetFlowControl(kFtFlowNone, kNoXonXoffChar, kNoXonXoffChar, status) != kFtOk) {
+    if (ft::FT_SetFlowControl(kFtFlowNone, kFtNoXonXoffChar, kFtNoXonXoffChar, status) != kFtOk) {
         return {UartSetupStep::FlowControl, status};
     }
     return {};

@@ -11,15 +11,8 @@
 
 namespace kl::connection {
 
-// Serial parameters every UART open sets, as the vendor library encodes them.
+// The latency timer of both UART channels and the baud rate OpenDevice2 sets.
 constexpr uint8_t kUartLatencyMs = 2;
-constexpr uint8_t kBitModeMaskNone = 0x00;
-constexpr uint8_t kBitModeReset = 0x00;
-constexpr uint8_t kFtBits8 = 8;
-constexpr uint8_t kFtStopBits1 = 0;
-constexpr uint8_t kFtParityNone = 0;
-constexpr uint16_t kFtFlowNone = 0x0000;
-constexpr uint8_t kNoXonXoffChar = 0x00;
 constexpr uint32_t kOpenDevice2Baud = 9600;
 
 // The calls of ConfigureUartChannel in order; Done when all succeeded.

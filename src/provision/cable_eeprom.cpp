@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log/log.h"
 #include "platform/text.h"
-#include "provision/log.h"
 #include "provision/provision.h"
 
 namespace kl::provision {
@@ -20,10 +20,10 @@ void AppendLogBytes(const char* bytes, size_t count) {
     do {
         size_t take = length - done < kLogPieceUnits ? length - done : kLogPieceUnits;
         text::NarrowToWide(piece, take + 1, bytes + done, take);
-        AppendLog(piece);
+        log::AppendLog(piece);
         done += take;
     } while (done < length);
-    AppendLog(KL_W("\n"));
+    log::AppendLog(KL_W("\n"));
 }
 
 // The decimal digits of a value, however many it needs.
@@ -35,7 +35,7 @@ void AppendLogNumber(uint32_t value) {
         digits[--n] = static_cast<WChar>(u'0' + value % 10);
         value /= 10;
     } while (value != 0);
-    AppendLogLine(digits + n);
+    log::AppendLogLine(digits + n);
 }
 
 // The user-area buffer: the narrow text to write, then whatever the read delivers over it. It

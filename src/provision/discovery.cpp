@@ -3,9 +3,9 @@
 // up to the open are shown in message boxes; the stale close and the rescan are logged.
 #include "binding/d2xx.h"
 #include "connection/channel_pair.h"
+#include "log/log.h"
 #include "mpsse/stream.h"
 #include "platform/text.h"
-#include "provision/log.h"
 #include "provision/provision.h"
 #include "shell/export.h"
 
@@ -59,11 +59,11 @@ int Report(const WChar* message, int result) {
 int DiscoverAndOpenCable(Discovery kind) {
     mpsse::ResetQueueCursor();
     if (connection::CloseStaleChannel() != 0) {
-        AppendLog(KL_W("E100. Attempt to close ZV7300LNK failed.\n"));
+        log::AppendLog(KL_W("E100. Attempt to close ZV7300LNK failed.\n"));
         return kProvisionCloseFailed;
     }
     if (ft::FT_Rescan() != kFtOk) {
-        AppendLog(KL_W("199\n"));
+        log::AppendLog(KL_W("199\n"));
         return kProvisionRescanFailed;
     }
     connection::SetConnectionOpen(false);
@@ -94,8 +94,8 @@ int DiscoverAndOpenCable(Discovery kind) {
         return Report(KL_W("E11.05 More than one ZV7300LNK-USB board detected"),
                       kProvisionCountNot2);
     }
-    AppendLog(KL_W("202\n"));
-    AppendLog(KL_W("203\n"));
+    log::AppendLog(KL_W("202\n"));
+    log::AppendLog(KL_W("203\n"));
 
     FtStatus status = kFtOk;
     if (connection::OpenPairedChannel(connection::kSlotA, status) != kFtOk ||

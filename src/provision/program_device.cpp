@@ -2,8 +2,8 @@
 // message boxes, every later step is written to "Log.txt".
 #include "binding/d2xx.h"
 #include "connection/mpsse_open.h"
+#include "log/log.h"
 #include "platform/text.h"
-#include "provision/log.h"
 #include "provision/provision.h"
 #include "shell/export.h"
 
@@ -38,8 +38,8 @@ constexpr BringUpFailure kBringUpFailures[] = {
     {BringUpStep::FinalPoll, KL_W("Possible bad command detected in procedure OpenDevice.\n"), 12},
 };
 
-void LogChannelReset() { AppendLog(KL_W("204\n")); }
-void LogConnectionOpen() { AppendLog(KL_W("205\n")); }
+void LogChannelReset() { log::AppendLog(KL_W("204\n")); }
+void LogConnectionOpen() { log::AppendLog(KL_W("205\n")); }
 
 int BringUpForProgramming() {
     connection::BringUpOptions options;
@@ -51,7 +51,7 @@ int BringUpForProgramming() {
     BringUpStep step = connection::BringUpMpsse(options);
     for (const BringUpFailure& failure : kBringUpFailures) {
         if (failure.step == step) {
-            AppendLog(failure.logLine);
+            log::AppendLog(failure.logLine);
             return failure.result;
         }
     }
@@ -71,10 +71,10 @@ int Program(const WChar* description, const WChar* serial, const WChar* userText
         return result;
     }
     if (int result = BringUpForProgramming(); result != kProvisionOk) return result;
-    AppendLog(KL_W("210\n"));
+    log::AppendLog(KL_W("210\n"));
     ProgramCableEeprom(description, serial, userText);  // its failures show in the log only
     CycleBothPorts();
-    AppendLog(KL_W("Finish!!!\n"));
+    log::AppendLog(KL_W("Finish!!!\n"));
     return kProvisionOk;
 }
 
@@ -83,14 +83,14 @@ int Erase() {
         return result;
     }
     if (ft::FT_ResetDevice() != kFtOk) {
-        AppendLog(KL_W("E105. ZV7300LNK cannot be reset.\n"));
+        log::AppendLog(KL_W("E105. ZV7300LNK cannot be reset.\n"));
         return kProvisionResetFailed;
     }
-    AppendLog(KL_W("204\n"));
+    log::AppendLog(KL_W("204\n"));
     FtStatus status = kFtOk;
     ft::FT_EraseEE(status);  // a failed erase still ends in "Finish!!!"
     CycleBothPorts();
-    AppendLog(KL_W("Finish!!!\n"));
+    log::AppendLog(KL_W("Finish!!!\n"));
     return kProvisionOk;
 }
 

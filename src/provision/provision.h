@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "binding/program_data.h"
 #include "platform/platform.h"
-#include "provision/program_data.h"
 
 namespace kl::provision {
 

@@ -1,5 +1,5 @@
 // The progress log: where it goes, what bytes it holds, and that failures to write it are silent.
-#include "provision/log.h"
+#include "log/log.h"
 
 #include <fstream>
 #include <string>
@@ -12,8 +12,8 @@
 namespace kl::testing {
 namespace {
 
-using provision::AppendLog;
-using provision::PathInLogDirectory;
+using log::AppendLog;
+using log::PathInLogDirectory;
 
 class LogTest : public LibraryTest {};
 
@@ -46,7 +46,7 @@ TEST_F(LogTest, StoresOneBytePerCharacterAndCrLfLineEnds) {
 TEST_F(LogTest, EntriesOfTwoRunsAccumulate) {
     LogDirectory dir;
     AppendLog(u"202\n");
-    provision::AppendLogLine(u"Zelvorinex");
+    log::AppendLogLine(u"Zelvorinex");
     AppendLog(u"Finish!!!\n");
     AppendLog(u"202\n");
     EXPECT_EQ(dir.log(), LogLines({"202", "Zelvorinex", "Finish!!!", "202"}));
@@ -68,7 +68,7 @@ TEST_F(LogTest, LongDirectoriesAreBoundedAndOverlongPathsDropTheEntry) {
     // 321 characters fit the directory; the path then has no room for "/Log.txt".
     std::u16string longest(321, u'd');
     directoryB((longest + u"tail").c_str());
-    EXPECT_EQ(std::u16string(provision::LogDirectory()), longest);
+    EXPECT_EQ(std::u16string(log::LogDirectory()), longest);
     EXPECT_EQ(PathInLogDirectory(u"Log.txt"), nullptr);
     AppendLog(u"dropped\n");  // must neither crash nor write anywhere
 

@@ -6,9 +6,9 @@
 #include "connection/channel_pair.h"
 #include "kestrellink.h"
 #include "library_fixture.h"
+#include "log/log.h"
 #include "mpsse/stream.h"
 #include "platform/platform.h"
-#include "provision/log.h"
 #include "provision/provision.h"
 #include "uart/uart.h"
 
@@ -37,7 +37,7 @@ void StartFresh(const kl::testing::LogDirectory* log) {
     connection::ResetConnectionForTests();
     mpsse::ResetStreamForTests();
     uart::ResetUartForTests();
-    provision::ResetLogForTests();
+    log::ResetLogForTests();
     provision::ResetProgramTemplateForTests();
     kl::testing::MessageBoxes().clear();
     kl::testing::Pauses().clear();

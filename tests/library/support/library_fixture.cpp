@@ -5,9 +5,9 @@
 #include "binding/d2xx.h"
 #include "connection/channel_pair.h"
 #include "kestrellink.h"
+#include "log/log.h"
 #include "mpsse/stream.h"
 #include "platform/platform.h"
-#include "provision/log.h"
 #include "provision/provision.h"
 #include "vcable.h"
 #include "vcable_targets.h"
@@ -66,7 +66,7 @@ void LibraryTest::SetUp() {
     binding::ResetBindingForTests();
     connection::ResetConnectionForTests();
     mpsse::ResetStreamForTests();
-    provision::ResetLogForTests();
+    log::ResetLogForTests();
     provision::ResetProgramTemplateForTests();
     captured = Captured{};
     platform::SetSleepHook(RecordPause);

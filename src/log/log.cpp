@@ -2,14 +2,14 @@
 // Each entry opens and closes the file, so the log is complete on disk whatever the host does
 // next. The bytes are written here rather than by the C library's text mode so that the file is
 // identical on every platform: one byte per character and CR LF for every line feed.
-#include "provision/log.h"
+#include "log/log.h"
 
 #include <cstdio>
 
+#include "kestrellink.h"
 #include "platform/text.h"
-#include "shell/export.h"
 
-namespace kl::provision {
+namespace kl::log {
 namespace {
 
 // Written by directoryB (directory) and by every append (path); nothing else touches them.
@@ -73,10 +73,10 @@ const WChar* LogDirectory() { return state.directory; }
 
 void ResetLogForTests() { state = LogState{}; }
 
-}  // namespace kl::provision
+}  // namespace kl::log
 
 // Sets the directory of "Log.txt"; longer directories are cut to 321 characters. Always 0.
 extern "C" int directoryB(const kl_wchar* directory) {
-    kl::provision::SetLogDirectory(directory);
+    kl::log::SetLogDirectory(directory);
     return 0;
 }

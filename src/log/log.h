@@ -9,7 +9,7 @@
 
 #include "platform/platform.h"
 
-namespace kl::provision {
+namespace kl::log {
 
 constexpr size_t kLogPathUnits = 322;  // 321 characters and the NUL
 
@@ -32,4 +32,4 @@ const WChar* LogDirectory();
 
 void ResetLogForTests();
 
-}  // namespace kl::provision
+}  // namespace kl::log
