@@ -41,6 +41,10 @@ FtStatus Open_USB_Device_By_Location(uint32_t location, FtStatus& status);
 // Opens the node of a slot by its location and records the new handle in the node.
 FtStatus OpenPairedChannel(int slot, FtStatus& status);
 
+// Makes a slot's channel current: copies the handle recorded in its node into CurrentHandle.
+// Without a device list there is no handle to select, and CurrentHandle becomes null.
+void SelectChannel(int slot);
+
 // State access.
 bool ConnectionOpen();
 void SetConnectionOpen(bool open);

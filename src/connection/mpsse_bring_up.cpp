@@ -2,6 +2,7 @@
 // open, the provisioning procedure and CheckDeviceTalkable.
 #include "connection/channel_pair.h"
 #include "connection/mpsse_open.h"
+#include "mpsse/clock.h"
 #include "mpsse/opcodes.h"
 #include "mpsse/stream.h"
 
@@ -11,8 +12,6 @@ namespace {
 using namespace kl::mpsse;
 
 constexpr uint8_t kLatencyTimerMs = 2;
-constexpr uint16_t kMaxDivisor = 0xFFFF;
-constexpr FtStatus kDivisorOutOfRange = 2;  // the status SetClockDivisor gives without sending
 
 // Pin directions after the opens: TCK, TDI, TMS, GPIOL2 and GPIOL3 outputs; the EDP opens also
 // drive GPIOL0 and GPIOH2.
@@ -81,15 +80,6 @@ int SyncMpsse() {
         if (ReadBuffer()[i] == kBadCommand) return 1;
     }
     return 0;
-}
-
-void SetClockDivisor(uint32_t divisor, FtStatus& status) {
-    if (divisor > kMaxDivisor) {
-        status = kDivisorOutOfRange;
-        return;
-    }
-    SendImmediate({kSetDivisor, static_cast<uint8_t>(divisor), static_cast<uint8_t>(divisor >> 8)},
-                  status);
 }
 
 BringUpStep BringUpMpsse(const BringUpOptions& options) {

@@ -18,7 +18,7 @@ int RunMpsseOpen(const WChar* descriptionPart, const WChar* serialPart, uint32_t
 
     FtStatus status = kFtOk;
     if (OpenPairedChannel(kSlotA, status) != kFtOk) return kOpenChannelAFailed;
-    SelectChannelA();
+    SelectChannel(kSlotA);
 
     BringUpOptions options;
     options.divisor = divisor;
@@ -30,8 +30,8 @@ int RunMpsseOpen(const WChar* descriptionPart, const WChar* serialPart, uint32_t
 
     if (sequence.openChannelB) {
         if (OpenPairedChannel(kSlotB, status) != kFtOk) return kOpenChannelBFailed;
-        SelectChannelB();
-        SelectChannelA();
+        SelectChannel(kSlotB);
+        SelectChannel(kSlotA);
     }
     return 0;
 }

@@ -58,9 +58,6 @@ BringUpStep BringUpMpsse(const BringUpOptions& options);
 // bad command 0xAA and looks for its echo. 1 when the engine answered in step, else 0.
 int SyncMpsse();
 
-// Sends 0x86 lo hi; a divisor above 0xFFFF sets status 2 and sends nothing.
-void SetClockDivisor(uint32_t divisor, FtStatus& status);
-
 }  // namespace kl::connection
 
 namespace kl::connection {

@@ -75,7 +75,7 @@ int CheckTalkable(uint32_t divisor) {
             return kNoChannelA;
         }
     }
-    SelectChannelA();
+    SelectChannel(kSlotA);
 
     BringUpOptions options;
     options.divisor = divisor;

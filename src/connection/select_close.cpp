@@ -4,13 +4,13 @@
 #include "shell/export.h"
 
 namespace kl::connection {
-namespace {
 
-// Copies a slot's handle into CurrentHandle; without a device list there is no handle to select.
-void SelectSlot(int slot) {
+void SelectChannel(int slot) {
     FtDeviceListInfoNode* node = DeviceNode(ChannelSlot(slot));
     binding::SetCurrentHandle(node ? node->ftHandle : nullptr);
 }
+
+namespace {
 
 // Closes channel A, and channel B too when asked; calls onFailure with the channel's letter
 // after a failed close. The connection counts as closed and the list is released either way.
@@ -18,10 +18,10 @@ template <typename OnFailure>
 void CloseConnection(bool closeChannelB, OnFailure onFailure) {
     if (ConnectionOpen()) {
         FtStatus status = 0;
-        SelectSlot(kSlotA);
+        SelectChannel(kSlotA);
         if (ft::FT_Close(status) != kFtOk) onFailure('A');
         if (closeChannelB) {
-            SelectSlot(kSlotB);
+            SelectChannel(kSlotB);
             if (ft::FT_Close(status) != kFtOk) onFailure('B');
         }
         SetConnectionOpen(false);
@@ -34,9 +34,9 @@ void CloseConnection(bool closeChannelB, OnFailure onFailure) {
 
 using namespace kl::connection;
 
-extern "C" void SelectChannelA(void) { SelectSlot(kSlotA); }
+extern "C" void SelectChannelA(void) { SelectChannel(kSlotA); }
 
-extern "C" void SelectChannelB(void) { SelectSlot(kSlotB); }
+extern "C" void SelectChannelB(void) { SelectChannel(kSlotB); }
 
 extern "C" void CloseDevice(void) {
     CloseConnection(true, [](char) {});

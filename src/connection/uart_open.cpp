@@ -104,13 +104,13 @@ int RunUartOpen(const UartPairing& pairing, uint32_t baudRate, const UartOpenRep
 
     FtStatus status = kFtOk;
     if (OpenPairedChannel(kSlotA, status) != kFtOk) return Report(reports.openChannelA);
-    SelectChannelA();
+    SelectChannel(kSlotA);
     UartSetupResult setup = ConfigureUartChannel(baudRate);
     if (setup.failedStep != UartSetupStep::Done) {
         return Report(reports.setupChannelA[static_cast<int>(setup.failedStep)]);
     }
     if (OpenPairedChannel(kSlotB, status) != kFtOk) return Report(reports.openChannelB);
-    SelectChannelB();
+    SelectChannel(kSlotB);
     setup = ConfigureUartChannel(baudRate);
     if (setup.failedStep != UartSetupStep::Done) {
         return Report(reports.setupChannelB[static_cast<int>(setup.failedStep)]);

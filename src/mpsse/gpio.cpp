@@ -1,5 +1,4 @@
-// The GPIO line operations, the GPIOH1 test and the clock divisor export.
-#include "connection/mpsse_open.h"
+// The GPIO line operations and the GPIOH1 test.
 #include "kestrellink.h"
 #include "mpsse/opcodes.h"
 #include "mpsse/stream.h"
@@ -10,7 +9,6 @@ namespace {
 constexpr int kPinOk = 0;
 constexpr int kPinWriteFailed = 4;
 constexpr int kGpioH1NotLow = 8;
-constexpr int kClockNotSet = 17;
 
 constexpr uint32_t kPinReadMinPolls = 500;
 constexpr uint32_t kPinReadScratch = 8;
@@ -75,11 +73,4 @@ extern "C" int Wait_GPIOH1_Low(void) {
     uint8_t scratch[kPinReadScratch];
     const uint32_t got = ReadRxBytes(kl::binding::RxQueueBytes(), scratch, status, kPinReadScratch);
     return got == 1 && (scratch[0] & kPinGpioH1) == 0 ? kPinOk : kGpioH1NotLow;
-}
-
-extern "C" int FTDI_SetClk(kl_u32 divisor) {
-    Pins().clockDivisor = divisor;
-    kl::FtStatus status = kl::kFtOk;
-    kl::connection::SetClockDivisor(divisor, status);
-    return status == kl::kFtOk ? kPinOk : kClockNotSet;
 }

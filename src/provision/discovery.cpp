@@ -104,7 +104,7 @@ int DiscoverAndOpenCable(Discovery kind) {
                            "unplug cable and re-try"),
                       kProvisionOpenFailed);
     }
-    SelectChannelA();
+    connection::SelectChannel(connection::kSlotA);
     return kProvisionOk;
 }
 

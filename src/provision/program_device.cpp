@@ -1,7 +1,9 @@
 // ProgramDevice and Erase_ProgedEEPROM: the factory procedures. Discovery problems are shown in
 // message boxes, every later step is written to "Log.txt".
 #include "binding/d2xx.h"
+#include "connection/channel_pair.h"
 #include "connection/mpsse_open.h"
+#include "connection/vendor_calls.h"
 #include "log/log.h"
 #include "platform/text.h"
 #include "provision/provision.h"
@@ -60,10 +62,10 @@ int BringUpForProgramming() {
 
 // Both ports are cycled so that the cable enumerates again under what its EEPROM now holds.
 void CycleBothPorts() {
-    SelectChannelA();
-    ResetDevice2();
-    SelectChannelB();
-    ResetDevice2();
+    connection::SelectChannel(connection::kSlotA);
+    connection::CycleCurrentPort();
+    connection::SelectChannel(connection::kSlotB);
+    connection::CycleCurrentPort();
 }
 
 int Program(const WChar* description, const WChar* serial, const WChar* userText) {
