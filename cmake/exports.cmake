@@ -44,7 +44,7 @@ function(kestrel_write_if_changed path content)
 endfunction()
 
 # The Linux version script (only the 56 symbols are global) and the Windows .def file (ordinals
-# 5 to 60; decorated names point at the implementation's C symbol KlDecorated_<name>).
+# 5 to 60; decorated names point at the export boundary's symbol KlDecorated_<name>).
 function(kestrel_generate_export_files table map_out def_out)
     kestrel_read_export_table(${table} EXP)
     set(map "{\n  global:\n")
@@ -64,24 +64,18 @@ function(kestrel_generate_export_files table map_out def_out)
 endfunction()
 
 # A translation unit that compiles only when the public header declares exactly the table's
-# functions with exactly the table's types: one static_assert per row on the function's type
-# (and, on Windows, on the KlDecorated_ implementation of each decorated export), and a failing
-# static_assert for any function the header declares that the table lacks.
+# functions with exactly the table's types: one static_assert per row on the function's type, and
+# a failing static_assert for any function the header declares that the table lacks.
 function(kestrel_generate_header_check table header cpp_out)
     kestrel_read_export_table(${table} EXP)
     set(cpp "// Generated from ${EXP_SOURCE} by cmake/exports.cmake; do not edit.\n")
-    string(APPEND cpp "#include <type_traits>\n\n#include \"kestrellink.h\"\n#include \"shell/export.h\"\n\n")
+    string(APPEND cpp "#include <type_traits>\n\n#include \"kestrellink.h\"\n\n")
     string(APPEND cpp "#define KL_SAME_TYPE(function, type) \\\n")
     string(APPEND cpp "    static_assert(std::is_same_v<decltype(&function), type>, \\\n")
     string(APPEND cpp "                  #function \": kestrellink.h and exports.tsv disagree on its type\")\n\n")
-    foreach(name linux_symbol windows_symbol result arguments IN ZIP_LISTS
-            EXP_NAMES EXP_LINUX EXP_WINDOWS EXP_RESULTS EXP_ARGUMENTS)
+    foreach(name result arguments IN ZIP_LISTS EXP_NAMES EXP_RESULTS EXP_ARGUMENTS)
         string(REPLACE "|" "," arguments "${arguments}")
-        set(type "${result} (*)(${arguments})")
-        string(APPEND cpp "KL_SAME_TYPE(${name}, ${type});\n")
-        if(NOT windows_symbol STREQUAL name)
-            string(APPEND cpp "#ifdef _WIN32\nKL_SAME_TYPE(KlDecorated_${name}, ${type});\n#endif\n")
-        endif()
+        string(APPEND cpp "KL_SAME_TYPE(${name}, ${result} (*)(${arguments}));\n")
     endforeach()
 
     file(READ ${header} header_text)
@@ -94,6 +88,49 @@ function(kestrel_generate_header_check table header cpp_out)
     endforeach()
     kestrel_write_if_changed(${cpp_out} "${cpp}")
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${header})
+endfunction()
+
+# The export boundary: the one translation unit that defines the exported functions. Each is a
+# one-line forwarder to its implementation, the C++ function kl::exports::<name> with the same
+# signature, defined in the subsystem that owns the export; a reader who greps an export's name
+# lands on that code. Plain exports are extern "C". The decorated ones are C++ functions defined
+# through the public header's declarations: they carry their Itanium names on Linux, and on
+# Windows the header names their symbol KlDecorated_<name>, which the .def file exports under the
+# MSVC name. An implementation whose signature differs from the table's leaves its forwarder's
+# call undefined, and the library does not link.
+function(kestrel_generate_export_boundary table cpp_out)
+    kestrel_read_export_table(${table} EXP)
+    set(declarations "")
+    set(plain "")
+    set(decorated "")
+    foreach(name windows_symbol result arguments IN ZIP_LISTS
+            EXP_NAMES EXP_WINDOWS EXP_RESULTS EXP_ARGUMENTS)
+        string(REPLACE "|" "," parameters "${arguments}")
+        set(forwarded "")
+        if(NOT parameters STREQUAL "void")
+            string(REPLACE "|" ";" parameter_list "${arguments}")
+            foreach(parameter IN LISTS parameter_list)
+                string(REGEX MATCH "[A-Za-z0-9_]+$" parameter_name "${parameter}")
+                list(APPEND forwarded "${parameter_name}")
+            endforeach()
+            list(JOIN forwarded ", " forwarded)
+        endif()
+        string(APPEND declarations "${result} ${name}(${parameters});\n")
+        set(definition "${result} ${name}(${parameters}) {\n    return kl::exports::${name}(${forwarded});\n}\n")
+        if(windows_symbol STREQUAL name)
+            string(APPEND plain "${definition}")
+        else()
+            string(APPEND decorated "${definition}")
+        endif()
+    endforeach()
+    set(cpp "// Generated from ${EXP_SOURCE} by cmake/exports.cmake; do not edit.\n//\n")
+    string(APPEND cpp "// Every call from a host enters the library here and nowhere else, so what must hold for\n")
+    string(APPEND cpp "// every export belongs in these forwarders (their template is in cmake/exports.cmake).\n")
+    string(APPEND cpp "#include \"kestrellink.h\"\n\n")
+    string(APPEND cpp "namespace kl::exports {\n${declarations}}  // namespace kl::exports\n\n")
+    string(APPEND cpp "extern \"C\" {\n${plain}}  // extern \"C\"\n\n")
+    string(APPEND cpp "// Exported under decorated names only (see kestrellink.h).\n${decorated}")
+    kestrel_write_if_changed(${cpp_out} "${cpp}")
 endfunction()
 
 # A C++ include file with one row per export, for test programs that look exports up at run time:

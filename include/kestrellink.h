@@ -124,7 +124,7 @@ KL_API int Erase_ProgedEEPROM(void);
  * them). GCC on Windows decorates differently, so there each declaration names its symbol:
  * the MSVC name the DLL exports (quoted for the assembler, and reached through the import
  * library's stub, as a dllimport reference cannot carry such a name), or inside the library the
- * C function behind that export. */
+ * symbol KlDecorated_<name> that the .def file exports under that name. */
 #if defined(_WIN32) && defined(__GNUC__)
 #undef KL_API
 #define KL_API

@@ -57,16 +57,21 @@ void ResetBindingForTests() { state = BindingState{}; }
 
 void SetVendorLibraryNameForTests(const char* name) { libraryName = name ? name : kVendorLibrary; }
 
-int LoadVendorLibrary() {
-    void* module = platform::LoadLibraryByName(libraryName);
+}  // namespace kl::binding
+
+namespace kl::exports {
+
+int LoadD2XXDLL() {
+    using binding::state;
+    void* module = platform::LoadLibraryByName(binding::libraryName);
     state.module = module;
     if (!module) return 1;
     ++state.loads;
     // Entries after a missing one keep what they held: a partial load changes only what it found.
-    for (int i = 0; i < kEntryCount; ++i) {
-        void* address = platform::FindSymbol(module, kEntries[i].name);
+    for (int i = 0; i < binding::kEntryCount; ++i) {
+        void* address = platform::FindSymbol(module, binding::kEntries[i].name);
         state.table[i] = address;
-        if (!address) return kEntries[i].missingResult;
+        if (!address) return binding::kEntries[i].missingResult;
     }
     return 0;
 }
@@ -74,7 +79,8 @@ int LoadVendorLibrary() {
 // One unload releases one load. When the last load is released the table is emptied, so that a
 // call made afterwards gets status 1 instead of jumping into a library that is no longer mapped,
 // and a further unload releases nothing that this library does not hold.
-int UnloadVendorLibrary() {
+int UnLoadD2XXDLL() {
+    using binding::state;
     if (!state.module || state.loads == 0) return 0;
     const bool released = platform::ReleaseLibrary(state.module);
     if (--state.loads == 0) {
@@ -84,8 +90,4 @@ int UnloadVendorLibrary() {
     return released ? 1 : 0;
 }
 
-}  // namespace kl::binding
-
-extern "C" int LoadD2XXDLL(void) { return kl::binding::LoadVendorLibrary(); }
-
-extern "C" int UnLoadD2XXDLL(void) { return kl::binding::UnloadVendorLibrary(); }
+}  // namespace kl::exports

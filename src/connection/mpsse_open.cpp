@@ -2,8 +2,8 @@
 #include "connection/mpsse_open.h"
 
 #include "connection/channel_pair.h"
+#include "kestrellink.h"
 #include "mpsse/stream.h"
-#include "shell/export.h"
 
 namespace kl::connection {
 
@@ -38,8 +38,11 @@ int RunMpsseOpen(const WChar* descriptionPart, const WChar* serialPart, uint32_t
 
 }  // namespace kl::connection
 
-extern "C" int OpenDevice(const kl_wchar* descriptionPart, const kl_wchar* serialPart,
-                          kl_u32 divisor) {
-    return kl::connection::RunMpsseOpen(descriptionPart, serialPart, divisor,
-                                        kl::connection::OpenSequence{});
+namespace kl::exports {
+
+int OpenDevice(const kl_wchar* descriptionPart, const kl_wchar* serialPart, kl_u32 divisor) {
+    return connection::RunMpsseOpen(descriptionPart, serialPart, divisor,
+                                    connection::OpenSequence{});
 }
+
+}  // namespace kl::exports

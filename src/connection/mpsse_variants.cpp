@@ -6,8 +6,8 @@
 
 #include "connection/channel_pair.h"
 #include "connection/mpsse_open.h"
+#include "kestrellink.h"
 #include "mpsse/stream.h"
-#include "shell/export.h"
 
 namespace kl::connection {
 namespace {
@@ -86,39 +86,39 @@ int CheckTalkable(uint32_t divisor) {
 }  // namespace
 }  // namespace kl::connection
 
-using kl::connection::RunVariant;
-using kl::connection::Variant;
+namespace kl::exports {
 
-extern "C" int OpenDevice5(const kl_wchar* descriptionPart, const kl_wchar* serialPart,
-                           kl_u32 divisor) {
+using connection::RunVariant;
+using connection::Variant;
+
+int OpenDevice5(const kl_wchar* descriptionPart, const kl_wchar* serialPart, kl_u32 divisor) {
     return RunVariant(Variant::Open5, descriptionPart, serialPart, divisor);
 }
 
-int KL_DECORATED(OpenDevice5_B7)(kl_wchar* descriptionPart, kl_wchar* serialPart,
-                                 kl_ulong divisor) {
+int OpenDevice5_B7(kl_wchar* descriptionPart, kl_wchar* serialPart, kl_ulong divisor) {
     return RunVariant(Variant::B7, descriptionPart, serialPart, static_cast<uint32_t>(divisor));
 }
 
-int KL_DECORATED(OpenDevice5_B8)(kl_wchar* descriptionPart, kl_wchar* serialPart,
-                                 kl_ulong divisor) {
+int OpenDevice5_B8(kl_wchar* descriptionPart, kl_wchar* serialPart, kl_ulong divisor) {
     return RunVariant(Variant::B8, descriptionPart, serialPart, static_cast<uint32_t>(divisor));
 }
 
-int KL_DECORATED(OpenDevice5_CopyE)(kl_wchar* descriptionPart, kl_wchar* serialPart,
-                                    kl_ulong divisor) {
+int OpenDevice5_CopyE(kl_wchar* descriptionPart, kl_wchar* serialPart, kl_ulong divisor) {
     return RunVariant(Variant::CopyE, descriptionPart, serialPart, static_cast<uint32_t>(divisor));
 }
 
-extern "C" int OpenDevice_EDP(const kl_wchar* descriptionPart, const kl_wchar* serialPart,
-                              kl_u32 divisor) {
+int OpenDevice_EDP(const kl_wchar* descriptionPart, const kl_wchar* serialPart, kl_u32 divisor) {
     return RunVariant(Variant::Edp, descriptionPart, serialPart, divisor);
 }
 
-extern "C" int OpenDevice_EDP2(const kl_wchar* descriptionPart, const kl_wchar* serialPart,
-                               kl_u32 divisor, kl_bstr* textOut) {
+int OpenDevice_EDP2(const kl_wchar* descriptionPart, const kl_wchar* serialPart, kl_u32 divisor,
+                    kl_bstr* textOut) {
     return RunVariant(Variant::Edp2, descriptionPart, serialPart, divisor, textOut);
 }
 
-int KL_DECORATED(CheckDeviceTalkable)(kl_wchar*, kl_wchar*, kl_ulong divisor) {
-    return kl::connection::CheckTalkable(static_cast<uint32_t>(divisor));
+// The two strings are not used: the pair of the earlier open is brought up again.
+int CheckDeviceTalkable(kl_wchar*, kl_wchar*, kl_ulong divisor) {
+    return connection::CheckTalkable(static_cast<uint32_t>(divisor));
 }
+
+}  // namespace kl::exports

@@ -1,7 +1,7 @@
 // Switching between the two channels, and the three closes.
 #include "connection/channel_pair.h"
+#include "kestrellink.h"
 #include "platform/text.h"
-#include "shell/export.h"
 
 namespace kl::connection {
 
@@ -32,24 +32,25 @@ void CloseConnection(bool closeChannelB, OnFailure onFailure) {
 }  // namespace
 }  // namespace kl::connection
 
-using namespace kl::connection;
+namespace kl::exports {
 
-extern "C" void SelectChannelA(void) { SelectChannel(kSlotA); }
+void SelectChannelA() { connection::SelectChannel(connection::kSlotA); }
 
-extern "C" void SelectChannelB(void) { SelectChannel(kSlotB); }
+void SelectChannelB() { connection::SelectChannel(connection::kSlotB); }
 
-extern "C" void CloseDevice(void) {
-    CloseConnection(true, [](char) {});
+void CloseDevice() {
+    connection::CloseConnection(true, [](char) {});
 }
 
-extern "C" void CloseDevice2(void) {
-    CloseConnection(true, [](char channel) {
-        kl::platform::ShowMessage(channel == 'A'
-                                      ? KL_W("Attempt to close FTD2232 failed.(Channel A)")
-                                      : KL_W("Attempt to close FTD2232 failed.(Channel B)"));
+void CloseDevice2() {
+    connection::CloseConnection(true, [](char channel) {
+        platform::ShowMessage(channel == 'A' ? KL_W("Attempt to close FTD2232 failed.(Channel A)")
+                                             : KL_W("Attempt to close FTD2232 failed.(Channel B)"));
     });
 }
 
-extern "C" void CloseDevice3(void) {
-    CloseConnection(false, [](char) {});
+void CloseDevice3() {
+    connection::CloseConnection(false, [](char) {});
 }
+
+}  // namespace kl::exports

@@ -100,22 +100,25 @@ UartPairing ByNames(int channelA1, int channelA2, int channelB1, int channelB2) 
 }  // namespace
 }  // namespace kl::connection
 
-using namespace kl::connection;
+namespace kl::exports {
 
-extern "C" int OpenDevice2(void) {
+using namespace connection;
+
+int OpenDevice2() {
     return RunUartOpen(ByNames(kZv7300LnkA, kStudyBenchUnitA, kZv7300LnkB, kStudyBenchUnitB),
                        kOpenDevice2Baud, kOpenDevice2Reports);
 }
 
-extern "C" int OpenDevice3(kl_u32 baudRate) {
+int OpenDevice3(kl_u32 baudRate) {
     return RunUartOpen(ByNames(kZv7300LnkA, kFlashingLeashA, kZv7300LnkB, kFlashingLeashB),
                        baudRate, kOpenDevice3Reports);
 }
 
-extern "C" int OpenDevice4(const kl_wchar* descriptionPart, const kl_wchar* serialPart,
-                           kl_u32 baudRate) {
+int OpenDevice4(const kl_wchar* descriptionPart, const kl_wchar* serialPart, kl_u32 baudRate) {
     UartPairing pairing;
     pairing.descriptionPart = descriptionPart;
     pairing.serialPart = serialPart;
     return RunUartOpen(pairing, baudRate, kOpenDevice4Reports);
 }
+
+}  // namespace kl::exports

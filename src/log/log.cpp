@@ -75,8 +75,12 @@ void ResetLogForTests() { state = LogState{}; }
 
 }  // namespace kl::log
 
+namespace kl::exports {
+
 // Sets the directory of "Log.txt"; longer directories are cut to 321 characters. Always 0.
-extern "C" int directoryB(const kl_wchar* directory) {
-    kl::log::SetLogDirectory(directory);
+int directoryB(const kl_wchar* directory) {
+    log::SetLogDirectory(directory);
     return 0;
 }
+
+}  // namespace kl::exports

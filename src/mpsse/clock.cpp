@@ -24,10 +24,14 @@ void SetClockDivisor(uint32_t divisor, FtStatus& status) {
 
 }  // namespace kl::mpsse
 
+namespace kl::exports {
+
 // ClockDivisor takes the new value even when it cannot be set, so that JTAG_Clk restores it.
-extern "C" int FTDI_SetClk(kl_u32 divisor) {
-    kl::mpsse::Pins().clockDivisor = divisor;
-    kl::FtStatus status = kl::kFtOk;
-    kl::mpsse::SetClockDivisor(divisor, status);
-    return status == kl::kFtOk ? kl::mpsse::kClockSet : kl::mpsse::kClockNotSet;
+int FTDI_SetClk(kl_u32 divisor) {
+    mpsse::Pins().clockDivisor = divisor;
+    FtStatus status = kFtOk;
+    mpsse::SetClockDivisor(divisor, status);
+    return status == kFtOk ? mpsse::kClockSet : mpsse::kClockNotSet;
 }
+
+}  // namespace kl::exports

@@ -41,36 +41,40 @@ int SetGpioH2(bool high) {
 }  // namespace
 }  // namespace kl::mpsse
 
-using namespace kl::mpsse;
+namespace kl::exports {
 
-extern "C" int Disable_AllTalk(void) { return SetLowLevels(kDefaultLowLevels); }
-extern "C" int GPIOL_low(void) { return SetLowLevels(LevelsWithLow(kPinGpioL0)); }
-extern "C" int GPIO2_low2(void) { return SetLowLevels(LevelsWithLow(kPinGpioL2)); }
-extern "C" int GPIO3_low(void) { return SetLowLevels(LevelsWithLow(kPinGpioL3)); }
+using namespace mpsse;
+
+int Disable_AllTalk() { return SetLowLevels(kDefaultLowLevels); }
+int GPIOL_low() { return SetLowLevels(LevelsWithLow(kPinGpioL0)); }
+int GPIO2_low2() { return SetLowLevels(LevelsWithLow(kPinGpioL2)); }
+int GPIO3_low() { return SetLowLevels(LevelsWithLow(kPinGpioL3)); }
 
 // GPIOL2 low and every high-byte line made an input; HighPinDirection stays as it was.
-extern "C" int GPIO2_low(void) {
+int GPIO2_low() {
     constexpr uint8_t levels = LevelsWithLow(kPinGpioL2);
     constexpr uint8_t kAllInputs = 0x00;
-    kl::FtStatus status = kl::kFtOk;
+    FtStatus status = kFtOk;
     SendImmediate(
         {kSetLowBits, levels, Pins().lowDirection, kSetHighBits, kReleasedHighLevels, kAllInputs},
         status);
     Pins().lowValue = levels;
-    return status == kl::kFtOk ? kPinOk : kPinWriteFailed;
+    return status == kFtOk ? kPinOk : kPinWriteFailed;
 }
 
-extern "C" int GPIOH2_high(void) { return SetGpioH2(true); }
-extern "C" int GPIOH2_low(void) { return SetGpioH2(false); }
+int GPIOH2_high() { return SetGpioH2(true); }
+int GPIOH2_low() { return SetGpioH2(false); }
 
 // Tests GPIOH1 once: 0 when exactly one reply byte came and its bit 1 is clear.
-extern "C" int Wait_GPIOH1_Low(void) {
-    kl::FtStatus status = kl::kFtOk;
+int Wait_GPIOH1_Low() {
+    FtStatus status = kFtOk;
     SendImmediate({kReadHighBits}, status);
-    if (status != kl::kFtOk) return kPinWriteFailed;
+    if (status != kFtOk) return kPinWriteFailed;
     WaitRxAtLeast(status, 1, kPinReadMinPolls);
-    if (status != kl::kFtOk) return kPinWriteFailed;
+    if (status != kFtOk) return kPinWriteFailed;
     uint8_t scratch[kPinReadScratch];
-    const uint32_t got = ReadRxBytes(kl::binding::RxQueueBytes(), scratch, status, kPinReadScratch);
+    const uint32_t got = ReadRxBytes(binding::RxQueueBytes(), scratch, status, kPinReadScratch);
     return got == 1 && (scratch[0] & kPinGpioH1) == 0 ? kPinOk : kGpioH1NotLow;
 }
+
+}  // namespace kl::exports

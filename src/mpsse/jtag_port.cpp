@@ -20,23 +20,27 @@ int ReadLowPort(uint8_t& value) {
 
 }  // namespace kl::mpsse
 
-using namespace kl::mpsse;
+namespace kl::exports {
 
-extern "C" int JTAG_ReadPort(kl_u8* value) {
+using namespace mpsse;
+
+int JTAG_ReadPort(kl_u8* value) {
     if (!value) return kJtagTransferFailed;
     return ReadLowPort(*value);
 }
 
 // Pulses GPIOL1 low for assertMs (driving it as an output meanwhile), then releases it to its
 // stored direction at level 1. Write failures are not reported.
-extern "C" void ResetXilinx(kl_u32 assertMs, kl_u32 releaseMs) {
+void ResetXilinx(kl_u32 assertMs, kl_u32 releaseMs) {
     PinState& pins = Pins();
     pins.lowValue = kDefaultLowLevels;
-    kl::FtStatus status = kl::kFtOk;
+    FtStatus status = kFtOk;
     SendImmediate({kSetLowBits, static_cast<uint8_t>(kDefaultLowLevels & ~kPinGpioL1),
                    static_cast<uint8_t>(pins.lowDirection | kPinGpioL1)},
                   status);
-    kl::platform::SleepMs(assertMs);
+    platform::SleepMs(assertMs);
     SendImmediate({kSetLowBits, pins.lowValue, pins.lowDirection}, status);
-    kl::platform::SleepMs(releaseMs);
+    platform::SleepMs(releaseMs);
 }
+
+}  // namespace kl::exports

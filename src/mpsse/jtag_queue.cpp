@@ -56,9 +56,11 @@ int AppendByteCommands(uint8_t opcode, const uint8_t* data, uint32_t byteCount) 
 
 }  // namespace kl::mpsse
 
-using namespace kl::mpsse;
+namespace kl::exports {
 
-extern "C" int JTAG_WriteTMS(kl_u8 count, const kl_u8* tms) {
+using namespace mpsse;
+
+int JTAG_WriteTMS(kl_u8 count, const kl_u8* tms) {
     if (count > kMaxTmsCount || !tms) return kJtagTransferFailed;
     const uint8_t data = TdiHeldHigh() ? (*tms | kTmsHoldTdiHigh) : *tms;
     if (AppendCommand({kTmsOut, count, data}) != 0) return kJtagTransferFailed;
@@ -67,12 +69,12 @@ extern "C" int JTAG_WriteTMS(kl_u8 count, const kl_u8* tms) {
     return kJtagOk;
 }
 
-extern "C" int JTAG_WriteTMS2(kl_u8 opcode, kl_u8 count, const kl_u8* data) {
+int JTAG_WriteTMS2(kl_u8 opcode, kl_u8 count, const kl_u8* data) {
     if (count > kMaxTmsCount || !data) return kJtagTransferFailed;
     return AppendCommand({opcode, count, *data}) == 0 ? kJtagOk : kJtagTransferFailed;
 }
 
-extern "C" int JTAG_Clk(kl_u8 mode, int bitCount) {
+int JTAG_Clk(kl_u8 mode, int bitCount) {
     const uint8_t fill = TdiHeldHigh() ? kFillTdiHigh : kFillTdiLow;
     uint32_t fillBytes = static_cast<uint32_t>(bitCount < 0 ? 0 : bitCount) / 8 + 1;
     if (QueuedBytes() + fillBytes > kQueueThreshold) {
@@ -88,7 +90,7 @@ extern "C" int JTAG_Clk(kl_u8 mode, int bitCount) {
     return AppendClkBlock(mode, fill, fillBytes) ? kJtagOk : kJtagTransferFailed;
 }
 
-extern "C" int JTAG_ReadTDO2(kl_u8 mode, kl_u32 bitCount) {
+int JTAG_ReadTDO2(kl_u8 mode, kl_u32 bitCount) {
     if (bitCount == 0) return kJtagNoBits;
     if (FlushIfOver(bitCount / 8) != 0) return kJtagTransferFailed;
     const ShiftSplit split = SplitShift(bitCount);
@@ -104,16 +106,18 @@ extern "C" int JTAG_ReadTDO2(kl_u8 mode, kl_u32 bitCount) {
     return AppendCommand({exitRead, 0x00, kTmsExit}) == 0 ? kJtagOk : kJtagTransferFailed;
 }
 
-extern "C" int JTAG_Send2FTDI(void) { return FlushCommands(QueuedBytes()); }
+int JTAG_Send2FTDI() { return FlushCommands(QueuedBytes()); }
 
-extern "C" int JTAG_RxFTDI(kl_u32 count, kl_u8* buffer, kl_u32* received) {
+int JTAG_RxFTDI(kl_u32 count, kl_u8* buffer, kl_u32* received) {
     if (!buffer) return kJtagTransferFailed;
-    kl::FtStatus status = kl::kFtOk;
+    FtStatus status = kFtOk;
     WaitRxAtLeast(status, count, kRxMinPolls);
-    if (status != kl::kFtOk) return kJtagTransferFailed;
+    if (status != kFtOk) return kJtagTransferFailed;
     // The caller's buffer holds the count it expects: replies beyond it are read and dropped.
-    const uint32_t got = ReadRxBytes(kl::binding::RxQueueBytes(), buffer, status, count);
-    const bool failed = status != kl::kFtOk;
+    const uint32_t got = ReadRxBytes(binding::RxQueueBytes(), buffer, status, count);
+    const bool failed = status != kFtOk;
     if (received) *received = failed ? 0 : got;
     return failed ? kJtagTransferFailed : kJtagOk;
 }
+
+}  // namespace kl::exports

@@ -135,14 +135,18 @@ int WriteTdi(const ShiftVariant& variant, uint8_t mode, uint32_t bitCount, const
 }  // namespace
 }  // namespace kl::mpsse
 
-extern "C" int JTAG_WriteTDI(kl_u8 mode, kl_u32 bitCount, const kl_u8* tdi, kl_u8* tdo,
-                             kl_u32* bitsRead, kl_u32 lastWithTms) {
-    return kl::mpsse::WriteTdi(kl::mpsse::kWriteTdiVariant, mode, bitCount, tdi, tdo, bitsRead,
-                               lastWithTms);
+namespace kl::exports {
+
+int JTAG_WriteTDI(kl_u8 mode, kl_u32 bitCount, const kl_u8* tdi, kl_u8* tdo, kl_u32* bitsRead,
+                  kl_u32 lastWithTms) {
+    return mpsse::WriteTdi(mpsse::kWriteTdiVariant, mode, bitCount, tdi, tdo, bitsRead,
+                           lastWithTms);
 }
 
-extern "C" int JTAG_WriteTDI2(kl_u8 mode, kl_u32 bitCount, const kl_u8* tdi, kl_u8* tdo,
-                              kl_u32* bitsRead, kl_u32 lastWithTms) {
-    return kl::mpsse::WriteTdi(kl::mpsse::kWriteTdi2Variant, mode, bitCount, tdi, tdo, bitsRead,
-                               lastWithTms);
+int JTAG_WriteTDI2(kl_u8 mode, kl_u32 bitCount, const kl_u8* tdi, kl_u8* tdo, kl_u32* bitsRead,
+                   kl_u32 lastWithTms) {
+    return mpsse::WriteTdi(mpsse::kWriteTdi2Variant, mode, bitCount, tdi, tdo, bitsRead,
+                           lastWithTms);
 }
+
+}  // namespace kl::exports

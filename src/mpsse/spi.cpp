@@ -25,26 +25,27 @@ void SendByteHeader(uint8_t opcode, uint32_t count, FtStatus& status) {
 }  // namespace
 }  // namespace kl::mpsse
 
-using namespace kl::mpsse;
+namespace kl::exports {
+
+using namespace mpsse;
 
 // With a null buffer the commands are sent and their replies are left in the receive queue.
-extern "C" int SPI_ReadDI(kl_u8 opcode, kl_u32 count, kl_u8* buffer, kl_u32* received) {
+int SPI_ReadDI(kl_u8 opcode, kl_u32 count, kl_u8* buffer, kl_u32* received) {
     uint32_t total = 0;
     if (received) *received = 0;
     if (count == 0) return kSpiNoBytes;
-    kl::FtStatus status = kl::kFtOk;
+    FtStatus status = kFtOk;
     for (uint32_t remaining = count; remaining > 0;) {
         const uint32_t k = remaining < kReadBlockBytes ? remaining : kReadBlockBytes;
         SendByteHeader(opcode, k, status);
-        if (status != kl::kFtOk) return kSpiTransferFailed;
+        if (status != kFtOk) return kSpiTransferFailed;
         remaining -= k;
         if (!buffer) continue;
         WaitRxAtLeast(status, k, kReadMinPolls);
-        if (status != kl::kFtOk) return kSpiTransferFailed;
+        if (status != kFtOk) return kSpiTransferFailed;
         // Never more than the caller asked for in all: a surplus is read and dropped.
-        const uint32_t got =
-            ReadRxBytes(kl::binding::RxQueueBytes(), buffer, status, count - total);
-        if (status != kl::kFtOk) return kSpiTransferFailed;
+        const uint32_t got = ReadRxBytes(binding::RxQueueBytes(), buffer, status, count - total);
+        if (status != kFtOk) return kSpiTransferFailed;
         total += got;
         buffer += got;
         if (received) *received = total;
@@ -52,19 +53,21 @@ extern "C" int SPI_ReadDI(kl_u8 opcode, kl_u32 count, kl_u8* buffer, kl_u32* rec
     return kSpiOk;
 }
 
-extern "C" int SPI_WriteDO(kl_u8 opcode, kl_u32 count, const kl_u8* data) {
+int SPI_WriteDO(kl_u8 opcode, kl_u32 count, const kl_u8* data) {
     if (count == 0) return kSpiNoBytes;
     if (!data) return kSpiTransferFailed;
-    kl::FtStatus status = kl::kFtOk;
+    FtStatus status = kFtOk;
     for (uint32_t remaining = count; remaining > 0;) {
         const uint32_t k = remaining < kWriteBlockBytes ? remaining : kWriteBlockBytes;
         SendByteHeader(opcode, k, status);
-        if (status != kl::kFtOk) return kSpiTransferFailed;
+        if (status != kFtOk) return kSpiTransferFailed;
         memcpy(StagingBuffer(), data, k);
         WriteAllBytes(k, StagingBuffer(), status);
-        if (status != kl::kFtOk) return kSpiTransferFailed;
+        if (status != kFtOk) return kSpiTransferFailed;
         data += k;
         remaining -= k;
     }
     return kSpiOk;
 }
+
+}  // namespace kl::exports

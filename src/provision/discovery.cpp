@@ -3,11 +3,11 @@
 // up to the open are shown in message boxes; the stale close and the rescan are logged.
 #include "binding/d2xx.h"
 #include "connection/channel_pair.h"
+#include "kestrellink.h"
 #include "log/log.h"
 #include "mpsse/stream.h"
 #include "platform/text.h"
 #include "provision/provision.h"
-#include "shell/export.h"
 
 namespace kl::provision {
 namespace {

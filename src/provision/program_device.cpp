@@ -4,10 +4,10 @@
 #include "connection/channel_pair.h"
 #include "connection/mpsse_open.h"
 #include "connection/vendor_calls.h"
+#include "kestrellink.h"
 #include "log/log.h"
 #include "platform/text.h"
 #include "provision/provision.h"
-#include "shell/export.h"
 
 namespace kl::provision {
 namespace {
@@ -99,9 +99,12 @@ int Erase() {
 }  // namespace
 }  // namespace kl::provision
 
-extern "C" int ProgramDevice(const kl_wchar* description, const kl_wchar* serial,
-                             const kl_wchar* userText) {
-    return kl::provision::Program(description, serial, userText);
+namespace kl::exports {
+
+int ProgramDevice(const kl_wchar* description, const kl_wchar* serial, const kl_wchar* userText) {
+    return provision::Program(description, serial, userText);
 }
 
-extern "C" int Erase_ProgedEEPROM(void) { return kl::provision::Erase(); }
+int Erase_ProgedEEPROM() { return provision::Erase(); }
+
+}  // namespace kl::exports

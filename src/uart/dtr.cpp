@@ -14,10 +14,10 @@ int DtrResult(kl::FtStatus status, const kl::WChar* failureMessage) {
 
 }  // namespace
 
-extern "C" int Set_Dtr(void) {
-    return DtrResult(kl::ft::FT_SetDtr(), KL_W("E11.05 Cannot Set DTR"));
-}
+namespace kl::exports {
 
-extern "C" int Clr_Dtr(void) {
-    return DtrResult(kl::ft::FT_ClrDtr(), KL_W("E11.05 Cannot Clear DTR"));
-}
+int Set_Dtr() { return DtrResult(ft::FT_SetDtr(), KL_W("E11.05 Cannot Set DTR")); }
+
+int Clr_Dtr() { return DtrResult(ft::FT_ClrDtr(), KL_W("E11.05 Cannot Clear DTR")); }
+
+}  // namespace kl::exports

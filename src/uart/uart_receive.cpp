@@ -72,31 +72,35 @@ int StoreReceivedBytes(const TransferBuffer& buffer, uint32_t size, OpenFile ope
 }  // namespace
 }  // namespace kl::uart
 
-using namespace kl::uart;
+namespace kl::exports {
 
-extern "C" int Read_UART(void) {
+using namespace uart;
+
+int Read_UART() {
     if (!WaitForAnyByte()) return kReadFailed;
-    kl::FtStatus status = kl::kFtOk;
-    uint32_t read = kl::mpsse::ReadRxBytes(kl::binding::RxQueueBytes(), kl::mpsse::ReadBuffer(),
-                                           status, kl::mpsse::kBufferSize);
-    return read != 0 && status == kl::kFtOk ? kTransferOk : kReadFailed;
+    FtStatus status = kFtOk;
+    uint32_t read = mpsse::ReadRxBytes(binding::RxQueueBytes(), mpsse::ReadBuffer(), status,
+                                       mpsse::kBufferSize);
+    return read != 0 && status == kFtOk ? kTransferOk : kReadFailed;
 }
 
-extern "C" int Read_FILE_UART(const char* fileName, kl_u32 size) {
+int Read_FILE_UART(const char* fileName, kl_u32 size) {
     TransferBuffer buffer = AllocateTransferBuffer(size);
     if (!buffer) return kNoMemory;
     if (!WaitForExactCount(size)) return TimedOut();
     return StoreReceivedBytes(buffer, size,
-                              [&] { return kl::platform::OpenFileNarrow(fileName, "wb"); });
+                              [&] { return platform::OpenFileNarrow(fileName, "wb"); });
 }
 
-extern "C" int Read_FILE_UART_2(const kl_wchar* fileName, kl_u32 size, kl_u32 deleteFirst,
-                                double timeoutSeconds) {
+int Read_FILE_UART_2(const kl_wchar* fileName, kl_u32 size, kl_u32 deleteFirst,
+                     double timeoutSeconds) {
     TransferBuffer buffer = AllocateTransferBuffer(size);
     if (!buffer) return kNoMemory;
     if (!WaitForAtLeast(size, timeoutSeconds)) return TimedOut();
     return StoreReceivedBytes(buffer, size, [&] {
-        if (deleteFirst == 1) kl::platform::RemoveFileWide(fileName);
-        return kl::platform::OpenFileWide(fileName, "wb");
+        if (deleteFirst == 1) platform::RemoveFileWide(fileName);
+        return platform::OpenFileWide(fileName, "wb");
     });
 }
+
+}  // namespace kl::exports

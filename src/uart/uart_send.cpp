@@ -75,21 +75,25 @@ int SendFile(FILE* opened, uint32_t size, bool paced) {
 }  // namespace
 }  // namespace kl::uart
 
-using namespace kl::uart;
+namespace kl::exports {
 
-extern "C" int Write_UART(void) {
+using namespace uart;
+
+int Write_UART() {
     static constexpr uint8_t kCommand[] = {kSetLowPins, kLowLevelsTdiLow, kLowDirections,
                                            kLoopbackOff};
-    kl::FtStatus status = kl::kFtOk;
-    kl::mpsse::SendImmediate(kCommand, sizeof(kCommand), status);
-    return status == kl::kFtOk ? kTransferOk : WriteFailed();
+    FtStatus status = kFtOk;
+    mpsse::SendImmediate(kCommand, sizeof(kCommand), status);
+    return status == kFtOk ? kTransferOk : WriteFailed();
 }
 
-extern "C" int Write_FILE_UART(const char* fileName, kl_u32 size) {
-    return SendFile(kl::platform::OpenFileNarrow(fileName, "rb"), size, false);
+int Write_FILE_UART(const char* fileName, kl_u32 size) {
+    return SendFile(platform::OpenFileNarrow(fileName, "rb"), size, false);
 }
 
-extern "C" int Write_FILE_UART_2(const kl_wchar* fileName, kl_u32 size, double pacing) {
+int Write_FILE_UART_2(const kl_wchar* fileName, kl_u32 size, double pacing) {
     // Any pacing but 0 (NaN included) sends one byte at a time.
-    return SendFile(kl::platform::OpenFileWide(fileName, "rb"), size, pacing != 0.0);
+    return SendFile(platform::OpenFileWide(fileName, "rb"), size, pacing != 0.0);
 }
+
+}  // namespace kl::exports
