@@ -3,7 +3,8 @@
 #include "connection/channel_pair.h"
 #include "connection/mpsse_open.h"
 #include "mpsse/clock.h"
-#include "mpsse/opcodes.h"
+#include "mpsse/commands.h"
+#include "mpsse/pins.h"
 #include "mpsse/stream.h"
 
 namespace kl::connection {
@@ -13,25 +14,9 @@ using namespace kl::mpsse;
 
 constexpr uint8_t kLatencyTimerMs = 2;
 
-// Pin directions after the opens: TCK, TDI, TMS, GPIOL2 and GPIOL3 outputs; the EDP opens also
-// drive GPIOL0 and GPIOH2.
-constexpr uint8_t kOpenLowDirections = kPinTck | kPinTdi | kPinTms | kPinGpioL2 | kPinGpioL3;
-constexpr uint8_t kEdpLowDirections = kOpenLowDirections | kPinGpioL0;
-constexpr uint8_t kEdpHighLevels = 0x0F;
-constexpr uint8_t kEdpHighDirections = kPinGpioH2;
-static_assert(kOpenLowDirections == 0xCB && kEdpLowDirections == 0xDB);
-
-constexpr uint8_t kInitialPinBytes[] = {kSetLowBits, kDefaultLowLevels, kOpenLowDirections,
-                                        kLoopbackOff};
-constexpr uint8_t kEdpPinBytes[] = {kSetLowBits,  kDefaultLowLevels, kEdpLowDirections,
-                                    kSetHighBits, kEdpHighLevels,    kEdpHighDirections,
-                                    kLoopbackOff};
-
-constexpr PinCommand kInitialPinCommand{
-    kInitialPinBytes, sizeof(kInitialPinBytes), kDefaultLowLevels, kOpenLowDirections, false, 0};
-constexpr PinCommand kEdpPinCommand{
-    kEdpPinBytes, sizeof(kEdpPinBytes), kDefaultLowLevels, kEdpLowDirections,
-    true,         kEdpHighDirections};
+constexpr PinCommand kInitialPinCommand{kDefaultLowLevels, kOpenLowDirections, false, 0, 0};
+constexpr PinCommand kEdpPinCommand{kDefaultLowLevels, kEdpLowDirections, true, kDefaultHighLevels,
+                                    kEdpHighDirections};
 
 // The echo of the bad command takes two bytes; the wait polls 10 times, 20 ms apart.
 constexpr uint32_t kEchoBytes = 2;
@@ -71,7 +56,7 @@ int SyncMpsse() {
     FtStatus status = kFtOk;
     if (!PollOnce(status)) return 0;
     PurgeReceiveQueue();
-    SendImmediate({kBadCommand}, status);
+    SendImmediate({BadCommand()}, status);
     if (status != kFtOk) return 0;
     WaitRxWithPause(status, kEchoBytes, kEchoPolls, kEchoPauseMs);
     if (status != kFtOk) return 0;
@@ -99,10 +84,15 @@ BringUpStep BringUpMpsse(const BringUpOptions& options) {
     if (SyncMpsse() == 0) return BringUpStep::Sync;
 
     const PinCommand& pins = options.pinCommand ? *options.pinCommand : kInitialPinCommand;
-    Pins().lowDirection = pins.lowDirection;
-    Pins().lowValue = pins.lowValue;
-    if (pins.setsHighDirection) Pins().highDirection = pins.highDirection;
-    SendImmediate(pins.bytes, pins.count, status);
+    Pins().lowDirection = pins.lowDirections;
+    Pins().lowValue = pins.lowLevels;
+    CommandList pinCommand{SetLowBits(pins.lowLevels, pins.lowDirections)};
+    if (pins.setsHighByte) {
+        Pins().highDirection = pins.highDirections;
+        pinCommand.Add(SetHighBits(pins.highLevels, pins.highDirections));
+    }
+    pinCommand.Add(LoopbackOff());
+    SendImmediate(pinCommand, status);
     if (status != kFtOk) return BringUpStep::PinCommand;
 
     if (options.storeDivisor) Pins().clockDivisor = options.divisor;

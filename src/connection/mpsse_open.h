@@ -9,14 +9,16 @@
 
 namespace kl::connection {
 
-// InitialPinCommand (OpenDevice and most variants) and the 7-byte form of the EDP opens.
+// The pins the bring-up sets on channel A, sent as one command: the low byte, the high byte when
+// setsHighByte, then loopback off. InitialPinCommand serves OpenDevice and most variants; the
+// EDP opens' form also drives GPIOL0 and GPIOH2. The levels and directions become the stored pin
+// state (a high byte that is not set keeps its stored direction).
 struct PinCommand {
-    const uint8_t* bytes;
-    uint32_t count;
-    uint8_t lowValue;
-    uint8_t lowDirection;
-    bool setsHighDirection;
-    uint8_t highDirection;
+    uint8_t lowLevels;
+    uint8_t lowDirections;
+    bool setsHighByte;
+    uint8_t highLevels;
+    uint8_t highDirections;
 };
 const PinCommand& InitialPinCommand();
 const PinCommand& EdpPinCommand();
@@ -55,7 +57,7 @@ struct BringUpOptions {
 BringUpStep BringUpMpsse(const BringUpOptions& options);
 
 // Empties the receive queue (in ReadBuffer-sized blocks, counting RxQueueBytes down), sends the
-// bad command 0xAA and looks for its echo. 1 when the engine answered in step, else 0.
+// bad command and looks for its echo. 1 when the engine answered in step, else 0.
 int SyncMpsse();
 
 }  // namespace kl::connection

@@ -2,7 +2,7 @@
 #include "mpsse/clock.h"
 
 #include "kestrellink.h"
-#include "mpsse/opcodes.h"
+#include "mpsse/commands.h"
 #include "mpsse/stream.h"
 
 namespace kl::mpsse {
@@ -18,8 +18,7 @@ void SetClockDivisor(uint32_t divisor, FtStatus& status) {
         status = kDivisorOutOfRange;
         return;
     }
-    SendImmediate({kSetDivisor, static_cast<uint8_t>(divisor), static_cast<uint8_t>(divisor >> 8)},
-                  status);
+    SendImmediate({SetDivisor(divisor)}, status);
 }
 
 }  // namespace kl::mpsse

@@ -1,6 +1,7 @@
 // The GPIO line operations and the GPIOH1 test.
 #include "kestrellink.h"
-#include "mpsse/opcodes.h"
+#include "mpsse/commands.h"
+#include "mpsse/pins.h"
 #include "mpsse/stream.h"
 
 namespace kl::mpsse {
@@ -18,21 +19,21 @@ constexpr uint8_t LevelsWithLow(uint8_t line) {
     return static_cast<uint8_t>(kDefaultLowLevels & ~line);
 }
 
-// Sends 0x80, levels, LowPinDirection. LowPinValue becomes levels on success and the default
-// levels when the write failed.
+// Sets the low byte to levels with LowPinDirection. LowPinValue becomes levels on success and the
+// default levels when the write failed.
 int SetLowLevels(uint8_t levels) {
     FtStatus status = kFtOk;
-    SendImmediate({kSetLowBits, levels, Pins().lowDirection}, status);
+    SendImmediate({SetLowBits(levels, Pins().lowDirection)}, status);
     Pins().lowValue = status == kFtOk ? levels : kDefaultLowLevels;
     return status == kFtOk ? kPinOk : kPinWriteFailed;
 }
 
-// Sends 0x82 with GPIOH2's level taken from bit 2 of LowPinValue, which records it.
+// Sets the high byte with GPIOH2's level taken from bit 2 of LowPinValue, which records it.
 int SetGpioH2(bool high) {
     const uint8_t levels = high ? static_cast<uint8_t>(Pins().lowValue | kPinGpioH2)
                                 : static_cast<uint8_t>(Pins().lowValue & ~kPinGpioH2);
     FtStatus status = kFtOk;
-    SendImmediate({kSetHighBits, levels, Pins().highDirection}, status);
+    SendImmediate({SetHighBits(levels, Pins().highDirection)}, status);
     if (status != kFtOk) return kPinWriteFailed;
     Pins().lowValue = levels;
     return kPinOk;
@@ -53,10 +54,9 @@ int GPIO3_low() { return SetLowLevels(LevelsWithLow(kPinGpioL3)); }
 // GPIOL2 low and every high-byte line made an input; HighPinDirection stays as it was.
 int GPIO2_low() {
     constexpr uint8_t levels = LevelsWithLow(kPinGpioL2);
-    constexpr uint8_t kAllInputs = 0x00;
     FtStatus status = kFtOk;
     SendImmediate(
-        {kSetLowBits, levels, Pins().lowDirection, kSetHighBits, kReleasedHighLevels, kAllInputs},
+        {SetLowBits(levels, Pins().lowDirection), SetHighBits(kDefaultHighLevels, kAllInputs)},
         status);
     Pins().lowValue = levels;
     return status == kFtOk ? kPinOk : kPinWriteFailed;
@@ -68,7 +68,7 @@ int GPIOH2_low() { return SetGpioH2(false); }
 // Tests GPIOH1 once: 0 when exactly one reply byte came and its bit 1 is clear.
 int Wait_GPIOH1_Low() {
     FtStatus status = kFtOk;
-    SendImmediate({kReadHighBits}, status);
+    SendImmediate({ReadHighBits()}, status);
     if (status != kFtOk) return kPinWriteFailed;
     WaitRxAtLeast(status, 1, kPinReadMinPolls);
     if (status != kFtOk) return kPinWriteFailed;

@@ -35,11 +35,11 @@ constexpr ShiftSplit SplitShift(uint32_t bitCount) {
     return {whole, tail};
 }
 
-// Queues byte-mode commands with opcode for byteCount bytes, at most 65536 per command; data
-// (when not null) follows each header. 0, or 4 when a flush for room failed.
-int AppendByteCommands(uint8_t opcode, const uint8_t* data, uint32_t byteCount);
+// Queues a byte shift of byteCount bytes as commands of at most 65536 bytes; data (when not null)
+// follows each command's head. 0, or 4 when a flush for room failed.
+int QueueByteShift(uint8_t opcode, const uint8_t* data, uint32_t byteCount);
 
-// Reads the low pin byte (0x81) with the minimum polls of JTAG_ReadPort: 0, or 4.
+// Reads the low pin byte with the minimum polls of JTAG_ReadPort: 0, or 4.
 int ReadLowPort(uint8_t& value);
 
 }  // namespace kl::mpsse

@@ -1,7 +1,8 @@
 // The immediate JTAG pin operations: reading the low pin byte and the GPIOL1 reset pulse.
 #include "kestrellink.h"
+#include "mpsse/commands.h"
 #include "mpsse/jtag.h"
-#include "mpsse/opcodes.h"
+#include "mpsse/pins.h"
 #include "mpsse/stream.h"
 #include "platform/platform.h"
 
@@ -9,7 +10,7 @@ namespace kl::mpsse {
 
 int ReadLowPort(uint8_t& value) {
     FtStatus status = kFtOk;
-    SendImmediate({kReadLowBits}, status);
+    SendImmediate({ReadLowBits()}, status);
     if (status != kFtOk) return kJtagTransferFailed;
     // The wait's status is kept: when it failed and nothing is queued, no read happens and the
     // failed status decides the result.
@@ -35,11 +36,10 @@ void ResetXilinx(kl_u32 assertMs, kl_u32 releaseMs) {
     PinState& pins = Pins();
     pins.lowValue = kDefaultLowLevels;
     FtStatus status = kFtOk;
-    SendImmediate({kSetLowBits, static_cast<uint8_t>(kDefaultLowLevels & ~kPinGpioL1),
-                   static_cast<uint8_t>(pins.lowDirection | kPinGpioL1)},
+    SendImmediate({SetLowBits(kDefaultLowLevels & ~kPinGpioL1, pins.lowDirection | kPinGpioL1)},
                   status);
     platform::SleepMs(assertMs);
-    SendImmediate({kSetLowBits, pins.lowValue, pins.lowDirection}, status);
+    SendImmediate({SetLowBits(pins.lowValue, pins.lowDirection)}, status);
     platform::SleepMs(releaseMs);
 }
 

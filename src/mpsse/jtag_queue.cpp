@@ -1,5 +1,8 @@
 // The queued JTAG operations and the send / collect pair that completes them.
+#include <cstring>
+
 #include "kestrellink.h"
+#include "mpsse/commands.h"
 #include "mpsse/jtag.h"
 #include "mpsse/opcodes.h"
 #include "mpsse/stream.h"
@@ -8,11 +11,9 @@ namespace kl::mpsse {
 namespace {
 
 constexpr uint32_t kClkBlockBytes = 60000;  // fill bytes per JTAG_Clk block
-constexpr uint32_t kClkBlockHead = 6;       // divisor 5, then the byte-mode header
-constexpr uint32_t kClkBlockTail = 3;       // the connection's divisor restored
-
-uint8_t Low(uint32_t value) { return static_cast<uint8_t>(value); }
-uint8_t High(uint32_t value) { return static_cast<uint8_t>(value >> 8); }
+constexpr uint32_t kClkRunDivisor = 5;      // JTAG_Clk clocks at 1 MHz
+// A block: the run's divisor and the fill's byte-shift head, the fill, the connection's divisor.
+constexpr uint32_t kClkBlockHead = SetDivisor(0).size + ShiftBytes(0, 1).size;
 
 constexpr uint8_t kFillTdiHigh = 0xFF;
 constexpr uint8_t kFillTdiLow = 0x00;
@@ -22,36 +23,28 @@ bool TdiHeldHigh() { return (Pins().lowValue & kHeldTdiBit) != 0; }
 // One clock block at the cursor: clock at 1 MHz, fillCount bytes of fill on TDI, then the
 // connection's divisor again. Null when the flush for room failed.
 uint8_t* AppendClkBlock(uint8_t mode, uint8_t fill, uint32_t fillCount) {
-    uint8_t* block = ClaimQueueSpace(kClkBlockHead + fillCount + kClkBlockTail);
+    const Command run = SetDivisor(kClkRunDivisor);
+    const Command shift = ShiftBytes(static_cast<uint8_t>(mode | kWriteTdi), fillCount);
+    const Command restore = SetDivisor(Pins().clockDivisor);
+    uint8_t* block = ClaimQueueSpace(run.size + shift.size + fillCount + restore.size);
     if (!block) return nullptr;
-    const uint8_t head[kClkBlockHead] = {
-        kSetDivisor,          Low(kClkRunDivisor),
-        High(kClkRunDivisor), static_cast<uint8_t>(mode | kWriteTdi),
-        Low(fillCount - 1),   High(fillCount - 1)};
-    uint8_t* p = block;
-    for (uint8_t b : head) *p++ = b;
-    for (uint32_t i = 0; i < fillCount; ++i) *p++ = fill;
-    *p++ = kSetDivisor;
-    *p++ = Low(Pins().clockDivisor);
-    *p++ = High(Pins().clockDivisor);
+    uint8_t* at = PutCommand(PutCommand(block, run), shift);
+    memset(at, fill, fillCount);
+    PutCommand(at + fillCount, restore);
     return block;
 }
 
 }  // namespace
 
-int AppendByteCommands(uint8_t opcode, const uint8_t* data, uint32_t byteCount) {
-    while (byteCount > 0) {
-        const uint32_t k = byteCount < kMaxBytesPerCommand ? byteCount : kMaxBytesPerCommand;
-        const uint8_t header[] = {opcode, Low(k - 1), High(k - 1)};
-        if (!data) {
-            if (AppendCommand({header[0], header[1], header[2]}) != 0) return kJtagTransferFailed;
-        } else if (StreamIntoQueue(header, sizeof header) != 0 || StreamIntoQueue(data, k) != 0) {
-            return kJtagTransferFailed;
-        }
-        if (data) data += k;
-        byteCount -= k;
-    }
-    return kJtagOk;
+int QueueByteShift(uint8_t opcode, const uint8_t* data, uint32_t byteCount) {
+    // The data streams through the queue, so a long shift costs one write per full buffer.
+    auto queuePiece = [data](const Command& head, uint32_t offset, uint32_t piece) {
+        if (!data) return AppendCommand(head);
+        if (StreamIntoQueue(head) != 0) return kTransferFailed;
+        return StreamIntoQueue(data + offset, piece);
+    };
+    const int result = SplitByteShift(opcode, byteCount, kMaxBytesPerCommand, queuePiece);
+    return result == 0 ? kJtagOk : kJtagTransferFailed;
 }
 
 }  // namespace kl::mpsse
@@ -62,8 +55,9 @@ using namespace mpsse;
 
 int JTAG_WriteTMS(kl_u8 count, const kl_u8* tms) {
     if (count > kMaxTmsCount || !tms) return kJtagTransferFailed;
-    const uint8_t data = TdiHeldHigh() ? (*tms | kTmsHoldTdiHigh) : *tms;
-    if (AppendCommand({kTmsOut, count, data}) != 0) return kJtagTransferFailed;
+    if (AppendCommand(ClockTms(kTmsOut, count + 1u, *tms, TdiHeldHigh())) != 0) {
+        return kJtagTransferFailed;
+    }
     const uint8_t lastTms = (*tms >> count) & 1;
     Pins().lowValue = static_cast<uint8_t>((Pins().lowValue & ~kLastTmsBit) | lastTms);
     return kJtagOk;
@@ -71,7 +65,8 @@ int JTAG_WriteTMS(kl_u8 count, const kl_u8* tms) {
 
 int JTAG_WriteTMS2(kl_u8 opcode, kl_u8 count, const kl_u8* data) {
     if (count > kMaxTmsCount || !data) return kJtagTransferFailed;
-    return AppendCommand({opcode, count, *data}) == 0 ? kJtagOk : kJtagTransferFailed;
+    const Command command = ClockTms(opcode, count + 1u, *data, false);
+    return AppendCommand(command) == 0 ? kJtagOk : kJtagTransferFailed;
 }
 
 int JTAG_Clk(kl_u8 mode, int bitCount) {
@@ -94,16 +89,15 @@ int JTAG_ReadTDO2(kl_u8 mode, kl_u32 bitCount) {
     if (bitCount == 0) return kJtagNoBits;
     if (FlushIfOver(bitCount / 8) != 0) return kJtagTransferFailed;
     const ShiftSplit split = SplitShift(bitCount);
-    const uint8_t byteRead = static_cast<uint8_t>((mode & ~kBitMode) | kReadTdo);
-    if (AppendByteCommands(byteRead, nullptr, split.wholeBytes) != 0) return kJtagTransferFailed;
+    const uint8_t byteRead = ByteShiftOpcode(mode, kReadTdo);
+    if (QueueByteShift(byteRead, nullptr, split.wholeBytes) != 0) return kJtagTransferFailed;
+    // The tail but its last bit in one bit-mode read, the last bit with TMS 1 to leave the state.
     if (split.tailBits >= 2) {
-        const uint8_t bitRead = static_cast<uint8_t>(mode | kReadTdo | kBitMode);
-        if (AppendCommand({bitRead, static_cast<uint8_t>(split.tailBits - 2)}) != 0) {
-            return kJtagTransferFailed;
-        }
+        const Command bitRead = ReadBits(BitShiftOpcode(mode, kReadTdo), split.tailBits - 1);
+        if (AppendCommand(bitRead) != 0) return kJtagTransferFailed;
     }
-    const uint8_t exitRead = static_cast<uint8_t>(mode | kTmsReadOption);
-    return AppendCommand({exitRead, 0x00, kTmsExit}) == 0 ? kJtagOk : kJtagTransferFailed;
+    const Command exitRead = ClockTms(mode | kTmsReadOption, 1, kTmsExit, false);
+    return AppendCommand(exitRead) == 0 ? kJtagOk : kJtagTransferFailed;
 }
 
 int JTAG_Send2FTDI() { return FlushCommands(QueuedBytes()); }

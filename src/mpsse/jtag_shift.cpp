@@ -1,6 +1,7 @@
 // JTAG_WriteTDI and JTAG_WriteTDI2: one shift procedure, queued or capturing, parameterised by
 // the four points where the two exports differ.
 #include "kestrellink.h"
+#include "mpsse/commands.h"
 #include "mpsse/jtag.h"
 #include "mpsse/opcodes.h"
 #include "mpsse/stream.h"
@@ -11,7 +12,7 @@ namespace {
 // Where JTAG_WriteTDI and JTAG_WriteTDI2 differ.
 struct ShiftVariant {
     bool flushBeforeCapture;  // always flush before the capturing form (else the 60000 rule only)
-    bool exitOpcodeFromMode;  // last-bit TMS opcode: mode OR 0x42 / 0x62 instead of 0x4B / 0x6B
+    bool exitOpcodeFromMode;  // last bit's TMS opcode from the caller's mode, not kTmsOut(ReadTdo)
     uint32_t minPolls;        // of the reply waits
 };
 constexpr ShiftVariant kWriteTdiVariant{true, false, kPortReadMinPolls};
@@ -20,9 +21,6 @@ constexpr ShiftVariant kWriteTdi2Variant{false, true, kRxMinPolls};
 constexpr uint32_t kMaxCaptureBytes = 65535;  // whole bytes of one capturing shift
 constexpr uint32_t kTailReplyCapacity = 8;    // one reply byte per tail bit
 constexpr uint8_t kCapturedBit = 0x80;        // where the engine puts a one-bit capture
-
-uint8_t Low(uint32_t value) { return static_cast<uint8_t>(value); }
-uint8_t High(uint32_t value) { return static_cast<uint8_t>(value >> 8); }
 
 // Writes bitsRead where the caller gave somewhere to write it.
 struct BitsRead {
@@ -42,25 +40,29 @@ bool IsExitBit(const ShiftSplit& split, uint32_t index, bool lastWithTms) {
     return lastWithTms && index + 1 == split.tailBits;
 }
 
-uint8_t ExitData(uint8_t bit) { return bit ? (kTmsExit | kTmsHoldTdiHigh) : kTmsExit; }
-uint8_t TailData(uint8_t bit) { return bit ? kTailBitOne : kTailBitZero; }
+// The command of one tail bit: the exit bit as one TMS bit of 1 with TDI held at the bit's level,
+// every other bit as a one-bit shift.
+Command TailCommand(uint8_t bitOpcode, uint8_t exitOpcode, uint8_t bit, bool exit) {
+    if (exit) return ClockTms(exitOpcode, 1, kTmsExit, bit != 0);
+    return ShiftBits(bitOpcode, 1, bit ? kTailBitOne : kTailBitZero);
+}
 
 int QueueShift(const ShiftVariant& variant, uint8_t mode, const uint8_t* tdi,
                const ShiftSplit& split, bool lastWithTms) {
-    const uint8_t byteOut = static_cast<uint8_t>((mode | kWriteTdi) & ~kBitMode);
-    if (AppendByteCommands(byteOut, tdi, split.wholeBytes) != 0) return kJtagTransferFailed;
-    const uint8_t bitOut = static_cast<uint8_t>(mode | kWriteTdi | kBitMode);
-    const uint8_t exitOut =
-        variant.exitOpcodeFromMode ? static_cast<uint8_t>(mode | kTmsOption) : kTmsOut;
+    const uint8_t byteOut = ByteShiftOpcode(mode, kWriteTdi);
+    if (QueueByteShift(byteOut, tdi, split.wholeBytes) != 0) return kJtagTransferFailed;
+    const uint8_t bitOut = BitShiftOpcode(mode, kWriteTdi);
+    const uint8_t exitOut = variant.exitOpcodeFromMode ? mode | kTmsOption : kTmsOut;
     for (uint32_t i = 0; i < split.tailBits; ++i) {
         const uint8_t bit = TailBit(tdi, split, i);
-        if (IsExitBit(split, i, lastWithTms)) {
-            if (AppendCommand({exitOut, 0x00, ExitData(bit)}) != 0) return kJtagTransferFailed;
+        const bool exit = IsExitBit(split, i, lastWithTms);
+        if (AppendCommand(TailCommand(bitOut, exitOut, bit, exit)) != 0) {
+            return kJtagTransferFailed;
+        }
+        if (exit) {
             // TDI now rests at the last bit's level and TMS at 1.
             Pins().lowValue = static_cast<uint8_t>((Pins().lowValue & ~kHeldTdiBit) |
                                                    (bit ? kHeldTdiBit : 0) | kLastTmsBit);
-        } else if (AppendCommand({bitOut, 0x00, TailData(bit)}) != 0) {
-            return kJtagTransferFailed;
         }
     }
     return kJtagOk;
@@ -72,8 +74,7 @@ int CaptureShift(const ShiftVariant& variant, uint8_t mode, const uint8_t* tdi, 
     FtStatus status = kFtOk;
     if (split.wholeBytes > 0) {
         const uint32_t w = split.wholeBytes;
-        const uint8_t byteInOut = static_cast<uint8_t>((mode | kWriteTdi | kReadTdo) & ~kBitMode);
-        SendImmediate({byteInOut, Low(w - 1), High(w - 1)}, status);
+        SendImmediate({ShiftBytes(ByteShiftOpcode(mode, kWriteTdi | kReadTdo), w)}, status);
         if (status != kFtOk) return kJtagTransferFailed;
         WriteAllBytes(w, tdi, status);  // straight from the caller's array
         if (status != kFtOk) return kJtagTransferFailed;
@@ -85,18 +86,14 @@ int CaptureShift(const ShiftVariant& variant, uint8_t mode, const uint8_t* tdi, 
         tdo += got;
     }
 
-    uint8_t tail[3 * 8];
-    const uint8_t bitInOut = static_cast<uint8_t>(mode | kWriteTdi | kReadTdo | kBitMode);
-    const uint8_t exitInOut =
-        variant.exitOpcodeFromMode ? static_cast<uint8_t>(mode | kTmsReadOption) : kTmsOutReadTdo;
+    CommandList tail;
+    const uint8_t bitInOut = BitShiftOpcode(mode, kWriteTdi | kReadTdo);
+    const uint8_t exitInOut = variant.exitOpcodeFromMode ? mode | kTmsReadOption : kTmsOutReadTdo;
     for (uint32_t i = 0; i < split.tailBits; ++i) {
-        const uint8_t bit = TailBit(tdi, split, i);
-        const bool exit = IsExitBit(split, i, lastWithTms);
-        tail[3 * i] = exit ? exitInOut : bitInOut;
-        tail[3 * i + 1] = 0x00;
-        tail[3 * i + 2] = exit ? ExitData(bit) : TailData(bit);
+        tail.Add(TailCommand(bitInOut, exitInOut, TailBit(tdi, split, i),
+                             IsExitBit(split, i, lastWithTms)));
     }
-    SendImmediate(tail, 3 * split.tailBits, status);
+    SendImmediate(tail, status);
     if (status != kFtOk) return kJtagTransferFailed;
 
     uint8_t replies[kTailReplyCapacity];

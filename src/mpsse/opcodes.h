@@ -1,5 +1,6 @@
-// The MPSSE commands and option bits the library emits, named by what they do. Command builders
-// use only these names; the engine's published command set defines the values.
+// The MPSSE opcodes and option bits the library emits, named by what they do, and the engine's
+// limits. The engine's published command set defines the values; commands.h builds commands from
+// them, and no other file of the library spells an opcode.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +17,7 @@ constexpr uint8_t kReadTdo = 0x20;     // shift data in from TDO / DI
 constexpr uint8_t kWriteTms = 0x40;    // shift data out on TMS
 
 // TMS commands as the JTAG operations use them: bits out on the falling edge, LSB first, with and
-// without capturing TDO.
+// without capturing TDO; and the TMS bits a caller's option byte is combined with.
 constexpr uint8_t kTmsOut = kWriteTms | kLsbFirst | kBitMode | kOutFalling;  // 0x4B
 constexpr uint8_t kTmsOutReadTdo = kTmsOut | kReadTdo;                       // 0x6B
 constexpr uint8_t kTmsOption = kWriteTms | kBitMode;                         // 0x42
@@ -31,10 +32,9 @@ constexpr uint8_t kLoopbackOff = 0x85;
 constexpr uint8_t kSetDivisor = 0x86;  // low byte, high byte
 constexpr uint8_t kBadCommand = 0xAA;  // invalid: the engine answers 0xFA, 0xAA
 
-// Data bit of a TMS command: bit 7 is the level TDI is held at while TMS shifts.
+// Data byte of a TMS command: bit 7 is the level TDI is held at while TMS shifts.
 constexpr uint8_t kTmsHoldTdiHigh = 0x80;
-// The TMS data byte of a one-bit TMS command that leaves Shift-DR / Shift-IR (TMS 1, TDI low);
-// with kTmsHoldTdiHigh added, TDI is held high.
+// The TMS data of a one-bit TMS command that leaves Shift-DR / Shift-IR (TMS 1).
 constexpr uint8_t kTmsExit = 0x03;
 // A one-bit data command carries its bit in bit 0 of the data byte; with LSB-first shifting the
 // tail commands use these two data bytes.
@@ -43,28 +43,7 @@ constexpr uint8_t kTailBitZero = 0x00;
 
 // The longest byte-mode command (16-bit length field holds count - 1).
 constexpr uint32_t kMaxBytesPerCommand = 65536;
-// The longest TMS command: the count field holds at most 5 (6 bits).
+// The longest TMS command the JTAG operations accept: count field at most 5 (6 bits).
 constexpr uint8_t kMaxTmsCount = 5;
-
-// Pin bits of the low byte (ADBUS).
-constexpr uint8_t kPinTck = 0x01;
-constexpr uint8_t kPinTdi = 0x02;
-constexpr uint8_t kPinTdo = 0x04;
-constexpr uint8_t kPinTms = 0x08;
-constexpr uint8_t kPinGpioL0 = 0x10;
-constexpr uint8_t kPinGpioL1 = 0x20;
-constexpr uint8_t kPinGpioL2 = 0x40;
-constexpr uint8_t kPinGpioL3 = 0x80;
-// Pin bits of the high byte (ACBUS).
-constexpr uint8_t kPinGpioH1 = 0x02;
-constexpr uint8_t kPinGpioH2 = 0x04;
-
-// The default low-byte levels: TCK low, TDI and TMS high, GPIOL0..3 high.
-constexpr uint8_t kDefaultLowLevels = 0xFA;
-// The high-byte levels GPIO2_low sends (with direction 0: every ACBUS line an input).
-constexpr uint8_t kReleasedHighLevels = 0x0F;
-
-// The clock divisor JTAG_Clk runs its fill at (1 MHz).
-constexpr uint16_t kClkRunDivisor = 5;
 
 }  // namespace kl::mpsse

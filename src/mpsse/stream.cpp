@@ -57,12 +57,10 @@ uint8_t* ClaimQueueSpace(uint32_t count) {
     return space;
 }
 
-int AppendCommand(std::initializer_list<uint8_t> header, const uint8_t* data, uint32_t dataCount) {
-    const uint32_t headerCount = static_cast<uint32_t>(header.size());
-    uint8_t* space = ClaimQueueSpace(headerCount + dataCount);
+int AppendCommand(const Command& command) {
+    uint8_t* space = ClaimQueueSpace(command.size);
     if (!space) return kTransferFailed;
-    memcpy(space, header.begin(), headerCount);
-    if (dataCount > 0) memcpy(space + headerCount, data, dataCount);
+    memcpy(space, command.bytes, command.size);
     return 0;
 }
 
@@ -112,17 +110,13 @@ void WriteAllBytes(uint32_t count, const uint8_t* source, FtStatus& status) {
     }
 }
 
-void SendImmediate(const uint8_t* bytes, uint32_t count, FtStatus& status) {
+void SendImmediate(const CommandList& commands, FtStatus& status) {
     if (FlushCommands(state.cursor) != 0) {
         status = kFtIoError;
         return;
     }
-    memmove(state.commandBuffer, bytes, count);
-    WriteAllBytes(count, state.commandBuffer, status);
-}
-
-void SendImmediate(std::initializer_list<uint8_t> bytes, FtStatus& status) {
-    SendImmediate(bytes.begin(), static_cast<uint32_t>(bytes.size()), status);
+    memcpy(state.commandBuffer, commands.data(), commands.size());
+    WriteAllBytes(commands.size(), state.commandBuffer, status);
 }
 
 void WaitRxAtLeast(FtStatus& status, uint32_t minBytes, uint32_t minPolls) {

@@ -5,9 +5,10 @@
 // - Queued operations append complete commands at the cursor; nothing is sent until
 //   FlushCommands (JTAG_Send2FTDI), a flush forced by the 60000-byte rule, or an append that would
 //   run past the buffer's end (which flushes first). A failed flush leaves the queue as it was.
-// - Immediate operations compose a short command (at most 24 bytes) at the start of
-//   CommandBuffer and send it at once (SendImmediate). If commands are queued they are flushed
-//   first, so order is kept and the scratch area never overwrites queued bytes.
+// - Immediate operations compose their commands (commands.h) in a CommandList of at most 24
+//   bytes and send it at once from the start of CommandBuffer (SendImmediate). If commands are
+//   queued they are flushed first, so order is kept and the scratch area never overwrites queued
+//   bytes.
 // - Reply bytes become readable once the engine has run the command and the channel's latency
 //   timer has passed; the waits poll for them. The receive queue holds only the replies of
 //   commands already sent; every read takes all of it (bounded by the destination, the surplus
@@ -16,9 +17,9 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 
 #include "binding/d2xx.h"
+#include "mpsse/commands.h"
 
 namespace kl::mpsse {
 
@@ -53,16 +54,18 @@ void ResetQueueCursor();
 // flushed first. Null when that flush failed (nothing claimed).
 uint8_t* ClaimQueueSpace(uint32_t count);
 
-// Appends one complete command (header bytes, then dataCount bytes of data) at the cursor, as
-// ClaimQueueSpace places it. 0, or 4 when the flush for room failed (nothing appended).
-int AppendCommand(std::initializer_list<uint8_t> header, const uint8_t* data = nullptr,
-                  uint32_t dataCount = 0);
+// Appends one complete command at the cursor, as ClaimQueueSpace places it. 0, or 4 when the
+// flush for room failed (nothing appended).
+int AppendCommand(const Command& command);
 
 // Appends count bytes at the cursor, sending the whole buffer each time it is full, so that a
 // long data command costs one write per 131072 bytes; a command may end up split across two
 // writes, which the engine takes as one stream (as with a capturing shift's header and data).
 // 0, or 4 when a send failed (the full buffer stays queued, as after any failed flush).
 int StreamIntoQueue(const uint8_t* bytes, uint32_t count);
+inline int StreamIntoQueue(const Command& command) {
+    return StreamIntoQueue(command.bytes, command.size);
+}
 
 // Flushes the queue when the queued count plus extraDataBytes is above the 60000-byte threshold.
 // 0, or 4 when that flush failed.
@@ -78,9 +81,8 @@ int FlushCommands(uint32_t count);
 void WriteAllBytes(uint32_t count, const uint8_t* source, FtStatus& status);
 
 // Immediate send: flushes queued commands first (status 4 when that fails, nothing sent), copies
-// the bytes to the start of CommandBuffer and sends them with WriteAllBytes.
-void SendImmediate(std::initializer_list<uint8_t> bytes, FtStatus& status);
-void SendImmediate(const uint8_t* bytes, uint32_t count, FtStatus& status);
+// the commands to the start of CommandBuffer and sends them with WriteAllBytes.
+void SendImmediate(const CommandList& commands, FtStatus& status);
 
 // Polls the receive queue (status-recording FT_GetQueueStatus into RxQueueBytes) until at least
 // minBytes are queued and at least minPolls polls were made (always at least one). Ends early on a

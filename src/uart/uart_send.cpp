@@ -5,6 +5,8 @@
 
 #include "binding/d2xx.h"
 #include "kestrellink.h"
+#include "mpsse/commands.h"
+#include "mpsse/pins.h"
 #include "mpsse/stream.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -13,13 +15,6 @@
 
 namespace kl::uart {
 namespace {
-
-// Write_UART's bytes: set the low pin byte (levels with TDI low, directions as after an open),
-// then loopback off.
-constexpr uint8_t kSetLowPins = 0x80;
-constexpr uint8_t kLowLevelsTdiLow = 0xF8;
-constexpr uint8_t kLowDirections = 0xCB;
-constexpr uint8_t kLoopbackOff = 0x85;
 
 constexpr const WChar* kWriteErrorMessage =
     KL_W("E11.11 Write I/O error. Please unplug cable and re-try");
@@ -79,11 +74,13 @@ namespace kl::exports {
 
 using namespace uart;
 
+// The low pins at their default levels but TDI low, with the directions an open gives them, then
+// loopback off.
 int Write_UART() {
-    static constexpr uint8_t kCommand[] = {kSetLowPins, kLowLevelsTdiLow, kLowDirections,
-                                           kLoopbackOff};
+    using namespace mpsse;
     FtStatus status = kFtOk;
-    mpsse::SendImmediate(kCommand, sizeof(kCommand), status);
+    SendImmediate({SetLowBits(kDefaultLowLevels & ~kPinTdi, kOpenLowDirections), LoopbackOff()},
+                  status);
     return status == kFtOk ? kTransferOk : WriteFailed();
 }
 
