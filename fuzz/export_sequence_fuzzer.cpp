@@ -12,14 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "binding/d2xx.h"
-#include "connection/channel_pair.h"
 #include "export_catalog.h"
 #include "kestrellink.h"
-#include "log/log.h"
 #include "mpsse/stream.h"
 #include "platform/platform.h"
-#include "provision/provision.h"
+#include "shell/reset_for_tests.h"
 #include "uart/uart.h"
 #include "vcable.h"
 
@@ -70,12 +67,8 @@ void Check(const char* name, int result) {
 
 void StartFresh() {
     vc_reset();
-    kl::binding::ResetBindingForTests();
-    kl::connection::ResetConnectionForTests();
-    kl::mpsse::ResetStreamForTests();
-    kl::uart::ResetUartForTests();
-    kl::log::ResetLogForTests();
-    kl::provision::ResetProgramTemplateForTests();
+    kl::ResetForTests();
+    kl::platform::SetSleepHook([](uint32_t) {});
     kl::mpsse::SetNoProgressLimitMsForTests(1);
     kl::uart::SetReadFilePassLimitForTests(50);
     kl::uart::SetPacingIntervalMsForTests(0);
@@ -345,7 +338,6 @@ void CableEvent(Input& in) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char pattern[] = "/tmp/kl-fuzz-XXXXXX";
     if (mkdtemp(pattern)) logDirectory = pattern;
-    kl::platform::SetSleepHook([](uint32_t) {});
     FILE* file = fopen(kl::hardening::ScratchPath("fuzz_to_send").c_str(), "wb");
     if (file) {
         fputs("bytes to send over the serial line", file);

@@ -5,10 +5,9 @@
 #include <string>
 
 #include "binding/d2xx.h"
-#include "connection/channel_pair.h"
 #include "kestrellink.h"
 #include "library_fixture.h"
-#include "mpsse/stream.h"
+#include "shell/reset_for_tests.h"
 
 namespace kl::testing {
 namespace {
@@ -19,20 +18,10 @@ class BindingTest : public LibraryTest {};
 class UnloadedTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        vc_reset();
-        binding::ResetBindingForTests();
-        // An earlier test in this process may have left a connection open (test order differs
-        // between platforms); a stale close would then come before the rescan.
-        connection::ResetConnectionForTests();
-        mpsse::ResetStreamForTests();
-        MessageBoxes().clear();
-        Pauses().clear();
-        platform::SetSleepHook([](uint32_t ms) { Pauses().push_back(ms); });
+        StartClean();
+        UnLoadD2XXDLL();
     }
-    void TearDown() override {
-        platform::SetSleepHook(nullptr);
-        binding::SetVendorLibraryNameForTests(nullptr);
-    }
+    void TearDown() override { binding::SetVendorLibraryNameForTests(nullptr); }
 };
 
 std::string VariantWithout(const char* entry) {
@@ -62,7 +51,7 @@ TEST_F(UnloadedTest, EachMissingEntryPointGivesItsRow) {
     for (uint32_t index = 0; const char* entry = vc_entry_name(index); ++index) {
         const std::string path = VariantWithout(entry);
         if (!std::filesystem::exists(path)) continue;
-        binding::ResetBindingForTests();
+        ResetForTests();
         binding::SetVendorLibraryNameForTests(path.c_str());
         EXPECT_EQ(LoadD2XXDLL(), static_cast<int>(index) + 2) << entry;
         EXPECT_EQ(std::string(binding::EntryName(static_cast<binding::Entry>(index))), entry);

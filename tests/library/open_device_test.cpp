@@ -103,7 +103,7 @@ TEST_F(OpenDeviceTest, DiscoveryResults) {
 }
 
 TEST_F(OpenDeviceTest, WithoutTheVendorLibraryEveryCallGivesStatusOne) {
-    binding::ResetBindingForTests();
+    UnLoadD2XXDLL();
     EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 2);
     connection::SetConnectionOpen(true);
     EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 1);

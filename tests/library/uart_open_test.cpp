@@ -77,11 +77,7 @@ using UartOpenTest = LibraryTest;
 
 // A fresh default cable and no connection: a failed open may leave a channel open that no close
 // would find, and the cable refuses to open a channel twice.
-void FreshCable() {
-    vc_reset();
-    connection::ResetConnectionForTests();
-    MessageBoxes().clear();
-}
+void FreshCable() { StartClean(); }
 
 TEST_F(UartOpenTest, EachOpenSetsBothChannelsUpAsSerialPortsAndEndsOnChannelB) {
     struct Case {

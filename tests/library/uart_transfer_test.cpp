@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "binding/d2xx.h"
 #include "kestrellink.h"
 #include "library_fixture.h"
 #include "mpsse/stream.h"
@@ -85,12 +84,10 @@ class UartTest : public LibraryTest {
   protected:
     void SetUp() override {
         LibraryTest::SetUp();
-        uart::ResetUartForTests();
         ASSERT_EQ(OpenDevice3(115200), 0);
         ForgetTraffic();
     }
     void TearDown() override {
-        uart::ResetUartForTests();
         for (const char* name : {"in", "out", "out2", "short"}) remove(TempPath(name).c_str());
         LibraryTest::TearDown();
     }
@@ -310,7 +307,7 @@ TEST_F(UartTest, DtrAsThePeerSeesIt) {
 }
 
 TEST_F(UartTest, DtrWithoutTheVendorLibraryShowsItsMessage) {
-    binding::ResetBindingForTests();
+    UnLoadD2XXDLL();
     EXPECT_EQ(Set_Dtr(), 1);
     EXPECT_EQ(Clr_Dtr(), 1);
     EXPECT_EQ(MessageBoxes(),

@@ -2,20 +2,14 @@
 
 #include <string>
 
-#include "binding/d2xx.h"
-#include "connection/channel_pair.h"
 #include "kestrellink.h"
 #include "library_fixture.h"
-#include "log/log.h"
 #include "mpsse/stream.h"
 #include "platform/platform.h"
-#include "provision/provision.h"
 #include "uart/uart.h"
 
 namespace kl::hardening {
 namespace {
-
-void RecordPause(uint32_t ms) { kl::testing::Pauses().push_back(ms); }
 
 int OpenFor(Recovery recovery) {
     switch (recovery) {
@@ -32,20 +26,10 @@ int OpenFor(Recovery recovery) {
 }  // namespace
 
 void StartFresh(const kl::testing::LogDirectory* log) {
-    vc_reset();
-    binding::ResetBindingForTests();
-    connection::ResetConnectionForTests();
-    mpsse::ResetStreamForTests();
-    uart::ResetUartForTests();
-    log::ResetLogForTests();
-    provision::ResetProgramTemplateForTests();
-    kl::testing::MessageBoxes().clear();
-    kl::testing::Pauses().clear();
-    platform::SetSleepHook(RecordPause);
+    kl::testing::StartClean();
     mpsse::SetNoProgressLimitMsForTests(kShortNoProgressMs);
     uart::SetReadFilePassLimitForTests(kShortReadFilePasses);
     uart::SetPacingIntervalMsForTests(0);
-    EXPECT_EQ(LoadD2XXDLL(), 0);
     if (log) log->activate();
 }
 

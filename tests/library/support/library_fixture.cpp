@@ -2,13 +2,9 @@
 
 #include <cstdio>
 
-#include "binding/d2xx.h"
-#include "connection/channel_pair.h"
 #include "kestrellink.h"
-#include "log/log.h"
-#include "mpsse/stream.h"
 #include "platform/platform.h"
-#include "provision/provision.h"
+#include "shell/reset_for_tests.h"
 #include "vcable.h"
 #include "vcable_targets.h"
 
@@ -61,17 +57,15 @@ void ForgetTraffic() {
     captured.pauses.clear();
 }
 
-void LibraryTest::SetUp() {
+void StartClean() {
     vc_reset();
-    binding::ResetBindingForTests();
-    connection::ResetConnectionForTests();
-    mpsse::ResetStreamForTests();
-    log::ResetLogForTests();
-    provision::ResetProgramTemplateForTests();
+    ResetForTests();
     captured = Captured{};
     platform::SetSleepHook(RecordPause);
     ASSERT_EQ(LoadD2XXDLL(), 0);
 }
+
+void LibraryTest::SetUp() { StartClean(); }
 
 void OpenedTest::SetUp() {
     LibraryTest::SetUp();

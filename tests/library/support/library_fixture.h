@@ -28,6 +28,11 @@ std::vector<uint8_t> WrittenToChannelA();
 std::vector<::VcCall> CallsOf(const char* entry);
 void ForgetTraffic();
 
+// A clean library and cable, where every fixture starts: the cable's default scenario, all
+// library state reset (ResetForTests), captures emptied, pauses recorded instead of slept, and
+// the vendor library loaded.
+void StartClean();
+
 class LibraryTest : public ::testing::Test {
   protected:
     void SetUp() override;
