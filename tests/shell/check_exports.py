@@ -2,7 +2,8 @@
 """Compares a built library's exports with src/shell/exports.tsv.
 
   check_exports.py table TABLE
-      the table itself: 56 rows, ordinals 5..60, the fixed and the sorted ordinals, decorations
+      the table itself: the rows the library promises, ordinals from 5 on without gaps, the fixed
+      and the sorted ordinals, decorations
   check_exports.py linux TABLE LIBRARY.so ARCHIVE.a [--allow-pending]
       nm -D --defined-only of the shared library must list exactly the table's Linux symbols
   check_exports.py windows TABLE KestrelLink.dll ARCHIVE.a [--allow-pending]
@@ -24,9 +25,14 @@ import sys
 SKIP = 77
 MINGW_PREFIX = "x86_64-w64-mingw32-"
 
-# Ordinals the export directory has always had, whatever else changes in the table.
+# What the library promises its hosts: this many exports at ordinals from FIRST_ORDINAL on, six of
+# them under decorated names, and the ordinals the export directory has always had. Everything
+# else is compared with the table.
+PROMISED_EXPORTS = 56
+PROMISED_DECORATED = 6
+FIRST_ORDINAL = 5
 ANCHORS = {5: "ProgramDevice", 24: "Reload_Driver_B8", 60: "test_APA"}
-FIXED_LAST = 24  # ordinals 5..24 are a fixed list; 25..60 follow the names' ASCII order
+FIXED_LAST = 24  # ordinals up to this one are a fixed list; the rest follow the names' ASCII order
 
 # DLLs every Windows process has; KestrelLink.dll must import from nothing else.
 SYSTEM_DLL = re.compile(r"^(kernel32|user32|oleaut32|msvcrt|ucrtbase|api-ms-win-crt-[a-z0-9-]+)\.dll$",
@@ -59,21 +65,22 @@ def read_table(path):
 def check_table(rows):
     errors = []
     ordinals = [row.ordinal for row in rows]
-    if sorted(ordinals) != list(range(5, 61)):
-        errors.append(f"ordinals are not exactly 5..60: {sorted(ordinals)}")
+    if sorted(ordinals) != list(range(FIRST_ORDINAL, FIRST_ORDINAL + len(rows))):
+        errors.append(f"ordinals do not run from {FIRST_ORDINAL} without gaps: {sorted(ordinals)}")
     names = [row.name for row in rows]
-    if len(set(names)) != len(names) or len(names) != 56:
-        errors.append(f"expected 56 distinct names, found {len(set(names))} in {len(names)} rows")
+    if len(set(names)) != len(names) or len(names) != PROMISED_EXPORTS:
+        errors.append(f"expected {PROMISED_EXPORTS} distinct names, "
+                      f"found {len(set(names))} in {len(names)} rows")
     by_ordinal = {row.ordinal: row for row in rows}
     for ordinal, name in ANCHORS.items():
         if ordinal in by_ordinal and by_ordinal[ordinal].name != name:
             errors.append(f"ordinal {ordinal} is {by_ordinal[ordinal].name}, expected {name}")
     sorted_part = [by_ordinal[o].name for o in sorted(by_ordinal) if o > FIXED_LAST]
     if sorted_part != sorted(sorted_part):  # Python compares str by code point: ASCII order
-        errors.append("names at ordinals 25..60 are not in ASCII order")
+        errors.append(f"names after ordinal {FIXED_LAST} are not in ASCII order")
     decorated = [row for row in rows if row.decorated]
-    if len(decorated) != 6:
-        errors.append(f"expected 6 decorated exports, found {len(decorated)}")
+    if len(decorated) != PROMISED_DECORATED:
+        errors.append(f"expected {PROMISED_DECORATED} decorated exports, found {len(decorated)}")
     for row in decorated:
         if not row.windows.startswith(f"?{row.name}@@"):
             errors.append(f"{row.name}: Windows name {row.windows} is not its MSVC decoration")
@@ -164,7 +171,8 @@ def check_linux(rows, library, archive, allow_pending):
     for row in rows:
         if row.decorated and row.name in exported:
             errors.append(f"{row.name} is exported under its plain name")
-    return finish(errors, pending, allow_pending, f"{library} exports exactly the table's 56 symbols")
+    return finish(errors, pending, allow_pending,
+                  f"{library} exports exactly the table's {len(rows)} symbols")
 
 
 def parse_pe(dump):
@@ -195,10 +203,10 @@ def check_windows(rows, dll, archive, allow_pending):
     name, base, exports, count, imports = parse_pe(run([MINGW_PREFIX + "objdump", "-p", dll]))
     if name != "KestrelLink.dll":
         errors.append(f"export directory names the module {name}, expected KestrelLink.dll")
-    if base != 5:
-        errors.append(f"ordinal base is {base}, expected 5")
-    if count != 56:
-        errors.append(f"export address table has {count} entries, expected 56")
+    if base != FIRST_ORDINAL:
+        errors.append(f"ordinal base is {base}, expected {FIRST_ORDINAL}")
+    if count != len(rows):
+        errors.append(f"export address table has {count} entries, expected {len(rows)}")
     for row in rows:
         ordinal = exports.get(row.windows)
         if ordinal is None:
@@ -214,7 +222,8 @@ def check_windows(rows, dll, archive, allow_pending):
         if not SYSTEM_DLL.match(imported):
             errors.append(f"{dll} imports {imported}, which is not a system DLL")
     return finish(errors, [], allow_pending,
-                  f"{dll} exports exactly the table's 56 names at ordinals 5..60; imports {imports}")
+                  f"{dll} exports exactly the table's {len(rows)} names at their ordinals; "
+                  f"imports {imports}")
 
 
 def main(argv):
