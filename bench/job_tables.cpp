@@ -13,6 +13,10 @@
 namespace bench {
 namespace {
 
+using kl::jobs::EntryCount;
+using kl::jobs::ReferenceJob;
+using kl::jobs::ReferenceJobs;
+
 struct JobResult {
     bool ok = false;
     std::map<std::string, uint64_t> calls;  // by entry point, in name order

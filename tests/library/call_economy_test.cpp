@@ -1,15 +1,12 @@
 // Vendor calls per job against the fewest the algorithms need: a surplus call or byte is a defect.
-// Each row counts every entry point the job called and the bytes it wrote.
-#include <unistd.h>
-
-#include <cstdio>
-#include <functional>
+// Each job counts every entry point it called and the bytes it wrote.
 #include <map>
 #include <string>
 #include <vector>
 
 #include "kestrellink.h"
 #include "library_fixture.h"
+#include "reference_jobs.h"
 #include "vcable_targets.h"
 
 namespace kl::testing {
@@ -38,79 +35,28 @@ std::string Describe(const Counts& counts) {
     return text;
 }
 
-struct EconomyRow {
-    const char* job;
-    std::function<int()> run;  // 0 when every export succeeded
-    Counts calls;
-    uint64_t bytesWritten;
-};
+class CallEconomyTest : public LibraryTest {};
 
-class CallEconomyTest : public OpenedTest {};
-
-TEST_F(CallEconomyTest, JobsMakeNoSurplusCalls) {
-    static std::vector<kl_u8> data(307200, 0x5A);
-    const std::string file = ::testing::TempDir() + "kl_economy_" + std::to_string(getpid());
-    if (FILE* f = std::fopen(file.c_str(), "wb")) {
-        std::fwrite(data.data(), 1, 1000, f);
-        std::fclose(f);
-    }
-    const EconomyRow rows[] = {
-        // 307199 whole bytes in 5 commands, 7 tail commands and the exit: 307238 bytes, sent
-        // as two full command buffers and the rest.
-        {"queued shift of 300 KiB",
-         [] {
-             kl_u32 bits = 0;
-             return JTAG_WriteTDI(0x09, 8 * 307200, data.data(), nullptr, &bits, 1) |
-                    JTAG_Send2FTDI();
-         },
-         {{"FT_Write", 3}},
-         307199 + 5 * 3 + 8 * 3},
-        {"two IDCODEs",
-         [] {
-             kl_u8 toReset = 0x1F, toShiftDr = 0x02, reply[9];
-             kl_u32 got = 0;
-             return JTAG_WriteTMS(4, &toReset) | JTAG_WriteTMS(3, &toShiftDr) |
-                    JTAG_ReadTDO2(0x09, 64) | JTAG_Send2FTDI() | JTAG_RxFTDI(9, reply, &got);
-         },
-         {{"FT_Write", 1}, {"FT_GetQueueStatus", 500}, {"FT_Read", 1}},
-         14},
-        // 120101 fill bytes: two full blocks sent at once, 101 bytes with the send.
-        {"JTAG_Clk of 960800 clocks",
-         [] { return JTAG_Clk(0x09, 960800) | JTAG_Send2FTDI(); },
-         {{"FT_Write", 3}},
-         2 * 60006 + 101 + 9},
-        {"SPI_WriteDO of 65537 bytes",
-         [] { return SPI_WriteDO(0x11, 65537, data.data()); },
-         {{"FT_Write", 4}},
-         65537 + 2 * 3},
-        {"SPI_ReadDI of 1000 bytes",
-         [] {
-             kl_u8 buffer[1000];
-             kl_u32 received = 0;
-             return SPI_ReadDI(0x20, 1000, buffer, &received);
-         },
-         {{"FT_Write", 3}, {"FT_GetQueueStatus", 1500}, {"FT_Read", 3}},
-         9},
-        {"Write_FILE_UART of 1000 bytes on channel B",
-         [&file] {
-             SelectChannelB();
-             return Write_FILE_UART(file.c_str(), 1000);
-         },
-         {{"FT_Write", 1}},
-         1000},
-    };
-    for (const EconomyRow& row : rows) {
-        SCOPED_TRACE(row.job);
-        SelectChannelA();
+// Each reference job, the benchmark's too, makes exactly the vendor calls and writes exactly the
+// bytes that its algorithms need.
+TEST_F(CallEconomyTest, ReferenceJobsMakeNoSurplusCalls) {
+    for (const jobs::ReferenceJob& job : jobs::ReferenceJobs()) {
+        SCOPED_TRACE(job.name);
+        ASSERT_TRUE(job.prepare());
         ForgetTraffic();
-        ASSERT_EQ(row.run(), 0);
-        EXPECT_EQ(Describe(row.calls), Describe(CountCalls()));
-        EXPECT_EQ(row.bytesWritten, BytesWritten());
+        EXPECT_TRUE(job.run());
+        Counts expected;
+        for (const jobs::EntryCount& minimum : job.minimumCalls) {
+            expected[minimum.entry] = static_cast<uint32_t>(minimum.calls);
+        }
+        EXPECT_EQ(Describe(expected), Describe(CountCalls()));
+        EXPECT_EQ(job.minimumBytesWritten, BytesWritten()) << job.derivation;
     }
-    std::remove(file.c_str());
 }
 
 TEST_F(CallEconomyTest, LongQueuedShiftFillsEveryWriteButTheLast) {
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ForgetTraffic();
     std::vector<kl_u8> tdi(307200, 0xA5);
     kl_u32 bits = 0;
     ASSERT_EQ(JTAG_WriteTDI(0x09, 8 * 307200, tdi.data(), nullptr, &bits, 1), 0);
@@ -128,25 +74,6 @@ TEST_F(CallEconomyTest, LongQueuedShiftFillsEveryWriteButTheLast) {
     EXPECT_BYTES((std::vector<uint8_t>{0x19, 0xFE, 0xAF}),
                  std::vector<uint8_t>(sent.begin() + 65539 * 4, sent.begin() + 65539 * 4 + 3));
     EXPECT_EQ(vc_mpsse_error_count(0), 0u);
-}
-
-class OpenEconomyTest : public LibraryTest {};
-
-TEST_F(OpenEconomyTest, OpenDeviceMakesTheStepsCallsOnly) {
-    ForgetTraffic();
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
-    const Counts expected = {{"FT_Rescan", 1},
-                             {"FT_CreateDeviceInfoList", 1},
-                             {"FT_GetDeviceInfoList", 1},
-                             {"FT_OpenEx", 2},
-                             {"FT_ResetDevice", 1},
-                             {"FT_GetQueueStatus", 4},
-                             {"FT_SetLatencyTimer", 1},
-                             {"FT_SetBitMode", 2},
-                             {"FT_Write", 3},
-                             {"FT_Read", 1}};
-    EXPECT_EQ(Describe(expected), Describe(CountCalls()));
-    EXPECT_EQ(BytesWritten(), 1u + 4 + 3);
 }
 
 }  // namespace

@@ -4,14 +4,18 @@
 // 500-poll waits, and the one-write file sender.
 #include "reference_jobs.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "kestrellink.h"
 #include "vcable.h"
 #include "vcable_targets.h"
 
-namespace bench {
+namespace kl::jobs {
 namespace {
 
 constexpr uint32_t kMiB = 1u << 20;
@@ -22,7 +26,14 @@ constexpr uint8_t kSpiIn = 0x20;          // bytes in on the rising edge, MSB fi
 constexpr uint8_t kFlashRead = 0x03;
 constexpr uint32_t kDivisor = 5;
 constexpr uint32_t kUartBaud = 3000000;
-constexpr const char* kUartFile = "/tmp/kestrel-bench-uart.bin";
+
+// The file the UART job sends, one per process.
+const std::string& UartFile() {
+    static const std::string path =
+        (std::filesystem::temp_directory_path() / ("kl_job_uart_" + std::to_string(getpid())))
+            .string();
+    return path;
+}
 
 bool Fresh() {
     CloseDevice();
@@ -88,14 +99,18 @@ bool SpiReadJob() {
 bool PrepareUart() {
     std::vector<char> data(128 * kKiB);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
-    FILE* file = std::fopen(kUartFile, "wb");
+    FILE* file = std::fopen(UartFile().c_str(), "wb");
     if (!file) return false;
     const bool written = std::fwrite(data.data(), 1, data.size(), file) == data.size();
     std::fclose(file);
     return written && Fresh() && OpenDevice4(u"ZV7300LNK", u"", kUartBaud) == 0;
 }
 
-bool UartSendJob() { return Write_FILE_UART(kUartFile, 128 * kKiB) == 0; }
+bool UartSendJob() {
+    const bool sent = Write_FILE_UART(UartFile().c_str(), 128 * kKiB) == 0;
+    std::remove(UartFile().c_str());
+    return sent;
+}
 
 // 384-byte blocks of a 64 KiB read.
 constexpr uint64_t kReadBlocks = (64 * kKiB + 383) / 384;
@@ -173,4 +188,4 @@ const std::vector<ReferenceJob>& ReferenceJobs() {
     return jobs;
 }
 
-}  // namespace bench
+}  // namespace kl::jobs

@@ -1,11 +1,12 @@
-// The reference jobs whose vendor calls and wire time the benchmarks report, each with the
-// vendor calls that the library's algorithms need for it at the least.
+// The reference jobs: typical work for the cable, each with the vendor calls and bytes written
+// that the library's algorithms need for it at the least. The call-economy test requires exactly
+// these; the benchmark reports them beside what it measured, with the jobs' modelled wire time.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-namespace bench {
+namespace kl::jobs {
 
 struct EntryCount {
     const char* entry;
@@ -26,4 +27,4 @@ struct ReferenceJob {
 
 const std::vector<ReferenceJob>& ReferenceJobs();
 
-}  // namespace bench
+}  // namespace kl::jobs
