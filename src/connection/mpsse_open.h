@@ -23,8 +23,9 @@ struct PinCommand {
 const PinCommand& InitialPinCommand();
 const PinCommand& EdpPinCommand();
 
-// Where the bring-up of channel A failed (steps 8 to 17 of OpenDevice). The opens map each to
-// their own result code and report.
+// The stages of the bring-up of channel A, in order, each named for what it does; a failed
+// bring-up returns the stage that failed. Each value is OpenDevice's result code for a failure
+// there; the other opens and provisioning map the stages to codes and reports of their own.
 enum class BringUpStep : int {
     Done = 0,
     Reset = 10,
@@ -51,9 +52,10 @@ struct BringUpOptions {
     BringUpHooks hooks{};
 };
 
-// Steps 8 to 17 on the current handle (channel A): reset, first poll, ConnectionOpen := 1,
-// latency timer 2 ms, bit mode reset, MPSSE mode, sync, pin command, clock divisor, final poll.
-// Returns the step that failed (its value is OpenDevice's result code for it), or Done.
+// Brings the current channel (channel A) up as a synchronised MPSSE engine, stage by stage: reset,
+// first queue poll, after which the connection counts as open, latency timer 2 ms, bit mode reset,
+// MPSSE mode, sync, pin command, clock divisor, and a final poll that must find nothing waiting.
+// Returns the stage that failed, or Done.
 BringUpStep BringUpMpsse(const BringUpOptions& options);
 
 // Empties the receive queue (in ReadBuffer-sized blocks, counting RxQueueBytes down), sends the
@@ -64,26 +66,28 @@ int SyncMpsse();
 
 namespace kl::connection {
 
-// The open sequence of OpenDevice (steps 1 to 18) with the variants' differences as data.
+// OpenDevice's open sequence with the variants' differences as data. The sequence: empty the
+// queue, close a stale channel, rescan the bus, list and pair the devices, open channel A and
+// make it current, bring it up, then open channel B and end on channel A.
 struct OpenSequence {
-    bool rescan = true;                      // step 3
-    bool openChannelB = true;                // step 18
-    const PinCommand* pinCommand = nullptr;  // step 15; null: InitialPinCommand
-    // Runs between steps 17 and 18 (OpenDevice_EDP2 reads the user area there).
+    bool rescan = true;                      // rescan the bus before listing the devices
+    bool openChannelB = true;                // open channel B once channel A is up
+    const PinCommand* pinCommand = nullptr;  // the bring-up's pins; null: InitialPinCommand
+    // Runs once channel A is up, before channel B is opened (OpenDevice_EDP2 reads the user area).
     void (*afterBringUp)(void* context) = nullptr;
     void* context = nullptr;
 };
 
-// Results of the open steps outside discovery and bring-up (see channel_pair.h for 1, 3 to 6
-// and 19, BringUpStep for 10 to 18).
+// Results of the open's own calls (the discovery's are in channel_pair.h, the bring-up's are the
+// BringUpStep values).
 enum : int {
     kOpenRescanFailed = 2,
     kOpenChannelAFailed = 9,
     kOpenChannelBFailed = 21,
 };
 
-// Steps 1 to 18 of OpenDevice as the sequence selects them: 0, or the result code of the step
-// that failed. Ends with channel A current whenever channel A was opened.
+// The open sequence as selected: 0, or the result code of the call that failed. Ends with
+// channel A current whenever channel A was opened.
 int RunMpsseOpen(const WChar* descriptionPart, const WChar* serialPart, uint32_t divisor,
                  const OpenSequence& sequence);
 

@@ -19,7 +19,8 @@ int Report(const OpenReport& report) {
     return report.code;
 }
 
-// Step 6: fills slots 0 and 1, or gives the failure's report.
+// Pairs the listed devices by substrings or by names: fills slots 0 and 1, or gives the
+// failure's report.
 const OpenReport* PairChannels(const UartPairing& pairing, const UartOpenReports& reports) {
     if (!pairing.byName) {
         switch (FindCablePair(pairing.descriptionPart, pairing.serialPart)) {

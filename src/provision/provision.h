@@ -43,8 +43,8 @@ enum : int {
     kProvisionTooManyDevices = 19,
 };
 
-// Steps 1 to 12 shared by both procedures: stale close, rescan, list, the wait for the cable,
-// the count checks, opening both channels, channel A current. 0 or the procedure's result (the
+// How both procedures begin: stale close, rescan, list, the wait for the cable, the count
+// checks, opening both channels, channel A current. 0 or the procedure's result (the
 // report already made). Erasing also shows each description it examines and "201.1".
 enum class Discovery { Program, Erase };
 int DiscoverAndOpenCable(Discovery kind);
