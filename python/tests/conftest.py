@@ -35,3 +35,8 @@ def uart(lib, virtual_cable):
     virtual_cable.clear_call_log()
     return lib
 
+
+@pytest.fixture
+def cable(virtual_cable):
+    with kestrellink.Cable.open() as opened:
+        yield opened
