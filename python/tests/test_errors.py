@@ -53,27 +53,39 @@ def test_a_missing_library_is_reported(tmp_path):
         kestrellink.load(tmp_path)
 
 
-# Each runs in a fresh process: which vendor library a process holds cannot be undone.
-ORDER = [
+def run_python(script, **environment):
+    """Runs a script in a fresh process (which vendor library a process holds cannot be undone)."""
+    run = subprocess.run([sys.executable, "-c", script], env=dict(os.environ, **environment),
+                         capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    return run.stdout.splitlines()
+
+
+@pytest.mark.parametrize("impostor, first, first_says, then_says", [
     pytest.param(False, "kestrellink.Cable.open()", "LoadD2XXDLL returned 1", "ok",
                  id="no vendor library, then the virtual cable"),
     pytest.param(True, "kestrellink.load().LoadD2XXDLL()", "2", "already loaded",
-                 id="another vendor library first"),
-]
-
-
-@pytest.mark.parametrize("impostor, first, first_says, then_says", ORDER)
+                 id="another vendor library first")])
 def test_vendor_library_order(tmp_path, impostor, first, first_says, then_says):
-    env = dict(os.environ)
     if impostor:  # a library that is not the virtual cable, under the vendor library's name
         shutil.copy(kestrellink.load().path, tmp_path / "libftd2xx.so")
-        env["LD_LIBRARY_PATH"] = str(tmp_path)
-    script = (f"import kestrellink\n"
-              f"try:\n    print({first})\nexcept kestrellink.CableError as e:\n    print(e)\n"
-              f"try:\n    kestrellink.VirtualCable()\n    kestrellink.Cable.open().close()\n"
-              f"    print('ok')\nexcept kestrellink.KestrelLinkError as e:\n    print(e)\n")
-    run = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True,
-                         timeout=60)
-    lines = run.stdout.splitlines()
-    assert run.returncode == 0, run.stderr
+    lines = run_python(
+        f"import kestrellink\n"
+        f"try:\n    print({first})\nexcept kestrellink.CableError as e:\n    print(e)\n"
+        f"try:\n    kestrellink.VirtualCable()\n    kestrellink.Cable.open().close()\n"
+        f"    print('ok')\nexcept kestrellink.KestrelLinkError as e:\n    print(e)\n",
+        LD_LIBRARY_PATH=str(tmp_path) if impostor else "")
     assert lines[0].startswith(first_says) and then_says in lines[1], lines
+
+
+def test_installed_layout_is_found_without_settings(tmp_path, virtual_cable):
+    libdir = tmp_path / "lib"
+    (libdir / "kestrellink/virtual-cable").mkdir(parents=True)
+    shutil.copy(kestrellink.load().path, libdir / "libkestrellink.so.1")
+    shutil.copy(virtual_cable.path, libdir / "kestrellink/virtual-cable/libftd2xx.so")
+    lines = run_python("import kestrellink\nprint(kestrellink.VirtualCable().path)\n"
+                       "print(kestrellink.load().path)\n",
+                       LD_LIBRARY_PATH=str(libdir), KESTRELLINK_LIBRARY="",
+                       KESTRELLINK_VIRTUAL_CABLE="")
+    assert lines == [str(libdir / "kestrellink/virtual-cable/libftd2xx.so"),
+                     str(libdir / "libkestrellink.so.1")]
