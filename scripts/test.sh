@@ -20,6 +20,12 @@ suite_totals() {
     awk '/tests passed, [0-9]+ tests? failed out of [0-9]+/ {
              failed += $4; total += $NF
          }
+         /^[0-9]+ (passed|failed|errors?)[ ,]/ {  # pytest summary: "3 failed, 80 passed in 5s"
+             for (i = 1; i < NF; i++) {
+                 if ($(i + 1) ~ /^passed/) total += $i
+                 if ($(i + 1) ~ /^(failed|errors?)/) { failed += $i; total += $i }
+             }
+         }
          END { printf "tests: %d passed, %d failed\n", total - failed, failed }' "$ctest_log"
 }
 report_timings() {
@@ -36,6 +42,14 @@ ctest --test-dir build --output-on-failure -j2 | tee -a "$ctest_log"
 # The fault-path test counts the (export, vendor call) cases it ran; show that count here.
 grep -h "fault paths covered" build/Testing/Temporary/LastTest.log || true
 stage_done "Linux tests"
+
+# --- Python package: installed into a fresh venv of Debian's python3, run against build/ ---
+rm -rf build/python-venv
+/usr/bin/python3 -m venv --system-site-packages build/python-venv
+build/python-venv/bin/pip install -q --no-build-isolation --no-index ./python
+KESTRELLINK_LIBRARY=$PWD/build/lib KESTRELLINK_VIRTUAL_CABLE=$PWD/build/virtual-cable \
+    build/python-venv/bin/python -m pytest -q python/tests | tee -a "$ctest_log"
+stage_done "Python package tests"
 
 # --- Windows (mingw-w64 cross build, tests under Wine) ---
 # -O2 as on Linux: mingw's GCC 12 reports false array bounds in libstdc++ code inlined at -O3.

@@ -1,0 +1,77 @@
+"""The Cable objects, checked against what the virtual targets saw."""
+
+import pytest
+from conftest import REPO
+
+import kestrellink
+
+CHAINS = [  # scenario, IDCODEs nearest TDI first, IR lengths, a device with its USER instruction
+    pytest.param(None, [0x12345677, 0x87654321], [6, 8], 1, 0xC2, 32, id="default"),
+    pytest.param(str(REPO / "examples/scenarios/jtag-chain.toml"),
+                 [0x0BA00477, 0x13631093, 0x41111043], [4, 10, 5], 2, 0x02, 16, id="three"),
+]
+
+
+@pytest.mark.parametrize("virtual_cable, idcodes, ir_lengths, device, user, bits", CHAINS,
+                         indirect=["virtual_cable"])
+def test_jtag_chain(cable, virtual_cable, idcodes, ir_lengths, device, user, bits):
+    assert [hex(i) for i in cable.jtag.idcodes()] == [hex(i) for i in idcodes]
+    assert cable.jtag.shift_ir(device, user) == 0x1  # what Capture-IR loaded
+    assert cable.jtag.ir_lengths == ir_lengths
+    assert [virtual_cable.instruction(d) for d in range(len(idcodes))] == [
+        user if d == device else (1 << n) - 1 for d, n in enumerate(ir_lengths)]
+    value = 0x5A5A & ((1 << bits) - 1)
+    assert cable.jtag.shift_dr(device, bits, value) == 0
+    assert hex(cable.jtag.shift_dr(device, bits, 1)) == hex(value)
+    assert virtual_cable.user_register(device) == 1
+    assert {virtual_cable.tap_state(d) for d in range(len(idcodes))} == {"Run-Test/Idle"}
+    cable.gpio.pulse_gpiol1(0, 0)  # the chain's reset line
+    assert virtual_cable.user_register(device) == 0
+
+
+def test_flash(cable, virtual_cable):
+    assert cable.spi.jedec_id() == bytes.fromhex("A74014")
+    assert cable.spi.read(0x1F0, 600).hex() == virtual_cable.flash_read(0x1F0, 600).hex()
+    cable.spi.write(0x10F0, b"across a page boundary")
+    assert virtual_cable.flash_read(0x10F0, 22) == b"across a page boundary"
+    assert virtual_cable.flash_read(0x1000, 0xF0) == b"\xff" * 0xF0  # its sector was erased
+    virtual_cable.flash_write(0x2000, b"\0" * 16)
+    cable.spi.erase(0x1FFF, 2)
+    assert virtual_cable.flash_read(0x1000, 0x1010) == b"\xff" * 0x1010
+
+
+@pytest.mark.parametrize("operation, args, outputs", [
+    ("defaults", (), 0xCA), ("gpiol0_low", (), 0xCA),  # GPIOL0 is an input after OpenDevice
+    ("gpiol2_low", (), 0x8A), ("gpiol2_low", (True,), 0x8A), ("gpiol3_low", (), 0x4A)])
+def test_pin_operations(cable, virtual_cable, operation, args, outputs):
+    getattr(cable.gpio, operation)(*args)
+    pins = virtual_cable.pins()
+    assert hex(pins.levels & pins.directions & 0xFF) == hex(outputs)
+    assert cable.gpio.read() == pins.levels & 0xFF
+
+
+def test_gpioh1(cable, virtual_cable):
+    assert not cable.gpio.gpioh1_is_low()
+    virtual_cable.drive(9, 0, after_polls=2)
+    assert cable.gpio.wait_gpioh1_low(attempts=3)
+
+
+def test_uart(cable, virtual_cable):
+    with cable.uart(57600) as port:
+        assert virtual_cable.channel(0, 1).baud_rate == 57600
+        port.write(b"ping")
+        assert virtual_cable.uart_received() == b"ping"
+        assert port.read(4, timeout=2) == b"ping"  # the default peer loops back
+        port.set_dtr(True)
+        port.set_dtr(False)
+        with pytest.raises(kestrellink.KestrelLinkError, match="uart block"):
+            cable.jtag.idcodes()
+    assert virtual_cable.dtr_history() == [1, 0]
+    assert virtual_cable.channel(0, 0).bit_mode == 2 and len(cable.jtag.idcodes()) == 2
+
+
+def test_the_cable_closes_what_it_opened(virtual_cable):
+    with kestrellink.Cable.open(divisor=2) as cable:
+        cable.set_clock(0x100)
+        assert virtual_cable.written(0).hex(" ").endswith("86 02 00 86 00 01")
+    assert [virtual_cable.channel(0, c).open for c in (0, 1)] == [0, 0]

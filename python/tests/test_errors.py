@@ -1,0 +1,91 @@
+"""Error paths: what raises, with which export and code."""
+
+import os
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+import kestrellink
+
+
+@pytest.mark.parametrize("virtual_cable, options, fault, code", [
+    pytest.param("", {}, None, 3, id="no device"),
+    pytest.param(None, {"description": "ZV7300QRB"}, None, 5, id="no match"),
+    pytest.param(None, {}, "FT_SetLatencyTimer", 12, id="latency timer"),
+    pytest.param(None, {"divisor": 0x10000}, None, 17, id="divisor"),
+], indirect=["virtual_cable"])
+def test_failed_opens_raise_and_leave_nothing_open(virtual_cable, options, fault, code):
+    if fault:
+        virtual_cable.fault_fail(fault)
+    with pytest.raises(kestrellink.CableError) as raised:
+        kestrellink.Cable.open(**options)
+    assert (raised.value.export, raised.value.code) == ("OpenDevice", code)
+    if code != 3:
+        assert [virtual_cable.channel(0, c).open for c in (0, 1)] == [0, 0]
+
+
+@pytest.mark.parametrize("setup, operation, export, code", [
+    (lambda vc: vc.fault_fail("FT_Write", persistent=True), lambda c: c.spi.jedec_id(),
+     "GPIO2_low2", 4),
+    (lambda vc: vc.unplug(), lambda c: c.jtag.idcodes(), "JTAG_WriteTDI", 4),
+    (lambda vc: vc.uart_peer("sink"), lambda c: c.uart().read(1, timeout=0),
+     "Read_FILE_UART_2", 6),
+    (lambda vc: vc.fault_fail("FT_SetDtr"), lambda c: c.uart().set_dtr(True), "Set_Dtr", 1),
+])
+@pytest.mark.filterwarnings("ignore::kestrellink.CableMessage")
+def test_failed_operations_raise(cable, virtual_cable, setup, operation, export, code):
+    setup(virtual_cable)
+    with pytest.raises(kestrellink.CableError) as raised:
+        operation(cable)
+    assert (raised.value.export, raised.value.code) == (export, code)
+
+
+def test_a_bad_scenario_names_its_line(virtual_cable):
+    with pytest.raises(kestrellink.ScenarioError, match=r"^scenario:4: .*ir_length"):
+        virtual_cable.load_scenario('[[device]]\ndescription = "X"\n[[device.jtag]]\n'
+                                    'ir_length = 40\nidcode = 1\n')
+
+
+def test_a_missing_library_is_reported(tmp_path):
+    with pytest.raises(kestrellink.LibraryNotFoundError, match="libkestrellink"):
+        kestrellink.load(tmp_path)
+
+
+def run_python(script, **environment):
+    """Runs a script in a fresh process (which vendor library a process holds cannot be undone)."""
+    run = subprocess.run([sys.executable, "-c", script], env=dict(os.environ, **environment),
+                         capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    return run.stdout.splitlines()
+
+
+@pytest.mark.parametrize("impostor, first, first_says, then_says", [
+    pytest.param(False, "kestrellink.Cable.open()", "LoadD2XXDLL returned 1", "ok",
+                 id="no vendor library, then the virtual cable"),
+    pytest.param(True, "kestrellink.load().LoadD2XXDLL()", "2", "already loaded",
+                 id="another vendor library first")])
+def test_vendor_library_order(tmp_path, impostor, first, first_says, then_says):
+    if impostor:  # a library that is not the virtual cable, under the vendor library's name
+        shutil.copy(kestrellink.load().path, tmp_path / "libftd2xx.so")
+    lines = run_python(
+        f"import kestrellink\n"
+        f"try:\n    print({first})\nexcept kestrellink.CableError as e:\n    print(e)\n"
+        f"try:\n    kestrellink.VirtualCable()\n    kestrellink.Cable.open().close()\n"
+        f"    print('ok')\nexcept kestrellink.KestrelLinkError as e:\n    print(e)\n",
+        LD_LIBRARY_PATH=str(tmp_path) if impostor else "")
+    assert lines[0].startswith(first_says) and then_says in lines[1], lines
+
+
+def test_installed_layout_is_found_without_settings(tmp_path, virtual_cable):
+    libdir = tmp_path / "lib"
+    (libdir / "kestrellink/virtual-cable").mkdir(parents=True)
+    shutil.copy(kestrellink.load().path, libdir / "libkestrellink.so.1")
+    shutil.copy(virtual_cable.path, libdir / "kestrellink/virtual-cable/libftd2xx.so")
+    lines = run_python("import kestrellink\nprint(kestrellink.VirtualCable().path)\n"
+                       "print(kestrellink.load().path)\n",
+                       LD_LIBRARY_PATH=str(libdir), KESTRELLINK_LIBRARY="",
+                       KESTRELLINK_VIRTUAL_CABLE="")
+    assert lines == [str(libdir / "kestrellink/virtual-cable/libftd2xx.so"),
+                     str(libdir / "libkestrellink.so.1")]
