@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "mpsse_engine.h"
-#include "target_setup.h"
+#include "engine/mpsse_engine.h"
+#include "targets/target_setup.h"
 
 namespace {
 

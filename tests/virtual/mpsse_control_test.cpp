@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "mpsse_registry.h"
+#include "chip/mpsse_registry.h"
 #include "mpsse_test_util.h"
 #include "vcable_targets.h"
 

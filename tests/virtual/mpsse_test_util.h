@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "mpsse_engine.h"
+#include "engine/mpsse_engine.h"
 
 namespace vtest {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "ft_api.h"
-#include "ft_types.h"
 #include "vcable.h"
+#include "vendor_api/ft_api.h"
+#include "vendor_api/ft_types.h"
 
 class VcableTest : public ::testing::Test {
   protected:

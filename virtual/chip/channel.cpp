@@ -1,0 +1,111 @@
+// Channel behaviour: queueing, write dispatch, polls, bit mode and DTR.
+#include "chip/channel.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/mpsse_port.h"
+#include "record/call_log.h"
+#include "vendor_api/ft_types.h"
+
+namespace vcable {
+
+void RxQueue::Append(const uint8_t* data, size_t count) {
+    std::vector<uint8_t>& tail = Tail();
+    tail.insert(tail.end(), data, data + count);
+}
+
+size_t RxQueue::Take(uint8_t* out, size_t count) {
+    size_t n = std::min(count, Pending());
+    if (n > 0) std::memcpy(out, bytes_.data() + head_, n);
+    head_ += n;
+    return n;
+}
+
+void RxQueue::Clear() {
+    bytes_.clear();
+    head_ = 0;
+}
+
+std::vector<uint8_t>& RxQueue::Tail() {
+    if (head_ == bytes_.size()) {
+        Clear();
+    } else if (head_ >= (64u << 10) && head_ * 2 >= bytes_.size()) {
+        // Drop a large drained prefix so a queue that is never fully read does not grow forever.
+        bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<ptrdiff_t>(head_));
+        head_ = 0;
+    }
+    return bytes_;
+}
+
+void OpenChannel(Channel& channel, void* handle) {
+    channel.handle = handle;
+    channel.settings = ChannelSettings{};
+}
+
+void CloseChannel(Channel& channel, MpssePort* engine) {
+    channel.handle = nullptr;
+    channel.rx.Clear();
+    if (engine != nullptr && channel.settings.bit_mode == kBitModeMpsse) engine->Reset();
+    channel.settings.bit_mode = kBitModeReset;
+}
+
+namespace {
+
+// Start bit, data bits, parity bit when there is one, stop bits.
+uint64_t UartBitsPerByte(const ChannelSettings& s) {
+    return 1u + s.word_length + (s.parity != 0 ? 1u : 0u) + (s.stop_bits == kStopBits2 ? 2u : 1u);
+}
+
+}  // namespace
+
+void WriteToChannel(Channel& channel, MpssePort* engine, const uint8_t* data, size_t count) {
+    size_t room = kTxCaptureLimit - std::min(kTxCaptureLimit, channel.tx_capture.size());
+    channel.tx_capture.insert(channel.tx_capture.end(), data, data + std::min(room, count));
+
+    WireWrite wire;
+    wire.bytes = static_cast<uint32_t>(count);
+    wire.latencyMs = channel.settings.latency_ms;
+    const size_t pendingBefore = channel.rx.Pending();
+    uint8_t mode = channel.settings.bit_mode;
+    if (mode == kBitModeMpsse && engine != nullptr) {
+        const uint64_t cycles = engine->ClockedCycles();
+        const uint64_t ticks = engine->ClockedBaseTicks();
+        engine->Write(data, count, channel.rx.Tail());
+        wire.tckCycles = engine->ClockedCycles() - cycles;
+        wire.baseTicks = engine->ClockedBaseTicks() - ticks;
+    } else if (mode == kBitModeReset) {
+        // Reset mode is the channel's UART; with nothing attached the bytes just leave the pins.
+        if (channel.peer) channel.peer->Write(data, count, channel.rx.Tail());
+        wire.uartBits = count * UartBitsPerByte(channel.settings);
+        wire.baudRate = channel.settings.baud_rate;
+    } else {
+        RecordModelError("write of %u bytes at location 0x%04X in bit mode 0x%02X is not modelled",
+                         static_cast<unsigned>(count), channel.location, mode);
+    }
+    wire.replyBytes = static_cast<uint32_t>(channel.rx.Pending() - pendingBefore);
+    ClockWrite(channel.wire, wire);
+}
+
+void PollChannel(Channel& channel, MpssePort* engine) {
+    if (engine != nullptr) engine->OnPoll();
+    if (channel.peer && channel.settings.bit_mode == kBitModeReset) {
+        channel.peer->OnPoll(channel.rx.Tail());
+    }
+}
+
+void SetChannelBitMode(Channel& channel, MpssePort* engine, uint8_t mask, uint8_t mode) {
+    bool was_mpsse = channel.settings.bit_mode == kBitModeMpsse;
+    bool is_mpsse = mode == kBitModeMpsse;
+    if (engine != nullptr && (was_mpsse != is_mpsse || mode == kBitModeReset)) engine->Reset();
+    channel.settings.bit_mode = mode;
+    channel.settings.bit_mask = mask;
+}
+
+void SetChannelDtr(Channel& channel, bool level) {
+    channel.settings.dtr = level;
+    ++channel.dtr_changes;
+    if (channel.peer) channel.peer->SetDtr(level);
+}
+
+}  // namespace vcable

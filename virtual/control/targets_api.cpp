@@ -1,0 +1,234 @@
+// The C control API over a cable's engine and targets: thin wrappers that find the engine, check
+// the arguments and call one method.
+#include <algorithm>
+#include <cstring>
+
+#include "chip/mpsse_registry.h"
+#include "engine/mpsse_engine.h"
+#include "vcable_targets.h"
+
+namespace {
+
+using vcable::MpsseEngine;
+
+MpsseEngine* Engine(int cable) { return dynamic_cast<MpsseEngine*>(vcable::CableMpssePort(cable)); }
+
+bool ValidDevice(MpsseEngine* engine, int device) {
+    return device >= 0 && device < engine->chain().DeviceCount();
+}
+
+bool ValidLine(int line) { return line >= 0 && line < vcable::pin::kCount; }
+
+bool FlashRange(vcable::SpiFlash* flash, uint32_t address, uint32_t count) {
+    return static_cast<uint64_t>(address) + count <= flash->memory().size();
+}
+
+}  // namespace
+
+extern "C" {
+
+int vc_targets_restore_default(int cable) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    engine->Reconfigure(vcable::TargetSetup{});
+    return VC_OK;
+}
+
+int vc_jtag_set_chain(int cable, int count, const vc_jtag_device* devices) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    if (count < 0 || (count > 0 && !devices)) return VC_E_ARGUMENT;
+    std::vector<vcable::JtagDeviceSetup> chain;
+    for (int i = 0; i < count; ++i) {
+        const vc_jtag_device& d = devices[i];
+        const bool irOk = d.ir_length >= 2 && d.ir_length <= 32;
+        const uint64_t irLimit = 1ull << d.ir_length;
+        if (!irOk || d.idcode_instruction >= irLimit || d.user_instruction >= irLimit ||
+            d.user_length < 1 || d.user_length > 64) {
+            return VC_E_ARGUMENT;
+        }
+        vcable::JtagDeviceSetup setup;
+        setup.irLength = d.ir_length;
+        setup.idcode = d.idcode;
+        setup.idcodeInstruction = d.idcode_instruction;
+        setup.userInstruction = d.user_instruction;
+        setup.userLength = d.user_length;
+        setup.userResetValue = 0;
+        chain.push_back(setup);
+    }
+    engine->SetChain(chain);
+    return VC_OK;
+}
+
+int vc_jtag_device_count(int cable) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    return engine->chain().DeviceCount();
+}
+
+int vc_jtag_tap_state(int cable, int device) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    if (!ValidDevice(engine, device)) return VC_E_ARGUMENT;
+    return static_cast<int>(engine->chain().Device(device).state());
+}
+
+const char* vc_jtag_tap_state_name(int state) {
+    if (state < 0 || state >= vcable::kTapStateCount) return "";
+    return vcable::TapStateName(static_cast<vcable::TapState>(state));
+}
+
+int vc_jtag_instruction(int cable, int device, uint32_t* instruction) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    if (!ValidDevice(engine, device) || !instruction) return VC_E_ARGUMENT;
+    *instruction = engine->chain().Device(device).instruction();
+    return VC_OK;
+}
+
+int vc_jtag_user_register(int cable, int device, uint64_t* value) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    if (!ValidDevice(engine, device) || !value) return VC_E_ARGUMENT;
+    *value = engine->chain().Device(device).userRegister();
+    return VC_OK;
+}
+
+int vc_jtag_set_user_register(int cable, int device, uint64_t value) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    if (!ValidDevice(engine, device)) return VC_E_ARGUMENT;
+    engine->chain().Device(device).SetUserRegister(value);
+    return VC_OK;
+}
+
+int vc_flash_size(int cable, uint32_t* size) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    if (!engine->flash()) return VC_E_NO_TARGET;
+    if (!size) return VC_E_ARGUMENT;
+    *size = static_cast<uint32_t>(engine->flash()->memory().size());
+    return VC_OK;
+}
+
+int vc_flash_write(int cable, uint32_t address, const uint8_t* data, uint32_t count) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    if (!engine->flash()) return VC_E_NO_TARGET;
+    if ((count && !data) || !FlashRange(engine->flash(), address, count)) return VC_E_ARGUMENT;
+    std::copy_n(data, count, engine->flash()->memory().begin() + address);
+    return VC_OK;
+}
+
+int vc_flash_read(int cable, uint32_t address, uint8_t* data, uint32_t count) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    if (!engine->flash()) return VC_E_NO_TARGET;
+    if ((count && !data) || !FlashRange(engine->flash(), address, count)) return VC_E_ARGUMENT;
+    std::copy_n(engine->flash()->memory().begin() + address, count, data);
+    return VC_OK;
+}
+
+int vc_flash_status(int cable, uint8_t* status) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    if (!engine->flash()) return VC_E_NO_TARGET;
+    if (!status) return VC_E_ARGUMENT;
+    *status = engine->flash()->status();
+    return VC_OK;
+}
+
+int vc_gpio_set_input(int cable, int line, int level) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    if (!ValidLine(line) || level < -1 || level > 1) return VC_E_ARGUMENT;
+    engine->gpio().Set(line, level);
+    engine->PinsChanged();
+    return VC_OK;
+}
+
+int vc_gpio_schedule(int cable, int line, int level, uint32_t after_polls) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    if (!ValidLine(line) || level < -1 || level > 1) return VC_E_ARGUMENT;
+    engine->gpio().Schedule(line, level, after_polls);
+    return VC_OK;
+}
+
+int vc_pins_get(int cable, uint16_t* levels, uint16_t* directions) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    if (levels) *levels = engine->pins().levels();
+    if (directions) *directions = engine->pins().directions();
+    return VC_OK;
+}
+
+uint32_t vc_mpsse_error_count(int cable) {
+    MpsseEngine* engine = Engine(cable);
+    return engine ? engine->errorCount() : 0;
+}
+
+int vc_mpsse_last_error(int cable, char* text, size_t size) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    if (!text || size == 0) return VC_E_ARGUMENT;
+    const std::string& last = engine->lastError();
+    const size_t n = std::min(last.size(), size - 1);
+    std::memcpy(text, last.data(), n);
+    text[n] = '\0';
+    return VC_OK;
+}
+
+uint32_t vc_mpsse_bad_command_count(int cable) {
+    MpsseEngine* engine = Engine(cable);
+    return engine ? engine->badCommandCount() : 0;
+}
+
+void vc_mpsse_clear_errors(int cable) {
+    if (MpsseEngine* engine = Engine(cable)) engine->ClearErrors();
+}
+
+uint64_t vc_mpsse_tck_cycles(int cable) {
+    MpsseEngine* engine = Engine(cable);
+    return engine ? engine->tckCycles() : 0;
+}
+
+uint64_t vc_mpsse_base_clock_ticks(int cable) {
+    MpsseEngine* engine = Engine(cable);
+    return engine ? engine->baseClockTicks() : 0;
+}
+
+int vc_mpsse_divisor(int cable) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    return engine->divisor();
+}
+
+int vc_mpsse_loopback(int cable) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    return engine->loopback() ? 1 : 0;
+}
+
+int vc_mpsse_set_fast_paths(int cable, int enable) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    engine->SetFastPaths(enable != 0);
+    return VC_OK;
+}
+
+int vc_mpsse_set_trace(int cable, vc_trace_fn fn, void* user) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    engine->SetTrace(fn, fn ? user : nullptr);
+    return VC_OK;
+}
+
+int vc_mpsse_set_pin_hook(int cable, vc_pin_fn fn, void* user) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    engine->SetPinHook(fn, fn ? user : nullptr);
+    return VC_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,146 @@
+// Loading scenario files into the model, the exported loaders, and the scenario named by
+// VCABLE_SCENARIO when the library initialises.
+#include "scenario/scenario_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "chip/devices.h"
+#include "engine/mpsse_engine.h"
+#include "faults/faults.h"
+#include "record/call_log.h"
+#include "scenario/default_scenario.h"
+#include "uart/uart_peer.h"
+#include "vcable_scenario.h"
+
+namespace vcable::scenario_file {
+namespace {
+
+void ApplyDevice(const DeviceDesc& d) {
+    const int index = d.dual ? AddDualDevice(d.description.c_str(), d.serial.c_str(), d.programmed)
+                             : AddSingleDevice(d.description.c_str(), d.serial.c_str());
+    Device& device = *DeviceAt(index);
+    if (d.programmed && (d.manufacturer || d.manufacturerId)) {
+        const uint16_t product = d.dual ? kDualChipProductId : kSingleChipProductId;
+        ProgramEeprom(device.eeprom, DefaultRecord(kChipVendorId, product),
+                      d.manufacturer.value_or(kDefaultManufacturer).c_str(),
+                      d.manufacturerId.value_or(kDefaultManufacturerId).c_str(),
+                      d.description.c_str(), d.serial.c_str());
+    }
+    std::vector<uint8_t>& area = device.eeprom.user_area;
+    if (d.userAreaSize) area.assign(*d.userAreaSize, 0);
+    std::copy_n(d.userAreaData.begin(), std::min(d.userAreaData.size(), area.size()), area.begin());
+    device.cycle_absence = d.cycleAbsence;
+    if (auto* engine = dynamic_cast<MpsseEngine*>(device.engine.get())) {
+        engine->Reconfigure(d.targets);
+        for (const GpioDesc& g : d.schedules)
+            engine->gpio().Schedule(g.line, g.level, g.afterPolls);
+    }
+    for (int c = 0; c < device.ChannelCount(); ++c) device.channels[c].peer = MakePeer(d.peers[c]);
+}
+
+void ApplyFault(const FaultDesc& f) {
+    switch (f.kind) {
+        case FaultKind::kFail:
+            AddFailRule(f.entry, f.nth, f.status, f.persistent);
+            break;
+        case FaultKind::kShortWrite:
+            AddShortWriteRule(f.nth, f.maxBytes);
+            break;
+        case FaultKind::kUnplug:
+            AddUnplugRule(f.entry, f.nth, f.device);
+            break;
+        case FaultKind::kInjectRx:
+            AddInjectRule(f.entry, f.nth, f.device, f.channel, f.data.data(),
+                          static_cast<uint32_t>(f.data.size()));
+            break;
+    }
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+bool LoadText(const std::string& text, const std::string& origin, const std::string& folder,
+              std::string& error) {
+    ScenarioDesc scenario;
+    if (!Parse(text, origin, folder, scenario, error)) return false;
+    Apply(scenario);
+    return true;
+}
+
+bool LoadFile(const std::string& path, std::string& error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = path + ": cannot read the scenario file";
+        return false;
+    }
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    return LoadText(text, path, FolderOf(path), error);
+}
+
+int Report(bool ok, const std::string& message, char* error, uint32_t capacity) {
+    if (error && capacity > 0) {
+        const size_t n = std::min<size_t>(ok ? 0 : message.size(), capacity - 1);
+        std::memcpy(error, message.data(), n);
+        error[n] = '\0';
+    }
+    return ok ? 0 : -1;
+}
+
+}  // namespace
+
+void Apply(const ScenarioDesc& scenario) {
+    ClearDevices();
+    SetLibraryVersion(scenario.libraryVersion.value_or(kDefaultLibraryVersion));
+    ClearCallLog();
+    ClearModelErrors();
+    ClearFaults();
+    for (const DeviceDesc& device : scenario.devices) ApplyDevice(device);
+    for (const FaultDesc& fault : scenario.faults) ApplyFault(fault);
+}
+
+}  // namespace vcable::scenario_file
+
+namespace vcable {
+
+void LoadInitialScenario() {
+    LoadDefaultDevices();
+    const char* path = std::getenv("VCABLE_SCENARIO");
+    if (path == nullptr || *path == '\0') return;
+    std::string error;
+    if (!scenario_file::LoadFile(path, error)) {
+        std::fprintf(stderr, "virtual cable: VCABLE_SCENARIO: %s; using the default scenario\n",
+                     error.c_str());
+    }
+}
+
+}  // namespace vcable
+
+extern "C" {
+
+VC_API int vc_load_scenario_file(const char* path, char* error, uint32_t error_capacity) {
+    std::string message;
+    const bool ok = path != nullptr && vcable::scenario_file::LoadFile(path, message);
+    if (path == nullptr) message = "no scenario file named";
+    return vcable::scenario_file::Report(ok, message, error, error_capacity);
+}
+
+VC_API int vc_load_scenario_text(const char* text, char* error, uint32_t error_capacity) {
+    std::string message;
+    const bool ok =
+        text != nullptr && vcable::scenario_file::LoadText(text, "scenario", "", message);
+    if (text == nullptr) message = "no scenario text given";
+    return vcable::scenario_file::Report(ok, message, error, error_capacity);
+}
+
+VC_API int vc_scenario_files_supported(void) {
+    return vcable::scenario_file::ParserAvailable() ? 1 : 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,140 @@
+// The recording UART peers.
+#include "uart/uart_peers.h"
+
+#include <deque>
+#include <utility>
+
+#include "chip/devices.h"
+
+namespace vcable {
+
+void RecordingPeer::ExpectLine(int device, int channel, const UartLine& line) {
+    line_expected_ = true;
+    device_ = device;
+    channel_ = channel;
+    line_ = line;
+}
+
+bool RecordingPeer::LineMatches() const {
+    if (!line_expected_) return true;
+    const Channel* channel = ChannelAt(device_, channel_);
+    if (channel == nullptr) return false;
+    const ChannelSettings& s = channel->settings;
+    return s.baud_rate == line_.baud_rate && s.word_length == line_.word_length &&
+           s.stop_bits == line_.stop_bits && s.parity == line_.parity;
+}
+
+void RecordingPeer::Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) {
+    if (!LineMatches()) {
+        garbled_count_ += count;
+        return;
+    }
+    received_count_ += count;
+    size_t room = received_.size() < kReceivedLimit ? kReceivedLimit - received_.size() : 0;
+    received_.insert(received_.end(), data, data + (count < room ? count : room));
+    OnBytes(data, count, rx);
+}
+
+void RecordingPeer::SetDtr(bool level) {
+    dtr_history_.push_back(level ? 1 : 0);
+    bool rising = level && !dtr_;
+    dtr_ = level;
+    OnDtr(level, rising);
+}
+
+void RecordingPeer::OnPoll(std::vector<uint8_t>& rx) {
+    ++polls_;
+    OnTick(rx);
+}
+
+namespace {
+
+class LoopbackPeer final : public RecordingPeer {
+  protected:
+    void OnBytes(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) override {
+        rx.insert(rx.end(), data, data + count);
+    }
+};
+
+class EchoPeer final : public RecordingPeer {
+  public:
+    explicit EchoPeer(uint32_t delay_polls) : delay_polls_(delay_polls) {}
+
+  protected:
+    void OnBytes(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) override {
+        if (delay_polls_ == 0) {
+            rx.insert(rx.end(), data, data + count);
+            return;
+        }
+        pending_.push_back({Polls() + delay_polls_, std::vector<uint8_t>(data, data + count)});
+    }
+    void OnTick(std::vector<uint8_t>& rx) override {
+        while (!pending_.empty() && pending_.front().due_poll <= Polls()) {
+            const std::vector<uint8_t>& bytes = pending_.front().bytes;
+            rx.insert(rx.end(), bytes.begin(), bytes.end());
+            pending_.pop_front();
+        }
+    }
+
+  private:
+    struct Pending {
+        uint64_t due_poll;
+        std::vector<uint8_t> bytes;
+    };
+    uint32_t delay_polls_;
+    std::deque<Pending> pending_;
+};
+
+class ScriptedPeer final : public RecordingPeer {
+  public:
+    ScriptedPeer(std::vector<uint8_t> script, ScriptTrigger trigger, uint32_t polls)
+        : script_(std::move(script)), trigger_(trigger), trigger_polls_(polls) {}
+
+  protected:
+    void OnBytes(const uint8_t*, size_t, std::vector<uint8_t>&) override {}
+    void OnDtr(bool, bool rising) override {
+        if (trigger_ == ScriptTrigger::DtrRise && rising) armed_ = true;
+    }
+    void OnTick(std::vector<uint8_t>& rx) override {
+        if (trigger_ == ScriptTrigger::AfterPolls && !sent_once_ && Polls() >= trigger_polls_) {
+            armed_ = true;
+            sent_once_ = true;
+        }
+        if (!armed_) return;
+        armed_ = false;
+        rx.insert(rx.end(), script_.begin(), script_.end());
+    }
+
+  private:
+    std::vector<uint8_t> script_;
+    ScriptTrigger trigger_;
+    uint32_t trigger_polls_;
+    bool armed_ = false;
+    bool sent_once_ = false;
+};
+
+class SinkPeer final : public RecordingPeer {
+  protected:
+    void OnBytes(const uint8_t*, size_t, std::vector<uint8_t>&) override {}
+};
+
+}  // namespace
+
+std::unique_ptr<RecordingPeer> MakeRecordingLoopbackPeer() {
+    return std::make_unique<LoopbackPeer>();
+}
+
+std::unique_ptr<RecordingPeer> MakeEchoPeer(uint32_t delay_polls) {
+    return std::make_unique<EchoPeer>(delay_polls);
+}
+
+std::unique_ptr<RecordingPeer> MakeScriptedPeer(std::vector<uint8_t> script, ScriptTrigger trigger,
+                                                uint32_t polls) {
+    return std::make_unique<ScriptedPeer>(std::move(script), trigger, polls);
+}
+
+std::unique_ptr<RecordingPeer> MakeSinkPeer() { return std::make_unique<SinkPeer>(); }
+
+std::unique_ptr<UartPeer> MakeLoopbackPeer() { return MakeRecordingLoopbackPeer(); }
+
+}  // namespace vcable
