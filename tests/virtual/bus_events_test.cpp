@@ -25,7 +25,7 @@ TEST_F(BusEventsTest, CyclePortInvalidatesBothChannelsAndReenumeratesFromTheEepr
     EXPECT_STREQ(nodes[0].description, "Dual RS232 A");
     EXPECT_STREQ(nodes[1].description, "Dual RS232 B");
     EXPECT_EQ(nodes[0].id, 0x04036010u);
-    EXPECT_EQ(nodes[0].loc_id, 0x0211u);  // same port, same location
+    EXPECT_EQ(nodes[0].locId, 0x0211u);  // same port, same location
     EXPECT_EQ(nodes[0].flags, 0u);
 }
 
@@ -72,7 +72,7 @@ TEST_F(BusEventsTest, ReplugKillsOldHandlesAndEnumeratesTheNewIdentity) {
     auto nodes = ListDevices();
     ASSERT_EQ(nodes.size(), 2u);
     EXPECT_STREQ(nodes[1].description, "Gadget B");
-    EXPECT_STREQ(nodes[1].serial_number, "G7B");
+    EXPECT_STREQ(nodes[1].serialNumber, "G7B");
 }
 
 TEST_F(BusEventsTest, ListSnapshotIsKeptUntilTheNextCreation) {

@@ -16,8 +16,8 @@ TEST_F(PortCycleTest, CycledCableReturnsUnderItsEepromIdentity) {
     EXPECT_STREQ(blank[0].description, "Dual RS232 A");
     EXPECT_STREQ(blank[1].description, "Dual RS232 B");
 
-    void* a = OpenAt(blank[0].loc_id);
-    void* b = OpenAt(blank[1].loc_id);
+    void* a = OpenAt(blank[0].locId);
+    void* b = OpenAt(blank[1].locId);
     ASSERT_EQ(vc_eeprom_program(0, "Maker", "MK", "NEWNAME", "SN42"), 0);
     ASSERT_EQ(vc_set_cycle_absence(0, 2), 0);
     ASSERT_EQ(FT_CyclePort(a), vcable::kFtOk);
@@ -28,8 +28,8 @@ TEST_F(PortCycleTest, CycledCableReturnsUnderItsEepromIdentity) {
     ASSERT_EQ(back.size(), 2u);
     EXPECT_STREQ(back[0].description, "NEWNAME A");
     EXPECT_STREQ(back[1].description, "NEWNAME B");
-    EXPECT_STREQ(back[0].serial_number, "SN42A");
-    EXPECT_STREQ(back[1].serial_number, "SN42B");
+    EXPECT_STREQ(back[0].serialNumber, "SN42A");
+    EXPECT_STREQ(back[1].serialNumber, "SN42B");
 
     // Both old handles are dead, but a close still releases each of them once.
     EXPECT_EQ(FT_CyclePort(b), vcable::kFtInvalidHandle);
@@ -40,7 +40,7 @@ TEST_F(PortCycleTest, CycledCableReturnsUnderItsEepromIdentity) {
 
 TEST_F(PortCycleTest, UserAreaWritesAreBoundedByTheAreaSize) {
     auto nodes = ListDevices();
-    void* a = OpenAt(nodes[0].loc_id);
+    void* a = OpenAt(nodes[0].locId);
     ASSERT_EQ(vc_set_user_area_size(0, 8), 0);
     uint32_t size = 0;
     ASSERT_EQ(FT_EE_UASize(a, &size), vcable::kFtOk);

@@ -46,28 +46,28 @@ void OpenChannel(Channel& channel, void* handle) {
 void CloseChannel(Channel& channel, MpssePort* engine) {
     channel.handle = nullptr;
     channel.rx.Clear();
-    if (engine != nullptr && channel.settings.bit_mode == kBitModeMpsse) engine->Reset();
-    channel.settings.bit_mode = kBitModeReset;
+    if (engine != nullptr && channel.settings.bitMode == kBitModeMpsse) engine->Reset();
+    channel.settings.bitMode = kBitModeReset;
 }
 
 namespace {
 
 // Start bit, data bits, parity bit when there is one, stop bits.
 uint64_t UartBitsPerByte(const ChannelSettings& s) {
-    return 1u + s.word_length + (s.parity != 0 ? 1u : 0u) + (s.stop_bits == kStopBits2 ? 2u : 1u);
+    return 1u + s.wordLength + (s.parity != 0 ? 1u : 0u) + (s.stopBits == kStopBits2 ? 2u : 1u);
 }
 
 }  // namespace
 
 void WriteToChannel(Channel& channel, MpssePort* engine, const uint8_t* data, size_t count) {
-    size_t room = kTxCaptureLimit - std::min(kTxCaptureLimit, channel.tx_capture.size());
-    channel.tx_capture.insert(channel.tx_capture.end(), data, data + std::min(room, count));
+    size_t room = kTxCaptureLimit - std::min(kTxCaptureLimit, channel.txCapture.size());
+    channel.txCapture.insert(channel.txCapture.end(), data, data + std::min(room, count));
 
     WireWrite wire;
     wire.bytes = static_cast<uint32_t>(count);
-    wire.latencyMs = channel.settings.latency_ms;
+    wire.latencyMs = channel.settings.latencyMs;
     const size_t pendingBefore = channel.rx.Pending();
-    uint8_t mode = channel.settings.bit_mode;
+    uint8_t mode = channel.settings.bitMode;
     if (mode == kBitModeMpsse && engine != nullptr) {
         const uint64_t cycles = engine->ClockedCycles();
         const uint64_t ticks = engine->ClockedBaseTicks();
@@ -78,7 +78,7 @@ void WriteToChannel(Channel& channel, MpssePort* engine, const uint8_t* data, si
         // Reset mode is the channel's UART; with nothing attached the bytes just leave the pins.
         if (channel.peer) channel.peer->Write(data, count, channel.rx.Tail());
         wire.uartBits = count * UartBitsPerByte(channel.settings);
-        wire.baudRate = channel.settings.baud_rate;
+        wire.baudRate = channel.settings.baudRate;
     } else {
         RecordModelError("write of %u bytes at location 0x%04X in bit mode 0x%02X is not modelled",
                          static_cast<unsigned>(count), channel.location, mode);
@@ -89,22 +89,22 @@ void WriteToChannel(Channel& channel, MpssePort* engine, const uint8_t* data, si
 
 void PollChannel(Channel& channel, MpssePort* engine) {
     if (engine != nullptr) engine->OnPoll();
-    if (channel.peer && channel.settings.bit_mode == kBitModeReset) {
+    if (channel.peer && channel.settings.bitMode == kBitModeReset) {
         channel.peer->OnPoll(channel.rx.Tail());
     }
 }
 
 void SetChannelBitMode(Channel& channel, MpssePort* engine, uint8_t mask, uint8_t mode) {
-    bool was_mpsse = channel.settings.bit_mode == kBitModeMpsse;
-    bool is_mpsse = mode == kBitModeMpsse;
-    if (engine != nullptr && (was_mpsse != is_mpsse || mode == kBitModeReset)) engine->Reset();
-    channel.settings.bit_mode = mode;
-    channel.settings.bit_mask = mask;
+    bool wasMpsse = channel.settings.bitMode == kBitModeMpsse;
+    bool isMpsse = mode == kBitModeMpsse;
+    if (engine != nullptr && (wasMpsse != isMpsse || mode == kBitModeReset)) engine->Reset();
+    channel.settings.bitMode = mode;
+    channel.settings.bitMask = mask;
 }
 
 void SetChannelDtr(Channel& channel, bool level) {
     channel.settings.dtr = level;
-    ++channel.dtr_changes;
+    ++channel.dtrChanges;
     if (channel.peer) channel.peer->SetDtr(level);
 }
 

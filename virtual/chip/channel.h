@@ -32,24 +32,24 @@ class RxQueue {
 
 // Settings a host can change; an open restores the defaults.
 struct ChannelSettings {
-    uint8_t bit_mode = 0;
-    uint8_t bit_mask = 0;
-    uint8_t latency_ms = 16;
-    uint32_t baud_rate = 9600;
-    uint8_t word_length = 8;
-    uint8_t stop_bits = 0;
+    uint8_t bitMode = 0;
+    uint8_t bitMask = 0;
+    uint8_t latencyMs = 16;
+    uint32_t baudRate = 9600;
+    uint8_t wordLength = 8;
+    uint8_t stopBits = 0;
     uint8_t parity = 0;
-    uint16_t flow_control = 0;
+    uint16_t flowControl = 0;
     uint8_t xon = 0x11;
     uint8_t xoff = 0x13;
-    uint8_t event_char = 0;
-    uint8_t event_enable = 0;
-    uint8_t error_char = 0;
-    uint8_t error_enable = 0;
-    uint32_t read_timeout_ms = 0;
-    uint32_t write_timeout_ms = 0;
-    uint32_t event_mask = 0;
-    bool break_on = false;
+    uint8_t eventChar = 0;
+    uint8_t eventEnable = 0;
+    uint8_t errorChar = 0;
+    uint8_t errorEnable = 0;
+    uint32_t readTimeoutMs = 0;
+    uint32_t writeTimeoutMs = 0;
+    uint32_t eventMask = 0;
+    bool breakOn = false;
     bool dtr = false;
 };
 
@@ -57,10 +57,10 @@ struct Channel {
     uint32_t location = 0;
     void* handle = nullptr;  // null while closed
     ChannelSettings settings;
-    uint32_t dtr_changes = 0;
+    uint32_t dtrChanges = 0;
     uint32_t resets = 0;
     RxQueue rx;
-    std::vector<uint8_t> tx_capture;
+    std::vector<uint8_t> txCapture;
     std::unique_ptr<UartPeer> peer;
     WireReadiness wire;  // when the queued replies reach the host, in model time
 

@@ -27,16 +27,16 @@ struct DeviceTable {
     std::vector<std::unique_ptr<Device>> devices;
     std::vector<FtDeviceListInfoNode> list;  // the last FT_CreateDeviceInfoList snapshot
     std::vector<void*> orphans;              // handles a port cycle left behind, not yet closed
-    uintptr_t next_handle = kHandleBase;
-    uint32_t library_version = kDefaultLibraryVersion;
-    bool default_loaded = false;
+    uintptr_t nextHandle = kHandleBase;
+    uint32_t libraryVersion = kDefaultLibraryVersion;
+    bool defaultLoaded = false;
 };
 
 DeviceTable& Table() {
     static DeviceTable table;
-    if (!table.default_loaded) {
+    if (!table.defaultLoaded) {
         // The library comes up with the embedded default scenario attached.
-        table.default_loaded = true;
+        table.defaultLoaded = true;
         LoadInitialScenario();
     }
     return table;
@@ -54,12 +54,12 @@ void Enumerate(Device& device) {
     if (id.programmed) {
         id.description = device.eeprom.description;
         id.serial = device.eeprom.serial;
-        id.vendor_id = device.eeprom.record.vendor_id;
-        id.product_id = device.eeprom.record.product_id;
+        id.vendorId = device.eeprom.record.vendorId;
+        id.productId = device.eeprom.record.productId;
     } else {
         id.description = device.dual ? kBlankDescription : "";
-        id.vendor_id = kChipVendorId;
-        id.product_id = device.dual ? kDualChipProductId : kSingleChipProductId;
+        id.vendorId = kChipVendorId;
+        id.productId = device.dual ? kDualChipProductId : kSingleChipProductId;
     }
     device.identity = id;
 }
@@ -146,8 +146,8 @@ bool ReleaseOrphanedHandle(void* handle) {
 
 void* OpenByRef(const ChannelRef& ref) {
     DeviceTable& table = Table();
-    void* handle = reinterpret_cast<void*>(table.next_handle);
-    table.next_handle += kHandleStride;
+    void* handle = reinterpret_cast<void*>(table.nextHandle);
+    table.nextHandle += kHandleStride;
     OpenChannel(ref.Get(), handle);
     return handle;
 }
@@ -177,11 +177,11 @@ void FillNode(const Device& device, int channel, FtDeviceListInfoNode& node) {
     node = FtDeviceListInfoNode{};
     node.flags = ch.IsOpen() ? kNodeFlagOpened : 0;
     node.type = device.dual ? kDeviceTypeDualChannel : kDeviceTypeSingleChannel;
-    node.id = (uint32_t{device.identity.vendor_id} << 16) | device.identity.product_id;
-    node.loc_id = ch.location;
-    CopyText(ChannelSerial(device, channel), node.serial_number, sizeof node.serial_number);
+    node.id = (uint32_t{device.identity.vendorId} << 16) | device.identity.productId;
+    node.locId = ch.location;
+    CopyText(ChannelSerial(device, channel), node.serialNumber, sizeof node.serialNumber);
     CopyText(ChannelDescription(device, channel), node.description, sizeof node.description);
-    node.ft_handle = ch.handle;
+    node.ftHandle = ch.handle;
 }
 
 uint32_t CreateDeviceList() {
@@ -189,8 +189,8 @@ uint32_t CreateDeviceList() {
     table.list.clear();
     for (auto& device : table.devices) {
         if (!device->plugged) continue;
-        if (device->absent_creations > 0) {
-            --device->absent_creations;
+        if (device->absentCreations > 0) {
+            --device->absentCreations;
             continue;
         }
         for (int c = 0; c < device->ChannelCount(); ++c) {
@@ -207,7 +207,7 @@ void CycleDevice(Device& device) {
         if (device.channels[c].IsOpen()) Table().orphans.push_back(device.channels[c].handle);
     }
     CloseAll(device);
-    device.absent_creations = device.cycle_absence;
+    device.absentCreations = device.cycleAbsence;
     Enumerate(device);
 }
 
@@ -216,11 +216,11 @@ void UnplugDevice(Device& device) { device.plugged = false; }
 void ReplugDevice(Device& device) {
     CloseAll(device);
     device.plugged = true;
-    device.absent_creations = 0;
+    device.absentCreations = 0;
     Enumerate(device);
 }
 
-uint32_t LibraryVersion() { return Table().library_version; }
-void SetLibraryVersion(uint32_t version) { Table().library_version = version; }
+uint32_t LibraryVersion() { return Table().libraryVersion; }
+void SetLibraryVersion(uint32_t version) { Table().libraryVersion = version; }
 
 }  // namespace vcable

@@ -18,22 +18,22 @@ struct UsbIdentity {
     bool programmed = false;
     std::string description;  // without the channel suffix
     std::string serial;       // without the channel suffix
-    uint16_t vendor_id = 0;
-    uint16_t product_id = 0;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
 };
 
 struct Device {
     bool dual = true;  // two channels (A, B) or one
     bool plugged = true;
-    uint32_t cycle_absence = 0;     // list creations a port cycle keeps the device away for
-    uint32_t absent_creations = 0;  // list creations still to miss
+    uint32_t cycleAbsence = 0;     // list creations a port cycle keeps the device away for
+    uint32_t absentCreations = 0;  // list creations still to miss
     UsbIdentity identity;
     Eeprom eeprom;
     Channel channels[2];
     std::unique_ptr<MpssePort> engine;  // channel A's MPSSE engine (dual-channel chips only)
 
     int ChannelCount() const { return dual ? 2 : 1; }
-    bool Visible() const { return plugged && absent_creations == 0; }
+    bool Visible() const { return plugged && absentCreations == 0; }
     MpssePort* EngineFor(int channel) { return channel == 0 ? engine.get() : nullptr; }
 };
 

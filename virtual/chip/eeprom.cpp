@@ -30,51 +30,51 @@ void CopyOut(const std::string& text, char* out) {
 
 }  // namespace
 
-FtProgramData DefaultRecord(uint16_t vendor_id, uint16_t product_id) {
+FtProgramData DefaultRecord(uint16_t vendorId, uint16_t productId) {
     FtProgramData record{};
     record.signature1 = kProgramSignature1;
     record.signature2 = kProgramSignature2;
     record.version = 1;
-    record.vendor_id = vendor_id;
-    record.product_id = product_id;
-    record.max_power = kMaxPowerMilliamps;
+    record.vendorId = vendorId;
+    record.productId = productId;
+    record.maxPower = kMaxPowerMilliamps;
     record.pnp = 1;
-    record.ser_num_enable = 1;
-    record.usb_version5 = kUsbVersion2;
-    record.ser_num_enable5 = 1;
+    record.serNumEnable = 1;
+    record.usbVersion5 = kUsbVersion2;
+    record.serNumEnable5 = 1;
     return record;
 }
 
 void ProgramEeprom(Eeprom& eeprom, const FtProgramData& record, const char* manufacturer,
-                   const char* manufacturer_id, const char* description, const char* serial) {
+                   const char* manufacturerId, const char* description, const char* serial) {
     eeprom.programmed = true;
     eeprom.record = record;
     eeprom.record.manufacturer = nullptr;
-    eeprom.record.manufacturer_id = nullptr;
+    eeprom.record.manufacturerId = nullptr;
     eeprom.record.description = nullptr;
-    eeprom.record.serial_number = nullptr;
+    eeprom.record.serialNumber = nullptr;
     eeprom.manufacturer = Stored(manufacturer, kManufacturerSize);
-    eeprom.manufacturer_id = Stored(manufacturer_id, kManufacturerIdSize);
+    eeprom.manufacturerId = Stored(manufacturerId, kManufacturerIdSize);
     eeprom.description = Stored(description, kDescriptionSize);
     eeprom.serial = Stored(serial, kSerialSize);
     // Programming writes the whole image: the space left for the user area comes out zeroed.
-    std::fill(eeprom.user_area.begin(), eeprom.user_area.end(), 0);
+    std::fill(eeprom.userArea.begin(), eeprom.userArea.end(), 0);
 }
 
 void EraseEeprom(Eeprom& eeprom) {
     eeprom.programmed = false;
     eeprom.record = FtProgramData{};
     eeprom.manufacturer.clear();
-    eeprom.manufacturer_id.clear();
+    eeprom.manufacturerId.clear();
     eeprom.description.clear();
     eeprom.serial.clear();
-    std::fill(eeprom.user_area.begin(), eeprom.user_area.end(), kErasedByte);
+    std::fill(eeprom.userArea.begin(), eeprom.userArea.end(), kErasedByte);
 }
 
 FtStatus ProgramFromRecord(Eeprom& eeprom, const FtProgramData* record) {
     if (record == nullptr || !SignaturesValid(*record)) return kFtInvalidParameter;
-    const char* strings[] = {record->manufacturer, record->manufacturer_id, record->description,
-                             record->serial_number};
+    const char* strings[] = {record->manufacturer, record->manufacturerId, record->description,
+                             record->serialNumber};
     const size_t sizes[] = {kManufacturerSize, kManufacturerIdSize, kDescriptionSize, kSerialSize};
     for (size_t i = 0; i < 4; ++i) {
         if (strings[i] == nullptr) return kFtInvalidParameter;
@@ -93,13 +93,13 @@ FtStatus ReadIntoRecord(const Eeprom& eeprom, FtProgramData* record) {
     FtProgramData result = eeprom.record;
     result.version = record->version;
     result.manufacturer = record->manufacturer;
-    result.manufacturer_id = record->manufacturer_id;
+    result.manufacturerId = record->manufacturerId;
     result.description = record->description;
-    result.serial_number = record->serial_number;
+    result.serialNumber = record->serialNumber;
     CopyOut(eeprom.manufacturer, result.manufacturer);
-    CopyOut(eeprom.manufacturer_id, result.manufacturer_id);
+    CopyOut(eeprom.manufacturerId, result.manufacturerId);
     CopyOut(eeprom.description, result.description);
-    CopyOut(eeprom.serial, result.serial_number);
+    CopyOut(eeprom.serial, result.serialNumber);
     *record = result;
     return kFtOk;
 }
@@ -107,8 +107,8 @@ FtStatus ReadIntoRecord(const Eeprom& eeprom, FtProgramData* record) {
 FtStatus ReadUserArea(const Eeprom& eeprom, uint8_t* data, uint32_t length, uint32_t* read) {
     if (data == nullptr || read == nullptr) return kFtInvalidParameter;
     if (!eeprom.programmed) return kFtEepromNotProgrammed;
-    uint32_t n = std::min<uint32_t>(length, static_cast<uint32_t>(eeprom.user_area.size()));
-    std::memcpy(data, eeprom.user_area.data(), n);
+    uint32_t n = std::min<uint32_t>(length, static_cast<uint32_t>(eeprom.userArea.size()));
+    std::memcpy(data, eeprom.userArea.data(), n);
     *read = n;
     return kFtOk;
 }
@@ -116,8 +116,8 @@ FtStatus ReadUserArea(const Eeprom& eeprom, uint8_t* data, uint32_t length, uint
 FtStatus WriteUserArea(Eeprom& eeprom, const uint8_t* data, uint32_t length) {
     if (data == nullptr && length > 0) return kFtInvalidParameter;
     if (!eeprom.programmed) return kFtEepromNotProgrammed;
-    if (length > eeprom.user_area.size()) return kFtEepromWriteFailed;
-    if (length > 0) std::memcpy(eeprom.user_area.data(), data, length);
+    if (length > eeprom.userArea.size()) return kFtEepromWriteFailed;
+    if (length > 0) std::memcpy(eeprom.userArea.data(), data, length);
     return kFtOk;
 }
 

@@ -24,20 +24,20 @@ struct Eeprom {
     bool programmed = false;
     FtProgramData record{};  // everything but the strings; its string pointers stay null
     std::string manufacturer;
-    std::string manufacturer_id;
+    std::string manufacturerId;
     std::string description;
     std::string serial;
-    std::vector<uint8_t> user_area = std::vector<uint8_t>(kDefaultUserAreaSize, kErasedByte);
+    std::vector<uint8_t> userArea = std::vector<uint8_t>(kDefaultUserAreaSize, kErasedByte);
     uint32_t programs = 0;
     uint32_t erases = 0;
 };
 
 // The record a factory would program for a chip of the given identity.
-FtProgramData DefaultRecord(uint16_t vendor_id, uint16_t product_id);
+FtProgramData DefaultRecord(uint16_t vendorId, uint16_t productId);
 
 // Programs identity strings and record directly (scenario set-up); the user area is zeroed.
 void ProgramEeprom(Eeprom& eeprom, const FtProgramData& record, const char* manufacturer,
-                   const char* manufacturer_id, const char* description, const char* serial);
+                   const char* manufacturerId, const char* description, const char* serial);
 
 void EraseEeprom(Eeprom& eeprom);
 

@@ -52,14 +52,14 @@ VC_API int vc_replug(int device) {
 VC_API int vc_set_cycle_absence(int device, uint32_t creations) {
     Device* d = DeviceAt(device);
     if (d == nullptr) return -1;
-    d->cycle_absence = creations;
+    d->cycleAbsence = creations;
     return 0;
 }
 
 VC_API int vc_set_user_area_size(int device, uint32_t size) {
     Device* d = DeviceAt(device);
     if (d == nullptr) return -1;
-    d->eeprom.user_area.assign(size, 0);
+    d->eeprom.userArea.assign(size, 0);
     return 0;
 }
 
@@ -120,11 +120,11 @@ VC_API int vc_log_get(uint32_t index, VcCall* out) {
     out->entry_index = entry;
     out->handle = record->handle;
     std::memcpy(out->args, record->args, sizeof out->args);
-    out->arg_count = record->arg_count;
+    out->arg_count = record->argCount;
     out->status = record->status;
     out->transferred = record->transferred;
     out->data = CallData(*record);
-    out->data_length = record->data_length;
+    out->data_length = record->dataLength;
     out->faulted = record->faulted ? 1 : 0;
     return 0;
 }
@@ -145,21 +145,21 @@ VC_API int vc_channel_settings(int device, int channel, VcChannelSettings* out) 
     out->open = c->IsOpen() ? 1 : 0;
     out->handle = c->handle;
     out->location = c->location;
-    out->bit_mode = s.bit_mode;
-    out->bit_mask = s.bit_mask;
-    out->latency_ms = s.latency_ms;
-    out->word_length = s.word_length;
-    out->stop_bits = s.stop_bits;
+    out->bit_mode = s.bitMode;
+    out->bit_mask = s.bitMask;
+    out->latency_ms = s.latencyMs;
+    out->word_length = s.wordLength;
+    out->stop_bits = s.stopBits;
     out->parity = s.parity;
-    out->flow_control = s.flow_control;
+    out->flow_control = s.flowControl;
     out->xon = s.xon;
     out->xoff = s.xoff;
-    out->baud_rate = s.baud_rate;
+    out->baud_rate = s.baudRate;
     out->dtr = s.dtr ? 1 : 0;
-    out->dtr_changes = c->dtr_changes;
+    out->dtr_changes = c->dtrChanges;
     out->resets = c->resets;
-    out->read_timeout_ms = s.read_timeout_ms;
-    out->write_timeout_ms = s.write_timeout_ms;
+    out->read_timeout_ms = s.readTimeoutMs;
+    out->write_timeout_ms = s.writeTimeoutMs;
     return 0;
 }
 
@@ -177,21 +177,21 @@ VC_API uint32_t vc_rx_pending(int device, int channel) {
 
 VC_API uint32_t vc_tx_size(int device, int channel) {
     const Channel* c = ChannelAt(device, channel);
-    return c == nullptr ? 0 : static_cast<uint32_t>(c->tx_capture.size());
+    return c == nullptr ? 0 : static_cast<uint32_t>(c->txCapture.size());
 }
 
 VC_API uint32_t vc_tx_read(int device, int channel, uint32_t offset, uint8_t* out,
                            uint32_t capacity) {
     const Channel* c = ChannelAt(device, channel);
-    if (c == nullptr || out == nullptr || offset >= c->tx_capture.size()) return 0;
-    size_t n = c->tx_capture.size() - offset;
+    if (c == nullptr || out == nullptr || offset >= c->txCapture.size()) return 0;
+    size_t n = c->txCapture.size() - offset;
     if (n > capacity) n = capacity;
-    std::memcpy(out, c->tx_capture.data() + offset, n);
+    std::memcpy(out, c->txCapture.data() + offset, n);
     return static_cast<uint32_t>(n);
 }
 
 VC_API void vc_tx_clear(int device, int channel) {
-    if (Channel* c = ChannelAt(device, channel)) c->tx_capture.clear();
+    if (Channel* c = ChannelAt(device, channel)) c->txCapture.clear();
 }
 
 VC_API int vc_eeprom_view(int device, VcEepromView* out) {
@@ -200,13 +200,13 @@ VC_API int vc_eeprom_view(int device, VcEepromView* out) {
     const Eeprom& e = d->eeprom;
     *out = VcEepromView{};
     out->programmed = e.programmed ? 1 : 0;
-    out->vendor_id = e.record.vendor_id;
-    out->product_id = e.record.product_id;
+    out->vendor_id = e.record.vendorId;
+    out->product_id = e.record.productId;
     CopyText(e.manufacturer, out->manufacturer, sizeof out->manufacturer);
-    CopyText(e.manufacturer_id, out->manufacturer_id, sizeof out->manufacturer_id);
+    CopyText(e.manufacturerId, out->manufacturer_id, sizeof out->manufacturer_id);
     CopyText(e.description, out->description, sizeof out->description);
     CopyText(e.serial, out->serial_number, sizeof out->serial_number);
-    out->user_area_size = static_cast<uint32_t>(e.user_area.size());
+    out->user_area_size = static_cast<uint32_t>(e.userArea.size());
     out->programs = e.programs;
     out->erases = e.erases;
     return 0;
@@ -215,8 +215,8 @@ VC_API int vc_eeprom_view(int device, VcEepromView* out) {
 VC_API uint32_t vc_eeprom_user_area(int device, uint8_t* out, uint32_t capacity) {
     const Device* d = DeviceAt(device);
     if (d == nullptr || out == nullptr) return 0;
-    size_t n = d->eeprom.user_area.size() < capacity ? d->eeprom.user_area.size() : capacity;
-    std::memcpy(out, d->eeprom.user_area.data(), n);
+    size_t n = d->eeprom.userArea.size() < capacity ? d->eeprom.userArea.size() : capacity;
+    std::memcpy(out, d->eeprom.userArea.data(), n);
     return static_cast<uint32_t>(n);
 }
 

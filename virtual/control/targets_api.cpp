@@ -14,13 +14,13 @@ using vcable::MpsseEngine;
 MpsseEngine* Engine(int cable) { return dynamic_cast<MpsseEngine*>(vcable::CableMpssePort(cable)); }
 
 bool ValidDevice(MpsseEngine* engine, int device) {
-    return device >= 0 && device < engine->chain().DeviceCount();
+    return device >= 0 && device < engine->Chain().DeviceCount();
 }
 
 bool ValidLine(int line) { return line >= 0 && line < vcable::pin::kCount; }
 
 bool FlashRange(vcable::SpiFlash* flash, uint32_t address, uint32_t count) {
-    return static_cast<uint64_t>(address) + count <= flash->memory().size();
+    return static_cast<uint64_t>(address) + count <= flash->Memory().size();
 }
 
 }  // namespace
@@ -63,14 +63,14 @@ int vc_jtag_set_chain(int cable, int count, const vc_jtag_device* devices) {
 int vc_jtag_device_count(int cable) {
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
-    return engine->chain().DeviceCount();
+    return engine->Chain().DeviceCount();
 }
 
 int vc_jtag_tap_state(int cable, int device) {
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     if (!ValidDevice(engine, device)) return VC_E_ARGUMENT;
-    return static_cast<int>(engine->chain().Device(device).state());
+    return static_cast<int>(engine->Chain().Device(device).State());
 }
 
 const char* vc_jtag_tap_state_name(int state) {
@@ -82,7 +82,7 @@ int vc_jtag_instruction(int cable, int device, uint32_t* instruction) {
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     if (!ValidDevice(engine, device) || !instruction) return VC_E_ARGUMENT;
-    *instruction = engine->chain().Device(device).instruction();
+    *instruction = engine->Chain().Device(device).Instruction();
     return VC_OK;
 }
 
@@ -90,7 +90,7 @@ int vc_jtag_user_register(int cable, int device, uint64_t* value) {
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     if (!ValidDevice(engine, device) || !value) return VC_E_ARGUMENT;
-    *value = engine->chain().Device(device).userRegister();
+    *value = engine->Chain().Device(device).UserRegister();
     return VC_OK;
 }
 
@@ -98,43 +98,43 @@ int vc_jtag_set_user_register(int cable, int device, uint64_t value) {
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     if (!ValidDevice(engine, device)) return VC_E_ARGUMENT;
-    engine->chain().Device(device).SetUserRegister(value);
+    engine->Chain().Device(device).SetUserRegister(value);
     return VC_OK;
 }
 
 int vc_flash_size(int cable, uint32_t* size) {
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
-    if (!engine->flash()) return VC_E_NO_TARGET;
+    if (!engine->Flash()) return VC_E_NO_TARGET;
     if (!size) return VC_E_ARGUMENT;
-    *size = static_cast<uint32_t>(engine->flash()->memory().size());
+    *size = static_cast<uint32_t>(engine->Flash()->Memory().size());
     return VC_OK;
 }
 
 int vc_flash_write(int cable, uint32_t address, const uint8_t* data, uint32_t count) {
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
-    if (!engine->flash()) return VC_E_NO_TARGET;
-    if ((count && !data) || !FlashRange(engine->flash(), address, count)) return VC_E_ARGUMENT;
-    std::copy_n(data, count, engine->flash()->memory().begin() + address);
+    if (!engine->Flash()) return VC_E_NO_TARGET;
+    if ((count && !data) || !FlashRange(engine->Flash(), address, count)) return VC_E_ARGUMENT;
+    std::copy_n(data, count, engine->Flash()->Memory().begin() + address);
     return VC_OK;
 }
 
 int vc_flash_read(int cable, uint32_t address, uint8_t* data, uint32_t count) {
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
-    if (!engine->flash()) return VC_E_NO_TARGET;
-    if ((count && !data) || !FlashRange(engine->flash(), address, count)) return VC_E_ARGUMENT;
-    std::copy_n(engine->flash()->memory().begin() + address, count, data);
+    if (!engine->Flash()) return VC_E_NO_TARGET;
+    if ((count && !data) || !FlashRange(engine->Flash(), address, count)) return VC_E_ARGUMENT;
+    std::copy_n(engine->Flash()->Memory().begin() + address, count, data);
     return VC_OK;
 }
 
 int vc_flash_status(int cable, uint8_t* status) {
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
-    if (!engine->flash()) return VC_E_NO_TARGET;
+    if (!engine->Flash()) return VC_E_NO_TARGET;
     if (!status) return VC_E_ARGUMENT;
-    *status = engine->flash()->status();
+    *status = engine->Flash()->Status();
     return VC_OK;
 }
 
@@ -142,7 +142,7 @@ int vc_gpio_set_input(int cable, int line, int level) {
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     if (!ValidLine(line) || level < -1 || level > 1) return VC_E_ARGUMENT;
-    engine->gpio().Set(line, level);
+    engine->Gpio().Set(line, level);
     engine->PinsChanged();
     return VC_OK;
 }
@@ -151,28 +151,28 @@ int vc_gpio_schedule(int cable, int line, int level, uint32_t after_polls) {
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     if (!ValidLine(line) || level < -1 || level > 1) return VC_E_ARGUMENT;
-    engine->gpio().Schedule(line, level, after_polls);
+    engine->Gpio().Schedule(line, level, after_polls);
     return VC_OK;
 }
 
 int vc_pins_get(int cable, uint16_t* levels, uint16_t* directions) {
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
-    if (levels) *levels = engine->pins().levels();
-    if (directions) *directions = engine->pins().directions();
+    if (levels) *levels = engine->Pins().Levels();
+    if (directions) *directions = engine->Pins().Directions();
     return VC_OK;
 }
 
 uint32_t vc_mpsse_error_count(int cable) {
     MpsseEngine* engine = Engine(cable);
-    return engine ? engine->errorCount() : 0;
+    return engine ? engine->ErrorCount() : 0;
 }
 
 int vc_mpsse_last_error(int cable, char* text, size_t size) {
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     if (!text || size == 0) return VC_E_ARGUMENT;
-    const std::string& last = engine->lastError();
+    const std::string& last = engine->LastError();
     const size_t n = std::min(last.size(), size - 1);
     std::memcpy(text, last.data(), n);
     text[n] = '\0';
@@ -181,7 +181,7 @@ int vc_mpsse_last_error(int cable, char* text, size_t size) {
 
 uint32_t vc_mpsse_bad_command_count(int cable) {
     MpsseEngine* engine = Engine(cable);
-    return engine ? engine->badCommandCount() : 0;
+    return engine ? engine->BadCommandCount() : 0;
 }
 
 void vc_mpsse_clear_errors(int cable) {
@@ -190,24 +190,24 @@ void vc_mpsse_clear_errors(int cable) {
 
 uint64_t vc_mpsse_tck_cycles(int cable) {
     MpsseEngine* engine = Engine(cable);
-    return engine ? engine->tckCycles() : 0;
+    return engine ? engine->ClockedCycles() : 0;
 }
 
 uint64_t vc_mpsse_base_clock_ticks(int cable) {
     MpsseEngine* engine = Engine(cable);
-    return engine ? engine->baseClockTicks() : 0;
+    return engine ? engine->ClockedBaseTicks() : 0;
 }
 
 int vc_mpsse_divisor(int cable) {
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
-    return engine->divisor();
+    return engine->Divisor();
 }
 
 int vc_mpsse_loopback(int cable) {
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
-    return engine->loopback() ? 1 : 0;
+    return engine->Loopback() ? 1 : 0;
 }
 
 int vc_mpsse_set_fast_paths(int cable, int enable) {

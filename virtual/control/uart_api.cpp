@@ -40,9 +40,9 @@ bool ReadFile(const char* path, std::vector<uint8_t>& out) {
 
 bool ToTrigger(int trigger, ScriptTrigger& out) {
     if (trigger == VC_UART_ON_DTR_RISE) {
-        out = ScriptTrigger::DtrRise;
+        out = ScriptTrigger::kDtrRise;
     } else if (trigger == VC_UART_AFTER_POLLS) {
-        out = ScriptTrigger::AfterPolls;
+        out = ScriptTrigger::kAfterPolls;
     } else {
         return false;
     }

@@ -31,8 +31,8 @@ bool MpsseEngine::FastShift(const uint8_t* data, uint32_t periods, bool byteMode
     const uint16_t tckBit = 1u << pin::kTck;
     const uint16_t tdiBit = 1u << pin::kTdi;
     const uint16_t tdoBit = 1u << pin::kTdo;
-    const uint16_t outputs = pins_.outputs();
-    const uint16_t directions = pins_.directions();
+    const uint16_t outputs = pins_.Outputs();
+    const uint16_t directions = pins_.Directions();
     if (!(directions & tckBit) || (outputs & tckBit) || (directions & tdoBit)) return false;
     const bool writes = data != nullptr;
     const bool tdiDriven = writes && (directions & tdiBit);
@@ -51,11 +51,11 @@ bool MpsseEngine::FastShift(const uint8_t* data, uint32_t periods, bool byteMode
         for (uint32_t k = 0; k < dataBytes; ++k) tdi[k] = lsb ? data[k] : bits::Reverse(data[k]);
     } else {
         // DO keeps its level; with loopback DI reads the output register's bit.
-        const uint16_t source = loopback_ ? outputs : pins_.levels();
+        const uint16_t source = loopback_ ? outputs : pins_.Levels();
         bits::Fill(tdi, 0, periods, (source & tdiBit) != 0);
     }
 
-    const ClockRun run{pins_.levels(), tdi, periods, (op_ & kInOnFallingEdge) != 0};
+    const ClockRun run{pins_.Levels(), tdi, periods, (op_ & kInOnFallingEdge) != 0};
     uint8_t* tdo = tdoStream_.data();
     if (!pins_.RunFast(run, tdo)) return false;
     if (loopback_) tdo = tdi;

@@ -188,17 +188,17 @@ void MpsseEngine::RunControl(std::vector<uint8_t>& rx) {
     bool replies = false;
     switch (op_) {
         case kReadLowByte: {
-            reply = static_cast<uint8_t>(pins_.levels() & 0xFF);
+            reply = static_cast<uint8_t>(pins_.Levels() & 0xFF);
             if (loopback_) {
                 // The loopback joins DO to DI inside the chip.
-                const uint8_t doBit = (pins_.outputs() >> pin::kTdi) & 1;
+                const uint8_t doBit = (pins_.Outputs() >> pin::kTdi) & 1;
                 reply = static_cast<uint8_t>((reply & ~(1u << pin::kTdo)) | (doBit << pin::kTdo));
             }
             replies = true;
             break;
         }
         case kReadHighByte:
-            reply = static_cast<uint8_t>(pins_.levels() >> 8);
+            reply = static_cast<uint8_t>(pins_.Levels() >> 8);
             replies = true;
             break;
         case kLoopbackOn:
@@ -212,7 +212,7 @@ void MpsseEngine::RunControl(std::vector<uint8_t>& rx) {
         case kWaitIoHigh:
         case kWaitIoLow: {
             const bool want = op_ == kWaitIoHigh;
-            if (LineHigh(pins_.levels(), pin::kGpiol1) != want) {
+            if (LineHigh(pins_.Levels(), pin::kGpiol1) != want) {
                 Error("command " + Hex2(op_) +
                       " would wait for GPIOL1; waiting is not modelled, the engine carries on");
             }

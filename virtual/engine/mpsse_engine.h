@@ -30,6 +30,7 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     void Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) override;
     void OnPoll() override;
     uint64_t ClockedCycles() const override { return tckCycles_; }
+    // Time the clocked cycles took on the wire, in periods of the 12 MHz base clock.
     uint64_t ClockedBaseTicks() const override { return baseTicks_; }
 
     // Back to the state of a new engine with this wiring (targets, pins, parser, counters).
@@ -38,31 +39,28 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     // Targets. Replacing one keeps the pins and the parser as they are.
     void SetChain(const std::vector<JtagDeviceSetup>& devices);
     void SetFlash(const FlashSetup& flash);
-    JtagChain& chain() { return *chain_; }
-    SpiFlash* flash() { return flash_.get(); }
-    GpioInputs& gpio() { return *gpio_; }
-    PinBus& pins() { return pins_; }
+    JtagChain& Chain() { return *chain_; }
+    SpiFlash* Flash() { return flash_.get(); }
+    GpioInputs& Gpio() { return *gpio_; }
+    PinBus& Pins() { return pins_; }
     // Re-evaluates the pins after a target was changed from outside (control API).
     void PinsChanged() { pins_.Settle(); }
 
-    bool loopback() const { return loopback_; }
-    uint16_t divisor() const { return divisor_; }
-    uint64_t tckCycles() const { return tckCycles_; }
-    // Time the clocked cycles took on the wire, in periods of the 12 MHz base clock.
-    uint64_t baseClockTicks() const { return baseTicks_; }
+    bool Loopback() const { return loopback_; }
+    uint16_t Divisor() const { return divisor_; }
 
-    uint32_t errorCount() const { return errorCount_; }
-    const std::string& lastError() const { return lastError_; }
-    uint32_t badCommandCount() const { return badCommandCount_; }
-    uint8_t lastBadCommand() const { return lastBadCommand_; }
+    uint32_t ErrorCount() const { return errorCount_; }
+    const std::string& LastError() const { return lastError_; }
+    uint32_t BadCommandCount() const { return badCommandCount_; }
+    uint8_t LastBadCommand() const { return lastBadCommand_; }
     void ClearErrors();
 
     // Data shifts through targets that can take whole runs skip the edge-by-edge clocking (on by
     // default); off, every bit goes through the pins one edge at a time. Results are the same.
     void SetFastPaths(bool on) { fastPaths_ = on; }
-    bool fastPaths() const { return fastPaths_; }
-    // TCK periods the fast path clocked (included in tckCycles).
-    uint64_t fastCycles() const { return fastCycles_; }
+    bool FastPaths() const { return fastPaths_; }
+    // TCK periods the fast path clocked (included in ClockedCycles).
+    uint64_t FastCycles() const { return fastCycles_; }
 
     void SetTrace(MpsseTraceFn fn, void* user) {
         traceFn_ = fn;

@@ -20,10 +20,10 @@ class PinBus {
     void Attach(PinTarget* target);
     void DetachAll() { targets_.clear(); }
 
-    uint16_t outputs() const { return outputs_; }
-    uint16_t directions() const { return directions_; }
+    uint16_t Outputs() const { return outputs_; }
+    uint16_t Directions() const { return directions_; }
     // Levels as the targets last saw them.
-    uint16_t levels() const { return seen_; }
+    uint16_t Levels() const { return seen_; }
 
     void SetLowByte(uint8_t value, uint8_t direction);
     void SetHighByte(uint8_t value, uint8_t direction);

@@ -10,8 +10,8 @@ namespace vcable {
 using namespace mpsse;
 
 bool MpsseEngine::ReadDi() const {
-    if (loopback_) return ((pins_.outputs() >> pin::kTdi) & 1) != 0;
-    return LineHigh(pins_.levels(), pin::kTdo);
+    if (loopback_) return ((pins_.Outputs() >> pin::kTdi) & 1) != 0;
+    return LineHigh(pins_.Levels(), pin::kTdo);
 }
 
 bool MpsseEngine::ClockBit(int tdi, int tms, bool inOnFalling) {
@@ -19,7 +19,7 @@ bool MpsseEngine::ClockBit(int tdi, int tms, bool inOnFalling) {
     pins_.SetTime(baseTicks_);
     if (tdi >= 0) pins_.SetOutputBit(pin::kTdi, tdi != 0);
     if (tms >= 0) pins_.SetOutputBit(pin::kTms, tms != 0);
-    const bool idle = ((pins_.outputs() >> pin::kTck) & 1) != 0;
+    const bool idle = ((pins_.Outputs() >> pin::kTck) & 1) != 0;
     bool sampled = false;
     uint64_t edgeTime = baseTicks_;
     for (bool level : {!idle, idle}) {

@@ -21,7 +21,7 @@ class Call {
     // Copies bytes into the log entry (bytes written, strings passed, bytes read).
     void Data(const void* data, size_t length) { AttachCallData(record_, data, length); }
     void Transferred(uint32_t count) { transferred_ = count; }
-    uint32_t WriteLimit() const { return decision_.write_limit; }
+    uint32_t WriteLimit() const { return decision_.writeLimit; }
 
     // For calls without a handle.
     template <class Body>
@@ -38,7 +38,7 @@ class Call {
         ChannelRef ref = FindHandle(handle);
         if (ref.device == nullptr) return Finish(kFtInvalidHandle, false);
         if (!ref.device->plugged) return Finish(kFtIoError, false);
-        return Finish(body(ref), decision_.write_limit != UINT32_MAX);
+        return Finish(body(ref), decision_.writeLimit != UINT32_MAX);
     }
 
   private:

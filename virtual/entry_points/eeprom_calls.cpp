@@ -35,7 +35,7 @@ VC_API uint32_t FT_EE_UASize(void* handle, uint32_t* size) {
         if (size == nullptr) return kFtInvalidParameter;
         const Eeprom& eeprom = ref.device->eeprom;
         if (!eeprom.programmed) return kFtEepromNotProgrammed;
-        *size = static_cast<uint32_t>(eeprom.user_area.size());
+        *size = static_cast<uint32_t>(eeprom.userArea.size());
         call.Transferred(*size);
         return kFtOk;
     });

@@ -89,18 +89,18 @@ VC_API uint32_t FT_Open(int device_number, void** handle) {
 }
 
 VC_API uint32_t FT_OpenEx(void* arg, uint32_t flags, void** handle) {
-    bool by_location = flags == kOpenByLocation;
-    Call call(Entry::FT_OpenEx, nullptr, {by_location ? Arg(arg) : 0, flags});
-    if (!by_location && arg != nullptr) call.Data(arg, std::strlen(static_cast<char*>(arg)));
+    bool byLocation = flags == kOpenByLocation;
+    Call call(Entry::FT_OpenEx, nullptr, {byLocation ? Arg(arg) : 0, flags});
+    if (!byLocation && arg != nullptr) call.Data(arg, std::strlen(static_cast<char*>(arg)));
     return call.Run([&]() -> FtStatus {
         if (handle == nullptr) return kFtInvalidParameter;
-        if (!by_location && flags != kOpenBySerialNumber && flags != kOpenByDescription) {
+        if (!byLocation && flags != kOpenBySerialNumber && flags != kOpenByDescription) {
             return kFtInvalidParameter;
         }
-        if (!by_location && arg == nullptr) return kFtInvalidParameter;
+        if (!byLocation && arg == nullptr) return kFtInvalidParameter;
         for (const ChannelRef& ref : VisibleChannels()) {
             bool match = false;
-            if (by_location) {
+            if (byLocation) {
                 match = ref.Get().location == static_cast<uint32_t>(Arg(arg));
             } else if (flags == kOpenBySerialNumber) {
                 match = ChannelSerial(*ref.device, ref.channel) == static_cast<char*>(arg);
@@ -198,7 +198,7 @@ VC_API uint32_t FT_GetDeviceInfo(void* handle, uint32_t* type, uint32_t* id, cha
         FillNode(*ref.device, ref.channel, node);
         if (type != nullptr) *type = node.type;
         if (id != nullptr) *id = node.id;
-        if (serial_number != nullptr) std::memcpy(serial_number, node.serial_number, 16);
+        if (serial_number != nullptr) std::memcpy(serial_number, node.serialNumber, 16);
         if (description != nullptr) std::memcpy(description, node.description, 64);
         return kFtOk;
     });

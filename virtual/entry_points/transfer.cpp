@@ -109,8 +109,8 @@ VC_API uint32_t FT_Purge(void* handle, uint32_t mask) {
 VC_API uint32_t FT_SetTimeouts(void* handle, uint32_t read_ms, uint32_t write_ms) {
     Call call(Entry::FT_SetTimeouts, handle, {read_ms, write_ms});
     return call.OnChannel(handle, [&](ChannelRef ref) -> FtStatus {
-        ref.Get().settings.read_timeout_ms = read_ms;
-        ref.Get().settings.write_timeout_ms = write_ms;
+        ref.Get().settings.readTimeoutMs = read_ms;
+        ref.Get().settings.writeTimeoutMs = write_ms;
         return kFtOk;
     });
 }
@@ -119,7 +119,7 @@ VC_API uint32_t FT_SetBaudRate(void* handle, uint32_t baud) {
     Call call(Entry::FT_SetBaudRate, handle, {baud});
     return call.OnChannel(handle, [&](ChannelRef ref) -> FtStatus {
         if (baud < kMinBaudRate || baud > kMaxBaudRate) return kFtInvalidBaudRate;
-        ref.Get().settings.baud_rate = baud;
+        ref.Get().settings.baudRate = baud;
         return kFtOk;
     });
 }
@@ -129,10 +129,10 @@ VC_API uint32_t FT_SetChars(void* handle, uint8_t event_char, uint8_t event_enab
     Call call(Entry::FT_SetChars, handle, {event_char, event_enable, error_char, error_enable});
     return call.OnChannel(handle, [&](ChannelRef ref) -> FtStatus {
         ChannelSettings& s = ref.Get().settings;
-        s.event_char = event_char;
-        s.event_enable = event_enable;
-        s.error_char = error_char;
-        s.error_enable = error_enable;
+        s.eventChar = event_char;
+        s.eventEnable = event_enable;
+        s.errorChar = error_char;
+        s.errorEnable = error_enable;
         return kFtOk;
     });
 }
@@ -140,7 +140,7 @@ VC_API uint32_t FT_SetChars(void* handle, uint8_t event_char, uint8_t event_enab
 VC_API uint32_t FT_SetBreakOn(void* handle) {
     Call call(Entry::FT_SetBreakOn, handle, {});
     return call.OnChannel(handle, [](ChannelRef ref) -> FtStatus {
-        ref.Get().settings.break_on = true;
+        ref.Get().settings.breakOn = true;
         return kFtOk;
     });
 }
@@ -148,7 +148,7 @@ VC_API uint32_t FT_SetBreakOn(void* handle) {
 VC_API uint32_t FT_SetBreakOff(void* handle) {
     Call call(Entry::FT_SetBreakOff, handle, {});
     return call.OnChannel(handle, [](ChannelRef ref) -> FtStatus {
-        ref.Get().settings.break_on = false;
+        ref.Get().settings.breakOn = false;
         return kFtOk;
     });
 }
@@ -157,7 +157,7 @@ VC_API uint32_t FT_SetEventNotification(void* handle, uint32_t mask, void* param
     Call call(Entry::FT_SetEventNotification, handle, {mask, Arg(param)});
     return call.OnChannel(handle, [&](ChannelRef ref) -> FtStatus {
         // Events are never signalled: the model has no thread to signal them from.
-        ref.Get().settings.event_mask = mask;
+        ref.Get().settings.eventMask = mask;
         return kFtOk;
     });
 }
@@ -188,7 +188,7 @@ VC_API uint32_t FT_SetLatencyTimer(void* handle, uint8_t latency_ms) {
     Call call(Entry::FT_SetLatencyTimer, handle, {latency_ms});
     return call.OnChannel(handle, [&](ChannelRef ref) -> FtStatus {
         if (latency_ms < kMinLatencyMs) return kFtInvalidParameter;
-        ref.Get().settings.latency_ms = latency_ms;
+        ref.Get().settings.latencyMs = latency_ms;
         return kFtOk;
     });
 }
@@ -197,7 +197,7 @@ VC_API uint32_t FT_GetLatencyTimer(void* handle, uint8_t* latency_ms) {
     Call call(Entry::FT_GetLatencyTimer, handle, {});
     return call.OnChannel(handle, [&](ChannelRef ref) -> FtStatus {
         if (latency_ms == nullptr) return kFtInvalidParameter;
-        *latency_ms = ref.Get().settings.latency_ms;
+        *latency_ms = ref.Get().settings.latencyMs;
         return kFtOk;
     });
 }
@@ -210,8 +210,8 @@ VC_API uint32_t FT_SetDataCharacteristics(void* handle, uint8_t word_length, uin
                      (stop_bits == kStopBits1 || stop_bits == kStopBits2) && parity <= kParityMax;
         if (!valid) return kFtInvalidParameter;
         ChannelSettings& s = ref.Get().settings;
-        s.word_length = word_length;
-        s.stop_bits = stop_bits;
+        s.wordLength = word_length;
+        s.stopBits = stop_bits;
         s.parity = parity;
         return kFtOk;
     });
@@ -225,7 +225,7 @@ VC_API uint32_t FT_SetFlowControl(void* handle, uint16_t flow, uint8_t xon, uint
             return kFtInvalidParameter;
         }
         ChannelSettings& s = ref.Get().settings;
-        s.flow_control = flow;
+        s.flowControl = flow;
         s.xon = xon;
         s.xoff = xoff;
         return kFtOk;

@@ -16,7 +16,7 @@ struct FaultRule {
     uint32_t nth = 0;
     bool persistent = false;
     FtStatus status = kFtOk;
-    uint32_t max_bytes = 0;
+    uint32_t maxBytes = 0;
     int device = 0;
     int channel = 0;
     std::vector<uint8_t> bytes;
@@ -57,9 +57,9 @@ int AddFailRule(Entry entry, uint32_t nth, FtStatus status, bool persistent) {
     return Add(std::move(rule));
 }
 
-int AddShortWriteRule(uint32_t nth, uint32_t max_bytes) {
+int AddShortWriteRule(uint32_t nth, uint32_t maxBytes) {
     FaultRule rule = MakeRule(FaultKind::kShortWrite, Entry::FT_Write, nth);
-    rule.max_bytes = max_bytes;
+    rule.maxBytes = maxBytes;
     return Add(std::move(rule));
 }
 
@@ -103,7 +103,7 @@ FaultDecision ApplyFaults(Entry entry) {
                 }
                 break;
             case FaultKind::kShortWrite:
-                decision.write_limit = std::min(decision.write_limit, rule.max_bytes);
+                decision.writeLimit = std::min(decision.writeLimit, rule.maxBytes);
                 break;
             case FaultKind::kUnplug:
                 if (Device* device = DeviceAt(rule.device)) UnplugDevice(*device);

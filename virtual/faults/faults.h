@@ -13,11 +13,11 @@ namespace vcable {
 struct FaultDecision {
     bool fail = false;  // return status without running the call
     FtStatus status = kFtOk;
-    uint32_t write_limit = UINT32_MAX;  // FT_Write accepts at most this many bytes
+    uint32_t writeLimit = UINT32_MAX;  // FT_Write accepts at most this many bytes
 };
 
 int AddFailRule(Entry entry, uint32_t nth, FtStatus status, bool persistent);
-int AddShortWriteRule(uint32_t nth, uint32_t max_bytes);
+int AddShortWriteRule(uint32_t nth, uint32_t maxBytes);
 int AddUnplugRule(Entry entry, uint32_t nth, int device);
 int AddInjectRule(Entry entry, uint32_t nth, int device, int channel, const uint8_t* data,
                   uint32_t length);

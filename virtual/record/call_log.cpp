@@ -17,7 +17,7 @@ constexpr size_t kMaxModelErrors = 1000;
 struct CallLog {
     std::vector<CallRecord> calls;
     std::vector<uint8_t> data;  // all copied bytes, back to back
-    std::vector<std::string> model_errors;
+    std::vector<std::string> modelErrors;
 };
 
 CallLog& Log() {
@@ -34,10 +34,10 @@ uint32_t BeginCall(Entry entry, void* handle, std::initializer_list<uint64_t> ar
     record.entry = entry;
     record.handle = handle;
     for (uint64_t arg : args) {
-        if (record.arg_count == 4) break;
-        record.args[record.arg_count++] = arg;
+        if (record.argCount == 4) break;
+        record.args[record.argCount++] = arg;
     }
-    record.data_offset = log.data.size();
+    record.dataOffset = log.data.size();
     log.calls.push_back(record);
     return static_cast<uint32_t>(log.calls.size() - 1);
 }
@@ -47,12 +47,12 @@ void AttachCallData(uint32_t index, const void* data, size_t length) {
     if (index >= log.calls.size() || data == nullptr) return;
     CallRecord& record = log.calls[index];
     size_t room = kMaxLoggedData - std::min(kMaxLoggedData, log.data.size());
-    size_t n = std::min({length, kMaxDataPerCall - record.data_length, room});
+    size_t n = std::min({length, kMaxDataPerCall - record.dataLength, room});
     const auto* bytes = static_cast<const uint8_t*>(data);
     // Data of one call stays contiguous: only the newest record may append.
-    if (record.data_offset + record.data_length != log.data.size()) return;
+    if (record.dataOffset + record.dataLength != log.data.size()) return;
     log.data.insert(log.data.end(), bytes, bytes + n);
-    record.data_length += static_cast<uint32_t>(n);
+    record.dataLength += static_cast<uint32_t>(n);
 }
 
 void FinishCall(uint32_t index, uint32_t status, uint32_t transferred, bool faulted) {
@@ -72,7 +72,7 @@ const CallRecord* CallAt(uint32_t index) {
 }
 
 const uint8_t* CallData(const CallRecord& record) {
-    return record.data_length == 0 ? nullptr : Log().data.data() + record.data_offset;
+    return record.dataLength == 0 ? nullptr : Log().data.data() + record.dataOffset;
 }
 
 void ClearCallLog() {
@@ -83,22 +83,22 @@ void ClearCallLog() {
 
 void RecordModelError(const char* format, ...) {
     CallLog& log = Log();
-    if (log.model_errors.size() >= kMaxModelErrors) return;
+    if (log.modelErrors.size() >= kMaxModelErrors) return;
     char text[256];
     va_list args;
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    log.model_errors.emplace_back(text);
+    log.modelErrors.emplace_back(text);
 }
 
-uint32_t ModelErrorCount() { return static_cast<uint32_t>(Log().model_errors.size()); }
+uint32_t ModelErrorCount() { return static_cast<uint32_t>(Log().modelErrors.size()); }
 
 const char* ModelErrorAt(uint32_t index) {
     CallLog& log = Log();
-    return index < log.model_errors.size() ? log.model_errors[index].c_str() : nullptr;
+    return index < log.modelErrors.size() ? log.modelErrors[index].c_str() : nullptr;
 }
 
-void ClearModelErrors() { Log().model_errors.clear(); }
+void ClearModelErrors() { Log().modelErrors.clear(); }
 
 }  // namespace vcable

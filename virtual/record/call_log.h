@@ -14,11 +14,11 @@ struct CallRecord {
     Entry entry;
     void* handle;
     uint64_t args[4];
-    uint32_t arg_count;
+    uint32_t argCount;
     uint32_t status;
     uint32_t transferred;
-    size_t data_offset;  // into the log's byte arena
-    uint32_t data_length;
+    size_t dataOffset;  // into the log's byte arena
+    uint32_t dataLength;
     bool faulted;
 };
 
@@ -42,11 +42,11 @@ void ClearCallLog();
 // mingw-w64 checks "printf" formats against the Microsoft runtime, which lacks %zu; the C++ build
 // there formats with mingw's own C99 printf, so its formats are checked as GNU ones.
 #ifdef __MINGW32__
-#define VC_PRINTF_FORMAT(format_index, first_arg) \
-    __attribute__((format(gnu_printf, format_index, first_arg)))
+#define VC_PRINTF_FORMAT(formatIndex, firstArg) \
+    __attribute__((format(gnu_printf, formatIndex, firstArg)))
 #else
-#define VC_PRINTF_FORMAT(format_index, first_arg) \
-    __attribute__((format(printf, format_index, first_arg)))
+#define VC_PRINTF_FORMAT(formatIndex, firstArg) \
+    __attribute__((format(printf, formatIndex, firstArg)))
 #endif
 
 // Records that the model was asked for something it does not implement.

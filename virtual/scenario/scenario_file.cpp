@@ -31,14 +31,14 @@ void ApplyDevice(const DeviceDesc& d) {
                       d.manufacturerId.value_or(kDefaultManufacturerId).c_str(),
                       d.description.c_str(), d.serial.c_str());
     }
-    std::vector<uint8_t>& area = device.eeprom.user_area;
+    std::vector<uint8_t>& area = device.eeprom.userArea;
     if (d.userAreaSize) area.assign(*d.userAreaSize, 0);
     std::copy_n(d.userAreaData.begin(), std::min(d.userAreaData.size(), area.size()), area.begin());
-    device.cycle_absence = d.cycleAbsence;
+    device.cycleAbsence = d.cycleAbsence;
     if (auto* engine = dynamic_cast<MpsseEngine*>(device.engine.get())) {
         engine->Reconfigure(d.targets);
         for (const GpioDesc& g : d.schedules)
-            engine->gpio().Schedule(g.line, g.level, g.afterPolls);
+            engine->Gpio().Schedule(g.line, g.level, g.afterPolls);
     }
     for (int c = 0; c < device.ChannelCount(); ++c) device.channels[c].peer = MakePeer(d.peers[c]);
 }

@@ -16,7 +16,7 @@ std::unique_ptr<UartPeer> MakePeer(const PeerDesc& peer) {
             return MakeSinkPeer();
         case PeerKind::kScript:
             return MakeScriptedPeer(
-                peer.data, peer.onDtrRise ? ScriptTrigger::DtrRise : ScriptTrigger::AfterPolls,
+                peer.data, peer.onDtrRise ? ScriptTrigger::kDtrRise : ScriptTrigger::kAfterPolls,
                 peer.polls);
     }
     return nullptr;

@@ -9,34 +9,34 @@
 namespace vcable {
 
 void RecordingPeer::ExpectLine(int device, int channel, const UartLine& line) {
-    line_expected_ = true;
+    lineExpected_ = true;
     device_ = device;
     channel_ = channel;
     line_ = line;
 }
 
 bool RecordingPeer::LineMatches() const {
-    if (!line_expected_) return true;
+    if (!lineExpected_) return true;
     const Channel* channel = ChannelAt(device_, channel_);
     if (channel == nullptr) return false;
     const ChannelSettings& s = channel->settings;
-    return s.baud_rate == line_.baud_rate && s.word_length == line_.word_length &&
-           s.stop_bits == line_.stop_bits && s.parity == line_.parity;
+    return s.baudRate == line_.baudRate && s.wordLength == line_.wordLength &&
+           s.stopBits == line_.stopBits && s.parity == line_.parity;
 }
 
 void RecordingPeer::Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) {
     if (!LineMatches()) {
-        garbled_count_ += count;
+        garbledCount_ += count;
         return;
     }
-    received_count_ += count;
+    receivedCount_ += count;
     size_t room = received_.size() < kReceivedLimit ? kReceivedLimit - received_.size() : 0;
     received_.insert(received_.end(), data, data + (count < room ? count : room));
     OnBytes(data, count, rx);
 }
 
 void RecordingPeer::SetDtr(bool level) {
-    dtr_history_.push_back(level ? 1 : 0);
+    dtrHistory_.push_back(level ? 1 : 0);
     bool rising = level && !dtr_;
     dtr_ = level;
     OnDtr(level, rising);
@@ -58,18 +58,18 @@ class LoopbackPeer final : public RecordingPeer {
 
 class EchoPeer final : public RecordingPeer {
   public:
-    explicit EchoPeer(uint32_t delay_polls) : delay_polls_(delay_polls) {}
+    explicit EchoPeer(uint32_t delayPolls) : delayPolls_(delayPolls) {}
 
   protected:
     void OnBytes(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) override {
-        if (delay_polls_ == 0) {
+        if (delayPolls_ == 0) {
             rx.insert(rx.end(), data, data + count);
             return;
         }
-        pending_.push_back({Polls() + delay_polls_, std::vector<uint8_t>(data, data + count)});
+        pending_.push_back({Polls() + delayPolls_, std::vector<uint8_t>(data, data + count)});
     }
     void OnTick(std::vector<uint8_t>& rx) override {
-        while (!pending_.empty() && pending_.front().due_poll <= Polls()) {
+        while (!pending_.empty() && pending_.front().duePoll <= Polls()) {
             const std::vector<uint8_t>& bytes = pending_.front().bytes;
             rx.insert(rx.end(), bytes.begin(), bytes.end());
             pending_.pop_front();
@@ -78,27 +78,27 @@ class EchoPeer final : public RecordingPeer {
 
   private:
     struct Pending {
-        uint64_t due_poll;
+        uint64_t duePoll;
         std::vector<uint8_t> bytes;
     };
-    uint32_t delay_polls_;
+    uint32_t delayPolls_;
     std::deque<Pending> pending_;
 };
 
 class ScriptedPeer final : public RecordingPeer {
   public:
     ScriptedPeer(std::vector<uint8_t> script, ScriptTrigger trigger, uint32_t polls)
-        : script_(std::move(script)), trigger_(trigger), trigger_polls_(polls) {}
+        : script_(std::move(script)), trigger_(trigger), triggerPolls_(polls) {}
 
   protected:
     void OnBytes(const uint8_t*, size_t, std::vector<uint8_t>&) override {}
     void OnDtr(bool, bool rising) override {
-        if (trigger_ == ScriptTrigger::DtrRise && rising) armed_ = true;
+        if (trigger_ == ScriptTrigger::kDtrRise && rising) armed_ = true;
     }
     void OnTick(std::vector<uint8_t>& rx) override {
-        if (trigger_ == ScriptTrigger::AfterPolls && !sent_once_ && Polls() >= trigger_polls_) {
+        if (trigger_ == ScriptTrigger::kAfterPolls && !sentOnce_ && Polls() >= triggerPolls_) {
             armed_ = true;
-            sent_once_ = true;
+            sentOnce_ = true;
         }
         if (!armed_) return;
         armed_ = false;
@@ -108,9 +108,9 @@ class ScriptedPeer final : public RecordingPeer {
   private:
     std::vector<uint8_t> script_;
     ScriptTrigger trigger_;
-    uint32_t trigger_polls_;
+    uint32_t triggerPolls_;
     bool armed_ = false;
-    bool sent_once_ = false;
+    bool sentOnce_ = false;
 };
 
 class SinkPeer final : public RecordingPeer {
@@ -124,8 +124,8 @@ std::unique_ptr<RecordingPeer> MakeRecordingLoopbackPeer() {
     return std::make_unique<LoopbackPeer>();
 }
 
-std::unique_ptr<RecordingPeer> MakeEchoPeer(uint32_t delay_polls) {
-    return std::make_unique<EchoPeer>(delay_polls);
+std::unique_ptr<RecordingPeer> MakeEchoPeer(uint32_t delayPolls) {
+    return std::make_unique<EchoPeer>(delayPolls);
 }
 
 std::unique_ptr<RecordingPeer> MakeScriptedPeer(std::vector<uint8_t> script, ScriptTrigger trigger,

@@ -14,9 +14,9 @@ namespace vcable {
 
 // The serial line a peer is built for; bytes sent with other settings reach it garbled.
 struct UartLine {
-    uint32_t baud_rate = 9600;
-    uint8_t word_length = 8;
-    uint8_t stop_bits = 0;  // vendor encoding: 0 one stop bit, 2 two
+    uint32_t baudRate = 9600;
+    uint8_t wordLength = 8;
+    uint8_t stopBits = 0;  // vendor encoding: 0 one stop bit, 2 two
     uint8_t parity = 0;
 };
 
@@ -30,14 +30,14 @@ class RecordingPeer : public UartPeer {
     void OnPoll(std::vector<uint8_t>& rx) final;
 
     const std::vector<uint8_t>& Received() const { return received_; }
-    uint64_t ReceivedCount() const { return received_count_; }
-    const std::vector<uint8_t>& DtrHistory() const { return dtr_history_; }  // 1 set, 0 cleared
+    uint64_t ReceivedCount() const { return receivedCount_; }
+    const std::vector<uint8_t>& DtrHistory() const { return dtrHistory_; }  // 1 set, 0 cleared
     uint64_t Polls() const { return polls_; }
 
     // From now on the peer understands only bytes sent while the channel (found by index at each
     // write) runs this line; others are counted as garbled and neither recorded nor answered.
     void ExpectLine(int device, int channel, const UartLine& line);
-    uint64_t GarbledCount() const { return garbled_count_; }
+    uint64_t GarbledCount() const { return garbledCount_; }
 
   protected:
     // What the peer does with the bytes, a DTR edge and a poll (polls_ already counts this one).
@@ -48,28 +48,28 @@ class RecordingPeer : public UartPeer {
   private:
     bool LineMatches() const;
 
-    bool line_expected_ = false;
+    bool lineExpected_ = false;
     int device_ = 0;
     int channel_ = 0;
     UartLine line_;
-    uint64_t garbled_count_ = 0;
+    uint64_t garbledCount_ = 0;
     std::vector<uint8_t> received_;
-    uint64_t received_count_ = 0;
-    std::vector<uint8_t> dtr_history_;
+    uint64_t receivedCount_ = 0;
+    std::vector<uint8_t> dtrHistory_;
     bool dtr_ = false;
     uint64_t polls_ = 0;
 };
 
 // When a scripted peer sends its bytes.
 enum class ScriptTrigger {
-    DtrRise,    // at the first poll after each rising edge of DTR
-    AfterPolls  // once, at the n-th poll after the peer was attached
+    kDtrRise,    // at the first poll after each rising edge of DTR
+    kAfterPolls  // once, at the n-th poll after the peer was attached
 };
 
 // Every byte straight back into the receive queue (MakeLoopbackPeer of uart_peer.h is this one).
 std::unique_ptr<RecordingPeer> MakeRecordingLoopbackPeer();
-// Every byte back after delay_polls receive-queue polls (0: at once).
-std::unique_ptr<RecordingPeer> MakeEchoPeer(uint32_t delay_polls);
+// Every byte back after delayPolls receive-queue polls (0: at once).
+std::unique_ptr<RecordingPeer> MakeEchoPeer(uint32_t delayPolls);
 // Sends script when triggered; records what the host sends and never answers it.
 std::unique_ptr<RecordingPeer> MakeScriptedPeer(std::vector<uint8_t> script, ScriptTrigger trigger,
                                                 uint32_t polls);

@@ -25,7 +25,7 @@ void ReadJtag(Reader& r, const toml::table& t, const std::string& at, JtagDevice
     const int64_t irMax = (int64_t{1} << d.irLength) - 1;
     if (!t.get("idcode")) r.Fail(t, at, "missing key 'idcode' (a 32-bit value with bit 0 set)");
     d.idcode = static_cast<uint32_t>(r.Int(t, at, "idcode", 0, 0xFFFFFFFF, d.idcode));
-    if (!r.failed() && (d.idcode & 1) == 0) {
+    if (!r.Failed() && (d.idcode & 1) == 0) {
         r.Fail(*t.get("idcode"), at + ".idcode", "an IDCODE has bit 0 set");
     }
     const int64_t idcodeInstruction = d.idcodeInstruction > irMax ? 1 : d.idcodeInstruction;
@@ -44,17 +44,17 @@ void ReadFlash(Reader& r, const toml::table& t, const std::string& at, FlashSetu
             "program_busy_polls", "sector_erase_busy_polls", "chip_erase_busy_polls"});
     f.present = r.Bool(t, at, "present", true);
     f.size = static_cast<uint32_t>(r.Int(t, at, "size", kFlashSectorSize, kMaxFlashSize, f.size));
-    if (!r.failed() && f.size % kFlashSectorSize != 0) {
+    if (!r.Failed() && f.size % kFlashSectorSize != 0) {
         r.Fail(*t.get("size"), at + ".size", "expected a multiple of the 4096-byte sector");
     }
     std::vector<uint8_t> id;
-    if (r.Bytes(t, at, "jedec_id", "", "", id) && !r.failed() && id.size() != 3) {
+    if (r.Bytes(t, at, "jedec_id", "", "", id) && !r.Failed() && id.size() != 3) {
         r.Fail(*t.get("jedec_id"), at + ".jedec_id", "expected three bytes, e.g. \"A7 40 14\"");
     }
     if (id.size() == 3) std::copy(id.begin(), id.end(), f.jedecId);
     std::vector<uint8_t> contents;
     const bool hasContents = r.Bytes(t, at, "contents", "", "contents_file", contents);
-    if (!r.failed() && contents.size() > f.size) {
+    if (!r.Failed() && contents.size() > f.size) {
         r.Fail(*(t.get("contents") ? t.get("contents") : t.get("contents_file")), at,
                "the contents (" + std::to_string(contents.size()) +
                    " bytes) do not fit the flash (" + std::to_string(f.size) + " bytes)");
@@ -225,8 +225,8 @@ bool Parse(const std::string& text, const std::string& origin, const std::string
         out.faults.emplace_back();
         ReadFault(r, *t, "fault[" + std::to_string(i++) + "]", devices, out.faults.back());
     }
-    error = r.error();
-    return !r.failed();
+    error = r.Error();
+    return !r.Failed();
 }
 
 }  // namespace vcable::scenario_file

@@ -69,11 +69,11 @@ class Reader {
     Reader(std::string origin, std::string folder)
         : origin_(std::move(origin)), folder_(std::move(folder)) {}
 
-    bool failed() const { return !error_.empty(); }
-    const std::string& error() const { return error_; }
+    bool Failed() const { return !error_.empty(); }
+    const std::string& Error() const { return error_; }
 
     void Fail(const toml::node& node, const std::string& where, const std::string& what) {
-        if (failed()) return;
+        if (Failed()) return;
         error_ =
             origin_ + ":" + std::to_string(node.source().begin.line) + ": " + where + ": " + what;
     }

@@ -45,7 +45,7 @@ SpiFlash::SpiFlash(const FlashSetup& setup, TargetEvents& events)
     page_.reserve(kPageSize);
 }
 
-uint8_t SpiFlash::status() const {
+uint8_t SpiFlash::Status() const {
     uint8_t value = 0;
     if (busyPolls_ > 0) value |= flash_status::kWriteInProgress;
     if (writeEnabled_) value |= flash_status::kWriteEnableLatch;
@@ -175,7 +175,7 @@ void SpiFlash::OnByte(uint8_t byte) {
             case 0:
                 return;
             case kCmdReadStatus:
-                out_ = status();
+                out_ = Status();
                 driving_ = true;
                 return;
             case kCmdReadJedecId:
@@ -200,7 +200,7 @@ void SpiFlash::OnByte(uint8_t byte) {
     switch (command_) {
         case kCmdReadStatus:
             StatusByteSent();
-            out_ = status();
+            out_ = Status();
             return;
         case kCmdReadJedecId:
             out_ = index + 1 < 3 ? setup_.jedecId[index + 1] : 0xFF;

@@ -28,9 +28,9 @@ class SpiFlash : public PinTarget {
     bool CanRunFast(const ClockRun& run) const override;
     void RunFast(const ClockRun& run, uint8_t* tdo) override;
 
-    std::vector<uint8_t>& memory() { return memory_; }
-    uint8_t status() const;
-    int busyPollsLeft() const { return busyPolls_; }
+    std::vector<uint8_t>& Memory() { return memory_; }
+    uint8_t Status() const;
+    int BusyPollsLeft() const { return busyPolls_; }
 
   private:
     void Select();

@@ -48,9 +48,9 @@ class TapController {
     bool TdoDriven() const { return tdoDriven_; }
     bool Tdo() const { return tdo_; }
 
-    TapState state() const { return state_; }
-    uint32_t instruction() const { return ir_; }
-    uint64_t userRegister() const { return user_; }
+    TapState State() const { return state_; }
+    uint32_t Instruction() const { return ir_; }
+    uint64_t UserRegister() const { return user_; }
     void SetUserRegister(uint64_t value) { user_ = value & Mask(setup_.userLength); }
     void ResetUserRegister() { SetUserRegister(setup_.userResetValue); }
     const JtagDeviceSetup& setup() const { return setup_; }
