@@ -76,7 +76,9 @@ void WriteToChannel(Channel& channel, MpssePort* engine, const uint8_t* data, si
         wire.baseTicks = engine->ClockedBaseTicks() - ticks;
     } else if (mode == kBitModeReset) {
         // Reset mode is the channel's UART; with nothing attached the bytes just leave the pins.
-        if (channel.peer) channel.peer->Write(data, count, channel.rx.Tail());
+        const ChannelSettings& s = channel.settings;
+        const UartLine line{s.baudRate, s.wordLength, s.stopBits, s.parity};
+        if (channel.peer) channel.peer->Write(data, count, line, channel.rx.Tail());
         wire.uartBits = count * UartBitsPerByte(channel.settings);
         wire.baudRate = channel.settings.baudRate;
     } else {

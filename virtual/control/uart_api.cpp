@@ -90,7 +90,7 @@ VC_API int vc_uart_peer_line(int device, int channel, uint32_t baud_rate, uint8_
                              uint8_t stop_bits, uint8_t parity) {
     RecordingPeer* peer = Recorder(device, channel);
     if (peer == nullptr) return -1;
-    peer->ExpectLine(device, channel, UartLine{baud_rate, word_length, stop_bits, parity});
+    peer->ExpectLine(UartLine{baud_rate, word_length, stop_bits, parity});
     return 0;
 }
 

@@ -10,12 +10,23 @@
 
 namespace vcable {
 
+// The settings of a serial line. A peer built for one line receives bytes sent on another garbled.
+struct UartLine {
+    uint32_t baudRate = 9600;
+    uint8_t wordLength = 8;
+    uint8_t stopBits = 0;  // vendor encoding: 0 one stop bit, 2 two
+    uint8_t parity = 0;
+
+    bool operator==(const UartLine&) const = default;
+};
+
 class UartPeer {
   public:
     virtual ~UartPeer() = default;
 
-    // The host sent these bytes; replies are appended to rx.
-    virtual void Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) = 0;
+    // The host sent these bytes on a line with these settings; replies are appended to rx.
+    virtual void Write(const uint8_t* data, size_t count, const UartLine& line,
+                       std::vector<uint8_t>& rx) = 0;
 
     // The host drove DTR (true = asserted). Called on every FT_SetDtr / FT_ClrDtr.
     virtual void SetDtr(bool /*level*/) {}

@@ -4,28 +4,16 @@
 #include <deque>
 #include <utility>
 
-#include "chip/devices.h"
-
 namespace vcable {
 
-void RecordingPeer::ExpectLine(int device, int channel, const UartLine& line) {
+void RecordingPeer::ExpectLine(const UartLine& line) {
     lineExpected_ = true;
-    device_ = device;
-    channel_ = channel;
     line_ = line;
 }
 
-bool RecordingPeer::LineMatches() const {
-    if (!lineExpected_) return true;
-    const Channel* channel = ChannelAt(device_, channel_);
-    if (channel == nullptr) return false;
-    const ChannelSettings& s = channel->settings;
-    return s.baudRate == line_.baudRate && s.wordLength == line_.wordLength &&
-           s.stopBits == line_.stopBits && s.parity == line_.parity;
-}
-
-void RecordingPeer::Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) {
-    if (!LineMatches()) {
+void RecordingPeer::Write(const uint8_t* data, size_t count, const UartLine& line,
+                          std::vector<uint8_t>& rx) {
+    if (lineExpected_ && !(line == line_)) {
         garbledCount_ += count;
         return;
     }

@@ -12,20 +12,13 @@
 
 namespace vcable {
 
-// The serial line a peer is built for; bytes sent with other settings reach it garbled.
-struct UartLine {
-    uint32_t baudRate = 9600;
-    uint8_t wordLength = 8;
-    uint8_t stopBits = 0;  // vendor encoding: 0 one stop bit, 2 two
-    uint8_t parity = 0;
-};
-
 // What a peer remembers. Received bytes are kept up to a cap; the count goes on.
 class RecordingPeer : public UartPeer {
   public:
     static constexpr size_t kReceivedLimit = 16u << 20;
 
-    void Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) final;
+    void Write(const uint8_t* data, size_t count, const UartLine& line,
+               std::vector<uint8_t>& rx) final;
     void SetDtr(bool level) final;
     void OnPoll(std::vector<uint8_t>& rx) final;
 
@@ -34,9 +27,9 @@ class RecordingPeer : public UartPeer {
     const std::vector<uint8_t>& DtrHistory() const { return dtrHistory_; }  // 1 set, 0 cleared
     uint64_t Polls() const { return polls_; }
 
-    // From now on the peer understands only bytes sent while the channel (found by index at each
-    // write) runs this line; others are counted as garbled and neither recorded nor answered.
-    void ExpectLine(int device, int channel, const UartLine& line);
+    // From now on the peer understands only bytes sent on this line; others are counted as
+    // garbled and neither recorded nor answered.
+    void ExpectLine(const UartLine& line);
     uint64_t GarbledCount() const { return garbledCount_; }
 
   protected:
@@ -46,11 +39,7 @@ class RecordingPeer : public UartPeer {
     virtual void OnTick(std::vector<uint8_t>& /*rx*/) {}
 
   private:
-    bool LineMatches() const;
-
     bool lineExpected_ = false;
-    int device_ = 0;
-    int channel_ = 0;
     UartLine line_;
     uint64_t garbledCount_ = 0;
     std::vector<uint8_t> received_;
