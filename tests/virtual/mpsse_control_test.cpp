@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "chip/mpsse_registry.h"
+#include "chip/devices.h"
 #include "mpsse_test_util.h"
 #include "vcable_targets.h"
 

@@ -4,9 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "chip/mpsse_registry.h"
-#include "scenario/default_scenario.h"
-
 namespace vcable {
 namespace {
 
@@ -29,15 +26,18 @@ struct DeviceTable {
     std::vector<void*> orphans;              // handles a port cycle left behind, not yet closed
     uintptr_t nextHandle = kHandleBase;
     uint32_t libraryVersion = kDefaultLibraryVersion;
-    bool defaultLoaded = false;
+    bool initialised = false;
 };
+
+// Set once, when the library loads.
+InitialScenarioLoader initialLoader = nullptr;
 
 DeviceTable& Table() {
     static DeviceTable table;
-    if (!table.defaultLoaded) {
-        // The library comes up with the embedded default scenario attached.
-        table.defaultLoaded = true;
-        LoadInitialScenario();
+    if (!table.initialised) {
+        // Marked first: the loader fills the table through the functions below.
+        table.initialised = true;
+        if (initialLoader != nullptr) initialLoader();
     }
     return table;
 }
@@ -80,6 +80,8 @@ void CopyText(const std::string& text, char* out, size_t size) {
 }
 
 }  // namespace
+
+void SetInitialScenarioLoader(InitialScenarioLoader loader) { initialLoader = loader; }
 
 void ClearDevices() {
     DeviceTable& table = Table();

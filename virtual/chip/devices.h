@@ -50,6 +50,15 @@ constexpr uint16_t kDualChipProductId = 0x6010;
 constexpr uint16_t kSingleChipProductId = 0x6001;
 constexpr uint32_t kDefaultLibraryVersion = 0x00030216;
 
+// The manufacturer of every programmed device that is added without saying otherwise.
+constexpr const char* kDefaultManufacturer = "Zelvorinex";
+constexpr const char* kDefaultManufacturerId = "ZV";
+
+// What fills the empty table when it is first used. The scenario layer installs its loader when
+// the library loads; without one the table starts empty.
+using InitialScenarioLoader = void (*)();
+void SetInitialScenarioLoader(InitialScenarioLoader loader);
+
 // Device table.
 void ClearDevices();
 int AddDualDevice(const char* description, const char* serial, bool programmed);
@@ -57,6 +66,9 @@ int AddSingleDevice(const char* description, const char* serial);
 int DeviceCount();
 Device* DeviceAt(int index);  // null when out of range
 Channel* ChannelAt(int device, int channel);
+// The MPSSE engine of cable `cable` (0-based, in scenario order), or null when there is no such
+// cable or it has no MPSSE.
+MpssePort* CableMpssePort(int cable);
 
 // Handles: a fresh value for every open, looked up in the table and never dereferenced.
 ChannelRef FindHandle(void* handle);

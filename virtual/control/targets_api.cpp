@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "chip/mpsse_registry.h"
+#include "chip/devices.h"
 #include "engine/mpsse_engine.h"
 #include "vcable_targets.h"
 

@@ -3,8 +3,6 @@
 #include "scenario/scenario_file.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -13,7 +11,6 @@
 #include "engine/mpsse_engine.h"
 #include "faults/faults.h"
 #include "record/call_log.h"
-#include "scenario/default_scenario.h"
 #include "uart/uart_peer.h"
 #include "vcable_scenario.h"
 
@@ -66,24 +63,6 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
 }
 
-bool LoadText(const std::string& text, const std::string& origin, const std::string& folder,
-              std::string& error) {
-    ScenarioDesc scenario;
-    if (!Parse(text, origin, folder, scenario, error)) return false;
-    Apply(scenario);
-    return true;
-}
-
-bool LoadFile(const std::string& path, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = path + ": cannot read the scenario file";
-        return false;
-    }
-    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    return LoadText(text, path, FolderOf(path), error);
-}
-
 int Report(bool ok, const std::string& message, char* error, uint32_t capacity) {
     if (error && capacity > 0) {
         const size_t n = std::min<size_t>(ok ? 0 : message.size(), capacity - 1);
@@ -105,22 +84,25 @@ void Apply(const ScenarioDesc& scenario) {
     for (const FaultDesc& fault : scenario.faults) ApplyFault(fault);
 }
 
-}  // namespace vcable::scenario_file
-
-namespace vcable {
-
-void LoadInitialScenario() {
-    LoadDefaultDevices();
-    const char* path = std::getenv("VCABLE_SCENARIO");
-    if (path == nullptr || *path == '\0') return;
-    std::string error;
-    if (!scenario_file::LoadFile(path, error)) {
-        std::fprintf(stderr, "virtual cable: VCABLE_SCENARIO: %s; using the default scenario\n",
-                     error.c_str());
-    }
+bool LoadText(const std::string& text, const std::string& origin, const std::string& folder,
+              std::string& error) {
+    ScenarioDesc scenario;
+    if (!Parse(text, origin, folder, scenario, error)) return false;
+    Apply(scenario);
+    return true;
 }
 
-}  // namespace vcable
+bool LoadFile(const std::string& path, std::string& error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = path + ": cannot read the scenario file";
+        return false;
+    }
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    return LoadText(text, path, FolderOf(path), error);
+}
+
+}  // namespace vcable::scenario_file
 
 extern "C" {
 

@@ -82,4 +82,10 @@ std::unique_ptr<UartPeer> MakePeer(const PeerDesc& peer);
 // Replaces the scenario in force with a parsed one.
 void Apply(const ScenarioDesc& scenario);
 
+// Parses and applies a scenario; on failure the scenario in force stays and `error` says why.
+// LoadFile reads the file and takes relative file names inside it from the file's folder.
+bool LoadText(const std::string& text, const std::string& origin, const std::string& folder,
+              std::string& error);
+bool LoadFile(const std::string& path, std::string& error);
+
 }  // namespace vcable::scenario_file
