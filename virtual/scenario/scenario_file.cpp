@@ -1,9 +1,7 @@
-// Loading scenario files into the model, the exported loaders, and the scenario named by
-// VCABLE_SCENARIO when the library initialises.
+// Loading a scenario into the model: devices, their targets and peers, fault rules.
 #include "scenario/scenario_file.h"
 
 #include <algorithm>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -11,11 +9,29 @@
 #include "engine/mpsse_engine.h"
 #include "faults/faults.h"
 #include "record/call_log.h"
-#include "uart/uart_peer.h"
-#include "vcable_scenario.h"
+#include "uart/uart_peers.h"
 
 namespace vcable::scenario_file {
 namespace {
+
+// The peer a channel gets (null for none).
+std::unique_ptr<UartPeer> MakePeer(const PeerDesc& peer) {
+    switch (peer.kind) {
+        case PeerKind::kNone:
+            return nullptr;
+        case PeerKind::kLoopback:
+            return MakeRecordingLoopbackPeer();
+        case PeerKind::kEcho:
+            return MakeEchoPeer(peer.delayPolls);
+        case PeerKind::kSink:
+            return MakeSinkPeer();
+        case PeerKind::kScript:
+            return MakeScriptedPeer(
+                peer.data, peer.onDtrRise ? ScriptTrigger::kDtrRise : ScriptTrigger::kAfterPolls,
+                peer.polls);
+    }
+    return nullptr;
+}
 
 void ApplyDevice(const DeviceDesc& d) {
     const int index = d.dual ? AddDualDevice(d.description.c_str(), d.serial.c_str(), d.programmed)
@@ -63,15 +79,6 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
 }
 
-int Report(bool ok, const std::string& message, char* error, uint32_t capacity) {
-    if (error && capacity > 0) {
-        const size_t n = std::min<size_t>(ok ? 0 : message.size(), capacity - 1);
-        std::memcpy(error, message.data(), n);
-        error[n] = '\0';
-    }
-    return ok ? 0 : -1;
-}
-
 }  // namespace
 
 void Apply(const ScenarioDesc& scenario) {
@@ -103,26 +110,3 @@ bool LoadFile(const std::string& path, std::string& error) {
 }
 
 }  // namespace vcable::scenario_file
-
-extern "C" {
-
-VC_API int vc_load_scenario_file(const char* path, char* error, uint32_t error_capacity) {
-    std::string message;
-    const bool ok = path != nullptr && vcable::scenario_file::LoadFile(path, message);
-    if (path == nullptr) message = "no scenario file named";
-    return vcable::scenario_file::Report(ok, message, error, error_capacity);
-}
-
-VC_API int vc_load_scenario_text(const char* text, char* error, uint32_t error_capacity) {
-    std::string message;
-    const bool ok =
-        text != nullptr && vcable::scenario_file::LoadText(text, "scenario", "", message);
-    if (text == nullptr) message = "no scenario text given";
-    return vcable::scenario_file::Report(ok, message, error, error_capacity);
-}
-
-VC_API int vc_scenario_files_supported(void) {
-    return vcable::scenario_file::ParserAvailable() ? 1 : 0;
-}
-
-}  // extern "C"

@@ -4,13 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "targets/target_setup.h"
-#include "uart/uart_peer.h"
 #include "vendor_api/entry_list.h"
 
 namespace vcable::scenario_file {
@@ -75,9 +73,6 @@ bool ParserAvailable();
 // false with one line in `error`.
 bool Parse(const std::string& text, const std::string& origin, const std::string& folder,
            ScenarioDesc& out, std::string& error);
-
-// The peer a channel gets (null for none).
-std::unique_ptr<UartPeer> MakePeer(const PeerDesc& peer);
 
 // Replaces the scenario in force with a parsed one.
 void Apply(const ScenarioDesc& scenario);
