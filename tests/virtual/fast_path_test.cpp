@@ -128,12 +128,12 @@ std::string Describe(MpsseEngine& engine) {
                        std::to_string(engine.ClockedCycles()) + " ticks " +
                        std::to_string(engine.ClockedBaseTicks()) + " errors " +
                        std::to_string(engine.ErrorCount());
-    for (int d = 0; d < engine.Chain().DeviceCount(); ++d) {
-        const vcable::TapController& tap = engine.Chain().Device(d);
+    for (int d = 0; d < vtest::Chain(engine).DeviceCount(); ++d) {
+        const vcable::TapController& tap = vtest::Chain(engine).Device(d);
         text += " tap" + std::to_string(d) + " " + vcable::TapStateName(tap.State()) + " ir " +
                 std::to_string(tap.Instruction()) + " user " + std::to_string(tap.UserRegister());
     }
-    text += " flash status " + std::to_string(engine.Flash()->Status());
+    text += " flash status " + std::to_string(vtest::Flash(engine).Status());
     return text;
 }
 
@@ -156,7 +156,7 @@ TEST(FastPath, AnswersAndEndsAsTheEdgeByEdgeClocking) {
             ASSERT_EQ(Hex(slowRx), Hex(fastRx)) << "seed " << seed << " after byte " << at;
         }
         EXPECT_EQ(Describe(slow), Describe(fast)) << "seed " << seed;
-        EXPECT_TRUE(slow.Flash()->Memory() == fast.Flash()->Memory()) << "seed " << seed;
+        EXPECT_TRUE(vtest::Flash(slow).Memory() == vtest::Flash(fast).Memory()) << "seed " << seed;
         EXPECT_GT(fast.FastCycles(), fast.ClockedCycles() / 2) << "seed " << seed;
     }
 }

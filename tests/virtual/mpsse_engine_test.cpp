@@ -41,7 +41,7 @@ class EngineTest : public ::testing::Test {
 
     static TargetSetup NoTargets() {
         TargetSetup setup;
-        setup.chain.clear();
+        setup.jtag.devices.clear();
         setup.flash.present = false;
         return setup;
     }
@@ -95,7 +95,7 @@ TEST_F(EngineTest, PinReadsShowOutputsAndDrivenInputs) {
         engine.Reconfigure(NoTargets());
         Send(engine, vtest::kOpenSequence);
         if (row.line >= 0) {
-            engine.Gpio().Set(row.line, row.level);
+            vtest::Gpio(engine).Set(row.line, row.level);
             engine.PinsChanged();
         }
         EXPECT_EQ(Hex(row.expected), Hex(Send(engine, row.commands))) << Hex(row.commands);

@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "engine/mpsse_engine.h"
+#include "targets/flash/spi_flash.h"
+#include "targets/gpio/gpio_inputs.h"
+#include "targets/jtag/jtag_chain.h"
 
 namespace vtest {
 
@@ -25,6 +28,17 @@ inline std::string Hex(const Bytes& bytes) {
 
 // The open's pin and clock set-up: default levels, directions 0xCB, loopback off, divisor 5.
 inline const Bytes kOpenSequence = {0x80, 0xFA, 0xCB, 0x85, 0x86, 0x05, 0x00};
+
+// The engine's targets, found by type (each test's wiring has the one it asks for).
+inline vcable::JtagChain& Chain(const vcable::MpsseEngine& engine) {
+    return *engine.Find<vcable::JtagChain>();
+}
+inline vcable::SpiFlash& Flash(const vcable::MpsseEngine& engine) {
+    return *engine.Find<vcable::SpiFlash>();
+}
+inline vcable::GpioInputs& Gpio(const vcable::MpsseEngine& engine) {
+    return *engine.Find<vcable::GpioInputs>();
+}
 
 inline Bytes Send(vcable::MpssePort& port, const Bytes& bytes) {
     Bytes rx;

@@ -36,7 +36,7 @@ class FlashTest : public ::testing::Test {
     uint8_t Status() { return Spi({0x05}, 1).at(0); }
 
     Bytes Memory(uint32_t address, size_t count) {
-        auto& memory = engine.Flash()->Memory();
+        auto& memory = vtest::Flash(engine).Memory();
         return Bytes(memory.begin() + address, memory.begin() + address + count);
     }
 
@@ -105,7 +105,7 @@ TEST_F(FlashTest, EraseSetsTheRangeToOnes) {
         Spi(row.command);
         for (int i = 0; i < row.busyPolls; ++i) ASSERT_EQ(kBusy | kWel, Status()) << i;
         EXPECT_EQ(0, Status());
-        const auto& memory = engine.Flash()->Memory();
+        const auto& memory = vtest::Flash(engine).Memory();
         for (uint32_t a : {row.first, row.end - 1}) EXPECT_EQ(0xFF, memory[a]) << a;
         if (row.first > 0) {
             EXPECT_EQ(FlashPatternByte(row.first - 1), memory[row.first - 1]);

@@ -1,25 +1,54 @@
-// The C control API over a cable's engine and targets: thin wrappers that find the engine, check
-// the arguments and call one method.
+// The C control API over a cable's engine and the targets on its pins: thin wrappers that find
+// the engine or a target by its type, check the arguments and call one method.
 #include <algorithm>
 #include <cstring>
 
 #include "chip/devices.h"
 #include "engine/mpsse_engine.h"
+#include "targets/flash/spi_flash.h"
+#include "targets/gpio/gpio_inputs.h"
+#include "targets/jtag/jtag_chain.h"
 #include "vcable_targets.h"
 
 namespace {
 
+using vcable::GpioInputs;
+using vcable::JtagChain;
 using vcable::MpsseEngine;
+using vcable::SpiFlash;
+using vcable::TapController;
 
 MpsseEngine* Engine(int cable) { return dynamic_cast<MpsseEngine*>(vcable::CableMpssePort(cable)); }
 
-bool ValidDevice(MpsseEngine* engine, int device) {
-    return device >= 0 && device < engine->Chain().DeviceCount();
+// A cable's engine and one of its targets; code is VC_OK when both were found.
+template <class T>
+struct Found {
+    MpsseEngine* engine = nullptr;
+    T* target = nullptr;
+    int code = VC_E_NO_CABLE;
+};
+
+template <class T>
+Found<T> Find(int cable) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return {};
+    T* target = engine->Find<T>();
+    return {engine, target, target ? VC_OK : VC_E_NO_TARGET};
 }
 
-bool ValidLine(int line) { return line >= 0 && line < vcable::pin::kCount; }
+// Device `device` of the cable's chain (VC_E_ARGUMENT when the chain has no such device).
+Found<TapController> FindTap(int cable, int device) {
+    auto [engine, chain, code] = Find<JtagChain>(cable);
+    if (code != VC_OK) return {engine, nullptr, code};
+    if (device < 0 || device >= chain->DeviceCount()) return {engine, nullptr, VC_E_ARGUMENT};
+    return {engine, &chain->Device(device), VC_OK};
+}
 
-bool FlashRange(vcable::SpiFlash* flash, uint32_t address, uint32_t count) {
+bool ValidDrive(int line, int level) {
+    return line >= 0 && line < vcable::pin::kCount && level >= -1 && level <= 1;
+}
+
+bool FlashRange(const SpiFlash* flash, uint32_t address, uint32_t count) {
     return static_cast<uint64_t>(address) + count <= flash->Memory().size();
 }
 
@@ -35,10 +64,12 @@ int vc_targets_restore_default(int cable) {
 }
 
 int vc_jtag_set_chain(int cable, int count, const vc_jtag_device* devices) {
-    MpsseEngine* engine = Engine(cable);
-    if (!engine) return VC_E_NO_CABLE;
+    auto [engine, present, code] = Find<JtagChain>(cable);
+    if (!engine) return code;
     if (count < 0 || (count > 0 && !devices)) return VC_E_ARGUMENT;
-    std::vector<vcable::JtagDeviceSetup> chain;
+    vcable::JtagSetup chain;
+    chain.devices.clear();
+    if (present) chain.resetLine = present->ResetLine();
     for (int i = 0; i < count; ++i) {
         const vc_jtag_device& d = devices[i];
         const bool irOk = d.ir_length >= 2 && d.ir_length <= 32;
@@ -54,23 +85,20 @@ int vc_jtag_set_chain(int cable, int count, const vc_jtag_device* devices) {
         setup.userInstruction = d.user_instruction;
         setup.userLength = d.user_length;
         setup.userResetValue = 0;
-        chain.push_back(setup);
+        chain.devices.push_back(setup);
     }
-    engine->SetChain(chain);
+    engine->Replace<JtagChain>(chain);
     return VC_OK;
 }
 
 int vc_jtag_device_count(int cable) {
-    MpsseEngine* engine = Engine(cable);
-    if (!engine) return VC_E_NO_CABLE;
-    return engine->Chain().DeviceCount();
+    auto [engine, chain, code] = Find<JtagChain>(cable);
+    return chain ? chain->DeviceCount() : code;
 }
 
 int vc_jtag_tap_state(int cable, int device) {
-    MpsseEngine* engine = Engine(cable);
-    if (!engine) return VC_E_NO_CABLE;
-    if (!ValidDevice(engine, device)) return VC_E_ARGUMENT;
-    return static_cast<int>(engine->Chain().Device(device).State());
+    auto [engine, tap, code] = FindTap(cable, device);
+    return tap ? static_cast<int>(tap->State()) : code;
 }
 
 const char* vc_jtag_tap_state_name(int state) {
@@ -79,79 +107,74 @@ const char* vc_jtag_tap_state_name(int state) {
 }
 
 int vc_jtag_instruction(int cable, int device, uint32_t* instruction) {
-    MpsseEngine* engine = Engine(cable);
-    if (!engine) return VC_E_NO_CABLE;
-    if (!ValidDevice(engine, device) || !instruction) return VC_E_ARGUMENT;
-    *instruction = engine->Chain().Device(device).Instruction();
+    auto [engine, tap, code] = FindTap(cable, device);
+    if (code != VC_OK) return code;
+    if (!instruction) return VC_E_ARGUMENT;
+    *instruction = tap->Instruction();
     return VC_OK;
 }
 
 int vc_jtag_user_register(int cable, int device, uint64_t* value) {
-    MpsseEngine* engine = Engine(cable);
-    if (!engine) return VC_E_NO_CABLE;
-    if (!ValidDevice(engine, device) || !value) return VC_E_ARGUMENT;
-    *value = engine->Chain().Device(device).UserRegister();
+    auto [engine, tap, code] = FindTap(cable, device);
+    if (code != VC_OK) return code;
+    if (!value) return VC_E_ARGUMENT;
+    *value = tap->UserRegister();
     return VC_OK;
 }
 
 int vc_jtag_set_user_register(int cable, int device, uint64_t value) {
-    MpsseEngine* engine = Engine(cable);
-    if (!engine) return VC_E_NO_CABLE;
-    if (!ValidDevice(engine, device)) return VC_E_ARGUMENT;
-    engine->Chain().Device(device).SetUserRegister(value);
+    auto [engine, tap, code] = FindTap(cable, device);
+    if (code != VC_OK) return code;
+    tap->SetUserRegister(value);
     return VC_OK;
 }
 
 int vc_flash_size(int cable, uint32_t* size) {
-    MpsseEngine* engine = Engine(cable);
-    if (!engine) return VC_E_NO_CABLE;
-    if (!engine->Flash()) return VC_E_NO_TARGET;
+    auto [engine, flash, code] = Find<SpiFlash>(cable);
+    if (code != VC_OK) return code;
     if (!size) return VC_E_ARGUMENT;
-    *size = static_cast<uint32_t>(engine->Flash()->Memory().size());
+    *size = static_cast<uint32_t>(flash->Memory().size());
     return VC_OK;
 }
 
 int vc_flash_write(int cable, uint32_t address, const uint8_t* data, uint32_t count) {
-    MpsseEngine* engine = Engine(cable);
-    if (!engine) return VC_E_NO_CABLE;
-    if (!engine->Flash()) return VC_E_NO_TARGET;
-    if ((count && !data) || !FlashRange(engine->Flash(), address, count)) return VC_E_ARGUMENT;
-    std::copy_n(data, count, engine->Flash()->Memory().begin() + address);
+    auto [engine, flash, code] = Find<SpiFlash>(cable);
+    if (code != VC_OK) return code;
+    if ((count && !data) || !FlashRange(flash, address, count)) return VC_E_ARGUMENT;
+    std::copy_n(data, count, flash->Memory().begin() + address);
     return VC_OK;
 }
 
 int vc_flash_read(int cable, uint32_t address, uint8_t* data, uint32_t count) {
-    MpsseEngine* engine = Engine(cable);
-    if (!engine) return VC_E_NO_CABLE;
-    if (!engine->Flash()) return VC_E_NO_TARGET;
-    if ((count && !data) || !FlashRange(engine->Flash(), address, count)) return VC_E_ARGUMENT;
-    std::copy_n(engine->Flash()->Memory().begin() + address, count, data);
+    auto [engine, flash, code] = Find<SpiFlash>(cable);
+    if (code != VC_OK) return code;
+    if ((count && !data) || !FlashRange(flash, address, count)) return VC_E_ARGUMENT;
+    std::copy_n(flash->Memory().begin() + address, count, data);
     return VC_OK;
 }
 
 int vc_flash_status(int cable, uint8_t* status) {
-    MpsseEngine* engine = Engine(cable);
-    if (!engine) return VC_E_NO_CABLE;
-    if (!engine->Flash()) return VC_E_NO_TARGET;
+    auto [engine, flash, code] = Find<SpiFlash>(cable);
+    if (code != VC_OK) return code;
     if (!status) return VC_E_ARGUMENT;
-    *status = engine->Flash()->Status();
+    *status = flash->Status();
     return VC_OK;
 }
 
 int vc_gpio_set_input(int cable, int line, int level) {
-    MpsseEngine* engine = Engine(cable);
-    if (!engine) return VC_E_NO_CABLE;
-    if (!ValidLine(line) || level < -1 || level > 1) return VC_E_ARGUMENT;
-    engine->Gpio().Set(line, level);
+    auto [engine, gpio, code] = Find<GpioInputs>(cable);
+    if (code != VC_OK) return code;
+    if (!ValidDrive(line, level)) return VC_E_ARGUMENT;
+    gpio->Set(line, level);
     engine->PinsChanged();
     return VC_OK;
 }
 
 int vc_gpio_schedule(int cable, int line, int level, uint32_t after_polls) {
-    MpsseEngine* engine = Engine(cable);
-    if (!engine) return VC_E_NO_CABLE;
-    if (!ValidLine(line) || level < -1 || level > 1) return VC_E_ARGUMENT;
-    engine->Gpio().Schedule(line, level, after_polls);
+    auto [engine, gpio, code] = Find<GpioInputs>(cable);
+    if (code != VC_OK) return code;
+    if (!ValidDrive(line, level)) return VC_E_ARGUMENT;
+    gpio->Schedule(line, level, after_polls);
     return VC_OK;
 }
 

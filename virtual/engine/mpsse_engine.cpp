@@ -18,16 +18,15 @@ std::string Hex2(uint8_t byte) {
 
 using namespace mpsse;
 
+std::unique_ptr<MpssePort> MakeDefaultMpssePort() {
+    return std::make_unique<MpsseEngine>(TargetSetup{});
+}
+
 MpsseEngine::MpsseEngine(const TargetSetup& setup) { Reconfigure(setup); }
 
 void MpsseEngine::Reconfigure(const TargetSetup& setup) {
-    setup_ = setup;
-    setup_.flash.contents.clear();
     pins_.DetachAll();
-    chain_ = std::make_unique<JtagChain>(setup.chain, setup.chainResetLine);
-    flash_.reset();
-    if (setup.flash.present) flash_ = std::make_unique<SpiFlash>(setup.flash, Events());
-    gpio_ = std::make_unique<GpioInputs>(setup.externalDriveMask, setup.externalDriveLevels);
+    targets_ = BuildTargets(setup, Events());
     pins_ = PinBus();
     pins_.SetHook(pinHookFn_, pinHookUser_);
     AttachTargets();
@@ -47,22 +46,22 @@ MpsseEngine::~MpsseEngine() = default;
 
 void MpsseEngine::AttachTargets() {
     pins_.DetachAll();
-    pins_.Attach(chain_.get());
-    if (flash_) pins_.Attach(flash_.get());
-    pins_.Attach(gpio_.get());
+    for (const std::unique_ptr<PinTarget>& target : targets_) pins_.Attach(target.get());
 }
 
-void MpsseEngine::SetChain(const std::vector<JtagDeviceSetup>& devices) {
-    setup_.chain = devices;
-    chain_ = std::make_unique<JtagChain>(devices, setup_.chainResetLine);
-    AttachTargets();
-}
-
-void MpsseEngine::SetFlash(const FlashSetup& flash) {
-    setup_.flash = flash;
-    setup_.flash.contents.clear();
-    flash_.reset();
-    if (flash.present) flash_ = std::make_unique<SpiFlash>(flash, Events());
+void MpsseEngine::ReplaceTarget(bool (*sameKind)(const PinTarget*),
+                                std::unique_ptr<PinTarget> target) {
+    auto present = std::find_if(targets_.begin(), targets_.end(),
+                                [&](const auto& t) { return sameKind(t.get()); });
+    // Detached first: the bus must not keep a target that is about to go.
+    pins_.DetachAll();
+    if (present == targets_.end()) {
+        if (target) targets_.push_back(std::move(target));
+    } else if (target) {
+        *present = std::move(target);
+    } else {
+        targets_.erase(present);
+    }
     AttachTargets();
 }
 

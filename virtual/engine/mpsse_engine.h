@@ -11,9 +11,7 @@
 
 #include "engine/mpsse_port.h"
 #include "engine/pin_bus.h"
-#include "targets/flash/spi_flash.h"
-#include "targets/gpio/gpio_inputs.h"
-#include "targets/jtag/jtag_chain.h"
+#include "targets/pin_target.h"
 #include "targets/target_setup.h"
 
 namespace vcable {
@@ -36,12 +34,23 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     // Back to the state of a new engine with this wiring (targets, pins, parser, counters).
     void Reconfigure(const TargetSetup& setup);
 
-    // Targets. Replacing one keeps the pins and the parser as they are.
-    void SetChain(const std::vector<JtagDeviceSetup>& devices);
-    void SetFlash(const FlashSetup& flash);
-    JtagChain& Chain() { return *chain_; }
-    SpiFlash* Flash() { return flash_.get(); }
-    GpioInputs& Gpio() { return *gpio_; }
+    // The targets on the pins, as the registry of target kinds built them from the setup: the
+    // one of a type, or null when the setup has none.
+    template <class Target>
+    Target* Find() const {
+        for (const std::unique_ptr<PinTarget>& target : targets_) {
+            if (auto* found = dynamic_cast<Target*>(target.get())) return found;
+        }
+        return nullptr;
+    }
+    // Builds a target of Target's kind from `setup` in place of the present one (or none, when
+    // the setup says so); the other targets, the pins and the parser stay as they are.
+    template <class Target, class Setup>
+    void Replace(const Setup& setup) {
+        ReplaceTarget([](const PinTarget* t) { return dynamic_cast<const Target*>(t) != nullptr; },
+                      BuildTarget(setup, Events()));
+    }
+
     PinBus& Pins() { return pins_; }
     // Re-evaluates the pins after a target was changed from outside (control API).
     void PinsChanged() { pins_.Settle(); }
@@ -83,6 +92,7 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     void Note(const std::string& text) override;
 
     TargetEvents& Events() { return *this; }
+    void ReplaceTarget(bool (*sameKind)(const PinTarget*), std::unique_ptr<PinTarget> target);
     void AttachTargets();
     void Feed(uint8_t byte, std::vector<uint8_t>& rx);
     void StartCommand(uint8_t op, std::vector<uint8_t>& rx);
@@ -111,10 +121,7 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     void TraceEnd();
     void Emit(const std::string& line) const;
 
-    TargetSetup setup_;  // the wiring, without the flash contents
-    std::unique_ptr<JtagChain> chain_;
-    std::unique_ptr<SpiFlash> flash_;
-    std::unique_ptr<GpioInputs> gpio_;
+    std::vector<std::unique_ptr<PinTarget>> targets_;  // in the order they are attached
     PinBus pins_;
     bool loopback_ = false;
     uint16_t divisor_ = 0;

@@ -10,8 +10,6 @@
 
 namespace vcable {
 
-struct TargetSetup;  // defined in targets/target_setup.h: chain, flash, GPIO wiring
-
 class MpssePort {
   public:
     virtual ~MpssePort() = default;
@@ -33,10 +31,7 @@ class MpssePort {
     virtual uint64_t ClockedBaseTicks() const { return 0; }
 };
 
-// Builds the engine with the targets of the setup wired to its pins.
-std::unique_ptr<MpssePort> MakeMpssePort(const TargetSetup& setup);
-
-// The default wiring of the embedded scenario.
+// An engine with the default wiring (targets/target_setup.h).
 std::unique_ptr<MpssePort> MakeDefaultMpssePort();
 
 }  // namespace vcable

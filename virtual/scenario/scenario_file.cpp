@@ -50,8 +50,6 @@ void ApplyDevice(const DeviceDesc& d) {
     device.cycleAbsence = d.cycleAbsence;
     if (auto* engine = dynamic_cast<MpsseEngine*>(device.engine.get())) {
         engine->Reconfigure(d.targets);
-        for (const GpioDesc& g : d.schedules)
-            engine->Gpio().Schedule(g.line, g.level, g.afterPolls);
     }
     for (int c = 0; c < device.ChannelCount(); ++c) device.channels[c].peer = MakePeer(d.peers[c]);
 }

@@ -23,13 +23,6 @@ struct PeerDesc {
     uint32_t polls = 0;
 };
 
-struct GpioDesc {
-    int line = 0;
-    int level = -1;  // 0, 1, or -1 to release
-    bool scheduled = false;
-    uint32_t afterPolls = 0;
-};
-
 struct DeviceDesc {
     bool dual = true;
     std::string description;
@@ -40,8 +33,7 @@ struct DeviceDesc {
     std::optional<uint32_t> userAreaSize;
     std::vector<uint8_t> userAreaData;
     uint32_t cycleAbsence = 0;
-    TargetSetup targets;  // chain, flash and constant GPIO drive (dual-channel devices)
-    std::vector<GpioDesc> schedules;
+    TargetSetup targets;  // what hangs off channel A's pins (dual-channel devices)
     PeerDesc peers[2];
 };
 

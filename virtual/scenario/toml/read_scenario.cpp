@@ -73,9 +73,9 @@ void ReadFlash(Reader& r, const toml::table& t, const std::string& at, FlashSetu
     f.chipEraseBusyPolls = static_cast<int>(r.Int(t, at, "chip_erase_busy_polls", 0, 1000000, 8));
 }
 
-void ReadGpio(Reader& r, const toml::table& t, const std::string& at, DeviceDesc& d) {
+void ReadGpio(Reader& r, const toml::table& t, const std::string& at, GpioSetup& gpio) {
     r.Keys(t, at, {"line", "level", "after_polls"});
-    GpioDesc g;
+    ScheduledDrive g;
     if (!t.get("line")) r.Fail(t, at, "missing key 'line'");
     g.line = r.Line(t, at, "line", 0);
     const toml::node* level = t.get("level");
@@ -87,20 +87,18 @@ void ReadGpio(Reader& r, const toml::table& t, const std::string& at, DeviceDesc
     } else {
         g.level = static_cast<int>(r.Int(t, at, "level", 0, 1, 1));
     }
-    g.scheduled = t.get("after_polls") != nullptr;
     g.afterPolls = static_cast<uint32_t>(r.Int(t, at, "after_polls", 0, UINT32_MAX, 0));
-    if (g.scheduled) {
-        d.schedules.push_back(g);
+    if (t.get("after_polls")) {
+        gpio.schedule.push_back(g);
         return;
     }
     const uint16_t bit = static_cast<uint16_t>(1u << g.line);
     if (g.level < 0) {
-        d.targets.externalDriveMask &= static_cast<uint16_t>(~bit);
+        gpio.driveMask &= static_cast<uint16_t>(~bit);
     } else {
-        d.targets.externalDriveMask |= bit;
-        d.targets.externalDriveLevels =
-            static_cast<uint16_t>(g.level ? (d.targets.externalDriveLevels | bit)
-                                          : (d.targets.externalDriveLevels & ~bit));
+        gpio.driveMask |= bit;
+        gpio.driveLevels =
+            static_cast<uint16_t>(g.level ? (gpio.driveLevels | bit) : (gpio.driveLevels & ~bit));
     }
 }
 
@@ -145,12 +143,12 @@ void ReadDevice(Reader& r, const toml::table& t, const std::string& at, DeviceDe
     }
     d.peers[1].kind = d.dual ? PeerKind::kLoopback : PeerKind::kNone;
     if (t.get("jtag")) {
-        d.targets.chain.clear();
+        d.targets.jtag.devices.clear();
         int i = 0;
         for (const toml::table* dev : r.Tables(t, at, "jtag")) {
             JtagDeviceSetup setup;
             ReadJtag(r, *dev, at + ".jtag[" + std::to_string(i++) + "]", setup);
-            d.targets.chain.push_back(setup);
+            d.targets.jtag.devices.push_back(setup);
         }
     }
     if (const toml::table* flash = r.SubTable(t, at, "flash")) {
@@ -158,7 +156,7 @@ void ReadDevice(Reader& r, const toml::table& t, const std::string& at, DeviceDe
     }
     int i = 0;
     for (const toml::table* g : r.Tables(t, at, "gpio")) {
-        ReadGpio(r, *g, at + ".gpio[" + std::to_string(i++) + "]", d);
+        ReadGpio(r, *g, at + ".gpio[" + std::to_string(i++) + "]", d.targets.gpio);
     }
     if (const toml::table* a = r.SubTable(t, at, "uart_a"))
         ReadPeer(r, *a, at + ".uart_a", d.peers[0]);

@@ -32,6 +32,11 @@ std::string Hex(uint32_t value) {
 
 }  // namespace
 
+std::unique_ptr<PinTarget> BuildTarget(const FlashSetup& setup, TargetEvents& events) {
+    if (!setup.present) return nullptr;
+    return std::make_unique<SpiFlash>(setup, events);
+}
+
 SpiFlash::SpiFlash(const FlashSetup& setup, TargetEvents& events)
     : setup_(setup), events_(events), memory_(setup.size ? setup.size : kSectorSize) {
     if (setup_.contents.empty()) {

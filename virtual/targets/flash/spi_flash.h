@@ -6,10 +6,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "targets/flash/flash_setup.h"
 #include "targets/pin_target.h"
-#include "targets/target_setup.h"
 
 namespace vcable {
 
@@ -29,6 +30,7 @@ class SpiFlash : public PinTarget {
     void RunFast(const ClockRun& run, uint8_t* tdo) override;
 
     std::vector<uint8_t>& Memory() { return memory_; }
+    const std::vector<uint8_t>& Memory() const { return memory_; }
     uint8_t Status() const;
     int BusyPollsLeft() const { return busyPolls_; }
 
@@ -64,5 +66,8 @@ class SpiFlash : public PinTarget {
     bool outBit_ = true;
     std::vector<uint8_t> page_;  // PAGE PROGRAM data in arrival order
 };
+
+// A flash for a setup that has one; null when the setup says there is none.
+std::unique_ptr<PinTarget> BuildTarget(const FlashSetup& setup, TargetEvents& events);
 
 }  // namespace vcable

@@ -23,15 +23,19 @@ void GpioInputs::Schedule(int line, int level, uint32_t afterPolls) {
 void GpioInputs::OnPoll() {
     // Changes fire in the order they were scheduled.
     for (size_t i = 0; i < pending_.size();) {
-        Change& change = pending_[i];
-        if (change.pollsLeft <= 1) {
+        ScheduledDrive& change = pending_[i];
+        if (change.afterPolls <= 1) {
             Set(change.line, change.level);
             pending_.erase(pending_.begin() + static_cast<long>(i));
         } else {
-            --change.pollsLeft;
+            --change.afterPolls;
             ++i;
         }
     }
+}
+
+std::unique_ptr<PinTarget> BuildTarget(const GpioSetup& setup, TargetEvents&) {
+    return std::make_unique<GpioInputs>(setup);
 }
 
 void GpioInputs::RunFast(const ClockRun& run, uint8_t* tdo) {

@@ -4,15 +4,20 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "targets/gpio/gpio_setup.h"
 #include "targets/pin_target.h"
 
 namespace vcable {
 
 class GpioInputs : public PinTarget {
   public:
-    GpioInputs(uint16_t mask, uint16_t levels) : mask_(mask), levels_(levels & mask) {}
+    explicit GpioInputs(const GpioSetup& setup)
+        : mask_(setup.driveMask),
+          levels_(setup.driveLevels & setup.driveMask),
+          pending_(setup.schedule) {}
 
     void OnPins(uint16_t) override {}
     uint16_t DriveMask() const override { return mask_; }
@@ -26,17 +31,13 @@ class GpioInputs : public PinTarget {
     void Set(int line, int level);
     // Applies Set(line, level) at the afterPolls-th poll from now (0 and 1: at the next poll).
     void Schedule(int line, int level, uint32_t afterPolls);
-    size_t PendingCount() const { return pending_.size(); }
 
   private:
-    struct Change {
-        int line;
-        int level;
-        uint32_t pollsLeft;
-    };
     uint16_t mask_;
     uint16_t levels_;
-    std::vector<Change> pending_;
+    std::vector<ScheduledDrive> pending_;  // afterPolls counts down to the change
 };
+
+std::unique_ptr<PinTarget> BuildTarget(const GpioSetup& setup, TargetEvents& events);
 
 }  // namespace vcable

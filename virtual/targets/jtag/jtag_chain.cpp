@@ -6,10 +6,13 @@
 
 namespace vcable {
 
-JtagChain::JtagChain(const std::vector<JtagDeviceSetup>& devices, int resetLine)
-    : resetLine_(resetLine) {
-    taps_.reserve(devices.size());
-    for (const JtagDeviceSetup& device : devices) taps_.emplace_back(device);
+std::unique_ptr<PinTarget> BuildTarget(const JtagSetup& setup, TargetEvents&) {
+    return std::make_unique<JtagChain>(setup);
+}
+
+JtagChain::JtagChain(const JtagSetup& setup) : resetLine_(setup.resetLine) {
+    taps_.reserve(setup.devices.size());
+    for (const JtagDeviceSetup& device : setup.devices) taps_.emplace_back(device);
 }
 
 void JtagChain::OnPins(uint16_t levels) {

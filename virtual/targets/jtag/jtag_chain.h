@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "targets/jtag/jtag_setup.h"
 #include "targets/jtag/tap_controller.h"
 #include "targets/pin_target.h"
 
@@ -13,7 +15,7 @@ namespace vcable {
 
 class JtagChain : public PinTarget {
   public:
-    JtagChain(const std::vector<JtagDeviceSetup>& devices, int resetLine);
+    explicit JtagChain(const JtagSetup& setup);
 
     void OnPins(uint16_t levels) override;
     uint16_t DriveMask() const override;
@@ -24,6 +26,7 @@ class JtagChain : public PinTarget {
     int DeviceCount() const { return static_cast<int>(taps_.size()); }
     TapController& Device(int index) { return taps_[index]; }
     const TapController& Device(int index) const { return taps_[index]; }
+    int ResetLine() const { return resetLine_; }
 
   private:
     std::vector<TapController> taps_;
@@ -31,5 +34,8 @@ class JtagChain : public PinTarget {
     uint16_t levels_ = 0xFFFF;
     std::vector<uint8_t> between_[2];  // fast path: the stream from one device to the next
 };
+
+// A chain for every setup, an empty one included.
+std::unique_ptr<PinTarget> BuildTarget(const JtagSetup& setup, TargetEvents& events);
 
 }  // namespace vcable

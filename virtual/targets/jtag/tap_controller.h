@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "targets/target_setup.h"
+#include "targets/jtag/jtag_setup.h"
 
 namespace vcable {
 
@@ -53,7 +53,6 @@ class TapController {
     uint64_t UserRegister() const { return user_; }
     void SetUserRegister(uint64_t value) { user_ = value & Mask(setup_.userLength); }
     void ResetUserRegister() { SetUserRegister(setup_.userResetValue); }
-    const JtagDeviceSetup& setup() const { return setup_; }
 
   private:
     static uint64_t Mask(int bits) { return bits >= 64 ? ~0ull : (1ull << bits) - 1; }
