@@ -1,8 +1,12 @@
 // The checked reading of one scenario file's TOML tree: typed look-ups that record the first
 // problem with its line ("file.toml:12: device[0].jtag[1].ir_length: expected ..."), and the
-// common shapes of the format (choices, byte strings, line names, arrays of tables). Included by
-// scenario_file_toml.cpp only, after toml++.
+// common shapes of the format (choices, byte strings, line names, arrays of tables). Only the
+// sources in this folder include it: they are built only when toml++ is there.
 #pragma once
+
+#define TOML_HEADER_ONLY 1
+#define TOML_EXCEPTIONS 0
+#include <toml++/toml.h>
 
 #include <cstdint>
 #include <fstream>
@@ -17,7 +21,7 @@ namespace vcable::scenario_file::toml_reader {
 
 constexpr int kLineCount = 16;
 
-const char* const kLineNames[kLineCount] = {
+inline constexpr const char* kLineNames[kLineCount] = {
     "TCK",    "TDI",    "TDO",    "TMS",    "GPIOL0", "GPIOL1", "GPIOL2", "GPIOL3",
     "GPIOH0", "GPIOH1", "GPIOH2", "GPIOH3", "GPIOH4", "GPIOH5", "GPIOH6", "GPIOH7"};
 
