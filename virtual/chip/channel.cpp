@@ -1,42 +1,14 @@
-// Channel behaviour: queueing, write dispatch, polls, bit mode and DTR.
+// Channel behaviour: open and close, write dispatch, bit mode and DTR.
 #include "chip/channel.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "engine/mpsse_port.h"
 #include "record/call_log.h"
+#include "record/wire_clock.h"
 #include "vendor_api/ft_types.h"
 
 namespace vcable {
-
-void RxQueue::Append(const uint8_t* data, size_t count) {
-    std::vector<uint8_t>& tail = Tail();
-    tail.insert(tail.end(), data, data + count);
-}
-
-size_t RxQueue::Take(uint8_t* out, size_t count) {
-    size_t n = std::min(count, Pending());
-    if (n > 0) std::memcpy(out, bytes_.data() + head_, n);
-    head_ += n;
-    return n;
-}
-
-void RxQueue::Clear() {
-    bytes_.clear();
-    head_ = 0;
-}
-
-std::vector<uint8_t>& RxQueue::Tail() {
-    if (head_ == bytes_.size()) {
-        Clear();
-    } else if (head_ >= (64u << 10) && head_ * 2 >= bytes_.size()) {
-        // Drop a large drained prefix so a queue that is never fully read does not grow forever.
-        bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<ptrdiff_t>(head_));
-        head_ = 0;
-    }
-    return bytes_;
-}
 
 void OpenChannel(Channel& channel, void* handle) {
     channel.handle = handle;
@@ -86,14 +58,15 @@ void WriteToChannel(Channel& channel, MpssePort* engine, const uint8_t* data, si
                          static_cast<unsigned>(count), channel.location, mode);
     }
     wire.replyBytes = static_cast<uint32_t>(channel.rx.Pending() - pendingBefore);
-    ClockWrite(channel.wire, wire);
+    ClockWrite(channel.rx.Readiness(), wire);
 }
 
-void PollChannel(Channel& channel, MpssePort* engine) {
+uint32_t PollChannel(Channel& channel, MpssePort* engine) {
     if (engine != nullptr) engine->OnPoll();
     if (channel.peer && channel.settings.bitMode == kBitModeReset) {
         channel.peer->OnPoll(channel.rx.Tail());
     }
+    return channel.rx.Poll();
 }
 
 void SetChannelBitMode(Channel& channel, MpssePort* engine, uint8_t mask, uint8_t mode) {

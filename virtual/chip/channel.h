@@ -1,5 +1,5 @@
 // One channel of a simulated chip: open state and handle, line and mode settings, the receive
-// queue the host reads from, and a capture of everything the host wrote.
+// queue the host reads from (chip/receive_path.h), and a capture of everything the host wrote.
 #pragma once
 
 #include <cstddef>
@@ -7,28 +7,12 @@
 #include <memory>
 #include <vector>
 
-#include "record/wire_clock.h"
+#include "chip/receive_path.h"
 #include "uart/uart_peer.h"
 
 namespace vcable {
 
 class MpssePort;
-
-// Bytes waiting for the host. Readers advance a head offset; the storage is reused once drained,
-// so steady traffic does not allocate.
-class RxQueue {
-  public:
-    size_t Pending() const { return bytes_.size() - head_; }
-    void Append(const uint8_t* data, size_t count);
-    size_t Take(uint8_t* out, size_t count);
-    void Clear();
-    // Storage for producers that append directly (engine, peers); drained bytes are dropped first.
-    std::vector<uint8_t>& Tail();
-
-  private:
-    std::vector<uint8_t> bytes_;
-    size_t head_ = 0;
-};
 
 // Settings a host can change; an open restores the defaults.
 struct ChannelSettings {
@@ -62,7 +46,6 @@ struct Channel {
     RxQueue rx;
     std::vector<uint8_t> txCapture;
     std::unique_ptr<UartPeer> peer;
-    WireReadiness wire;  // when the queued replies reach the host, in model time
 
     bool IsOpen() const { return handle != nullptr; }
 };
@@ -81,8 +64,9 @@ void CloseChannel(Channel& channel, MpssePort* engine);
 // or the UART peer (reset mode with a peer); any other bit mode is reported as not modelled.
 void WriteToChannel(Channel& channel, MpssePort* engine, const uint8_t* data, size_t count);
 
-// One receive-queue poll: lets the engine or peer advance schedules counted in polls.
-void PollChannel(Channel& channel, MpssePort* engine);
+// One receive-queue poll (FT_GetQueueStatus, FT_GetStatus): the engine or the peer advances what
+// it does on polls, then the receive queue reports what is waiting.
+uint32_t PollChannel(Channel& channel, MpssePort* engine);
 
 // Changes the bit mode; the engine restarts on every mode change that involves MPSSE and on reset.
 void SetChannelBitMode(Channel& channel, MpssePort* engine, uint8_t mask, uint8_t mode);

@@ -42,9 +42,7 @@ VC_API uint32_t FT_Read(void* handle, void* buffer, uint32_t count, uint32_t* by
     if (bytes_read != nullptr) *bytes_read = 0;
     return call.OnChannel(handle, [&](ChannelRef ref) -> FtStatus {
         if (bytes_read == nullptr || (buffer == nullptr && count > 0)) return kFtInvalidParameter;
-        // Synchronous model: whatever has arrived is returned at once, as after a read timeout.
-        auto n = static_cast<uint32_t>(ref.Get().rx.Take(static_cast<uint8_t*>(buffer), count));
-        ClockRead(ref.Get().wire, n);
+        const uint32_t n = ref.Get().rx.Read(static_cast<uint8_t*>(buffer), count);
         *bytes_read = n;
         call.Data(buffer, n);
         call.Transferred(n);
@@ -72,9 +70,7 @@ VC_API uint32_t FT_GetQueueStatus(void* handle, uint32_t* rx_bytes) {
     Call call(Entry::FT_GetQueueStatus, handle, {});
     return call.OnChannel(handle, [&](ChannelRef ref) -> FtStatus {
         if (rx_bytes == nullptr) return kFtInvalidParameter;
-        PollChannel(ref.Get(), ref.Engine());
-        *rx_bytes = static_cast<uint32_t>(ref.Get().rx.Pending());
-        ClockPoll(ref.Get().wire, *rx_bytes);
+        *rx_bytes = PollChannel(ref.Get(), ref.Engine());
         call.Transferred(*rx_bytes);
         return kFtOk;
     });
@@ -87,9 +83,7 @@ VC_API uint32_t FT_GetStatus(void* handle, uint32_t* rx_bytes, uint32_t* tx_byte
         if (rx_bytes == nullptr || tx_bytes == nullptr || event_status == nullptr) {
             return kFtInvalidParameter;
         }
-        PollChannel(ref.Get(), ref.Engine());
-        *rx_bytes = static_cast<uint32_t>(ref.Get().rx.Pending());
-        ClockPoll(ref.Get().wire, *rx_bytes);
+        *rx_bytes = PollChannel(ref.Get(), ref.Engine());
         *tx_bytes = 0;  // writes leave at once
         *event_status = 0;
         call.Transferred(*rx_bytes);
