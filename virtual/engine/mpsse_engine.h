@@ -101,7 +101,7 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     void RunControl(std::vector<uint8_t>& rx);
     void BadCommand(uint8_t op, std::vector<uint8_t>& rx);
 
-    // Shifting (mpsse_shift.cpp).
+    // Shifting (shift.cpp).
     bool ClockBit(int tdi, int tms, bool inOnFalling);
     bool ReadDi() const;
     uint8_t ShiftBits(uint8_t op, uint8_t data, int bits);
@@ -109,12 +109,12 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     void ShiftDataByte(uint8_t byte, std::vector<uint8_t>& rx);
     void ShiftDataBytes(const uint8_t* data, uint32_t count, std::vector<uint8_t>& rx);
 
-    // Fast path (mpsse_fast.cpp): the current shift command's periods as one run through the
+    // Fast path (fast_path.cpp): the current shift command's periods as one run through the
     // targets; data null for commands that do not write. False, with nothing done, when the pins
     // or a target rule it out.
     bool FastShift(const uint8_t* data, uint32_t periods, bool byteMode, std::vector<uint8_t>& rx);
 
-    // Trace (mpsse_trace.cpp).
+    // Trace (trace.cpp).
     bool Tracing() const { return traceFn_ != nullptr; }
     void TraceBegin();
     void TraceData(const char* label, uint8_t byte);
