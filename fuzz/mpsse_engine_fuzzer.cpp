@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "mpsse_engine.h"
-#include "target_setup.h"
+#include "engine/mpsse_engine.h"
+#include "targets/target_setup.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> rx;
     size_t at = 0;
     uint64_t replied = 0;
-    while (at < size && engine->tckCycles() < kClockBudget) {
+    while (at < size && engine->ClockedCycles() < kClockBudget) {
         // The first byte of each piece says how long the write is (1 to 64 bytes).
         const size_t piece = 1 + data[at++] % 64;
         const size_t count = piece < size - at ? piece : size - at;
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         replied += rx.size();
         rx.clear();  // the host reads them
         // Every reply byte stands for a clocked bit, a pin read or half a bad-command echo.
-        if (replied > 2 * at + engine->tckCycles()) __builtin_trap();
+        if (replied > 2 * at + engine->ClockedCycles()) __builtin_trap();
     }
     return 0;
 }

@@ -13,7 +13,7 @@ class EepromTest : public VcableTest {
     struct Record {
         FtProgramData data{};
         char manufacturer[32] = {};
-        char manufacturer_id[16] = {};
+        char manufacturerId[16] = {};
         char description[64] = {};
         char serial[16] = {};
 
@@ -22,18 +22,18 @@ class EepromTest : public VcableTest {
             data.signature2 = kProgramSignature2;
             data.version = 1;
             data.manufacturer = manufacturer;
-            data.manufacturer_id = manufacturer_id;
+            data.manufacturerId = manufacturerId;
             data.description = description;
-            data.serial_number = serial;
+            data.serialNumber = serial;
         }
         Record(const char* m, const char* id, const char* d, const char* s) : Record() {
             std::strcpy(manufacturer, m);
-            std::strcpy(manufacturer_id, id);
+            std::strcpy(manufacturerId, id);
             std::strcpy(description, d);
             std::strcpy(serial, s);
-            data.vendor_id = 0x1234;
-            data.product_id = 0x5678;
-            data.max_power = 44;
+            data.vendorId = 0x1234;
+            data.productId = 0x5678;
+            data.maxPower = 44;
         }
     };
 };
@@ -46,13 +46,13 @@ TEST_F(EepromTest, ProgramThenReadBackFillsTheCallersBuffers) {
     Record read;
     ASSERT_EQ(FT_EE_Read(a, &read.data), kFtOk);
     EXPECT_STREQ(read.manufacturer, "Acme");
-    EXPECT_STREQ(read.manufacturer_id, "AC");
+    EXPECT_STREQ(read.manufacturerId, "AC");
     EXPECT_STREQ(read.description, "Gadget");
     EXPECT_STREQ(read.serial, "G0001");
     EXPECT_EQ(read.data.description, read.description);  // the caller's pointers stay
-    EXPECT_EQ(read.data.vendor_id, 0x1234);
-    EXPECT_EQ(read.data.product_id, 0x5678);
-    EXPECT_EQ(read.data.max_power, 44);
+    EXPECT_EQ(read.data.vendorId, 0x1234);
+    EXPECT_EQ(read.data.productId, 0x5678);
+    EXPECT_EQ(read.data.maxPower, 44);
     VcEepromView view;
     ASSERT_EQ(vc_eeprom_view(0, &view), 0);
     EXPECT_STREQ(view.description, "Gadget");
@@ -65,27 +65,27 @@ TEST_F(EepromTest, DefaultCableReadsBackItsFactoryIdentity) {
     Record read;
     ASSERT_EQ(FT_EE_Read(b, &read.data), kFtOk);
     EXPECT_STREQ(read.manufacturer, "Zelvorinex");
-    EXPECT_STREQ(read.manufacturer_id, "ZV");
+    EXPECT_STREQ(read.manufacturerId, "ZV");
     EXPECT_STREQ(read.description, "ZV7300LNK");
     EXPECT_STREQ(read.serial, "ZV000001");
 }
 
 TEST_F(EepromTest, BadRecordsAndBlankChipsAreRefused) {
     void* a = OpenAt(0x0211);
-    Record bad_signature("Acme", "AC", "Gadget", "G1");
-    bad_signature.data.signature2 = 0;
-    EXPECT_EQ(FT_EE_Program(a, &bad_signature.data), kFtInvalidParameter);
-    Record null_string("Acme", "AC", "Gadget", "G1");
-    null_string.data.serial_number = nullptr;
-    EXPECT_EQ(FT_EE_Program(a, &null_string.data), kFtInvalidParameter);
-    Record long_serial("Acme", "AC", "Gadget", "G1");
-    std::memset(long_serial.serial, 'x', 15);  // 15 characters still fit with the NUL
-    EXPECT_EQ(FT_EE_Program(a, &long_serial.data), kFtOk);
-    char too_long[40];
-    std::memset(too_long, 'x', 39);
-    too_long[39] = '\0';
-    long_serial.data.serial_number = too_long;
-    EXPECT_EQ(FT_EE_Program(a, &long_serial.data), kFtEepromWriteFailed);
+    Record badSignature("Acme", "AC", "Gadget", "G1");
+    badSignature.data.signature2 = 0;
+    EXPECT_EQ(FT_EE_Program(a, &badSignature.data), kFtInvalidParameter);
+    Record nullString("Acme", "AC", "Gadget", "G1");
+    nullString.data.serialNumber = nullptr;
+    EXPECT_EQ(FT_EE_Program(a, &nullString.data), kFtInvalidParameter);
+    Record longSerial("Acme", "AC", "Gadget", "G1");
+    std::memset(longSerial.serial, 'x', 15);  // 15 characters still fit with the NUL
+    EXPECT_EQ(FT_EE_Program(a, &longSerial.data), kFtOk);
+    char tooLong[40];
+    std::memset(tooLong, 'x', 39);
+    tooLong[39] = '\0';
+    longSerial.data.serialNumber = tooLong;
+    EXPECT_EQ(FT_EE_Program(a, &longSerial.data), kFtEepromWriteFailed);
     EXPECT_EQ(FT_EE_Program(a, nullptr), kFtInvalidParameter);
 
     ASSERT_EQ(FT_EraseEE(a), kFtOk);
@@ -103,8 +103,8 @@ TEST_F(EepromTest, UserAreaLimits) {
 
     std::vector<uint8_t> text = {'h', 'i', '!'};
     EXPECT_EQ(FT_EE_UAWrite(a, text.data(), 3), kFtOk);
-    std::vector<uint8_t> too_long(97, 'x');
-    EXPECT_EQ(FT_EE_UAWrite(a, too_long.data(), 97), kFtEepromWriteFailed);
+    std::vector<uint8_t> tooLong(97, 'x');
+    EXPECT_EQ(FT_EE_UAWrite(a, tooLong.data(), 97), kFtEepromWriteFailed);
 
     struct Row {
         uint32_t asked;
@@ -125,8 +125,8 @@ TEST_F(EepromTest, UserAreaLimits) {
     vc_set_user_area_size(0, 8);
     ASSERT_EQ(FT_EE_UASize(a, &size), kFtOk);
     EXPECT_EQ(size, 8u);
-    EXPECT_EQ(FT_EE_UAWrite(a, too_long.data(), 9), kFtEepromWriteFailed);
-    EXPECT_EQ(FT_EE_UAWrite(a, too_long.data(), 8), kFtOk);
+    EXPECT_EQ(FT_EE_UAWrite(a, tooLong.data(), 9), kFtEepromWriteFailed);
+    EXPECT_EQ(FT_EE_UAWrite(a, tooLong.data(), 8), kFtOk);
 }
 
 TEST_F(EepromTest, ProgrammingZeroesTheUserAreaAndErasingBlanksIt) {

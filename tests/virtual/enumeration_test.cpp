@@ -14,13 +14,13 @@ TEST_F(EnumerationTest, DefaultScenarioListsTheCableAsTwoChannels) {
     ASSERT_EQ(nodes.size(), 2u);
     EXPECT_STREQ(nodes[0].description, "ZV7300LNK A");
     EXPECT_STREQ(nodes[1].description, "ZV7300LNK B");
-    EXPECT_STREQ(nodes[0].serial_number, "ZV000001A");
-    EXPECT_STREQ(nodes[1].serial_number, "ZV000001B");
-    EXPECT_EQ(nodes[0].loc_id, 0x0211u);
-    EXPECT_EQ(nodes[1].loc_id, 0x0212u);
+    EXPECT_STREQ(nodes[0].serialNumber, "ZV000001A");
+    EXPECT_STREQ(nodes[1].serialNumber, "ZV000001B");
+    EXPECT_EQ(nodes[0].locId, 0x0211u);
+    EXPECT_EQ(nodes[1].locId, 0x0212u);
     EXPECT_EQ(nodes[0].type, kDeviceTypeDualChannel);
     EXPECT_EQ(nodes[0].flags, 0u);
-    EXPECT_EQ(nodes[0].ft_handle, nullptr);
+    EXPECT_EQ(nodes[0].ftHandle, nullptr);
 }
 
 TEST_F(EnumerationTest, ListKeepsAdditionOrderAcrossKinds) {
@@ -34,11 +34,11 @@ TEST_F(EnumerationTest, ListKeepsAdditionOrderAcrossKinds) {
                               "Dual RS232 B"};
     for (size_t i = 0; i < nodes.size(); ++i) {
         EXPECT_STREQ(nodes[i].description, expected[i]) << "node " << i;
-        for (size_t j = 0; j < i; ++j) EXPECT_NE(nodes[i].loc_id, nodes[j].loc_id);
+        for (size_t j = 0; j < i; ++j) EXPECT_NE(nodes[i].locId, nodes[j].locId);
     }
-    EXPECT_STREQ(nodes[2].serial_number, "W1");
+    EXPECT_STREQ(nodes[2].serialNumber, "W1");
     EXPECT_EQ(nodes[2].type, kDeviceTypeSingleChannel);
-    EXPECT_STREQ(nodes[3].serial_number, "");  // a blank chip has no serial number
+    EXPECT_STREQ(nodes[3].serialNumber, "");  // a blank chip has no serial number
 }
 
 TEST_F(EnumerationTest, EmptyAndCrowdedBuses) {
@@ -52,7 +52,7 @@ TEST_F(EnumerationTest, ListSnapshotShowsOpenChannelsWithTheirHandles) {
     void* a = OpenAt(0x0211);
     auto nodes = ListDevices();
     EXPECT_EQ(nodes[0].flags & kNodeFlagOpened, kNodeFlagOpened);
-    EXPECT_EQ(nodes[0].ft_handle, a);
+    EXPECT_EQ(nodes[0].ftHandle, a);
     EXPECT_EQ(nodes[1].flags & kNodeFlagOpened, 0u);
 }
 
@@ -64,17 +64,17 @@ TEST_F(EnumerationTest, OpenExFindsChannelsByEachKey) {
         uint32_t status;
         uint32_t location;  // of the channel opened
     };
-    char serial_b[] = "ZV000001B";
-    char description_a[] = "ZV7300LNK A";
+    char serialB[] = "ZV000001B";
+    char descriptionA[] = "ZV7300LNK A";
     char partial[] = "ZV7300LNK";
     const Row rows[] = {
         {"location A", reinterpret_cast<void*>(uintptr_t{0x0211}), kOpenByLocation, kFtOk, 0x0211},
-        {"serial B", serial_b, kOpenBySerialNumber, kFtOk, 0x0212},
-        {"description A", description_a, kOpenByDescription, kFtOk, 0x0211},
+        {"serial B", serialB, kOpenBySerialNumber, kFtOk, 0x0212},
+        {"description A", descriptionA, kOpenByDescription, kFtOk, 0x0211},
         {"partial description", partial, kOpenByDescription, kFtDeviceNotFound, 0},
         {"unknown location", reinterpret_cast<void*>(uintptr_t{0x0999}), kOpenByLocation,
          kFtDeviceNotFound, 0},
-        {"unknown flags", serial_b, 8, kFtInvalidParameter, 0},
+        {"unknown flags", serialB, 8, kFtInvalidParameter, 0},
     };
     for (const Row& row : rows) {
         vc_reset();

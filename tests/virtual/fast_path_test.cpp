@@ -123,17 +123,17 @@ class RandomHost {
 
 // What an engine shows of its state, for comparison.
 std::string Describe(MpsseEngine& engine) {
-    std::string text = "pins " + std::to_string(engine.pins().levels()) + "/" +
-                       std::to_string(engine.pins().outputs()) + " cycles " +
-                       std::to_string(engine.tckCycles()) + " ticks " +
-                       std::to_string(engine.baseClockTicks()) + " errors " +
-                       std::to_string(engine.errorCount());
-    for (int d = 0; d < engine.chain().DeviceCount(); ++d) {
-        const vcable::TapController& tap = engine.chain().Device(d);
-        text += " tap" + std::to_string(d) + " " + vcable::TapStateName(tap.state()) + " ir " +
-                std::to_string(tap.instruction()) + " user " + std::to_string(tap.userRegister());
+    std::string text = "pins " + std::to_string(engine.Pins().Levels()) + "/" +
+                       std::to_string(engine.Pins().Outputs()) + " cycles " +
+                       std::to_string(engine.ClockedCycles()) + " ticks " +
+                       std::to_string(engine.ClockedBaseTicks()) + " errors " +
+                       std::to_string(engine.ErrorCount());
+    for (int d = 0; d < vtest::Chain(engine).DeviceCount(); ++d) {
+        const vcable::TapController& tap = vtest::Chain(engine).Device(d);
+        text += " tap" + std::to_string(d) + " " + vcable::TapStateName(tap.State()) + " ir " +
+                std::to_string(tap.Instruction()) + " user " + std::to_string(tap.UserRegister());
     }
-    text += " flash status " + std::to_string(engine.flash()->status());
+    text += " flash status " + std::to_string(vtest::Flash(engine).Status());
     return text;
 }
 
@@ -156,8 +156,8 @@ TEST(FastPath, AnswersAndEndsAsTheEdgeByEdgeClocking) {
             ASSERT_EQ(Hex(slowRx), Hex(fastRx)) << "seed " << seed << " after byte " << at;
         }
         EXPECT_EQ(Describe(slow), Describe(fast)) << "seed " << seed;
-        EXPECT_TRUE(slow.flash()->memory() == fast.flash()->memory()) << "seed " << seed;
-        EXPECT_GT(fast.fastCycles(), fast.tckCycles() / 2) << "seed " << seed;
+        EXPECT_TRUE(vtest::Flash(slow).Memory() == vtest::Flash(fast).Memory()) << "seed " << seed;
+        EXPECT_GT(fast.FastCycles(), fast.ClockedCycles() / 2) << "seed " << seed;
     }
 }
 
@@ -183,8 +183,8 @@ TEST(FastPath, TakesLongShiftsAndFlashReads) {
     for (uint32_t i = 0; i < 256; ++i) {
         ASSERT_EQ(data[i], vcable::FlashPatternByte(0x1000 + i)) << "byte " << i;
     }
-    EXPECT_EQ(engine.errorCount(), 0u) << engine.lastError();
-    EXPECT_GE(engine.fastCycles(), 8u * (4096 + 256));
+    EXPECT_EQ(engine.ErrorCount(), 0u) << engine.LastError();
+    EXPECT_GE(engine.FastCycles(), 8u * (4096 + 256));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
-// The C control API over cable 0's engine, and GPIO inputs on a poll schedule.
+// The C control API over cable 0's engine and the targets it finds by type, and GPIO inputs on a
+// poll schedule.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
-#include "mpsse_registry.h"
+#include "chip/devices.h"
 #include "mpsse_test_util.h"
 #include "vcable_targets.h"
 
@@ -24,18 +26,37 @@ class ControlTest : public ::testing::Test {
     vcable::MpssePort& port;
 };
 
-TEST_F(ControlTest, UnknownCableAndBadArguments) {
+TEST_F(ControlTest, RefusesUnknownCablesMissingTargetsAndBadArguments) {
     uint32_t value = 0;
-    EXPECT_EQ(VC_E_NO_CABLE, vc_jtag_instruction(7, 0, &value));
-    EXPECT_EQ(VC_E_ARGUMENT, vc_jtag_instruction(0, 2, &value));
-    EXPECT_EQ(VC_E_ARGUMENT, vc_gpio_set_input(0, 16, 0));
     uint8_t byte = 0;
-    EXPECT_EQ(VC_E_ARGUMENT, vc_flash_read(0, (1u << 20) - 1, &byte, 2));
     const vc_jtag_device tooShortIr = {1, 0x11, 0, 1, 32};
-    EXPECT_EQ(VC_E_ARGUMENT, vc_jtag_set_chain(0, 1, &tooShortIr));
+    struct Row {
+        const char* name;
+        std::function<int()> call;
+        int expected;
+    };
+    const Row rows[] = {
+        {"no cable 7", [&] { return vc_jtag_instruction(7, 0, &value); }, VC_E_NO_CABLE},
+        {"no device 2", [&] { return vc_jtag_instruction(0, 2, &value); }, VC_E_ARGUMENT},
+        {"null result", [] { return vc_jtag_user_register(0, 0, nullptr); }, VC_E_ARGUMENT},
+        {"1-bit IR", [&] { return vc_jtag_set_chain(0, 1, &tooShortIr); }, VC_E_ARGUMENT},
+        {"line 16", [] { return vc_gpio_set_input(0, 16, 0); }, VC_E_ARGUMENT},
+        {"level 2", [] { return vc_gpio_schedule(0, 3, 2, 1); }, VC_E_ARGUMENT},
+        {"past the end", [&] { return vc_flash_read(0, (1u << 20) - 1, &byte, 2); }, VC_E_ARGUMENT},
+    };
+    for (const Row& row : rows) EXPECT_EQ(row.expected, row.call()) << row.name;
+    // Without a flash on the pins the flash functions say so; the other targets stay.
+    vcable::TargetSetup noFlash;
+    noFlash.flash.present = false;
+    dynamic_cast<vcable::MpsseEngine&>(port).Reconfigure(noFlash);
+    EXPECT_EQ(VC_E_NO_TARGET, vc_flash_size(0, &value));
+    EXPECT_EQ(VC_E_NO_TARGET, vc_flash_status(0, &byte));
+    EXPECT_EQ(2, vc_jtag_device_count(0));
 }
 
 TEST_F(ControlTest, ChainSetAndReadBack) {
+    const uint8_t mark = 0x5A;
+    ASSERT_EQ(VC_OK, vc_flash_write(0, 0, &mark, 1));
     const vc_jtag_device devices[] = {{4, 0x0000A001, 0x1, 0x3, 16}};
     ASSERT_EQ(VC_OK, vc_jtag_set_chain(0, 1, devices));
     EXPECT_EQ(1, vc_jtag_device_count(0));
@@ -49,6 +70,10 @@ TEST_F(ControlTest, ChainSetAndReadBack) {
     uint64_t user = 0;
     ASSERT_EQ(VC_OK, vc_jtag_user_register(0, 0, &user));
     EXPECT_EQ(0xFFFFu, user);  // 16 bits long
+    // A new chain leaves the other targets as they were.
+    uint8_t back = 0;
+    ASSERT_EQ(VC_OK, vc_flash_read(0, 0, &back, 1));
+    EXPECT_EQ(mark, back);
 }
 
 TEST_F(ControlTest, FlashContentsThroughTheApiAndTheBus) {

@@ -41,7 +41,7 @@ class EngineTest : public ::testing::Test {
 
     static TargetSetup NoTargets() {
         TargetSetup setup;
-        setup.chain.clear();
+        setup.jtag.devices.clear();
         setup.flash.present = false;
         return setup;
     }
@@ -64,8 +64,8 @@ TEST_F(EngineTest, UnknownOpcodesAreEchoedAfterFa) {
         // The command after the bad one is still decoded.
         const Bytes rx = Send(engine, {row.opcode, 0x87, 0x85});
         EXPECT_EQ(Hex({0xFA, row.opcode}), Hex(rx)) << "opcode " << int(row.opcode);
-        EXPECT_EQ(1u, engine.badCommandCount());
-        EXPECT_EQ(row.isError ? 1u : 0u, engine.errorCount()) << "opcode " << int(row.opcode);
+        EXPECT_EQ(1u, engine.BadCommandCount());
+        EXPECT_EQ(row.isError ? 1u : 0u, engine.ErrorCount()) << "opcode " << int(row.opcode);
     }
 }
 
@@ -95,7 +95,7 @@ TEST_F(EngineTest, PinReadsShowOutputsAndDrivenInputs) {
         engine.Reconfigure(NoTargets());
         Send(engine, vtest::kOpenSequence);
         if (row.line >= 0) {
-            engine.gpio().Set(row.line, row.level);
+            vtest::Gpio(engine).Set(row.line, row.level);
             engine.PinsChanged();
         }
         EXPECT_EQ(Hex(row.expected), Hex(Send(engine, row.commands))) << Hex(row.commands);
@@ -130,12 +130,12 @@ TEST_F(EngineTest, LoopbackReturnsWhatWasWrittenInEveryMode) {
     for (const LoopbackRow& row : rows) {
         EXPECT_EQ(Hex(row.expected), Hex(Send(engine, row.command))) << Hex(row.command);
     }
-    EXPECT_EQ(0u, engine.errorCount());
+    EXPECT_EQ(0u, engine.ErrorCount());
 }
 
 TEST_F(EngineTest, BitOrderOnTheWire) {
     WireProbe probe;
-    engine.pins().Attach(&probe);
+    engine.Pins().Attach(&probe);
     Send(engine, {0x19, 0x00, 0x00, 0x01, 0x11, 0x00, 0x00, 0x01, 0x1B, 0x02, 0x06, 0x13, 0x02,
                   0x60, 0x4B, 0x02, 0x05});
     const std::vector<int> expected = {
@@ -168,7 +168,7 @@ TEST_F(EngineTest, ReadsSampleOnTheChosenEdge) {
         engine.Reconfigure(NoTargets());
         WireProbe probe;
         probe.pattern = 0x99999999;
-        engine.pins().Attach(&probe);
+        engine.Pins().Attach(&probe);
         Send(engine, vtest::kOpenSequence);
         probe.position = 0;
         engine.PinsChanged();
@@ -190,17 +190,17 @@ TEST_F(EngineTest, CommandsSplitAnywhereGiveTheSameReplies) {
         Bytes rx = Send(split, Bytes(stream.begin(), stream.begin() + cut));
         vtest::Append(rx, Send(split, Bytes(stream.begin() + cut, stream.end())));
         EXPECT_EQ(Hex(expected), Hex(rx)) << "cut at " << cut;
-        EXPECT_EQ(whole.tckCycles(), split.tckCycles());
+        EXPECT_EQ(whole.ClockedCycles(), split.ClockedCycles());
     }
 }
 
 TEST_F(EngineTest, CountsClockCyclesAtTheDivisor) {
     Send(engine, {0x19, 0x01, 0x00, 0xFF, 0xFF, 0x1B, 0x02, 0x00, 0x86, 0x00, 0x00, 0x4B, 0x03,
                   0x00, 0x28, 0x00, 0x00});
-    EXPECT_EQ(16u + 3 + 4 + 8, engine.tckCycles());
+    EXPECT_EQ(16u + 3 + 4 + 8, engine.ClockedCycles());
     // Divisor 5: 12 base-clock periods per cycle; divisor 0: 2.
-    EXPECT_EQ((16u + 3) * 12 + (4 + 8) * 2, engine.baseClockTicks());
-    EXPECT_EQ(0, engine.divisor());
+    EXPECT_EQ((16u + 3) * 12 + (4 + 8) * 2, engine.ClockedBaseTicks());
+    EXPECT_EQ(0, engine.Divisor());
 }
 
 struct MalformedRow {
@@ -216,16 +216,16 @@ TEST_F(EngineTest, OverlongBitCountsAreReportedAndClamped) {
     for (const MalformedRow& row : rows) {
         engine.Reconfigure(NoTargets());
         Send(engine, row.command);
-        EXPECT_EQ(1u, engine.errorCount()) << Hex(row.command);
-        EXPECT_NE(std::string::npos, engine.lastError().find("bits")) << engine.lastError();
-        EXPECT_EQ(row.cycles, engine.tckCycles());
+        EXPECT_EQ(1u, engine.ErrorCount()) << Hex(row.command);
+        EXPECT_NE(std::string::npos, engine.LastError().find("bits")) << engine.LastError();
+        EXPECT_EQ(row.cycles, engine.ClockedCycles());
     }
 }
 
 TEST_F(EngineTest, ResetReleasesPinsAndDropsAHalfCommand) {
     Send(engine, {0x19, 0x03});
     engine.Reset();
-    EXPECT_EQ(0, engine.pins().directions());
+    EXPECT_EQ(0, engine.Pins().Directions());
     EXPECT_EQ("FA AA", Hex(Send(engine, {0xAA})));
 }
 

@@ -1,5 +1,5 @@
-// Helpers for the engine and target tests: hex formatting for byte comparisons, and a small host
-// that builds the command streams a JTAG or SPI host sends.
+// Helpers for the engine and target tests: the engine's targets, and a small host that builds the
+// command streams a JTAG or SPI host sends.
 #pragma once
 
 #include <cstdint>
@@ -7,24 +7,27 @@
 #include <string>
 #include <vector>
 
-#include "mpsse_engine.h"
+#include "engine/mpsse_engine.h"
+#include "targets/flash/spi_flash.h"
+#include "targets/gpio/gpio_inputs.h"
+#include "targets/jtag/jtag_chain.h"
+#include "test_bytes.h"
 
 namespace vtest {
 
-using Bytes = std::vector<uint8_t>;
-
-inline std::string Hex(const Bytes& bytes) {
-    std::string text;
-    for (uint8_t b : bytes) {
-        char part[4];
-        std::snprintf(part, sizeof part, "%02X", b);
-        text += (text.empty() ? "" : " ") + std::string(part);
-    }
-    return text;
-}
-
 // The open's pin and clock set-up: default levels, directions 0xCB, loopback off, divisor 5.
 inline const Bytes kOpenSequence = {0x80, 0xFA, 0xCB, 0x85, 0x86, 0x05, 0x00};
+
+// The engine's targets, found by type (each test's wiring has the one it asks for).
+inline vcable::JtagChain& Chain(const vcable::MpsseEngine& engine) {
+    return *engine.Find<vcable::JtagChain>();
+}
+inline vcable::SpiFlash& Flash(const vcable::MpsseEngine& engine) {
+    return *engine.Find<vcable::SpiFlash>();
+}
+inline vcable::GpioInputs& Gpio(const vcable::MpsseEngine& engine) {
+    return *engine.Find<vcable::GpioInputs>();
+}
 
 inline Bytes Send(vcable::MpssePort& port, const Bytes& bytes) {
     Bytes rx;

@@ -36,7 +36,7 @@ class FlashTest : public ::testing::Test {
     uint8_t Status() { return Spi({0x05}, 1).at(0); }
 
     Bytes Memory(uint32_t address, size_t count) {
-        auto& memory = engine.flash()->memory();
+        auto& memory = vtest::Flash(engine).Memory();
         return Bytes(memory.begin() + address, memory.begin() + address + count);
     }
 
@@ -57,7 +57,7 @@ TEST_F(FlashTest, JedecIdAndReads) {
     Bytes wrapped = Pattern(0x0FFFFF, 1);
     vtest::Append(wrapped, Pattern(0, 1));
     EXPECT_EQ(Hex(wrapped), Hex(Spi({0x03, 0x0F, 0xFF, 0xFF}, 2)));
-    EXPECT_EQ(0u, engine.errorCount());
+    EXPECT_EQ(0u, engine.ErrorCount());
 }
 
 TEST_F(FlashTest, ProgramAndsBitsWithinThePageAndIsBusyForAFewPolls) {
@@ -105,7 +105,7 @@ TEST_F(FlashTest, EraseSetsTheRangeToOnes) {
         Spi(row.command);
         for (int i = 0; i < row.busyPolls; ++i) ASSERT_EQ(kBusy | kWel, Status()) << i;
         EXPECT_EQ(0, Status());
-        const auto& memory = engine.flash()->memory();
+        const auto& memory = vtest::Flash(engine).Memory();
         for (uint32_t a : {row.first, row.end - 1}) EXPECT_EQ(0xFF, memory[a]) << a;
         if (row.first > 0) {
             EXPECT_EQ(FlashPatternByte(row.first - 1), memory[row.first - 1]);
@@ -125,8 +125,8 @@ TEST_F(FlashTest, CommandsWhileBusyAreIgnored) {
 
 TEST_F(FlashTest, UnknownCommandIsAnError) {
     Spi({0x5A, 0x00, 0x00, 0x00}, 1);
-    EXPECT_EQ(1u, engine.errorCount());
-    EXPECT_NE(std::string::npos, engine.lastError().find("0x5A")) << engine.lastError();
+    EXPECT_EQ(1u, engine.ErrorCount());
+    EXPECT_NE(std::string::npos, engine.LastError().find("0x5A")) << engine.LastError();
 }
 
 TEST_F(FlashTest, ChipSelectOnAnotherLine) {

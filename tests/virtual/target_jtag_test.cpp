@@ -49,7 +49,7 @@ class JtagChainTest : public ::testing::Test {
         Send(engine, vtest::ResetToIdle());
     }
 
-    TapState State(int device) { return engine.chain().Device(device).state(); }
+    TapState State(int device) { return vtest::Chain(engine).Device(device).State(); }
 
     // Shifts both IRs (device 1's bits first, as they travel furthest) and returns to Idle.
     void LoadInstructions(uint32_t dev0, uint32_t dev1) {
@@ -98,8 +98,8 @@ TEST_F(JtagChainTest, IdcodesLeaveTheLastDeviceFirst) {
 
 TEST_F(JtagChainTest, BypassDelaysByOneBitPerDevice) {
     LoadInstructions(0x3F, 0xFF);
-    EXPECT_EQ(0x3Fu, engine.chain().Device(0).instruction());
-    EXPECT_EQ(0xFFu, engine.chain().Device(1).instruction());
+    EXPECT_EQ(0x3Fu, vtest::Chain(engine).Device(0).Instruction());
+    EXPECT_EQ(0xFFu, vtest::Chain(engine).Device(1).Instruction());
     // The library's capturing shift of 12 bits 0xA5 0x0C: two bypass bits (captured as 0) come
     // out first, then the first ten bits sent.
     Send(engine, vtest::IdleToShiftDr());
@@ -117,29 +117,29 @@ TEST_F(JtagChainTest, IrCaptureShowsZeroOneInEveryDevice) {
 TEST_F(JtagChainTest, UserRegistersKeepWhatWasShiftedIn) {
     LoadInstructions(0x02, 0xC2);
     EXPECT_EQ(0u, ScanDr(0x0BADF00D'CAFE1234ull, 64));
-    EXPECT_EQ(0xCAFE1234u, engine.chain().Device(1).userRegister());
-    EXPECT_EQ(0x0BADF00Du, engine.chain().Device(0).userRegister());
+    EXPECT_EQ(0xCAFE1234u, vtest::Chain(engine).Device(1).UserRegister());
+    EXPECT_EQ(0x0BADF00Du, vtest::Chain(engine).Device(0).UserRegister());
     // A second scan captures the stored values; leaving through Test-Logic-Reset keeps them.
     EXPECT_EQ(0x0BADF00D'CAFE1234ull, ScanDr(0x11111111'22222222ull, 64));
     Send(engine, vtest::ResetToIdle());
-    EXPECT_EQ(0x11111111u, engine.chain().Device(0).userRegister());
-    EXPECT_EQ(0x09u, engine.chain().Device(0).instruction());  // IDCODE again
-    EXPECT_EQ(0x1Eu, engine.chain().Device(1).instruction());
+    EXPECT_EQ(0x11111111u, vtest::Chain(engine).Device(0).UserRegister());
+    EXPECT_EQ(0x09u, vtest::Chain(engine).Device(0).Instruction());  // IDCODE again
+    EXPECT_EQ(0x1Eu, vtest::Chain(engine).Device(1).Instruction());
 }
 
 TEST_F(JtagChainTest, GpioL1PulseResetsUserRegisters) {
-    engine.chain().Device(0).SetUserRegister(0xDEADBEEF);
-    engine.chain().Device(1).SetUserRegister(0x01234567);
+    vtest::Chain(engine).Device(0).SetUserRegister(0xDEADBEEF);
+    vtest::Chain(engine).Device(1).SetUserRegister(0x01234567);
     // The library's reset pulse: GPIOL1 an output driven low, then back to an input.
     Send(engine, {0x80, 0xDA, 0xEB});
     Send(engine, {0x80, 0xFA, 0xCB});
-    EXPECT_EQ(0u, engine.chain().Device(0).userRegister());
-    EXPECT_EQ(0u, engine.chain().Device(1).userRegister());
+    EXPECT_EQ(0u, vtest::Chain(engine).Device(0).UserRegister());
+    EXPECT_EQ(0u, vtest::Chain(engine).Device(1).UserRegister());
     EXPECT_EQ(TapState::kRunTestIdle, State(0));
     // Written as 0 while GPIOL1 is an input, the level does nothing.
-    engine.chain().Device(0).SetUserRegister(5);
+    vtest::Chain(engine).Device(0).SetUserRegister(5);
     Send(engine, {0x80, 0xDA, 0xCB});
-    EXPECT_EQ(5u, engine.chain().Device(0).userRegister());
+    EXPECT_EQ(5u, vtest::Chain(engine).Device(0).UserRegister());
 }
 
 }  // namespace

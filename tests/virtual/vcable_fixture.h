@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "ft_api.h"
-#include "ft_types.h"
+#include "test_bytes.h"
 #include "vcable.h"
+#include "vendor_api/ft_api.h"
+#include "vendor_api/ft_types.h"
 
 class VcableTest : public ::testing::Test {
   protected:
@@ -51,17 +52,3 @@ class VcableTest : public ::testing::Test {
         return bytes;
     }
 };
-
-// Bytes as "0A 1B ..", so a failed comparison shows both streams in hex.
-inline std::string Hex(const std::vector<uint8_t>& bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (uint8_t b : bytes) {
-        if (!text.empty()) text += ' ';
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0xF];
-    }
-    return text;
-}
-
-#define EXPECT_BYTES_EQ(expected, actual) EXPECT_EQ(Hex(expected), Hex(actual))

@@ -21,7 +21,7 @@ class WireClockTest : public VcableTest {
     // Channel A in MPSSE mode at divisor 5 with a 2 ms latency timer; the clock starts after it.
     void SetUp() override {
         VcableTest::SetUp();
-        channelA = OpenAt(ListDevices()[0].loc_id);
+        channelA = OpenAt(ListDevices()[0].locId);
         ASSERT_EQ(FT_SetLatencyTimer(channelA, 2), kFtOk);
         ASSERT_EQ(FT_SetBitMode(channelA, 0, 2), kFtOk);
         Write({0x80, 0xFA, 0xCB, 0x85, 0x86, 0x05, 0x00});

@@ -1,0 +1,108 @@
+// Scenario files: each kind of target reads its own section of a [[device]] table, and the model
+// gets what the section says; a bad section names its place and changes nothing.
+#include <functional>
+
+#include "chip/devices.h"
+#include "engine/mpsse_port.h"
+#include "vcable_fixture.h"
+#include "vcable_scenario.h"
+#include "vcable_targets.h"
+
+namespace {
+
+class ScenarioFileTest : public VcableTest {
+  protected:
+    void SetUp() override {
+        VcableTest::SetUp();
+        if (!vc_scenario_files_supported()) GTEST_SKIP() << "built without the TOML reader";
+    }
+
+    static std::string Load(const std::string& body) {
+        char error[512] = "";
+        const std::string text = "[[device]]\ndescription = \"X\"\n" + body;
+        return vc_load_scenario_text(text.c_str(), error, sizeof error) == 0 ? "" : error;
+    }
+
+    static uint16_t Levels() {
+        uint16_t levels = 0;
+        EXPECT_EQ(VC_OK, vc_pins_get(0, &levels, nullptr));
+        return levels;
+    }
+};
+
+TEST_F(ScenarioFileTest, EachKindGetsItsSection) {
+    struct Row {
+        const char* name;
+        const char* body;
+        std::function<void()> check;
+    };
+    const Row rows[] = {
+        {"jtag",
+         "[[device.jtag]]\nidcode = 0x11\n[[device.jtag]]\nidcode = 0x23\nir_length = 3\n"
+         "idcode_instruction = 5\n",
+         [] {
+             uint32_t instruction = 0;
+             EXPECT_EQ(2, vc_jtag_device_count(0));
+             EXPECT_EQ(VC_OK, vc_jtag_instruction(0, 1, &instruction));
+             EXPECT_EQ(5u, instruction);
+         }},
+        {"no jtag", "jtag = []\n", [] { EXPECT_EQ(0, vc_jtag_device_count(0)); }},
+        {"flash", "[device.flash]\nsize = 8192\ncontents = \"01 02 03\"\nfill = 7\n",
+         [] {
+             uint32_t size = 0;
+             vtest::Bytes head(4);
+             EXPECT_EQ(VC_OK, vc_flash_size(0, &size));
+             EXPECT_EQ(8192u, size);
+             EXPECT_EQ(VC_OK, vc_flash_read(0, 0, head.data(), 4));
+             EXPECT_BYTES_EQ((vtest::Bytes{1, 2, 3, 7}), head);
+         }},
+        {"no flash", "[device.flash]\npresent = false\n",
+         [] {
+             uint32_t size = 0;
+             EXPECT_EQ(VC_E_NO_TARGET, vc_flash_size(0, &size));
+         }},
+        {"gpio",
+         "[[device.gpio]]\nline = \"GPIOL0\"\nlevel = 0\n"
+         "[[device.gpio]]\nline = \"GPIOH1\"\nlevel = 0\nafter_polls = 2\n",
+         [] {
+             // GPIOL0 is low from the start; GPIOH1 goes low at the second poll.
+             vcable::MpssePort& port = *vcable::CableMpssePort(0);
+             EXPECT_EQ(0xFFEF, Levels());
+             port.OnPoll();
+             EXPECT_EQ(0xFFEF, Levels());
+             port.OnPoll();
+             EXPECT_EQ(0xFDEF, Levels());
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        vc_reset();
+        ASSERT_EQ("", Load(row.body));
+        row.check();
+    }
+}
+
+TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
+    struct Row {
+        const char* body;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"[[device.jtag]]\nidcode = 0x11\nir_length = 40\n",
+         "scenario:5: device[0].jtag[0].ir_length: expected an integer from 2 to 32, found 40"},
+        {"[device.flash]\nsize = 5000\n",
+         "scenario:4: device[0].flash.size: expected a multiple of the 4096-byte sector"},
+        {"[[device.gpio]]\nline = 3\nlevel = \"up\"\n",
+         "scenario:5: device[0].gpio[0].level: expected 0, 1 or \"release\""},
+        {"type = \"single\"\n[[device.gpio]]\nline = 1\nlevel = 1\n",
+         "scenario:4: device[0]: a single-channel device has no gpio (only cables do)"},
+        {"bogus = 1\n", "cycle_absence, jtag, flash, gpio, uart_a, uart_b)"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_NE(std::string::npos, Load(row.body).find(row.message)) << Load(row.body);
+        EXPECT_EQ(1, vc_device_count());
+        EXPECT_EQ(2, vc_jtag_device_count(0));
+    }
+}
+
+}  // namespace

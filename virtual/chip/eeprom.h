@@ -1,0 +1,50 @@
+// The configuration EEPROM of one chip: USB identity, the rest of the programming record, and the
+// free user area. Blank until programmed; the chip enumerates from it only after a port cycle or a
+// replug.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "vendor_api/ft_types.h"
+
+namespace vcable {
+
+// Longest strings the EEPROM keeps (buffer sizes of a host's read-back record, NUL included).
+constexpr size_t kManufacturerSize = 32;
+constexpr size_t kManufacturerIdSize = 16;
+constexpr size_t kDescriptionSize = 64;
+constexpr size_t kSerialSize = 16;
+
+constexpr uint32_t kDefaultUserAreaSize = 96;
+constexpr uint8_t kErasedByte = 0xFF;
+
+struct Eeprom {
+    bool programmed = false;
+    FtProgramData record{};  // everything but the strings; its string pointers stay null
+    std::string manufacturer;
+    std::string manufacturerId;
+    std::string description;
+    std::string serial;
+    std::vector<uint8_t> userArea = std::vector<uint8_t>(kDefaultUserAreaSize, kErasedByte);
+    uint32_t programs = 0;
+    uint32_t erases = 0;
+};
+
+// The record a factory would program for a chip of the given identity.
+FtProgramData DefaultRecord(uint16_t vendorId, uint16_t productId);
+
+// Programs identity strings and record directly (scenario set-up); the user area is zeroed.
+void ProgramEeprom(Eeprom& eeprom, const FtProgramData& record, const char* manufacturer,
+                   const char* manufacturerId, const char* description, const char* serial);
+
+void EraseEeprom(Eeprom& eeprom);
+
+// The vendor calls' behaviour on a caller's record.
+FtStatus ProgramFromRecord(Eeprom& eeprom, const FtProgramData* record);
+FtStatus ReadIntoRecord(const Eeprom& eeprom, FtProgramData* record);
+FtStatus ReadUserArea(const Eeprom& eeprom, uint8_t* data, uint32_t length, uint32_t* read);
+FtStatus WriteUserArea(Eeprom& eeprom, const uint8_t* data, uint32_t length);
+
+}  // namespace vcable

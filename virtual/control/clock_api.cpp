@@ -1,0 +1,34 @@
+// The model clock's control functions.
+#include "chip/devices.h"
+#include "record/wire_clock.h"
+#include "vcable_clock.h"
+
+using namespace vcable;
+
+extern "C" {
+
+VC_API void vc_clock_reset(void) {
+    ResetWireClock();
+    // Replies already queued count as arrived: nothing waits for a time before the reset.
+    for (int d = 0; d < DeviceCount(); ++d) {
+        for (Channel& channel : DeviceAt(d)->channels) channel.rx.Readiness() = WireReadiness{};
+    }
+}
+
+VC_API int vc_clock_read(int speed, VcClockReading* out) {
+    if (speed < 0 || speed >= kWireSpeeds || out == nullptr) return -1;
+    const WireClockTotals t = ReadWireClock(speed);
+    constexpr uint64_t kPsPerNs = 1000;
+    out->elapsed_ns = t.elapsedPs / kPsPerNs;
+    out->wire_ns = t.wirePs / kPsPerNs;
+    out->limit_ns = t.limitPs / kPsPerNs;
+    out->tck_cycles = t.tckCycles;
+    out->uart_bits = t.uartBits;
+    out->writes = t.writes;
+    out->reads = t.reads;
+    out->control_requests = t.controlRequests;
+    out->reply_waits_ns = t.replyWaitPs / kPsPerNs;
+    return 0;
+}
+
+}  // extern "C"

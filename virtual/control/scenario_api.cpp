@@ -1,0 +1,43 @@
+// The control API of scenario files (vcable_scenario.h).
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "scenario/scenario_file.h"
+#include "vcable_scenario.h"
+
+namespace {
+
+int Report(bool ok, const std::string& message, char* error, uint32_t capacity) {
+    if (error && capacity > 0) {
+        const size_t n = std::min<size_t>(ok ? 0 : message.size(), capacity - 1);
+        std::memcpy(error, message.data(), n);
+        error[n] = '\0';
+    }
+    return ok ? 0 : -1;
+}
+
+}  // namespace
+
+extern "C" {
+
+VC_API int vc_load_scenario_file(const char* path, char* error, uint32_t error_capacity) {
+    std::string message;
+    const bool ok = path != nullptr && vcable::scenario_file::LoadFile(path, message);
+    if (path == nullptr) message = "no scenario file named";
+    return Report(ok, message, error, error_capacity);
+}
+
+VC_API int vc_load_scenario_text(const char* text, char* error, uint32_t error_capacity) {
+    std::string message;
+    const bool ok =
+        text != nullptr && vcable::scenario_file::LoadText(text, "scenario", "", message);
+    if (text == nullptr) message = "no scenario text given";
+    return Report(ok, message, error, error_capacity);
+}
+
+VC_API int vc_scenario_files_supported(void) {
+    return vcable::scenario_file::ParserAvailable() ? 1 : 0;
+}
+
+}  // extern "C"

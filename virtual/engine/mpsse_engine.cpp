@@ -1,0 +1,270 @@
+#include "engine/mpsse_engine.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "engine/opcodes.h"
+
+namespace vcable {
+namespace {
+
+std::string Hex2(uint8_t byte) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", byte);
+    return text;
+}
+
+}  // namespace
+
+using namespace mpsse;
+
+std::unique_ptr<MpssePort> MakeDefaultMpssePort() {
+    return std::make_unique<MpsseEngine>(TargetSetup{});
+}
+
+MpsseEngine::MpsseEngine(const TargetSetup& setup) { Reconfigure(setup); }
+
+void MpsseEngine::Reconfigure(const TargetSetup& setup) {
+    pins_.DetachAll();
+    targets_ = BuildTargets(setup, Events());
+    pins_ = PinBus();
+    pins_.SetHook(pinHookFn_, pinHookUser_);
+    AttachTargets();
+    phase_ = Phase::kOpcode;
+    argsHave_ = 0;
+    dataLeft_ = 0;
+    loopback_ = false;
+    divisor_ = 0;
+    tckCycles_ = 0;
+    fastCycles_ = 0;
+    baseTicks_ = 0;
+    ClearErrors();
+    pins_.AllInputs();
+}
+
+MpsseEngine::~MpsseEngine() = default;
+
+void MpsseEngine::AttachTargets() {
+    pins_.DetachAll();
+    for (const std::unique_ptr<PinTarget>& target : targets_) pins_.Attach(target.get());
+}
+
+void MpsseEngine::ReplaceTarget(bool (*sameKind)(const PinTarget*),
+                                std::unique_ptr<PinTarget> target) {
+    auto present = std::find_if(targets_.begin(), targets_.end(),
+                                [&](const auto& t) { return sameKind(t.get()); });
+    // Detached first: the bus must not keep a target that is about to go.
+    pins_.DetachAll();
+    if (present == targets_.end()) {
+        if (target) targets_.push_back(std::move(target));
+    } else if (target) {
+        *present = std::move(target);
+    } else {
+        targets_.erase(present);
+    }
+    AttachTargets();
+}
+
+void MpsseEngine::Reset() {
+    // Leaving MPSSE mode drops a half-parsed command and releases every line.
+    if (phase_ != Phase::kOpcode) Note("engine reset inside command " + Hex2(op_));
+    phase_ = Phase::kOpcode;
+    argsHave_ = 0;
+    dataLeft_ = 0;
+    loopback_ = false;
+    pins_.AllInputs();
+}
+
+void MpsseEngine::OnPoll() { pins_.Poll(); }
+
+void MpsseEngine::Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) {
+    for (size_t i = 0; i < count;) {
+        if (phase_ != Phase::kData) {
+            Feed(data[i++], rx);
+            continue;
+        }
+        // The data of a byte-mode write goes through in one piece, as far as this write has it.
+        const auto n = static_cast<uint32_t>(std::min<size_t>(dataLeft_, count - i));
+        ShiftDataBytes(data + i, n, rx);
+        i += n;
+        dataLeft_ -= n;
+        if (dataLeft_ == 0) EndCommand();
+    }
+}
+
+void MpsseEngine::Feed(uint8_t byte, std::vector<uint8_t>& rx) {
+    switch (phase_) {
+        case Phase::kOpcode:
+            StartCommand(byte, rx);
+            return;
+        case Phase::kArgs:
+            args_[argsHave_++] = byte;
+            if (argsHave_ == argsNeed_) RunWithArgs(rx);
+            return;
+        case Phase::kData:
+            ShiftDataByte(byte, rx);
+            if (--dataLeft_ == 0) EndCommand();
+            return;
+    }
+}
+
+void MpsseEngine::StartCommand(uint8_t op, std::vector<uint8_t>& rx) {
+    op_ = op;
+    argsHave_ = 0;
+    if (IsShift(op)) {
+        // Byte mode: a 16-bit length. Bit mode: a length byte, then a data byte when writing.
+        argsNeed_ = (op & kBitMode) && (op & kWriteTdi) ? 2 : (op & kBitMode) ? 1 : 2;
+    } else if (IsTms(op) || op == kSetLowByte || op == kSetHighByte || op == kSetDivisor) {
+        argsNeed_ = 2;
+    } else {
+        argsNeed_ = 0;
+    }
+    if (Tracing()) TraceBegin();
+    if (argsNeed_ == 0) {
+        RunControl(rx);
+        return;
+    }
+    phase_ = Phase::kArgs;
+}
+
+void MpsseEngine::RunWithArgs(std::vector<uint8_t>& rx) {
+    phase_ = Phase::kOpcode;
+    if (IsShift(op_) && !(op_ & kBitMode)) {
+        const uint32_t bytes = (args_[0] | (args_[1] << 8)) + 1u;
+        if (op_ & kWriteTdi) {
+            phase_ = Phase::kData;
+            dataLeft_ = bytes;
+            return;
+        }
+        ShiftDataBytes(nullptr, bytes, rx);
+        EndCommand();
+        return;
+    }
+    if (IsShift(op_) || IsTms(op_)) {
+        const int maxBits = IsTms(op_) ? kTmsMaxBits : 8;
+        int bits = args_[0] + 1;
+        if (bits > maxBits) {
+            Error("command " + Hex2(op_) + " asks for " + std::to_string(bits) +
+                  " bits; the chip clocks at most " + std::to_string(maxBits));
+            bits = maxBits;
+        }
+        const uint8_t data = (op_ & kWriteTdi) || IsTms(op_) ? args_[1] : 0;
+        if (IsShift(op_) && FastShift((op_ & kWriteTdi) ? &data : nullptr, bits, false, rx)) {
+            EndCommand();
+            return;
+        }
+        const uint8_t in = IsTms(op_) ? ShiftTms(op_, data, bits) : ShiftBits(op_, data, bits);
+        if (Tracing() && ((op_ & kWriteTdi) || IsTms(op_))) TraceData("data", data);
+        if (op_ & kReadTdo) {
+            rx.push_back(in);
+            if (Tracing()) TraceData("reply", in);
+        }
+        EndCommand();
+        return;
+    }
+    switch (op_) {
+        case kSetLowByte:
+            pins_.SetLowByte(args_[0], args_[1]);
+            break;
+        case kSetHighByte:
+            pins_.SetHighByte(args_[0], args_[1]);
+            break;
+        case kSetDivisor:
+            divisor_ = static_cast<uint16_t>(args_[0] | (args_[1] << 8));
+            break;
+        default:
+            break;
+    }
+    if (Tracing()) {
+        TraceData("arg", args_[0]);
+        TraceData("arg", args_[1]);
+    }
+    EndCommand();
+}
+
+void MpsseEngine::RunControl(std::vector<uint8_t>& rx) {
+    uint8_t reply = 0;
+    bool replies = false;
+    switch (op_) {
+        case kReadLowByte: {
+            reply = static_cast<uint8_t>(pins_.Levels() & 0xFF);
+            if (loopback_) {
+                // The loopback joins DO to DI inside the chip.
+                const uint8_t doBit = (pins_.Outputs() >> pin::kTdi) & 1;
+                reply = static_cast<uint8_t>((reply & ~(1u << pin::kTdo)) | (doBit << pin::kTdo));
+            }
+            replies = true;
+            break;
+        }
+        case kReadHighByte:
+            reply = static_cast<uint8_t>(pins_.Levels() >> 8);
+            replies = true;
+            break;
+        case kLoopbackOn:
+            loopback_ = true;
+            break;
+        case kLoopbackOff:
+            loopback_ = false;
+            break;
+        case kSendImmediate:
+            break;  // replies already go out at once
+        case kWaitIoHigh:
+        case kWaitIoLow: {
+            const bool want = op_ == kWaitIoHigh;
+            if (LineHigh(pins_.Levels(), pin::kGpiol1) != want) {
+                Error("command " + Hex2(op_) +
+                      " would wait for GPIOL1; waiting is not modelled, the engine carries on");
+            }
+            break;
+        }
+        default:
+            BadCommand(op_, rx);
+            return;
+    }
+    if (replies) {
+        rx.push_back(reply);
+        if (Tracing()) TraceData("reply", reply);
+    }
+    EndCommand();
+}
+
+void MpsseEngine::BadCommand(uint8_t op, std::vector<uint8_t>& rx) {
+    rx.push_back(kBadCommandReply);
+    rx.push_back(op);
+    ++badCommandCount_;
+    lastBadCommand_ = op;
+    if (Tracing()) {
+        TraceData("reply", kBadCommandReply);
+        TraceData("reply", op);
+        TraceEnd();
+    }
+    // The sync probes are sent on purpose; any other unknown opcode is a host mistake.
+    if (op != kSyncProbe && op != kSyncProbeAlt) {
+        Error("bad command " + Hex2(op) + " (not an FT2232 MPSSE opcode), answered 0xFA " +
+              Hex2(op));
+    }
+}
+
+void MpsseEngine::EndCommand() {
+    phase_ = Phase::kOpcode;
+    if (Tracing()) TraceEnd();
+}
+
+void MpsseEngine::Error(const std::string& text) {
+    ++errorCount_;
+    lastError_ = text;
+    if (Tracing()) Emit("! error: " + text);
+}
+
+void MpsseEngine::Note(const std::string& text) {
+    if (Tracing()) Emit("# " + text);
+}
+
+void MpsseEngine::ClearErrors() {
+    errorCount_ = 0;
+    lastError_.clear();
+    badCommandCount_ = 0;
+    lastBadCommand_ = 0;
+}
+
+}  // namespace vcable

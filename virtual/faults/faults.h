@@ -1,0 +1,31 @@
+// Fault rules: each watches one entry point, counts its calls from the rule's creation, and acts
+// on the n-th (once) or from the n-th on (persistent).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "vendor_api/entry_list.h"
+#include "vendor_api/ft_types.h"
+
+namespace vcable {
+
+struct FaultDecision {
+    bool fail = false;  // return status without running the call
+    FtStatus status = kFtOk;
+    uint32_t writeLimit = UINT32_MAX;  // FT_Write accepts at most this many bytes
+};
+
+int AddFailRule(Entry entry, uint32_t nth, FtStatus status, bool persistent);
+int AddShortWriteRule(uint32_t nth, uint32_t maxBytes);
+int AddUnplugRule(Entry entry, uint32_t nth, int device);
+int AddInjectRule(Entry entry, uint32_t nth, int device, int channel, const uint8_t* data,
+                  uint32_t length);
+uint32_t FaultHits(int rule);
+void ClearFaults();
+
+// Counts this call against every rule on its entry point and applies the ones that fire. Unplug
+// and inject rules act on the model at once; the others shape the call's result.
+FaultDecision ApplyFaults(Entry entry);
+
+}  // namespace vcable

@@ -1,0 +1,136 @@
+// The model clock's arithmetic and state.
+#include "record/wire_clock.h"
+
+#include <algorithm>
+
+namespace vcable {
+namespace {
+
+constexpr uint64_t kPsPerSecond = 1000000000000ull;
+
+// One USB speed and the chip that runs at it.
+struct Speed {
+    uint64_t framePs;           // frame (full speed) or microframe (high speed)
+    uint32_t outBytesPerFrame;  // bulk OUT: packets per frame times 64 or 512 bytes
+    uint32_t inBytesPerFrame;   // bulk IN: the same packets, 2 status bytes each
+    uint32_t inPacketBytes;     // payload of one IN packet
+    uint64_t baseClockHz;       // MPSSE clock base: TCK = base / ((1 + divisor) * 2)
+    uint64_t maxTckHz;
+    uint64_t maxBaud;
+};
+constexpr Speed kSpeeds[kWireSpeeds] = {
+    {1000000000ull, 19 * 64, 19 * 62, 62, 12000000, 6000000, 3000000},      // FT2232D
+    {125000000ull, 13 * 512, 13 * 510, 510, 60000000, 30000000, 12000000},  // FT2232H
+};
+
+uint64_t PsFor(uint64_t count, uint64_t hz) {
+    if (hz == 0) return 0;
+    return static_cast<uint64_t>(static_cast<unsigned __int128>(count) * kPsPerSecond / hz);
+}
+
+uint64_t Frames(uint64_t bytes, uint32_t perFrame) { return (bytes + perFrame - 1) / perFrame; }
+
+// Owned by this file; advanced by the entry points, reset by the control API and the scenario.
+struct WireClock {
+    WireClockTotals speeds[kWireSpeeds];
+};
+WireClock clock{};
+
+uint64_t NextFrame(uint64_t ps, uint64_t framePs) { return (ps + framePs - 1) / framePs * framePs; }
+
+void WaitUntil(WireClockTotals& t, uint64_t readyPs) {
+    if (readyPs <= t.elapsedPs) return;
+    t.replyWaitPs += readyPs - t.elapsedPs;
+    t.elapsedPs = readyPs;
+}
+
+bool IsControlRequest(Entry entry) {
+    switch (entry) {
+        case Entry::FT_Open:
+        case Entry::FT_OpenEx:
+        case Entry::FT_Close:
+        case Entry::FT_ResetDevice:
+        case Entry::FT_ResetPort:
+        case Entry::FT_CyclePort:
+        case Entry::FT_SetBaudRate:
+        case Entry::FT_SetChars:
+        case Entry::FT_Purge:
+        case Entry::FT_SetBreakOn:
+        case Entry::FT_SetBreakOff:
+        case Entry::FT_GetBitMode:
+        case Entry::FT_SetBitMode:
+        case Entry::FT_SetLatencyTimer:
+        case Entry::FT_GetLatencyTimer:
+        case Entry::FT_EraseEE:
+        case Entry::FT_EE_Program:
+        case Entry::FT_EE_Read:
+        case Entry::FT_EE_UASize:
+        case Entry::FT_EE_UARead:
+        case Entry::FT_EE_UAWrite:
+        case Entry::FT_SetDataCharacteristics:
+        case Entry::FT_SetFlowControl:
+        case Entry::FT_SetDtr:
+        case Entry::FT_ClrDtr:
+            return true;
+        default:
+            // Lists, rescans and versions are the driver's own business; data calls are charged
+            // by what they move.
+            return false;
+    }
+}
+
+}  // namespace
+
+void ClockWrite(WireReadiness& channel, const WireWrite& write) {
+    if (write.bytes == 0) return;
+    for (int s = 0; s < kWireSpeeds; ++s) {
+        const Speed& speed = kSpeeds[s];
+        WireClockTotals& t = clock.speeds[s];
+        const uint64_t start = NextFrame(t.elapsedPs, speed.framePs);
+        const uint64_t usb = Frames(write.bytes, speed.outBytesPerFrame) * speed.framePs;
+        const uint64_t wire =
+            PsFor(write.baseTicks, speed.baseClockHz) + PsFor(write.uartBits, write.baudRate);
+        // The chip takes the data as fast as the slower of the link and its own clocking.
+        t.elapsedPs = start + std::max(usb, wire);
+        t.wirePs += wire;
+        t.limitPs += PsFor(write.tckCycles, speed.maxTckHz) + PsFor(write.uartBits, speed.maxBaud);
+        t.tckCycles += write.tckCycles;
+        t.uartBits += write.uartBits;
+        ++t.writes;
+        if (write.replyBytes == 0) continue;
+        // Full packets leave at once; a partial last packet waits for the latency timer.
+        const uint64_t inFrames = Frames(write.replyBytes, speed.inBytesPerFrame) * speed.framePs;
+        const uint64_t latency =
+            write.replyBytes % speed.inPacketBytes ? write.latencyMs * 1000000000ull : 0;
+        channel.readyPs[s] =
+            std::max(channel.readyPs[s], t.elapsedPs + std::max(inFrames, latency));
+    }
+}
+
+void ClockPoll(const WireReadiness& channel, size_t pending) {
+    if (pending == 0) return;
+    for (int s = 0; s < kWireSpeeds; ++s) WaitUntil(clock.speeds[s], channel.readyPs[s]);
+}
+
+void ClockRead(const WireReadiness& channel, uint32_t bytes) {
+    if (bytes == 0) return;
+    for (int s = 0; s < kWireSpeeds; ++s) {
+        WaitUntil(clock.speeds[s], channel.readyPs[s]);
+        ++clock.speeds[s].reads;
+    }
+}
+
+void ClockCall(Entry entry) {
+    if (!IsControlRequest(entry)) return;
+    for (int s = 0; s < kWireSpeeds; ++s) {
+        WireClockTotals& t = clock.speeds[s];
+        t.elapsedPs = NextFrame(t.elapsedPs, kSpeeds[s].framePs) + kSpeeds[s].framePs;
+        ++t.controlRequests;
+    }
+}
+
+void ResetWireClock() { clock = WireClock{}; }
+
+WireClockTotals ReadWireClock(int speed) { return clock.speeds[speed]; }
+
+}  // namespace vcable

@@ -1,0 +1,257 @@
+// The checked reading of one scenario file's TOML tree: typed look-ups that record the first
+// problem with its line ("file.toml:12: device[0].jtag[1].ir_length: expected ..."), and the
+// common shapes of the format (choices, byte strings, line names, arrays of tables). Only the
+// sources in this folder include it: they are built only when toml++ is there.
+#pragma once
+
+#define TOML_HEADER_ONLY 1
+#define TOML_EXCEPTIONS 0
+#include <toml++/toml.h>
+
+#include <cstdint>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vcable::scenario_file::toml_reader {
+
+constexpr int kLineCount = 16;
+
+inline constexpr const char* kLineNames[kLineCount] = {
+    "TCK",    "TDI",    "TDO",    "TMS",    "GPIOL0", "GPIOL1", "GPIOL2", "GPIOL3",
+    "GPIOH0", "GPIOH1", "GPIOH2", "GPIOH3", "GPIOH4", "GPIOH5", "GPIOH6", "GPIOH7"};
+
+inline const char* TypeName(const toml::node& node) {
+    switch (node.type()) {
+        case toml::node_type::table:
+            return "a table";
+        case toml::node_type::array:
+            return "an array";
+        case toml::node_type::string:
+            return "a string";
+        case toml::node_type::integer:
+            return "an integer";
+        case toml::node_type::floating_point:
+            return "a number with a fraction";
+        case toml::node_type::boolean:
+            return "a boolean";
+        default:
+            return "a date or time";
+    }
+}
+
+inline int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Hex digits in pairs; blanks, commas, colons and underscores between bytes are ignored.
+inline bool ParseHex(std::string_view text, std::vector<uint8_t>& out) {
+    int high = -1;
+    for (char c : text) {
+        if (c == ' ' || c == '\t' || c == '\n' || c == ',' || c == ':' || c == '_') continue;
+        const int digit = HexDigit(c);
+        if (digit < 0) return false;
+        if (high < 0) {
+            high = digit;
+        } else {
+            out.push_back(static_cast<uint8_t>(high << 4 | digit));
+            high = -1;
+        }
+    }
+    return high < 0;
+}
+
+class Reader {
+  public:
+    Reader(std::string origin, std::string folder)
+        : origin_(std::move(origin)), folder_(std::move(folder)) {}
+
+    bool Failed() const { return !error_.empty(); }
+    const std::string& Error() const { return error_; }
+
+    void Fail(const toml::node& node, const std::string& where, const std::string& what) {
+        if (Failed()) return;
+        error_ =
+            origin_ + ":" + std::to_string(node.source().begin.line) + ": " + where + ": " + what;
+    }
+
+    // Every key of the table must be one of `known`.
+    void Keys(const toml::table& table, const std::string& where,
+              std::initializer_list<std::string_view> known) {
+        for (auto&& [key, node] : table) {
+            bool found = false;
+            for (std::string_view k : known) found = found || key.str() == k;
+            if (found) continue;
+            std::string list;
+            for (std::string_view k : known) list += (list.empty() ? "" : ", ") + std::string(k);
+            Fail(node, where,
+                 "unknown key '" + std::string(key.str()) + "' (expected one of: " + list + ")");
+        }
+    }
+
+    int64_t Int(const toml::table& t, const std::string& where, std::string_view key, int64_t min,
+                int64_t max, int64_t fallback) {
+        const toml::node* node = t.get(key);
+        if (!node) return fallback;
+        const std::string at = where + "." + std::string(key);
+        if (!node->is_integer()) {
+            Fail(*node, at, std::string("expected an integer, found ") + TypeName(*node));
+            return fallback;
+        }
+        const int64_t value = node->as_integer()->get();
+        if (value < min || value > max) {
+            Fail(*node, at,
+                 "expected an integer from " + std::to_string(min) + " to " + std::to_string(max) +
+                     ", found " + std::to_string(value));
+            return fallback;
+        }
+        return value;
+    }
+
+    std::optional<std::string> Text(const toml::table& t, const std::string& where,
+                                    std::string_view key) {
+        const toml::node* node = t.get(key);
+        if (!node) return std::nullopt;
+        if (!node->is_string()) {
+            Fail(*node, where + "." + std::string(key),
+                 std::string("expected a string, found ") + TypeName(*node));
+            return std::nullopt;
+        }
+        return node->as_string()->get();
+    }
+
+    bool Bool(const toml::table& t, const std::string& where, std::string_view key, bool fallback) {
+        const toml::node* node = t.get(key);
+        if (!node) return fallback;
+        if (!node->is_boolean()) {
+            Fail(*node, where + "." + std::string(key),
+                 std::string("expected true or false, found ") + TypeName(*node));
+            return fallback;
+        }
+        return node->as_boolean()->get();
+    }
+
+    // One of the words of `choices` (its index), or `fallback` when the key is absent.
+    int Choice(const toml::table& t, const std::string& where, std::string_view key,
+               std::initializer_list<std::string_view> choices, int fallback) {
+        const std::optional<std::string> word = Text(t, where, key);
+        if (!word) return fallback;
+        int index = 0;
+        std::string list;
+        for (std::string_view c : choices) {
+            if (*word == c) return index;
+            list += (list.empty() ? "\"" : ", \"") + std::string(c) + "\"";
+            ++index;
+        }
+        Fail(*t.get(key), where + "." + std::string(key),
+             "expected one of " + list + ", found \"" + *word + "\"");
+        return fallback;
+    }
+
+    // Bytes from `<prefix>` (hex), `text` (when allowed) or `file` keys; false when none is given.
+    bool Bytes(const toml::table& t, const std::string& where, std::string_view hexKey,
+               std::string_view textKey, std::string_view fileKey, std::vector<uint8_t>& out) {
+        int given = 0;
+        for (std::string_view k : {hexKey, textKey, fileKey}) given += !k.empty() && t.get(k);
+        if (given > 1) {
+            Fail(t, where,
+                 "give only one of '" + std::string(hexKey) + "', '" + std::string(textKey) +
+                     "', '" + std::string(fileKey) + "'");
+            return false;
+        }
+        if (auto hex = Text(t, where, hexKey)) {
+            if (!ParseHex(*hex, out)) {
+                Fail(*t.get(hexKey), where + "." + std::string(hexKey),
+                     "expected pairs of hex digits, e.g. \"9F 01 A5\"");
+            }
+            return true;
+        }
+        if (!textKey.empty()) {
+            if (auto text = Text(t, where, textKey)) {
+                out.assign(text->begin(), text->end());
+                return true;
+            }
+        }
+        if (fileKey.empty()) return false;
+        if (auto name = Text(t, where, fileKey)) {
+            const std::string path = name->empty() || (*name)[0] == '/' || folder_.empty()
+                                         ? *name
+                                         : folder_ + "/" + *name;
+            std::ifstream file(path, std::ios::binary);
+            if (!file) {
+                Fail(*t.get(fileKey), where + "." + std::string(fileKey),
+                     "cannot read the file \"" + path + "\"");
+                return true;
+            }
+            out.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+            return true;
+        }
+        return false;
+    }
+
+    // A line by name ("GPIOH1") or number (0 to 15).
+    int Line(const toml::table& t, const std::string& where, std::string_view key, int fallback) {
+        const toml::node* node = t.get(key);
+        if (!node) return fallback;
+        if (node->is_integer()) return static_cast<int>(Int(t, where, key, 0, 15, fallback));
+        if (node->is_string()) {
+            for (int line = 0; line < kLineCount; ++line) {
+                if (node->as_string()->get() == kLineNames[line]) return line;
+            }
+        }
+        Fail(*node, where + "." + std::string(key),
+             "expected a line name (TCK, TDI, TDO, TMS, GPIOL0 to GPIOL3, GPIOH0 to GPIOH7) or a "
+             "number from 0 to 15");
+        return fallback;
+    }
+
+    // The array of tables under `key` (absent: empty).
+    std::vector<const toml::table*> Tables(const toml::table& t, const std::string& where,
+                                           std::string_view key) {
+        std::vector<const toml::table*> out;
+        const toml::node* node = t.get(key);
+        if (!node) return out;
+        const toml::array* array = node->as_array();
+        if (!array) {
+            Fail(*node, where + "." + std::string(key),
+                 std::string("expected an array of tables ([[") + std::string(key) + "]]), found " +
+                     TypeName(*node));
+            return out;
+        }
+        for (const toml::node& item : *array) {
+            if (!item.is_table()) {
+                Fail(item, where + "." + std::string(key),
+                     "expected a table, found " + std::string(TypeName(item)));
+                continue;
+            }
+            out.push_back(item.as_table());
+        }
+        return out;
+    }
+
+    const toml::table* SubTable(const toml::table& t, const std::string& where,
+                                std::string_view key) {
+        const toml::node* node = t.get(key);
+        if (!node) return nullptr;
+        if (!node->is_table()) {
+            Fail(*node, where + "." + std::string(key),
+                 std::string("expected a table, found ") + TypeName(*node));
+            return nullptr;
+        }
+        return node->as_table();
+    }
+
+  private:
+    std::string origin_;
+    std::string folder_;
+    std::string error_;
+};
+
+}  // namespace vcable::scenario_file::toml_reader
