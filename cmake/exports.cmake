@@ -5,7 +5,7 @@
 # _WINDOWS, _RESULTS and _ARGUMENTS (argument lists have their commas replaced by "|", as CMake
 # lists cannot hold semicolons; none appear in the table).
 function(kestrel_read_export_table table prefix)
-    file(RELATIVE_PATH relative ${CMAKE_SOURCE_DIR} ${table})
+    file(RELATIVE_PATH relative ${PROJECT_SOURCE_DIR} ${table})
     set(${prefix}_SOURCE ${relative} PARENT_SCOPE)
     file(STRINGS ${table} rows REGEX "^[0-9]")
     foreach(column ORDINALS NAMES LINUX WINDOWS RESULTS ARGUMENTS)
@@ -60,6 +60,17 @@ function(kestrel_generate_export_files table map_out def_out)
     endforeach()
     string(APPEND map "  local: *;\n};\n")
     kestrel_write_if_changed(${map_out} "${map}")
+    kestrel_write_if_changed(${def_out} "${def}")
+endfunction()
+
+# A .def file for import libraries: every export under the name the DLL exports it by (decorated
+# names as they are), with its ordinal.
+function(kestrel_generate_import_def table def_out)
+    kestrel_read_export_table(${table} EXP)
+    set(def "LIBRARY KestrelLink.dll\nEXPORTS\n")
+    foreach(ordinal windows_symbol IN ZIP_LISTS EXP_ORDINALS EXP_WINDOWS)
+        string(APPEND def "    ${windows_symbol} @${ordinal}\n")
+    endforeach()
     kestrel_write_if_changed(${def_out} "${def}")
 endfunction()
 

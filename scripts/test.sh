@@ -35,7 +35,7 @@ report_timings() {
 }
 
 # --- Linux ---
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_WERROR=ON
 cmake --build build -j2
 stage_done "Linux build"
 ctest --test-dir build --output-on-failure -j2 | tee -a "$ctest_log"
@@ -55,7 +55,7 @@ stage_done "Python package tests"
 # -O2 as on Linux: mingw's GCC 12 reports false array bounds in libstdc++ code inlined at -O3.
 cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
       -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
-      "-DCMAKE_C_FLAGS_RELEASE=-O2 -DNDEBUG" -DKESTREL_BUILD_TOOLS=OFF
+      "-DCMAKE_C_FLAGS_RELEASE=-O2 -DNDEBUG" -DKESTREL_BUILD_TOOLS=OFF -DKESTREL_WERROR=ON
 cmake --build build-windows -j2
 stage_done "Windows cross build"
 

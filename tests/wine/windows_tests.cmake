@@ -7,14 +7,14 @@ if(NOT EXISTS ${KESTREL_GOOGLETEST_SOURCE}/CMakeLists.txt)
 endif()
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
-add_subdirectory(${KESTREL_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+add_subdirectory(${KESTREL_GOOGLETEST_SOURCE} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 foreach(gtest_target gtest gtest_main gmock gmock_main)
     # Third-party code: our warning flags are not its contract.
     target_compile_options(${gtest_target} PRIVATE -w)
 endforeach()
 
 # Test programs and their DLLs share one folder, the folder Windows searches first.
-set(KESTREL_WINDOWS_TEST_DIR ${CMAKE_BINARY_DIR}/bin)
+set(KESTREL_WINDOWS_TEST_DIR ${PROJECT_BINARY_DIR}/bin)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${KESTREL_WINDOWS_TEST_DIR})
 
 if(TARGET ftd2xx_virtual)

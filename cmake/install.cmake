@@ -1,0 +1,72 @@
+# What `cmake --install` puts where, by component (the Debian packages follow the components):
+#   library        libkestrellink.so.1 (Windows: KestrelLink.dll)
+#   virtual_cable  the virtual cable's libftd2xx.so, in <libdir>/kestrellink/virtual-cable only,
+#                  never in <libdir>, where the loader would take it for the vendor's library
+#   development    the headers, the CMake package, pkg-config files, import libraries, the
+#                  developer documentation and the host examples
+#   tool           kestrel, its documentation and the example scenarios
+# Every path inside the installed tree is relative to the prefix, so a copied prefix still works.
+include(CMakePackageConfigHelpers)
+
+set(KESTREL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/KestrelLink)
+
+install(TARGETS kestrellink EXPORT KestrelLinkTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
+            NAMELINK_COMPONENT development
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT library
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+install(FILES ${PROJECT_SOURCE_DIR}/include/kestrellink.h
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+if(WIN32)
+    install(FILES ${KESTREL_LIB_DIR}/KestrelLink.lib
+        DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+endif()
+
+install(TARGETS ftd2xx_virtual EXPORT KestrelLinkTargets
+    LIBRARY DESTINATION ${KESTREL_INSTALL_VIRTUAL_DIR} COMPONENT virtual_cable
+    RUNTIME DESTINATION ${KESTREL_INSTALL_VIRTUAL_DIR} COMPONENT virtual_cable
+    ARCHIVE DESTINATION ${KESTREL_INSTALL_VIRTUAL_DIR} COMPONENT development)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/virtual/include/
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kestrellink COMPONENT development
+    FILES_MATCHING PATTERN "*.h")
+
+# The CMake package: imported targets, the version rule, and the test helper.
+install(EXPORT KestrelLinkTargets NAMESPACE KestrelLink::
+    DESTINATION ${KESTREL_INSTALL_CMAKEDIR} COMPONENT development)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/KestrelLinkConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/KestrelLinkConfig.cmake
+    INSTALL_DESTINATION ${KESTREL_INSTALL_CMAKEDIR}
+    PATH_VARS KESTREL_INSTALL_VIRTUAL_DIR)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/KestrelLinkConfigVersion.cmake
+    COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/KestrelLinkConfig.cmake
+              ${PROJECT_BINARY_DIR}/KestrelLinkConfigVersion.cmake
+              ${PROJECT_SOURCE_DIR}/cmake/KestrelLinkTesting.cmake
+    DESTINATION ${KESTREL_INSTALL_CMAKEDIR} COMPONENT development)
+
+# pkg-config files find the prefix from their own folder.
+file(RELATIVE_PATH KESTREL_PC_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" KESTREL_PC_PREFIX "\${pcfiledir}/${KESTREL_PC_PREFIX}")
+foreach(pc kestrellink kestrellink-virtual-cable)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+endforeach()
+
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/architecture.md
+              ${PROJECT_SOURCE_DIR}/docs/windows.md ${PROJECT_SOURCE_DIR}/docs/python.md
+              ${PROJECT_SOURCE_DIR}/docs/hardening.md ${PROJECT_SOURCE_DIR}/docs/performance.md
+              ${PROJECT_SOURCE_DIR}/docs/usb-identity.md
+    DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT development)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/host_jtag.c
+    DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT development)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/consumer
+    DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT development)
+
+if(TARGET kestrel)
+    install(TARGETS kestrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+    install(FILES ${PROJECT_SOURCE_DIR}/docs/kestrel.md ${PROJECT_SOURCE_DIR}/docs/scenarios.md
+        DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/scenarios/
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrellink/scenarios COMPONENT tool)
+endif()
