@@ -1,15 +1,13 @@
 // kestrel demo: the typical exchange with the cable, step by step, with each step's result code
 // and time. Runs on the virtual cable unless --hardware is given.
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <vector>
 
 #include "commands.h"
 #include "jtag_ops.h"
+#include "os.h"
 #include "spi_ops.h"
 
 namespace kestrel {
@@ -37,14 +35,6 @@ struct Report {
         std::printf("  [skip] %-22s %s\n", name, why.c_str());
     }
 };
-
-std::string TempFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/kestrel-demo-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    return mkdtemp(buffer.data()) ? std::string(buffer.data()) : std::string();
-}
 
 void JtagStep(Report& report) {
     Stopwatch watch;
@@ -144,11 +134,11 @@ void ProvisionStep(Session& session, const std::string& folder, Report& report) 
     CloseDevice();
     Stopwatch watch;
     CallResult result;
-    const std::u16string dir = Wide(folder);
-    const std::u16string description = Wide(session.options().description);
-    const std::u16string serial =
+    const WideString dir = Wide(folder);
+    const WideString description = Wide(session.options().description);
+    const WideString serial =
         Wide(session.options().serial.empty() ? std::string("ZV000001") : session.options().serial);
-    const std::u16string text = Wide(kUserText);
+    const WideString text = Wide(kUserText);
     provision->directoryB(dir.c_str());
     const std::string log = folder + "/Log.txt";
     const long before = FileSize(log);
@@ -184,7 +174,7 @@ int RunDemo(const GlobalOptions& options, bool keep) {
     }
     JtagStep(report);
     SpiSteps(session, report);
-    const std::string folder = TempFolder();
+    const std::string folder = os::MakeTemporaryFolder("kestrel-demo-");
     if (folder.empty()) return session.Finish(Fail(kExitFile, "cannot create a temporary folder"));
     UartSteps(session, folder, report);
     ProvisionStep(session, folder, report);
@@ -192,7 +182,7 @@ int RunDemo(const GlobalOptions& options, bool keep) {
         for (const char* name : {"/uart-out.bin", "/uart-in.bin", "/Log.txt"}) {
             std::remove((folder + name).c_str());
         }
-        rmdir(folder.c_str());
+        os::RemoveFolder(folder);
     } else {
         std::printf("files kept in %s\n", folder.c_str());
     }

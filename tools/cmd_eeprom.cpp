@@ -26,7 +26,7 @@ int RunEeprom(const GlobalOptions& options, const EepromOptions& o, bool program
     }
     Session session(options);
     if (const int code = session.Start()) return code;
-    const std::u16string dir = Wide(o.logDir);
+    const WideString dir = Wide(o.logDir);
     provision->directoryB(dir.c_str());
     const std::string log = o.logDir + "/Log.txt";
     const long before = FileSize(log);
@@ -34,9 +34,9 @@ int RunEeprom(const GlobalOptions& options, const EepromOptions& o, bool program
     int code = 0;
     const char* call = program ? "ProgramDevice" : "Erase_ProgedEEPROM";
     if (program) {
-        const std::u16string description = Wide(o.description);
-        const std::u16string serial = Wide(o.serial);
-        const std::u16string text = Wide(o.text);
+        const WideString description = Wide(o.description);
+        const WideString serial = Wide(o.serial);
+        const WideString text = Wide(o.text);
         code = provision->ProgramDevice(description.c_str(), serial.c_str(), text.c_str());
     } else {
         code = provision->Erase_ProgedEEPROM();

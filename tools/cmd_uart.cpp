@@ -24,7 +24,7 @@ int RunSend(Session& session, const UartExports& uart, const UartOptions& o) {
     struct stat info {};
     if (stat(o.file.c_str(), &info) != 0) return Fail(kExitFile, "cannot read " + o.file);
     const auto size = static_cast<uint32_t>(info.st_size);
-    const std::u16string name = Wide(o.file);
+    const WideString name = Wide(o.file);
     Stopwatch watch;
     const int code = uart.Write_FILE_UART_2(name.c_str(), size, o.paced ? 1.0 : 0.0);
     if (code != 0) {
@@ -43,7 +43,7 @@ int RunSend(Session& session, const UartExports& uart, const UartOptions& o) {
 }
 
 int RunReceive(const UartExports& uart, const UartOptions& o) {
-    const std::u16string name = Wide(o.file);
+    const WideString name = Wide(o.file);
     Stopwatch watch;
     const int code = uart.Read_FILE_UART_2(name.c_str(), o.size, 1, o.timeout);
     if (code == 0) {

@@ -27,6 +27,9 @@ Command AddGpioCommand(CLI::App& root);
 // options (the cable OpenDevice pairs), or -1.
 int VirtualDeviceIndex(Session& session);
 
+// What `kestrel --version` prints: the version and which KestrelLink and D2XX libraries it uses.
+std::string VersionText();
+
 // Prints the lines appended to `logPath` since it was `sizeBefore` bytes long, each indented.
 void PrintLogLines(const std::string& logPath, long sizeBefore, const char* indent);
 // The size of a file, or 0 when it does not exist.

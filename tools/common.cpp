@@ -1,8 +1,8 @@
 #include "common.h"
 
-#include <unistd.h>
-
 #include <cstdio>
+
+#include "os.h"
 
 namespace kestrel {
 namespace {
@@ -37,8 +37,8 @@ int Fail(int code, const std::string& reason) {
     return code;
 }
 
-std::u16string Wide(const std::string& text) {
-    std::u16string out;
+WideString Wide(const std::string& text) {
+    WideString out;
     for (size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
         uint32_t code = c;
@@ -50,20 +50,20 @@ std::u16string Wide(const std::string& text) {
         }
         if (code >= 0x10000) {
             code -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+            out.push_back(static_cast<kl_wchar>(0xD800 + (code >> 10)));
+            out.push_back(static_cast<kl_wchar>(0xDC00 + (code & 0x3FF)));
         } else {
-            out.push_back(static_cast<char16_t>(code));
+            out.push_back(static_cast<kl_wchar>(code));
         }
     }
     return out;
 }
 
-std::string Narrow(const char16_t* text) {
+std::string Narrow(const kl_wchar* text) {
     std::string out;
     if (!text) return out;
     for (; *text; ++text) {
-        uint32_t code = *text;
+        uint32_t code = static_cast<uint16_t>(*text);
         if (code >= 0xD800 && code < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
             code = 0x10000 + ((code - 0xD800) << 10) + (text[1] - 0xDC00);
             ++text;
@@ -105,7 +105,9 @@ std::string Hex32(uint32_t value) {
 }
 
 Progress::Progress(const char* label, uint64_t total)
-    : label_(label), total_(total), shown_(total >= kProgressMinimumBytes && isatty(1)) {}
+    : label_(label),
+      total_(total),
+      shown_(total >= kProgressMinimumBytes && os::StdoutIsTerminal()) {}
 
 Progress::~Progress() {
     if (shown_ && lastPercent_ >= 0) std::printf("\n");

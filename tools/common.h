@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "kestrellink.h"
+
 namespace kestrel {
 
 // Exit codes of the tool (docs/kestrel.md lists them).
@@ -38,9 +40,10 @@ bool Reject(const std::string& detail, CallResult& result);
 // Prints "kestrel: <reason>" on standard error and returns code.
 int Fail(int code, const std::string& reason);
 
-// UTF-8 to UTF-16 and back (for the library's wide strings and message texts).
-std::u16string Wide(const std::string& text);
-std::string Narrow(const char16_t* text);
+// The library's wide strings (UTF-16: char16_t on Linux, wchar_t on Windows), from UTF-8 and back.
+using WideString = std::basic_string<kl_wchar>;
+WideString Wide(const std::string& text);
+std::string Narrow(const kl_wchar* text);
 
 // Bytes as "A7 40 14".
 std::string HexBytes(const uint8_t* data, size_t count);

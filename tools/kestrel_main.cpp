@@ -5,9 +5,15 @@
 
 #include "commands.h"
 
+#ifdef _WIN32
+#define KESTREL_PROGRAM_EXPORT __declspec(dllexport)
+#else
+#define KESTREL_PROGRAM_EXPORT __attribute__((visibility("default")))
+#endif
+
 // The library shows its message boxes through this function when the program defines it; the
 // tool turns them into terminal messages instead of waiting for a key.
-extern "C" __attribute__((visibility("default"))) void KestrelLinkMessageBox(const char16_t* text) {
+extern "C" KESTREL_PROGRAM_EXPORT void KestrelLinkMessageBox(const kl_wchar* text) {
     std::fprintf(stderr, "kestrel: message: %s\n", kestrel::Narrow(text).c_str());
 }
 
@@ -16,6 +22,7 @@ int main(int argc, char** argv) {
     CLI::App app{"kestrel: drives the ZV7300LNK programming cable through the KestrelLink library"};
     app.fallthrough();
     app.require_subcommand(1);
+    app.set_version_flag("--version", VersionText, "Print the version and the libraries in use");
     GlobalOptions global;
     std::string scenario;
     CLI::Option* virtualOption =
@@ -47,7 +54,7 @@ int main(int argc, char** argv) {
         AddUartCommand(app), AddEepromCommand(app), AddGpioCommand(app)};
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
+    } catch (const CLI::Success& e) {  // --help, --version
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

@@ -1,15 +1,15 @@
 #include "session.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
+
+#include "os.h"
 
 namespace kestrel {
 namespace {
 
 template <class Fn>
 bool Find(Fn& fn, const char* name) {
-    fn = reinterpret_cast<Fn>(dlsym(RTLD_DEFAULT, name));
+    fn = reinterpret_cast<Fn>(os::FindLibraryExport(name));
     return fn != nullptr;
 }
 
@@ -110,8 +110,10 @@ int Session::Start(bool virtualByDefault) {
     const int loaded = LoadD2XXDLL();
     if (loaded == 1) {
         return Fail(kExitNoLibrary, virtual_ ? "LoadD2XXDLL could not load the virtual cable"
-                                             : "no D2XX library (libftd2xx.so) was found; install "
-                                               "the vendor's library or use --virtual");
+                                             : std::string("no D2XX library (") +
+                                                   os::kVendorLibraryName +
+                                                   ") was found; install the vendor's library "
+                                                   "or use --virtual");
     }
     if (loaded != 0) {
         return Fail(kExitNoLibrary, "LoadD2XXDLL returned " + std::to_string(loaded) +
@@ -133,8 +135,8 @@ int Session::Finish(int code) {
 }
 
 bool Session::OpenMpsse(CallResult& result) {
-    const std::u16string description = Wide(options_.description);
-    const std::u16string serial = Wide(options_.serial);
+    const WideString description = Wide(options_.description);
+    const WideString serial = Wide(options_.serial);
     const int code = OpenDevice(description.c_str(), serial.c_str(), options_.divisor);
     if (Check(code, "OpenDevice", result)) return true;
     result.detail =
@@ -145,8 +147,8 @@ bool Session::OpenMpsse(CallResult& result) {
 bool Session::OpenUart(uint32_t baud, CallResult& result) {
     const UartExports* uart = FindUartExports();
     if (!uart) return Reject("the UART exports are not available in this build", result);
-    const std::u16string description = Wide(options_.description);
-    const std::u16string serial = Wide(options_.serial);
+    const WideString description = Wide(options_.description);
+    const WideString serial = Wide(options_.serial);
     const int code = uart->OpenDevice4(description.c_str(), serial.c_str(), baud);
     if (Check(code, "OpenDevice4", result)) return true;
     result.detail =

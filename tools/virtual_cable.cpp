@@ -1,55 +1,54 @@
 #include "virtual_cable.h"
 
-#include <dlfcn.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <climits>
 #include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "os.h"
 
 namespace kestrel {
 namespace {
 
 constexpr uint32_t kScenarioErrorCapacity = 1024;
 
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-std::string ExecutableFolder() {
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return ".";
-    const std::string exe(path, static_cast<size_t>(n));
-    const size_t slash = exe.rfind('/');
-    return slash == std::string::npos ? "." : exe.substr(0, slash);
+// Where the virtual cable's library may be, relative to the tool: where it is installed
+// (bin/kestrel -> lib/kestrellink/virtual-cable/libftd2xx.so; the build computes the relative
+// path), the build tree's folder (build/tools/kestrel -> build/virtual-cable/), a virtual-cable
+// folder beside the tool, and beside the tool itself.
+std::vector<std::string> Candidates() {
+    const std::string folder = os::ExecutableFolder();
+    const std::string name = std::string("/") + os::kVendorLibraryName;
+    std::vector<std::string> candidates;
+    for (const char* relative :
+         {"/" KESTREL_INSTALLED_VIRTUAL_CABLE, "/../virtual-cable", "/virtual-cable", ""}) {
+        candidates.push_back(
+            std::filesystem::path(folder + relative + name).lexically_normal().string());
+    }
+    return candidates;
 }
 
 }  // namespace
 
 std::string FindVirtualLibrary() {
     if (const char* env = std::getenv("KESTREL_VIRTUAL_LIB"); env && *env) return env;
-    const std::string folder = ExecutableFolder();
-    for (const char* relative :
-         {"/../virtual-cable/libftd2xx.so", "/virtual-cable/libftd2xx.so", "/libftd2xx.so"}) {
-        if (Exists(folder + relative)) return folder + relative;
+    const std::vector<std::string> candidates = Candidates();
+    for (const std::string& candidate : candidates) {
+        if (os::IsFile(candidate)) return candidate;
     }
-    return folder + "/../virtual-cable/libftd2xx.so";
+    return candidates.front();
 }
 
 bool VirtualCable::Load(std::string& error) {
     path_ = FindVirtualLibrary();
-    // Global, so that the KestrelLink library's dlopen("libftd2xx.so") resolves to this copy.
-    handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    std::string reason;
+    handle_ = os::LoadLibraryFile(path_, reason);
     if (!handle_) {
-        const char* reason = dlerror();
-        error = "cannot load the virtual cable " + path_ + ": " + (reason ? reason : "?") +
-                " (set KESTREL_VIRTUAL_LIB to its libftd2xx.so)";
+        error = "cannot load the virtual cable " + path_ + ": " + reason +
+                " (set KESTREL_VIRTUAL_LIB to its " + os::kVendorLibraryName + ")";
         return false;
     }
 #define KESTREL_VC_RESOLVE(name) \
-    api_.name = reinterpret_cast<decltype(api_.name)>(dlsym(handle_, #name));
+    api_.name = reinterpret_cast<decltype(api_.name)>(os::FindSymbol(handle_, #name));
     KESTREL_VC_REQUIRED(KESTREL_VC_RESOLVE)
     KESTREL_VC_OPTIONAL(KESTREL_VC_RESOLVE)
     KESTREL_VC_RESOLVE(vc_uart_received_count)

@@ -1,6 +1,6 @@
 // The virtual cable as the tool uses it: its vendor library loaded by full path before the
-// KestrelLink library loads "libftd2xx.so" (which then finds the loaded copy by its SONAME), and
-// its control API reached through dlsym on that handle.
+// KestrelLink library loads the vendor library by plain name (which then finds the loaded copy),
+// and its control API looked up on that library.
 #pragma once
 
 #include <string>
@@ -67,8 +67,9 @@ class VirtualCable {
     VirtualApi api_;
 };
 
-// Where the virtual cable's library is: $KESTREL_VIRTUAL_LIB, else beside the build layout of the
-// tool (build/tools/kestrel -> build/virtual-cable/libftd2xx.so), else next to the executable.
+// Where the virtual cable's library is: $KESTREL_VIRTUAL_LIB, else the first that exists of its
+// installed location relative to the tool, the build tree's virtual-cable folder, and the tool's
+// own folder; else the installed location.
 std::string FindVirtualLibrary();
 
 }  // namespace kestrel

@@ -269,6 +269,28 @@ TEST_F(KestrelTest, ExitCodesSayWhatWentWrong) {
     EXPECT_EQ(Kestrel("--virtual spi write '" + Path("missing.bin") + "'").exitCode, 2);
 }
 
+TEST_F(KestrelTest, VersionNamesTheLibrariesARunWouldUse) {
+    const ToolRun run = Kestrel("--version");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    for (const char* line : {R"(^kestrel [0-9]+\.[0-9]+\.[0-9]+\n)",
+                             R"(\nKestrelLink library: /\S+/libkestrellink\.so[.0-9]*\n)",
+                             R"(\nD2XX library for demo and --virtual: /\S+/virtual-cable/)"
+                             R"(libftd2xx\.so \(the virtual cable\)\n)",
+                             R"(\nD2XX library otherwise: )"}) {
+        EXPECT_TRUE(std::regex_search(run.out, std::regex(line))) << line << "\n" << run.out;
+    }
+
+    // KESTREL_VIRTUAL_LIB overrides the lookup, and a run then uses what it names.
+    const std::string missing = Path("elsewhere/libftd2xx.so");
+    const std::string environment = "KESTREL_VIRTUAL_LIB='" + missing + "'";
+    EXPECT_NE(Kestrel("--version", environment).out.find(missing + " (the virtual cable, missing)"),
+              std::string::npos);
+    const ToolRun demo = Kestrel("demo", environment);
+    EXPECT_EQ(demo.exitCode, 3);
+    EXPECT_NE(demo.err.find("cannot load the virtual cable " + missing), std::string::npos)
+        << demo.err;
+}
+
 TEST_F(KestrelTest, MessageBoxesBecomeTerminalMessages) {
     // OpenDevice4 shows a message box when no device matches.
     const ToolRun run = Kestrel("--virtual --description NOPE uart dtr");

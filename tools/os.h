@@ -1,0 +1,39 @@
+// What the tool needs from the operating system: loading libraries by path and finding symbols,
+// where the running program is, the vendor library the system would load, terminals and
+// temporary folders. One file per platform implements it (os_linux.cpp, os_windows.cpp).
+#pragma once
+
+#include <string>
+
+namespace kestrel::os {
+
+// The file name of the vendor's D2XX library, as the KestrelLink library loads it.
+#ifdef _WIN32
+inline constexpr const char* kVendorLibraryName = "ftd2xx.dll";
+#else
+inline constexpr const char* kVendorLibraryName = "libftd2xx.so";
+#endif
+
+// Loads a library by its full path so that a later load by its plain file name (the KestrelLink
+// library's) gets this copy. Returns null with the loader's reason in `error`.
+void* LoadLibraryFile(const std::string& path, std::string& error);
+// A symbol of a loaded library, or null.
+void* FindSymbol(void* library, const char* name);
+// An exported function of the KestrelLink library the tool runs with, or null.
+void* FindLibraryExport(const char* name);
+
+// The folder of the running executable (no trailing separator).
+std::string ExecutableFolder();
+// The file of the loaded module that holds `address`, or empty.
+std::string ModulePath(const void* address);
+// The file the system's loader picks for kVendorLibraryName, as the KestrelLink library would
+// load it; empty when there is none.
+std::string SystemVendorLibrary();
+
+bool IsFile(const std::string& path);
+bool StdoutIsTerminal();
+// A new, empty folder "<prefix>XXXXXX" under the system's temporary folder; empty on failure.
+std::string MakeTemporaryFolder(const char* prefix);
+void RemoveFolder(const std::string& path);
+
+}  // namespace kestrel::os

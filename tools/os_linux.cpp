@@ -1,0 +1,72 @@
+#include <dlfcn.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <vector>
+
+#include "os.h"
+
+namespace kestrel::os {
+
+void* LoadLibraryFile(const std::string& path, std::string& error) {
+    // Global, so that the KestrelLink library's dlopen by SONAME resolves to this copy.
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    if (!library) {
+        const char* reason = dlerror();
+        error = reason ? reason : "?";
+    }
+    return library;
+}
+
+void* FindSymbol(void* library, const char* name) { return dlsym(library, name); }
+
+void* FindLibraryExport(const char* name) { return dlsym(RTLD_DEFAULT, name); }
+
+std::string ExecutableFolder() {
+    char path[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return ".";
+    const std::string exe(path, static_cast<size_t>(n));
+    const size_t slash = exe.rfind('/');
+    return slash == std::string::npos ? "." : exe.substr(0, slash);
+}
+
+std::string ModulePath(const void* address) {
+    Dl_info info{};
+    if (dladdr(address, &info) == 0 || !info.dli_fname) return {};
+    char resolved[PATH_MAX];
+    return realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
+}
+
+std::string SystemVendorLibrary() {
+    // Loaded as the KestrelLink library would load it, asked where it came from, and released.
+    void* library = dlopen(kVendorLibraryName, RTLD_LAZY | RTLD_LOCAL);
+    if (!library) return {};
+    std::string path;
+    link_map* map = nullptr;
+    if (dlinfo(library, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name) path = map->l_name;
+    dlclose(library);
+    return path;
+}
+
+bool IsFile(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool StdoutIsTerminal() { return isatty(1) != 0; }
+
+std::string MakeTemporaryFolder(const char* prefix) {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + prefix + "XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    return mkdtemp(buffer.data()) ? std::string(buffer.data()) : std::string();
+}
+
+void RemoveFolder(const std::string& path) { rmdir(path.c_str()); }
+
+}  // namespace kestrel::os
