@@ -55,7 +55,7 @@ stage_done "Python package tests"
 # -O2 as on Linux: mingw's GCC 12 reports false array bounds in libstdc++ code inlined at -O3.
 cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
       -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
-      "-DCMAKE_C_FLAGS_RELEASE=-O2 -DNDEBUG" -DKESTREL_BUILD_TOOLS=OFF -DKESTREL_WERROR=ON
+      "-DCMAKE_C_FLAGS_RELEASE=-O2 -DNDEBUG" -DKESTREL_BUILD_TOOLS=ON -DKESTREL_WERROR=ON
 cmake --build build-windows -j2
 stage_done "Windows cross build"
 
