@@ -58,7 +58,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/archite
               ${PROJECT_SOURCE_DIR}/docs/hardening.md ${PROJECT_SOURCE_DIR}/docs/performance.md
               ${PROJECT_SOURCE_DIR}/docs/usb-identity.md
     DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT development)
-install(FILES ${PROJECT_SOURCE_DIR}/examples/host_jtag.c
+install(FILES ${PROJECT_SOURCE_DIR}/examples/host_jtag.c ${PROJECT_SOURCE_DIR}/examples/windows_host.c
     DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT development)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/consumer
     DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT development)
@@ -69,4 +69,18 @@ if(TARGET kestrel)
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/scenarios/
         DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrellink/scenarios COMPONENT tool)
+endif()
+
+if(WIN32)
+    # The Windows host kit: this build installed into one folder, build-windows/kit (bin/ with
+    # KestrelLink.dll and kestrel.exe, lib/ with both import libraries and the virtual cable's
+    # ftd2xx.dll in its own folder, include/, share/). docs/windows.md describes it.
+    add_custom_target(windows_kit
+        COMMAND ${CMAKE_COMMAND} -E rm -rf ${PROJECT_BINARY_DIR}/kit
+        COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --prefix ${PROJECT_BINARY_DIR}/kit
+        DEPENDS kestrellink kestrellink_msvc_import ftd2xx_virtual
+        COMMENT "Assembling the Windows host kit in ${PROJECT_BINARY_DIR}/kit" VERBATIM)
+    if(TARGET kestrel)
+        add_dependencies(windows_kit kestrel)
+    endif()
 endif()

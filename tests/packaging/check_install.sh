@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Installs a Linux build into a temporary prefix and uses it as a host developer would, with
+# nothing from the source tree but the consumer project (copied out first):
+#   1. examples/consumer through find_package(KestrelLink), its ctest on the virtual cable;
+#   2. the same through pkg-config (its Makefile's `make check`);
+#   3. the prefix moved elsewhere: kestrel --version and kestrel demo, no environment variable;
+#   4. add_subdirectory() of the source tree configures, with tests and tools off.
+# Usage: tests/packaging/check_install.sh [BUILD_DIR]   (default: build)
+set -euo pipefail
+default_build=build
+source "$(dirname "$0")/common.sh"
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+pc=$(dirname "$(find "$work/prefix" -name kestrellink.pc)")
+libdir=$(dirname "$pc")
+[ -e "$libdir/libkestrellink.so.1" ] || fail "no libkestrellink.so.1 in $libdir"
+[ -e "$libdir/kestrellink/virtual-cable/libftd2xx.so" ] || fail "no virtual cable in its folder"
+[ ! -e "$libdir/libftd2xx.so" ] || fail "the virtual cable is in $libdir itself"
+cp -r examples/consumer "$work/consumer"
+unset LD_LIBRARY_PATH VCABLE_SCENARIO KESTREL_VIRTUAL_LIB
+
+echo "== find_package(KestrelLink)"
+cmake -S "$work/consumer" -B "$work/with-cmake" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
+      >/dev/null
+cmake --build "$work/with-cmake" >/dev/null
+ctest --test-dir "$work/with-cmake" --output-on-failure
+
+echo "== pkg-config"
+PKG_CONFIG_PATH="$pc" make -s -C "$work/consumer" check >"$work/make.log" 2>&1 ||
+    { cat "$work/make.log"; fail "make check failed"; }
+expect_output "$work/make.log" '^87654321 12345677$' '^IDCODE 1234ABCD$' '^chain test passed$'
+echo "host and chain_test built with pkg-config ran on the virtual cable"
+
+echo "== the installed kestrel, its prefix moved"
+mv "$work/prefix" "$work/moved"
+"$work/moved/bin/kestrel" --version >"$work/version.txt"
+expect_output "$work/version.txt" "^KestrelLink library: $work/moved/" \
+    "^D2XX library for demo and --virtual: $work/moved/.*/kestrellink/virtual-cable/libftd2xx.so \(the virtual cable\)$"
+"$work/moved/bin/kestrel" demo >"$work/demo.txt" || { cat "$work/demo.txt"; fail "demo failed"; }
+expect_output "$work/demo.txt" '^demo: [0-9]+ passed, 0 failed'
+tail -n 1 "$work/demo.txt"
+
+echo "== add_subdirectory() of the source tree"
+cmake -S "$work/consumer" -B "$work/with-subdirectory" -G Ninja \
+      -DKESTRELLINK_SOURCE_DIR="$PWD" >"$work/subdirectory.log" 2>&1 ||
+    { cat "$work/subdirectory.log"; fail "configuring with add_subdirectory failed"; }
+ninja -C "$work/with-subdirectory" -t targets all | sed 's/: .*//; s|.*/||' >"$work/targets.txt"
+expect_output "$work/targets.txt" '^libkestrellink\.so$' '^libftd2xx\.so$' '^host$' '^chain_test$'
+! grep -Eq '^(library_tests|kestrel|host_jtag|tool_tests)$' "$work/targets.txt" ||
+    fail "add_subdirectory() builds the tree's tests, tools or examples"
+echo "configured: the library and the virtual cable, no tests, tools or examples"
