@@ -5,7 +5,7 @@
 # docs/performance.md publishes. Extra arguments go to both benchmark programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
+./scripts/setup.sh bench
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_BUILD_BENCH=ON \
       -DKESTREL_BUILD_TESTS=OFF -DKESTREL_BUILD_TOOLS=OFF > /dev/null
 cmake --build build-bench -j2 --target virtual_bench host_bench null_ftd2xx

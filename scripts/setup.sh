@@ -1,29 +1,54 @@
 #!/usr/bin/env bash
-# Installs the build tools and libraries the project needs (Debian packages), when missing.
+# Installs the Debian packages a command needs, when missing:
+#   ./scripts/setup.sh demo    what demo.sh needs: the compiler, CMake, Ninja, CLI11 and toml++
+#   ./scripts/setup.sh bench   demo's, and Google Benchmark
+#   ./scripts/setup.sh test    (the default) everything test.sh runs, demo's included
 set -euo pipefail
-# The Windows cross build: mingw-w64, GoogleTest's sources to build it with, and 64-bit Wine to
-# run the result (no i386 architecture: KestrelLink is 64-bit only). python3 runs the export checks;
-# venv, pip, setuptools, wheel and pytest install and test the Python package without an index.
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
-          libcli11-dev libtomlplusplus-dev nlohmann-json3-dev g++-mingw-w64-x86-64-posix
-          googletest wine wine64 python3 python3-venv python3-pip python3-setuptools
-          python3-wheel python3-pytest)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
-fi
+purpose=${1:-test}
+
+# --- demo: the library, the virtual cable (toml++ reads its scenario files) and kestrel ---
+demo_packages=(g++ cmake ninja-build libcli11-dev libtomlplusplus-dev)
+
+# --- bench ---
+bench_packages=(libbenchmark-dev)
+
+# --- test: the Linux suites; python3 runs the export checks ---
+test_packages=(libgtest-dev libgmock-dev python3)
+# --- test: the Windows cross build, GoogleTest's sources to build it with, and 64-bit Wine to
+# run the result (no i386 architecture: KestrelLink is 64-bit only) ---
+test_packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64)
+# --- test: sanitizers and fuzzing (clang; its runtimes below) ---
+test_packages+=(clang)
+# --- test: the Python package, installed and tested without an index ---
+test_packages+=(python3-venv python3-pip python3-setuptools python3-wheel python3-pytest)
+# --- test: the packaging checks: pkg-config and make for the consumer, dpkg-dev and file for
+# the packages' dependencies, llvm for llvm-dlltool (the import library for MSVC hosts) ---
+test_packages+=(pkg-config make dpkg-dev file llvm)
+
+case "$purpose" in
+    demo) packages=("${demo_packages[@]}") ;;
+    bench) packages=("${demo_packages[@]}" "${bench_packages[@]}") ;;
+    test) packages=("${demo_packages[@]}" "${test_packages[@]}") ;;
+    *)
+        echo "usage: $0 [demo|bench|test]" >&2
+        exit 2
+        ;;
+esac
+
+install_missing() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    ((${#missing[@]})) || return 0
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+}
+install_missing "${packages[@]}"
+
 # The sanitizer and libFuzzer runtimes of the installed clang (scripts/sanitize.sh, fuzz.sh).
-clang_major=$(clang -dumpversion | cut -d. -f1)
-runtime=libclang-rt-${clang_major}-dev
-if ! dpkg-query -W -f='${Status}' "$runtime" 2>/dev/null | grep -q "install ok installed"; then
-    SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$runtime"
+if [ "$purpose" = test ]; then
+    install_missing "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
 fi

@@ -3,7 +3,7 @@
 # the library, its tests and the virtual cable (ftd2xx.dll) for Windows and runs them under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
+./scripts/setup.sh test
 
 started=$SECONDS
 stage_started=$SECONDS
@@ -35,13 +35,23 @@ report_timings() {
 }
 
 # --- Linux ---
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_WERROR=ON
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_WERROR=ON \
+      -DKESTREL_BUILD_TESTS=ON
 cmake --build build -j2
 stage_done "Linux build"
 ctest --test-dir build --output-on-failure -j2 | tee -a "$ctest_log"
 # The fault-path test counts the (export, vendor call) cases it ran; show that count here.
 grep -h "fault paths covered" build/Testing/Temporary/LastTest.log || true
 stage_done "Linux tests"
+
+# --- Install: a temporary prefix used by examples/consumer through find_package and pkg-config,
+# the moved prefix's kestrel, add_subdirectory of the tree ---
+tests/packaging/check_install.sh build | tee -a "$ctest_log"
+stage_done "Install and consumers"
+
+# --- Debian packages: their file lists, and kestrel demo from the unpacked packages ---
+tests/packaging/check_debs.sh build
+stage_done "Debian packages"
 
 # --- Python package: installed into a fresh venv of Debian's python3, run against build/ ---
 rm -rf build/python-venv
@@ -75,6 +85,10 @@ WINEDEBUG=-all WINEPREFIX=$KESTREL_WINEPREFIX WINEDLLOVERRIDES="mscoree,mshtml="
 stage_done "Wine prefix"
 ctest --test-dir build-windows --output-on-failure -j2 | tee -a "$ctest_log"
 stage_done "Windows tests under Wine"
+
+# --- Windows host kit: import libraries, hosts linked with them and kestrel.exe under Wine ---
+tests/packaging/check_windows_kit.sh build-windows
+stage_done "Windows host kit"
 
 # --- Sanitizers and fuzzing (clang, build-sanitize) ---
 ./scripts/sanitize.sh | tee -a "$ctest_log"
