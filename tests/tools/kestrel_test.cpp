@@ -55,7 +55,9 @@ class KestrelTest : public ::testing::Test {
     std::string dir_;
 };
 
-std::string Example(const char* name) { return std::string(KESTREL_EXAMPLES) + "/" + name; }
+std::string Example(const char* name) {
+    return std::string(KESTREL_EXAMPLES) + "/scenarios/" + name;
+}
 
 TEST_F(KestrelTest, DemoReportsEveryStepOfTheTypicalExchange) {
     const ToolRun run = Kestrel("demo");
