@@ -110,7 +110,7 @@ constexpr uint64_t kClkBytes = 20 * 60006 + (kClkFill - 20 * 60000) + 9;
 }  // namespace
 
 const std::vector<ReferenceJob>& ReferenceJobs() {
-    static const std::vector<ReferenceJob> jobs = {
+    static const std::vector<ReferenceJob> library = {
         {"OpenDevice",
          Fresh,
          OpenDeviceJob,
@@ -170,6 +170,11 @@ const std::vector<ReferenceJob>& ReferenceJobs() {
          128 * kKiB,
          "the whole file in one write from StagingBuffer"},
     };
+    static const std::vector<ReferenceJob> jobs = [] {
+        std::vector<ReferenceJob> all = library;
+        for (ReferenceJob& job : SvfJobs()) all.push_back(std::move(job));
+        return all;
+    }();
     return jobs;
 }
 

@@ -25,5 +25,7 @@ struct ReferenceJob {
 };
 
 const std::vector<ReferenceJob>& ReferenceJobs();
+// The SVF playback jobs (the tool's player on the library), listed after the others.
+std::vector<ReferenceJob> SvfJobs();
 
 }  // namespace bench

@@ -35,11 +35,8 @@ bool ParseLengths(const std::string& text, std::vector<uint32_t>& lengths, std::
 }
 
 std::string LengthsText(const jtag::ChainLayout& layout) {
-    std::string text;
-    for (uint32_t length : layout.irLengths) {
-        text += (text.empty() ? "" : ",") + std::to_string(length);
-    }
-    return text + (layout.detected ? " (detected from the capture pattern)" : " (--ir-lengths)");
+    return jtag::JoinLengths(layout.irLengths) +
+           (layout.detected ? " (detected from the capture pattern)" : " (--ir-lengths)");
 }
 
 // Reset, the scans, back to Run-Test/Idle; prints each scanned device's bits as sent and got.

@@ -25,12 +25,6 @@ bool Delay(const Bits& capture, size_t half, size_t& delay) {
     return false;
 }
 
-std::string Join(const std::vector<uint32_t>& lengths) {
-    std::string text;
-    for (uint32_t length : lengths) text += (text.empty() ? "" : ",") + std::to_string(length);
-    return text;
-}
-
 void Split(const Bits& pattern, size_t from, size_t devices, std::vector<uint32_t>& current,
            std::vector<std::vector<uint32_t>>& out, size_t limit) {
     if (out.size() >= limit) return;
@@ -105,7 +99,7 @@ bool ChooseIrLengths(const ChainMeasurement& measurement, const std::vector<uint
         uint32_t sum = 0;
         for (uint32_t length : given) sum += length;
         if (given.size() != measurement.devices || sum != irBits) {
-            error = "--ir-lengths " + Join(given) + " do not fit the chain: it has " +
+            error = "--ir-lengths " + JoinLengths(given) + " do not fit the chain: it has " +
                     std::to_string(measurement.devices) + " device(s) and " +
                     std::to_string(irBits) + " instruction bits in all";
             return false;
@@ -148,6 +142,15 @@ Bits DeviceBits(const ChainLayout& layout, size_t device, bool ir, const Bits& c
     const size_t others = ir ? 0 : layout.irLengths.size() - 1;
     const size_t own = ir ? layout.irLengths[device] : capture.size() - others;
     return capture.Slice(OffsetOf(layout, device, ir), own);
+}
+
+std::string JoinLengths(const std::vector<uint32_t>& lengths) {
+    std::string text;
+    for (uint32_t length : lengths) {
+        if (!text.empty()) text += ',';
+        text += std::to_string(length);
+    }
+    return text;
 }
 
 bool ParseValue(const std::string& text, size_t bits, Bits& value, std::string& error) {

@@ -47,6 +47,9 @@ ScanOp OneDeviceDr(const ChainLayout& layout, size_t device, const Bits& value);
 // The device's own bits of a capture from either scan.
 Bits DeviceBits(const ChainLayout& layout, size_t device, bool ir, const Bits& capture);
 
+// "6,8": the lengths as --ir-lengths takes them.
+std::string JoinLengths(const std::vector<uint32_t>& lengths);
+
 // "0x1F" (any number of digits) or a decimal number, as a value of `bits` bits.
 bool ParseValue(const std::string& text, size_t bits, Bits& value, std::string& error);
 
