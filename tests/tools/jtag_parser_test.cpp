@@ -105,8 +105,9 @@ INSTANTIATE_TEST_SUITE_P(
         SvfRow{"EndStates", "ENDIR IRPAUSE; ENDDR DRPAUSE; SIR 2 TDI(1); SDR 2 TDI(1);",
                "IR tdi=1 end=IRPAUSE\nDR tdi=1 end=DRPAUSE\n"},
         SvfRow{"StateDefaultAndExplicitPaths",
-               "STATE IDLE; STATE DRSELECT DRCAPTURE DREXIT1 DRPAUSE; STATE RESET;",
-               "STATE IDLE\nSTATE DRPAUSE path=4\nSTATE RESET\n"},
+               "STATE IDLE; STATE DRSELECT DRCAPTURE DREXIT1 DRPAUSE; STATE RESET;"
+               "STATE IDLE RESET IDLE;",
+               "STATE IDLE\nSTATE DRPAUSE path=4\nSTATE RESET\nSTATE IDLE path=3\n"},
         SvfRow{"RunTestInEveryForm",
                "RUNTEST 100 TCK; RUNTEST DRPAUSE 5 TCK 1E-3 SEC MAXIMUM 1.0E-2 SEC ENDSTATE IDLE;"
                "RUNTEST 2.5E-3 SEC; RUNTEST IRPAUSE 7 TCK; RUNTEST 1 TCK;",

@@ -98,10 +98,14 @@ class Player {
         tap_ = target;
         return true;
     }
+    // Every state one TCK after the one before, but Test-Logic-Reset: five ones from anywhere.
     bool MoveAlong(const std::vector<Tap>& path) {
         std::vector<bool> tms;
         for (Tap next : path) {
-            tms.push_back(NextTap(tap_, true) == next);
+            const std::vector<bool> step = next == Tap::kReset
+                                               ? TmsPath(tap_, next)
+                                               : std::vector<bool>{NextTap(tap_, true) == next};
+            tms.insert(tms.end(), step.begin(), step.end());
             tap_ = next;
         }
         return cable_.Tms(tms);

@@ -14,8 +14,9 @@
 
 namespace kestrel::jtag {
 
-// Moves the chain to `target`: along `path` (every state one TCK after the one before) when the
-// file gave one, else by the shortest way (five TMS ones for Test-Logic-Reset).
+// Moves the chain to `target`: along `path` (every state one TCK after the one before, but
+// Test-Logic-Reset, which five TMS ones reach from anywhere) when the file gave one, else by the
+// shortest way (five TMS ones for Test-Logic-Reset).
 struct MoveOp {
     Tap target = Tap::kIdle;
     std::vector<Tap> path;

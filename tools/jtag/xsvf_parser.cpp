@@ -3,7 +3,7 @@
 // commands set (XSDRSIZE, XTDOMASK, XRUNTEST, XREPEAT, XENDIR, XENDDR, the XSDRINC masks) and
 // turns each shifting command into scans that carry all of it.
 #include <array>
-#include <bit>
+#include <cstdio>
 
 #include "jtag/parsers.h"
 
