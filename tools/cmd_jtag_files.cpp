@@ -72,12 +72,16 @@ int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
             std::printf("%s:%s\n", o.file.c_str(), line.c_str());
         }
     };
-    const jtag::ProgramTotals totals = jtag::Totals(program);
-    Progress progress("playing", totals.scanBits + totals.runClocks, "bits and clocks");
-    options.progress = [&](uint64_t done, uint64_t) { progress.Update(done); };
     Stopwatch watch;
     jtag::PlayResult result;
-    const bool completed = jtag::Play(program, options, result);
+    bool completed = false;
+    {
+        // The bar ends its line before the summary is printed.
+        const jtag::ProgramTotals totals = jtag::Totals(program);
+        Progress progress("playing", totals.scanBits + totals.runClocks, "bits and clocks");
+        options.progress = [&](uint64_t done, uint64_t) { progress.Update(done); };
+        completed = jtag::Play(program, options, result);
+    }
     if (!completed && result.mismatches == 0) {
         return session.Finish(
             Fail(kExitFailed, o.file + ":" + result.stoppedAt + ": " + result.call.Describe()));
