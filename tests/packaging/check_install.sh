@@ -4,7 +4,8 @@
 #   1. examples/consumer through find_package(KestrelLink), its ctest on the virtual cable;
 #   2. the same through pkg-config (its Makefile's `make check`);
 #   3. the prefix moved elsewhere: kestrel --version and kestrel demo, no environment variable;
-#   4. add_subdirectory() of the source tree configures, with tests and tools off.
+#   4. add_subdirectory() of the source tree: only the library and the virtual cable are built
+#      with the consumer, whose ctest then runs as in 1.
 # Usage: tests/packaging/check_install.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 default_build=build
@@ -45,7 +46,7 @@ cmake -S "$work/consumer" -B "$work/with-subdirectory" -G Ninja \
       -DKESTRELLINK_SOURCE_DIR="$PWD" >"$work/subdirectory.log" 2>&1 ||
     { cat "$work/subdirectory.log"; fail "configuring with add_subdirectory failed"; }
 ninja -C "$work/with-subdirectory" -t targets all | sed 's/: .*//; s|.*/||' >"$work/targets.txt"
-expect_output "$work/targets.txt" '^libkestrellink\.so$' '^libftd2xx\.so$' '^host$' '^chain_test$'
 ! grep -Eq '^(library_tests|kestrel|host_jtag|tool_tests)$' "$work/targets.txt" ||
     fail "add_subdirectory() builds the tree's tests, tools or examples"
-echo "configured: the library and the virtual cable, no tests, tools or examples"
+cmake --build "$work/with-subdirectory" >/dev/null
+ctest --test-dir "$work/with-subdirectory" --output-on-failure
