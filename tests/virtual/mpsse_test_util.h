@@ -42,8 +42,10 @@ inline Bytes Tms(uint32_t bits, int count) {
     Bytes out;
     for (int done = 0; done < count; done += 7) {
         const int n = count - done < 7 ? count - done : 7;
-        out.insert(out.end(), {0x4B, static_cast<uint8_t>(n - 1),
-                               static_cast<uint8_t>(0x80 | ((bits >> done) & 0x7F))});
+        // push_back rather than insert: GCC 12 at -O3 reports a false overflow in the latter.
+        out.push_back(0x4B);
+        out.push_back(static_cast<uint8_t>(n - 1));
+        out.push_back(static_cast<uint8_t>(0x80 | ((bits >> done) & 0x7F)));
     }
     return out;
 }
