@@ -89,7 +89,7 @@ void TapController::RisingEdge(bool tms, bool tdi) {
             irShift_ = (irShift_ >> 1) | (uint64_t{tdi} << (irLength_ - 1));
             break;
         case S::kRunTestIdle:
-            registers_.RunTestClocks(1);
+            if (!tms) registers_.RunTestClocks(1);  // a period that stays in Run-Test/Idle
             break;
         default:
             break;
