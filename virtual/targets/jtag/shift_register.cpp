@@ -25,9 +25,9 @@ void ShiftRegister::Load(int length, const uint8_t* bits) {
 }
 
 void ShiftRegister::Load(int length, uint64_t value) {
-    uint8_t stream[bits::StreamBytes(64)] = {};
+    std::vector<uint8_t> stream(bits::StreamBytes(std::max(length, 64)), 0);
     for (int k = 0; k < 8; ++k) stream[k] = static_cast<uint8_t>(value >> (8 * k));
-    Load(length, stream);
+    Load(length, stream.data());
 }
 
 bool ShiftRegister::Out() const {
