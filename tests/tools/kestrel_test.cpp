@@ -328,17 +328,6 @@ INSTANTIATE_TEST_SUITE_P(
                 R"(^kestrel: \S+mismatch\.svf:5: SDR 64: TDO mismatch: expected )"
                 R"(0x1234567787654320, actual 0x1234567787654321, mask 0xFFFFFFFFFFFFFFFF\n)"
                 R"(kestrel: stopped at the first TDO mismatch)"},
-        JtagRun{"SvfProgramsAndVerifiesAMemory", nullptr, nullptr,
-                "--virtual EXAMPLES/scenarios/jtag-memory.toml jtag svf "
-                "EXAMPLES/svf/memory-program.svf",
-                0, "played .*: 70 commands; 44 scans, 19 TDO checks; 2600 run-test clocks", "^$"},
-        JtagRun{
-            "SvfVerifyOfAnotherBitstreamStopsAtItsWord", nullptr, nullptr,
-            "--virtual EXAMPLES/scenarios/jtag-memory.toml jtag svf "
-            "EXAMPLES/svf/memory-mismatch.svf",
-            1, "stopped",
-            R"(^kestrel: \S+memory-mismatch\.svf:55: SDR 32: TDO mismatch: expected 0xDAACB2A6, )"
-            R"(actual 0xDAA8B2A6, mask 0xFFFFFFFF\n)"},
         JtagRun{
             "ContinueCountsEveryMismatch", "two.svf",
             "SDR 64 TDI(0) TDO(0);\nSIR 14 TDI(0) TDO(1);\nSDR 64 TDI(0) TDO(0);",
