@@ -154,6 +154,7 @@ void ReadTable(Reader& r, const toml::table& t, const std::string& at, JtagDevic
                 return;
             }
         }
+        // The registers from kAddress on are the memory's.
         reachesMemory = reachesMemory || instruction.reg >= JtagRegister::kAddress;
         selectsIdcode = selectsIdcode || instruction.reg == JtagRegister::kIdcode;
         d.instructions.push_back(instruction);
