@@ -59,11 +59,12 @@ class Stopwatch {
 };
 
 // A progress bar on standard output, drawn only when standard output is a terminal and the
-// transfer is long enough to be worth one. Its line ends when it is destroyed, or earlier through
-// EndProgressLine, which everything that prints a message calls first.
+// transfer is long enough to be worth one (64 Ki of its units). Its line ends when it is
+// destroyed, or earlier through EndProgressLine, which everything that prints a message calls
+// first.
 class Progress {
   public:
-    Progress(const char* label, uint64_t total);
+    Progress(const char* label, uint64_t total, const char* unit = "bytes");
     ~Progress();
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
@@ -72,6 +73,7 @@ class Progress {
 
   private:
     const char* label_;
+    const char* unit_;
     uint64_t total_;
     bool shown_;
     int lastPercent_ = -1;

@@ -28,7 +28,10 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-inline std::string Example(const char* name) { return std::string(KESTREL_EXAMPLES) + "/" + name; }
+// A scenario file of examples/scenarios.
+inline std::string Example(const char* name) {
+    return std::string(KESTREL_EXAMPLES) + "/scenarios/" + name;
+}
 
 class KestrelTest : public ::testing::Test {
   protected:
