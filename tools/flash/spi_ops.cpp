@@ -17,13 +17,21 @@ constexpr kl_u8 kModeOut = 0x09;
 constexpr kl_u8 kModeIn = 0x08;
 
 // Bytes per JTAG_ReadTDO2 of a long read. Its replies, one byte more than it reads, fill whole USB
-// packets at either speed (62 payload bytes at full speed, 510 at high speed: 4 x 15810 bytes), so
-// only a read's last piece waits for the latency timer; and a piece stays well inside what the
-// vendor driver buffers while the host has not read it.
-constexpr uint32_t kReadPiece = 4 * 15810 - 1;
+// packets at either speed (62 payload bytes at full speed, 510 at high speed: multiples of 15810
+// bytes), so only a read's last piece waits for the latency timer; and a piece stays well inside
+// what the vendor driver buffers while the host has not read it. The first piece shares the queue
+// with the command bytes and stays under the library's 60000-byte flush threshold, so that both
+// go in one write.
+constexpr uint32_t kPacketsAtBothSpeeds = 15810;
+constexpr uint32_t kReadPiece = 4 * kPacketsAtBothSpeeds - 1;
+constexpr uint32_t kFirstReadPiece = 3 * kPacketsAtBothSpeeds - 1;
 
-// Status register: write in progress.
+// Status register: write in progress. A status read clocks kStatusBytes bytes: the flash repeats
+// its status register for as long as it is selected, so the last byte is the freshest, and the
+// reply (one byte more) fills a high-speed USB packet, which reaches the host without waiting
+// for the latency timer.
 constexpr uint8_t kStatusBusy = 0x01;
+constexpr uint32_t kStatusBytes = 509;
 constexpr double kProgramTimeoutSeconds = 5;
 constexpr double kEraseTimeoutSeconds = 30;
 constexpr double kChipEraseTimeoutSeconds = 600;
@@ -87,10 +95,10 @@ bool WriteEnable(CallResult& r) {
 bool WaitReady(double timeoutSeconds, CallResult& r) {
     const uint8_t command = flash_cmd::kReadStatus;
     const auto start = std::chrono::steady_clock::now();
+    uint8_t status[kStatusBytes];
     for (;;) {
-        uint8_t status = 0;
-        if (!FlashTransfer(&command, 1, &status, 1, r)) return false;
-        if (!(status & kStatusBusy)) return true;
+        if (!FlashTransfer(&command, 1, status, kStatusBytes, r)) return false;
+        if (!(status[kStatusBytes - 1] & kStatusBusy)) return true;
         const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
         if (waited.count() > timeoutSeconds) return Reject("the flash stayed busy", r);
     }
@@ -103,7 +111,7 @@ bool FlashTransfer(const uint8_t* out, uint32_t outCount, uint8_t* in, uint32_t 
     if (!Select(result)) return false;
     bool ok = QueueOut(out, outCount, result);
     for (uint32_t done = 0; ok && done < inCount;) {
-        const uint32_t piece = std::min(kReadPiece, inCount - done);
+        const uint32_t piece = std::min(done == 0 ? kFirstReadPiece : kReadPiece, inCount - done);
         ok = ReadPiece(in + done, piece, result);
         done += piece;
         if (ok && progress) progress(done);
