@@ -2,8 +2,7 @@
 // does not fit the scenario, or is damaged, changes nothing.
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -19,13 +18,14 @@ class StateFileTest : public VcableTest {
   protected:
     void SetUp() override {
         VcableTest::SetUp();
-        char pattern[] = "/tmp/vcable-state-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = std::filesystem::temp_directory_path() /
+               ("vcable-state-" + std::to_string(getpid()) + "-" + test->name());
+        std::filesystem::create_directories(dir_);
     }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
 
-    std::string Path(const char* name) const { return dir_ + "/" + name; }
+    std::string Path(const char* name) const { return (dir_ / name).string(); }
 
     static std::string Save(const std::string& path) {
         char error[512] = "";
@@ -41,7 +41,7 @@ class StateFileTest : public VcableTest {
         return bytes;
     }
 
-    std::string dir_;
+    std::filesystem::path dir_;
 };
 
 TEST_F(StateFileTest, FlashAndEepromComeBackAndTheCableEnumeratesFromIt) {
