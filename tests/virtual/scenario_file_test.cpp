@@ -83,6 +83,12 @@ TEST_F(ScenarioFileTest, EachKindGetsItsSection) {
          [] {
              EXPECT_EQ("53 46 44 50 00 01 FF", Spi({0x5A, 0, 0, 0, 0}, 7));
          }},
+        {"a '[' inside a string starts no table", "user_area_text = \"\"\"\n[% x\n\"\"\"\n",
+         [] {
+             char area[6] = "";
+             vc_eeprom_user_area(0, reinterpret_cast<uint8_t*>(area), 5);
+             EXPECT_STREQ("[% x\n", area);
+         }},
         {"no flash", "[device.flash]\npresent = false\n",
          [] {
              uint32_t size = 0;
@@ -141,6 +147,12 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
         {"type = \"single\"\n[[device.gpio]]\nline = 1\nlevel = 1\n",
          "scenario:4: device[0]: a single-channel device has no gpio (only cables do)"},
         {"bogus = 1\n", "cycle_absence, jtag, flash, gpio, uart_a, uart_b)"},
+        // What the TOML parser would stop on (or assume away): a table name that is not a key,
+        // a character beyond ASCII outside a comment line.
+        {"[[ %device]]\n",
+         "scenario:3: expected a table name (a key or a quoted string) after '['"},
+        {"# \xC3\xA9 in a comment line\nserial = \"\xC3\xA9\"\n",
+         "scenario:4: expected ASCII (other characters only in comment lines"},
     };
     for (const Row& row : rows) {
         EXPECT_NE(std::string::npos, Load(row.body).find(row.message)) << Load(row.body);
