@@ -101,6 +101,11 @@ Command AddUartCommand(CLI::App& root) {
                                 "uart: not available in this build (the library has no UART "
                                 "exports)");
                 }
+                // The file the receiver writes must be writable before anything arrives.
+                std::string error;
+                if (receive->parsed() && !CheckOutputFile(o->file, error)) {
+                    return Fail(kExitFile, error);
+                }
                 Session session(options);
                 if (const int code = session.Start()) return code;
                 CallResult result;

@@ -39,6 +39,11 @@ bool CheckInputFile(const std::string& path, std::string& error) {
     return ok;
 }
 
+bool CheckOutputFile(const std::string& path, std::string& error) {
+    OutputFile probe;
+    return probe.Open(path, error);
+}
+
 OutputFile::~OutputFile() {
     if (fd_ >= 0) close(fd_);
     if (created_ && !written_) unlink(path_.c_str());

@@ -15,6 +15,10 @@ bool ReadInputFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
 // Whether an input file can be opened and read (a folder cannot); false with the reason.
 bool CheckInputFile(const std::string& path, std::string& error);
 
+// Whether an output file can be created or written, checked by opening it (a file that did not
+// exist is removed again); false with the reason.
+bool CheckOutputFile(const std::string& path, std::string& error);
+
 // An output file opened before the transfer and written when it is done. Opening creates it
 // without truncating what is there; a file that was created and never written is removed again,
 // one that existed keeps its old contents.

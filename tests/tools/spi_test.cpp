@@ -324,6 +324,7 @@ TEST_F(SpiToolTest, ExitCodes) {
         {"--virtual spi verify " + missing, 5, "cannot read"},
         {"--virtual uart send " + missing, 5, "cannot read"},
         {"--virtual spi read '" + Path("no/folder/x.bin") + "'", 5, "cannot write"},
+        {"--virtual uart receive '" + Path("no/folder/x.bin") + "' --size 4", 5, "cannot write"},
         {"--virtual spi write '" + Path("empty.bin") + "'", 2, "is empty"},
         {"--state '" + Path("s.bin") + "' spi id", 2, "add --virtual"},
         {"--virtual --state '" + Path("damaged.bin") + "' spi id", 5, "damaged"},
