@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs both fuzz targets from build-sanitize/ (scripts/sanitize.sh builds them) for a while each:
+# Runs the fuzz targets from build-sanitize/ (scripts/sanitize.sh builds them) for a while each:
 # ./scripts/fuzz.sh [seconds per target, default 60]. New inputs go to build-sanitize/fuzz-corpus;
 # the corpus kept in the tree (fuzz/corpus/<target>) is only read. A crash leaves its input in
 # build-sanitize/fuzz-artifacts and fails the run.
@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-for target in export_sequence mpsse_engine; do
+for target in export_sequence mpsse_engine scenario_reader; do
     work=build-sanitize/fuzz-corpus/$target
     artifacts=build-sanitize/fuzz-artifacts/$target/
     mkdir -p "$work" "$artifacts"

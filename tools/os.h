@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "kestrellink.h"
+
 namespace kestrel::os {
 
 // The file name of the vendor's D2XX library, as the KestrelLink library loads it.
@@ -35,5 +37,8 @@ bool StdoutIsTerminal();
 // A new, empty folder "<prefix>XXXXXX" under the system's temporary folder; empty on failure.
 std::string MakeTemporaryFolder(const char* prefix);
 void RemoveFolder(const std::string& path);
+// Releases a string the library handed out (OpenDevice_EDP2's text): free() on Linux,
+// SysFreeString() on Windows.
+void FreeLibraryString(kl_bstr text);
 
 }  // namespace kestrel::os

@@ -69,4 +69,6 @@ std::string MakeTemporaryFolder(const char* prefix) {
 
 void RemoveFolder(const std::string& path) { rmdir(path.c_str()); }
 
+void FreeLibraryString(kl_bstr text) { std::free(text); }
+
 }  // namespace kestrel::os

@@ -95,4 +95,6 @@ std::string MakeTemporaryFolder(const char* prefix) {
 
 void RemoveFolder(const std::string& path) { RemoveDirectoryW(ToWide(path).c_str()); }
 
+void FreeLibraryString(kl_bstr text) { SysFreeString(text); }
+
 }  // namespace kestrel::os

@@ -1,9 +1,10 @@
-// The control API of scenario files (vcable_scenario.h).
+// The control API of scenario and state files (vcable_scenario.h).
 #include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "scenario/scenario_file.h"
+#include "scenario/state_file.h"
 #include "vcable_scenario.h"
 
 namespace {
@@ -33,6 +34,18 @@ VC_API int vc_load_scenario_text(const char* text, char* error, uint32_t error_c
     const bool ok =
         text != nullptr && vcable::scenario_file::LoadText(text, "scenario", "", message);
     if (text == nullptr) message = "no scenario text given";
+    return Report(ok, message, error, error_capacity);
+}
+
+VC_API int vc_state_save(const char* path, char* error, uint32_t error_capacity) {
+    std::string message = "no state file named";
+    const bool ok = path != nullptr && vcable::state_file::Save(path, message);
+    return Report(ok, message, error, error_capacity);
+}
+
+VC_API int vc_state_load(const char* path, char* error, uint32_t error_capacity) {
+    std::string message = "no state file named";
+    const bool ok = path != nullptr && vcable::state_file::Load(path, message);
     return Report(ok, message, error, error_capacity);
 }
 

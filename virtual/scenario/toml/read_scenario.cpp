@@ -2,6 +2,7 @@
 // The first problem ends the reading with a message naming its line and what was expected there.
 #include "scenario/scenario_file.h"
 #include "scenario/toml/target_keys.h"
+#include "scenario/toml/text_checks.h"
 #include "scenario/toml/toml_reader.h"
 
 namespace vcable::scenario_file {
@@ -99,6 +100,11 @@ bool ParserAvailable() { return true; }
 
 bool Parse(const std::string& text, const std::string& origin, const std::string& folder,
            ScenarioDesc& out, std::string& error) {
+    std::string what;
+    if (const size_t line = UnsafeTextLine(text, what)) {
+        error = origin + ":" + std::to_string(line) + ": " + what;
+        return false;
+    }
     toml::parse_result parsed = toml::parse(text, origin);
     if (!parsed) {
         const toml::parse_error& e = parsed.error();

@@ -9,6 +9,7 @@
 #include <toml++/toml.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
@@ -20,6 +21,8 @@
 namespace vcable::scenario_file::toml_reader {
 
 constexpr int kLineCount = 16;
+// The largest file a scenario may name (a flash's contents at most).
+constexpr uintmax_t kMaxFileBytes = 64u << 20;
 
 inline constexpr const char* kLineNames[kLineCount] = {
     "TCK",    "TDI",    "TDO",    "TMS",    "GPIOL0", "GPIOL1", "GPIOL2", "GPIOL3",
@@ -184,10 +187,19 @@ class Reader {
             const std::string path = name->empty() || (*name)[0] == '/' || folder_.empty()
                                          ? *name
                                          : folder_ + "/" + *name;
+            // Only regular files: a device or a pipe could be endless.
+            std::error_code code;
+            const bool regular = std::filesystem::is_regular_file(path, code);
             std::ifstream file(path, std::ios::binary);
-            if (!file) {
+            if (!regular || !file) {
                 Fail(*t.get(fileKey), where + "." + std::string(fileKey),
                      "cannot read the file \"" + path + "\"");
+                return true;
+            }
+            if (std::filesystem::file_size(path, code) > kMaxFileBytes) {
+                Fail(*t.get(fileKey), where + "." + std::string(fileKey),
+                     "the file \"" + path + "\" is larger than " + std::to_string(kMaxFileBytes) +
+                         " bytes");
                 return true;
             }
             out.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());

@@ -1,0 +1,34 @@
+// Fuzzes the virtual cable's scenario reader: arbitrary text as a scenario file. Invariants: no
+// crash, no undefined behaviour and no write past a buffer; a text the reader accepts can be
+// applied to the model (small flashes only, to keep each input quick).
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "scenario/scenario_file.h"
+
+namespace {
+
+constexpr uint32_t kLargestFlashApplied = 1u << 20;
+
+bool SmallEnough(const vcable::scenario_file::ScenarioDesc& scenario) {
+    for (const auto& device : scenario.devices) {
+        if (device.targets.flash.size > kLargestFlashApplied) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    vcable::scenario_file::ScenarioDesc scenario;
+    std::string error;
+    // Relative file names point into a folder that does not exist.
+    if (vcable::scenario_file::Parse(text, "fuzz.toml", "/nonexistent-fuzz-folder", scenario,
+                                     error) &&
+        SmallEnough(scenario)) {
+        vcable::scenario_file::Apply(scenario);
+    }
+    return 0;
+}
