@@ -45,7 +45,7 @@ Found<TapController> FindTap(int cable, int device) {
 }
 
 bool ValidDrive(int line, int level) {
-    return line >= 0 && line < vcable::pin::kCount && level >= -1 && level <= 1;
+    return line >= 0 && line < vcable::pin::kLineCount && level >= -1 && level <= 1;
 }
 
 bool FlashRange(const SpiFlash* flash, uint32_t address, uint32_t count) {
@@ -184,6 +184,12 @@ int vc_pins_get(int cable, uint16_t* levels, uint16_t* directions) {
     if (levels) *levels = engine->Pins().Levels();
     if (directions) *directions = engine->Pins().Directions();
     return VC_OK;
+}
+
+int vc_mpsse_waiting(int cable) {
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    return engine->Waiting() ? 1 : 0;
 }
 
 uint32_t vc_mpsse_error_count(int cable) {
