@@ -18,6 +18,15 @@ TEST_F(ChannelTest, ChannelAInMpsseModeAnswersTheBadCommandEcho) {
     EXPECT_BYTES_EQ((std::vector<uint8_t>{0xAA}), TxCapture(0, 0));
 }
 
+TEST_F(ChannelTest, SelectingMpsseAgainRestartsTheCommandParser) {
+    void* a = OpenAt(0x0211);
+    ASSERT_EQ(FT_SetBitMode(a, 0x00, kBitModeMpsse), kFtOk);
+    Write(a, {0x19, 0x03});  // a byte write left waiting for its length's high byte
+    ASSERT_EQ(FT_SetBitMode(a, 0x00, kBitModeMpsse), kFtOk);
+    Write(a, {0xAA});
+    EXPECT_BYTES_EQ((std::vector<uint8_t>{0xFA, 0xAA}), ReadAll(a));
+}
+
 TEST_F(ChannelTest, WritesInResetModeAreCapturedButNotAnswered) {
     void* a = OpenAt(0x0211);
     Write(a, {0xAA, 0x01});
