@@ -44,7 +44,7 @@ std::vector<uint8_t>& RxQueue::Tail() {
 
 void RxQueue::Produced(std::optional<size_t> flushAt) {
     for (int s = 0; s < kWireSpeeds; ++s) {
-        if (flushAt) links_[s].Produce(base_ + *flushAt, true, NowPs(s));
+        if (flushAt) links_[s].Produce(std::min(base_ + *flushAt, EndPosition()), true, NowPs(s));
         links_[s].Produce(EndPosition(), false, NowPs(s));
     }
 }

@@ -85,11 +85,13 @@ void MpsseEngine::Reset() {
 }
 
 void MpsseEngine::OnPoll(std::vector<uint8_t>& rx) {
+    sendImmediateAt_.reset();  // a mark belongs to the rx of the call that made it
     pins_.Poll();
     ResumeIfLevelCame(rx);
 }
 
 void MpsseEngine::Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) {
+    sendImmediateAt_.reset();
     ResumeIfLevelCame(rx);
     Run(data, count, rx);
 }
