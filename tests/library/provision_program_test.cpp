@@ -171,8 +171,9 @@ TEST_F(ProvisionTest, OnLinuxTheNewIdentityWaitsForAReplug) {
     MessageBoxes().clear();
     EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV123456", u"x"), 8);
     ASSERT_EQ(MessageBoxes().size(), 1u);
-    EXPECT_EQ(MessageBoxes()[0], u"E11.08 The open for ZV7300LNK did not complete successfully. "
-                                 u"Please unplug cable and re-try");
+    EXPECT_EQ(MessageBoxes()[0],
+              u"E11.08 The open for ZV7300LNK did not complete successfully. "
+              u"Please unplug cable and re-try");
     EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 5);  // still "Dual RS232 A" / "B"
     ASSERT_EQ(vc_replug(0), 0);
     EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
