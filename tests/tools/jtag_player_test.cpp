@@ -6,11 +6,7 @@
 #include <random>
 
 #include "jtag/chain.h"
-#include "jtag/parsers.h"
-#include "jtag/player.h"
-#include "kestrellink.h"
-#include "vcable.h"
-#include "vcable_targets.h"
+#include "player_fixture.h"
 
 namespace kestrel::jtag {
 namespace {
@@ -23,38 +19,6 @@ const std::vector<vc_jtag_device> kThree = {Device(4, 0x0BA00477, 32), Device(10
                                             Device(5, 0x41111043, 16)};
 const std::vector<vc_jtag_device> kFour = {Device(2, 0x0BA00477, 8), Device(3, 0x13631093, 12),
                                            Device(8, 0x41111043, 40), Device(5, 0x2A5C3093, 24)};
-
-class PlayerTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        CloseDevice();
-        vc_reset();
-        ASSERT_EQ(LoadD2XXDLL(), 0);
-        ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
-        vc_log_clear();
-    }
-    void TearDown() override {
-        char error[256] = "";
-        vc_mpsse_last_error(0, error, sizeof error);
-        EXPECT_EQ(vc_mpsse_error_count(0), 0u) << error;
-        CloseDevice();
-    }
-    static void SetChain(const std::vector<vc_jtag_device>& chain) {
-        ASSERT_EQ(vc_jtag_set_chain(0, static_cast<int>(chain.size()), chain.data()), VC_OK);
-    }
-    // Parses and plays; reports go to `reports`.
-    bool PlaySvf(const std::string& text, PlayResult& result, PlayOptions options = {}) {
-        Program program;
-        ParseError error;
-        EXPECT_TRUE(ParseSvf(text, program, error)) << error.message;
-        return PlayProgram(program, result, options);
-    }
-    bool PlayProgram(const Program& program, PlayResult& result, PlayOptions& options) {
-        options.report = [this](bool, const std::string& line) { reports.push_back(line); };
-        return Play(program, options, result);
-    }
-    std::vector<std::string> reports;
-};
 
 struct DeviceSaw {
     uint32_t instruction;

@@ -122,6 +122,29 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
         {"serial = \"0123456789ABCDE\"\nmanufacturer = \"" + std::string(31, 'm') + "\"\n",
          "scenario:1: device[0]: manufacturer, description and serial take 50 words of the "
          "EEPROM; its 93C46 has 48"},
+        // Instruction tables and memories.
+        {"[[device.jtag]]\nir_length = 4\ninstructions = [{ opcode = 1, register = \"bypass\" },\n"
+         "{ opcode = 1, register = \"erase\" }]\n",
+         "scenario:6: device[0].jtag[0].instructions[1]: opcode 0x1 is listed twice"},
+        {"[[device.jtag]]\nir_length = 2\nidcode = 1\n"
+         "instructions = [{ opcode = 3, register = \"idcode\" }]\n",
+         "scenario:6: device[0].jtag[0].instructions[0].opcode: the all-ones opcode is BYPASS"},
+        {"[[device.jtag]]\ninstructions = [{ opcode = 2, register = \"data\", length = 8, "
+         "reset = \"1FF\" }]\n",
+         "scenario:4: device[0].jtag[0].instructions[0].reset: expected a value of at most 8 bits"},
+        {"[[device.jtag]]\nidcode = 1\nuser_length = 8\n"
+         "instructions = [{ opcode = 1, register = \"idcode\" }]\n",
+         "scenario:5: device[0].jtag[0]: 'user_length' does not go with 'instructions'"},
+        {"[[device.jtag]]\ninstructions = [{ opcode = 1, register = \"read\" }]\n",
+         "scenario:3: device[0].jtag[0]: the instructions reach a memory: describe it in "},
+        {"[[device.jtag]]\ninstructions = [{ opcode = 1, register = \"bypass\" }]\n"
+         "[device.jtag.memory]\nwords = 4\n",
+         "scenario:5: device[0].jtag[0].memory: no instruction reaches the memory"},
+        {"[[device.jtag]]\ninstructions = [{ opcode = 1, register = \"erase\" }]\n"
+         "[device.jtag.memory]\nwords = 20\naddress_bits = 4\n",
+         "scenario:6: device[0].jtag[0].memory.words: 20 words do not fit an address of 4 bits"},
+        {"[[device.jtag]]\nidcode = 1\nir_capture = 3\n",
+         "scenario:5: device[0].jtag[0].ir_capture: the captured instruction ends in binary 01"},
     };
     for (const Row& row : rows) {
         EXPECT_NE(std::string::npos, Load(row.body).find(row.message)) << Load(row.body);
