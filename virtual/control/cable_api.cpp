@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "chip/devices.h"
+#include "chip/model_options.h"
 #include "faults/faults.h"
 #include "record/call_log.h"
 #include "scenario/default_scenario.h"
@@ -59,7 +60,7 @@ VC_API int vc_set_cycle_absence(int device, uint32_t creations) {
 VC_API int vc_set_user_area_size(int device, uint32_t size) {
     Device* d = DeviceAt(device);
     if (d == nullptr) return -1;
-    d->eeprom.userArea.assign(size, 0);
+    FixUserAreaSize(d->eeprom, size);
     return 0;
 }
 
@@ -71,6 +72,27 @@ VC_API int vc_set_loopback_peer(int device, int channel, int enable) {
 }
 
 VC_API void vc_set_library_version(uint32_t version) { SetLibraryVersion(version); }
+
+VC_API int vc_set_reply_delivery(int delivery) {
+    if (delivery != VC_DELIVERY_IMMEDIATE && delivery != VC_DELIVERY_USB) return -1;
+    OverrideReplyDelivery(delivery == VC_DELIVERY_USB ? ReplyDelivery::kUsb
+                                                      : ReplyDelivery::kImmediate);
+    return 0;
+}
+
+VC_API int vc_reply_delivery(void) {
+    return CurrentReplyDelivery() == ReplyDelivery::kUsb ? VC_DELIVERY_USB : VC_DELIVERY_IMMEDIATE;
+}
+
+VC_API int vc_set_platform(int platform) {
+    if (platform != VC_PLATFORM_WINDOWS && platform != VC_PLATFORM_LINUX) return -1;
+    SetPlatform(platform == VC_PLATFORM_LINUX ? Platform::kLinux : Platform::kWindows);
+    return 0;
+}
+
+VC_API int vc_platform(void) {
+    return CurrentPlatform() == Platform::kLinux ? VC_PLATFORM_LINUX : VC_PLATFORM_WINDOWS;
+}
 
 VC_API int vc_fault_fail(const char* entry, uint32_t nth, uint32_t status, int persistent) {
     int index = EntryIndex(entry);
@@ -93,6 +115,20 @@ VC_API int vc_fault_inject_rx(const char* entry, uint32_t nth, int device, int c
     int index = EntryIndex(entry);
     if (index < 0) return -1;
     return AddInjectRule(static_cast<Entry>(index), nth, device, channel, data, length);
+}
+
+VC_API int vc_fault_split_rx(const char* entry, uint32_t nth, int device, int channel,
+                             uint32_t max_bytes) {
+    int index = EntryIndex(entry);
+    if (index < 0) return -1;
+    return AddGateRule(static_cast<Entry>(index), nth, device, channel, max_bytes, 1);
+}
+
+VC_API int vc_fault_hold_rx(const char* entry, uint32_t nth, int device, int channel,
+                            uint32_t polls) {
+    int index = EntryIndex(entry);
+    if (index < 0) return -1;
+    return AddGateRule(static_cast<Entry>(index), nth, device, channel, 0, polls);
 }
 
 VC_API uint32_t vc_fault_hits(int rule) { return FaultHits(rule); }
@@ -160,6 +196,7 @@ VC_API int vc_channel_settings(int device, int channel, VcChannelSettings* out) 
     out->resets = c->resets;
     out->read_timeout_ms = s.readTimeoutMs;
     out->write_timeout_ms = s.writeTimeoutMs;
+    out->achieved_baud_rate = s.achievedBaud;
     return 0;
 }
 

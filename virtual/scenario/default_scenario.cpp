@@ -6,6 +6,7 @@
 #include <string>
 
 #include "chip/devices.h"
+#include "chip/model_options.h"
 #include "faults/faults.h"
 #include "record/call_log.h"
 #include "scenario/scenario_file.h"
@@ -41,6 +42,7 @@ void ResetScenario() {
     ClearDevices();
     LoadDefaultDevices();
     SetLibraryVersion(kDefaultLibraryVersion);
+    SetScenarioOptions(ReplyDelivery::kImmediate, Platform::kWindows);
     ClearCallLog();
     ClearModelErrors();
     ClearFaults();
