@@ -3,10 +3,13 @@
 #include <cstring>
 #include <string>
 
+#include "entry_points/model_lock.h"
 #include "scenario/scenario_file.h"
 #include "vcable_scenario.h"
 
 namespace {
+
+using vcable::ModelLock;
 
 int Report(bool ok, const std::string& message, char* error, uint32_t capacity) {
     if (error && capacity > 0) {
@@ -22,6 +25,7 @@ int Report(bool ok, const std::string& message, char* error, uint32_t capacity) 
 extern "C" {
 
 VC_API int vc_load_scenario_file(const char* path, char* error, uint32_t error_capacity) {
+    const ModelLock lock;
     std::string message;
     const bool ok = path != nullptr && vcable::scenario_file::LoadFile(path, message);
     if (path == nullptr) message = "no scenario file named";
@@ -29,6 +33,7 @@ VC_API int vc_load_scenario_file(const char* path, char* error, uint32_t error_c
 }
 
 VC_API int vc_load_scenario_text(const char* text, char* error, uint32_t error_capacity) {
+    const ModelLock lock;
     std::string message;
     const bool ok =
         text != nullptr && vcable::scenario_file::LoadText(text, "scenario", "", message);
@@ -37,6 +42,7 @@ VC_API int vc_load_scenario_text(const char* text, char* error, uint32_t error_c
 }
 
 VC_API int vc_scenario_files_supported(void) {
+    const ModelLock lock;
     return vcable::scenario_file::ParserAvailable() ? 1 : 0;
 }
 

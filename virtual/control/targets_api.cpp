@@ -5,6 +5,7 @@
 
 #include "chip/devices.h"
 #include "engine/mpsse_engine.h"
+#include "entry_points/model_lock.h"
 #include "targets/flash/spi_flash.h"
 #include "targets/gpio/gpio_inputs.h"
 #include "targets/jtag/jtag_chain.h"
@@ -14,6 +15,7 @@ namespace {
 
 using vcable::GpioInputs;
 using vcable::JtagChain;
+using vcable::ModelLock;
 using vcable::MpsseEngine;
 using vcable::SpiFlash;
 using vcable::TapController;
@@ -57,6 +59,7 @@ bool FlashRange(const SpiFlash* flash, uint32_t address, uint32_t count) {
 extern "C" {
 
 int vc_targets_restore_default(int cable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     engine->Reconfigure(vcable::TargetSetup{});
@@ -64,6 +67,7 @@ int vc_targets_restore_default(int cable) {
 }
 
 int vc_jtag_set_chain(int cable, int count, const vc_jtag_device* devices) {
+    const ModelLock lock;
     auto [engine, present, code] = Find<JtagChain>(cable);
     if (!engine) return code;
     if (count < 0 || (count > 0 && !devices)) return VC_E_ARGUMENT;
@@ -92,21 +96,25 @@ int vc_jtag_set_chain(int cable, int count, const vc_jtag_device* devices) {
 }
 
 int vc_jtag_device_count(int cable) {
+    const ModelLock lock;
     auto [engine, chain, code] = Find<JtagChain>(cable);
     return chain ? chain->DeviceCount() : code;
 }
 
 int vc_jtag_tap_state(int cable, int device) {
+    const ModelLock lock;
     auto [engine, tap, code] = FindTap(cable, device);
     return tap ? static_cast<int>(tap->State()) : code;
 }
 
 const char* vc_jtag_tap_state_name(int state) {
+    const ModelLock lock;
     if (state < 0 || state >= vcable::kTapStateCount) return "";
     return vcable::TapStateName(static_cast<vcable::TapState>(state));
 }
 
 int vc_jtag_instruction(int cable, int device, uint32_t* instruction) {
+    const ModelLock lock;
     auto [engine, tap, code] = FindTap(cable, device);
     if (code != VC_OK) return code;
     if (!instruction) return VC_E_ARGUMENT;
@@ -115,6 +123,7 @@ int vc_jtag_instruction(int cable, int device, uint32_t* instruction) {
 }
 
 int vc_jtag_user_register(int cable, int device, uint64_t* value) {
+    const ModelLock lock;
     auto [engine, tap, code] = FindTap(cable, device);
     if (code != VC_OK) return code;
     if (!value) return VC_E_ARGUMENT;
@@ -123,6 +132,7 @@ int vc_jtag_user_register(int cable, int device, uint64_t* value) {
 }
 
 int vc_jtag_set_user_register(int cable, int device, uint64_t value) {
+    const ModelLock lock;
     auto [engine, tap, code] = FindTap(cable, device);
     if (code != VC_OK) return code;
     tap->SetUserRegister(value);
@@ -130,6 +140,7 @@ int vc_jtag_set_user_register(int cable, int device, uint64_t value) {
 }
 
 int vc_flash_size(int cable, uint32_t* size) {
+    const ModelLock lock;
     auto [engine, flash, code] = Find<SpiFlash>(cable);
     if (code != VC_OK) return code;
     if (!size) return VC_E_ARGUMENT;
@@ -138,6 +149,7 @@ int vc_flash_size(int cable, uint32_t* size) {
 }
 
 int vc_flash_write(int cable, uint32_t address, const uint8_t* data, uint32_t count) {
+    const ModelLock lock;
     auto [engine, flash, code] = Find<SpiFlash>(cable);
     if (code != VC_OK) return code;
     if ((count && !data) || !FlashRange(flash, address, count)) return VC_E_ARGUMENT;
@@ -146,6 +158,7 @@ int vc_flash_write(int cable, uint32_t address, const uint8_t* data, uint32_t co
 }
 
 int vc_flash_read(int cable, uint32_t address, uint8_t* data, uint32_t count) {
+    const ModelLock lock;
     auto [engine, flash, code] = Find<SpiFlash>(cable);
     if (code != VC_OK) return code;
     if ((count && !data) || !FlashRange(flash, address, count)) return VC_E_ARGUMENT;
@@ -154,6 +167,7 @@ int vc_flash_read(int cable, uint32_t address, uint8_t* data, uint32_t count) {
 }
 
 int vc_flash_status(int cable, uint8_t* status) {
+    const ModelLock lock;
     auto [engine, flash, code] = Find<SpiFlash>(cable);
     if (code != VC_OK) return code;
     if (!status) return VC_E_ARGUMENT;
@@ -162,6 +176,7 @@ int vc_flash_status(int cable, uint8_t* status) {
 }
 
 int vc_gpio_set_input(int cable, int line, int level) {
+    const ModelLock lock;
     auto [engine, gpio, code] = Find<GpioInputs>(cable);
     if (code != VC_OK) return code;
     if (!ValidDrive(line, level)) return VC_E_ARGUMENT;
@@ -171,6 +186,7 @@ int vc_gpio_set_input(int cable, int line, int level) {
 }
 
 int vc_gpio_schedule(int cable, int line, int level, uint32_t after_polls) {
+    const ModelLock lock;
     auto [engine, gpio, code] = Find<GpioInputs>(cable);
     if (code != VC_OK) return code;
     if (!ValidDrive(line, level)) return VC_E_ARGUMENT;
@@ -179,6 +195,7 @@ int vc_gpio_schedule(int cable, int line, int level, uint32_t after_polls) {
 }
 
 int vc_pins_get(int cable, uint16_t* levels, uint16_t* directions) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     if (levels) *levels = engine->Pins().Levels();
@@ -187,11 +204,13 @@ int vc_pins_get(int cable, uint16_t* levels, uint16_t* directions) {
 }
 
 uint32_t vc_mpsse_error_count(int cable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     return engine ? engine->ErrorCount() : 0;
 }
 
 int vc_mpsse_last_error(int cable, char* text, size_t size) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     if (!text || size == 0) return VC_E_ARGUMENT;
@@ -203,37 +222,44 @@ int vc_mpsse_last_error(int cable, char* text, size_t size) {
 }
 
 uint32_t vc_mpsse_bad_command_count(int cable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     return engine ? engine->BadCommandCount() : 0;
 }
 
 void vc_mpsse_clear_errors(int cable) {
+    const ModelLock lock;
     if (MpsseEngine* engine = Engine(cable)) engine->ClearErrors();
 }
 
 uint64_t vc_mpsse_tck_cycles(int cable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     return engine ? engine->ClockedCycles() : 0;
 }
 
 uint64_t vc_mpsse_base_clock_ticks(int cable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     return engine ? engine->ClockedBaseTicks() : 0;
 }
 
 int vc_mpsse_divisor(int cable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     return engine->Divisor();
 }
 
 int vc_mpsse_loopback(int cable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     return engine->Loopback() ? 1 : 0;
 }
 
 int vc_mpsse_set_fast_paths(int cable, int enable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     engine->SetFastPaths(enable != 0);
@@ -241,6 +267,7 @@ int vc_mpsse_set_fast_paths(int cable, int enable) {
 }
 
 int vc_mpsse_set_trace(int cable, vc_trace_fn fn, void* user) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     engine->SetTrace(fn, fn ? user : nullptr);
@@ -248,6 +275,7 @@ int vc_mpsse_set_trace(int cable, vc_trace_fn fn, void* user) {
 }
 
 int vc_mpsse_set_pin_hook(int cable, vc_pin_fn fn, void* user) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     engine->SetPinHook(fn, fn ? user : nullptr);

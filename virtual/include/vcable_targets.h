@@ -52,7 +52,9 @@ typedef struct vc_jtag_device {
     int user_length;             /* 1 to 64 bits */
 } vc_jtag_device;
 
-/* Receives one decoded line per command, error or target note. */
+/* Receives one decoded line per command, error or target note. Both hooks run on the thread whose
+ * call made the change, with the model's lock held: they may call the control API, but must not
+ * wait for another thread that calls the virtual cable. */
 typedef void (*vc_trace_fn)(void* user, const char* line);
 /* Receives the levels of all 16 lines (bit n = line n) after a change, with its time. */
 typedef void (*vc_pin_fn)(void* user, uint64_t time, uint16_t levels);
