@@ -76,9 +76,11 @@ stage_done "Wine prefix"
 ctest --test-dir build-windows --output-on-failure -j2 | tee -a "$ctest_log"
 stage_done "Windows tests under Wine"
 
-# --- Sanitizers and fuzzing (clang, build-sanitize) ---
+# --- Sanitizers and fuzzing (clang: build-sanitize, build-tsan) ---
 ./scripts/sanitize.sh | tee -a "$ctest_log"
 stage_done "Sanitizer build and tests"
+./scripts/tsan.sh
+stage_done "ThreadSanitizer build and tests"
 ./scripts/fuzz.sh 60
 stage_done "Fuzzing (60 s per target)"
 report_timings
