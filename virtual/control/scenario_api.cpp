@@ -4,6 +4,7 @@
 #include <string>
 
 #include "entry_points/model_lock.h"
+#include "scenario/default_scenario.h"
 #include "scenario/scenario_file.h"
 #include "vcable_scenario.h"
 
@@ -39,6 +40,18 @@ VC_API int vc_load_scenario_text(const char* text, char* error, uint32_t error_c
         text != nullptr && vcable::scenario_file::LoadText(text, "scenario", "", message);
     if (text == nullptr) message = "no scenario text given";
     return Report(ok, message, error, error_capacity);
+}
+
+VC_API int vc_set_reset_scenario(const char* text, char* error, uint32_t error_capacity) {
+    const ModelLock lock;
+    vcable::scenario_file::ScenarioDesc scenario;
+    std::string message;
+    if (text != nullptr && !vcable::scenario_file::Parse(text, "scenario", "", scenario, message)) {
+        return Report(false, message, error, error_capacity);
+    }
+    vcable::SetResetScenario(text != nullptr ? &scenario : nullptr);
+    vcable::ResetScenario();
+    return Report(true, message, error, error_capacity);
 }
 
 VC_API int vc_scenario_files_supported(void) {
