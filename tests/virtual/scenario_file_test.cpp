@@ -97,6 +97,9 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
         {"type = \"single\"\n[[device.gpio]]\nline = 1\nlevel = 1\n",
          "scenario:4: device[0]: a single-channel device has no gpio (only cables do)"},
         {"bogus = 1\n", "cycle_absence, jtag, flash, gpio, uart_a, uart_b)"},
+        {"[\n", "scenario:3: Error while parsing key: expected bare key starting character"},
+        {"# \xcc\xaa\n", "scenario:3: scenario files are ASCII text, found the byte 0xCC"},
+        {"present = f\n", "scenario:3: Error while parsing boolean: expected 'false', saw 'f\\n'"},
     };
     for (const Row& row : rows) {
         EXPECT_NE(std::string::npos, Load(row.body).find(row.message)) << Load(row.body);
