@@ -15,7 +15,16 @@ namespace {
 
 using kl::jobs::EntryCount;
 using kl::jobs::ReferenceJob;
-using kl::jobs::ReferenceJobs;
+
+// The library's reference jobs, then the SVF playback jobs.
+const std::vector<ReferenceJob>& AllJobs() {
+    static const std::vector<ReferenceJob> jobs = [] {
+        std::vector<ReferenceJob> all = kl::jobs::ReferenceJobs();
+        for (ReferenceJob& job : SvfJobs()) all.push_back(std::move(job));
+        return all;
+    }();
+    return jobs;
+}
 
 struct JobResult {
     bool ok = false;
@@ -76,7 +85,7 @@ std::string Ms(uint64_t ns) {
 
 bool PrintJobTables() {
     std::vector<JobResult> results;
-    for (const ReferenceJob& job : ReferenceJobs()) results.push_back(RunJob(job));
+    for (const ReferenceJob& job : AllJobs()) results.push_back(RunJob(job));
     bool allOk = true;
 
     std::printf("\n### Vendor-call economy (virtual cable call log)\n\n");
@@ -84,7 +93,7 @@ bool PrintJobTables() {
         "| job | vendor calls | bytes written | minimum calls | minimum bytes | surplus |\n");
     std::printf("|---|---|---|---|---|---|\n");
     for (size_t i = 0; i < results.size(); ++i) {
-        const ReferenceJob& job = ReferenceJobs()[i];
+        const ReferenceJob& job = AllJobs()[i];
         const JobResult& r = results[i];
         std::map<std::string, uint64_t> minimum;
         for (const EntryCount& m : job.minimumCalls) minimum[m.entry] = m.calls;
@@ -96,8 +105,7 @@ bool PrintJobTables() {
         allOk = allOk && r.ok;
     }
     std::printf("\nMinimum derivations:\n\n");
-    for (const ReferenceJob& job : ReferenceJobs())
-        std::printf("- %s: %s\n", job.name, job.derivation);
+    for (const ReferenceJob& job : AllJobs()) std::printf("- %s: %s\n", job.name, job.derivation);
 
     std::printf("\n### Modelled wire time (ms)\n\n");
     std::printf(
@@ -107,7 +115,7 @@ bool PrintJobTables() {
     for (size_t i = 0; i < results.size(); ++i) {
         const JobResult& r = results[i];
         const uint64_t clocked = r.clock[0].tck_cycles + r.clock[0].uart_bits;
-        std::printf("| %s | %llu | %s | %s | %s | %s |\n", ReferenceJobs()[i].name,
+        std::printf("| %s | %llu | %s | %s | %s | %s |\n", AllJobs()[i].name,
                     static_cast<unsigned long long>(clocked), Ms(r.clock[0].elapsed_ns).c_str(),
                     Ms(r.clock[1].elapsed_ns).c_str(), Ms(r.clock[0].limit_ns).c_str(),
                     Ms(r.clock[1].limit_ns).c_str());

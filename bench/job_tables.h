@@ -1,9 +1,16 @@
 // The vendor-call economy and modelled wire time tables of the reference jobs.
 #pragma once
 
+#include <vector>
+
+#include "reference_jobs.h"
+
 namespace bench {
 
 // Prints both tables (Markdown) to standard output; false when a job failed.
 bool PrintJobTables();
+
+// The SVF playback jobs (the tool's player on the library), tabled after the library's own.
+std::vector<kl::jobs::ReferenceJob> SvfJobs();
 
 }  // namespace bench

@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <vector>
 
 #include "session.h"
 
@@ -22,6 +23,11 @@ Command AddSpiCommand(CLI::App& root);
 Command AddUartCommand(CLI::App& root);
 Command AddEepromCommand(CLI::App& root);
 Command AddGpioCommand(CLI::App& root);
+Command AddJtagCommand(CLI::App& root);
+
+// The subcommands of `jtag`: file playback (svf, xsvf) and the chain scans (idcode, ir, dr).
+std::vector<Command> AddJtagFileCommands(CLI::App& jtag);
+std::vector<Command> AddJtagChainCommands(CLI::App& jtag);
 
 // The device index in the virtual cable whose EEPROM identity matches the description and serial
 // options (the cable OpenDevice pairs), or -1.

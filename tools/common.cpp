@@ -8,7 +8,7 @@ namespace kestrel {
 namespace {
 
 // Transfers shorter than this finish before a bar would be readable.
-constexpr uint64_t kProgressMinimumBytes = 64 * 1024;
+constexpr uint64_t kProgressMinimumUnits = 64 * 1024;
 constexpr int kProgressWidth = 40;
 
 }  // namespace
@@ -104,8 +104,11 @@ std::string Hex32(uint32_t value) {
     return text;
 }
 
-Progress::Progress(const char* label, uint64_t total)
-    : label_(label), total_(total), shown_(total >= kProgressMinimumBytes && isatty(1)) {}
+Progress::Progress(const char* label, uint64_t total, const char* unit)
+    : label_(label),
+      unit_(unit),
+      total_(total),
+      shown_(total >= kProgressMinimumUnits && isatty(1)) {}
 
 Progress::~Progress() {
     if (shown_ && lastPercent_ >= 0) std::printf("\n");
@@ -117,9 +120,10 @@ void Progress::Update(uint64_t done) {
     if (percent == lastPercent_) return;
     lastPercent_ = percent;
     const int filled = percent * kProgressWidth / 100;
-    std::printf("\r%s [%s%s] %3d%% (%llu/%llu bytes)", label_, std::string(filled, '#').c_str(),
+    std::printf("\r%s [%s%s] %3d%% (%llu/%llu %s)", label_, std::string(filled, '#').c_str(),
                 std::string(kProgressWidth - filled, '.').c_str(), percent,
-                static_cast<unsigned long long>(done), static_cast<unsigned long long>(total_));
+                static_cast<unsigned long long>(done), static_cast<unsigned long long>(total_),
+                unit_);
     std::fflush(stdout);
 }
 

@@ -59,15 +59,16 @@ class Stopwatch {
 };
 
 // A progress bar on standard output, drawn only when standard output is a terminal and the
-// transfer is long enough to be worth one.
+// transfer is long enough to be worth one (64 Ki of its units).
 class Progress {
   public:
-    Progress(const char* label, uint64_t total);
+    Progress(const char* label, uint64_t total, const char* unit = "bytes");
     ~Progress();
     void Update(uint64_t done);
 
   private:
     const char* label_;
+    const char* unit_;
     uint64_t total_;
     bool shown_;
     int lastPercent_ = -1;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "jtag/player.h"
 #include "kestrellink.h"
 
 namespace kestrel {
@@ -28,37 +29,6 @@ bool ExitToIdle(CallResult& r) { return Tms(2, 0x01, r); }
 
 bool Bit(const std::vector<uint8_t>& bytes, size_t index) {
     return ((bytes[index / kBitsPerByte] >> (index % kBitsPerByte)) & 1) != 0;
-}
-
-// The reply of a JTAG_ReadTDO2 capture of `bits` bits (at least 2) as a bit stream, first bit
-// out of TDO first: W whole bytes, then the T - 1 tail bits at the top of one byte, then the
-// last bit in bit 7 of the TMS read.
-std::vector<bool> UnpackCapture(const std::vector<uint8_t>& reply, uint32_t bits) {
-    uint32_t whole = bits / kBitsPerByte;
-    uint32_t tail = bits % kBitsPerByte;
-    if (tail == 0) {
-        --whole;
-        tail = kBitsPerByte;
-    }
-    std::vector<bool> out;
-    for (uint32_t i = 0; i < whole * kBitsPerByte; ++i) out.push_back(Bit(reply, i));
-    size_t next = whole;
-    if (tail >= 2) {
-        const uint8_t byte = reply[next++];
-        for (uint32_t i = 0; i < tail - 1; ++i) out.push_back((byte >> (9 - tail + i)) & 1);
-    }
-    out.push_back((reply[next] >> 7) & 1);
-    return out;
-}
-
-uint32_t CaptureReplyBytes(uint32_t bits) {
-    uint32_t whole = bits / kBitsPerByte;
-    uint32_t tail = bits % kBitsPerByte;
-    if (tail == 0) {
-        --whole;
-        tail = kBitsPerByte;
-    }
-    return whole + (tail >= 2 ? 1 : 0) + 1;
 }
 
 }  // namespace
@@ -100,33 +70,27 @@ bool CountChainDevices(int& count, CallResult& result) {
 bool ReadIdcodes(int count, std::vector<ChainDevice>& devices, CallResult& result) {
     devices.clear();
     if (count == 0) return true;
-    const uint32_t bits = static_cast<uint32_t>(count) * kIdcodeBits;
-    if (!ResetToIdle(result) || !IdleToShiftDr(result) ||
-        !Check(JTAG_ReadTDO2(kJtagMode, bits), "JTAG_ReadTDO2", result) ||
-        !Check(JTAG_Send2FTDI(), "JTAG_Send2FTDI", result)) {
+    // Zeros shifted after Test-Logic-Reset: the player clocks them with TDI held low, as one
+    // queued capture.
+    jtag::ScanOp scan;
+    scan.tdi = jtag::Bits(static_cast<size_t>(count) * kIdcodeBits);
+    scan.capture = true;
+    jtag::Program program;
+    program.ops.push_back({0, "IDCODE scan", scan});
+    jtag::PlayResult played;
+    if (!jtag::Play(program, {}, played)) {
+        result = played.call;
         return false;
     }
-    const uint32_t expected = CaptureReplyBytes(bits);
-    std::vector<uint8_t> reply(expected + 64, 0);
-    kl_u32 received = 0;
-    if (!Check(JTAG_RxFTDI(expected, reply.data(), &received), "JTAG_RxFTDI", result)) {
-        return false;
-    }
-    if (received != expected) {
-        return Reject("JTAG_RxFTDI delivered " + std::to_string(received) + " bytes, expected " +
-                          std::to_string(expected),
-                      result);
-    }
-    if (!ExitToIdle(result) || !Check(JTAG_Send2FTDI(), "JTAG_Send2FTDI", result)) return false;
+    const jtag::Bits& stream = played.captures[0];
     // The device nearest TDO comes out first: a 1 starts a 32-bit IDCODE, a 0 is a BYPASS bit.
-    const std::vector<bool> stream = UnpackCapture(reply, bits);
     size_t pos = 0;
     for (int d = 0; d < count && pos < stream.size(); ++d) {
         ChainDevice device;
-        if (stream[pos] && pos + kIdcodeBits <= stream.size()) {
+        if (stream.Get(pos) && pos + kIdcodeBits <= stream.size()) {
             device.hasIdcode = true;
             for (int i = 0; i < kIdcodeBits; ++i) {
-                device.idcode |= static_cast<uint32_t>(stream[pos + i]) << i;
+                device.idcode |= static_cast<uint32_t>(stream.Get(pos + i)) << i;
             }
             pos += kIdcodeBits;
         } else {

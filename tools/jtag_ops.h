@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common.h"
+#include "jtag/chain.h"
 
 namespace kestrel {
 
@@ -19,9 +20,8 @@ struct ChainScan {
     std::vector<ChainDevice> devices;  // device 0 nearest TDI
 };
 
-// Longest chain and longest total instruction register the scan handles.
-constexpr int kMaxChainDevices = 64;
-constexpr uint32_t kMaxTotalIrBits = 1024;
+using jtag::kMaxChainDevices;
+using jtag::kMaxTotalIrBits;
 
 // Counts the devices: every instruction register filled with ones (BYPASS), then a run of zeros
 // followed by ones shifted through the data registers; the ones come out after one bit of delay

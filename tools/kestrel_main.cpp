@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
 
     const std::vector<Command> commands = {
         AddDemoCommand(app), AddListCommand(app),   AddScanCommand(app), AddSpiCommand(app),
-        AddUartCommand(app), AddEepromCommand(app), AddGpioCommand(app)};
+        AddUartCommand(app), AddEepromCommand(app), AddGpioCommand(app), AddJtagCommand(app)};
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -55,7 +55,9 @@ class KestrelTest : public ::testing::Test {
     std::string dir_;
 };
 
-std::string Example(const char* name) { return std::string(KESTREL_EXAMPLES) + "/" + name; }
+std::string Example(const char* name) {
+    return std::string(KESTREL_EXAMPLES) + "/scenarios/" + name;
+}
 
 TEST_F(KestrelTest, DemoReportsEveryStepOfTheTypicalExchange) {
     const ToolRun run = Kestrel("demo");
@@ -275,5 +277,94 @@ TEST_F(KestrelTest, MessageBoxesBecomeTerminalMessages) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("kestrel: message: E11.03"), std::string::npos) << run.err;
 }
+
+// `kestrel jtag`: each row is a command line (EXAMPLES stands for the examples folder, DIR for
+// the test's folder), its exit code, and what its report must show.
+struct JtagRun {
+    const char* name;
+    const char* file;  // written to DIR/<name of the file> first when `text` is set
+    const char* text;
+    const char* args;
+    int exitCode;
+    const char* out;  // regular expressions for standard output and standard error
+    const char* err;
+};
+
+class JtagCommandTest : public KestrelTest, public ::testing::WithParamInterface<JtagRun> {};
+
+TEST_P(JtagCommandTest, ExitsAndReports) {
+    const JtagRun& row = GetParam();
+    if (row.text) WriteFile(Path(row.file), row.text);
+    std::string args = row.args;
+    for (const auto& [word, path] :
+         {std::pair<std::string, std::string>{"EXAMPLES", KESTREL_EXAMPLES}, {"DIR", dir_}}) {
+        for (size_t at; (at = args.find(word)) != std::string::npos;)
+            args.replace(at, word.size(), path);
+    }
+    const ToolRun run = Kestrel(args);
+    EXPECT_EQ(run.exitCode, row.exitCode) << run.out << run.err;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex(row.out))) << run.out;
+    EXPECT_TRUE(std::regex_search(run.err, std::regex(row.err))) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, JtagCommandTest,
+    ::testing::Values(
+        JtagRun{"SvfIdcodesOnAThreeDeviceChain", nullptr, nullptr,
+                "--virtual EXAMPLES/scenarios/jtag-chain.toml jtag svf "
+                "EXAMPLES/svf/idcode-chain.svf",
+                0,
+                R"(idcode-chain\.svf:5: TRST: TRST ABSENT ignored: the cable has no TRST line\n)"
+                R"((.|\n)*played .*: 26 commands; 7 scans, 4 TDO checks; 0 run-test clocks)",
+                "^$"},
+        JtagRun{"SvfUserRegisterReadBack", nullptr, nullptr,
+                "--virtual jtag svf EXAMPLES/svf/user-register.svf", 0,
+                R"(:7: FREQUENCY: TCK 6 MHz \(divisor 0\) for 6 MHz\n(.|\n)*3 TDO checks; 100 run)",
+                "^$"},
+        JtagRun{"XsvfIdcodes", nullptr, nullptr, "--virtual jtag xsvf EXAMPLES/svf/idcode.xsvf", 0,
+                "played .*: 14 commands; 3 scans, 2 TDO checks", "^$"},
+        JtagRun{"MismatchNamesLineCommandAndValues", nullptr, nullptr,
+                "--virtual jtag svf EXAMPLES/svf/mismatch.svf", 1, "stopped",
+                R"(^kestrel: \S+mismatch\.svf:5: SDR 64: TDO mismatch: expected )"
+                R"(0x1234567787654320, actual 0x1234567787654321, mask 0xFFFFFFFFFFFFFFFF\n)"
+                R"(kestrel: stopped at the first TDO mismatch)"},
+        JtagRun{
+            "ContinueCountsEveryMismatch", "two.svf",
+            "SDR 64 TDI(0) TDO(0);\nSIR 14 TDI(0) TDO(1);\nSDR 64 TDI(0) TDO(0);",
+            "--virtual jtag svf --continue DIR/two.svf", 1, "played .*3 scans, 3 TDO checks",
+            R"(two\.svf:1: SDR 64: (.|\n)*two\.svf:2: SIR 14: (.|\n)*kestrel: 2 TDO mismatches)"},
+        JtagRun{"ParseErrorNamesLineAndColumn", "bad.svf", "STATE RESET;\nSDR 8 TDI (1FF);",
+                "--virtual jtag svf DIR/bad.svf", 2, "^$",
+                R"(^kestrel: \S+bad\.svf:2:11: TDI: the value is wider than its length of 8 bits)"},
+        JtagRun{"XsvfErrorNamesTheByteOffset", "cut.xsvf", "\x12\x01\x02\x08",
+                "--virtual jtag xsvf DIR/cut.xsvf", 2, "^$",
+                R"(^kestrel: \S+cut\.xsvf:byte 2: XSIR is cut off by the end of the file)"},
+        JtagRun{"PioIsRefused", "pio.svf", "PIOMAP (IN A);\nPIO (H);",
+                "--virtual jtag svf DIR/pio.svf", 6, "^$",
+                R"(pio\.svf:1:1: PIOMAP is not supported: the cable has no parallel test pins)"},
+        // Without --virtual and without a vendor library: a dry run needs no cable.
+        JtagRun{"DryRunParsesWithoutACable", "dry.svf",
+                "TRST OFF;\nSDR 64 TDI(0) TDO(0);\nRUNTEST 100 TCK 1E-3 SEC;",
+                "jtag svf --dry-run DIR/dry.svf", 0,
+                R"(parsed \S+dry\.svf: 3 commands; 1 scan of 64 bits, 1 with TDO checks; 100 )"
+                R"(run-test clocks and 0\.001 s of run-test time\n\S+dry\.svf:1: TRST: )",
+                "^$"},
+        JtagRun{"IdcodeListsDetectedIrLengths", nullptr, nullptr,
+                "--virtual EXAMPLES/scenarios/jtag-chain.toml jtag idcode", 0,
+                R"(3 device\(s\)(.|\n)*device 1  0x13631093  IR 10 bits\n(.|\n)*)"
+                R"(IR lengths 4,10,5 \(detected from the capture pattern\))",
+                "^$"},
+        JtagRun{"DrThroughOneDevice", nullptr, nullptr,
+                "--virtual EXAMPLES/scenarios/jtag-chain.toml jtag dr 2 16 0xBEEF --ir 0x02", 0,
+                R"(device 2 IR \(5 bits\): shifted in 0x02, captured 0x01\n)"
+                R"(device 2 DR \(16 bits\): shifted in 0xBEEF, captured 0x0000)",
+                "^$"},
+        JtagRun{
+            "IrLengthsThatDoNotFit", nullptr, nullptr, "--virtual jtag ir 0 0x1 --ir-lengths 6,9",
+            6, "^$",
+            R"(--ir-lengths 6,9 do not fit the chain: it has 2 device\(s\) and 14 instruction)"},
+        JtagRun{"ValueWiderThanTheRegister", nullptr, nullptr, "--virtual jtag ir 1 0x1FF", 2, "",
+                R"(instruction: the value is wider than its length of 8 bits)"}),
+    [](const ::testing::TestParamInfo<JtagRun>& info) { return info.param.name; });
 
 }  // namespace

@@ -76,6 +76,53 @@ TEST_F(ControlTest, ChainSetAndReadBack) {
     EXPECT_EQ(mark, back);
 }
 
+// A device with a 100-bit register and a memory of three 12-bit words, beside one whose table has
+// IDCODE only: the memory as bytes (two per word, the top four bits kept at 0), the wide register
+// as the user register, and what each function refuses.
+TEST_F(ControlTest, TableDevicesThroughTheApi) {
+    vcable::JtagDeviceSetup wide;
+    wide.instructions.resize(2);
+    wide.instructions[0] = {1, vcable::JtagRegister::kData, 100, {}, false, {}};
+    wide.instructions[1].opcode = 2;
+    wide.instructions[1].reg = vcable::JtagRegister::kRead;
+    wide.memory.words = 3;
+    wide.memory.wordBits = 12;
+    vcable::JtagDeviceSetup idcodeOnly;
+    idcodeOnly.instructions.resize(1);
+    idcodeOnly.instructions[0].reg = vcable::JtagRegister::kIdcode;
+    vcable::TargetSetup setup;
+    setup.jtag.devices = {wide, idcodeOnly};
+    dynamic_cast<vcable::MpsseEngine&>(port).Reconfigure(setup);
+
+    vc_jtag_memory info{};
+    ASSERT_EQ(VC_OK, vc_jtag_memory_info(0, 0, &info));
+    EXPECT_EQ(3u, info.words);
+    const uint8_t word[] = {0x34, 0xF2};
+    ASSERT_EQ(VC_OK, vc_jtag_memory_write(0, 0, 2, word, 2));
+    Bytes image(6);
+    ASSERT_EQ(VC_OK, vc_jtag_memory_read(0, 0, 0, image.data(), 6));
+    EXPECT_EQ("FF 0F 34 02 FF 0F", Hex(image));
+
+    ASSERT_EQ(VC_OK, vc_jtag_set_user_register(0, 0, ~0ull));
+    Bytes value(13);
+    uint32_t bits = 0;
+    ASSERT_EQ(VC_OK, vc_jtag_data_register(0, 0, 1, value.data(), 13, &bits));
+    EXPECT_EQ(100u, bits);
+    EXPECT_EQ("FF FF FF FF FF FF FF FF 00 00 00 00 00", Hex(value));
+
+    uint64_t user = 0;
+    const std::pair<int, int> refusals[] = {
+        {vc_jtag_memory_read(0, 0, 5, image.data(), 2), VC_E_ARGUMENT},
+        {vc_jtag_memory_info(0, 1, &info), VC_E_NO_TARGET},
+        {vc_jtag_data_register(0, 0, 2, value.data(), 13, nullptr), VC_E_ARGUMENT},
+        {vc_jtag_data_register(0, 0, 1, value.data(), 12, nullptr), VC_E_ARGUMENT},
+        {vc_jtag_user_register(0, 1, &user), VC_E_NO_TARGET},
+    };
+    for (size_t i = 0; i < std::size(refusals); ++i) {
+        EXPECT_EQ(refusals[i].second, refusals[i].first) << "refusal " << i;
+    }
+}
+
 TEST_F(ControlTest, FlashContentsThroughTheApiAndTheBus) {
     const uint8_t data[] = {0xDE, 0xAD};
     ASSERT_EQ(VC_OK, vc_flash_write(0, 0x400, data, 2));

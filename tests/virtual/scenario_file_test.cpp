@@ -97,6 +97,30 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
         {"type = \"single\"\n[[device.gpio]]\nline = 1\nlevel = 1\n",
          "scenario:4: device[0]: a single-channel device has no gpio (only cables do)"},
         {"bogus = 1\n", "cycle_absence, jtag, flash, gpio, uart_a, uart_b)"},
+        // Instruction tables and memories.
+        {"[[device.jtag]]\nir_length = 4\ninstructions = [{ opcode = 1, register = \"bypass\" },\n"
+         "{ opcode = 1, register = \"erase\" }]\n",
+         "scenario:6: device[0].jtag[0].instructions[1]: opcode 0x1 is listed twice"},
+        {"[[device.jtag]]\nir_length = 2\nidcode = 1\n"
+         "instructions = [{ opcode = 3, register = \"idcode\" }]\n",
+         "scenario:6: device[0].jtag[0].instructions[0].opcode: the all-ones opcode is BYPASS"},
+        {"[[device.jtag]]\ninstructions = [{ opcode = 2, register = \"data\", length = 8, "
+         "reset = \"1FF\" }]\n",
+         "scenario:4: device[0].jtag[0].instructions[0].reset: expected a value of at most 8 bits"},
+        {"[[device.jtag]]\nidcode = 1\nuser_length = 8\n"
+         "instructions = [{ opcode = 1, register = \"idcode\" }]\n",
+         "scenario:5: device[0].jtag[0]: 'user_length' does not go with 'instructions'"},
+        {"[[device.jtag]]\ninstructions = [{ opcode = 1, register = \"read\" }]\n",
+         "scenario:3: device[0].jtag[0]: the instructions reach a memory: describe it in "},
+        {"[[device.jtag]]\ninstructions = [{ opcode = 1, register = \"bypass\" }]\n"
+         "[device.jtag.memory]\nwords = 4\n",
+         "scenario:5: device[0].jtag[0].memory: no instruction reaches the memory"},
+        {"[[device.jtag]]\ninstructions = [{ opcode = 1, register = \"erase\" }]\n"
+         "[device.jtag.memory]\nwords = 20\naddress_bits = 4\n",
+         "scenario:6: device[0].jtag[0].memory.words: 20 words do not fit an address of 4 bits"},
+        {"[[device.jtag]]\nidcode = 1\nir_capture = 3\n",
+         "scenario:5: device[0].jtag[0].ir_capture: the captured instruction ends in binary 01"},
+        // Text the TOML parser mishandles.
         {"[\n", "scenario:3: Error while parsing key: expected bare key starting character"},
         {"# \xcc\xaa\n", "scenario:3: scenario files are ASCII text, found the byte 0xCC"},
         {"present = f\n", "scenario:3: Error while parsing boolean: expected 'false', saw 'f\\n'"},

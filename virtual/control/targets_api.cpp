@@ -15,6 +15,7 @@ namespace {
 
 using vcable::GpioInputs;
 using vcable::JtagChain;
+using vcable::JtagMemory;
 using vcable::ModelLock;
 using vcable::MpsseEngine;
 using vcable::SpiFlash;
@@ -46,12 +47,25 @@ Found<TapController> FindTap(int cable, int device) {
     return {engine, &chain->Device(device), VC_OK};
 }
 
-bool ValidDrive(int line, int level) {
-    return line >= 0 && line < vcable::pin::kCount && level >= -1 && level <= 1;
+// The memory of device `device` of the cable's chain (VC_E_NO_TARGET when it has none).
+struct FoundMemory {
+    JtagMemory* memory = nullptr;
+    int code = VC_E_NO_CABLE;
+};
+
+FoundMemory FindMemory(int cable, int device) {
+    auto [engine, tap, code] = FindTap(cable, device);
+    if (code != VC_OK) return {nullptr, code};
+    JtagMemory* memory = tap->Registers().Memory();
+    return {memory, memory ? VC_OK : VC_E_NO_TARGET};
 }
 
-bool FlashRange(const SpiFlash* flash, uint32_t address, uint32_t count) {
-    return static_cast<uint64_t>(address) + count <= flash->Memory().size();
+bool InRange(size_t size, uint32_t offset, uint32_t count) {
+    return static_cast<uint64_t>(offset) + count <= size;
+}
+
+bool ValidDrive(int line, int level) {
+    return line >= 0 && line < vcable::pin::kCount && level >= -1 && level <= 1;
 }
 
 }  // namespace
@@ -126,6 +140,7 @@ int vc_jtag_user_register(int cable, int device, uint64_t* value) {
     const ModelLock lock;
     auto [engine, tap, code] = FindTap(cable, device);
     if (code != VC_OK) return code;
+    if (!tap->Registers().FirstData()) return VC_E_NO_TARGET;
     if (!value) return VC_E_ARGUMENT;
     *value = tap->UserRegister();
     return VC_OK;
@@ -135,7 +150,50 @@ int vc_jtag_set_user_register(int cable, int device, uint64_t value) {
     const ModelLock lock;
     auto [engine, tap, code] = FindTap(cable, device);
     if (code != VC_OK) return code;
+    if (!tap->Registers().FirstData()) return VC_E_NO_TARGET;
     tap->SetUserRegister(value);
+    return VC_OK;
+}
+
+int vc_jtag_data_register(int cable, int device, uint32_t opcode, uint8_t* data, uint32_t size,
+                          uint32_t* bits) {
+    const ModelLock lock;
+    auto [engine, tap, code] = FindTap(cable, device);
+    if (code != VC_OK) return code;
+    const vcable::DataRegister* reg = tap->Registers().Data(opcode);
+    if (!reg || !data || size < static_cast<uint32_t>(reg->length + 7) / 8) return VC_E_ARGUMENT;
+    std::copy_n(reg->value.begin(), (reg->length + 7) / 8, data);
+    if (bits) *bits = static_cast<uint32_t>(reg->length);
+    return VC_OK;
+}
+
+int vc_jtag_memory_info(int cable, int device, vc_jtag_memory* info) {
+    const ModelLock lock;
+    auto [memory, code] = FindMemory(cable, device);
+    if (code != VC_OK) return code;
+    if (!info) return VC_E_ARGUMENT;
+    *info = {memory->Words(), static_cast<uint32_t>(memory->WordBits()),
+             static_cast<uint32_t>(memory->AddressBits()), memory->Address(),
+             memory->PendingTcks()};
+    return VC_OK;
+}
+
+int vc_jtag_memory_read(int cable, int device, uint32_t offset, uint8_t* data, uint32_t count) {
+    const ModelLock lock;
+    auto [memory, code] = FindMemory(cable, device);
+    if (code != VC_OK) return code;
+    if ((count && !data) || !InRange(memory->Image().size(), offset, count)) return VC_E_ARGUMENT;
+    std::copy_n(memory->Image().begin() + offset, count, data);
+    return VC_OK;
+}
+
+int vc_jtag_memory_write(int cable, int device, uint32_t offset, const uint8_t* data,
+                         uint32_t count) {
+    const ModelLock lock;
+    auto [memory, code] = FindMemory(cable, device);
+    if (code != VC_OK) return code;
+    if ((count && !data) || !InRange(memory->Image().size(), offset, count)) return VC_E_ARGUMENT;
+    memory->Write(offset, data, count);
     return VC_OK;
 }
 
@@ -152,7 +210,7 @@ int vc_flash_write(int cable, uint32_t address, const uint8_t* data, uint32_t co
     const ModelLock lock;
     auto [engine, flash, code] = Find<SpiFlash>(cable);
     if (code != VC_OK) return code;
-    if ((count && !data) || !FlashRange(flash, address, count)) return VC_E_ARGUMENT;
+    if ((count && !data) || !InRange(flash->Memory().size(), address, count)) return VC_E_ARGUMENT;
     std::copy_n(data, count, flash->Memory().begin() + address);
     return VC_OK;
 }
@@ -161,7 +219,7 @@ int vc_flash_read(int cable, uint32_t address, uint8_t* data, uint32_t count) {
     const ModelLock lock;
     auto [engine, flash, code] = Find<SpiFlash>(cable);
     if (code != VC_OK) return code;
-    if ((count && !data) || !FlashRange(flash, address, count)) return VC_E_ARGUMENT;
+    if ((count && !data) || !InRange(flash->Memory().size(), address, count)) return VC_E_ARGUMENT;
     std::copy_n(flash->Memory().begin() + address, count, data);
     return VC_OK;
 }

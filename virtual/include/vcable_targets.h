@@ -21,7 +21,7 @@ enum {
     VC_OK = 0,
     VC_E_NO_CABLE = -1,  /* no cable with this index */
     VC_E_ARGUMENT = -2,  /* device, line, address or length out of range */
-    VC_E_NO_TARGET = -3, /* the cable has no such target (no flash) */
+    VC_E_NO_TARGET = -3, /* the cable has no such target (no flash, no JTAG memory) */
 };
 
 /* TAP controller states, as vc_jtag_tap_state returns them. */
@@ -62,14 +62,39 @@ typedef void (*vc_pin_fn)(void* user, uint64_t time, uint16_t levels);
 /* Back to the default wiring, pins released, parser and counters cleared (the trace hook stays). */
 VC_API int vc_targets_restore_default(int cable);
 
+/* A device's memory array (scenario files describe it): its geometry, its address register and
+ * the Run-Test/Idle clocks an erase or program still waits for (0: none pending). */
+typedef struct vc_jtag_memory {
+    uint32_t words;
+    uint32_t word_bits; /* each word takes (word_bits + 7) / 8 bytes, bit 0 in bit 0 of the first */
+    uint32_t address_bits;
+    uint32_t address;
+    uint32_t pending_tcks;
+} vc_jtag_memory;
+
 /* JTAG chain. The new chain starts in Test-Logic-Reset with user registers at 0. */
 VC_API int vc_jtag_set_chain(int cable, int count, const vc_jtag_device* devices);
 VC_API int vc_jtag_device_count(int cable);
 VC_API int vc_jtag_tap_state(int cable, int device); /* VC_TAP_* or a negative code */
 VC_API const char* vc_jtag_tap_state_name(int state);
 VC_API int vc_jtag_instruction(int cable, int device, uint32_t* instruction);
+/* The user register: the one behind user_instruction, or with an instruction table the first data
+ * register it lists (its first 64 bits); VC_E_NO_TARGET when the table lists none. */
 VC_API int vc_jtag_user_register(int cable, int device, uint64_t* value);
 VC_API int vc_jtag_set_user_register(int cable, int device, uint64_t value);
+/* The value of the data register the opcode selects (bit 0 in bit 0 of data[0]) into size bytes,
+ * at least (length + 7) / 8; its length into *bits unless bits is null. VC_E_ARGUMENT when the
+ * opcode selects no data register of the device's own. */
+VC_API int vc_jtag_data_register(int cable, int device, uint32_t opcode, uint8_t* data,
+                                 uint32_t size, uint32_t* bits);
+/* The memory, bypassing the TAP: info, and its words as bytes (offset and count in bytes, words
+ * one after another). Bits above a word's width read 0 and are not written. VC_E_NO_TARGET when
+ * the device has no memory. */
+VC_API int vc_jtag_memory_info(int cable, int device, vc_jtag_memory* info);
+VC_API int vc_jtag_memory_read(int cable, int device, uint32_t offset, uint8_t* data,
+                               uint32_t count);
+VC_API int vc_jtag_memory_write(int cable, int device, uint32_t offset, const uint8_t* data,
+                                uint32_t count);
 
 /* SPI flash contents, bypassing the SPI bus. Status bits: 0x01 busy, 0x02 write enabled. */
 VC_API int vc_flash_size(int cable, uint32_t* size);

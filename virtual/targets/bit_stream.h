@@ -48,6 +48,13 @@ inline void Fill(uint8_t* s, uint32_t i, uint32_t n, bool level) {
     for (n &= 7; n > 0; --n, ++i) Put(s, i, level);
 }
 
+// Copies n bits from position srcPos of src to position dstPos of dst (different buffers).
+inline void Copy(const uint8_t* src, uint32_t srcPos, uint8_t* dst, uint32_t dstPos, uint32_t n) {
+    uint32_t done = 0;
+    for (; n - done >= 8; done += 8) Put8(dst, dstPos + done, Get8(src, srcPos + done));
+    for (; done < n; ++done) Put(dst, dstPos + done, Get(src, srcPos + done));
+}
+
 // A shift register of `length` bits (1 to 64) in front of an input stream: out receives the first
 // n bits of (register, then input), and the register keeps the `length` bits that follow. A JTAG
 // data or instruction register in its shift state is exactly this, one bit per TCK period.

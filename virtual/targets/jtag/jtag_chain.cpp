@@ -1,18 +1,21 @@
 #include "targets/jtag/jtag_chain.h"
 
 #include <algorithm>
+#include <string>
 
 #include "targets/bit_stream.h"
 
 namespace vcable {
 
-std::unique_ptr<PinTarget> BuildTarget(const JtagSetup& setup, TargetEvents&) {
-    return std::make_unique<JtagChain>(setup);
+std::unique_ptr<PinTarget> BuildTarget(const JtagSetup& setup, TargetEvents& events) {
+    return std::make_unique<JtagChain>(setup, &events);
 }
 
-JtagChain::JtagChain(const JtagSetup& setup) : resetLine_(setup.resetLine) {
+JtagChain::JtagChain(const JtagSetup& setup, TargetEvents* events) : resetLine_(setup.resetLine) {
     taps_.reserve(setup.devices.size());
-    for (const JtagDeviceSetup& device : setup.devices) taps_.emplace_back(device);
+    for (const JtagDeviceSetup& device : setup.devices) {
+        taps_.emplace_back(device, "jtag device " + std::to_string(taps_.size()), events);
+    }
 }
 
 void JtagChain::OnPins(uint16_t levels) {
@@ -20,7 +23,7 @@ void JtagChain::OnPins(uint16_t levels) {
     const bool tckNow = LineHigh(levels, pin::kTck);
     levels_ = levels;
     if (!LineHigh(levels, resetLine_)) {
-        for (TapController& tap : taps_) tap.ResetUserRegister();
+        for (TapController& tap : taps_) tap.ResetDataRegisters();
     }
     if (!tckWas && tckNow) {
         // Every device samples its TDI at the same edge: take each upstream TDO as it was before
@@ -47,7 +50,7 @@ uint16_t JtagChain::DriveLevels() const {
     return 1u << pin::kTdo;
 }
 
-// The reset line resets the user registers at every pin change; runs only go fast while it is high
+// The reset line resets the data registers at every pin change; runs only go fast while it is high
 // and not one of the lines that move.
 bool JtagChain::CanRunFast(const ClockRun& run) const {
     return resetLine_ != pin::kTck && resetLine_ != pin::kTdi && LineHigh(run.levels, resetLine_);

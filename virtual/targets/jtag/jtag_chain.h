@@ -1,6 +1,6 @@
 // A JTAG chain on the cable's TCK, TDI, TMS and TDO lines. Device 0 is nearest TDI: TDI feeds
 // device 0, each device's TDO feeds the next one's TDI, and the last device drives TDO. A low level
-// on the reset line (GPIOL1 by default) resets every device's user register.
+// on the reset line (GPIOL1 by default) resets every device's data registers.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,8 @@ namespace vcable {
 
 class JtagChain : public PinTarget {
   public:
-    explicit JtagChain(const JtagSetup& setup);
+    // Notes of the devices (a memory operation lost, say) go to `events` when given.
+    explicit JtagChain(const JtagSetup& setup, TargetEvents* events = nullptr);
 
     void OnPins(uint16_t levels) override;
     uint16_t DriveMask() const override;

@@ -1,4 +1,5 @@
-// The setup of a JTAG chain: its TAP controllers and the line that resets their user registers.
+// The setup of a JTAG chain: its TAP controllers, their instruction tables and memories, and the
+// line that resets their data registers.
 #pragma once
 
 #include <cstdint>
@@ -6,7 +7,48 @@
 
 namespace vcable {
 
-// One TAP controller of the chain.
+// The longest data register or memory word a device may have.
+constexpr int kMaxRegisterBits = 65536;
+
+// What an instruction selects between TDI and TDO.
+enum class JtagRegister : uint8_t {
+    kBypass,    // one bit, captures 0
+    kIdcode,    // 32 bits, captures the IDCODE
+    kUsercode,  // 32 bits, captures the USERCODE
+    kData,      // a register of its own: keeps what Update-DR gives it
+    kAddress,   // the memory's address register
+    kProgram,   // the memory's data register: Update-DR programs the word at the address
+    kRead,      // the memory's data register: Capture-DR reads the word at the address
+    kErase,     // one bit, captures 0; loading the instruction erases the memory
+};
+
+// One row of a device's instruction table. Values are bit streams in clock order (bit k of the
+// register in bit k % 8 of byte k / 8), padded as targets/bit_stream.h says.
+struct JtagInstruction {
+    uint32_t opcode = 0;
+    JtagRegister reg = JtagRegister::kBypass;
+    int length = 1;                   // kData: 1 to kMaxRegisterBits
+    std::vector<uint8_t> resetValue;  // kData: at start and on the reset line (empty: zeros)
+    bool fixedCapture = false;        // kData: Capture-DR loads captureValue, not the held value
+    std::vector<uint8_t> captureValue;
+};
+
+// A memory array behind an address register. Program writes the data register's word at the
+// address, read-back captures the word there, erase sets every bit to the erased value. Each word
+// takes (wordBits + 7) / 8 bytes of the memory's image, bit 0 in bit 0 of its first byte.
+struct JtagMemorySetup {
+    uint32_t words = 0;  // 0: no memory
+    int wordBits = 32;
+    int addressBits = 16;
+    bool erasedOnes = true;      // erased bits read 1 (else 0)
+    bool autoIncrement = true;   // program and read-back move the address on at Update-DR
+    uint32_t programTcks = 0;    // Run-Test/Idle clocks a program needs before it takes effect
+    uint32_t eraseTcks = 0;      // the same for an erase
+    std::vector<uint8_t> image;  // initial contents from word 0 (the rest erased)
+};
+
+// One TAP controller of the chain. Without an instruction table it has IDCODE and one user data
+// register, selected by the two instructions below; every other instruction is BYPASS.
 struct JtagDeviceSetup {
     int irLength = 6;              // 2 to 32
     uint32_t idcode = 0x12345677;  // bit 0 must be 1
@@ -14,7 +56,16 @@ struct JtagDeviceSetup {
     uint32_t userInstruction = 0x02;  // selects the user data register
     int userLength = 32;              // 1 to 64 bits
     uint64_t userResetValue = 0;      // loaded at start and by the reset line
+    uint32_t irCapture = 0x1;         // what Capture-IR loads: its low two bits are 01
+    uint32_t usercode = 0xFFFFFFFF;
+    // When given, the instruction table replaces the two instructions above: opcodes it does not
+    // list select BYPASS, and Test-Logic-Reset selects IDCODE, or BYPASS when it lists none.
+    std::vector<JtagInstruction> instructions;
+    JtagMemorySetup memory;
 };
+
+// The device's instruction table: the given one, or IDCODE and the user register.
+std::vector<JtagInstruction> InstructionTable(const JtagDeviceSetup& device);
 
 // The default chain: two devices with distinct IDCODEs and instruction lengths.
 inline std::vector<JtagDeviceSetup> DefaultJtagDevices() {
@@ -31,7 +82,7 @@ struct JtagSetup {
     // Device 0 is nearest TDI: bits enter device 0 first and leave the chain through the last
     // device, so a scan out of the chain shows the last device first. Empty: no chain.
     std::vector<JtagDeviceSetup> devices = DefaultJtagDevices();
-    // ADBUS line whose low level resets the devices' user registers (GPIOL1).
+    // ADBUS line whose low level resets the devices' data registers (GPIOL1).
     int resetLine = 5;
 };
 

@@ -1,5 +1,6 @@
 #include "targets/jtag/tap_controller.h"
 
+#include <algorithm>
 #include <array>
 
 #include "targets/bit_stream.h"
@@ -35,9 +36,6 @@ constexpr std::array<TapRow, kTapStateCount> kTapTable = {{
     {S::kRunTestIdle, S::kSelectDrScan, "Update-IR"},
 }};
 
-// Capture-IR loads this fixed pattern: the two bits nearest TDO are 0b01.
-constexpr uint64_t kIrCapturePattern = 0x1;
-
 }  // namespace
 
 TapState NextTapState(TapState state, bool tms) {
@@ -47,51 +45,70 @@ TapState NextTapState(TapState state, bool tms) {
 
 const char* TapStateName(TapState state) { return kTapTable[static_cast<int>(state)].name; }
 
-TapController::TapController(const JtagDeviceSetup& setup)
-    : setup_(setup), ir_(setup.idcodeInstruction), user_(0) {
-    ResetUserRegister();
+TapController::TapController(const JtagDeviceSetup& setup, const std::string& name,
+                             TargetEvents* events)
+    : irLength_(setup.irLength),
+      irCapture_(setup.irCapture),
+      registers_(setup, name, events),
+      ir_(registers_.ResetOpcode()) {}
+
+uint64_t TapController::UserRegister() const {
+    const DataRegister* reg = registers_.FirstData();
+    if (!reg) return 0;
+    ShiftRegister stage;
+    stage.Load(reg->length, reg->value.data());
+    return stage.Low64();
 }
 
-int TapController::SelectedDrLength() const {
-    if (ir_ == setup_.idcodeInstruction) return 32;
-    if (ir_ == setup_.userInstruction) return setup_.userLength;
-    return 1;  // BYPASS, and every instruction this device does not know
+void TapController::SetUserRegister(uint64_t value) {
+    DataRegister* reg = registers_.FirstData();
+    if (!reg) return;
+    ShiftRegister stage;
+    stage.Load(reg->length, value);
+    std::fill(reg->value.begin(), reg->value.end(), 0);
+    stage.Store(reg->value.data());
 }
 
-uint64_t TapController::CaptureDrValue() const {
-    if (ir_ == setup_.idcodeInstruction) return setup_.idcode;
-    if (ir_ == setup_.userInstruction) return user_;
-    return 0;
+void TapController::LoadInstruction(uint32_t opcode) {
+    ir_ = opcode;
+    registers_.Select(opcode);
 }
 
 void TapController::RisingEdge(bool tms, bool tdi) {
-    const uint64_t in = tdi ? 1 : 0;
     switch (state_) {
         case S::kCaptureDr:
-            drShift_ = CaptureDrValue();
+            registers_.Capture(dr_);
             break;
         case S::kShiftDr:
-            drShift_ = (drShift_ >> 1) | (in << (SelectedDrLength() - 1));
+            dr_.Shift(tdi);
             break;
         case S::kCaptureIr:
-            irShift_ = kIrCapturePattern;
+            irShift_ = irCapture_;
             break;
         case S::kShiftIr:
-            irShift_ = (irShift_ >> 1) | (in << (setup_.irLength - 1));
+            irShift_ = (irShift_ >> 1) | (uint64_t{tdi} << (irLength_ - 1));
+            break;
+        case S::kRunTestIdle:
+            if (!tms) registers_.RunTestClocks(1);  // a period that stays in Run-Test/Idle
             break;
         default:
             break;
     }
+    const TapState before = state_;
     state_ = NextTapState(state_, tms);
-    if (state_ == S::kTestLogicReset) ir_ = setup_.idcodeInstruction;
+    if (state_ == S::kTestLogicReset && before != S::kTestLogicReset) {
+        LoadInstruction(registers_.ResetOpcode());
+    }
 }
 
 void TapController::FallingEdge() {
-    if (state_ == S::kUpdateIr) ir_ = static_cast<uint32_t>(irShift_ & Mask(setup_.irLength));
-    if (state_ == S::kUpdateDr && ir_ == setup_.userInstruction) SetUserRegister(drShift_);
+    if (state_ == S::kUpdateIr) {
+        LoadInstruction(static_cast<uint32_t>(irShift_ & ((uint64_t{1} << irLength_) - 1)));
+    }
+    if (state_ == S::kUpdateDr) registers_.Update(dr_);
     if (state_ == S::kShiftDr) {
         tdoDriven_ = true;
-        tdo_ = (drShift_ & 1) != 0;
+        tdo_ = dr_.Out();
     } else if (state_ == S::kShiftIr) {
         tdoDriven_ = true;
         tdo_ = (irShift_ & 1) != 0;
@@ -102,19 +119,22 @@ void TapController::FallingEdge() {
 
 void TapController::RunPeriods(bool tms, const uint8_t* in, uint32_t n, uint8_t* out) {
     for (uint32_t i = 0; i < n;) {
-        const bool shiftDr = state_ == S::kShiftDr;
-        if (!tms && (shiftDr || state_ == S::kShiftIr)) {
+        if (!tms && (state_ == S::kShiftDr || state_ == S::kShiftIr)) {
             // TCK rests low between periods, so TDO already shows bit 0 of the register.
-            uint64_t& reg = shiftDr ? drShift_ : irShift_;
-            const int length = shiftDr ? SelectedDrLength() : setup_.irLength;
-            bits::DelayLine(reg, length, in, i, out, i, n - i);
+            if (state_ == S::kShiftDr) {
+                dr_.Shift(in, i, out, i, n - i);
+                tdo_ = dr_.Out();
+            } else {
+                bits::DelayLine(irShift_, irLength_, in, i, out, i, n - i);
+                tdo_ = (irShift_ & 1) != 0;
+            }
             tdoDriven_ = true;
-            tdo_ = (reg & 1) != 0;
             return;
         }
         if (NextTapState(state_, tms) == state_) {
             // Test-Logic-Reset, Run-Test/Idle or a pause state held by TMS: nothing moves, TDO
-            // stays undriven.
+            // stays undriven; a memory operation may be waiting for the Run-Test/Idle clocks.
+            if (state_ == S::kRunTestIdle) registers_.RunTestClocks(n - i);
             bits::Fill(out, i, n - i, true);
             return;
         }

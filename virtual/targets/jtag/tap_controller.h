@@ -1,10 +1,14 @@
-// One IEEE 1149.1 TAP controller with its instruction register and three data registers: IDCODE,
-// BYPASS and a user register. The state machine is a table of next states for TMS 0 and 1.
+// One IEEE 1149.1 TAP controller: the state machine as a table of next states for TMS 0 and 1,
+// the instruction register, and the data registers its instruction table selects.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "targets/jtag/jtag_setup.h"
+#include "targets/jtag/shift_register.h"
+#include "targets/jtag/tap_registers.h"
+#include "targets/pin_target.h"
 
 namespace vcable {
 
@@ -33,7 +37,9 @@ const char* TapStateName(TapState state);
 
 class TapController {
   public:
-    explicit TapController(const JtagDeviceSetup& setup);
+    // Notes go to `events` when given, each naming the device as `name`.
+    explicit TapController(const JtagDeviceSetup& setup, const std::string& name = "jtag",
+                           TargetEvents* events = nullptr);
 
     // Rising TCK: capture or shift, then move on by TMS.
     void RisingEdge(bool tms, bool tdi);
@@ -50,21 +56,24 @@ class TapController {
 
     TapState State() const { return state_; }
     uint32_t Instruction() const { return ir_; }
-    uint64_t UserRegister() const { return user_; }
-    void SetUserRegister(uint64_t value) { user_ = value & Mask(setup_.userLength); }
-    void ResetUserRegister() { SetUserRegister(setup_.userResetValue); }
+    TapRegisters& Registers() { return registers_; }
+    const TapRegisters& Registers() const { return registers_; }
+
+    // The user register: the first data register of the instruction table (its first 64 bits).
+    uint64_t UserRegister() const;
+    void SetUserRegister(uint64_t value);
+    void ResetDataRegisters() { registers_.ResetDataRegisters(); }
 
   private:
-    static uint64_t Mask(int bits) { return bits >= 64 ? ~0ull : (1ull << bits) - 1; }
-    int SelectedDrLength() const;
-    uint64_t CaptureDrValue() const;
+    void LoadInstruction(uint32_t opcode);
 
-    JtagDeviceSetup setup_;
+    int irLength_;
+    uint32_t irCapture_;
+    TapRegisters registers_;
     TapState state_ = TapState::kTestLogicReset;
-    uint32_t ir_;
-    uint64_t user_;
+    uint32_t ir_ = 0;
     uint64_t irShift_ = 0;
-    uint64_t drShift_ = 0;
+    ShiftRegister dr_;
     bool tdo_ = true;
     bool tdoDriven_ = false;
 };

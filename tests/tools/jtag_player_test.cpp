@@ -1,0 +1,276 @@
+// The player on virtual chains of one to four devices, through the library's exports: every test
+// judges what the TAPs saw (states, instruction and user registers, TCK cycles, the writes on
+// the wire) through the virtual cable's control API, not only the player's verdict.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "jtag/chain.h"
+#include "player_fixture.h"
+
+namespace kestrel::jtag {
+namespace {
+
+vc_jtag_device Device(int irLength, uint32_t idcode, int userLength) {
+    return {irLength, idcode, 0x01, 0x02, userLength};
+}
+const std::vector<vc_jtag_device> kOne = {Device(4, 0x2A5C3093, 16)};
+const std::vector<vc_jtag_device> kThree = {Device(4, 0x0BA00477, 32), Device(10, 0x13631093, 32),
+                                            Device(5, 0x41111043, 16)};
+const std::vector<vc_jtag_device> kFour = {Device(2, 0x0BA00477, 8), Device(3, 0x13631093, 12),
+                                           Device(8, 0x41111043, 40), Device(5, 0x2A5C3093, 24)};
+
+struct DeviceSaw {
+    uint32_t instruction;
+    uint64_t user;
+    int tap;
+};
+
+struct PlaybackRow {
+    const char* name;
+    const std::vector<vc_jtag_device>* chain;
+    const char* svf;
+    std::vector<DeviceSaw> saw;  // device 0 (nearest TDI) first
+    uint64_t mismatches = 0;
+};
+
+class PlaybackTable : public PlayerTest, public ::testing::WithParamInterface<PlaybackRow> {};
+
+TEST_P(PlaybackTable, TheTapsSeeWhatTheFileSays) {
+    const PlaybackRow& row = GetParam();
+    SetChain(*row.chain);
+    PlayResult result;
+    PlayOptions options;
+    options.keepGoing = true;
+    EXPECT_TRUE(PlaySvf(row.svf, result, options)) << result.call.Describe();
+    EXPECT_EQ(result.mismatches, row.mismatches);
+    for (size_t d = 0; d < row.saw.size(); ++d) {
+        uint32_t instruction = 0;
+        uint64_t user = 0;
+        vc_jtag_instruction(0, static_cast<int>(d), &instruction);
+        vc_jtag_user_register(0, static_cast<int>(d), &user);
+        EXPECT_EQ(instruction, row.saw[d].instruction) << "device " << d;
+        EXPECT_EQ(user, row.saw[d].user) << "device " << d;
+        EXPECT_STREQ(vc_jtag_tap_state_name(vc_jtag_tap_state(0, static_cast<int>(d))),
+                     vc_jtag_tap_state_name(row.saw[d].tap))
+            << "device " << d;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PlaybackTable,
+    ::testing::Values(
+        // The read-back shifts a pattern while comparing: the capturing shift.
+        PlaybackRow{"OneDeviceWriteAndCheckedReadBack",
+                    &kOne,
+                    "SIR 4 TDI(2); SDR 16 TDI(BEEF); SDR 16 TDI(1234) TDO(BEEF);",
+                    {{0x2, 0x1234, VC_TAP_RUN_TEST_IDLE}}},
+        // The header pads device 2 (nearest TDO), the trailer device 0; the read-back shifts
+        // zeros, which the queued capture with TDI held low carries, and stops in Pause-DR:
+        // without Update-DR the user register keeps its value.
+        PlaybackRow{"MiddleOfThreeThroughHeaderAndTrailer",
+                    &kThree,
+                    "HIR 5 TDI(1F); TIR 4 TDI(F); HDR 1 TDI(0); TDR 1 TDI(0);"
+                    "SIR 10 TDI(002); SDR 32 TDI(ABCDEF01);"
+                    "ENDDR DRPAUSE; SDR 32 TDI(0) TDO(ABCDEF01);",
+                    {{0xF, 0, VC_TAP_PAUSE_DR},
+                     {0x002, 0xABCDEF01, VC_TAP_PAUSE_DR},
+                     {0x1F, 0, VC_TAP_PAUSE_DR}}},
+        // The last scan ends in Pause-IR: without Update-IR every device keeps BYPASS.
+        PlaybackRow{"FourIdcodesThenAllBypass",
+                    &kFour,
+                    "STATE RESET; SDR 128 TDI(0) TDO(0BA00477 13631093 41111043 2A5C3093);"
+                    "SIR 18 TDI(3FFFF); ENDIR IRPAUSE; SIR 18 TDI(0);",
+                    {{0x3, 0, VC_TAP_PAUSE_IR},
+                     {0x7, 0, VC_TAP_PAUSE_IR},
+                     {0xFF, 0, VC_TAP_PAUSE_IR},
+                     {0x1F, 0, VC_TAP_PAUSE_IR}}},
+        // Wrong expectations in the trailer and on both capture paths (held TDI, shifted
+        // pattern), and one that the mask lets pass; --continue plays to the end.
+        PlaybackRow{"MismatchesAreCountedOnEveryPath",
+                    &kThree,
+                    "TIR 4 TDI(F) TDO(0) MASK(3); SIR 15 TDI(7FFF); TIR 0; SIR 19 TDI(7FFFF);"
+                    "SDR 3 TDI(0) TDO(7); SDR 3 TDI(5) TDO(5); SDR 3 TDI(5) TDO(1) MASK(6);",
+                    {{0xF, 0, VC_TAP_RUN_TEST_IDLE},
+                     {0x3FF, 0, VC_TAP_RUN_TEST_IDLE},
+                     {0x1F, 0, VC_TAP_RUN_TEST_IDLE}},
+                    3},
+        PlaybackRow{"RunTestAndExplicitPathsEndWhereTheySay",
+                    &kOne,
+                    "ENDDR DRPAUSE; SIR 4 TDI(2); SDR 16 TDI(00FF); RUNTEST DRPAUSE 100 TCK;"
+                    "STATE DREXIT2 DRUPDATE IDLE; RUNTEST 10 TCK ENDSTATE IRPAUSE;",
+                    {{0x2, 0x00FF, VC_TAP_PAUSE_IR}}}),
+    [](const ::testing::TestParamInfo<PlaybackRow>& info) { return info.param.name; });
+
+// A long compared scan through one BYPASS bit: the capturing shifts go in pieces of 65536 bytes,
+// so a piece boundary that lost or doubled a bit would shift every later bit.
+TEST_F(PlayerTest, LongComparedScansKeepEveryBitAcrossPieces) {
+    SetChain(kOne);
+    constexpr size_t kBits = 600000;
+    Bits tdi(kBits);
+    std::mt19937 random(7);
+    for (size_t i = 0; i < kBits; ++i) tdi.Set(i, random() & 1);
+    Bits expected(1);  // BYPASS captures 0, then the chain delays TDI by one bit
+    expected.Append(tdi.Slice(0, kBits - 1));
+    expected.Set(524290, !expected.Get(524290));
+    Program program;
+    ScanOp bypass;
+    bypass.ir = true;
+    bypass.tdi = Bits(4, true);
+    ScanOp scan;
+    scan.tdi = tdi;
+    scan.expected = expected;
+    program.ops = {{1, "SIR 4", bypass}, {2, "SDR 600000", scan}};
+    PlayResult result;
+    PlayOptions options;
+    EXPECT_FALSE(PlayProgram(program, result, options));
+    EXPECT_EQ(result.mismatches, 1u);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0],
+              "2: SDR 600000: TDO mismatch (1 of 600000 bits differ), bits 524288 to "
+              "524351: expected 0x" +
+                  expected.Slice(524288, 64).ToHex() + ", actual 0x" +
+                  tdi.Slice(524287, 64).ToHex() + ", mask 0xFFFFFFFFFFFFFFFF");
+    EXPECT_EQ(vc_jtag_tap_state(0, 0), VC_TAP_RUN_TEST_IDLE);
+}
+
+// Unchecked scans never wait: a file of them goes out in one write, then the final pin read.
+// TMS runs keep each write within the 60000-byte rule as data appends do.
+TEST_F(PlayerTest, BatchesWritesWithinTheQueueRule) {
+    SetChain(kThree);
+    std::string scans;
+    for (int i = 0; i < 200; ++i) scans += "SIR 19 TDI(7FFFF); SDR 3 TDI(5);";
+    PlayResult result;
+    ASSERT_TRUE(PlaySvf(scans, result));
+    EXPECT_EQ(vc_log_count_entry("FT_Write"), 2u);
+
+    vc_log_clear();
+    std::string moves;
+    for (int i = 0; i < 12000; ++i) moves += "STATE DRPAUSE; STATE IDLE;";
+    ASSERT_TRUE(PlaySvf(moves, result));
+    uint32_t writes = 0;
+    for (uint32_t i = 0; i < vc_log_count(); ++i) {
+        VcCall call{};
+        vc_log_get(i, &call);
+        if (std::string(call.entry) != "FT_Write") continue;
+        ++writes;
+        EXPECT_LE(call.transferred, 60000u);
+    }
+    EXPECT_EQ(writes, 3u);  // 72003 TMS bytes in two sends, and the pin read
+    EXPECT_EQ(vc_jtag_tap_state(0, 2), VC_TAP_RUN_TEST_IDLE);
+}
+
+TEST_F(PlayerTest, RunTestTimesBecomeClocksOrPauses) {
+    SetChain(kOne);
+    const uint64_t before = vc_mpsse_tck_cycles(0);
+    std::vector<double> pauses;
+    PlayOptions options;
+    options.pause = [&](double seconds) { pauses.push_back(seconds); };
+    PlayResult result;
+    ASSERT_TRUE(
+        PlaySvf("FREQUENCY 1E6 HZ; RUNTEST 10 TCK 1E-3 SEC; RUNTEST 0.25 SEC;"
+                "FREQUENCY 2.5E6 HZ;",
+                result, options));
+    // Five TMS ones to reset, one to Run-Test/Idle, 1 ms at 1 MHz.
+    EXPECT_EQ(vc_mpsse_tck_cycles(0) - before, 5u + 1u + 1000u);
+    EXPECT_EQ(pauses, std::vector<double>{0.25});
+    EXPECT_EQ(vc_mpsse_divisor(0), 2);  // 2 MHz: the fastest not above 2.5 MHz
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[1], "1: FREQUENCY: TCK 2 MHz (divisor 2) for 2.5 MHz");
+
+    ASSERT_FALSE(PlaySvf("FREQUENCY 1E6 HZ; RUNTEST 10000 TCK 1E-3 SEC MAXIMUM 2E-3 SEC;", result));
+    EXPECT_EQ(result.call.Describe(), "RUNTEST cannot keep its MAXIMUM time");
+}
+
+// XREPEAT: the first comparison fails (the user register still holds 0); the retry path runs
+// through Update-DR, which loads the ones just shifted, so the second attempt reads them back.
+TEST_F(PlayerTest, XsvfRetriesAMismatchThroughUpdateDr) {
+    SetChain(kOne);
+    for (const uint8_t repeat : {uint8_t{1}, uint8_t{0}}) {
+        vc_jtag_set_user_register(0, 0, 0);
+        const std::vector<uint8_t> file = {0x07, repeat, 0x04, 0x00, 0x00, 0x00, 0x64, 0x02,
+                                           0x04, 0x02,   0x08, 0x00, 0x00, 0x00, 0x10, 0x01,
+                                           0xFF, 0xFF,   0x09, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+        Program program;
+        ParseError error;
+        ASSERT_TRUE(ParseXsvf(file, program, error)) << error.message;
+        PlayResult result;
+        PlayOptions options;
+        options.keepGoing = true;
+        ASSERT_TRUE(PlayProgram(program, result, options));
+        EXPECT_EQ(result.retries, repeat);
+        EXPECT_EQ(result.mismatches, repeat ? 0u : 1u);
+        uint64_t user = 0;
+        vc_jtag_user_register(0, 0, &user);
+        EXPECT_EQ(user, 0xFFFFu);
+    }
+}
+
+TEST_F(PlayerTest, OneDeviceScansLeaveTheOthersInBypass) {
+    SetChain(kFour);
+    ChainMeasurement measured;
+    CallResult call;
+    ASSERT_TRUE(MeasureChain(measured, call)) << call.Describe();
+    ChainLayout layout;
+    std::string error;
+    ASSERT_TRUE(ChooseIrLengths(measured, {}, layout, error)) << error;
+    EXPECT_EQ(layout.irLengths, (std::vector<uint32_t>{2, 3, 8, 5}));
+
+    Bits instruction;
+    Bits value;
+    ASSERT_TRUE(ParseValue("0x02", 8, instruction, error));
+    ASSERT_TRUE(ParseValue("0x12345678AB", 40, value, error));
+    Program program;
+    program.ops = {{0, "ir", OneDeviceIr(layout, 2, instruction)},
+                   {0, "dr", OneDeviceDr(layout, 2, value)}};
+    PlayResult result;
+    PlayOptions options;
+    ASSERT_TRUE(PlayProgram(program, result, options));
+    uint64_t user = 0;
+    vc_jtag_user_register(0, 2, &user);
+    EXPECT_EQ(user, 0x12345678ABu);
+    const uint32_t bypass[] = {0x3, 0x7, 0x02, 0x1F};
+    for (int d = 0; d < 4; ++d) {
+        uint32_t ir = 0;
+        vc_jtag_instruction(0, d, &ir);
+        EXPECT_EQ(ir, bypass[d]) << "device " << d;
+    }
+    EXPECT_EQ(DeviceBits(layout, 2, true, result.captures[0]).ToHex(), "01");
+    EXPECT_EQ(DeviceBits(layout, 2, false, result.captures[1]).ToHex(), "0000000000");
+
+    EXPECT_FALSE(ChooseIrLengths(measured, {2, 3, 8, 6}, layout, error));
+    EXPECT_EQ(error,
+              "--ir-lengths 2,3,8,6 do not fit the chain: it has 4 device(s) and 18 "
+              "instruction bits in all");
+}
+
+TEST(IrSplits, OnlyAPatternThatSplitsOneWayGivesLengths) {
+    struct Row {
+        const char* capture;  // first bit out first
+        size_t devices;
+        std::vector<std::vector<uint32_t>> splits;
+    };
+    const Row rows[] = {
+        {"10"
+         "1000",
+         2,
+         {{4, 2}}},
+        {"10101010", 2, {{6, 2}, {4, 4}}},  // more than one way (limit 2)
+        {"0110", 1, {}},                    // does not start with 1, 0
+        {"1011", 2, {}},
+    };
+    for (const Row& row : rows) {
+        Bits capture(std::string(row.capture).size());
+        for (size_t i = 0; i < capture.size(); ++i) capture.Set(i, row.capture[i] == '1');
+        EXPECT_EQ(IrSplits(capture, row.devices), row.splits) << row.capture;
+    }
+}
+
+TEST(Frequency, FastestDivisorNotAboveTheRate) {
+    const std::pair<double, uint32_t> rows[] = {{30e6, 0}, {6e6, 0},     {5.9e6, 1}, {2.5e6, 2},
+                                                {1e6, 5},  {6e6 / 7, 6}, {10, 65535}};
+    for (const auto& [hz, divisor] : rows) EXPECT_EQ(DivisorFor(hz), divisor) << hz;
+}
+
+}  // namespace
+}  // namespace kestrel::jtag

@@ -1,0 +1,136 @@
+// kestrel jtag, and its svf|xsvf FILE subcommands: parses the whole file, then plays it on the
+// chain, comparing TDO wherever the file gives an expected value.
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "commands.h"
+#include "jtag/parsers.h"
+#include "jtag/player.h"
+
+namespace kestrel {
+namespace {
+
+struct PlayFileOptions {
+    std::string file;
+    bool keepGoing = false;
+    bool dryRun = false;
+};
+
+std::string Plural(uint64_t n, const char* word, const char* plural = nullptr) {
+    return std::to_string(n) + " " + (n == 1 ? word : plural ? plural : word + std::string("s"));
+}
+
+// "12 commands; 6 scans of 1234 bits, 2 with TDO checks; 1000 run-test clocks and 0.01 s".
+std::string Summary(const jtag::Program& program) {
+    const jtag::ProgramTotals totals = jtag::Totals(program);
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.6g s", totals.runSeconds);
+    return Plural(program.commands, "command") + "; " + Plural(totals.scans, "scan") + " of " +
+           std::to_string(totals.scanBits) + " bits, " + std::to_string(totals.checks) +
+           " with TDO checks; " + std::to_string(totals.runClocks) + " run-test clocks and " +
+           seconds + " of run-test time";
+}
+
+int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
+    std::ifstream in(o.file, std::ios::binary);
+    if (!in) return Fail(kExitFile, "cannot read " + o.file);
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                     std::istreambuf_iterator<char>()};
+    jtag::Program program;
+    jtag::ParseError error;
+    const bool parsed =
+        binary ? jtag::ParseXsvf(bytes, program, error)
+               : jtag::ParseSvf({reinterpret_cast<const char*>(bytes.data()), bytes.size()},
+                                program, error);
+    if (!parsed) {
+        return Fail(error.refused ? kExitUnavailable : kExitUsage,
+                    jtag::Describe(error, o.file, binary));
+    }
+    if (o.dryRun) {
+        std::printf("parsed %s: %s\n", o.file.c_str(), Summary(program).c_str());
+        for (const jtag::Op& op : program.ops) {
+            if (const auto* note = std::get_if<jtag::NoteOp>(&op.what)) {
+                std::printf("%s:%s: %s: %s\n", o.file.c_str(), jtag::Where(program, op).c_str(),
+                            op.command.c_str(), note->text.c_str());
+            }
+        }
+        return kExitOk;
+    }
+
+    Session session(global);
+    if (const int code = session.Start()) return code;
+    CallResult opened;
+    if (!session.OpenMpsse(opened)) return session.Finish(Fail(kExitFailed, opened.Describe()));
+    jtag::PlayOptions options;
+    options.keepGoing = o.keepGoing;
+    options.divisor = global.divisor;
+    options.report = [&](bool problem, const std::string& line) {
+        if (problem) {
+            std::fprintf(stderr, "kestrel: %s:%s\n", o.file.c_str(), line.c_str());
+        } else {
+            std::printf("%s:%s\n", o.file.c_str(), line.c_str());
+        }
+    };
+    Stopwatch watch;
+    jtag::PlayResult result;
+    bool completed = false;
+    {
+        // The bar ends its line before the summary is printed.
+        const jtag::ProgramTotals totals = jtag::Totals(program);
+        Progress progress("playing", totals.scanBits + totals.runClocks, "bits and clocks");
+        options.progress = [&](uint64_t done, uint64_t) { progress.Update(done); };
+        completed = jtag::Play(program, options, result);
+    }
+    if (!completed && result.mismatches == 0) {
+        return session.Finish(
+            Fail(kExitFailed, o.file + ":" + result.stoppedAt + ": " + result.call.Describe()));
+    }
+    std::printf("%s %s: %s; %s, %s; %s run-test clocks; %.1f ms\n",
+                completed ? "played" : "stopped", o.file.c_str(),
+                Plural(program.commands, "command").c_str(), Plural(result.scans, "scan").c_str(),
+                Plural(result.checks, "TDO check").c_str(), std::to_string(result.clocks).c_str(),
+                watch.Milliseconds());
+    if (result.mismatches == 0) return session.Finish(kExitOk);
+    return session.Finish(
+        Fail(kExitFailed, completed ? Plural(result.mismatches, "TDO mismatch", "TDO mismatches")
+                                    : "stopped at the first TDO mismatch "
+                                      "(--continue counts them all)"));
+}
+
+}  // namespace
+
+Command AddJtagCommand(CLI::App& root) {
+    CLI::App* app = root.add_subcommand(
+        "jtag", "Play SVF and XSVF files; read IDCODEs; scan into one device of the chain");
+    app->require_subcommand(1);
+    auto commands = std::make_shared<std::vector<Command>>(AddJtagFileCommands(*app));
+    for (Command& command : AddJtagChainCommands(*app)) commands->push_back(std::move(command));
+    return {app, [commands](const GlobalOptions& global) {
+                for (const Command& command : *commands) {
+                    if (command.app->parsed()) return command.run(global);
+                }
+                return Fail(kExitUsage, "jtag: no subcommand given (try --help)");
+            }};
+}
+
+std::vector<Command> AddJtagFileCommands(CLI::App& jtag) {
+    std::vector<Command> commands;
+    for (const bool binary : {false, true}) {
+        auto o = std::make_shared<PlayFileOptions>();
+        CLI::App* app =
+            jtag.add_subcommand(binary ? "xsvf" : "svf",
+                                binary ? "Play an XSVF file (the binary form of SVF) on the chain"
+                                       : "Play an SVF file (Serial Vector Format) on the chain");
+        app->add_option("file", o->file, binary ? "XSVF file" : "SVF file")->required();
+        app->add_flag("--continue", o->keepGoing,
+                      "Count TDO mismatches and play on instead of stopping at the first");
+        app->add_flag("--dry-run", o->dryRun,
+                      "Parse the whole file and report its totals; clock nothing");
+        commands.push_back(
+            {app, [o, binary](const GlobalOptions& global) { return Play(global, *o, binary); }});
+    }
+    return commands;
+}
+
+}  // namespace kestrel

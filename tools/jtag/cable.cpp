@@ -1,0 +1,170 @@
+#include "jtag/cable.h"
+
+#include <algorithm>
+
+#include "kestrellink.h"
+
+namespace kestrel::jtag {
+namespace {
+
+constexpr kl_u8 kJtagMode = 0x09;
+// TMS out on the falling edge, least significant bit first; bit 7 of the data is TDI's level.
+constexpr kl_u8 kTmsOut = 0x4B;
+constexpr uint8_t kTmsHoldTdiHigh = 0x80;
+constexpr int kTmsBitsPerCommand = 6;  // the exports take at most 6 TMS bits at a time
+constexpr uint32_t kCommandBytes = 3;  // a TMS or one-bit command
+constexpr uint32_t kBytesPerDataCommand = 65536;
+// A capturing shift takes at most 65535 whole bytes and its tail; whole-byte pieces keep every
+// piece but the last byte-aligned in the vector.
+constexpr uint32_t kCapturePieceBits = 8 * 65536;
+constexpr uint32_t kClockPieceBits = 8 * 65536;
+
+struct Split {
+    uint32_t whole;
+    uint32_t tail;  // 1 to 8: the last bit is always a tail bit
+};
+Split SplitShift(uint32_t bits) {
+    const uint32_t whole = (bits - 1) / 8;
+    return {whole, bits - 8 * whole};
+}
+
+// Reply bytes of a JTAG_ReadTDO2 capture of `bits` bits.
+uint32_t ReadTdoReplyBytes(uint32_t bits) {
+    const Split split = SplitShift(bits);
+    return split.whole + (split.tail >= 2 ? 1 : 0) + 1;
+}
+
+// The engine answers a JTAG_ReadTDO2 capture with the whole bytes as they were shifted, then the
+// tail bits but the last in the top bits of one byte (LSB-first bit reads fill a byte from the
+// top), then the last bit in bit 7 of the TMS read's byte.
+Bits UnpackReadTdo(const uint8_t* reply, uint32_t bits) {
+    const Split split = SplitShift(bits);
+    Bits out(bits);
+    std::copy(reply, reply + split.whole, out.data());
+    const uint8_t* next = reply + split.whole;
+    if (split.tail >= 2) {
+        const uint32_t count = split.tail - 1;
+        for (uint32_t i = 0; i < count; ++i)
+            out.Set(8 * split.whole + i, (*next >> (8 - count + i)) & 1);
+        ++next;
+    }
+    out.Set(bits - 1, (*next >> 7) & 1);
+    return out;
+}
+
+}  // namespace
+
+void JtagCable::Stream(uint64_t count) {
+    while (count > 0) {
+        if (queued_ == kQueueBuffer) queued_ = 0;
+        const uint64_t n = std::min<uint64_t>(count, kQueueBuffer - queued_);
+        queued_ += static_cast<uint32_t>(n);
+        count -= n;
+    }
+}
+
+bool JtagCable::Tms(const std::vector<bool>& bits, bool tdiHigh) {
+    for (size_t first = 0; first < bits.size(); first += kTmsBitsPerCommand) {
+        const size_t count = std::min<size_t>(kTmsBitsPerCommand, bits.size() - first);
+        kl_u8 data = tdiHigh ? kTmsHoldTdiHigh : 0;
+        for (size_t i = 0; i < count; ++i) data |= static_cast<kl_u8>(bits[first + i] << i);
+        if (queued_ + kCommandBytes > kQueueThreshold && !Send()) return false;
+        if (!Check(JTAG_WriteTMS2(kTmsOut, static_cast<kl_u8>(count - 1), &data), "JTAG_WriteTMS2",
+                   result_)) {
+            return false;
+        }
+        Claim(kCommandBytes);
+    }
+    return true;
+}
+
+bool JtagCable::Shift(const Bits& tdi, bool leaveShift) {
+    const auto bits = static_cast<uint32_t>(tdi.size());
+    kl_u32 done = 0;
+    DataAppend(bits / 8);
+    if (!Check(JTAG_WriteTDI(kJtagMode, bits, tdi.data(), nullptr, &done, leaveShift ? 1 : 0),
+               "JTAG_WriteTDI", result_)) {
+        return false;
+    }
+    const Split split = SplitShift(bits);
+    for (uint32_t left = split.whole; left > 0;) {
+        const uint32_t k = std::min(left, kBytesPerDataCommand);
+        Stream(kCommandBytes + k);
+        left -= k;
+    }
+    for (uint32_t i = 0; i < split.tail; ++i) Claim(kCommandBytes);
+    return true;
+}
+
+bool JtagCable::Clocks(uint64_t count) {
+    while (count > 0) {
+        const auto bits = static_cast<uint32_t>(std::min<uint64_t>(count, kClockPieceBits));
+        if (!Shift(Bits(bits), false)) return false;
+        count -= bits;
+    }
+    return true;
+}
+
+bool JtagCable::ReadWhileHeld(uint32_t bits, Bits& captured) {
+    DataAppend(bits / 8);
+    if (!Check(JTAG_ReadTDO2(kJtagMode, bits), "JTAG_ReadTDO2", result_)) return false;
+    const Split split = SplitShift(bits);
+    for (uint32_t left = split.whole; left > 0; left -= std::min(left, kBytesPerDataCommand)) {
+        Claim(kCommandBytes);
+    }
+    if (split.tail >= 2) Claim(2);
+    Claim(kCommandBytes);
+    if (!Send()) return false;
+    const uint32_t expected = ReadTdoReplyBytes(bits);
+    reply_.assign(expected, 0);
+    kl_u32 received = 0;
+    if (!Check(JTAG_RxFTDI(expected, reply_.data(), &received), "JTAG_RxFTDI", result_)) {
+        return false;
+    }
+    if (received != expected) {
+        return Reject("JTAG_RxFTDI delivered " + std::to_string(received) + " bytes, expected " +
+                          std::to_string(expected),
+                      result_);
+    }
+    captured = UnpackReadTdo(reply_.data(), bits);
+    return true;
+}
+
+bool JtagCable::ShiftAndCapture(const Bits& tdi, bool leaveShift, Bits& captured) {
+    const auto bits = static_cast<uint32_t>(tdi.size());
+    captured = Bits(bits);
+    queued_ = 0;  // the capturing shift sends the queue before it starts
+    for (uint32_t first = 0; first < bits; first += kCapturePieceBits) {
+        const uint32_t count = std::min(bits - first, kCapturePieceBits);
+        const bool last = first + count == bits;
+        kl_u32 read = 0;
+        if (!Check(JTAG_WriteTDI2(kJtagMode, count, tdi.data() + first / 8,
+                                  captured.data() + first / 8, &read, last && leaveShift ? 1 : 0),
+                   "JTAG_WriteTDI2", result_)) {
+            return false;
+        }
+        if (read != count) {
+            return Reject("JTAG_WriteTDI2 captured " + std::to_string(read) + " of " +
+                              std::to_string(count) + " bits",
+                          result_);
+        }
+    }
+    return true;
+}
+
+bool JtagCable::Send() {
+    queued_ = 0;
+    return Check(JTAG_Send2FTDI(), "JTAG_Send2FTDI", result_);
+}
+
+bool JtagCable::Fence() {
+    kl_u8 pins = 0;
+    return Send() && Check(JTAG_ReadPort(&pins), "JTAG_ReadPort", result_);
+}
+
+bool JtagCable::SetDivisor(uint32_t divisor) {
+    queued_ = 0;  // the clock command is sent at once, after the queue
+    return Check(FTDI_SetClk(divisor), "FTDI_SetClk", result_);
+}
+
+}  // namespace kestrel::jtag

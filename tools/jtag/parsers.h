@@ -1,0 +1,21 @@
+// The two file formats, each turned into a Program before anything is clocked.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "jtag/program.h"
+
+namespace kestrel::jtag {
+
+// Longest scan a file may ask for (header, command and trailer together).
+constexpr uint32_t kMaxScanBits = 1u << 28;
+
+// SVF text. The chain is taken to start in Test-Logic-Reset, where the player puts it first.
+bool ParseSvf(std::string_view text, Program& program, ParseError& error);
+
+// XSVF bytes; errors carry the byte offset of the command in `line`.
+bool ParseXsvf(const std::vector<uint8_t>& bytes, Program& program, ParseError& error);
+
+}  // namespace kestrel::jtag

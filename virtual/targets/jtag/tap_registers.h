@@ -1,0 +1,69 @@
+// A TAP controller's data registers behind its instruction table: which register an opcode
+// selects, what each one captures, and what Update-DR does with the value shifted into it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "targets/jtag/jtag_memory.h"
+#include "targets/jtag/jtag_setup.h"
+#include "targets/jtag/shift_register.h"
+#include "targets/pin_target.h"
+
+namespace vcable {
+
+// A register of the device's own (JtagRegister::kData), with its value as a padded bit stream.
+struct DataRegister {
+    uint32_t opcode = 0;
+    int length = 1;
+    std::vector<uint8_t> resetValue;
+    bool fixedCapture = false;
+    std::vector<uint8_t> captureValue;
+    std::vector<uint8_t> value;
+};
+
+class TapRegisters {
+  public:
+    // Notes (a program lost, an address past the memory) go to `events` when given, each
+    // starting with `name`.
+    TapRegisters(const JtagDeviceSetup& setup, const std::string& name, TargetEvents* events);
+
+    // The instruction Test-Logic-Reset loads: IDCODE's opcode, else all ones (BYPASS).
+    uint32_t ResetOpcode() const { return resetOpcode_; }
+
+    // A new instruction (Update-IR, Test-Logic-Reset): its register is selected, a memory
+    // operation still pending is lost, and an erase instruction starts erasing.
+    void Select(uint32_t opcode);
+    void Capture(ShiftRegister& dr);
+    void Update(const ShiftRegister& dr);
+    void RunTestClocks(uint64_t periods);
+    void ResetDataRegisters();
+
+    // The control API's view.
+    DataRegister* Data(uint32_t opcode);
+    DataRegister* FirstData() { return data_.empty() ? nullptr : &data_.front(); }
+    const DataRegister* FirstData() const { return data_.empty() ? nullptr : &data_.front(); }
+    JtagMemory* Memory() { return memory_.get(); }
+    const JtagMemory* Memory() const { return memory_.get(); }
+
+  private:
+    struct Entry {
+        uint32_t opcode;
+        JtagRegister reg;
+        int data;  // kData: index into data_
+    };
+
+    Entry Lookup(uint32_t opcode) const;
+
+    uint32_t idcode_;
+    uint32_t usercode_;
+    uint32_t resetOpcode_;
+    std::vector<Entry> table_;
+    std::vector<DataRegister> data_;
+    std::unique_ptr<JtagMemory> memory_;
+    Entry selected_;
+};
+
+}  // namespace vcable
