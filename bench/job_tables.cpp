@@ -16,11 +16,12 @@ namespace {
 using kl::jobs::EntryCount;
 using kl::jobs::ReferenceJob;
 
-// The library's reference jobs, then the SVF playback jobs.
+// The library's reference jobs, then the SVF playback and SPI flash jobs.
 const std::vector<ReferenceJob>& AllJobs() {
     static const std::vector<ReferenceJob> jobs = [] {
         std::vector<ReferenceJob> all = kl::jobs::ReferenceJobs();
         for (ReferenceJob& job : SvfJobs()) all.push_back(std::move(job));
+        for (ReferenceJob& job : SpiJobs()) all.push_back(std::move(job));
         return all;
     }();
     return jobs;

@@ -13,4 +13,7 @@ bool PrintJobTables();
 // The SVF playback jobs (the tool's player on the library), tabled after the library's own.
 std::vector<kl::jobs::ReferenceJob> SvfJobs();
 
+// kestrel spi read and write (the tool's flash routines on the library), tabled after them.
+std::vector<kl::jobs::ReferenceJob> SpiJobs();
+
 }  // namespace bench

@@ -1,30 +1,31 @@
 #!/usr/bin/env bash
 # Runs the fuzz targets from build-sanitize/ (scripts/sanitize.sh builds them) for a while each:
 # ./scripts/fuzz.sh [seconds per target, default 60]. New inputs go to build-sanitize/fuzz-corpus;
-# the seed corpora kept in the tree are only read. A crash leaves its input in
-# build-sanitize/fuzz-artifacts and fails the run. Each target's speed and the coverage it
-# reached are printed.
+# the seed corpora kept in the tree (fuzz/corpus/<target>, and the example scenarios) are only
+# read. A crash leaves its input in build-sanitize/fuzz-artifacts and fails the run. Each
+# target's speed and the coverage it reached are printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-# target, seed corpus, libFuzzer's length control (lower: lengths grow sooner; the export
-# sequences are worth little when short)
+# target, seed corpora (comma-separated), libFuzzer's length control (lower: lengths grow
+# sooner; the export sequences are worth little when short)
 targets=(
     "export_sequence fuzz/corpus/export_sequence 10"
     "mpsse_engine fuzz/corpus/mpsse_engine 100"
-    "scenario_reader examples/scenarios 100"
+    "scenario_reader fuzz/corpus/scenario_reader,examples/scenarios 100"
 )
 for row in "${targets[@]}"; do
     read -r target seeds len_control <<<"$row"
+    IFS=, read -ra seed_dirs <<<"$seeds"
     work=build-sanitize/fuzz-corpus/$target
     artifacts=build-sanitize/fuzz-artifacts/$target/
     mkdir -p "$work" "$artifacts"
     log=build-sanitize/fuzz-$target.log
     if ! "build-sanitize/fuzz/${target}_fuzzer" -max_total_time="$seconds" -timeout=10 \
         -rss_limit_mb=4096 -max_len=4096 -len_control="$len_control" -print_final_stats=1 \
-        -artifact_prefix="$artifacts" "$work" "$seeds" >"$log" 2>&1; then
+        -artifact_prefix="$artifacts" "$work" "${seed_dirs[@]}" >"$log" 2>&1; then
         tail -n 60 "$log"
         exit 1
     fi

@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "commands.h"
+#include "flash/flash_geometry.h"
+#include "flash/spi_ops.h"
 #include "jtag_ops.h"
-#include "spi_ops.h"
 
 namespace kestrel {
 namespace {
@@ -18,6 +19,7 @@ namespace {
 constexpr uint32_t kUartBaud = 115200;
 constexpr uint32_t kUartBytes = 64;
 constexpr uint32_t kBytesShown = 16;
+constexpr uint32_t kPageBytes = 256;
 const char* const kUserText = "KestrelLink demo";
 constexpr double kBaseClockHz = 12e6;
 
@@ -62,22 +64,22 @@ void SpiSteps(Session& session, Report& report) {
     CallResult result;
     uint8_t id[3] = {0, 0, 0};
     FlashJedecId(id, result);
-    const uint32_t size = FlashSizeFromJedec(id);
+    const uint64_t size = SizeFromJedec(id);
     report.Step("SPI flash JEDEC ID", result, watch.Milliseconds(),
-                HexBytes(id, 3) + (size ? " (" + std::to_string(size / 1024) + " KiB)" : ""));
+                HexBytes(id, 3) + (size ? " (" + SizeText(size) + ")" : ""));
 
     Stopwatch pageWatch;
     CallResult pageResult;
-    std::vector<uint8_t> page(kFlashPageSize);
-    FlashRead(0, page.data(), kFlashPageSize, pageResult);
+    std::vector<uint8_t> page(kPageBytes);
+    FlashRead(0, page.data(), kPageBytes, pageResult);
     const int device = VirtualDeviceIndex(session);
     if (pageResult.ok() && device >= 0) {
-        std::vector<uint8_t> inside(kFlashPageSize);
-        session.virtualCable()->api().vc_flash_read(device, 0, inside.data(), kFlashPageSize);
+        std::vector<uint8_t> inside(kPageBytes);
+        session.virtualCable()->api().vc_flash_read(device, 0, inside.data(), kPageBytes);
         if (inside != page) Reject("the page read differs from the flash's contents", pageResult);
     }
     report.Step("SPI flash page 0", pageResult, pageWatch.Milliseconds(),
-                HexBytes(page.data(), kBytesShown) + " ... (" + std::to_string(kFlashPageSize) +
+                HexBytes(page.data(), kBytesShown) + " ... (" + std::to_string(kPageBytes) +
                     " bytes" + (device >= 0 ? ", as stored" : "") + ")");
 }
 

@@ -1,9 +1,19 @@
-// kestrel eeprom program|erase: the factory procedures, with the lines they add to Log.txt.
+// kestrel eeprom program|erase: the factory procedures, with the lines they add to Log.txt. The
+// log must be writable before anything is programmed, and after ProgramDevice the tool reads the
+// cable's identity back through the exports, because the procedure itself reports success even
+// when the cable was pulled half way.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "commands.h"
 
@@ -17,6 +27,105 @@ struct EepromOptions {
     std::string logDir = ".";
 };
 
+// What the library keeps of a string it narrows into the EEPROM: at most `limit` characters, each
+// above U+00FF replaced by '?'.
+std::u16string AsStored(const std::string& text, size_t limit) {
+    std::u16string stored = Wide(text).substr(0, limit);
+    for (char16_t& c : stored) c = c > 0xFF ? u'?' : c;
+    return stored;
+}
+constexpr size_t kDescriptionLimit = 63;
+constexpr size_t kSerialLimit = 15;
+constexpr size_t kTextLimit = 63;
+// OpenDevice_EDP2 hands out the user area's first 32 bytes, up to the first zero byte.
+constexpr size_t kUserTextShown = 32;
+// After its port cycle the cable may take a moment to enumerate again.
+constexpr int kReadBackAttempts = 3;
+constexpr auto kReadBackPause = std::chrono::seconds(1);
+// OpenDevice results that mean "not there (yet)": the stale close of the cycled channel failed,
+// no device, no match.
+constexpr int kOpenStaleCloseFailed = 1;
+constexpr int kOpenNoDevice = 3;
+constexpr int kOpenNoMatch = 5;
+
+bool NotThereYet(int code) {
+    return code == kOpenStaleCloseFailed || code == kOpenNoDevice || code == kOpenNoMatch;
+}
+
+// Whether the log can be appended to; false with the reason.
+bool CanAppend(const std::string& path, std::string& reason) {
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
+// A folder of its own for the two lines OpenDevice_EDP2 logs, so that Log.txt keeps only the
+// procedure's lines; removed with what is in it.
+class ScratchLogFolder {
+  public:
+    explicit ScratchLogFolder(const ProvisionExports& provision) {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/kestrel-XXXXXX";
+        if (mkdtemp(pattern.data())) folder_ = pattern;
+        const std::u16string wide = Wide(folder_);
+        provision.directoryB(wide.c_str());
+    }
+    ~ScratchLogFolder() {
+        if (folder_.empty()) return;
+        unlink((folder_ + "/Log.txt").c_str());
+        rmdir(folder_.c_str());
+    }
+
+  private:
+    std::string folder_;
+};
+
+int OpenEdp2(const std::u16string& description, const std::u16string& serial, uint32_t divisor,
+             std::u16string* text) {
+    kl_bstr out = nullptr;
+    const int code = OpenDevice_EDP2(description.c_str(), serial.c_str(), divisor, &out);
+    if (out && text) *text = out;
+    std::free(out);
+    return code;
+}
+
+// Reads the cable's identity back through the exports: an open with the programmed description
+// and serial must find exactly the cable's two channels, and OpenDevice_EDP2 hands out the user
+// area. Returns empty when the cable shows what was programmed, else what it shows.
+std::string ReadBack(const ProvisionExports& provision, const EepromOptions& o, uint32_t divisor) {
+    const ScratchLogFolder scratch(provision);
+    const std::u16string description = AsStored(o.description, kDescriptionLimit);
+    const std::u16string serial = AsStored(o.serial, kSerialLimit);
+    std::u16string text;
+    int code = 0;
+    for (int attempt = 1;; ++attempt) {
+        code = OpenEdp2(description, serial, divisor, &text);
+        if (!NotThereYet(code) || attempt == kReadBackAttempts) break;
+        std::this_thread::sleep_for(kReadBackPause);
+    }
+    std::string shows;
+    if (code == 0) {
+        const std::u16string expected = AsStored(o.text, kTextLimit).substr(0, kUserTextShown);
+        if (text != expected) {
+            shows = "\"" + o.description + "\" serial \"" + o.serial + "\" with user area \"" +
+                    Narrow(text.c_str()) + "\"";
+        }
+    } else if (OpenEdp2(u"Dual RS232", u"", divisor, nullptr) == 0) {
+        shows = "blank (it enumerates as \"Dual RS232 A\" and \"Dual RS232 B\")";
+    } else if (OpenDevice(description.c_str(), u"", divisor) == 0) {
+        shows = "\"" + o.description + "\" with another serial number than \"" + o.serial + "\"";
+    } else {
+        shows = "nothing that matches (OpenDevice_EDP2 returned " + std::to_string(code) + ": " +
+                OpenResultText(code, false) + ")";
+    }
+    CloseDevice();
+    return shows;
+}
+
 int RunEeprom(const GlobalOptions& options, const EepromOptions& o, bool program) {
     const ProvisionExports* provision = FindProvisionExports();
     if (!provision) {
@@ -24,15 +133,20 @@ int RunEeprom(const GlobalOptions& options, const EepromOptions& o, bool program
                     "eeprom: not available in this build (the library has no provisioning "
                     "exports)");
     }
+    const char* call = program ? "ProgramDevice" : "Erase_ProgedEEPROM";
+    const std::string log = o.logDir + "/Log.txt";
+    std::string reason;
+    if (!CanAppend(log, reason)) {
+        return Fail(kExitFile, "cannot write the log " + log + ": " + reason + "; " + call +
+                                   " was not called, the EEPROM is unchanged");
+    }
     Session session(options);
     if (const int code = session.Start()) return code;
     const std::u16string dir = Wide(o.logDir);
     provision->directoryB(dir.c_str());
-    const std::string log = o.logDir + "/Log.txt";
     const long before = FileSize(log);
     Stopwatch watch;
     int code = 0;
-    const char* call = program ? "ProgramDevice" : "Erase_ProgedEEPROM";
     if (program) {
         const std::u16string description = Wide(o.description);
         const std::u16string serial = Wide(o.serial);
@@ -44,6 +158,8 @@ int RunEeprom(const GlobalOptions& options, const EepromOptions& o, bool program
     std::printf("%s returned %d after %.1f ms; %s:\n", call, code, watch.Milliseconds(),
                 log.c_str());
     PrintLogLines(log, before, "  ");
+    const bool logged = FileSize(log) > before;
+    const std::string shows = program && code == 0 ? ReadBack(*provision, o, options.divisor) : "";
     if (session.isVirtual()) {
         // Device 0 of the scenario: the procedures take whatever single cable is attached.
         VcEepromView view{};
@@ -55,9 +171,25 @@ int RunEeprom(const GlobalOptions& options, const EepromOptions& o, bool program
                                         : "blank");
         }
     }
-    if (code != 0)
+    if (!logged) {
+        CanAppend(log, reason);
+        const bool done = code == 0 && shows.empty();
+        return session.Finish(Fail(kExitFile, "the log " + log + " was not written (" + reason +
+                                                  "); " + call + " returned " +
+                                                  std::to_string(code) + ", so the " +
+                                                  (program ? "programming" : "erase") + " itself " +
+                                                  (done ? "succeeded" : "did not succeed")));
+    }
+    if (code != 0) {
         return session.Finish(
             Fail(kExitFailed, std::string(call) + " returned " + std::to_string(code)));
+    }
+    if (!shows.empty()) {
+        return session.Finish(
+            Fail(kExitFailed, "programming reported success but the cable reads back " + shows));
+    }
+    if (program)
+        std::printf("read back through the exports: the cable shows what was programmed\n");
     return session.Finish(kExitOk);
 }
 
@@ -94,7 +226,8 @@ Command AddEepromCommand(CLI::App& root) {
     app->require_subcommand(1);
     app->add_option("--log-dir", o->logDir, "Folder of Log.txt (directoryB)")
         ->capture_default_str();
-    CLI::App* program = app->add_subcommand("program", "Program identity and user area");
+    CLI::App* program = app->add_subcommand(
+        "program", "Program identity and user area, then read the identity back");
     program->add_option("--name", o->description, "Description to program")->capture_default_str();
     program->add_option("--program-serial", o->serial, "Serial number to program")
         ->capture_default_str();

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "commands.h"
+#include "files.h"
 
 namespace kestrel {
 namespace {
@@ -22,7 +23,10 @@ constexpr int kReceiveTimedOutEmpty = 6;
 
 int RunSend(Session& session, const UartExports& uart, const UartOptions& o) {
     struct stat info {};
-    if (stat(o.file.c_str(), &info) != 0) return Fail(kExitFile, "cannot read " + o.file);
+    std::string error;
+    if (!CheckInputFile(o.file, error) || stat(o.file.c_str(), &info) != 0) {
+        return Fail(kExitFile, error);
+    }
     const auto size = static_cast<uint32_t>(info.st_size);
     const std::u16string name = Wide(o.file);
     Stopwatch watch;
@@ -96,6 +100,11 @@ Command AddUartCommand(CLI::App& root) {
                     return Fail(kExitUnavailable,
                                 "uart: not available in this build (the library has no UART "
                                 "exports)");
+                }
+                // The file the receiver writes must be writable before anything arrives.
+                std::string error;
+                if (receive->parsed() && !CheckOutputFile(o->file, error)) {
+                    return Fail(kExitFile, error);
                 }
                 Session session(options);
                 if (const int code = session.Start()) return code;

@@ -11,7 +11,14 @@ namespace {
 constexpr uint64_t kProgressMinimumUnits = 64 * 1024;
 constexpr int kProgressWidth = 40;
 
+// The bar whose line is open on standard output.
+Progress* openBar = nullptr;
+
 }  // namespace
+
+void EndProgressLine() {
+    if (openBar) openBar->EndLine();
+}
 
 std::string CallResult::Describe() const {
     if (!detail.empty()) return detail;
@@ -33,6 +40,7 @@ bool Reject(const std::string& detail, CallResult& result) {
 }
 
 int Fail(int code, const std::string& reason) {
+    EndProgressLine();
     std::fprintf(stderr, "kestrel: %s\n", reason.c_str());
     return code;
 }
@@ -110,14 +118,21 @@ Progress::Progress(const char* label, uint64_t total, const char* unit)
       total_(total),
       shown_(total >= kProgressMinimumUnits && isatty(1)) {}
 
-Progress::~Progress() {
-    if (shown_ && lastPercent_ >= 0) std::printf("\n");
+Progress::~Progress() { EndLine(); }
+
+void Progress::EndLine() {
+    if (openBar != this) return;
+    std::printf("\n");
+    std::fflush(stdout);
+    openBar = nullptr;
 }
 
 void Progress::Update(uint64_t done) {
     if (!shown_ || total_ == 0) return;
     const int percent = static_cast<int>(done * 100 / total_);
     if (percent == lastPercent_) return;
+    if (openBar != this) EndProgressLine();
+    openBar = this;
     lastPercent_ = percent;
     const int filled = percent * kProgressWidth / 100;
     std::printf("\r%s [%s%s] %3d%% (%llu/%llu %s)", label_, std::string(filled, '#').c_str(),

@@ -59,12 +59,17 @@ class Stopwatch {
 };
 
 // A progress bar on standard output, drawn only when standard output is a terminal and the
-// transfer is long enough to be worth one (64 Ki of its units).
+// transfer is long enough to be worth one (64 Ki of its units). Its line ends when it is
+// destroyed, or earlier through EndProgressLine, which everything that prints a message calls
+// first.
 class Progress {
   public:
     Progress(const char* label, uint64_t total, const char* unit = "bytes");
     ~Progress();
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
     void Update(uint64_t done);
+    void EndLine();
 
   private:
     const char* label_;
@@ -73,5 +78,8 @@ class Progress {
     bool shown_;
     int lastPercent_ = -1;
 };
+
+// Ends the line of the progress bar being drawn, if any, so that the next output starts a line.
+void EndProgressLine();
 
 }  // namespace kestrel

@@ -8,6 +8,7 @@
 // The library shows its message boxes through this function when the program defines it; the
 // tool turns them into terminal messages instead of waiting for a key.
 extern "C" __attribute__((visibility("default"))) void KestrelLinkMessageBox(const char16_t* text) {
+    kestrel::EndProgressLine();
     std::fprintf(stderr, "kestrel: message: %s\n", kestrel::Narrow(text).c_str());
 }
 
@@ -26,6 +27,10 @@ int main(int argc, char** argv) {
             ->type_name("[SCENARIO]");
     app.add_flag("--hardware", global.hardware,
                  "demo: use the vendor's D2XX library instead of the virtual cable");
+    app.add_option("--state", global.state,
+                   "Virtual cable: load the flash contents and EEPROMs from FILE when it exists, "
+                   "and save them there when the command ends")
+        ->type_name("FILE");
     app.add_option("--trace", global.trace,
                    "Write every vendor call and MPSSE command to FILE (virtual cable only)")
         ->type_name("FILE");

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -73,6 +74,7 @@ std::string OpenResultText(int code, bool uart) {
 
 Session::~Session() {
     if (loaded_) UnLoadD2XXDLL();
+    if (started_) KeepVirtualMemory(kExitOk);
 }
 
 std::string Session::CableName() const {
@@ -93,8 +95,14 @@ int Session::Start(bool virtualByDefault) {
         if (!virtual_->LoadScenario(*options_.virtualScenario, error)) {
             return Fail(kExitScenario, error);
         }
+        if (!options_.state.empty() && access(options_.state.c_str(), F_OK) == 0 &&
+            !virtual_->LoadState(options_.state, error)) {
+            return Fail(kExitFile, "--state: " + error);
+        }
     } else if (!options_.trace.empty() || !options_.vcd.empty()) {
         return Fail(kExitUsage, "--trace and --vcd record the virtual cable; add --virtual");
+    } else if (!options_.state.empty()) {
+        return Fail(kExitUsage, "--state keeps the virtual cable's memory; add --virtual");
     }
     if (!options_.trace.empty()) {
         trace_ = std::make_unique<TraceRecorder>();
@@ -118,6 +126,10 @@ int Session::Start(bool virtualByDefault) {
                                         ": the D2XX library lacks an entry point");
     }
     loaded_ = true;
+    if (virtual_) {
+        memory_ = virtual_->Remember();
+        started_ = true;
+    }
     return kExitOk;
 }
 
@@ -127,8 +139,28 @@ int Session::Finish(int code) {
         UnLoadD2XXDLL();
         loaded_ = false;
     }
+    if (started_) code = KeepVirtualMemory(code);
     if (trace_) trace_->Finish();
     if (vcd_) vcd_->Finish();
+    return code;
+}
+
+int Session::KeepVirtualMemory(int code) {
+    started_ = false;
+    std::string error;
+    if (!options_.state.empty()) {
+        if (virtual_->SaveState(options_.state, error)) return code;
+        const int failed = Fail(kExitFile, "--state: " + error);
+        return code == kExitOk ? failed : code;
+    }
+    const std::string changes = virtual_->ChangesSince(memory_);
+    if (!changes.empty()) {
+        EndProgressLine();
+        std::fprintf(stderr,
+                     "kestrel: note: the virtual cable's changes (%s) are dropped at exit; "
+                     "--state FILE keeps them for the next command\n",
+                     changes.c_str());
+    }
     return code;
 }
 

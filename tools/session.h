@@ -19,6 +19,7 @@ namespace kestrel {
 struct GlobalOptions {
     std::optional<std::string> virtualScenario;  // set (maybe empty) when --virtual was given
     bool hardware = false;                       // demo: use the vendor library after all
+    std::string state;  // --state: the virtual cable's memory, loaded before and saved after
     std::string trace;
     std::string vcd;
     int vcdCable = 0;
@@ -55,7 +56,9 @@ class Session {
     // Loads the vendor library (virtual when asked, or when `virtualByDefault` and not
     // --hardware), the scenario and the recorders, then LoadD2XXDLL. Returns an exit code.
     int Start(bool virtualByDefault = false);
-    // Writes the recorders and unloads the library; returns `code`.
+    // Unloads the library, saves the state file (or says once that the virtual cable's changes
+    // are dropped) and writes the recorders; returns `code`, or 5 when the state file cannot be
+    // saved after a command that succeeded.
     int Finish(int code);
 
     bool isVirtual() const { return virtual_ != nullptr; }
@@ -75,6 +78,10 @@ class Session {
     std::unique_ptr<TraceRecorder> trace_;
     std::unique_ptr<VcdRecorder> vcd_;
     bool loaded_ = false;
+    bool started_ = false;  // the command runs: the state is saved however it ends
+    VirtualCable::Memory memory_;
+
+    int KeepVirtualMemory(int code);
 };
 
 // The meaning of an OpenDevice / OpenDevice4 result code.

@@ -26,6 +26,20 @@ std::string ExecutableFolder() {
     return slash == std::string::npos ? "." : exe.substr(0, slash);
 }
 
+// A control function that takes a path and reports a one-line error; `lacks` completes "this
+// build of the virtual cable ..." when the loaded build has no such function.
+bool CallWithPath(int (*fn)(const char*, char*, uint32_t), const std::string& path,
+                  const char* lacks, std::string& error) {
+    if (!fn) {
+        error = std::string("this build of the virtual cable ") + lacks;
+        return false;
+    }
+    char message[kScenarioErrorCapacity];
+    if (fn(path.c_str(), message, sizeof message) == 0) return true;
+    error = message;
+    return false;
+}
+
 }  // namespace
 
 std::string FindVirtualLibrary() {
@@ -66,17 +80,53 @@ bool VirtualCable::Load(std::string& error) {
 }
 
 bool VirtualCable::LoadScenario(const std::string& path, std::string& error) {
-    if (path.empty()) return true;
-    if (!api_.vc_load_scenario_file) {
-        error = "this build of the virtual cable cannot load scenario files";
-        return false;
+    return path.empty() ||
+           CallWithPath(api_.vc_load_scenario_file, path, "cannot load scenario files", error);
+}
+
+bool VirtualCable::LoadState(const std::string& path, std::string& error) {
+    return CallWithPath(api_.vc_state_load, path, "has no state files", error);
+}
+
+bool VirtualCable::SaveState(const std::string& path, std::string& error) {
+    return CallWithPath(api_.vc_state_save, path, "has no state files", error);
+}
+
+VirtualCable::Memory VirtualCable::Remember() const {
+    Memory memory;
+    for (int d = 0; d < api_.vc_device_count(); ++d) {
+        uint32_t size = 0;
+        std::vector<uint8_t>& flash = memory.flash.emplace_back();
+        if (api_.vc_flash_size(d, &size) == 0) {
+            flash.resize(size);
+            api_.vc_flash_read(d, 0, flash.data(), size);
+        }
+        VcEepromView& view = memory.eeprom.emplace_back();
+        api_.vc_eeprom_view(d, &view);
+        std::vector<uint8_t>& area = memory.userArea.emplace_back(view.user_area_size);
+        api_.vc_eeprom_user_area(d, area.data(), view.user_area_size);
     }
-    char message[kScenarioErrorCapacity];
-    if (api_.vc_load_scenario_file(path.c_str(), message, sizeof message) != 0) {
-        error = message;
-        return false;
+    return memory;
+}
+
+std::string VirtualCable::ChangesSince(const Memory& before) const {
+    const Memory now = Remember();
+    std::string changes;
+    auto add = [&changes](const std::string& what) {
+        changes += (changes.empty() ? "" : ", ") + what;
+    };
+    for (size_t d = 0; d < now.flash.size() && d < before.flash.size(); ++d) {
+        const std::string cable = " of cable " + std::to_string(d);
+        if (now.flash[d] != before.flash[d]) add("the flash" + cable);
+        const VcEepromView& a = now.eeprom[d];
+        const VcEepromView& b = before.eeprom[d];
+        // The counters move with every erase and program, also one that rewrites the same bytes.
+        if (a.programs != b.programs || a.erases != b.erases ||
+            a.user_area_size != b.user_area_size || now.userArea[d] != before.userArea[d]) {
+            add("the EEPROM" + cable);
+        }
     }
-    return true;
+    return changes;
 }
 
 }  // namespace kestrel

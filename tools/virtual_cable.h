@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "vcable.h"
 #include "vcable_scenario.h"
@@ -37,7 +38,9 @@ namespace kestrel {
     X(vc_load_scenario_file) \
     X(vc_load_scenario_text) \
     X(vc_scenario_files_supported) \
-    X(vc_mpsse_set_pin_hook)
+    X(vc_mpsse_set_pin_hook) \
+    X(vc_state_save) \
+    X(vc_state_load)
 // clang-format on
 
 struct VirtualApi {
@@ -57,6 +60,20 @@ class VirtualCable {
     // Loads a scenario file (empty path: keeps the embedded default). Returns false with the
     // loader's message.
     bool LoadScenario(const std::string& path, std::string& error);
+
+    // The state file (--state): loaded when it exists, saved when the command ends.
+    bool LoadState(const std::string& path, std::string& error);
+    bool SaveState(const std::string& path, std::string& error);
+
+    // What the cables remember (flash contents, EEPROM), to tell later whether a run changed it.
+    struct Memory {
+        std::vector<std::vector<uint8_t>> flash;
+        std::vector<VcEepromView> eeprom;
+        std::vector<std::vector<uint8_t>> userArea;
+    };
+    Memory Remember() const;
+    // "the flash of cable 0 and the EEPROM of cable 1", or empty when nothing changed.
+    std::string ChangesSince(const Memory& before) const;
 
     const VirtualApi& api() const { return api_; }
     const std::string& path() const { return path_; }

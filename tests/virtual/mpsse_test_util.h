@@ -37,6 +37,21 @@ inline Bytes Send(vcable::MpssePort& port, const Bytes& bytes) {
 
 inline void Append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
 
+// One SPI flash transaction as the library sends it: chip select (GPIOL2) low, the bytes out with
+// 0x11 (out on the falling edge, MSB first), readCount bytes in with 0x20, chip select high.
+inline Bytes SpiTransaction(const Bytes& out, uint32_t readCount = 0) {
+    Bytes stream = {0x80, 0xBA, 0xCB};
+    stream.insert(stream.end(), {0x11, static_cast<uint8_t>(out.size() - 1),
+                                 static_cast<uint8_t>((out.size() - 1) >> 8)});
+    Append(stream, out);
+    if (readCount > 0) {
+        stream.insert(stream.end(), {0x20, static_cast<uint8_t>(readCount - 1),
+                                     static_cast<uint8_t>((readCount - 1) >> 8)});
+    }
+    Append(stream, {0x80, 0xFA, 0xCB});
+    return stream;
+}
+
 // TMS bits, bit 0 first, at most 7 per command, TDI held high.
 inline Bytes Tms(uint32_t bits, int count) {
     Bytes out;

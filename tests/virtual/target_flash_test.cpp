@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "mpsse_test_util.h"
+#include "targets/flash/sfdp.h"
 
 namespace {
 
@@ -21,16 +22,7 @@ class FlashTest : public ::testing::Test {
 
     // One transaction: select, write the command bytes, read `readCount` bytes, deselect.
     Bytes Spi(const Bytes& out, uint32_t readCount = 0) {
-        Bytes stream = {0x80, 0xBA, 0xCB};
-        stream.insert(stream.end(), {0x11, static_cast<uint8_t>(out.size() - 1),
-                                     static_cast<uint8_t>((out.size() - 1) >> 8)});
-        vtest::Append(stream, out);
-        if (readCount > 0) {
-            stream.insert(stream.end(), {0x20, static_cast<uint8_t>(readCount - 1),
-                                         static_cast<uint8_t>((readCount - 1) >> 8)});
-        }
-        vtest::Append(stream, {0x80, 0xFA, 0xCB});
-        return Send(engine, stream);
+        return Send(engine, vtest::SpiTransaction(out, readCount));
     }
 
     uint8_t Status() { return Spi({0x05}, 1).at(0); }
@@ -96,7 +88,10 @@ struct EraseRow {
 TEST_F(FlashTest, EraseSetsTheRangeToOnes) {
     const EraseRow rows[] = {
         {{0x20, 0x01, 0x23, 0x45}, 0x12000, 0x13000, 4},
+        {{0x52, 0x01, 0x23, 0x45}, 0x10000, 0x18000, 4},
+        {{0xD8, 0x01, 0x23, 0x45}, 0x10000, 0x20000, 4},
         {{0xC7}, 0, 1u << 20, 8},
+        {{0x60}, 0, 1u << 20, 8},
     };
     for (const EraseRow& row : rows) {
         engine.Reconfigure(vcable::TargetSetup{});
@@ -124,9 +119,48 @@ TEST_F(FlashTest, CommandsWhileBusyAreIgnored) {
 }
 
 TEST_F(FlashTest, UnknownCommandIsAnError) {
-    Spi({0x5A, 0x00, 0x00, 0x00}, 1);
+    Spi({0xB9, 0x00, 0x00, 0x00}, 1);
     EXPECT_EQ(1u, engine.ErrorCount());
-    EXPECT_NE(std::string::npos, engine.LastError().find("0x5A")) << engine.LastError();
+    EXPECT_NE(std::string::npos, engine.LastError().find("0xB9")) << engine.LastError();
+}
+
+// The discoverable parameters: signature, one JEDEC basic table whose density and erase types
+// describe this flash; a flash set up without them leaves DI to the pull-up.
+TEST_F(FlashTest, SfdpDescribesTheGeometry) {
+    const Bytes header = Spi({0x5A, 0x00, 0x00, 0x00, 0x00}, 16);
+    EXPECT_EQ("53 46 44 50 06 01 00 FF 00 06 01 10 10 00 00 FF", Hex(header));
+    // Density: 8 Mbit - 1; erase types 4 KiB 0x20, 32 KiB 0x52, 64 KiB 0xD8; 256-byte pages.
+    EXPECT_EQ("FF FF 7F 00", Hex(Spi({0x5A, 0x00, 0x00, 0x14, 0x00}, 4)));
+    EXPECT_EQ("0C 20 0F 52 10 D8 00 00", Hex(Spi({0x5A, 0x00, 0x00, 0x2C, 0x00}, 8)));
+    EXPECT_EQ("80", Hex(Spi({0x5A, 0x00, 0x00, 0x38, 0x00}, 1)));
+    EXPECT_EQ("00 FF", Hex(Spi({0x5A, 0x00, 0x00, 0x4F, 0x00}, 2)));  // the end of the space
+    EXPECT_EQ(1u << 20, vcable::SfdpDensityBytes(vcable::BuildSfdp(1u << 20)));
+
+    vcable::TargetSetup setup;
+    setup.flash.sfdp = false;
+    engine.Reconfigure(setup);
+    Send(engine, vtest::kOpenSequence);
+    EXPECT_EQ("FF FF FF FF", Hex(Spi({0x5A, 0x00, 0x00, 0x00, 0x00}, 4)));
+    EXPECT_EQ(0u, engine.ErrorCount());
+}
+
+// What the flash saw: one record per chip-select frame, with its command, address and length.
+TEST_F(FlashTest, RecordsEachTransaction) {
+    vcable::SpiFlash& flash = vtest::Flash(engine);
+    flash.ClearTransactions();
+    Spi({0x03, 0x01, 0x23, 0x45}, 300);
+    Spi({0x06});
+    Send(engine, {0x80, 0xBA, 0xCB, 0x13, 0x02, 0x80, 0x80, 0xFA, 0xCB});  // three stray bits
+    ASSERT_EQ(3u, flash.TransactionCount());
+    const vcable::FlashTransaction& read = flash.Transactions()[0];
+    EXPECT_EQ(0x03, read.command);
+    EXPECT_EQ(0x012345u, read.address);
+    EXPECT_EQ(304u, read.bytes);
+    EXPECT_EQ(0u, read.extraBits);
+    EXPECT_EQ(0x06, flash.Transactions()[1].command);
+    EXPECT_EQ(0u, flash.Transactions()[1].address);
+    EXPECT_EQ(0u, flash.Transactions()[2].bytes);
+    EXPECT_EQ(3u, flash.Transactions()[2].extraBits);
 }
 
 TEST_F(FlashTest, ChipSelectOnAnotherLine) {

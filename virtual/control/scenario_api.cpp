@@ -1,4 +1,4 @@
-// The control API of scenario files (vcable_scenario.h).
+// The control API of scenario and state files (vcable_scenario.h).
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -6,6 +6,7 @@
 #include "entry_points/model_lock.h"
 #include "scenario/default_scenario.h"
 #include "scenario/scenario_file.h"
+#include "scenario/state_file.h"
 #include "vcable_scenario.h"
 
 namespace {
@@ -52,6 +53,20 @@ VC_API int vc_set_reset_scenario(const char* text, char* error, uint32_t error_c
     vcable::SetResetScenario(text != nullptr ? &scenario : nullptr);
     vcable::ResetScenario();
     return Report(true, message, error, error_capacity);
+}
+
+VC_API int vc_state_save(const char* path, char* error, uint32_t error_capacity) {
+    const ModelLock lock;
+    std::string message = "no state file named";
+    const bool ok = path != nullptr && vcable::state_file::Save(path, message);
+    return Report(ok, message, error, error_capacity);
+}
+
+VC_API int vc_state_load(const char* path, char* error, uint32_t error_capacity) {
+    const ModelLock lock;
+    std::string message = "no state file named";
+    const bool ok = path != nullptr && vcable::state_file::Load(path, message);
+    return Report(ok, message, error, error_capacity);
 }
 
 VC_API int vc_scenario_files_supported(void) {

@@ -233,6 +233,33 @@ int vc_flash_status(int cable, uint8_t* status) {
     return VC_OK;
 }
 
+int vc_flash_transaction_count(int cable, uint64_t* count) {
+    const ModelLock lock;
+    auto [engine, flash, code] = Find<SpiFlash>(cable);
+    if (code != VC_OK) return code;
+    if (!count) return VC_E_ARGUMENT;
+    *count = flash->TransactionCount();
+    return VC_OK;
+}
+
+int vc_flash_transaction_get(int cable, uint32_t index, vc_flash_transaction* out) {
+    const ModelLock lock;
+    auto [engine, flash, code] = Find<SpiFlash>(cable);
+    if (code != VC_OK) return code;
+    if (!out || index >= flash->Transactions().size()) return VC_E_ARGUMENT;
+    const vcable::FlashTransaction& t = flash->Transactions()[index];
+    *out = {t.command, t.address, t.bytes, t.extraBits};
+    return VC_OK;
+}
+
+int vc_flash_clear_transactions(int cable) {
+    const ModelLock lock;
+    auto [engine, flash, code] = Find<SpiFlash>(cable);
+    if (code != VC_OK) return code;
+    flash->ClearTransactions();
+    return VC_OK;
+}
+
 int vc_gpio_set_input(int cable, int line, int level) {
     const ModelLock lock;
     auto [engine, gpio, code] = Find<GpioInputs>(cable);

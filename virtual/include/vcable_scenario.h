@@ -1,6 +1,6 @@
-/* Scenario files for the virtual cable: a TOML description of the cables and other devices on the
- * bus, the targets on each cable's pins (JTAG chain, SPI flash, GPIO drive), the UART peers and
- * the faults to inject. The format is described in docs/scenarios.md.
+/* Scenario and state files for the virtual cable: a TOML description of the cables and other
+ * devices on the bus, the targets on each cable's pins (JTAG chain, SPI flash, GPIO drive), the
+ * UART peers and the faults to inject. The format is described in docs/scenarios.md.
  *
  * Loading replaces the whole scenario (devices, fault rules, call log, model errors, library
  * version) only when the text is valid; on an error nothing changes and `error` receives one line
@@ -34,6 +34,18 @@ VC_API int vc_load_scenario_text(const char* text, char* error, uint32_t error_c
  * A null text makes vc_reset restore the embedded default again (and resets to it). Returns 0,
  * or -1 with a message in error (nothing changes). */
 VC_API int vc_set_reset_scenario(const char* text, char* error, uint32_t error_capacity);
+
+/* State files keep what a real cable keeps across unplugging: each device's EEPROM (identity,
+ * programming record, user area) and each cable's SPI flash contents, so that a later run can go
+ * on where this one stopped (the layout is in docs/scenarios.md).
+ *
+ * vc_state_save writes the state of the devices in force; it writes a new file and renames it over
+ * the old one, so the file is never half written. vc_state_load loads a state saved from the same
+ * scenario (the same devices in order, each flash of the same size) and changes nothing when the
+ * file does not fit or is damaged; the devices then enumerate from their loaded EEPROMs, as after
+ * a replug (handles open on them are closed). Both return 0, or -1 with a one-line message. */
+VC_API int vc_state_save(const char* path, char* error, uint32_t error_capacity);
+VC_API int vc_state_load(const char* path, char* error, uint32_t error_capacity);
 
 /* 1 when this build reads scenario files, 0 when it was built without the TOML parser (the two
  * loaders then fail with a message saying so). */

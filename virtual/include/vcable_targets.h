@@ -52,6 +52,14 @@ typedef struct vc_jtag_device {
     int user_length;             /* 1 to 64 bits */
 } vc_jtag_device;
 
+/* One SPI flash transaction (chip select low to high) as the flash saw it. */
+typedef struct vc_flash_transaction {
+    uint8_t command;     /* the first byte clocked in */
+    uint32_t address;    /* the 3-byte address, for commands that take one (else 0) */
+    uint32_t bytes;      /* whole bytes clocked while selected, command and address included */
+    uint32_t extra_bits; /* clocks of an unfinished last byte (0 when it ended on a byte) */
+} vc_flash_transaction;
+
 /* Receives one decoded line per command, error or target note. Both hooks run on the thread whose
  * call made the change, with the model's lock held: they may call the control API, but must not
  * wait for another thread that calls the virtual cable. */
@@ -101,6 +109,11 @@ VC_API int vc_flash_size(int cable, uint32_t* size);
 VC_API int vc_flash_write(int cable, uint32_t address, const uint8_t* data, uint32_t count);
 VC_API int vc_flash_read(int cable, uint32_t address, uint8_t* data, uint32_t count);
 VC_API int vc_flash_status(int cable, uint8_t* status);
+/* The flash's record of transactions since the scenario began or the last clear: every one is
+ * counted, the first 65536 are kept (index 0 the oldest). The trace shows each as a note. */
+VC_API int vc_flash_transaction_count(int cable, uint64_t* count);
+VC_API int vc_flash_transaction_get(int cable, uint32_t index, vc_flash_transaction* out);
+VC_API int vc_flash_clear_transactions(int cable);
 
 /* Outside drive on a line: level 0 or 1 drives it, -1 releases it (an undriven input reads 1).
  * vc_gpio_schedule applies the change at the after_polls-th receive-queue poll from now (0 and 1:

@@ -26,7 +26,8 @@ constexpr int kCount = 16;
 inline bool LineHigh(uint16_t levels, int line) { return ((levels >> line) & 1u) != 0; }
 
 // Where a target reports what it saw: Error for behaviour the model does not implement (an unknown
-// flash command), Note for host behaviour that a real device ignores (a write while busy).
+// flash command), Note for the trace: host behaviour that a real device ignores (a write while
+// busy) and what a target did (a flash transaction).
 class TargetEvents {
   public:
     virtual ~TargetEvents() = default;

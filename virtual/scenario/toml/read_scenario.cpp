@@ -1,9 +1,8 @@
 // Reading a scenario file: TOML through toml++, checked key by key against what the model can do.
 // The first problem ends the reading with a message naming its line and what was expected there.
-#include <cstdio>
-
 #include "scenario/scenario_file.h"
 #include "scenario/toml/target_keys.h"
+#include "scenario/toml/text_checks.h"
 #include "scenario/toml/toml_reader.h"
 
 namespace vcable::scenario_file {
@@ -95,24 +94,6 @@ void ReadFault(Reader& r, const toml::table& t, const std::string& at, int devic
     }
 }
 
-// toml++ 3.3.0 classifies characters outside ASCII with tables that reach an unreachable
-// branch for some of them, undefined behaviour that a stray byte can trigger. Scenario files
-// need nothing beyond ASCII (EEPROM strings are single bytes), so such text is refused before
-// the parser sees it. Empty when the text is all ASCII.
-std::string FirstNonAscii(const std::string& text, const std::string& origin) {
-    int line = 1;
-    for (const char c : text) {
-        if (c == '\n') ++line;
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            char byte[8];
-            std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(c));
-            return origin + ":" + std::to_string(line) +
-                   ": scenario files are ASCII text, found the byte " + byte;
-        }
-    }
-    return "";
-}
-
 // The parser's message, kept to one line: it may quote the character it saw, a line end too.
 std::string OneLine(std::string_view message) {
     std::string line;
@@ -134,8 +115,11 @@ bool ParserAvailable() { return true; }
 
 bool Parse(const std::string& text, const std::string& origin, const std::string& folder,
            ScenarioDesc& out, std::string& error) {
-    error = FirstNonAscii(text, origin);
-    if (!error.empty()) return false;
+    std::string what;
+    if (const size_t line = UnsafeTextLine(text, what)) {
+        error = origin + ":" + std::to_string(line) + ": " + what;
+        return false;
+    }
     toml::parse_result parsed = toml::parse(text, origin);
     if (!parsed) {
         const toml::parse_error& e = parsed.error();

@@ -6,15 +6,10 @@
 
 #define TOML_HEADER_ONLY 1
 #define TOML_EXCEPTIONS 0
-// toml++ 3.3.0 asserts its parser's internal preconditions, and with NDEBUG has the compiler
-// assume them; a malformed table header ("[" and then no key) breaks one of them. The parser's
-// own checks right after it turn such text into a parse error, so here the assertions do
-// nothing and these sources are built without NDEBUG (virtual/CMakeLists.txt): such text gets
-// that error instead of an abort or undefined behaviour.
-#define TOML_ASSERT(expr) static_cast<void>(0)
 #include <toml++/toml.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
@@ -26,6 +21,8 @@
 namespace vcable::scenario_file::toml_reader {
 
 constexpr int kLineCount = 16;
+// The largest file a scenario may name (a flash's contents at most).
+constexpr uintmax_t kMaxFileBytes = 64u << 20;
 
 inline constexpr const char* kLineNames[kLineCount] = {
     "TCK",    "TDI",    "TDO",    "TMS",    "GPIOL0", "GPIOL1", "GPIOL2", "GPIOL3",
@@ -190,10 +187,19 @@ class Reader {
             const std::string path = name->empty() || (*name)[0] == '/' || folder_.empty()
                                          ? *name
                                          : folder_ + "/" + *name;
+            // Only regular files: a device or a pipe could be endless.
+            std::error_code code;
+            const bool regular = std::filesystem::is_regular_file(path, code);
             std::ifstream file(path, std::ios::binary);
-            if (!file) {
+            if (!regular || !file) {
                 Fail(*t.get(fileKey), where + "." + std::string(fileKey),
                      "cannot read the file \"" + path + "\"");
+                return true;
+            }
+            if (std::filesystem::file_size(path, code) > kMaxFileBytes) {
+                Fail(*t.get(fileKey), where + "." + std::string(fileKey),
+                     "the file \"" + path + "\" is larger than " + std::to_string(kMaxFileBytes) +
+                         " bytes");
                 return true;
             }
             out.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());

@@ -1,5 +1,5 @@
-// The setup of the SPI flash: whether there is one, its geometry, contents, identity, chip-select
-// line and how long its operations keep it busy.
+// The setup of the SPI flash: whether there is one, its geometry, contents, identity (JEDEC ID and
+// discoverable parameters), chip-select line and how long its operations keep it busy.
 #pragma once
 
 #include <cstdint>
@@ -13,11 +13,33 @@ struct FlashSetup {
     std::vector<uint8_t> contents;  // empty: the recognisable pattern of FlashPatternByte
     int csLine = 6;                 // ADBUS line of the active-low chip select (GPIOL2)
     uint8_t jedecId[3] = {0xA7, 0x40, 0x14};
+    // Whether the flash answers the SFDP read (0x5A), and with what: empty means a table built
+    // from the geometry.
+    bool sfdp = true;
+    std::vector<uint8_t> sfdpSpace;
     // Status reads that show the write-in-progress bit after each operation.
     int programBusyPolls = 2;
     int sectorEraseBusyPolls = 4;
     int chipEraseBusyPolls = 8;
 };
+
+// Capacity bytes of a JEDEC ID that announce a size, 2^code bytes: from 4 KiB to 2 GiB. Other
+// values announce none.
+constexpr uint8_t kMinCapacityCode = 0x0C;
+constexpr uint8_t kMaxCapacityCode = 0x1F;
+
+// The size a capacity byte announces, or 0.
+inline uint64_t CapacityCodeBytes(uint8_t code) {
+    return code >= kMinCapacityCode && code <= kMaxCapacityCode ? uint64_t{1} << code : 0;
+}
+
+// The capacity byte for a size: its base-2 logarithm for a power of two, else 0xFF (no size).
+inline uint8_t CapacityCodeFor(uint32_t size) {
+    for (uint8_t code = kMinCapacityCode; code <= kMaxCapacityCode; ++code) {
+        if (CapacityCodeBytes(code) == size) return code;
+    }
+    return 0xFF;
+}
 
 // The default flash contents: every byte differs from its neighbours and from the same offset in
 // the next page, so a read at the wrong address or with a lost bit shows at once.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "targets/bit_stream.h"
+#include "targets/flash/sfdp.h"
 
 namespace vcable {
 namespace {
@@ -14,20 +15,58 @@ constexpr uint8_t kCmdWriteEnable = 0x06;
 constexpr uint8_t kCmdWriteDisable = 0x04;
 constexpr uint8_t kCmdReadStatus = 0x05;
 constexpr uint8_t kCmdReadJedecId = 0x9F;
+constexpr uint8_t kCmdReadSfdp = 0x5A;
 constexpr uint8_t kCmdRead = 0x03;
 constexpr uint8_t kCmdFastRead = 0x0B;
 constexpr uint8_t kCmdPageProgram = 0x02;
 constexpr uint8_t kCmdSectorErase = 0x20;
+constexpr uint8_t kCmdBlockErase32 = 0x52;
+constexpr uint8_t kCmdBlockErase64 = 0xD8;
 constexpr uint8_t kCmdChipErase = 0xC7;
+constexpr uint8_t kCmdChipEraseAlt = 0x60;
 
 constexpr uint32_t kPageSize = 256;
 constexpr uint32_t kSectorSize = 4096;
 constexpr uint32_t kAddressBytes = 3;
 
-std::string Hex(uint32_t value) {
+std::string Hex(uint32_t value, int digits = 2) {
     char text[16];
-    std::snprintf(text, sizeof text, "0x%02X", value);
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
     return text;
+}
+
+bool TakesAddress(uint8_t command) {
+    switch (command) {
+        case kCmdRead:
+        case kCmdFastRead:
+        case kCmdReadSfdp:
+        case kCmdPageProgram:
+        case kCmdSectorErase:
+        case kCmdBlockErase32:
+        case kCmdBlockErase64:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool IsRead(uint8_t command) {
+    return command == kCmdRead || command == kCmdFastRead || command == kCmdReadSfdp ||
+           command == kCmdReadStatus || command == kCmdReadJedecId;
+}
+
+// Bytes an erase command clears, from its aligned base; 0 for other commands.
+uint32_t EraseBytes(uint8_t command) {
+    switch (command) {
+        case kCmdSectorErase:
+            return kSectorSize;
+        case kCmdBlockErase32:
+            return 32 * 1024;
+        case kCmdBlockErase64:
+            return 64 * 1024;
+        default:
+            return 0;
+    }
 }
 
 }  // namespace
@@ -47,7 +86,21 @@ SpiFlash::SpiFlash(const FlashSetup& setup, TargetEvents& events)
                     memory_.begin());
     }
     setup_.contents.clear();
+    if (setup_.sfdp) {
+        sfdp_ = setup_.sfdpSpace.empty() ? BuildSfdp(static_cast<uint32_t>(memory_.size()))
+                                         : setup_.sfdpSpace;
+    }
+    setup_.sfdpSpace.clear();
     page_.reserve(kPageSize);
+}
+
+void SpiFlash::ClearTransactions() {
+    transactionCount_ = 0;
+    transactions_.clear();
+}
+
+uint8_t SpiFlash::SfdpByte(uint32_t address) const {
+    return address < sfdp_.size() ? sfdp_[address] : 0xFF;
 }
 
 uint8_t SpiFlash::Status() const {
@@ -149,13 +202,30 @@ void SpiFlash::Select() {
     address_ = 0;
     driving_ = false;
     page_.clear();
+    firstByte_ = 0;
+    addressBytes_ = 0;
+}
+
+void SpiFlash::Record() {
+    FlashTransaction t;
+    t.command = firstByte_;
+    t.address = TakesAddress(firstByte_) ? addressBytes_ : 0;
+    t.bytes = bytesIn_;
+    t.extraBits = static_cast<uint32_t>(bitsIn_);
+    ++transactionCount_;
+    if (transactions_.size() < kRecordedTransactions) transactions_.push_back(t);
+    std::string line = "flash: command " + Hex(t.command);
+    if (TakesAddress(t.command)) line += " at " + Hex(t.address, 6);
+    line += ", " + std::to_string(t.bytes) + " bytes";
+    if (t.extraBits) line += " and " + std::to_string(t.extraBits) + " bits";
+    events_.Note(line);
 }
 
 void SpiFlash::Deselect() {
     selected_ = false;
     driving_ = false;
-    if (bitsIn_ != 0 && bytesIn_ > 0 && command_ != kCmdRead && command_ != kCmdFastRead &&
-        command_ != kCmdReadStatus && command_ != kCmdReadJedecId) {
+    if (bytesIn_ > 0 || bitsIn_ > 0) Record();
+    if (bitsIn_ != 0 && bytesIn_ > 0 && !IsRead(command_)) {
         events_.Note("flash: chip select rose after a partial byte; command " + Hex(command_) +
                      " ignored");
         return;
@@ -170,7 +240,9 @@ void SpiFlash::StatusByteSent() {
 
 void SpiFlash::OnByte(uint8_t byte) {
     ++bytesIn_;
+    if (bytesIn_ >= 2 && bytesIn_ <= 1 + kAddressBytes) addressBytes_ = (addressBytes_ << 8) | byte;
     if (bytesIn_ == 1) {
+        firstByte_ = byte;
         command_ = byte;
         if (busyPolls_ > 0 && command_ != kCmdReadStatus) {
             events_.Note("flash: command " + Hex(command_) + " ignored while busy");
@@ -187,13 +259,23 @@ void SpiFlash::OnByte(uint8_t byte) {
                 out_ = setup_.jedecId[0];
                 driving_ = true;
                 return;
+            case kCmdReadSfdp:
+                // A flash without discoverable parameters leaves the line alone, as real ones do.
+                if (sfdp_.empty()) {
+                    events_.Note("flash: command 0x5A ignored (this flash has no SFDP)");
+                    command_ = 0;
+                }
+                return;
             case kCmdWriteEnable:
             case kCmdWriteDisable:
             case kCmdRead:
             case kCmdFastRead:
             case kCmdPageProgram:
             case kCmdSectorErase:
+            case kCmdBlockErase32:
+            case kCmdBlockErase64:
             case kCmdChipErase:
+            case kCmdChipEraseAlt:
                 return;
             default:
                 events_.Error("flash: command " + Hex(command_) + " not implemented");
@@ -211,17 +293,24 @@ void SpiFlash::OnByte(uint8_t byte) {
             out_ = index + 1 < 3 ? setup_.jedecId[index + 1] : 0xFF;
             return;
         case kCmdRead:
-        case kCmdFastRead: {
-            const uint32_t dummy = command_ == kCmdFastRead ? 1 : 0;
+        case kCmdFastRead:
+        case kCmdReadSfdp: {
+            const uint32_t dummy = command_ == kCmdRead ? 0 : 1;
             if (index < kAddressBytes) address_ = (address_ << 8) | byte;
             if (index + 1 < kAddressBytes + dummy) return;
-            out_ = memory_[Wrap(address_)];
-            address_ = Wrap(address_ + 1);
+            if (command_ == kCmdReadSfdp) {
+                out_ = SfdpByte(address_++);
+            } else {
+                out_ = memory_[Wrap(address_)];
+                address_ = Wrap(address_ + 1);
+            }
             driving_ = true;
             return;
         }
         case kCmdPageProgram:
         case kCmdSectorErase:
+        case kCmdBlockErase32:
+        case kCmdBlockErase64:
             if (index < kAddressBytes) {
                 address_ = (address_ << 8) | byte;
             } else if (command_ == kCmdPageProgram) {
@@ -243,7 +332,10 @@ void SpiFlash::Finish() {
             return;
         case kCmdPageProgram:
         case kCmdSectorErase:
+        case kCmdBlockErase32:
+        case kCmdBlockErase64:
         case kCmdChipErase:
+        case kCmdChipEraseAlt:
             break;
         default:
             return;
@@ -252,7 +344,7 @@ void SpiFlash::Finish() {
         events_.Note("flash: command " + Hex(command_) + " ignored without write enable");
         return;
     }
-    if (command_ != kCmdChipErase && bytesIn_ < 1 + kAddressBytes) {
+    if (TakesAddress(command_) && bytesIn_ < 1 + kAddressBytes) {
         events_.Note("flash: command " + Hex(command_) + " ended before its address");
         return;
     }
@@ -267,10 +359,9 @@ void SpiFlash::Finish() {
             offset = (offset + 1) & (kPageSize - 1);
         }
         busyPolls_ = setup_.programBusyPolls;
-    } else if (command_ == kCmdSectorErase) {
-        const uint32_t base = Wrap(address_) & ~(kSectorSize - 1);
-        std::fill_n(memory_.begin() + base, std::min<size_t>(kSectorSize, memory_.size() - base),
-                    0xFF);
+    } else if (const uint32_t bytes = EraseBytes(command_)) {
+        const uint32_t base = Wrap(address_) & ~(bytes - 1);
+        std::fill_n(memory_.begin() + base, std::min<size_t>(bytes, memory_.size() - base), 0xFF);
         busyPolls_ = setup_.sectorEraseBusyPolls;
     } else {
         std::fill(memory_.begin(), memory_.end(), 0xFF);

@@ -1,8 +1,9 @@
 // A serial NOR flash in SPI mode 0 on SK (ADBUS0), DO (ADBUS1, into the flash) and DI (ADBUS2, out
 // of the flash), selected by an active-low chip select on a line chosen by the setup. Commands:
-// JEDEC ID, READ, FAST READ, WREN, WRDI, RDSR, PAGE PROGRAM, SECTOR ERASE, CHIP ERASE. Program and
-// erase show the busy bit for a fixed number of status reads, so a host's polling loop is
-// deterministic.
+// JEDEC ID, SFDP, READ, FAST READ, WREN, WRDI, RDSR, PAGE PROGRAM, SECTOR ERASE, the 32 and 64 KiB
+// BLOCK ERASEs, CHIP ERASE. Program and erase show the busy bit for a fixed number of status reads,
+// so a host's polling loop is deterministic. Every transaction (chip select low to high) is
+// recorded with its command, address and length: what the flash saw of the bus.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,14 @@ constexpr uint8_t kWriteInProgress = 0x01;
 constexpr uint8_t kWriteEnableLatch = 0x02;
 }  // namespace flash_status
 
+// One transaction as the flash saw it.
+struct FlashTransaction {
+    uint8_t command = 0;     // the first byte clocked in
+    uint32_t address = 0;    // the address it carried, for commands that take one
+    uint32_t bytes = 0;      // whole bytes clocked while selected, command and address included
+    uint32_t extraBits = 0;  // clocks of an unfinished byte at the end
+};
+
 class SpiFlash : public PinTarget {
   public:
     SpiFlash(const FlashSetup& setup, TargetEvents& events);
@@ -34,12 +43,21 @@ class SpiFlash : public PinTarget {
     uint8_t Status() const;
     int BusyPollsLeft() const { return busyPolls_; }
 
+    // The transactions since the last clear: all of them counted, the first kRecordedTransactions
+    // kept.
+    static constexpr size_t kRecordedTransactions = 65536;
+    uint64_t TransactionCount() const { return transactionCount_; }
+    const std::vector<FlashTransaction>& Transactions() const { return transactions_; }
+    void ClearTransactions();
+
   private:
     void Select();
     void Deselect();
     void OnByte(uint8_t byte);
     void StatusByteSent();
     void Finish();
+    void Record();
+    uint8_t SfdpByte(uint32_t address) const;
     void RisingEdge(bool tdi);
     void FallingEdge();
     bool PullsTdo() const { return !driving_ || outBit_; }
@@ -50,6 +68,7 @@ class SpiFlash : public PinTarget {
     FlashSetup setup_;
     TargetEvents& events_;
     std::vector<uint8_t> memory_;
+    std::vector<uint8_t> sfdp_;  // empty: the flash does not answer the SFDP read
     uint16_t levels_ = 0xFFFF;
     bool selected_ = false;
     bool writeEnabled_ = false;
@@ -65,6 +84,11 @@ class SpiFlash : public PinTarget {
     bool driving_ = false;
     bool outBit_ = true;
     std::vector<uint8_t> page_;  // PAGE PROGRAM data in arrival order
+    uint8_t firstByte_ = 0;      // the command byte as it came, for the record
+    uint32_t addressBytes_ = 0;  // bytes 2 to 4 of the transaction, for the record
+
+    uint64_t transactionCount_ = 0;
+    std::vector<FlashTransaction> transactions_;
 };
 
 // A flash for a setup that has one; null when the setup says there is none.

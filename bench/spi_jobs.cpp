@@ -1,0 +1,119 @@
+// kestrel spi as reference jobs: a read of the whole 1 MiB flash and a write of 64 KiB over the
+// default flash's pattern, through the tool's flash routines at the fastest TCK (divisor 0). A job
+// holds only when the flash saw what it should: the read returns the bytes the flash holds in one
+// READ frame of exactly their length, the write leaves the flash holding the data.
+#include <vector>
+
+#include "flash/flash_geometry.h"
+#include "flash/flash_writer.h"
+#include "flash/spi_ops.h"
+#include "job_tables.h"
+#include "kestrellink.h"
+#include "reference_jobs.h"
+#include "vcable.h"
+#include "vcable_targets.h"
+
+namespace bench {
+namespace {
+
+using kl::jobs::ReferenceJob;
+
+constexpr uint32_t kReadBytes = 1u << 20;
+constexpr uint32_t kWriteBytes = 64u << 10;
+constexpr uint32_t kWriteAddress = 0x40000;
+
+// A fresh default cable (1 MiB flash holding its pattern) opened at divisor 0.
+bool Prepare() {
+    CloseDevice();
+    vc_reset();
+    return LoadD2XXDLL() == 0 && OpenDevice(u"ZV7300LNK", u"", 0) == 0 &&
+           vc_flash_clear_transactions(0) == VC_OK;
+}
+
+bool ReadJob() {
+    static std::vector<uint8_t> read(kReadBytes);
+    static std::vector<uint8_t> held(kReadBytes);
+    kestrel::CallResult result;
+    if (!kestrel::FlashRead(0, read.data(), kReadBytes, result)) return false;
+    vc_flash_read(0, 0, held.data(), kReadBytes);
+    uint64_t frames = 0;
+    vc_flash_transaction frame{};
+    vc_flash_transaction_count(0, &frames);
+    vc_flash_transaction_get(0, 0, &frame);
+    return read == held && frames == 1 && frame.command == kestrel::flash_cmd::kRead &&
+           frame.address == 0 && frame.bytes == 4 + kReadBytes && frame.extra_bits == 0;
+}
+
+bool WriteJob() {
+    static std::vector<uint8_t> data(kWriteBytes);
+    // No 0xFF, which a page program would not need to send.
+    for (uint32_t i = 0; i < kWriteBytes; ++i)
+        data[i] = static_cast<uint8_t>((i * 7 + (i >> 9)) % 255);
+    kestrel::FlashGeometry geometry;
+    geometry.size = kReadBytes;
+    kestrel::WriteReport report;
+    kestrel::CallResult result;
+    if (!kestrel::WriteRange(geometry, kWriteAddress, data.data(), kWriteBytes, {}, report,
+                             result)) {
+        return false;
+    }
+    std::vector<uint8_t> held(kWriteBytes);
+    vc_flash_read(0, kWriteAddress, held.data(), kWriteBytes);
+    return held == data;
+}
+
+// Reads: the select, one send per piece (the first with the READ command), the deselect; each
+// piece waits at least 500 polls and is read once. 1 MiB takes 17 pieces (47429 bytes, then
+// 63239 each).
+constexpr uint64_t kReadPieces = 17;
+constexpr uint64_t kReadWrites = 1 + kReadPieces + 1;
+// Bytes: 3 for each pin command; the READ command as a queued shift of 3 whole bytes and 8 tail
+// bits (3 + 3 + 8 x 3); per piece a byte-mode read, a 7-bit read and the TMS read (3 + 2 + 3).
+constexpr uint64_t kReadBytesWritten = 3 + 30 + kReadPieces * 8 + 3;
+
+// Writing 64 KiB over data: the 16 sectors are read first (2 pieces) and after (2 pieces), each
+// erased and its 16 pages programmed. A transaction that only sends is 3 writes (select, send,
+// deselect); a status read too, with 500 polls and a read. One status read of 509 bytes outlasts
+// the flash's busy time after an erase (4 status bytes) and after a program (2).
+constexpr uint64_t kSectors = kWriteBytes / 4096;
+constexpr uint64_t kPages = kWriteBytes / 256;
+constexpr uint64_t kStatusReads = kSectors + kPages;
+constexpr uint64_t kWriteWrites = 2 * (1 + 2 + 1) + (kSectors + kPages) * 2 * 3 + kStatusReads * 3;
+constexpr uint64_t kWritePolls = (2 * 2 + kStatusReads) * 500;
+constexpr uint64_t kWriteReads = 2 * 2 + kStatusReads;
+// Bytes: the two reads (pin commands, the READ command, two pieces); per status read the pin
+// commands, the 0x05 command (8 one-bit commands, no whole byte) and one piece; per write enable
+// the pin commands and the 0x06 command; per erase the pin commands and its 4 bytes (3 + 3 + 24);
+// per page program the pin commands and its 260 bytes (3 + 259 + 24).
+constexpr uint64_t kOneByteShift = 8 * 3;
+constexpr uint64_t kWriteBytesWritten =
+    2 * (6 + 30 + 2 * 8) + kStatusReads * (6 + kOneByteShift + 8) +
+    (kSectors + kPages) * (6 + kOneByteShift) + kSectors * (6 + 30) + kPages * (6 + 3 + 259 + 24);
+
+}  // namespace
+
+std::vector<ReferenceJob> SpiJobs() {
+    return {
+        {"kestrel spi read of 1 MiB (divisor 0)",
+         Prepare,
+         ReadJob,
+         {{"FT_Write", kReadWrites},
+          {"FT_GetQueueStatus", kReadPieces * 500},
+          {"FT_Read", kReadPieces}},
+         kReadBytesWritten,
+         "GPIO2_low2, one JTAG_Send2FTDI per piece of the capture (the first carries the queued "
+         "READ command), Disable_AllTalk; every piece's JTAG_RxFTDI polls at least 500 times and "
+         "reads once"},
+        {"kestrel spi write of 64 KiB over data (divisor 0)",
+         Prepare,
+         WriteJob,
+         {{"FT_Write", kWriteWrites}, {"FT_GetQueueStatus", kWritePolls}, {"FT_Read", kWriteReads}},
+         kWriteBytesWritten,
+         "the 16 sectors read before and verified after (2 pieces each), then per sector a write "
+         "enable, an erase and a status read, per page a write enable, a program and a status "
+         "read (509 status bytes outlast the busy time); a transaction is its select, its send "
+         "and its deselect"},
+    };
+}
+
+}  // namespace bench

@@ -1,0 +1,211 @@
+// The tool's flash routines: the SFDP reading and the write planner on given bytes, and the bus
+// operations on the virtual cable, judged by what the flash saw (its memory and its record of
+// chip-select frames).
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "flash/flash_geometry.h"
+#include "flash/flash_plan.h"
+#include "flash/spi_ops.h"
+#include "library_fixture.h"
+#include "vcable_targets.h"
+
+namespace kestrel {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using kl::testing::Hex;
+
+// An SFDP space: the header, one vendor parameter header before the JEDEC one (which a reader must
+// skip), and the basic table's dwords.
+Bytes Sfdp(const std::vector<uint32_t>& dwords) {
+    const auto n = static_cast<uint8_t>(dwords.size());
+    Bytes space = {'S',  'F', 'D', 'P', 6,    1, 1, 0xFF,   // two parameter headers
+                   0xEF, 0,   1,   2,   0x60, 0, 0, 0x01,   // a vendor's table
+                   0x00, 6,   1,   n,   0x18, 0, 0, 0xFF};  // JEDEC basic table at 0x18
+    for (uint32_t d : dwords) {
+        for (int i = 0; i < 4; ++i) space.push_back(static_cast<uint8_t>(d >> (8 * i)));
+    }
+    return space;
+}
+
+TEST(FlashGeometryTest, SfdpTablesGiveSizeEraseAndPage) {
+    constexpr uint32_t kFlags4k = 0xFF802005;  // 4 KiB erase with 0x20
+    struct Row {
+        const char* name;
+        Bytes space;
+        uint64_t size;  // 0: no geometry
+        uint32_t eraseSize;
+        uint8_t eraseOpcode;
+        uint32_t pageSize;
+    };
+    const std::vector<uint32_t> full = {kFlags4k, 8 * 1048576 - 1, 0, 0, 0,   0,
+                                        0,        0xD810200C,      0, 0, 0x80};
+    const Row rows[] = {
+        {"no signature", Bytes(64, 0xFF), 0, 0, 0, 0},
+        {"full table", Sfdp(full), 1048576, 4096, 0x20, 256},
+        {"density as a power of two", Sfdp({kFlags4k, 0x80000000u | 27}), 16u << 20, 4096, 0x20,
+         256},
+        {"only a 64 KiB erase type", Sfdp({0, 8 * 65536 - 1, 0, 0, 0, 0, 0, 0xD810, 0}), 65536,
+         65536, 0xD8, 256},
+        {"512-byte pages", Sfdp({kFlags4k, 8 * 65536 - 1, 0, 0, 0, 0, 0, 0, 0, 0, 0x91}), 65536,
+         4096, 0x20, 512},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::optional<FlashGeometry> g;
+        const SfdpReader read = [&row](uint32_t at, uint8_t* out, uint32_t count) {
+            for (uint32_t i = 0; i < count; ++i) {
+                out[i] = at + i < row.space.size() ? row.space[at + i] : 0xFF;
+            }
+            return true;
+        };
+        ASSERT_TRUE(ReadSfdpGeometry(read, g));
+        ASSERT_EQ(row.size != 0, g.has_value());
+        if (!g) continue;
+        EXPECT_EQ(row.size, g->size);
+        EXPECT_EQ(row.eraseSize, g->eraseSize);
+        EXPECT_EQ(row.eraseOpcode, g->eraseOpcode);
+        EXPECT_EQ(row.pageSize, g->pageSize);
+    }
+}
+
+TEST(FlashPlanTest, ErasesOnlyWhenABitMustRiseAndProgramsOnlyWhatDiffers) {
+    constexpr uint32_t kSector = 16;
+    constexpr uint32_t kPage = 4;
+    const Bytes blank(kSector, 0xFF);
+    Bytes data(kSector);
+    for (uint32_t i = 0; i < kSector; ++i) data[i] = static_cast<uint8_t>(i + 1);
+    auto with = [](Bytes bytes, uint32_t at, const Bytes& more) {
+        std::copy(more.begin(), more.end(), bytes.begin() + at);
+        return bytes;
+    };
+    struct Row {
+        const char* name;
+        Bytes current;
+        Bytes wanted;
+        bool mayErase;
+        bool erase;
+        std::vector<std::pair<uint32_t, uint32_t>> programs;  // offset, length
+        Bytes firstProgramBytes;
+    };
+    const Row rows[] = {
+        {"already there", data, data, true, false, {}, {}},
+        {"blank: the changed bytes only",
+         blank,
+         with(blank, 5, {0xA1, 0xA2}),
+         true,
+         false,
+         {{5, 2}},
+         {0xA1, 0xA2}},
+        {"erased bytes of a written page",
+         with(blank, 0, {7, 7}),
+         with(blank, 0, {7, 7, 0xFF, 9}),
+         true,
+         false,
+         {{3, 1}},
+         {9}},
+        {"a byte that holds data changes: erase, then every page that is not blank",
+         data,
+         with(data, 6, {0x00}),
+         true,
+         true,
+         {{0, 4}, {4, 4}, {8, 4}, {12, 4}},
+         {1, 2, 3, 4}},
+        {"blank pages stay blank after the erase",
+         with(blank, 9, {1}),
+         with(blank, 9, {2}),
+         true,
+         true,
+         {{9, 1}},
+         {2}},
+        {"without erase the difference is programmed over",
+         data,
+         with(data, 6, {0x00, 0x00}),
+         false,
+         false,
+         {{6, 2}},
+         {0x00, 0x00}},
+        {"inside the span, bytes that already match are sent as 0xFF",
+         with(blank, 0, {0xFF, 0x55}),
+         with(blank, 0, {0x11, 0x55, 0x22}),
+         true,
+         false,
+         {{0, 3}},
+         {0x11, 0xFF, 0x22}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const SectorPlan plan =
+            PlanSector(row.current.data(), row.wanted.data(), kSector, kPage, row.mayErase);
+        EXPECT_EQ(row.erase, plan.erase);
+        std::vector<std::pair<uint32_t, uint32_t>> programs;
+        for (const PageProgram& p : plan.programs) programs.emplace_back(p.offset, p.length);
+        EXPECT_EQ(row.programs, programs);
+        if (plan.programs.empty()) continue;
+        EXPECT_EQ(
+            Hex(row.firstProgramBytes),
+            Hex(ProgramBytes(row.current.data(), row.wanted.data(), plan.erase, plan.programs[0])));
+    }
+}
+
+class FlashBusTest : public kl::testing::TargetTest {
+  protected:
+    static std::vector<vc_flash_transaction> Seen() {
+        uint64_t count = 0;
+        EXPECT_EQ(VC_OK, vc_flash_transaction_count(0, &count));
+        std::vector<vc_flash_transaction> seen(count);
+        for (uint32_t i = 0; i < count; ++i) vc_flash_transaction_get(0, i, &seen[i]);
+        return seen;
+    }
+};
+
+// One READ, whatever its length: the bytes the flash holds, and one chip-select frame around the
+// command, the address and exactly the bytes asked for (pieces of the capture are not visible
+// to the flash).
+TEST_F(FlashBusTest, AReadIsOneFrameOfExactlyItsBytes) {
+    // Lengths around the pieces of the capture: the first holds 47429 bytes, the next 63239.
+    const std::pair<uint32_t, uint32_t> rows[] = {
+        {0, 1},     {0x12345, 2},           {0xFFF00, 256},     {0, 47429},
+        {1, 47430}, {0x800, 47429 + 63239}, {3, 47429 + 63240}, {0, 1u << 20}};
+    for (const auto& [address, count] : rows) {
+        SCOPED_TRACE(std::to_string(address) + " + " + std::to_string(count));
+        vc_flash_clear_transactions(0);
+        Bytes read(count);
+        Bytes held(count);
+        CallResult result;
+        ASSERT_TRUE(FlashRead(address, read.data(), count, result)) << result.Describe();
+        ASSERT_EQ(VC_OK, vc_flash_read(0, address, held.data(), count));
+        ASSERT_TRUE(read == held) << "the bytes read differ from the flash's";
+        const auto seen = Seen();
+        ASSERT_EQ(1u, seen.size());
+        EXPECT_EQ(0x03, seen[0].command);
+        EXPECT_EQ(address, seen[0].address);
+        EXPECT_EQ(4 + count, seen[0].bytes);
+        EXPECT_EQ(0u, seen[0].extra_bits);
+    }
+}
+
+TEST_F(FlashBusTest, ProgramAndEraseAreWholeFramesWithWriteEnableAndStatusPolls) {
+    const Bytes data = {0xDE, 0xAD, 0xBE, 0xEF};
+    CallResult result;
+    ASSERT_TRUE(FlashErase(flash_cmd::kSectorErase, 0x3000, result)) << result.Describe();
+    ASSERT_TRUE(FlashProgram(0x30FE, data.data(), 2, result)) << result.Describe();
+    Bytes held(4);
+    vc_flash_read(0, 0x30FE, held.data(), 4);
+    EXPECT_EQ(Hex({0xDE, 0xAD, 0xFF, 0xFF}), Hex(held));
+    std::string frames;
+    for (const vc_flash_transaction& t : Seen()) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%02X:%X:%u:%u ", t.command, t.address, t.bytes,
+                      t.extra_bits);
+        frames += text;
+    }
+    // Write enable, the erase, one status read of 509 bytes (the flash is busy for the first
+    // four); the same for the program (busy for two).
+    EXPECT_EQ("06:0:1:0 20:3000:4:0 05:0:510:0 06:0:1:0 02:30FE:6:0 05:0:510:0 ", frames);
+}
+
+}  // namespace
+}  // namespace kestrel

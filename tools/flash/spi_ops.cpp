@@ -1,0 +1,162 @@
+#include "flash/spi_ops.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <vector>
+
+#include "kestrellink.h"
+
+namespace kestrel {
+namespace {
+
+// The MPSSE option bytes of the shifts. Out: bits change on the falling edge, least significant bit
+// first, so each byte goes out bit-reversed (the flash takes the most significant bit first). In:
+// sampled on the rising edge, least significant bit first, reversed again on arrival.
+constexpr kl_u8 kModeOut = 0x09;
+constexpr kl_u8 kModeIn = 0x08;
+
+// Bytes per JTAG_ReadTDO2 of a long read. Its replies, one byte more than it reads, fill whole USB
+// packets at either speed (62 payload bytes at full speed, 510 at high speed: multiples of 15810
+// bytes), so only a read's last piece waits for the latency timer; and a piece stays well inside
+// what the vendor driver buffers while the host has not read it. The first piece shares the queue
+// with the command bytes and stays under the library's 60000-byte flush threshold, so that both
+// go in one write.
+constexpr uint32_t kPacketsAtBothSpeeds = 15810;
+constexpr uint32_t kReadPiece = 4 * kPacketsAtBothSpeeds - 1;
+constexpr uint32_t kFirstReadPiece = 3 * kPacketsAtBothSpeeds - 1;
+
+// Status register: write in progress. A status read clocks kStatusBytes bytes: the flash repeats
+// its status register for as long as it is selected, so the last byte is the freshest, and the
+// reply (one byte more) fills a high-speed USB packet, which reaches the host without waiting
+// for the latency timer.
+constexpr uint8_t kStatusBusy = 0x01;
+constexpr uint32_t kStatusBytes = 509;
+constexpr double kProgramTimeoutSeconds = 5;
+constexpr double kEraseTimeoutSeconds = 30;
+constexpr double kChipEraseTimeoutSeconds = 600;
+
+struct ReverseTable {
+    std::array<uint8_t, 256> bytes{};
+    constexpr ReverseTable() {
+        for (int v = 0; v < 256; ++v) {
+            int r = 0;
+            for (int bit = 0; bit < 8; ++bit) r |= ((v >> bit) & 1) << (7 - bit);
+            bytes[v] = static_cast<uint8_t>(r);
+        }
+    }
+};
+constexpr ReverseTable kReverse;
+
+bool Select(CallResult& r) { return Check(GPIO2_low2(), "GPIO2_low2", r); }
+bool Deselect(CallResult& r) { return Check(Disable_AllTalk(), "Disable_AllTalk", r); }
+
+// Queues the bytes out, most significant bit first as the flash takes them.
+bool QueueOut(const uint8_t* out, uint32_t count, CallResult& r) {
+    if (count == 0) return true;
+    std::vector<uint8_t> reversed(count);
+    for (uint32_t i = 0; i < count; ++i) reversed[i] = kReverse.bytes[out[i]];
+    kl_u32 bits = 0;
+    return Check(JTAG_WriteTDI(kModeOut, 8 * count, reversed.data(), nullptr, &bits, 0),
+                 "JTAG_WriteTDI", r);
+}
+
+// Reads `count` bytes (one piece) with a queued capture. Its replies: count - 1 whole bytes, seven
+// bits shifted in from the top of a byte, and the last bit in bit 7 of the TMS read's byte.
+bool ReadPiece(uint8_t* in, uint32_t count, CallResult& r) {
+    static std::vector<uint8_t> reply(kReadPiece + 1);
+    if (!Check(JTAG_ReadTDO2(kModeIn, 8 * count), "JTAG_ReadTDO2", r) ||
+        !Check(JTAG_Send2FTDI(), "JTAG_Send2FTDI", r)) {
+        return false;
+    }
+    kl_u32 received = 0;
+    if (!Check(JTAG_RxFTDI(count + 1, reply.data(), &received), "JTAG_RxFTDI", r)) return false;
+    if (received != count + 1) {
+        return Reject("JTAG_RxFTDI delivered " + std::to_string(received) + " of " +
+                          std::to_string(count + 1) + " bytes",
+                      r);
+    }
+    for (uint32_t i = 0; i + 1 < count; ++i) in[i] = kReverse.bytes[reply[i]];
+    const uint8_t last = static_cast<uint8_t>((reply[count - 1] >> 1) | (reply[count] & 0x80));
+    in[count - 1] = kReverse.bytes[last];
+    return true;
+}
+
+std::array<uint8_t, 4> AddressCommand(uint8_t command, uint32_t address) {
+    return {command, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
+            static_cast<uint8_t>(address)};
+}
+
+bool WriteEnable(CallResult& r) {
+    const uint8_t command = flash_cmd::kWriteEnable;
+    return FlashTransfer(&command, 1, nullptr, 0, r);
+}
+
+bool WaitReady(double timeoutSeconds, CallResult& r) {
+    const uint8_t command = flash_cmd::kReadStatus;
+    const auto start = std::chrono::steady_clock::now();
+    uint8_t status[kStatusBytes];
+    for (;;) {
+        if (!FlashTransfer(&command, 1, status, kStatusBytes, r)) return false;
+        if (!(status[kStatusBytes - 1] & kStatusBusy)) return true;
+        const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
+        if (waited.count() > timeoutSeconds) return Reject("the flash stayed busy", r);
+    }
+}
+
+}  // namespace
+
+bool FlashTransfer(const uint8_t* out, uint32_t outCount, uint8_t* in, uint32_t inCount,
+                   CallResult& result, const ProgressFn& progress) {
+    if (!Select(result)) return false;
+    bool ok = QueueOut(out, outCount, result);
+    for (uint32_t done = 0; ok && done < inCount;) {
+        const uint32_t piece = std::min(done == 0 ? kFirstReadPiece : kReadPiece, inCount - done);
+        ok = ReadPiece(in + done, piece, result);
+        done += piece;
+        if (ok && progress) progress(done);
+    }
+    if (ok && inCount == 0) ok = Check(JTAG_Send2FTDI(), "JTAG_Send2FTDI", result);
+    return Deselect(result) && ok;
+}
+
+bool FlashJedecId(uint8_t id[3], CallResult& result) {
+    const uint8_t command = flash_cmd::kReadJedecId;
+    return FlashTransfer(&command, 1, id, 3, result);
+}
+
+bool FlashReadSfdp(uint32_t address, uint8_t* out, uint32_t count, CallResult& result) {
+    const auto command = AddressCommand(flash_cmd::kReadSfdp, address);
+    const uint8_t withDummy[5] = {command[0], command[1], command[2], command[3], 0x00};
+    return FlashTransfer(withDummy, sizeof withDummy, out, count, result);
+}
+
+bool FlashRead(uint32_t address, uint8_t* out, uint32_t count, CallResult& result,
+               const ProgressFn& progress) {
+    const auto command = AddressCommand(flash_cmd::kRead, address);
+    return FlashTransfer(command.data(), 4, out, count, result, progress);
+}
+
+bool FlashErase(uint8_t opcode, uint32_t address, CallResult& result) {
+    const auto command = AddressCommand(opcode, address);
+    return WriteEnable(result) && FlashTransfer(command.data(), 4, nullptr, 0, result) &&
+           WaitReady(kEraseTimeoutSeconds, result);
+}
+
+bool FlashChipErase(CallResult& result) {
+    const uint8_t command = flash_cmd::kChipErase;
+    return WriteEnable(result) && FlashTransfer(&command, 1, nullptr, 0, result) &&
+           WaitReady(kChipEraseTimeoutSeconds, result);
+}
+
+bool FlashProgram(uint32_t address, const uint8_t* data, uint32_t count, CallResult& result) {
+    const auto head = AddressCommand(flash_cmd::kPageProgram, address);
+    std::vector<uint8_t> command(head.begin(), head.end());
+    command.insert(command.end(), data, data + count);
+    return WriteEnable(result) &&
+           FlashTransfer(command.data(), static_cast<uint32_t>(command.size()), nullptr, 0,
+                         result) &&
+           WaitReady(kProgramTimeoutSeconds, result);
+}
+
+}  // namespace kestrel
