@@ -105,6 +105,15 @@ VirtualCable::Memory VirtualCable::Remember() const {
         api_.vc_eeprom_view(d, &view);
         std::vector<uint8_t>& area = memory.userArea.emplace_back(view.user_area_size);
         api_.vc_eeprom_user_area(d, area.data(), view.user_area_size);
+        std::vector<uint8_t>& jtag = memory.jtag.emplace_back();
+        for (int j = 0; api_.vc_jtag_memory_info && j < api_.vc_jtag_device_count(d); ++j) {
+            vc_jtag_memory info{};
+            if (api_.vc_jtag_memory_info(d, j, &info) != VC_OK) continue;
+            const size_t at = jtag.size();
+            const uint32_t bytes = info.words * ((info.word_bits + 7) / 8);
+            jtag.resize(at + bytes);
+            api_.vc_jtag_memory_read(d, j, 0, jtag.data() + at, bytes);
+        }
     }
     return memory;
 }
@@ -125,6 +134,7 @@ std::string VirtualCable::ChangesSince(const Memory& before) const {
             a.user_area_size != b.user_area_size || now.userArea[d] != before.userArea[d]) {
             add("the EEPROM" + cable);
         }
+        if (now.jtag[d] != before.jtag[d]) add("the JTAG memories" + cable);
     }
     return changes;
 }

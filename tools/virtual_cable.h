@@ -40,7 +40,9 @@ namespace kestrel {
     X(vc_scenario_files_supported) \
     X(vc_mpsse_set_pin_hook) \
     X(vc_state_save) \
-    X(vc_state_load)
+    X(vc_state_load) \
+    X(vc_jtag_memory_info) \
+    X(vc_jtag_memory_read)
 // clang-format on
 
 struct VirtualApi {
@@ -65,11 +67,13 @@ class VirtualCable {
     bool LoadState(const std::string& path, std::string& error);
     bool SaveState(const std::string& path, std::string& error);
 
-    // What the cables remember (flash contents, EEPROM), to tell later whether a run changed it.
+    // What the cables remember (flash contents, EEPROM, the JTAG devices' memories), to tell later
+    // whether a run changed it.
     struct Memory {
         std::vector<std::vector<uint8_t>> flash;
         std::vector<VcEepromView> eeprom;
         std::vector<std::vector<uint8_t>> userArea;
+        std::vector<std::vector<uint8_t>> jtag;  // per cable: every chain memory, device 0 first
     };
     Memory Remember() const;
     // "the flash of cable 0 and the EEPROM of cable 1", or empty when nothing changed.

@@ -326,3 +326,28 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<JtagRun>& info) { return info.param.name; });
 
 }  // namespace
+
+// A JTAG memory programmed in one run is still there in the next with --state, and without it
+// the tool says the change is dropped.
+TEST_F(KestrelTest, JtagMemoriesLastAcrossRunsWithState) {
+    const std::string scenario = std::string(KESTREL_EXAMPLES) + "/scenarios/jtag-memory.toml";
+    const std::string program = std::string(KESTREL_EXAMPLES) + "/svf/memory-program.svf";
+    // Device 1 between BYPASS padding: its address register at word 0, then the first word read.
+    WriteFile(Path("verify.svf"),
+              "HIR 5 TDI (1F); TIR 4 TDI (F); HDR 1 TDI (0); TDR 1 TDI (0);\n"
+              "SIR 8 TDI (10); SDR 4 TDI (0);\n"
+              "SIR 8 TDI (12); SDR 32 TDI (00000000) TDO (5C8CC1AB);\n");
+    const std::string state = " --state '" + Path("bench.state") + "'";
+    const std::string run = "--virtual '" + scenario + "'";
+
+    const ToolRun dropped = Kestrel(run + " jtag svf '" + program + "'");
+    EXPECT_EQ(dropped.exitCode, 0) << dropped.err;
+    EXPECT_NE(dropped.err.find("the JTAG memories of cable 0) are dropped at exit"),
+              std::string::npos)
+        << dropped.err;
+    EXPECT_EQ(Kestrel(run + " jtag svf '" + Path("verify.svf") + "'").exitCode, 1);
+
+    EXPECT_EQ(Kestrel(run + state + " jtag svf '" + program + "'").exitCode, 0);
+    const ToolRun verified = Kestrel(run + state + " jtag svf '" + Path("verify.svf") + "'");
+    EXPECT_EQ(verified.exitCode, 0) << verified.out << verified.err;
+}

@@ -72,6 +72,41 @@ TEST_F(StateFileTest, FlashAndEepromComeBackAndTheCableEnumeratesFromIt) {
     EXPECT_STREQ("Dual RS232 A", ListDevices()[0].description);
 }
 
+// A chain device with a 4-word memory behind an instruction table.
+constexpr const char* kMemoryChain = R"([[device]]
+description = "ZV7300LNK"
+[[device.jtag]]
+ir_length = 4
+idcode = 0x0BA00477
+instructions = [{ opcode = 1, register = "address" }, { opcode = 2, register = "program" },
+                { opcode = 3, register = "read" }, { opcode = 4, register = "erase" }]
+[device.jtag.memory]
+words = 4
+word_bits = 16
+address_bits = 2
+)";
+
+TEST_F(StateFileTest, JtagMemoriesComeBackAndMustFitTheChain) {
+    if (!vc_scenario_files_supported()) GTEST_SKIP() << "built without scenario files";
+    char error[256] = "";
+    ASSERT_EQ(0, vc_load_scenario_text(kMemoryChain, error, sizeof error)) << error;
+    const Bytes image = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+    ASSERT_EQ(VC_OK, vc_jtag_memory_write(0, 0, 0, image.data(), 8));
+    ASSERT_EQ("", Save(Path("memory.bin")));
+
+    ASSERT_EQ(0, vc_load_scenario_text(kMemoryChain, error, sizeof error)) << error;
+    ASSERT_EQ("", LoadState(Path("memory.bin")));
+    Bytes back(8);
+    ASSERT_EQ(VC_OK, vc_jtag_memory_read(0, 0, 0, back.data(), 8));
+    EXPECT_BYTES_EQ(image, back);
+
+    // The default chain has no memory to take it.
+    vc_reset();
+    EXPECT_NE(std::string::npos, LoadState(Path("memory.bin"))
+                                     .find("saved with 1 JTAG memory(s), but the scenario's "
+                                           "chain has 0"));
+}
+
 TEST_F(StateFileTest, AFileThatDoesNotFitChangesNothing) {
     ASSERT_EQ("", Save(Path("good.bin")));
     std::ifstream in(Path("good.bin"), std::ios::binary);

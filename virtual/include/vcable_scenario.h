@@ -36,14 +36,16 @@ VC_API int vc_load_scenario_text(const char* text, char* error, uint32_t error_c
 VC_API int vc_set_reset_scenario(const char* text, char* error, uint32_t error_capacity);
 
 /* State files keep what a real cable keeps across unplugging: each device's EEPROM (identity,
- * programming record, user area) and each cable's SPI flash contents, so that a later run can go
- * on where this one stopped (the layout is in docs/scenarios.md).
+ * programming record, user area), each cable's SPI flash contents and the memories behind its
+ * JTAG devices, so that a later run can go on where this one stopped (the layout is in
+ * docs/scenarios.md).
  *
  * vc_state_save writes the state of the devices in force; it writes a new file and renames it over
  * the old one, so the file is never half written. vc_state_load loads a state saved from the same
- * scenario (the same devices in order, each flash of the same size) and changes nothing when the
- * file does not fit or is damaged; the devices then enumerate from their loaded EEPROMs, as after
- * a replug (handles open on them are closed). Both return 0, or -1 with a one-line message. */
+ * scenario (the same devices in order, each flash and JTAG memory of the same size) and changes
+ * nothing when the file does not fit or is damaged; the devices then enumerate from their loaded
+ * EEPROMs, as after a replug (handles open on them are closed). Both return 0, or -1 with a
+ * one-line message. */
 VC_API int vc_state_save(const char* path, char* error, uint32_t error_capacity);
 VC_API int vc_state_load(const char* path, char* error, uint32_t error_capacity);
 

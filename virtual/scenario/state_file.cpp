@@ -12,6 +12,8 @@
 #include "chip/devices.h"
 #include "engine/mpsse_engine.h"
 #include "targets/flash/spi_flash.h"
+#include "targets/jtag/jtag_chain.h"
+#include "targets/jtag/jtag_memory.h"
 
 namespace vcable::state_file {
 namespace {
@@ -49,6 +51,20 @@ SpiFlash* FlashOf(Device& device) {
     auto* engine = dynamic_cast<MpsseEngine*>(device.engine.get());
     return engine ? engine->Find<SpiFlash>() : nullptr;
 }
+
+// The memories behind the cable's JTAG devices, device 0 first; devices without one are skipped.
+std::vector<JtagMemory*> MemoriesOf(Device& device) {
+    std::vector<JtagMemory*> memories;
+    auto* engine = dynamic_cast<MpsseEngine*>(device.engine.get());
+    JtagChain* chain = engine ? engine->Find<JtagChain>() : nullptr;
+    for (int i = 0; chain && i < chain->DeviceCount(); ++i) {
+        if (JtagMemory* memory = chain->Device(i).Registers().Memory()) memories.push_back(memory);
+    }
+    return memories;
+}
+
+// More memories than any chain the scenario reader accepts: a count above it is damage.
+constexpr uint32_t kMaxMemories = 4096;
 
 class Writer {
   public:
@@ -117,6 +133,11 @@ struct DeviceState {
     bool hasFlash = false;
     const uint8_t* flash = nullptr;  // into the file's bytes
     uint32_t flashSize = 0;
+    struct Image {
+        const uint8_t* bytes;  // into the file's bytes
+        uint32_t size;
+    };
+    std::vector<Image> memories;  // the JTAG devices' memories, in chain order
 };
 
 void WriteDevice(Writer& w, Device& device) {
@@ -134,6 +155,12 @@ void WriteDevice(Writer& w, Device& device) {
     if (flash) {
         w.U32(static_cast<uint32_t>(flash->Memory().size()));
         w.Bytes(flash->Memory().data(), flash->Memory().size());
+    }
+    const std::vector<JtagMemory*> memories = MemoriesOf(device);
+    w.U32(static_cast<uint32_t>(memories.size()));
+    for (const JtagMemory* memory : memories) {
+        w.U32(static_cast<uint32_t>(memory->Image().size()));
+        w.Bytes(memory->Image().data(), memory->Image().size());
     }
 }
 
@@ -159,6 +186,13 @@ DeviceState ReadDevice(Reader& r) {
         d.flashSize = r.U32();
         d.flash = r.Take(d.flashSize);
     }
+    const uint32_t memories = r.U32();
+    if (memories > kMaxMemories) r.Fail();
+    for (uint32_t m = 0; m < memories && r.Ok(); ++m) {
+        const uint32_t size = r.U32();
+        const uint8_t* bytes = r.Take(size);
+        d.memories.push_back({bytes, size});
+    }
     return d;
 }
 
@@ -180,6 +214,18 @@ std::string Mismatch(const DeviceState& saved, Device& device, int index) {
         return at + "its flash was saved with " + std::to_string(saved.flashSize) +
                " bytes, but the scenario's has " + std::to_string(flash->Memory().size());
     }
+    const std::vector<JtagMemory*> memories = MemoriesOf(device);
+    if (saved.memories.size() != memories.size()) {
+        return at + "saved with " + std::to_string(saved.memories.size()) +
+               " JTAG memory(s), but the scenario's chain has " + std::to_string(memories.size());
+    }
+    for (size_t m = 0; m < memories.size(); ++m) {
+        if (saved.memories[m].size != memories[m]->Image().size()) {
+            return at + "JTAG memory " + std::to_string(m) + " was saved with " +
+                   std::to_string(saved.memories[m].size) + " bytes, but the scenario's has " +
+                   std::to_string(memories[m]->Image().size());
+        }
+    }
     return "";
 }
 
@@ -193,6 +239,10 @@ void Apply(const DeviceState& saved, Device& device) {
     device.eeprom.userArea = saved.eeprom.userArea;
     if (SpiFlash* flash = FlashOf(device)) {
         std::memcpy(flash->Memory().data(), saved.flash, saved.flashSize);
+    }
+    const std::vector<JtagMemory*> memories = MemoriesOf(device);
+    for (size_t m = 0; m < memories.size(); ++m) {
+        memories[m]->Write(0, saved.memories[m].bytes, saved.memories[m].size);
     }
     ReplugDevice(device);
 }

@@ -1,6 +1,7 @@
 // State files: what outlives one run of the virtual cable, as a real cable keeps it across
 // unplugging. Each device's EEPROM (programmed or blank, the programming record, its strings and
-// the user area) and each cable's SPI flash contents, in one binary file (the layout is in
+// the user area), each cable's SPI flash contents and the memories behind its JTAG devices, in one
+// binary file (the layout is in
 // docs/scenarios.md). Loading checks the whole file against the devices of the scenario in force
 // before it changes anything; saving writes a new file beside the old one and renames it, so a
 // state file is never half written.
