@@ -176,8 +176,10 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
          "scenario:6: device[0].jtag[0].memory.words: 20 words do not fit an address of 4 bits"},
         {"[[device.jtag]]\nidcode = 1\nir_capture = 3\n",
          "scenario:5: device[0].jtag[0].ir_capture: the captured instruction ends in binary 01"},
-        // The parser's own message may quote a line end: it stays one line.
+        // Text the parser would assume away, and messages that quote a line end (kept on one).
+        {"K=[}\n", "scenario:3: Error while parsing value: could not determine value type"},
         {"present = f\n", "scenario:3: Error while parsing boolean: expected 'false', saw 'f\\n'"},
+        {"[[fault]]\ntype = \"\"\"n\n\"\"\"\n", "\"inject_rx\", found \"n\\n\""},
     };
     for (const Row& row : rows) {
         EXPECT_NE(std::string::npos, Load(row.body).find(row.message)) << Load(row.body);

@@ -94,7 +94,8 @@ void ReadFault(Reader& r, const toml::table& t, const std::string& at, int devic
     }
 }
 
-// The parser's message, kept to one line: it may quote the character it saw, a line end too.
+// A message kept to one line: the parser may quote the character it saw and the reader a value
+// it refuses, a line end too.
 std::string OneLine(std::string_view message) {
     std::string line;
     for (const char c : message) {
@@ -145,7 +146,7 @@ bool Parse(const std::string& text, const std::string& origin, const std::string
         out.faults.emplace_back();
         ReadFault(r, *t, "fault[" + std::to_string(i++) + "]", devices, out.faults.back());
     }
-    error = r.Error();
+    error = OneLine(r.Error());
     return !r.Failed();
 }
 
