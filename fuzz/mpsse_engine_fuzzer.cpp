@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t piece = 1 + data[at++] % 64;
         const size_t count = piece < size - at ? piece : size - at;
         engine->Write(data + at, count, rx);
-        engine->OnPoll();
+        engine->OnPoll(rx);
         at += count;
         replied += rx.size();
         rx.clear();  // the host reads them

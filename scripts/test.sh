@@ -43,6 +43,12 @@ ctest --test-dir build --output-on-failure -j2 | tee -a "$ctest_log"
 grep -h "fault paths covered" build/Testing/Temporary/LastTest.log || true
 stage_done "Linux tests"
 
+# --- The same suites with the virtual cable's USB reply delivery ---
+# Replies come in 62-byte packets and when the latency timer runs out, as on the chip. Tests that
+# count polls exactly choose immediate delivery themselves and say why.
+VCABLE_REPLY_DELIVERY=usb ctest --test-dir build --output-on-failure -j2 | tee -a "$ctest_log"
+stage_done "Linux tests, USB reply delivery"
+
 # --- Python package: installed into a fresh venv of Debian's python3, run against build/ ---
 rm -rf build/python-venv
 /usr/bin/python3 -m venv --system-site-packages build/python-venv

@@ -165,6 +165,13 @@ int RunDemo(const GlobalOptions& options, bool keep) {
     Session session(options);
     Stopwatch loadWatch;
     if (const int code = session.Start(true)) return code;
+    // The demo is the reference run of the typical exchange: the same vendor calls on every
+    // machine and in every test stage, so runs compare line for line. USB reply delivery would add
+    // polls wherever a reply waits for the latency timer, so the demo keeps immediate delivery
+    // whatever VCABLE_REPLY_DELIVERY says; scenarios run with --virtual follow their own choice.
+    if (VirtualCable* cable = session.virtualCable(); cable && cable->api().vc_set_reply_delivery) {
+        cable->api().vc_set_reply_delivery(VC_DELIVERY_IMMEDIATE);
+    }
     std::printf("kestrel demo on the %s\n", session.CableName().c_str());
     Report report;
     report.Step("load D2XX library", CallResult{}, loadWatch.Milliseconds(), "LoadD2XXDLL");

@@ -35,6 +35,7 @@ namespace kestrel {
 
 // Control functions that newer builds add; null when the loaded build lacks them.
 #define KESTREL_VC_OPTIONAL(X) \
+    X(vc_set_reply_delivery) \
     X(vc_load_scenario_file) \
     X(vc_load_scenario_text) \
     X(vc_scenario_files_supported) \

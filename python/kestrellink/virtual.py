@@ -28,7 +28,7 @@ class _VcChannelSettings(ctypes.Structure):
                 ("flow_control", c_uint16), ("xon", c_uint8), ("xoff", c_uint8),
                 ("baud_rate", c_uint32), ("dtr", c_int), ("dtr_changes", c_uint32),
                 ("resets", c_uint32), ("read_timeout_ms", c_uint32),
-                ("write_timeout_ms", c_uint32)]
+                ("write_timeout_ms", c_uint32), ("achieved_baud_rate", c_uint32)]
 
 
 class _VcEepromView(ctypes.Structure):

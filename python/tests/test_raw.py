@@ -157,7 +157,7 @@ def test_program_and_log(lib, virtual_cable, tmp_path):
     eeprom = virtual_cable.eeprom()
     assert (eeprom.serial_number, eeprom.user_area[:6]) == ("ZV000042", b"hello\0")
     assert (tmp_path / "Log.txt").read_bytes().split(b"\r\n") == [
-        b"202", b"203", b"204", b"205", b"210", b"Zelvorinex", b"96", b"hello", b"Finish!!!", b""]
+        b"202", b"203", b"204", b"205", b"210", b"Zelvorinex", b"36", b"hello", b"Finish!!!", b""]
 
 
 def test_erase_shows_its_messages_as_warnings(lib, virtual_cable):

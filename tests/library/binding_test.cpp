@@ -144,6 +144,18 @@ TEST_F(BindingTest, TestApaPausesOnlyAfterTheStepThatFailed) {
     EXPECT_EQ(Pauses(), (std::vector<uint32_t>{1000}));
 }
 
+TEST_F(BindingTest, OnLinuxThePortCycleFailsAndTestApaPausesAfterIt) {
+    ASSERT_EQ(vc_set_platform(VC_PLATFORM_LINUX), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    EXPECT_EQ(ResetDevice2(), 4);
+    ForgetTraffic();
+    test_APA();
+    EXPECT_EQ(Pauses(), (std::vector<uint32_t>{3000}));
+    VcChannelSettings a{};
+    vc_channel_settings(0, 0, &a);
+    EXPECT_TRUE(a.open);  // nothing was cycled
+}
+
 struct StatusRow {
     FtStatus status;
     const char16_t* shown;

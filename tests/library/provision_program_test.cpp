@@ -37,7 +37,8 @@ TEST_F(ProvisionTest, ProgramsABlankCableWhichThenOpensUnderItsNewName) {
     AttachBlankCable();
     ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV123456", u"Bench 4, lot 17"), 0);
 
-    EXPECT_EQ(logDirectory_.log(), LogLines({"202", "203", "204", "205", "210", "Zelvorinex", "96",
+    // The user area is what the strings leave of the EEPROM's 48 shared words: 36 bytes.
+    EXPECT_EQ(logDirectory_.log(), LogLines({"202", "203", "204", "205", "210", "Zelvorinex", "36",
                                              "Bench 4, lot 17", "Finish!!!"}));
     VcEepromView eeprom{};
     ASSERT_EQ(vc_eeprom_view(0, &eeprom), 0);
@@ -53,7 +54,7 @@ TEST_F(ProvisionTest, ProgramsABlankCableWhichThenOpensUnderItsNewName) {
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].args[0], 15u);  // the text without its NUL
     EXPECT_EQ(UserArea(16), std::string("Bench 4, lot 17\0", 16));
-    EXPECT_EQ(CallsOf("FT_EE_UARead").at(0).args[0], 96u);  // as much as the chip reported
+    EXPECT_EQ(CallsOf("FT_EE_UARead").at(0).args[0], 36u);  // as much as the chip reported
 
     // Bring-up at 1 MHz without touching the connection's stored divisor.
     EXPECT_BYTES((std::vector<uint8_t>{0xAA, 0x80, 0xFA, 0xCB, 0x85, 0x86, 0x05, 0x00}),
@@ -77,10 +78,12 @@ TEST_F(ProvisionTest, TextsAreCutToTheirCopiesAndWideCharactersBecomeQuestionMar
     std::u16string serial = u"S" + std::u16string(20, u'9');
     std::u16string text(80, u't');
     ASSERT_EQ(ProgramDevice(description.c_str(), serial.c_str(), text.c_str()), 0);
-    VcEepromView eeprom{};
-    ASSERT_EQ(vc_eeprom_view(0, &eeprom), 0);
-    EXPECT_EQ(std::string(eeprom.description), "ZV?" + std::string(60, 'd'));
-    EXPECT_EQ(std::string(eeprom.serial_number), "S" + std::string(14, '9'));
+    const VcCall program = CallsOf("FT_EE_Program").at(0);
+    const std::string strings(reinterpret_cast<const char*>(program.data), program.data_length);
+    EXPECT_EQ(strings, std::string("Zelvorinex\0ZV\0", 14) + "ZV?" + std::string(60, 'd') + '\0' +
+                           "S" + std::string(14, '9') + '\0');
+    // Strings this long do not fit the EEPROM beside each other: the chip refuses them.
+    EXPECT_EQ(program.status, 12u);
     EXPECT_EQ(CallsOf("FT_EE_UAWrite").at(0).args[0], 63u);
 }
 
@@ -146,6 +149,34 @@ TEST_F(ProvisionTest, UnknownDescriptionsAreWaitedOutForTenSeconds) {
     ASSERT_EQ(vc_add_cable("Mystery", "M1", 1), 0);
     ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"x"), 0);
     EXPECT_EQ(OneSecondPauses(), 10u);
+}
+
+// The Linux vendor library cannot cycle a port: programming succeeds, but the cable goes on
+// enumerating under its old identity until it is replugged.
+TEST_F(ProvisionTest, OnLinuxTheNewIdentityWaitsForAReplug) {
+    AttachBlankCable();
+    ASSERT_EQ(vc_set_platform(VC_PLATFORM_LINUX), 0);
+    ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV123456", u"x"), 0);
+    EXPECT_EQ(logDirectory_.log(),
+              LogLines({"202", "203", "204", "205", "210", "Zelvorinex", "36", "x", "Finish!!!"}));
+    auto cycles = CallsOf("FT_CyclePort");
+    ASSERT_EQ(cycles.size(), 2u);
+    for (const VcCall& cycle : cycles) EXPECT_EQ(cycle.status, 17u);  // not supported
+    VcEepromView eeprom{};
+    ASSERT_EQ(vc_eeprom_view(0, &eeprom), 0);
+    EXPECT_STREQ(eeprom.description, "ZV7300LNK");
+
+    // Channel A is still open from the bring-up, so listings give it no location: programming
+    // again cannot open it.
+    MessageBoxes().clear();
+    EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV123456", u"x"), 8);
+    ASSERT_EQ(MessageBoxes().size(), 1u);
+    EXPECT_EQ(MessageBoxes()[0],
+              u"E11.08 The open for ZV7300LNK did not complete successfully. "
+              u"Please unplug cable and re-try");
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 5);  // still "Dual RS232 A" / "B"
+    ASSERT_EQ(vc_replug(0), 0);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
 }
 
 }  // namespace

@@ -212,6 +212,8 @@ TEST_F(UartTest, ReadFileUartWaitsForExactlyTheSizeWithinItsPassCount) {
 }
 
 TEST_F(UartTest, ReceiversStoreWhatArrivesFromAnEchoAfterSomePolls) {
+    // Counts the polls exactly: the echo's bytes must be whole at the poll that produces them.
+    vc_set_reply_delivery(VC_DELIVERY_IMMEDIATE);
     vc_uart_peer_echo(kDevice, kChannelB, 5);
     const std::vector<uint8_t> data = Pattern(64);
     WriteFile(TempPath("in"), data);
@@ -272,6 +274,8 @@ TEST_F(UartTest, AFailedReadGivesOneAfterTheReadReport) {
 }
 
 TEST_F(UartTest, ReadUartTakesEverythingWaitingOrGivesUpWithNothing) {
+    // Counts the polls exactly: the scripted reply must be there at the poll that produces it.
+    vc_set_reply_delivery(VC_DELIVERY_IMMEDIATE);
     mpsse::SetNoProgressLimitMsForTests(20);
     vc_uart_peer_none(kDevice, kChannelB);
     EXPECT_EQ(Read_UART(), 1);

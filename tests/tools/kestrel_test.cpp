@@ -24,7 +24,7 @@ TEST_F(KestrelTest, DemoReportsEveryStepOfTheTypicalExchange) {
              R"(\[ ok \] UART round trip +result 0 .*back intact)",
              R"(\[ ok \] DTR set / clear +result 0 .*rise and fall)",
              R"(\[ ok \] EEPROM programming +result 0 .*ProgramDevice)",
-             R"(\| 202\n.*\| 203\n.*\| 204\n.*\| 205\n.*\| 210\n.*\| Zelvorinex\n.*\| 96\n)"
+             R"(\| 202\n.*\| 203\n.*\| 204\n.*\| 205\n.*\| 210\n.*\| Zelvorinex\n.*\| 36\n)"
              R"(.*\| KestrelLink demo\n.*\| Finish!!!)",
              R"(demo: 8 passed, 0 failed)",
          }) {

@@ -1,17 +1,13 @@
 // Channel behaviour: MPSSE echo, UART loopback, settings and their validation, receive queue.
 #include "vcable_fixture.h"
+#include "vcable_targets.h"
+#include "vcable_uart.h"
 
 using namespace vcable;
 
 namespace {
 
 class ChannelTest : public VcableTest {};
-
-uint32_t Write(void* handle, std::vector<uint8_t> bytes) {
-    uint32_t written = 0;
-    EXPECT_EQ(FT_Write(handle, bytes.data(), static_cast<uint32_t>(bytes.size()), &written), kFtOk);
-    return written;
-}
 
 TEST_F(ChannelTest, ChannelAInMpsseModeAnswersTheBadCommandEcho) {
     void* a = OpenAt(0x0211);
@@ -20,6 +16,15 @@ TEST_F(ChannelTest, ChannelAInMpsseModeAnswersTheBadCommandEcho) {
     Write(a, {0xAA});
     EXPECT_BYTES_EQ((std::vector<uint8_t>{0xFA, 0xAA}), ReadAll(a));
     EXPECT_BYTES_EQ((std::vector<uint8_t>{0xAA}), TxCapture(0, 0));
+}
+
+TEST_F(ChannelTest, SelectingMpsseAgainRestartsTheCommandParser) {
+    void* a = OpenAt(0x0211);
+    ASSERT_EQ(FT_SetBitMode(a, 0x00, kBitModeMpsse), kFtOk);
+    Write(a, {0x19, 0x03});  // a byte write left waiting for its length's high byte
+    ASSERT_EQ(FT_SetBitMode(a, 0x00, kBitModeMpsse), kFtOk);
+    Write(a, {0xAA});
+    EXPECT_BYTES_EQ((std::vector<uint8_t>{0xFA, 0xAA}), ReadAll(a));
 }
 
 TEST_F(ChannelTest, WritesInResetModeAreCapturedButNotAnswered) {
@@ -76,8 +81,6 @@ TEST_F(ChannelTest, SettingsAreValidatedAndKept) {
         uint32_t status;
     };
     const Row rows[] = {
-        {"baud 0", FT_SetBaudRate(b, 0)},
-        {"baud too high", FT_SetBaudRate(b, 3000001)},
         {"latency 1", FT_SetLatencyTimer(b, 1)},
         {"9 data bits", FT_SetDataCharacteristics(b, 9, 0, 0)},
         {"1.5 stop bits", FT_SetDataCharacteristics(b, 8, 1, 0)},
@@ -86,7 +89,6 @@ TEST_F(ChannelTest, SettingsAreValidatedAndKept) {
         {"bit mode 0x03", FT_SetBitMode(a, 0, 0x03)},
         {"MPSSE on channel B", FT_SetBitMode(b, 0, kBitModeMpsse)},
     };
-    EXPECT_EQ(FT_SetBaudRate(b, 0), kFtInvalidBaudRate);
     for (const Row& row : rows) EXPECT_NE(row.status, kFtOk) << row.name;
 
     EXPECT_EQ(FT_SetBaudRate(b, 115200), kFtOk);
@@ -107,6 +109,73 @@ TEST_F(ChannelTest, SettingsAreValidatedAndKept) {
     uint8_t latency = 0;
     EXPECT_EQ(FT_GetLatencyTimer(b, &latency), kFtOk);
     EXPECT_EQ(latency, 2);
+}
+
+TEST_F(ChannelTest, BaudRatesNeedADivisorWithinThreePercent) {
+    void* b = OpenAt(0x0212);
+    struct Row {
+        uint32_t requested;
+        uint32_t achieved;  // 0: refused
+    };
+    const Row rows[] = {
+        {3000000, 3000000}, {3090000, 3000000}, {3100000, 0},  // divisor 0, 3 % either side
+        {2500000, 0},       {2000000, 2000000},                // divisor 1; nothing in between
+        {1750000, 0},       {1500000, 1500000},                // the smallest divisor n + k/8
+        {115200, 115385},   {9600, 9600},       {300, 300},
+        {178, 183},         {177, 0},           {0, 0},  // 16383 + 7/8 is the largest divisor
+    };
+    for (const Row& row : rows) {
+        const uint32_t status = FT_SetBaudRate(b, row.requested);
+        EXPECT_EQ(status, row.achieved ? kFtOk : kFtInvalidBaudRate) << row.requested;
+        VcChannelSettings s{};
+        vc_channel_settings(0, 1, &s);
+        if (row.achieved) {
+            EXPECT_EQ(s.achieved_baud_rate, row.achieved) << row.requested;
+        }
+    }
+}
+
+TEST_F(ChannelTest, AUartPeerReadsTheRateTheChipAchieves) {
+    void* b = OpenAt(0x0212);
+    ASSERT_EQ(vc_uart_peer_sink(0, 1), 0);
+    // 3 MBd / 26 = 115385 baud; a peer 3 % away from that reads garbage.
+    ASSERT_EQ(vc_uart_peer_line(0, 1, 118900, 8, 0, 0), 0);
+    ASSERT_EQ(FT_SetBaudRate(b, 115200), kFtOk);
+    Write(b, {1, 2});
+    EXPECT_EQ(vc_uart_garbled_count(0, 1), 0u);
+    ASSERT_EQ(vc_uart_peer_line(0, 1, 119000, 8, 0, 0), 0);
+    Write(b, {3});
+    EXPECT_EQ(vc_uart_garbled_count(0, 1), 1u);
+}
+
+TEST_F(ChannelTest, ResetDevicePurgesBothWaysAndClearsDtr) {
+    void* a = OpenAt(0x0211);
+    void* b = OpenAt(0x0212);
+    ASSERT_EQ(vc_uart_peer_sink(0, 1), 0);
+    ASSERT_EQ(FT_SetDtr(b), kFtOk);
+    const uint8_t stale[] = {1, 2, 3};
+    vc_inject_rx(0, 1, stale, 3);
+    ASSERT_EQ(FT_ResetDevice(b), kFtOk);
+    EXPECT_EQ(vc_rx_pending(0, 1), 0u);
+    uint8_t history[4] = {};
+    ASSERT_EQ(vc_uart_dtr_history(0, 1, history, 4), 2u);
+    EXPECT_EQ(history[1], 0);  // the peer saw DTR fall
+    VcChannelSettings s{};
+    vc_channel_settings(0, 1, &s);
+    EXPECT_EQ(s.dtr, 0);
+    EXPECT_EQ(s.resets, 1u);
+
+    // Channel A: commands held by a wait on GPIOL1 go too.
+    ASSERT_EQ(FT_SetBitMode(a, 0, kBitModeMpsse), kFtOk);
+    vc_gpio_set_input(0, 5, 0);
+    Write(a, {0x88, 0x81});
+    ASSERT_EQ(vc_mpsse_waiting(0), 1);
+    ASSERT_EQ(FT_ResetDevice(a), kFtOk);
+    vc_gpio_set_input(0, 5, 1);
+    uint32_t pending = 0;
+    ASSERT_EQ(FT_GetQueueStatus(a, &pending), kFtOk);
+    EXPECT_EQ(pending, 0u);  // the 0x81 was dropped, not run
+    EXPECT_EQ(vc_mpsse_waiting(0), 0);
 }
 
 TEST_F(ChannelTest, UnmodelledBitModeWritesAreReportedAsModelErrors) {

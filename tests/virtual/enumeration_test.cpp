@@ -126,6 +126,9 @@ TEST_F(EnumerationTest, OpenByIndexAndListDevicesFollowEnumerationOrder) {
                              kListByIndex | kOpenByDescription),
               kFtOk);
     EXPECT_STREQ(description, "ZV7300LNK B");
+    char serial0[16] = {};
+    EXPECT_EQ(FT_ListDevices(reinterpret_cast<void*>(uintptr_t{0}), serial0, kListByIndex), kFtOk);
+    EXPECT_STREQ(serial0, "ZV000001A");  // no field asked for: the serial number
     uint32_t locations[2] = {};
     EXPECT_EQ(FT_ListDevices(locations, &count, kListAll | kOpenByLocation), kFtOk);
     EXPECT_EQ(locations[0], 0x0211u);
@@ -138,6 +141,38 @@ TEST_F(EnumerationTest, OpenByIndexAndListDevicesFollowEnumerationOrder) {
     EXPECT_EQ(FT_GetDeviceInfo(handle, &type, nullptr, serial, nullptr, nullptr), kFtOk);
     EXPECT_STREQ(serial, "ZV000001B");
     EXPECT_EQ(FT_Open(2, &handle), kFtDeviceNotFound);
+}
+
+TEST_F(EnumerationTest, PlatformsDifferInPortCyclesAndLocationsOfOpenChannels) {
+    struct Row {
+        int platform;
+        uint32_t cycleStatus;
+        uint32_t openLocation;  // what listings give for the open channel A
+    };
+    const Row rows[] = {
+        {VC_PLATFORM_WINDOWS, kFtOk, 0x0211},
+        {VC_PLATFORM_LINUX, kFtNotSupported, 0},
+    };
+    for (const Row& row : rows) {
+        vc_reset();
+        ASSERT_EQ(vc_set_platform(row.platform), 0);
+        void* a = OpenAt(0x0211);
+        auto nodes = ListDevices();
+        EXPECT_EQ(nodes[0].locId, row.openLocation) << row.platform;
+        EXPECT_EQ(nodes[1].locId, 0x0212u) << row.platform;  // closed channels keep theirs
+        uint32_t locations[2] = {};
+        uint32_t count = 0;
+        EXPECT_EQ(FT_ListDevices(locations, &count, kListAll | kOpenByLocation), kFtOk);
+        EXPECT_EQ(locations[0], row.openLocation) << row.platform;
+        EXPECT_EQ(FT_CyclePort(a), row.cycleStatus) << row.platform;
+        // A cycle closes the handle; where the platform cannot cycle it stays open.
+        VcChannelSettings settings{};
+        vc_channel_settings(0, 0, &settings);
+        EXPECT_EQ(settings.open, row.cycleStatus == kFtOk ? 0 : 1) << row.platform;
+    }
+    vc_reset();
+    EXPECT_EQ(vc_platform(), VC_PLATFORM_WINDOWS);
+    EXPECT_EQ(vc_set_platform(7), -1);
 }
 
 }  // namespace

@@ -19,9 +19,9 @@ class ScenarioFileTest : public VcableTest {
         if (!vc_scenario_files_supported()) GTEST_SKIP() << "built without the TOML reader";
     }
 
-    static std::string Load(const std::string& body) {
+    static std::string Load(const std::string& body, const std::string& top = "") {
         char error[512] = "";
-        const std::string text = "[[device]]\ndescription = \"X\"\n" + body;
+        const std::string text = top + "[[device]]\ndescription = \"X\"\n" + body;
         return vc_load_scenario_text(text.c_str(), error, sizeof error) == 0 ? "" : error;
     }
 
@@ -50,6 +50,20 @@ TEST_F(ScenarioFileTest, EachKindGetsItsSection) {
         std::function<void()> check;
     };
     const Row rows[] = {
+        {"linux, usb delivery, shaping faults",
+         "[[fault]]\ntype = \"hold_rx\"\nentry = \"FT_GetQueueStatus\"\npolls = 2\n"
+         "[[fault]]\ntype = \"split_rx\"\nentry = \"FT_Read\"\nmax_bytes = 3\n"
+         "channel = 1\n",
+         [] {
+             EXPECT_EQ(VC_PLATFORM_LINUX, vc_platform());
+             EXPECT_EQ(VC_DELIVERY_USB, vc_reply_delivery());
+             uint8_t byte = 7;
+             EXPECT_EQ(0, vc_inject_rx(0, 0, &byte, 1));
+             void* a = OpenAt(0x0211);
+             uint32_t polls[3] = {};
+             for (uint32_t& pending : polls) FT_GetQueueStatus(a, &pending);
+             EXPECT_EQ((std::vector<uint32_t>{0, 0, 1}), std::vector<uint32_t>(polls, polls + 3));
+         }},
         {"jtag",
          "[[device.jtag]]\nidcode = 0x11\n[[device.jtag]]\nidcode = 0x23\nir_length = 3\n"
          "idcode_instruction = 5\n",
@@ -100,17 +114,20 @@ TEST_F(ScenarioFileTest, EachKindGetsItsSection) {
          [] {
              // GPIOL0 is low from the start; GPIOH1 goes low at the second poll.
              vcable::MpssePort& port = *vcable::CableMpssePort(0);
+             std::vector<uint8_t> rx;
              EXPECT_EQ(0xFFEF, Levels());
-             port.OnPoll();
+             port.OnPoll(rx);
              EXPECT_EQ(0xFFEF, Levels());
-             port.OnPoll();
+             port.OnPoll(rx);
              EXPECT_EQ(0xFDEF, Levels());
          }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         vc_reset();
-        ASSERT_EQ("", Load(row.body));
+        const bool options = std::string(row.name).rfind("linux", 0) == 0;
+        ASSERT_EQ(
+            "", Load(row.body, options ? "platform = \"linux\"\nreply_delivery = \"usb\"\n" : ""));
         row.check();
     }
 }
@@ -153,6 +170,14 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
          "scenario:3: expected a table name (a key or a quoted string) after '['"},
         {"# \xC3\xA9 in a comment line\nserial = \"\xC3\xA9\"\n",
          "scenario:4: expected ASCII (other characters only in comment lines"},
+        {"[[device.gpio]]\nline = \"GPIOH5\"\nlevel = 0\n",
+         "scenario:4: device[0].gpio[0].line: channel A of the dual-channel chip has GPIOH0 to "
+         "GPIOH3 only, not GPIOH5"},
+        {"[[device.gpio]]\nline = 12\nlevel = 0\n",
+         "scenario:4: device[0].gpio[0].line: expected an integer from 0 to 11, found 12"},
+        {"serial = \"0123456789ABCDE\"\nmanufacturer = \"" + std::string(31, 'm') + "\"\n",
+         "scenario:1: device[0]: manufacturer, description and serial take 50 words of the "
+         "EEPROM; its 93C46 has 48"},
         // Instruction tables and memories.
         {"[[device.jtag]]\nir_length = 4\ninstructions = [{ opcode = 1, register = \"bypass\" },\n"
          "{ opcode = 1, register = \"erase\" }]\n",
@@ -179,7 +204,7 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
         // Text the parser would assume away, and messages that quote a line end (kept on one).
         {"K=[}\n", "scenario:3: Error while parsing value: could not determine value type"},
         {"present = f\n", "scenario:3: Error while parsing boolean: expected 'false', saw 'f\\n'"},
-        {"[[fault]]\ntype = \"\"\"n\n\"\"\"\n", "\"inject_rx\", found \"n\\n\""},
+        {"[[fault]]\ntype = \"\"\"n\n\"\"\"\n", "\"hold_rx\", found \"n\\n\""},
     };
     for (const Row& row : rows) {
         EXPECT_NE(std::string::npos, Load(row.body).find(row.message)) << Load(row.body);

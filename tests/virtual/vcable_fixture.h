@@ -1,4 +1,6 @@
-// Shared set-up of the virtual cable's unit tests: every test starts from the default scenario.
+// Shared set-up of the virtual cable's unit tests: every test starts from the default scenario,
+// with immediate reply delivery whatever VCABLE_REPLY_DELIVERY says (the tests of USB delivery
+// choose it themselves).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,7 +16,10 @@
 
 class VcableTest : public ::testing::Test {
   protected:
-    void SetUp() override { vc_reset(); }
+    void SetUp() override {
+        vc_reset();
+        vc_set_reply_delivery(VC_DELIVERY_IMMEDIATE);
+    }
 
     // Lists the devices the way a host does: create, then fetch.
     static std::vector<vcable::FtDeviceListInfoNode> ListDevices() {
@@ -26,6 +31,13 @@ class VcableTest : public ::testing::Test {
         EXPECT_EQ(fetched, count);
         nodes.resize(fetched);
         return nodes;
+    }
+
+    static uint32_t Write(void* handle, std::vector<uint8_t> bytes) {
+        uint32_t written = 0;
+        EXPECT_EQ(FT_Write(handle, bytes.data(), static_cast<uint32_t>(bytes.size()), &written),
+                  vcable::kFtOk);
+        return written;
     }
 
     static void* OpenAt(uint32_t location) {

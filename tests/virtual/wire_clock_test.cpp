@@ -70,20 +70,36 @@ TEST_F(WireClockTest, ClockingTakesTheDivisorsTimeBesideTheLimit) {
     EXPECT_EQ(high.limit_ns, 266666u);
 }
 
-TEST_F(WireClockTest, ShortRepliesWaitForTheLatencyTimer) {
-    Write({0x81});  // one reply byte: a partial packet
-    uint32_t pending = 0;
-    ASSERT_EQ(FT_GetQueueStatus(channelA, &pending), kFtOk);
-    ASSERT_EQ(pending, 1u);
-    uint8_t byte = 0;
-    uint32_t got = 0;
-    ASSERT_EQ(FT_Read(channelA, &byte, 1, &got), kFtOk);
-    const VcClockReading full = Read(VC_SPEED_FULL);
-    const VcClockReading high = Read(VC_SPEED_HIGH);
-    EXPECT_EQ(full.elapsed_ns, 1 * kMs + 2 * kMs);
-    EXPECT_EQ(high.elapsed_ns, 125 * kUs + 2 * kMs);
-    EXPECT_EQ(full.reply_waits_ns, 2 * kMs);
-    EXPECT_EQ(full.reads, 1u);
+TEST_F(WireClockTest, ShortRepliesWaitForTheFreeRunningLatencyTimer) {
+    // The timer (2 ms) runs from the clock's reset and restarts with every packet sent; each write
+    // takes a frame. The host polls and reads the whole reply.
+    struct Row {
+        const char* what;
+        std::vector<std::vector<uint8_t>> writes;
+        uint32_t replyBytes;
+        uint64_t waitNs;
+    };
+    const Row rows[] = {
+        {"one byte, written 1 ms before the timer runs out", {{0x81}}, 1, 1 * kMs},
+        {"one byte, just after it ran out", {{0x85}, {0x81}}, 1, 2 * kMs},
+        {"send immediate", {{0x81, 0x87}}, 1, 0},
+        {"a full packet", {{0x20, 0x3D, 0x00}}, 62, 0},
+        {"a full packet and one byte: the timer restarted", {{0x20, 0x3E, 0x00}}, 63, 2 * kMs},
+    };
+    for (const Row& row : rows) {
+        vc_clock_reset();
+        for (const auto& bytes : row.writes) Write(bytes);
+        uint32_t pending = 0;
+        ASSERT_EQ(FT_GetQueueStatus(channelA, &pending), kFtOk);
+        ASSERT_EQ(pending, row.replyBytes) << row.what;
+        std::vector<uint8_t> reply(pending);
+        uint32_t got = 0;
+        ASSERT_EQ(FT_Read(channelA, reply.data(), pending, &got), kFtOk);
+        const VcClockReading full = Read(VC_SPEED_FULL);
+        EXPECT_EQ(full.reply_waits_ns, row.waitNs) << row.what;
+        EXPECT_EQ(full.elapsed_ns, row.writes.size() * kMs + row.waitNs) << row.what;
+        EXPECT_EQ(full.reads, 1u) << row.what;
+    }
 }
 
 }  // namespace

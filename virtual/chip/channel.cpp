@@ -2,6 +2,7 @@
 #include "chip/channel.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "engine/mpsse_port.h"
 #include "record/call_log.h"
@@ -13,6 +14,7 @@ namespace vcable {
 void OpenChannel(Channel& channel, void* handle) {
     channel.handle = handle;
     channel.settings = ChannelSettings{};
+    channel.rx.SetLatency(channel.settings.latencyMs);
 }
 
 void CloseChannel(Channel& channel, MpssePort* engine) {
@@ -37,34 +39,39 @@ void WriteToChannel(Channel& channel, MpssePort* engine, const uint8_t* data, si
 
     WireWrite wire;
     wire.bytes = static_cast<uint32_t>(count);
-    wire.latencyMs = channel.settings.latencyMs;
-    const size_t pendingBefore = channel.rx.Pending();
+    std::optional<size_t> sendImmediate;
     uint8_t mode = channel.settings.bitMode;
     if (mode == kBitModeMpsse && engine != nullptr) {
         const uint64_t cycles = engine->ClockedCycles();
         const uint64_t ticks = engine->ClockedBaseTicks();
         engine->Write(data, count, channel.rx.Tail());
+        sendImmediate = engine->TakeSendImmediate();
         wire.tckCycles = engine->ClockedCycles() - cycles;
         wire.baseTicks = engine->ClockedBaseTicks() - ticks;
     } else if (mode == kBitModeReset) {
         // Reset mode is the channel's UART; with nothing attached the bytes just leave the pins.
         const ChannelSettings& s = channel.settings;
-        const UartLine line{s.baudRate, s.wordLength, s.stopBits, s.parity};
+        const UartLine line{s.achievedBaud, s.wordLength, s.stopBits, s.parity};
         if (channel.peer) channel.peer->Write(data, count, line, channel.rx.Tail());
         wire.uartBits = count * UartBitsPerByte(channel.settings);
-        wire.baudRate = channel.settings.baudRate;
+        wire.baudRate = s.achievedBaud;
     } else {
         RecordModelError("write of %u bytes at location 0x%04X in bit mode 0x%02X is not modelled",
                          static_cast<unsigned>(count), channel.location, mode);
     }
-    wire.replyBytes = static_cast<uint32_t>(channel.rx.Pending() - pendingBefore);
-    ClockWrite(channel.rx.Readiness(), wire);
+    // The replies are produced when the write has gone through.
+    ClockWrite(wire);
+    channel.rx.Produced(sendImmediate);
 }
 
 uint32_t PollChannel(Channel& channel, MpssePort* engine) {
-    if (engine != nullptr) engine->OnPoll();
+    if (engine != nullptr) {
+        engine->OnPoll(channel.rx.Tail());
+        channel.rx.Produced(engine->TakeSendImmediate());
+    }
     if (channel.peer && channel.settings.bitMode == kBitModeReset) {
         channel.peer->OnPoll(channel.rx.Tail());
+        channel.rx.Produced();
     }
     return channel.rx.Poll();
 }
@@ -72,9 +79,26 @@ uint32_t PollChannel(Channel& channel, MpssePort* engine) {
 void SetChannelBitMode(Channel& channel, MpssePort* engine, uint8_t mask, uint8_t mode) {
     bool wasMpsse = channel.settings.bitMode == kBitModeMpsse;
     bool isMpsse = mode == kBitModeMpsse;
-    if (engine != nullptr && (wasMpsse != isMpsse || mode == kBitModeReset)) engine->Reset();
+    // Selecting MPSSE (again) starts its command parser afresh, as leaving it does.
+    if (engine != nullptr && (wasMpsse || isMpsse || mode == kBitModeReset)) engine->Reset();
     channel.settings.bitMode = mode;
     channel.settings.bitMask = mask;
+}
+
+void SetChannelLatency(Channel& channel, uint8_t ms) {
+    channel.settings.latencyMs = ms;
+    channel.rx.SetLatency(ms);
+}
+
+void ResetChannel(Channel& channel, MpssePort* engine) {
+    ++channel.resets;
+    channel.rx.Clear();
+    if (engine != nullptr) engine->DropHeld();
+    if (channel.settings.dtr) {
+        channel.settings.dtr = false;
+        if (channel.peer) channel.peer->SetDtr(false);
+    }
+    channel.settings.rts = false;
 }
 
 void SetChannelDtr(Channel& channel, bool level) {

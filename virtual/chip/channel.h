@@ -19,7 +19,8 @@ struct ChannelSettings {
     uint8_t bitMode = 0;
     uint8_t bitMask = 0;
     uint8_t latencyMs = 16;
-    uint32_t baudRate = 9600;
+    uint32_t baudRate = 9600;      // as the host asked
+    uint32_t achievedBaud = 9600;  // what the chip's divisor gives (uart/baud_rate.h)
     uint8_t wordLength = 8;
     uint8_t stopBits = 0;
     uint8_t parity = 0;
@@ -35,6 +36,7 @@ struct ChannelSettings {
     uint32_t eventMask = 0;
     bool breakOn = false;
     bool dtr = false;
+    bool rts = false;
 };
 
 struct Channel {
@@ -68,8 +70,16 @@ void WriteToChannel(Channel& channel, MpssePort* engine, const uint8_t* data, si
 // it does on polls, then the receive queue reports what is waiting.
 uint32_t PollChannel(Channel& channel, MpssePort* engine);
 
-// Changes the bit mode; the engine restarts on every mode change that involves MPSSE and on reset.
+// Changes the bit mode; the engine restarts on every mode change that involves MPSSE (selecting
+// it again included) and on reset.
 void SetChannelBitMode(Channel& channel, MpssePort* engine, uint8_t mask, uint8_t mode);
+
+// Sets the latency timer of the chip's side of the channel (which restarts it).
+void SetChannelLatency(Channel& channel, uint8_t ms);
+
+// FT_ResetDevice: both directions purged (replies and any commands a wait holds), DTR and RTS
+// cleared.
+void ResetChannel(Channel& channel, MpssePort* engine);
 
 // Drives DTR and tells the peer.
 void SetChannelDtr(Channel& channel, bool level);

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "chip/model_options.h"
+
 namespace vcable {
 namespace {
 
@@ -181,10 +183,15 @@ void FillNode(const Device& device, int channel, FtDeviceListInfoNode& node) {
     node.flags = ch.IsOpen() ? kNodeFlagOpened : 0;
     node.type = device.dual ? kDeviceTypeDualChannel : kDeviceTypeSingleChannel;
     node.id = (uint32_t{device.identity.vendorId} << 16) | device.identity.productId;
-    node.locId = ch.location;
+    node.locId = ListedLocation(device, channel);
     CopyText(ChannelSerial(device, channel), node.serialNumber, sizeof node.serialNumber);
     CopyText(ChannelDescription(device, channel), node.description, sizeof node.description);
     node.ftHandle = ch.handle;
+}
+
+uint32_t ListedLocation(const Device& device, int channel) {
+    const Channel& ch = device.channels[channel];
+    return ch.IsOpen() && CurrentPlatform() == Platform::kLinux ? 0 : ch.location;
 }
 
 uint32_t CreateDeviceList() {

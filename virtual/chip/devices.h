@@ -84,6 +84,8 @@ std::vector<ChannelRef> VisibleChannels();
 std::string ChannelDescription(const Device& device, int channel);
 std::string ChannelSerial(const Device& device, int channel);
 void FillNode(const Device& device, int channel, FtDeviceListInfoNode& node);
+// The location a listing reports: the Linux vendor library reports none (0) for an open channel.
+uint32_t ListedLocation(const Device& device, int channel);
 
 // The snapshot taken by FT_CreateDeviceInfoList and handed out by FT_GetDeviceInfoList. Taking
 // one counts down the absence of devices that are re-enumerating after a port cycle.

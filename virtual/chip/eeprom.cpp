@@ -30,6 +30,20 @@ void CopyOut(const std::string& text, char* out) {
 
 }  // namespace
 
+uint32_t StringWords(const std::string& manufacturer, const std::string& description,
+                     const std::string& serial) {
+    return static_cast<uint32_t>(3 + manufacturer.size() + description.size() + serial.size());
+}
+
+uint32_t UserAreaBytesLeft(uint32_t stringWords) {
+    return stringWords >= kSharedWords ? 0 : (kSharedWords - stringWords) * 2;
+}
+
+void FixUserAreaSize(Eeprom& eeprom, uint32_t size) {
+    eeprom.fixedUserAreaSize = size;
+    eeprom.userArea.assign(size, 0);
+}
+
 FtProgramData DefaultRecord(uint16_t vendorId, uint16_t productId) {
     FtProgramData record{};
     record.signature1 = kProgramSignature1;
@@ -58,7 +72,9 @@ void ProgramEeprom(Eeprom& eeprom, const FtProgramData& record, const char* manu
     eeprom.description = Stored(description, kDescriptionSize);
     eeprom.serial = Stored(serial, kSerialSize);
     // Programming writes the whole image: the space left for the user area comes out zeroed.
-    std::fill(eeprom.userArea.begin(), eeprom.userArea.end(), 0);
+    const uint32_t size = eeprom.fixedUserAreaSize.value_or(
+        UserAreaBytesLeft(StringWords(eeprom.manufacturer, eeprom.description, eeprom.serial)));
+    eeprom.userArea.assign(size, 0);
 }
 
 void EraseEeprom(Eeprom& eeprom) {
@@ -81,6 +97,9 @@ FtStatus ProgramFromRecord(Eeprom& eeprom, const FtProgramData* record) {
         // A string that would not fit the read-back buffers cannot be stored.
         if (BoundedLength(strings[i], sizes[i]) >= sizes[i]) return kFtEepromWriteFailed;
     }
+    // Nor strings that need more than the shared space; the EEPROM keeps what it held.
+    const uint32_t words = StringWords(strings[0], strings[2], strings[3]);
+    if (words > kSharedWords) return kFtEepromWriteFailed;
     ProgramEeprom(eeprom, *record, strings[0], strings[1], strings[2], strings[3]);
     ++eeprom.programs;
     return kFtOk;

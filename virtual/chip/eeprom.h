@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,17 @@ constexpr size_t kManufacturerIdSize = 16;
 constexpr size_t kDescriptionSize = 64;
 constexpr size_t kSerialSize = 16;
 
-constexpr uint32_t kDefaultUserAreaSize = 96;
+// The chip's 93C46 keeps the USB string descriptors (manufacturer, description, serial number)
+// and the user area in the same 48 words: each descriptor takes a word for its header and one per
+// character, the user area the words the strings leave. The manufacturer ID is not stored.
+constexpr uint32_t kSharedWords = 48;
 constexpr uint8_t kErasedByte = 0xFF;
+
+// Words the three string descriptors take.
+uint32_t StringWords(const std::string& manufacturer, const std::string& description,
+                     const std::string& serial);
+// User-area bytes the strings leave (0 when they take all of the space or more).
+uint32_t UserAreaBytesLeft(uint32_t stringWords);
 
 struct Eeprom {
     bool programmed = false;
@@ -27,15 +37,21 @@ struct Eeprom {
     std::string manufacturerId;
     std::string description;
     std::string serial;
-    std::vector<uint8_t> userArea = std::vector<uint8_t>(kDefaultUserAreaSize, kErasedByte);
+    // The user area: as large as the strings leave, unless a test fixed its size.
+    std::vector<uint8_t> userArea = std::vector<uint8_t>(kSharedWords * 2, kErasedByte);
+    std::optional<uint32_t> fixedUserAreaSize;
     uint32_t programs = 0;
     uint32_t erases = 0;
 };
 
+// Gives the user area a size of its own whatever the strings (a test's choice); zeroed.
+void FixUserAreaSize(Eeprom& eeprom, uint32_t size);
+
 // The record a factory would program for a chip of the given identity.
 FtProgramData DefaultRecord(uint16_t vendorId, uint16_t productId);
 
-// Programs identity strings and record directly (scenario set-up); the user area is zeroed.
+// Programs identity strings and record directly (scenario set-up); the user area takes the space
+// the strings leave and is zeroed.
 void ProgramEeprom(Eeprom& eeprom, const FtProgramData& record, const char* manufacturer,
                    const char* manufacturerId, const char* description, const char* serial);
 

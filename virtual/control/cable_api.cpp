@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "chip/devices.h"
+#include "chip/model_options.h"
 #include "entry_points/model_lock.h"
 #include "faults/faults.h"
 #include "record/call_log.h"
@@ -75,7 +76,7 @@ VC_API int vc_set_user_area_size(int device, uint32_t size) {
     const ModelLock lock;
     Device* d = DeviceAt(device);
     if (d == nullptr) return -1;
-    d->eeprom.userArea.assign(size, 0);
+    FixUserAreaSize(d->eeprom, size);
     return 0;
 }
 
@@ -90,6 +91,31 @@ VC_API int vc_set_loopback_peer(int device, int channel, int enable) {
 VC_API void vc_set_library_version(uint32_t version) {
     const ModelLock lock;
     SetLibraryVersion(version);
+}
+
+VC_API int vc_set_reply_delivery(int delivery) {
+    const ModelLock lock;
+    if (delivery != VC_DELIVERY_IMMEDIATE && delivery != VC_DELIVERY_USB) return -1;
+    OverrideReplyDelivery(delivery == VC_DELIVERY_USB ? ReplyDelivery::kUsb
+                                                      : ReplyDelivery::kImmediate);
+    return 0;
+}
+
+VC_API int vc_reply_delivery(void) {
+    const ModelLock lock;
+    return CurrentReplyDelivery() == ReplyDelivery::kUsb ? VC_DELIVERY_USB : VC_DELIVERY_IMMEDIATE;
+}
+
+VC_API int vc_set_platform(int platform) {
+    const ModelLock lock;
+    if (platform != VC_PLATFORM_WINDOWS && platform != VC_PLATFORM_LINUX) return -1;
+    SetPlatform(platform == VC_PLATFORM_LINUX ? Platform::kLinux : Platform::kWindows);
+    return 0;
+}
+
+VC_API int vc_platform(void) {
+    const ModelLock lock;
+    return CurrentPlatform() == Platform::kLinux ? VC_PLATFORM_LINUX : VC_PLATFORM_WINDOWS;
 }
 
 VC_API int vc_fault_fail(const char* entry, uint32_t nth, uint32_t status, int persistent) {
@@ -117,6 +143,22 @@ VC_API int vc_fault_inject_rx(const char* entry, uint32_t nth, int device, int c
     int index = EntryIndex(entry);
     if (index < 0) return -1;
     return AddInjectRule(static_cast<Entry>(index), nth, device, channel, data, length);
+}
+
+VC_API int vc_fault_split_rx(const char* entry, uint32_t nth, int device, int channel,
+                             uint32_t max_bytes) {
+    const ModelLock lock;
+    int index = EntryIndex(entry);
+    if (index < 0) return -1;
+    return AddGateRule(static_cast<Entry>(index), nth, device, channel, max_bytes, 1);
+}
+
+VC_API int vc_fault_hold_rx(const char* entry, uint32_t nth, int device, int channel,
+                            uint32_t polls) {
+    const ModelLock lock;
+    int index = EntryIndex(entry);
+    if (index < 0) return -1;
+    return AddGateRule(static_cast<Entry>(index), nth, device, channel, 0, polls);
 }
 
 VC_API uint32_t vc_fault_hits(int rule) {
@@ -208,6 +250,7 @@ VC_API int vc_channel_settings(int device, int channel, VcChannelSettings* out) 
     out->resets = c->resets;
     out->read_timeout_ms = s.readTimeoutMs;
     out->write_timeout_ms = s.writeTimeoutMs;
+    out->achieved_baud_rate = s.achievedBaud;
     return 0;
 }
 

@@ -13,7 +13,7 @@ VC_API void vc_clock_reset(void) {
     ResetWireClock();
     // Replies already queued count as arrived: nothing waits for a time before the reset.
     for (int d = 0; d < DeviceCount(); ++d) {
-        for (Channel& channel : DeviceAt(d)->channels) channel.rx.Readiness() = WireReadiness{};
+        for (Channel& channel : DeviceAt(d)->channels) channel.rx.SettleAll();
     }
 }
 

@@ -65,7 +65,7 @@ bool InRange(size_t size, uint32_t offset, uint32_t count) {
 }
 
 bool ValidDrive(int line, int level) {
-    return line >= 0 && line < vcable::pin::kCount && level >= -1 && level <= 1;
+    return line >= 0 && line < vcable::pin::kLineCount && level >= -1 && level <= 1;
 }
 
 }  // namespace
@@ -286,6 +286,13 @@ int vc_pins_get(int cable, uint16_t* levels, uint16_t* directions) {
     if (levels) *levels = engine->Pins().Levels();
     if (directions) *directions = engine->Pins().Directions();
     return VC_OK;
+}
+
+int vc_mpsse_waiting(int cable) {
+    const ModelLock lock;
+    MpsseEngine* engine = Engine(cable);
+    if (!engine) return VC_E_NO_CABLE;
+    return engine->Waiting() ? 1 : 0;
 }
 
 uint32_t vc_mpsse_error_count(int cable) {

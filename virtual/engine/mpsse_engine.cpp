@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "engine/opcodes.h"
+#include "record/call_log.h"
 
 namespace vcable {
 namespace {
@@ -33,6 +34,9 @@ void MpsseEngine::Reconfigure(const TargetSetup& setup) {
     phase_ = Phase::kOpcode;
     argsHave_ = 0;
     dataLeft_ = 0;
+    waiting_ = false;
+    held_.clear();
+    sendImmediateAt_.reset();
     loopback_ = false;
     divisor_ = 0;
     tckCycles_ = 0;
@@ -66,19 +70,48 @@ void MpsseEngine::ReplaceTarget(bool (*sameKind)(const PinTarget*),
 }
 
 void MpsseEngine::Reset() {
-    // Leaving MPSSE mode drops a half-parsed command and releases every line.
+    // A mode change drops a half-parsed command and whatever a wait held, and releases every line.
     if (phase_ != Phase::kOpcode) Note("engine reset inside command " + Hex2(op_));
+    if (waiting_)
+        Note("engine reset during a wait on GPIOL1; " + std::to_string(held_.size()) +
+             " held bytes dropped");
     phase_ = Phase::kOpcode;
     argsHave_ = 0;
     dataLeft_ = 0;
+    waiting_ = false;
+    held_.clear();
     loopback_ = false;
     pins_.AllInputs();
 }
 
-void MpsseEngine::OnPoll() { pins_.Poll(); }
+void MpsseEngine::OnPoll(std::vector<uint8_t>& rx) {
+    sendImmediateAt_.reset();  // a mark belongs to the rx of the call that made it
+    pins_.Poll();
+    ResumeIfLevelCame(rx);
+}
 
 void MpsseEngine::Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) {
+    sendImmediateAt_.reset();
+    ResumeIfLevelCame(rx);
+    Run(data, count, rx);
+}
+
+void MpsseEngine::ResumeIfLevelCame(std::vector<uint8_t>& rx) {
+    if (!waiting_ || LineHigh(pins_.Levels(), pin::kGpiol1) != waitForHigh_) return;
+    waiting_ = false;
+    std::vector<uint8_t> held;
+    held.swap(held_);
+    Note(std::string("GPIOL1 ") + (waitForHigh_ ? "high" : "low") + ": the wait ends, " +
+         std::to_string(held.size()) + " held bytes run");
+    Run(held.data(), held.size(), rx);
+}
+
+void MpsseEngine::Run(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) {
     for (size_t i = 0; i < count;) {
+        if (waiting_) {
+            held_.insert(held_.end(), data + i, data + count);
+            return;
+        }
         if (phase_ != Phase::kData) {
             Feed(data[i++], rx);
             continue;
@@ -207,16 +240,13 @@ void MpsseEngine::RunControl(std::vector<uint8_t>& rx) {
             loopback_ = false;
             break;
         case kSendImmediate:
-            break;  // replies already go out at once
-        case kWaitIoHigh:
-        case kWaitIoLow: {
-            const bool want = op_ == kWaitIoHigh;
-            if (LineHigh(pins_.Levels(), pin::kGpiol1) != want) {
-                Error("command " + Hex2(op_) +
-                      " would wait for GPIOL1; waiting is not modelled, the engine carries on");
-            }
+            sendImmediateAt_ = rx.size();
             break;
-        }
+        case kWaitIoHigh:
+        case kWaitIoLow:
+            EndCommand();  // traced before the note on the wait
+            StartWait(op_ == kWaitIoHigh);
+            return;
         default:
             BadCommand(op_, rx);
             return;
@@ -228,7 +258,23 @@ void MpsseEngine::RunControl(std::vector<uint8_t>& rx) {
     EndCommand();
 }
 
+void MpsseEngine::StartWait(bool high) {
+    if (LineHigh(pins_.Levels(), pin::kGpiol1) == high) return;
+    waiting_ = true;
+    waitForHigh_ = high;
+    Note(std::string("waiting for GPIOL1 ") + (high ? "high" : "low") +
+         "; every later command is held until it comes");
+}
+
 void MpsseEngine::BadCommand(uint8_t op, std::vector<uint8_t>& rx) {
+    if ((op & kBadCommandBit) == 0) {
+        // The chip answers only opcodes with bit 7 set; what it does with others is not known.
+        if (Tracing()) TraceEnd();
+        Error("opcode " + Hex2(op) +
+              " is no MPSSE command and has bit 7 clear: the chip gives no answer to it, and what "
+              "it makes of the bytes after it is not modelled");
+        return;
+    }
     rx.push_back(kBadCommandReply);
     rx.push_back(op);
     ++badCommandCount_;
@@ -253,6 +299,7 @@ void MpsseEngine::EndCommand() {
 void MpsseEngine::Error(const std::string& text) {
     ++errorCount_;
     lastError_ = text;
+    RecordModelError("MPSSE engine: %s", text.c_str());
     if (Tracing()) Emit("! error: " + text);
 }
 

@@ -1,12 +1,16 @@
 // The MPSSE engine of channel A: parses the host's byte stream command by command (a command may
 // be split across writes), clocks the pins bit by bit so that the attached targets see every edge,
-// and appends reply bytes at once. Opcodes the FT2232 does not implement get the chip's reply
-// 0xFA, opcode; anything the model cannot do faithfully is recorded as an error.
+// and appends reply bytes at once. Unknown opcodes with bit 7 set get the chip's reply 0xFA,
+// opcode; unknown opcodes with bit 7 clear get no answer. The waits on GPIOL1 hold every later
+// command until the level comes. Host mistakes and anything the model cannot do faithfully are
+// recorded as errors, of the engine and of the model.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/mpsse_port.h"
@@ -26,7 +30,11 @@ class MpsseEngine : public MpssePort, private TargetEvents {
 
     void Reset() override;
     void Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) override;
-    void OnPoll() override;
+    void OnPoll(std::vector<uint8_t>& rx) override;
+    void DropHeld() override { held_.clear(); }
+    std::optional<size_t> TakeSendImmediate() override {
+        return std::exchange(sendImmediateAt_, std::nullopt);
+    }
     uint64_t ClockedCycles() const override { return tckCycles_; }
     // Time the clocked cycles took on the wire, in periods of the 12 MHz base clock.
     uint64_t ClockedBaseTicks() const override { return baseTicks_; }
@@ -54,6 +62,10 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     PinBus& Pins() { return pins_; }
     // Re-evaluates the pins after a target was changed from outside (control API).
     void PinsChanged() { pins_.Settle(); }
+
+    // A 0x88 or 0x89 is waiting for GPIOL1; the bytes written since are held.
+    bool Waiting() const { return waiting_; }
+    size_t HeldBytes() const { return held_.size(); }
 
     bool Loopback() const { return loopback_; }
     uint16_t Divisor() const { return divisor_; }
@@ -94,12 +106,16 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     TargetEvents& Events() { return *this; }
     void ReplaceTarget(bool (*sameKind)(const PinTarget*), std::unique_ptr<PinTarget> target);
     void AttachTargets();
+    void Run(const uint8_t* data, size_t count, std::vector<uint8_t>& rx);
+    // Ends a wait whose level has come and runs what it held.
+    void ResumeIfLevelCame(std::vector<uint8_t>& rx);
     void Feed(uint8_t byte, std::vector<uint8_t>& rx);
     void StartCommand(uint8_t op, std::vector<uint8_t>& rx);
     void RunWithArgs(std::vector<uint8_t>& rx);
     void EndCommand();
     void RunControl(std::vector<uint8_t>& rx);
     void BadCommand(uint8_t op, std::vector<uint8_t>& rx);
+    void StartWait(bool high);
 
     // Shifting (shift.cpp).
     bool ClockBit(int tdi, int tms, bool inOnFalling);
@@ -133,6 +149,12 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     int argsHave_ = 0;
     int argsNeed_ = 0;
     uint32_t dataLeft_ = 0;
+
+    // A wait on GPIOL1 and the bytes written while it lasts.
+    bool waiting_ = false;
+    bool waitForHigh_ = false;
+    std::vector<uint8_t> held_;
+    std::optional<size_t> sendImmediateAt_;
 
     bool fastPaths_ = true;
     uint64_t fastCycles_ = 0;

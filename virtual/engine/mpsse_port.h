@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "targets/target_setup.h"
@@ -16,16 +17,26 @@ class MpssePort {
   public:
     virtual ~MpssePort() = default;
 
-    // Bit-mode reset or a mode other than MPSSE: command parsing restarts, pins become inputs.
+    // A bit-mode change (MPSSE selected again, or left): command parsing restarts, commands held
+    // by a wait are dropped, pins become inputs.
     virtual void Reset() = 0;
 
     // Executes the bytes in order; a command may be split across calls. Reply bytes are appended
-    // to rx at once (the engine is synchronous).
+    // to rx at once (the engine is synchronous). An engine waiting for a pin holds the bytes and
+    // runs them once the wait ends.
     virtual void Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) = 0;
 
     // Called once for every receive-queue poll of channel A, so that schedules counted in polls
-    // (for example "GPIOH1 goes low after 3 polls") advance deterministically.
-    virtual void OnPoll() {}
+    // (for example "GPIOH1 goes low after 3 polls") advance deterministically; a wait that they
+    // end lets the held commands run, with their replies appended to rx.
+    virtual void OnPoll(std::vector<uint8_t>& /*rx*/) {}
+
+    // Drops the commands a wait holds (a purge of the chip's receive buffer).
+    virtual void DropHeld() {}
+
+    // Where in rx the last send-immediate since the previous call was executed: the replies
+    // before it leave the chip at once.
+    virtual std::optional<size_t> TakeSendImmediate() { return std::nullopt; }
 
     // TCK cycles clocked so far, and their length in periods of the clock base (for the model
     // clock, which takes the difference across each write).

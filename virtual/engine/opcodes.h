@@ -38,8 +38,10 @@ constexpr uint8_t kSendImmediate = 0x87;
 constexpr uint8_t kWaitIoHigh = 0x88;  // waits for GPIOL1 high
 constexpr uint8_t kWaitIoLow = 0x89;
 
-// The reply to an opcode the chip does not know: this byte, then the opcode.
+// The reply to an opcode the chip does not know: this byte, then the opcode. Only opcodes with
+// this bit set are answered.
 constexpr uint8_t kBadCommandReply = 0xFA;
+constexpr uint8_t kBadCommandBit = 0x80;
 // Opcodes that hosts send on purpose to check that the engine is in step with them.
 constexpr uint8_t kSyncProbe = 0xAA;
 constexpr uint8_t kSyncProbeAlt = 0xAB;

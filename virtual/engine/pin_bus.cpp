@@ -26,8 +26,10 @@ void PinBus::SetLowByte(uint8_t value, uint8_t direction) {
 }
 
 void PinBus::SetHighByte(uint8_t value, uint8_t direction) {
+    // Only GPIOH0 to GPIOH3 exist: the other bits stay undriven inputs.
+    constexpr uint8_t kExisting = (1u << (pin::kLineCount - 8)) - 1;
     outputs_ = static_cast<uint16_t>((outputs_ & 0x00FF) | (value << 8));
-    directions_ = static_cast<uint16_t>((directions_ & 0x00FF) | (direction << 8));
+    directions_ = static_cast<uint16_t>((directions_ & 0x00FF) | ((direction & kExisting) << 8));
     Settle();
 }
 

@@ -1,8 +1,35 @@
 // Entry points of the configuration EEPROM; any channel's handle reaches the chip's EEPROM.
+#include <cstring>
+#include <string>
+
 #include "entry_points/call.h"
 #include "vendor_api/ft_api.h"
 
 using namespace vcable;
+
+namespace {
+
+// Longest string of a caller's record that the call log keeps.
+constexpr size_t kLoggedStringLimit = 256;
+
+// The record's four strings as the call log keeps them: manufacturer, manufacturer ID,
+// description and serial number, each ended by a NUL (a missing one is empty). Nothing for a
+// record without the signatures, whose pointers may be anything.
+std::string RecordStrings(const FtProgramData* record) {
+    std::string out;
+    if (record == nullptr || record->signature1 != kProgramSignature1 ||
+        record->signature2 != kProgramSignature2) {
+        return out;
+    }
+    for (const char* text : {record->manufacturer, record->manufacturerId, record->description,
+                             record->serialNumber}) {
+        if (text != nullptr) out.append(text, strnlen(text, kLoggedStringLimit));
+        out.push_back('\0');
+    }
+    return out;
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -17,6 +44,8 @@ VC_API uint32_t FT_EraseEE(void* handle) {
 
 VC_API uint32_t FT_EE_Program(void* handle, void* program_data) {
     Call call(Entry::FT_EE_Program, handle, {});
+    const std::string strings = RecordStrings(static_cast<const FtProgramData*>(program_data));
+    call.Data(strings.data(), strings.size());
     return call.OnChannel(handle, [&](ChannelRef ref) -> FtStatus {
         return ProgramFromRecord(ref.device->eeprom, static_cast<FtProgramData*>(program_data));
     });

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "chip/model_options.h"
 #include "entry_points/call.h"
 #include "vendor_api/ft_api.h"
 
@@ -18,6 +19,7 @@ void CopyString(const std::string& text, void* out) {
 FtStatus ListOne(const ChannelRef& ref, uint32_t what, void* out) {
     if (out == nullptr) return kFtInvalidParameter;
     switch (what) {
+        case 0:  // no field asked for: the serial number
         case kOpenBySerialNumber:
             CopyString(ChannelSerial(*ref.device, ref.channel), out);
             return kFtOk;
@@ -25,7 +27,7 @@ FtStatus ListOne(const ChannelRef& ref, uint32_t what, void* out) {
             CopyString(ChannelDescription(*ref.device, ref.channel), out);
             return kFtOk;
         case kOpenByLocation:
-            *static_cast<uint32_t*>(out) = ref.Get().location;
+            *static_cast<uint32_t*>(out) = ListedLocation(*ref.device, ref.channel);
             return kFtOk;
         default:
             return kFtInvalidParameter;
@@ -128,7 +130,7 @@ VC_API uint32_t FT_Close(void* handle) {
 VC_API uint32_t FT_ResetDevice(void* handle) {
     Call call(Entry::FT_ResetDevice, handle, {});
     return call.OnChannel(handle, [&](ChannelRef ref) -> FtStatus {
-        ++ref.Get().resets;
+        ResetChannel(ref.Get(), ref.Engine());
         return kFtOk;
     });
 }
@@ -141,6 +143,8 @@ VC_API uint32_t FT_ResetPort(void* handle) {
 VC_API uint32_t FT_CyclePort(void* handle) {
     Call call(Entry::FT_CyclePort, handle, {});
     return call.OnChannel(handle, [](ChannelRef ref) -> FtStatus {
+        // The Linux vendor library cannot cycle a port.
+        if (CurrentPlatform() == Platform::kLinux) return kFtNotSupported;
         CycleDevice(*ref.device);
         return kFtOk;
     });

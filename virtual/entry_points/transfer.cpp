@@ -1,15 +1,11 @@
 // Entry points of data transfer, queue status and channel settings.
+#include "chip/baud_rate.h"
 #include "entry_points/call.h"
 #include "vendor_api/ft_api.h"
 
 using namespace vcable;
 
 namespace {
-
-// The dual-channel chip's UART: 3 MBd at divisor 1, a 14-bit divisor (plus fraction) at the slow
-// end.
-constexpr uint32_t kMinBaudRate = 183;
-constexpr uint32_t kMaxBaudRate = 3000000;
 
 // The latency timer cannot go below 2 ms on these chips.
 constexpr uint8_t kMinLatencyMs = 2;
@@ -42,7 +38,9 @@ VC_API uint32_t FT_Read(void* handle, void* buffer, uint32_t count, uint32_t* by
     if (bytes_read != nullptr) *bytes_read = 0;
     return call.OnChannel(handle, [&](ChannelRef ref) -> FtStatus {
         if (bytes_read == nullptr || (buffer == nullptr && count > 0)) return kFtInvalidParameter;
-        const uint32_t n = ref.Get().rx.Read(static_cast<uint8_t*>(buffer), count);
+        Channel& channel = ref.Get();
+        const uint32_t n =
+            channel.rx.Read(static_cast<uint8_t*>(buffer), count, channel.settings.readTimeoutMs);
         *bytes_read = n;
         call.Data(buffer, n);
         call.Transferred(n);
@@ -96,6 +94,8 @@ VC_API uint32_t FT_Purge(void* handle, uint32_t mask) {
     return call.OnChannel(handle, [&](ChannelRef ref) -> FtStatus {
         if ((mask & ~(kPurgeRx | kPurgeTx)) != 0) return kFtInvalidParameter;
         if (mask & kPurgeRx) ref.Get().rx.Clear();
+        // The host's writes reach the chip at once; only commands a wait holds are still there.
+        if ((mask & kPurgeTx) && ref.Engine() != nullptr) ref.Engine()->DropHeld();
         return kFtOk;
     });
 }
@@ -112,8 +112,10 @@ VC_API uint32_t FT_SetTimeouts(void* handle, uint32_t read_ms, uint32_t write_ms
 VC_API uint32_t FT_SetBaudRate(void* handle, uint32_t baud) {
     Call call(Entry::FT_SetBaudRate, handle, {baud});
     return call.OnChannel(handle, [&](ChannelRef ref) -> FtStatus {
-        if (baud < kMinBaudRate || baud > kMaxBaudRate) return kFtInvalidBaudRate;
+        const std::optional<uint32_t> achieved = AchievedBaudRate(baud);
+        if (!achieved) return kFtInvalidBaudRate;
         ref.Get().settings.baudRate = baud;
+        ref.Get().settings.achievedBaud = *achieved;
         return kFtOk;
     });
 }
@@ -182,7 +184,7 @@ VC_API uint32_t FT_SetLatencyTimer(void* handle, uint8_t latency_ms) {
     Call call(Entry::FT_SetLatencyTimer, handle, {latency_ms});
     return call.OnChannel(handle, [&](ChannelRef ref) -> FtStatus {
         if (latency_ms < kMinLatencyMs) return kFtInvalidParameter;
-        ref.Get().settings.latencyMs = latency_ms;
+        SetChannelLatency(ref.Get(), latency_ms);
         return kFtOk;
     });
 }

@@ -8,7 +8,7 @@
 namespace vcable {
 namespace {
 
-enum class FaultKind { kFail, kShortWrite, kUnplug, kInjectRx };
+enum class FaultKind { kFail, kShortWrite, kUnplug, kInjectRx, kGateRx };
 
 struct FaultRule {
     FaultKind kind = FaultKind::kFail;
@@ -17,6 +17,7 @@ struct FaultRule {
     bool persistent = false;
     FtStatus status = kFtOk;
     uint32_t maxBytes = 0;
+    uint32_t polls = 0;
     int device = 0;
     int channel = 0;
     std::vector<uint8_t> bytes;
@@ -78,6 +79,16 @@ int AddInjectRule(Entry entry, uint32_t nth, int device, int channel, const uint
     return Add(std::move(rule));
 }
 
+int AddGateRule(Entry entry, uint32_t nth, int device, int channel, uint32_t bytes,
+                uint32_t polls) {
+    FaultRule rule = MakeRule(FaultKind::kGateRx, entry, nth);
+    rule.device = device;
+    rule.channel = channel;
+    rule.maxBytes = bytes;
+    rule.polls = polls;
+    return Add(std::move(rule));
+}
+
 uint32_t FaultHits(int rule) {
     const auto& rules = State().rules;
     if (rule < 0 || rule >= static_cast<int>(rules.size())) return 0;
@@ -111,6 +122,11 @@ FaultDecision ApplyFaults(Entry entry) {
             case FaultKind::kInjectRx:
                 if (Channel* channel = ChannelAt(rule.device, rule.channel)) {
                     channel->rx.Append(rule.bytes.data(), rule.bytes.size());
+                }
+                break;
+            case FaultKind::kGateRx:
+                if (Channel* channel = ChannelAt(rule.device, rule.channel)) {
+                    channel->rx.Gate(rule.maxBytes, rule.polls);
                 }
                 break;
         }

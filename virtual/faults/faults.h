@@ -21,11 +21,15 @@ int AddShortWriteRule(uint32_t nth, uint32_t maxBytes);
 int AddUnplugRule(Entry entry, uint32_t nth, int device);
 int AddInjectRule(Entry entry, uint32_t nth, int device, int channel, const uint8_t* data,
                   uint32_t length);
+// A shape of reply delivery, at the n-th call of entry on the channel's receive queue
+// (RxQueue::Gate): the next `polls` polls show at most `bytes` of what is waiting. A split is one
+// poll with some bytes, a hold n polls with none.
+int AddGateRule(Entry entry, uint32_t nth, int device, int channel, uint32_t bytes, uint32_t polls);
 uint32_t FaultHits(int rule);
 void ClearFaults();
 
-// Counts this call against every rule on its entry point and applies the ones that fire. Unplug
-// and inject rules act on the model at once; the others shape the call's result.
+// Counts this call against every rule on its entry point and applies the ones that fire. Unplug,
+// inject and gate rules act on the model at once; the others shape the call's result.
 FaultDecision ApplyFaults(Entry entry);
 
 }  // namespace vcable

@@ -35,12 +35,32 @@ VC_API int vc_unplug(int device);
 VC_API int vc_replug(int device);
 /* After a port cycle, the device is absent from this many device-list creations (default 0). */
 VC_API int vc_set_cycle_absence(int device, uint32_t creations);
-/* Sets the size of the device's EEPROM user area (default 96 bytes); the area is zeroed. */
+/* Fixes the size of the device's EEPROM user area, whatever its strings leave (by default the
+ * area is (48 - words of the string descriptors) x 2 bytes, as on the chip's 93C46); zeroed. */
 VC_API int vc_set_user_area_size(int device, uint32_t size);
 /* Attaches (enable != 0) or removes the loopback peer on a channel's UART. */
 VC_API int vc_set_loopback_peer(int device, int channel, int enable);
 /* Sets the version word FT_GetLibraryVersion reports (default 0x00030216). */
 VC_API void vc_set_library_version(uint32_t version);
+
+/* How replies reach the host. VC_DELIVERY_IMMEDIATE: every reply is in the receive queue, whole,
+ * as soon as its command has run. VC_DELIVERY_USB: as the full-speed chip sends them, in packets
+ * of 62 bytes, the rest when the latency timer runs out or a send-immediate (0x87) asks for it;
+ * FT_Read waits on the model clock for its count or its read time-out. The scenario chooses
+ * (reply_delivery), the environment variable VCABLE_REPLY_DELIVERY ("usb" or "immediate")
+ * overrides the scenario, and this call overrides both until the next scenario (vc_reset, a
+ * scenario load). Returns 0, or -1 for an unknown value. */
+enum { VC_DELIVERY_IMMEDIATE = 0, VC_DELIVERY_USB = 1 };
+VC_API int vc_set_reply_delivery(int delivery);
+VC_API int vc_reply_delivery(void);
+
+/* Whose vendor library is modelled. VC_PLATFORM_WINDOWS (the default): as the Windows library.
+ * VC_PLATFORM_LINUX: FT_CyclePort reports FT_NOT_SUPPORTED, and device listings give no location
+ * (0) for channels that are open. The scenario chooses (platform); this call until the next
+ * scenario. Returns 0, or -1 for an unknown value. */
+enum { VC_PLATFORM_WINDOWS = 0, VC_PLATFORM_LINUX = 1 };
+VC_API int vc_set_platform(int platform);
+VC_API int vc_platform(void);
 
 /* ---- Fault rules (calls are counted per rule from its creation; nth is 1-based) -------------- */
 
@@ -54,6 +74,14 @@ VC_API int vc_fault_unplug(const char* entry, uint32_t nth, int device);
 /* The bytes land in a channel's receive queue just before the nth call of entry runs. */
 VC_API int vc_fault_inject_rx(const char* entry, uint32_t nth, int device, int channel,
                               const uint8_t* data, uint32_t length);
+/* Shapes of reply delivery, for tests that want one, acting on a channel's receive queue at the
+ * nth call of entry: split: the next poll shows at most max_bytes of what is waiting, the rest
+ * comes at the poll after; hold: the next `polls` polls show nothing of it. Reads between those
+ * polls get no more than they showed. */
+VC_API int vc_fault_split_rx(const char* entry, uint32_t nth, int device, int channel,
+                             uint32_t max_bytes);
+VC_API int vc_fault_hold_rx(const char* entry, uint32_t nth, int device, int channel,
+                            uint32_t polls);
 /* How many times a rule has acted so far. */
 VC_API uint32_t vc_fault_hits(int rule);
 /* Removes every fault rule. */
@@ -71,7 +99,8 @@ typedef struct VcCall {
     uint32_t arg_count;
     uint32_t status;      /* the status the call returned */
     uint32_t transferred; /* bytes written, read or reported by the call */
-    const uint8_t* data;  /* bytes written (FT_Write, FT_EE_UAWrite, open strings) or read */
+    const uint8_t* data;  /* bytes written (FT_Write, FT_EE_UAWrite, open strings), the strings of
+                             FT_EE_Program's record (each ended by a NUL), or bytes read */
     uint32_t data_length; /* copied bytes; written data is capped at 4096 bytes per call */
     int faulted;          /* 1 when a fault rule decided the result */
 } VcCall;
@@ -109,19 +138,20 @@ typedef struct VcChannelSettings {
     uint16_t flow_control;
     uint8_t xon;
     uint8_t xoff;
-    uint32_t baud_rate;
+    uint32_t baud_rate;   /* as the host asked */
     int dtr;              /* current DTR level (1 = set) */
     uint32_t dtr_changes; /* FT_SetDtr / FT_ClrDtr calls since the scenario began */
     uint32_t resets;      /* FT_ResetDevice calls since the scenario began */
     uint32_t read_timeout_ms;
     uint32_t write_timeout_ms;
+    uint32_t achieved_baud_rate; /* the rate the UART runs: its divisor's nearest to baud_rate */
 } VcChannelSettings;
 
 /* Copies a channel's settings; returns 0, or -1 for an unknown device or channel. */
 VC_API int vc_channel_settings(int device, int channel, VcChannelSettings* out);
 /* Appends bytes to a channel's receive queue; returns 0 or -1. */
 VC_API int vc_inject_rx(int device, int channel, const uint8_t* data, uint32_t length);
-/* Bytes waiting in a channel's receive queue. */
+/* Bytes not read yet from a channel's receive queue, whether or not they have reached the host. */
 VC_API uint32_t vc_rx_pending(int device, int channel);
 /* Bytes captured from the channel's writes (capture stops at 16 MiB). */
 VC_API uint32_t vc_tx_size(int device, int channel);

@@ -2,9 +2,10 @@
  * (JTAG chain, SPI flash, GPIO inputs). For tests and tools; plain C.
  *
  * Every function takes the cable index (0-based, in scenario order). Functions returning int give
- * VC_OK or a negative VC_E* code. Lines are numbered 0 to 7 for ADBUS0 to ADBUS7 and 8 to 15 for
- * ACBUS0 to ACBUS7. JTAG device 0 is the device nearest TDI; data leaving the chain on TDO comes
- * from the last device first. */
+ * VC_OK or a negative VC_E* code. Lines are numbered 0 to 7 for ADBUS0 to ADBUS7 and 8 to 11 for
+ * ACBUS0 to ACBUS3 (GPIOH0 to GPIOH3; channel A has no ACBUS4 to ACBUS7, whose bits read 1). JTAG
+ * device 0 is the device nearest TDI; data leaving the chain on TDO comes from the last device
+ * first. */
 #ifndef VCABLE_TARGETS_H
 #define VCABLE_TARGETS_H
 
@@ -115,7 +116,8 @@ VC_API int vc_flash_transaction_count(int cable, uint64_t* count);
 VC_API int vc_flash_transaction_get(int cable, uint32_t index, vc_flash_transaction* out);
 VC_API int vc_flash_clear_transactions(int cable);
 
-/* Outside drive on a line: level 0 or 1 drives it, -1 releases it (an undriven input reads 1).
+/* Outside drive on a line (0 to 11): level 0 or 1 drives it, -1 releases it (an undriven input
+ * reads 1).
  * vc_gpio_schedule applies the change at the after_polls-th receive-queue poll from now (0 and 1:
  * at the next poll). */
 VC_API int vc_gpio_set_input(int cable, int line, int level);
@@ -128,6 +130,9 @@ VC_API int vc_pins_get(int cable, uint16_t* levels, uint16_t* directions);
 /* Engine counters. Errors are things the model could not do faithfully or host commands the chip
  * does not know (the sync probes 0xAA and 0xAB are answered but not counted as errors). */
 VC_API uint32_t vc_mpsse_error_count(int cable);
+/* 1 while a wait on GPIOL1 (0x88, 0x89) holds every later command, 0 otherwise, or a negative
+ * code. A wait that never ends shows here and in the trace. */
+VC_API int vc_mpsse_waiting(int cable);
 VC_API int vc_mpsse_last_error(int cable, char* text, size_t size); /* NUL-terminated */
 VC_API uint32_t vc_mpsse_bad_command_count(int cable);
 VC_API void vc_mpsse_clear_errors(int cable);

@@ -10,17 +10,15 @@ constexpr uint64_t kPsPerSecond = 1000000000000ull;
 
 // One USB speed and the chip that runs at it.
 struct Speed {
-    uint64_t framePs;           // frame (full speed) or microframe (high speed)
+    WireSpeed in;               // the reply direction
     uint32_t outBytesPerFrame;  // bulk OUT: packets per frame times 64 or 512 bytes
-    uint32_t inBytesPerFrame;   // bulk IN: the same packets, 2 status bytes each
-    uint32_t inPacketBytes;     // payload of one IN packet
     uint64_t baseClockHz;       // MPSSE clock base: TCK = base / ((1 + divisor) * 2)
     uint64_t maxTckHz;
     uint64_t maxBaud;
 };
 constexpr Speed kSpeeds[kWireSpeeds] = {
-    {1000000000ull, 19 * 64, 19 * 62, 62, 12000000, 6000000, 3000000},      // FT2232D
-    {125000000ull, 13 * 512, 13 * 510, 510, 60000000, 30000000, 12000000},  // FT2232H
+    {{1000000000ull, 62, 19}, 19 * 64, 12000000, 6000000, 3000000},     // FT2232D
+    {{125000000ull, 510, 13}, 13 * 512, 60000000, 30000000, 12000000},  // FT2232H
 };
 
 uint64_t PsFor(uint64_t count, uint64_t hz) {
@@ -37,12 +35,6 @@ struct WireClock {
 WireClock clock{};
 
 uint64_t NextFrame(uint64_t ps, uint64_t framePs) { return (ps + framePs - 1) / framePs * framePs; }
-
-void WaitUntil(WireClockTotals& t, uint64_t readyPs) {
-    if (readyPs <= t.elapsedPs) return;
-    t.replyWaitPs += readyPs - t.elapsedPs;
-    t.elapsedPs = readyPs;
-}
 
 bool IsControlRequest(Entry entry) {
     switch (entry) {
@@ -81,13 +73,16 @@ bool IsControlRequest(Entry entry) {
 
 }  // namespace
 
-void ClockWrite(WireReadiness& channel, const WireWrite& write) {
+const WireSpeed& SpeedOf(int speed) { return kSpeeds[speed].in; }
+
+void ClockWrite(const WireWrite& write) {
     if (write.bytes == 0) return;
     for (int s = 0; s < kWireSpeeds; ++s) {
         const Speed& speed = kSpeeds[s];
+        const uint64_t framePs = speed.in.framePs;
         WireClockTotals& t = clock.speeds[s];
-        const uint64_t start = NextFrame(t.elapsedPs, speed.framePs);
-        const uint64_t usb = Frames(write.bytes, speed.outBytesPerFrame) * speed.framePs;
+        const uint64_t start = NextFrame(t.elapsedPs, framePs);
+        const uint64_t usb = Frames(write.bytes, speed.outBytesPerFrame) * framePs;
         const uint64_t wire =
             PsFor(write.baseTicks, speed.baseClockHz) + PsFor(write.uartBits, write.baudRate);
         // The chip takes the data as fast as the slower of the link and its own clocking.
@@ -97,26 +92,6 @@ void ClockWrite(WireReadiness& channel, const WireWrite& write) {
         t.tckCycles += write.tckCycles;
         t.uartBits += write.uartBits;
         ++t.writes;
-        if (write.replyBytes == 0) continue;
-        // Full packets leave at once; a partial last packet waits for the latency timer.
-        const uint64_t inFrames = Frames(write.replyBytes, speed.inBytesPerFrame) * speed.framePs;
-        const uint64_t latency =
-            write.replyBytes % speed.inPacketBytes ? write.latencyMs * 1000000000ull : 0;
-        channel.readyPs[s] =
-            std::max(channel.readyPs[s], t.elapsedPs + std::max(inFrames, latency));
-    }
-}
-
-void ClockPoll(const WireReadiness& channel, size_t pending) {
-    if (pending == 0) return;
-    for (int s = 0; s < kWireSpeeds; ++s) WaitUntil(clock.speeds[s], channel.readyPs[s]);
-}
-
-void ClockRead(const WireReadiness& channel, uint32_t bytes) {
-    if (bytes == 0) return;
-    for (int s = 0; s < kWireSpeeds; ++s) {
-        WaitUntil(clock.speeds[s], channel.readyPs[s]);
-        ++clock.speeds[s].reads;
     }
 }
 
@@ -124,12 +99,26 @@ void ClockCall(Entry entry) {
     if (!IsControlRequest(entry)) return;
     for (int s = 0; s < kWireSpeeds; ++s) {
         WireClockTotals& t = clock.speeds[s];
-        t.elapsedPs = NextFrame(t.elapsedPs, kSpeeds[s].framePs) + kSpeeds[s].framePs;
+        const uint64_t framePs = kSpeeds[s].in.framePs;
+        t.elapsedPs = NextFrame(t.elapsedPs, framePs) + framePs;
         ++t.controlRequests;
     }
 }
 
 void ResetWireClock() { clock = WireClock{}; }
+
+uint64_t NowPs(int speed) { return clock.speeds[speed].elapsedPs; }
+
+void WaitUntil(int speed, uint64_t ps) {
+    WireClockTotals& t = clock.speeds[speed];
+    if (ps <= t.elapsedPs) return;
+    t.replyWaitPs += ps - t.elapsedPs;
+    t.elapsedPs = ps;
+}
+
+void Elapse(int speed, uint64_t ps) { WaitUntil(speed, clock.speeds[speed].elapsedPs + ps); }
+
+void CountRead(int speed) { ++clock.speeds[speed].reads; }
 
 WireClockTotals ReadWireClock(int speed) { return clock.speeds[speed]; }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "chip/devices.h"
+#include "chip/model_options.h"
 #include "faults/faults.h"
 #include "record/call_log.h"
 
@@ -50,6 +51,7 @@ void ResetScenario() {
         ClearDevices();
         LoadDefaultDevices();
         SetLibraryVersion(kDefaultLibraryVersion);
+        SetScenarioOptions(ReplyDelivery::kImmediate, Platform::kWindows);
         ClearCallLog();
         ClearModelErrors();
         ClearFaults();

@@ -44,8 +44,8 @@ void ApplyDevice(const DeviceDesc& d) {
                       d.manufacturerId.value_or(kDefaultManufacturerId).c_str(),
                       d.description.c_str(), d.serial.c_str());
     }
+    if (d.userAreaSize) FixUserAreaSize(device.eeprom, *d.userAreaSize);
     std::vector<uint8_t>& area = device.eeprom.userArea;
-    if (d.userAreaSize) area.assign(*d.userAreaSize, 0);
     std::copy_n(d.userAreaData.begin(), std::min(d.userAreaData.size(), area.size()), area.begin());
     device.cycleAbsence = d.cycleAbsence;
     for (int c = 0; c < device.ChannelCount(); ++c) device.channels[c].peer = MakePeer(d.peers[c]);
@@ -66,6 +66,12 @@ void ApplyFault(const FaultDesc& f) {
             AddInjectRule(f.entry, f.nth, f.device, f.channel, f.data.data(),
                           static_cast<uint32_t>(f.data.size()));
             break;
+        case FaultKind::kSplitRx:
+            AddGateRule(f.entry, f.nth, f.device, f.channel, f.maxBytes, 1);
+            break;
+        case FaultKind::kHoldRx:
+            AddGateRule(f.entry, f.nth, f.device, f.channel, 0, f.polls);
+            break;
     }
 }
 
@@ -79,6 +85,7 @@ std::string FolderOf(const std::string& path) {
 void Apply(const ScenarioDesc& scenario) {
     ClearDevices();
     SetLibraryVersion(scenario.libraryVersion.value_or(kDefaultLibraryVersion));
+    SetScenarioOptions(scenario.delivery, scenario.platform);
     ClearCallLog();
     ClearModelErrors();
     ClearFaults();

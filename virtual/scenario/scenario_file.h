@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "chip/model_options.h"
 #include "targets/target_setup.h"
 #include "vendor_api/entry_list.h"
 
@@ -37,7 +38,7 @@ struct DeviceDesc {
     PeerDesc peers[2];
 };
 
-enum class FaultKind { kFail, kShortWrite, kUnplug, kInjectRx };
+enum class FaultKind { kFail, kShortWrite, kUnplug, kInjectRx, kSplitRx, kHoldRx };
 
 struct FaultDesc {
     FaultKind kind = FaultKind::kFail;
@@ -46,6 +47,7 @@ struct FaultDesc {
     uint32_t status = 4;
     bool persistent = false;
     uint32_t maxBytes = 0;
+    uint32_t polls = 0;
     int device = 0;
     int channel = 0;
     std::vector<uint8_t> data;
@@ -53,6 +55,8 @@ struct FaultDesc {
 
 struct ScenarioDesc {
     std::optional<uint32_t> libraryVersion;
+    ReplyDelivery delivery = ReplyDelivery::kImmediate;
+    Platform platform = Platform::kWindows;
     std::vector<DeviceDesc> devices;
     std::vector<FaultDesc> faults;
 };

@@ -20,7 +20,8 @@ constexpr int kGpiol2 = 6;
 constexpr int kGpiol3 = 7;
 constexpr int kGpioh0 = 8;
 constexpr int kGpioh1 = 9;
-constexpr int kCount = 16;
+constexpr int kCount = 16;      // the bits of the two bytes the engine sets and reads
+constexpr int kLineCount = 12;  // the lines channel A has: ACBUS4 to ACBUS7 do not exist
 }  // namespace pin
 
 inline bool LineHigh(uint16_t levels, int line) { return ((levels >> line) & 1u) != 0; }

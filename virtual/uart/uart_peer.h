@@ -12,12 +12,20 @@ namespace vcable {
 
 // The settings of a serial line. A peer built for one line receives bytes sent on another garbled.
 struct UartLine {
-    uint32_t baudRate = 9600;
+    uint32_t baudRate = 9600;  // the rate on the wire
     uint8_t wordLength = 8;
     uint8_t stopBits = 0;  // vendor encoding: 0 one stop bit, 2 two
     uint8_t parity = 0;
 
-    bool operator==(const UartLine&) const = default;
+    // Whether a receiver running this line reads a byte sent on `sent`: the same framing, and a
+    // rate within 3 % of its own (a start bit resynchronises every byte, so a small difference
+    // never reaches the middle of the last bit).
+    bool Reads(const UartLine& sent) const {
+        const uint64_t difference =
+            sent.baudRate > baudRate ? sent.baudRate - baudRate : baudRate - sent.baudRate;
+        return wordLength == sent.wordLength && stopBits == sent.stopBits &&
+               parity == sent.parity && difference * 100 <= uint64_t{baudRate} * 3;
+    }
 };
 
 class UartPeer {

@@ -1,5 +1,7 @@
 // Reading a scenario file: TOML through toml++, checked key by key against what the model can do.
 // The first problem ends the reading with a message naming its line and what was expected there.
+#include "chip/devices.h"
+#include "chip/eeprom.h"
 #include "scenario/scenario_file.h"
 #include "scenario/toml/target_keys.h"
 #include "scenario/toml/text_checks.h"
@@ -42,6 +44,14 @@ void ReadDevice(Reader& r, const toml::table& t, const std::string& at, DeviceDe
     if (!d.dual && !d.programmed) r.Fail(t, at, "a single-channel device is always programmed");
     d.manufacturer = r.Text(t, at, "manufacturer");
     d.manufacturerId = r.Text(t, at, "manufacturer_id");
+    const uint32_t words =
+        StringWords(d.manufacturer.value_or(kDefaultManufacturer), d.description, d.serial);
+    if (d.programmed && words > kSharedWords) {
+        r.Fail(t, at,
+               "manufacturer, description and serial take " + std::to_string(words) +
+                   " words of the EEPROM; its 93C46 has " + std::to_string(kSharedWords) +
+                   " for them and the user area");
+    }
     if (t.get("user_area_size")) {
         d.userAreaSize =
             static_cast<uint32_t>(r.Int(t, at, "user_area_size", 0, kMaxUserAreaSize, 0));
@@ -68,10 +78,10 @@ void ReadDevice(Reader& r, const toml::table& t, const std::string& at, DeviceDe
 
 void ReadFault(Reader& r, const toml::table& t, const std::string& at, int devices, FaultDesc& f) {
     r.Keys(t, at,
-           {"type", "entry", "nth", "status", "persistent", "max_bytes", "device", "channel",
-            "data", "text"});
-    f.kind = static_cast<FaultKind>(
-        r.Choice(t, at, "type", {"fail", "short_write", "unplug", "inject_rx"}, 0));
+           {"type", "entry", "nth", "status", "persistent", "max_bytes", "polls", "device",
+            "channel", "data", "text"});
+    f.kind = static_cast<FaultKind>(r.Choice(
+        t, at, "type", {"fail", "short_write", "unplug", "inject_rx", "split_rx", "hold_rx"}, 0));
     const bool needsEntry = f.kind != FaultKind::kShortWrite;
     if (needsEntry && !t.get("entry")) r.Fail(t, at, "missing key 'entry' (e.g. \"FT_Write\")");
     if (auto name = r.Text(t, at, "entry")) {
@@ -87,6 +97,7 @@ void ReadFault(Reader& r, const toml::table& t, const std::string& at, int devic
     f.status = static_cast<uint32_t>(r.Int(t, at, "status", 0, UINT32_MAX, 4));
     f.persistent = r.Bool(t, at, "persistent", false);
     f.maxBytes = static_cast<uint32_t>(r.Int(t, at, "max_bytes", 0, UINT32_MAX, 0));
+    f.polls = static_cast<uint32_t>(r.Int(t, at, "polls", 0, UINT32_MAX, 1));
     f.device = static_cast<int>(r.Int(t, at, "device", 0, devices > 0 ? devices - 1 : 0, 0));
     f.channel = static_cast<int>(r.Int(t, at, "channel", 0, 1, 0));
     if (!r.Bytes(t, at, "data", "text", "", f.data) && f.kind == FaultKind::kInjectRx) {
@@ -130,11 +141,15 @@ bool Parse(const std::string& text, const std::string& origin, const std::string
     }
     const toml::table& root = parsed.table();
     Reader r(origin, folder);
-    r.Keys(root, "scenario", {"library_version", "device", "fault"});
+    r.Keys(root, "scenario", {"library_version", "reply_delivery", "platform", "device", "fault"});
     if (root.get("library_version")) {
         out.libraryVersion =
             static_cast<uint32_t>(r.Int(root, "scenario", "library_version", 0, UINT32_MAX, 0));
     }
+    const bool usb = r.Choice(root, "scenario", "reply_delivery", {"immediate", "usb"}, 0) == 1;
+    out.delivery = usb ? ReplyDelivery::kUsb : ReplyDelivery::kImmediate;
+    const bool linux = r.Choice(root, "scenario", "platform", {"windows", "linux"}, 0) == 1;
+    out.platform = linux ? Platform::kLinux : Platform::kWindows;
     int i = 0;
     for (const toml::table* t : r.Tables(root, "scenario", "device")) {
         out.devices.emplace_back();

@@ -26,13 +26,14 @@
 
 namespace vcable::scenario_file::toml_reader {
 
-constexpr int kLineCount = 16;
+// Channel A of the dual-channel chip has twelve lines: ADBUS0 to ADBUS7 and ACBUS0 to ACBUS3.
+constexpr int kLineCount = 12;
 // The largest file a scenario may name (a flash's contents at most).
 constexpr uintmax_t kMaxFileBytes = 64u << 20;
 
-inline constexpr const char* kLineNames[kLineCount] = {
-    "TCK",    "TDI",    "TDO",    "TMS",    "GPIOL0", "GPIOL1", "GPIOL2", "GPIOL3",
-    "GPIOH0", "GPIOH1", "GPIOH2", "GPIOH3", "GPIOH4", "GPIOH5", "GPIOH6", "GPIOH7"};
+inline constexpr const char* kLineNames[kLineCount] = {"TCK",    "TDI",    "TDO",    "TMS",
+                                                       "GPIOL0", "GPIOL1", "GPIOL2", "GPIOL3",
+                                                       "GPIOH0", "GPIOH1", "GPIOH2", "GPIOH3"};
 
 inline const char* TypeName(const toml::node& node) {
     switch (node.type()) {
@@ -214,19 +215,28 @@ class Reader {
         return false;
     }
 
-    // A line by name ("GPIOH1") or number (0 to 15).
+    // A line by name ("GPIOH1") or number (0 to 11).
     int Line(const toml::table& t, const std::string& where, std::string_view key, int fallback) {
         const toml::node* node = t.get(key);
         if (!node) return fallback;
-        if (node->is_integer()) return static_cast<int>(Int(t, where, key, 0, 15, fallback));
+        if (node->is_integer()) {
+            return static_cast<int>(Int(t, where, key, 0, kLineCount - 1, fallback));
+        }
         if (node->is_string()) {
+            const std::string& name = node->as_string()->get();
             for (int line = 0; line < kLineCount; ++line) {
-                if (node->as_string()->get() == kLineNames[line]) return line;
+                if (name == kLineNames[line]) return line;
+            }
+            if (name.size() == 6 && name.compare(0, 5, "GPIOH") == 0 && name[5] >= '4' &&
+                name[5] <= '7') {
+                Fail(*node, where + "." + std::string(key),
+                     "channel A of the dual-channel chip has GPIOH0 to GPIOH3 only, not " + name);
+                return fallback;
             }
         }
         Fail(*node, where + "." + std::string(key),
-             "expected a line name (TCK, TDI, TDO, TMS, GPIOL0 to GPIOL3, GPIOH0 to GPIOH7) or a "
-             "number from 0 to 15");
+             "expected a line name (TCK, TDI, TDO, TMS, GPIOL0 to GPIOL3, GPIOH0 to GPIOH3) or a "
+             "number from 0 to 11");
         return fallback;
     }
 
