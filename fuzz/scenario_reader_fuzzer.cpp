@@ -1,6 +1,7 @@
 // Fuzzes the virtual cable's scenario reader: arbitrary text as a scenario file. Invariants: no
-// crash, no undefined behaviour and no write past a buffer; a text the reader accepts can be
-// applied to the model (small flashes only, to keep each input quick).
+// crash, no undefined behaviour and no write past a buffer; a text the reader refuses gets a
+// one-line message; a text it accepts can be applied to the model (small flashes only, to keep
+// each input quick).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,9 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vcable::scenario_file::ScenarioDesc scenario;
     std::string error;
     // Relative file names point into a folder that does not exist.
-    if (vcable::scenario_file::Parse(text, "fuzz.toml", "/nonexistent-fuzz-folder", scenario,
-                                     error) &&
-        SmallEnough(scenario)) {
+    if (!vcable::scenario_file::Parse(text, "fuzz.toml", "/nonexistent-fuzz-folder", scenario,
+                                      error)) {
+        // Refused with one line naming the place.
+        if (error.empty() || error.find_first_of("\r\n") != std::string::npos) __builtin_trap();
+    } else if (SmallEnough(scenario)) {
         vcable::scenario_file::Apply(scenario);
     }
     return 0;

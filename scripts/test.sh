@@ -96,10 +96,12 @@ stage_done "Windows tests under Wine"
 tests/packaging/check_windows_kit.sh build-windows
 stage_done "Windows host kit"
 
-# --- Sanitizers and fuzzing (clang, build-sanitize) ---
+# --- Sanitizers and fuzzing (clang: build-sanitize, build-tsan) ---
 ./scripts/sanitize.sh | tee -a "$ctest_log"
 stage_done "Sanitizer build and tests"
-./scripts/fuzz.sh 60
+./scripts/tsan.sh
+stage_done "ThreadSanitizer build and tests"
+FUZZ_SEED=1 ./scripts/fuzz.sh 60
 stage_done "Fuzzing (60 s per target)"
 report_timings
 suite_totals

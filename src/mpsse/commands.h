@@ -2,7 +2,7 @@
 // engine reads it (opcode, then its length or operands; the data bytes of a byte shift follow it
 // separately), encoding lengths as the engine counts them (n - 1); nothing else in the library
 // writes a command byte by hand. Commands go into the queue (stream.h: AppendCommand,
-// StreamIntoQueue) or, gathered in a CommandList, into one immediate send (SendImmediate).
+// StreamCommand) or, gathered in a CommandList, into one immediate send (SendImmediate).
 #pragma once
 
 #include <cstdint>

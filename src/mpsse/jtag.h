@@ -36,7 +36,8 @@ constexpr ShiftSplit SplitShift(uint32_t bitCount) {
 }
 
 // Queues a byte shift of byteCount bytes as commands of at most 65536 bytes; data (when not null)
-// follows each command's head. 0, or 4 when a flush for room failed.
+// follows each command's head. 0, or 4 when a flush for room failed. Called inside the caller's
+// QueuedOperation (stream.h), which decides what stays queued after such a failure.
 int QueueByteShift(uint8_t opcode, const uint8_t* data, uint32_t byteCount);
 
 // Reads the low pin byte with the minimum polls of JTAG_ReadPort: 0, or 4.

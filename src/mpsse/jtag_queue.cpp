@@ -39,9 +39,7 @@ uint8_t* AppendClkBlock(uint8_t mode, uint8_t fill, uint32_t fillCount) {
 int QueueByteShift(uint8_t opcode, const uint8_t* data, uint32_t byteCount) {
     // The data streams through the queue, so a long shift costs one write per full buffer.
     auto queuePiece = [data](const Command& head, uint32_t offset, uint32_t piece) {
-        if (!data) return AppendCommand(head);
-        if (StreamIntoQueue(head) != 0) return kTransferFailed;
-        return StreamIntoQueue(data + offset, piece);
+        return data ? StreamCommand(head, data + offset, piece) : AppendCommand(head);
     };
     const int result = SplitByteShift(opcode, byteCount, kMaxBytesPerCommand, queuePiece);
     return result == 0 ? kJtagOk : kJtagTransferFailed;
@@ -88,6 +86,7 @@ int JTAG_Clk(kl_u8 mode, int bitCount) {
 int JTAG_ReadTDO2(kl_u8 mode, kl_u32 bitCount) {
     if (bitCount == 0) return kJtagNoBits;
     if (FlushIfOver(bitCount / 8) != 0) return kJtagTransferFailed;
+    const QueuedOperation operation;
     const ShiftSplit split = SplitShift(bitCount);
     const uint8_t byteRead = ByteShiftOpcode(mode, kReadTdo);
     if (QueueByteShift(byteRead, nullptr, split.wholeBytes) != 0) return kJtagTransferFailed;
@@ -100,7 +99,7 @@ int JTAG_ReadTDO2(kl_u8 mode, kl_u32 bitCount) {
     return AppendCommand(exitRead) == 0 ? kJtagOk : kJtagTransferFailed;
 }
 
-int JTAG_Send2FTDI() { return FlushCommands(QueuedBytes()); }
+int JTAG_Send2FTDI() { return SendQueue(); }
 
 int JTAG_RxFTDI(kl_u32 count, kl_u8* buffer, kl_u32* received) {
     if (!buffer) return kJtagTransferFailed;

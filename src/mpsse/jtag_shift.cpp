@@ -49,6 +49,7 @@ Command TailCommand(uint8_t bitOpcode, uint8_t exitOpcode, uint8_t bit, bool exi
 
 int QueueShift(const ShiftVariant& variant, uint8_t mode, const uint8_t* tdi,
                const ShiftSplit& split, bool lastWithTms) {
+    const QueuedOperation operation;
     const uint8_t byteOut = ByteShiftOpcode(mode, kWriteTdi);
     if (QueueByteShift(byteOut, tdi, split.wholeBytes) != 0) return kJtagTransferFailed;
     const uint8_t bitOut = BitShiftOpcode(mode, kWriteTdi);

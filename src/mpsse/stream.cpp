@@ -24,8 +24,15 @@ struct StreamState {
     uint32_t cursor;  // QueueCursor as an offset into commandBuffer
     PinState pins;
     uint32_t noProgressLimitMs;
+    // The QueuedOperation in progress: from which offset its bytes that did not go out begin (the
+    // queue falls back there when it fails), and whether some of its bytes went out already.
+    bool operationActive;
+    uint32_t operationFallback;
+    bool operationPartlySent;
+    // The queue ends a shift that was abandoned after part of it went out.
+    bool unfinishedShift;
 };
-StreamState state{{}, {}, {}, {}, 0, {}, kNoProgressLimitMs};
+StreamState state{{}, {}, {}, {}, 0, {}, kNoProgressLimitMs, false, 0, false, false};
 
 bool TimedOut(uint64_t since) { return platform::MonotonicMs() - since >= state.noProgressLimitMs; }
 
@@ -36,7 +43,10 @@ uint8_t* CommandBuffer() { return state.commandBuffer; }
 uint8_t* ReadBuffer() { return state.readBuffer; }
 uint8_t* StagingBuffer() { return state.stagingBuffer; }
 uint32_t QueuedBytes() { return state.cursor; }
-void ResetQueueCursor() { state.cursor = 0; }
+void ResetQueueCursor() {
+    state.cursor = 0;
+    state.unfinishedShift = false;
+}
 uint32_t NoProgressLimitMs() { return state.noProgressLimitMs; }
 void SetNoProgressLimitMsForTests(uint32_t ms) { state.noProgressLimitMs = ms; }
 
@@ -44,14 +54,47 @@ void ResetStreamForTests() {
     memset(state.commandBuffer, 0, kBufferSize);
     memset(state.readBuffer, 0, kBufferSize);
     memset(state.stagingBuffer, 0, kBufferSize);
-    state.cursor = 0;
+    ResetQueueCursor();
     state.pins = PinState{};
     state.noProgressLimitMs = kNoProgressLimitMs;
+    state.operationActive = false;
 }
+
+QueuedOperation::QueuedOperation() {
+    state.operationActive = true;
+    state.operationFallback = state.cursor;
+    state.operationPartlySent = false;
+}
+
+QueuedOperation::~QueuedOperation() { state.operationActive = false; }
+
+namespace {
+
+// Sends the whole queue to make room. carried is how many bytes of a command already in the
+// queue are still to come: they go to the start of the emptied buffer and finish that command.
+// Inside a QueuedOperation, a failure drops the operation's bytes that did not go out, keeping
+// those that finish a command the engine has partly received.
+bool FlushForRoom(uint32_t carried) {
+    const uint32_t queued = state.cursor;
+    if (FlushCommands(queued) != 0) {
+        if (state.operationActive) {
+            state.cursor = state.operationFallback;
+            if (state.operationPartlySent) state.unfinishedShift = true;
+        }
+        return false;
+    }
+    if (state.operationActive) {
+        state.operationPartlySent = state.operationPartlySent || queued > state.operationFallback;
+        state.operationFallback = carried;
+    }
+    return true;
+}
+
+}  // namespace
 
 uint8_t* ClaimQueueSpace(uint32_t count) {
     if (count > kBufferSize) return nullptr;
-    if (state.cursor + count > kBufferSize && FlushCommands(state.cursor) != 0) return nullptr;
+    if (state.cursor + count > kBufferSize && !FlushForRoom(0)) return nullptr;
     uint8_t* space = state.commandBuffer + state.cursor;
     state.cursor += count;
     return space;
@@ -64,17 +107,22 @@ int AppendCommand(const Command& command) {
     return 0;
 }
 
-int StreamIntoQueue(const uint8_t* bytes, uint32_t count) {
-    while (count > 0) {
-        if (state.cursor == kBufferSize && FlushCommands(kBufferSize) != 0) return kTransferFailed;
-        const uint32_t room = kBufferSize - state.cursor;
-        const uint32_t n = count < room ? count : room;
-        memcpy(state.commandBuffer + state.cursor, bytes, n);
-        state.cursor += n;
-        bytes += n;
-        count -= n;
-    }
-    return 0;
+int StreamCommand(const Command& head, const uint8_t* data, uint32_t count) {
+    uint32_t left = head.size + count;  // bytes of the command not yet in the queue
+    auto put = [&left](const uint8_t* bytes, uint32_t n) {
+        while (n > 0) {
+            if (state.cursor == kBufferSize && !FlushForRoom(left)) return false;
+            const uint32_t room = kBufferSize - state.cursor;
+            const uint32_t piece = n < room ? n : room;
+            memcpy(state.commandBuffer + state.cursor, bytes, piece);
+            state.cursor += piece;
+            bytes += piece;
+            n -= piece;
+            left -= piece;
+        }
+        return true;
+    };
+    return put(head.bytes, head.size) && put(data, count) ? 0 : kTransferFailed;
 }
 
 int FlushIfOver(uint32_t extraDataBytes) {
@@ -89,6 +137,13 @@ int FlushCommands(uint32_t count) {
     if (status != kFtOk) return kTransferFailed;
     state.cursor = 0;
     return 0;
+}
+
+int SendQueue() {
+    const bool unfinished = state.unfinishedShift;
+    if (FlushCommands(state.cursor) != 0) return kTransferFailed;
+    state.unfinishedShift = false;
+    return unfinished ? kTransferFailed : 0;
 }
 
 void WriteAllBytes(uint32_t count, const uint8_t* source, FtStatus& status) {

@@ -5,6 +5,13 @@
 // - Queued operations append complete commands at the cursor; nothing is sent until
 //   FlushCommands (JTAG_Send2FTDI), a flush forced by the 60000-byte rule, or an append that would
 //   run past the buffer's end (which flushes first). A failed flush leaves the queue as it was.
+// - A shift longer than the buffer streams through it: each full buffer is sent as it fills, so
+//   a command may be split across two writes. Such an operation runs inside a QueuedOperation,
+//   which keeps the queue made of complete commands when one of its flushes fails. If none of
+//   its bytes went out, the queue is as it was before the operation, so a retry sends exactly
+//   that. If some went out, the queue keeps only the bytes that finish the command the engine is
+//   in the middle of, and the next SendQueue sends them and reports 4: the shift did not go out
+//   whole. Either way the engine never takes later commands as data.
 // - Immediate operations compose their commands (commands.h) in a CommandList of at most 24
 //   bytes and send it at once from the start of CommandBuffer (SendImmediate). If commands are
 //   queued they are flushed first, so order is kept and the scratch area never overwrites queued
@@ -47,6 +54,7 @@ uint8_t* StagingBuffer();
 
 // Queued byte count (QueueCursor minus the buffer's start).
 uint32_t QueuedBytes();
+// Empties the queue, forgetting any unfinished shift it ended with (the opens start here).
 void ResetQueueCursor();
 
 // Room for count more bytes at the cursor (count at most kBufferSize); the cursor moves past
@@ -58,14 +66,22 @@ uint8_t* ClaimQueueSpace(uint32_t count);
 // flush for room failed (nothing appended).
 int AppendCommand(const Command& command);
 
-// Appends count bytes at the cursor, sending the whole buffer each time it is full, so that a
-// long data command costs one write per 131072 bytes; a command may end up split across two
-// writes, which the engine takes as one stream (as with a capturing shift's header and data).
-// 0, or 4 when a send failed (the full buffer stays queued, as after any failed flush).
-int StreamIntoQueue(const uint8_t* bytes, uint32_t count);
-inline int StreamIntoQueue(const Command& command) {
-    return StreamIntoQueue(command.bytes, command.size);
-}
+// One queued operation whose appends may flush the queue on the way (a streamed shift and the
+// commands after it). While it lives, a failed flush for room abandons the operation: its
+// commands that did not go out are dropped, as the contract above says.
+class QueuedOperation {
+  public:
+    QueuedOperation();
+    ~QueuedOperation();
+    QueuedOperation(const QueuedOperation&) = delete;
+    QueuedOperation& operator=(const QueuedOperation&) = delete;
+};
+
+// Appends one command, its head and then count data bytes, sending the whole buffer each time it
+// is full, so that a long data command costs one write per 131072 bytes; the command may end up
+// split across two writes, which the engine takes as one stream (as with a capturing shift's
+// header and data). 0, or 4 when a send failed.
+int StreamCommand(const Command& head, const uint8_t* data, uint32_t count);
 
 // Flushes the queue when the queued count plus extraDataBytes is above the 60000-byte threshold.
 // 0, or 4 when that flush failed.
@@ -74,6 +90,10 @@ int FlushIfOver(uint32_t extraDataBytes);
 // 0 sent (or count 0: nothing sent, cursor untouched); 4 the write failed (the cursor stays).
 // On success the cursor returns to the start of CommandBuffer.
 int FlushCommands(uint32_t count);
+
+// Sends the whole queue (JTAG_Send2FTDI): 0; 4 when the write failed (the queue stays), or, once,
+// after an operation was abandoned with part of its shift sent (whichever flush sent the rest).
+int SendQueue();
 
 // Writes count bytes, continuing after partial writes with the unsent tail. Status is that of
 // the last FT_Write (0 for count 0, without a vendor call), or 4 after kNoProgressLimitMs of

@@ -25,13 +25,35 @@ bool WaitForAnyByte() {
     }
 }
 
+// The file receivers' polls, which also watch for a cable that is gone: once every poll has
+// failed for the stream's no-progress limit, the receiver stops waiting however long its own
+// time-out is (a large one would otherwise spin for ever).
+class ReceivePolls {
+  public:
+    void Poll() {
+        FtStatus status = kFtOk;
+        binding::PollRxQueue(status);
+        const uint64_t now = platform::MonotonicMs();
+        if (status == kFtOk || !failing_) failingSince_ = now;
+        failing_ = status != kFtOk;
+    }
+    bool CableGone() const {
+        return failing_ && platform::MonotonicMs() - failingSince_ >= mpsse::NoProgressLimitMs();
+    }
+
+  private:
+    bool failing_ = false;
+    uint64_t failingSince_ = 0;
+};
+
 // Read_FILE_UART: waits until the queue holds exactly size bytes, polling at most
 // ReadFilePassLimit() - 1 times.
 bool WaitForExactCount(uint32_t size) {
+    ReceivePolls polls;
     for (uint32_t pass = 1; pass < ReadFilePassLimit(); ++pass) {
-        FtStatus ignored = kFtOk;
-        binding::PollRxQueue(ignored);
+        polls.Poll();
         if (binding::RxQueueBytes() == size) return true;
+        if (polls.CableGone()) return false;
     }
     return false;
 }
@@ -42,12 +64,13 @@ bool WaitForExactCount(uint32_t size) {
 bool WaitForAtLeast(uint32_t size, double timeoutSeconds) {
     if (std::isnan(timeoutSeconds)) timeoutSeconds = 0.0;
     SetReceiveStartSeconds(platform::CalendarSeconds());
+    ReceivePolls polls;
     for (;;) {
         double elapsed = static_cast<double>(platform::CalendarSeconds() - ReceiveStartSeconds());
         if (elapsed > timeoutSeconds) return false;
-        FtStatus ignored = kFtOk;
-        binding::PollRxQueue(ignored);
+        polls.Poll();
         if (binding::RxQueueBytes() >= size) return true;
+        if (polls.CableGone()) return false;
     }
 }
 

@@ -1,11 +1,13 @@
 // The cable disappears while an export waits for it. The waits that poll for reply bytes must end
 // on the first failed poll, not on their no-progress limit: the limit is set out of reach here, so
-// an export that kept polling would never return. The receivers that ignore the poll status end on
-// their own bounds, which the rows set to a few polls.
+// an export that kept polling would never return. The receivers, which go on polling after a
+// failed poll, end on the no-progress limit instead, which their rows set to 0, whatever their own
+// time-outs.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 
 #include "hardening_fixture.h"
@@ -78,10 +80,18 @@ std::vector<PulledRow> Rows() {
         // Read_UART ignores the poll status: its no-progress limit alone ends the wait. At 0 ms
         // that is right after the first poll.
         {"Read_UART", S::UartOpen, [] { return Read_UART(); }, 1, 0, 1},
-        // Read_FILE_UART counts passes (shortened to 200 by the fixture).
         {"Read_FILE_UART", S::UartOpen,
-         [] { return Read_FILE_UART(ScratchPath("pulled").c_str(), 8); }, 6, kOutOfReach,
-         kShortReadFilePasses - 1},
+         [] { return Read_FILE_UART(ScratchPath("pulled").c_str(), 8); }, 6, 0, 1},
+        // Without a time-out of its own; the result counts what the last good poll found waiting.
+        {"Read_FILE_UART_2", S::UartOpen,
+         [] {
+             const uint8_t arrived[3] = {1, 2, 3};
+             vc_inject_rx(0, 1, arrived, 3);
+             const std::string name = ScratchPath("pulled");
+             return Read_FILE_UART_2(std::u16string(name.begin(), name.end()).c_str(), 8, 1,
+                                     std::numeric_limits<double>::infinity());
+         },
+         3, 0, 2, 2},
     };
 }
 

@@ -3,6 +3,7 @@
 #include "kestrellink.h"
 #include "library_fixture.h"
 #include "mpsse/stream.h"
+#include "vcable_targets.h"
 
 namespace kl::testing {
 namespace {
@@ -198,6 +199,50 @@ TEST_F(JtagQueueTest, FailedSendKeepsTheQueueForTheNextSend) {
     auto writes = CallsOf("FT_Write");
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_BYTES((Bytes{0x4B, 0x04, 0x9F}), Bytes(writes[1].data, writes[1].data + 3));
+}
+
+// Shifts longer than the command buffer, with a failed write at each point: the first full
+// buffer, the second, the send's own, and the flush that makes room for the tail commands. The
+// retry sends whole commands only and reports 4 while the shift has not gone out whole;
+// afterwards the engine is between commands, so the next immediate call works, and it clocked
+// exactly the commands that went out.
+struct CutShiftRow {
+    uint32_t bytes;  // 8 x bytes bits: bytes - 1 whole bytes and 8 tail bits
+    uint32_t failingWrite;
+    int shift;
+    int send;
+    uint64_t cycles;  // TCK cycles clocked in the end
+};
+
+TEST_F(JtagQueueTest, RetryAfterAFailedWriteInALongShiftSendsWholeCommandsOnly) {
+    const std::vector<uint8_t> tdi(300000, 0x5A);  // writes of 131072, 131072 and the rest
+    const CutShiftRow rows[] = {
+        {300000, 1, 4, 0, 0},
+        {300000, 2, 4, 4, 8 * 2 * 65536},
+        {300000, 3, 0, 4, 8 * 300000},
+        {131066, 1, 4, 0, 0},  // two heads and the whole bytes fill all but one byte
+    };
+    for (const CutShiftRow& row : rows) {
+        SCOPED_TRACE(::testing::Message() << row.bytes << " bytes, write " << row.failingWrite);
+        StartClean();
+        ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+        const uint64_t cyclesBefore = vc_mpsse_tck_cycles(0);
+        const uint32_t badBefore = vc_mpsse_bad_command_count(0);  // the open's sync probe
+        vc_fault_fail("FT_Write", row.failingWrite, 4, 0);
+        EXPECT_EQ(JTAG_WriteTDI(0x08, 8 * row.bytes, tdi.data(), nullptr, nullptr, 0), row.shift);
+        EXPECT_EQ(JTAG_Send2FTDI(), row.send);
+        EXPECT_EQ(JTAG_Send2FTDI(), 0);
+        EXPECT_EQ(mpsse::QueuedBytes(), 0u);
+
+        uint8_t port = 0;
+        EXPECT_EQ(JTAG_ReadPort(&port), 0);
+        uint16_t levels = 0;
+        vc_pins_get(0, &levels, nullptr);
+        EXPECT_EQ(port, levels & 0xFF);
+        EXPECT_EQ(vc_mpsse_tck_cycles(0) - cyclesBefore, row.cycles);
+        EXPECT_EQ(vc_mpsse_bad_command_count(0), badBefore);
+        EXPECT_EQ(vc_mpsse_error_count(0), 0u);
+    }
 }
 
 TEST_F(JtagQueueTest, RxFtdiFailures) {

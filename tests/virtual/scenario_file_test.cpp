@@ -201,12 +201,51 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
          "scenario:6: device[0].jtag[0].memory.words: 20 words do not fit an address of 4 bits"},
         {"[[device.jtag]]\nidcode = 1\nir_capture = 3\n",
          "scenario:5: device[0].jtag[0].ir_capture: the captured instruction ends in binary 01"},
+        // Text the parser would assume away, and messages that quote a line end (kept on one).
+        {"K=[}\n", "scenario:3: Error while parsing value: could not determine value type"},
+        {"present = f\n", "scenario:3: Error while parsing boolean: expected 'false', saw 'f\\n'"},
+        {"[[fault]]\ntype = \"\"\"n\n\"\"\"\n", "\"hold_rx\", found \"n\\n\""},
     };
     for (const Row& row : rows) {
         EXPECT_NE(std::string::npos, Load(row.body).find(row.message)) << Load(row.body);
         EXPECT_EQ(1, vc_device_count());
         EXPECT_EQ(2, vc_jtag_device_count(0));
     }
+}
+
+// A kept reset scenario comes back whole after every reset, whatever the run changed; a bad text
+// changes nothing, and null brings back the embedded default.
+TEST_F(ScenarioFileTest, ResetsRestoreTheKeptScenario) {
+    const char* small = "[[device]]\ndescription = \"S\"\n[device.flash]\nsize = 4096\n";
+    struct DefaultAgain {
+        ~DefaultAgain() { vc_set_reset_scenario(nullptr, nullptr, 0); }
+    } defaultAgain;
+    char error[256] = "";
+    ASSERT_EQ(0, vc_set_reset_scenario(small, error, sizeof error)) << error;
+    for (int run = 0; run < 2; ++run) {
+        uint32_t size = 0;
+        EXPECT_EQ(VC_OK, vc_flash_size(0, &size));
+        EXPECT_EQ(4096u, size);
+        const uint8_t zero = 0;
+        EXPECT_EQ(VC_OK, vc_flash_write(0, 1, &zero, 1));
+        EXPECT_EQ(0, vc_unplug(0));
+        vc_add_cable("other", "", 1);
+        vc_reset();
+        EXPECT_EQ(1, vc_device_count());
+        uint8_t byte = 0;
+        EXPECT_EQ(VC_OK, vc_flash_read(0, 1, &byte, 1));
+        EXPECT_EQ(1, byte);                   // the pattern again
+        EXPECT_EQ(2u, ListDevices().size());  // its two channels, plugged in again
+    }
+    EXPECT_EQ(-1, vc_set_reset_scenario("[[device]]\n", error, sizeof error));
+    EXPECT_NE(std::string::npos, std::string(error).find("description"));
+    vc_reset();
+    uint32_t size = 0;
+    EXPECT_EQ(VC_OK, vc_flash_size(0, &size));
+    EXPECT_EQ(4096u, size);
+    ASSERT_EQ(0, vc_set_reset_scenario(nullptr, nullptr, 0));
+    EXPECT_EQ(VC_OK, vc_flash_size(0, &size));
+    EXPECT_EQ(1u << 20, size);
 }
 
 }  // namespace

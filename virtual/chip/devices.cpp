@@ -92,14 +92,15 @@ void ClearDevices() {
     table.orphans.clear();
 }
 
-int AddDualDevice(const char* description, const char* serial, bool programmed) {
+int AddDualDevice(const char* description, const char* serial, bool programmed,
+                  const TargetSetup& targets) {
     auto device = std::make_unique<Device>();
     device->dual = true;
     if (programmed) {
         ProgramEeprom(device->eeprom, DefaultRecord(kChipVendorId, kDualChipProductId),
                       kDefaultManufacturer, kDefaultManufacturerId, description, serial);
     }
-    device->engine = MakeDefaultMpssePort();
+    device->engine = MakeMpssePort(targets);
     return Add(std::move(device));
 }
 

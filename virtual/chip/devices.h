@@ -9,6 +9,7 @@
 #include "chip/channel.h"
 #include "chip/eeprom.h"
 #include "engine/mpsse_port.h"
+#include "targets/target_setup.h"
 #include "vendor_api/ft_types.h"
 
 namespace vcable {
@@ -61,7 +62,10 @@ void SetInitialScenarioLoader(InitialScenarioLoader loader);
 
 // Device table.
 void ClearDevices();
-int AddDualDevice(const char* description, const char* serial, bool programmed);
+// A dual-channel device's channel A drives the targets of `targets` (the default wiring unless
+// given).
+int AddDualDevice(const char* description, const char* serial, bool programmed,
+                  const TargetSetup& targets = TargetSetup{});
 int AddSingleDevice(const char* description, const char* serial);
 int DeviceCount();
 Device* DeviceAt(int index);  // null when out of range

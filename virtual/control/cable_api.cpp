@@ -3,6 +3,7 @@
 
 #include "chip/devices.h"
 #include "chip/model_options.h"
+#include "entry_points/model_lock.h"
 #include "faults/faults.h"
 #include "record/call_log.h"
 #include "scenario/default_scenario.h"
@@ -22,21 +23,33 @@ void CopyText(const std::string& text, char* out, size_t size) {
 
 extern "C" {
 
-VC_API void vc_reset(void) { ResetScenario(); }
+VC_API void vc_reset(void) {
+    const ModelLock lock;
+    ResetScenario();
+}
 
-VC_API void vc_clear_devices(void) { ClearDevices(); }
+VC_API void vc_clear_devices(void) {
+    const ModelLock lock;
+    ClearDevices();
+}
 
 VC_API int vc_add_cable(const char* description, const char* serial, int programmed) {
+    const ModelLock lock;
     return AddDualDevice(description ? description : "", serial ? serial : "", programmed != 0);
 }
 
 VC_API int vc_add_single(const char* description, const char* serial) {
+    const ModelLock lock;
     return AddSingleDevice(description ? description : "", serial ? serial : "");
 }
 
-VC_API int vc_device_count(void) { return DeviceCount(); }
+VC_API int vc_device_count(void) {
+    const ModelLock lock;
+    return DeviceCount();
+}
 
 VC_API int vc_unplug(int device) {
+    const ModelLock lock;
     Device* d = DeviceAt(device);
     if (d == nullptr) return -1;
     UnplugDevice(*d);
@@ -44,6 +57,7 @@ VC_API int vc_unplug(int device) {
 }
 
 VC_API int vc_replug(int device) {
+    const ModelLock lock;
     Device* d = DeviceAt(device);
     if (d == nullptr) return -1;
     ReplugDevice(*d);
@@ -51,6 +65,7 @@ VC_API int vc_replug(int device) {
 }
 
 VC_API int vc_set_cycle_absence(int device, uint32_t creations) {
+    const ModelLock lock;
     Device* d = DeviceAt(device);
     if (d == nullptr) return -1;
     d->cycleAbsence = creations;
@@ -58,6 +73,7 @@ VC_API int vc_set_cycle_absence(int device, uint32_t creations) {
 }
 
 VC_API int vc_set_user_area_size(int device, uint32_t size) {
+    const ModelLock lock;
     Device* d = DeviceAt(device);
     if (d == nullptr) return -1;
     FixUserAreaSize(d->eeprom, size);
@@ -65,15 +81,20 @@ VC_API int vc_set_user_area_size(int device, uint32_t size) {
 }
 
 VC_API int vc_set_loopback_peer(int device, int channel, int enable) {
+    const ModelLock lock;
     Channel* c = ChannelAt(device, channel);
     if (c == nullptr) return -1;
     c->peer = enable ? MakeLoopbackPeer() : nullptr;
     return 0;
 }
 
-VC_API void vc_set_library_version(uint32_t version) { SetLibraryVersion(version); }
+VC_API void vc_set_library_version(uint32_t version) {
+    const ModelLock lock;
+    SetLibraryVersion(version);
+}
 
 VC_API int vc_set_reply_delivery(int delivery) {
+    const ModelLock lock;
     if (delivery != VC_DELIVERY_IMMEDIATE && delivery != VC_DELIVERY_USB) return -1;
     OverrideReplyDelivery(delivery == VC_DELIVERY_USB ? ReplyDelivery::kUsb
                                                       : ReplyDelivery::kImmediate);
@@ -81,30 +102,36 @@ VC_API int vc_set_reply_delivery(int delivery) {
 }
 
 VC_API int vc_reply_delivery(void) {
+    const ModelLock lock;
     return CurrentReplyDelivery() == ReplyDelivery::kUsb ? VC_DELIVERY_USB : VC_DELIVERY_IMMEDIATE;
 }
 
 VC_API int vc_set_platform(int platform) {
+    const ModelLock lock;
     if (platform != VC_PLATFORM_WINDOWS && platform != VC_PLATFORM_LINUX) return -1;
     SetPlatform(platform == VC_PLATFORM_LINUX ? Platform::kLinux : Platform::kWindows);
     return 0;
 }
 
 VC_API int vc_platform(void) {
+    const ModelLock lock;
     return CurrentPlatform() == Platform::kLinux ? VC_PLATFORM_LINUX : VC_PLATFORM_WINDOWS;
 }
 
 VC_API int vc_fault_fail(const char* entry, uint32_t nth, uint32_t status, int persistent) {
+    const ModelLock lock;
     int index = EntryIndex(entry);
     if (index < 0) return -1;
     return AddFailRule(static_cast<Entry>(index), nth, status, persistent != 0);
 }
 
 VC_API int vc_fault_short_write(uint32_t nth, uint32_t max_bytes) {
+    const ModelLock lock;
     return AddShortWriteRule(nth, max_bytes);
 }
 
 VC_API int vc_fault_unplug(const char* entry, uint32_t nth, int device) {
+    const ModelLock lock;
     int index = EntryIndex(entry);
     if (index < 0) return -1;
     return AddUnplugRule(static_cast<Entry>(index), nth, device);
@@ -112,6 +139,7 @@ VC_API int vc_fault_unplug(const char* entry, uint32_t nth, int device) {
 
 VC_API int vc_fault_inject_rx(const char* entry, uint32_t nth, int device, int channel,
                               const uint8_t* data, uint32_t length) {
+    const ModelLock lock;
     int index = EntryIndex(entry);
     if (index < 0) return -1;
     return AddInjectRule(static_cast<Entry>(index), nth, device, channel, data, length);
@@ -119,6 +147,7 @@ VC_API int vc_fault_inject_rx(const char* entry, uint32_t nth, int device, int c
 
 VC_API int vc_fault_split_rx(const char* entry, uint32_t nth, int device, int channel,
                              uint32_t max_bytes) {
+    const ModelLock lock;
     int index = EntryIndex(entry);
     if (index < 0) return -1;
     return AddGateRule(static_cast<Entry>(index), nth, device, channel, max_bytes, 1);
@@ -126,18 +155,29 @@ VC_API int vc_fault_split_rx(const char* entry, uint32_t nth, int device, int ch
 
 VC_API int vc_fault_hold_rx(const char* entry, uint32_t nth, int device, int channel,
                             uint32_t polls) {
+    const ModelLock lock;
     int index = EntryIndex(entry);
     if (index < 0) return -1;
     return AddGateRule(static_cast<Entry>(index), nth, device, channel, 0, polls);
 }
 
-VC_API uint32_t vc_fault_hits(int rule) { return FaultHits(rule); }
+VC_API uint32_t vc_fault_hits(int rule) {
+    const ModelLock lock;
+    return FaultHits(rule);
+}
 
-VC_API void vc_fault_clear(void) { ClearFaults(); }
+VC_API void vc_fault_clear(void) {
+    const ModelLock lock;
+    ClearFaults();
+}
 
-VC_API uint32_t vc_log_count(void) { return CallCount(); }
+VC_API uint32_t vc_log_count(void) {
+    const ModelLock lock;
+    return CallCount();
+}
 
 VC_API uint32_t vc_log_count_entry(const char* entry) {
+    const ModelLock lock;
     int index = EntryIndex(entry);
     if (index < 0) return 0;
     uint32_t count = 0;
@@ -148,6 +188,7 @@ VC_API uint32_t vc_log_count_entry(const char* entry) {
 }
 
 VC_API int vc_log_get(uint32_t index, VcCall* out) {
+    const ModelLock lock;
     const CallRecord* record = CallAt(index);
     if (record == nullptr || out == nullptr) return -1;
     auto entry = static_cast<uint32_t>(record->entry);
@@ -159,21 +200,34 @@ VC_API int vc_log_get(uint32_t index, VcCall* out) {
     out->arg_count = record->argCount;
     out->status = record->status;
     out->transferred = record->transferred;
-    out->data = CallData(*record);
+    out->data = record->dataLength == 0 ? nullptr : record->data;
     out->data_length = record->dataLength;
     out->faulted = record->faulted ? 1 : 0;
     return 0;
 }
 
-VC_API void vc_log_clear(void) { ClearCallLog(); }
+VC_API void vc_log_clear(void) {
+    const ModelLock lock;
+    ClearCallLog();
+}
 
-VC_API const char* vc_entry_name(uint32_t index) { return EntryName(index); }
+VC_API const char* vc_entry_name(uint32_t index) {
+    const ModelLock lock;
+    return EntryName(index);
+}
 
-VC_API uint32_t vc_model_error_count(void) { return ModelErrorCount(); }
+VC_API uint32_t vc_model_error_count(void) {
+    const ModelLock lock;
+    return ModelErrorCount();
+}
 
-VC_API const char* vc_model_error(uint32_t index) { return ModelErrorAt(index); }
+VC_API const char* vc_model_error(uint32_t index) {
+    const ModelLock lock;
+    return ModelErrorAt(index);
+}
 
 VC_API int vc_channel_settings(int device, int channel, VcChannelSettings* out) {
+    const ModelLock lock;
     const Channel* c = ChannelAt(device, channel);
     if (c == nullptr || out == nullptr) return -1;
     const ChannelSettings& s = c->settings;
@@ -201,6 +255,7 @@ VC_API int vc_channel_settings(int device, int channel, VcChannelSettings* out) 
 }
 
 VC_API int vc_inject_rx(int device, int channel, const uint8_t* data, uint32_t length) {
+    const ModelLock lock;
     Channel* c = ChannelAt(device, channel);
     if (c == nullptr || (data == nullptr && length > 0)) return -1;
     c->rx.Append(data, length);
@@ -208,17 +263,20 @@ VC_API int vc_inject_rx(int device, int channel, const uint8_t* data, uint32_t l
 }
 
 VC_API uint32_t vc_rx_pending(int device, int channel) {
+    const ModelLock lock;
     const Channel* c = ChannelAt(device, channel);
     return c == nullptr ? 0 : static_cast<uint32_t>(c->rx.Pending());
 }
 
 VC_API uint32_t vc_tx_size(int device, int channel) {
+    const ModelLock lock;
     const Channel* c = ChannelAt(device, channel);
     return c == nullptr ? 0 : static_cast<uint32_t>(c->txCapture.size());
 }
 
 VC_API uint32_t vc_tx_read(int device, int channel, uint32_t offset, uint8_t* out,
                            uint32_t capacity) {
+    const ModelLock lock;
     const Channel* c = ChannelAt(device, channel);
     if (c == nullptr || out == nullptr || offset >= c->txCapture.size()) return 0;
     size_t n = c->txCapture.size() - offset;
@@ -228,10 +286,12 @@ VC_API uint32_t vc_tx_read(int device, int channel, uint32_t offset, uint8_t* ou
 }
 
 VC_API void vc_tx_clear(int device, int channel) {
+    const ModelLock lock;
     if (Channel* c = ChannelAt(device, channel)) c->txCapture.clear();
 }
 
 VC_API int vc_eeprom_view(int device, VcEepromView* out) {
+    const ModelLock lock;
     const Device* d = DeviceAt(device);
     if (d == nullptr || out == nullptr) return -1;
     const Eeprom& e = d->eeprom;
@@ -250,6 +310,7 @@ VC_API int vc_eeprom_view(int device, VcEepromView* out) {
 }
 
 VC_API uint32_t vc_eeprom_user_area(int device, uint8_t* out, uint32_t capacity) {
+    const ModelLock lock;
     const Device* d = DeviceAt(device);
     if (d == nullptr || out == nullptr) return 0;
     size_t n = d->eeprom.userArea.size() < capacity ? d->eeprom.userArea.size() : capacity;
@@ -259,6 +320,7 @@ VC_API uint32_t vc_eeprom_user_area(int device, uint8_t* out, uint32_t capacity)
 
 VC_API int vc_eeprom_program(int device, const char* manufacturer, const char* manufacturer_id,
                              const char* description, const char* serial) {
+    const ModelLock lock;
     Device* d = DeviceAt(device);
     if (d == nullptr) return -1;
     uint16_t product = d->dual ? kDualChipProductId : kSingleChipProductId;
@@ -269,6 +331,7 @@ VC_API int vc_eeprom_program(int device, const char* manufacturer, const char* m
 }
 
 VC_API int vc_eeprom_erase(int device) {
+    const ModelLock lock;
     Device* d = DeviceAt(device);
     if (d == nullptr) return -1;
     EraseEeprom(d->eeprom);

@@ -1,5 +1,6 @@
 // The model clock's control functions.
 #include "chip/devices.h"
+#include "entry_points/model_lock.h"
 #include "record/wire_clock.h"
 #include "vcable_clock.h"
 
@@ -8,6 +9,7 @@ using namespace vcable;
 extern "C" {
 
 VC_API void vc_clock_reset(void) {
+    const ModelLock lock;
     ResetWireClock();
     // Replies already queued count as arrived: nothing waits for a time before the reset.
     for (int d = 0; d < DeviceCount(); ++d) {
@@ -16,6 +18,7 @@ VC_API void vc_clock_reset(void) {
 }
 
 VC_API int vc_clock_read(int speed, VcClockReading* out) {
+    const ModelLock lock;
     if (speed < 0 || speed >= kWireSpeeds || out == nullptr) return -1;
     const WireClockTotals t = ReadWireClock(speed);
     constexpr uint64_t kPsPerNs = 1000;

@@ -5,6 +5,7 @@
 
 #include "chip/devices.h"
 #include "engine/mpsse_engine.h"
+#include "entry_points/model_lock.h"
 #include "targets/flash/spi_flash.h"
 #include "targets/gpio/gpio_inputs.h"
 #include "targets/jtag/jtag_chain.h"
@@ -15,6 +16,7 @@ namespace {
 using vcable::GpioInputs;
 using vcable::JtagChain;
 using vcable::JtagMemory;
+using vcable::ModelLock;
 using vcable::MpsseEngine;
 using vcable::SpiFlash;
 using vcable::TapController;
@@ -71,6 +73,7 @@ bool ValidDrive(int line, int level) {
 extern "C" {
 
 int vc_targets_restore_default(int cable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     engine->Reconfigure(vcable::TargetSetup{});
@@ -78,6 +81,7 @@ int vc_targets_restore_default(int cable) {
 }
 
 int vc_jtag_set_chain(int cable, int count, const vc_jtag_device* devices) {
+    const ModelLock lock;
     auto [engine, present, code] = Find<JtagChain>(cable);
     if (!engine) return code;
     if (count < 0 || (count > 0 && !devices)) return VC_E_ARGUMENT;
@@ -106,21 +110,25 @@ int vc_jtag_set_chain(int cable, int count, const vc_jtag_device* devices) {
 }
 
 int vc_jtag_device_count(int cable) {
+    const ModelLock lock;
     auto [engine, chain, code] = Find<JtagChain>(cable);
     return chain ? chain->DeviceCount() : code;
 }
 
 int vc_jtag_tap_state(int cable, int device) {
+    const ModelLock lock;
     auto [engine, tap, code] = FindTap(cable, device);
     return tap ? static_cast<int>(tap->State()) : code;
 }
 
 const char* vc_jtag_tap_state_name(int state) {
+    const ModelLock lock;
     if (state < 0 || state >= vcable::kTapStateCount) return "";
     return vcable::TapStateName(static_cast<vcable::TapState>(state));
 }
 
 int vc_jtag_instruction(int cable, int device, uint32_t* instruction) {
+    const ModelLock lock;
     auto [engine, tap, code] = FindTap(cable, device);
     if (code != VC_OK) return code;
     if (!instruction) return VC_E_ARGUMENT;
@@ -129,6 +137,7 @@ int vc_jtag_instruction(int cable, int device, uint32_t* instruction) {
 }
 
 int vc_jtag_user_register(int cable, int device, uint64_t* value) {
+    const ModelLock lock;
     auto [engine, tap, code] = FindTap(cable, device);
     if (code != VC_OK) return code;
     if (!tap->Registers().FirstData()) return VC_E_NO_TARGET;
@@ -138,6 +147,7 @@ int vc_jtag_user_register(int cable, int device, uint64_t* value) {
 }
 
 int vc_jtag_set_user_register(int cable, int device, uint64_t value) {
+    const ModelLock lock;
     auto [engine, tap, code] = FindTap(cable, device);
     if (code != VC_OK) return code;
     if (!tap->Registers().FirstData()) return VC_E_NO_TARGET;
@@ -147,6 +157,7 @@ int vc_jtag_set_user_register(int cable, int device, uint64_t value) {
 
 int vc_jtag_data_register(int cable, int device, uint32_t opcode, uint8_t* data, uint32_t size,
                           uint32_t* bits) {
+    const ModelLock lock;
     auto [engine, tap, code] = FindTap(cable, device);
     if (code != VC_OK) return code;
     const vcable::DataRegister* reg = tap->Registers().Data(opcode);
@@ -157,6 +168,7 @@ int vc_jtag_data_register(int cable, int device, uint32_t opcode, uint8_t* data,
 }
 
 int vc_jtag_memory_info(int cable, int device, vc_jtag_memory* info) {
+    const ModelLock lock;
     auto [memory, code] = FindMemory(cable, device);
     if (code != VC_OK) return code;
     if (!info) return VC_E_ARGUMENT;
@@ -167,6 +179,7 @@ int vc_jtag_memory_info(int cable, int device, vc_jtag_memory* info) {
 }
 
 int vc_jtag_memory_read(int cable, int device, uint32_t offset, uint8_t* data, uint32_t count) {
+    const ModelLock lock;
     auto [memory, code] = FindMemory(cable, device);
     if (code != VC_OK) return code;
     if ((count && !data) || !InRange(memory->Image().size(), offset, count)) return VC_E_ARGUMENT;
@@ -176,6 +189,7 @@ int vc_jtag_memory_read(int cable, int device, uint32_t offset, uint8_t* data, u
 
 int vc_jtag_memory_write(int cable, int device, uint32_t offset, const uint8_t* data,
                          uint32_t count) {
+    const ModelLock lock;
     auto [memory, code] = FindMemory(cable, device);
     if (code != VC_OK) return code;
     if ((count && !data) || !InRange(memory->Image().size(), offset, count)) return VC_E_ARGUMENT;
@@ -184,6 +198,7 @@ int vc_jtag_memory_write(int cable, int device, uint32_t offset, const uint8_t* 
 }
 
 int vc_flash_size(int cable, uint32_t* size) {
+    const ModelLock lock;
     auto [engine, flash, code] = Find<SpiFlash>(cable);
     if (code != VC_OK) return code;
     if (!size) return VC_E_ARGUMENT;
@@ -192,6 +207,7 @@ int vc_flash_size(int cable, uint32_t* size) {
 }
 
 int vc_flash_write(int cable, uint32_t address, const uint8_t* data, uint32_t count) {
+    const ModelLock lock;
     auto [engine, flash, code] = Find<SpiFlash>(cable);
     if (code != VC_OK) return code;
     if ((count && !data) || !InRange(flash->Memory().size(), address, count)) return VC_E_ARGUMENT;
@@ -200,6 +216,7 @@ int vc_flash_write(int cable, uint32_t address, const uint8_t* data, uint32_t co
 }
 
 int vc_flash_read(int cable, uint32_t address, uint8_t* data, uint32_t count) {
+    const ModelLock lock;
     auto [engine, flash, code] = Find<SpiFlash>(cable);
     if (code != VC_OK) return code;
     if ((count && !data) || !InRange(flash->Memory().size(), address, count)) return VC_E_ARGUMENT;
@@ -208,6 +225,7 @@ int vc_flash_read(int cable, uint32_t address, uint8_t* data, uint32_t count) {
 }
 
 int vc_flash_status(int cable, uint8_t* status) {
+    const ModelLock lock;
     auto [engine, flash, code] = Find<SpiFlash>(cable);
     if (code != VC_OK) return code;
     if (!status) return VC_E_ARGUMENT;
@@ -216,6 +234,7 @@ int vc_flash_status(int cable, uint8_t* status) {
 }
 
 int vc_flash_transaction_count(int cable, uint64_t* count) {
+    const ModelLock lock;
     auto [engine, flash, code] = Find<SpiFlash>(cable);
     if (code != VC_OK) return code;
     if (!count) return VC_E_ARGUMENT;
@@ -224,6 +243,7 @@ int vc_flash_transaction_count(int cable, uint64_t* count) {
 }
 
 int vc_flash_transaction_get(int cable, uint32_t index, vc_flash_transaction* out) {
+    const ModelLock lock;
     auto [engine, flash, code] = Find<SpiFlash>(cable);
     if (code != VC_OK) return code;
     if (!out || index >= flash->Transactions().size()) return VC_E_ARGUMENT;
@@ -233,6 +253,7 @@ int vc_flash_transaction_get(int cable, uint32_t index, vc_flash_transaction* ou
 }
 
 int vc_flash_clear_transactions(int cable) {
+    const ModelLock lock;
     auto [engine, flash, code] = Find<SpiFlash>(cable);
     if (code != VC_OK) return code;
     flash->ClearTransactions();
@@ -240,6 +261,7 @@ int vc_flash_clear_transactions(int cable) {
 }
 
 int vc_gpio_set_input(int cable, int line, int level) {
+    const ModelLock lock;
     auto [engine, gpio, code] = Find<GpioInputs>(cable);
     if (code != VC_OK) return code;
     if (!ValidDrive(line, level)) return VC_E_ARGUMENT;
@@ -249,6 +271,7 @@ int vc_gpio_set_input(int cable, int line, int level) {
 }
 
 int vc_gpio_schedule(int cable, int line, int level, uint32_t after_polls) {
+    const ModelLock lock;
     auto [engine, gpio, code] = Find<GpioInputs>(cable);
     if (code != VC_OK) return code;
     if (!ValidDrive(line, level)) return VC_E_ARGUMENT;
@@ -257,6 +280,7 @@ int vc_gpio_schedule(int cable, int line, int level, uint32_t after_polls) {
 }
 
 int vc_pins_get(int cable, uint16_t* levels, uint16_t* directions) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     if (levels) *levels = engine->Pins().Levels();
@@ -265,17 +289,20 @@ int vc_pins_get(int cable, uint16_t* levels, uint16_t* directions) {
 }
 
 int vc_mpsse_waiting(int cable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     return engine->Waiting() ? 1 : 0;
 }
 
 uint32_t vc_mpsse_error_count(int cable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     return engine ? engine->ErrorCount() : 0;
 }
 
 int vc_mpsse_last_error(int cable, char* text, size_t size) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     if (!text || size == 0) return VC_E_ARGUMENT;
@@ -287,37 +314,44 @@ int vc_mpsse_last_error(int cable, char* text, size_t size) {
 }
 
 uint32_t vc_mpsse_bad_command_count(int cable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     return engine ? engine->BadCommandCount() : 0;
 }
 
 void vc_mpsse_clear_errors(int cable) {
+    const ModelLock lock;
     if (MpsseEngine* engine = Engine(cable)) engine->ClearErrors();
 }
 
 uint64_t vc_mpsse_tck_cycles(int cable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     return engine ? engine->ClockedCycles() : 0;
 }
 
 uint64_t vc_mpsse_base_clock_ticks(int cable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     return engine ? engine->ClockedBaseTicks() : 0;
 }
 
 int vc_mpsse_divisor(int cable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     return engine->Divisor();
 }
 
 int vc_mpsse_loopback(int cable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     return engine->Loopback() ? 1 : 0;
 }
 
 int vc_mpsse_set_fast_paths(int cable, int enable) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     engine->SetFastPaths(enable != 0);
@@ -325,6 +359,7 @@ int vc_mpsse_set_fast_paths(int cable, int enable) {
 }
 
 int vc_mpsse_set_trace(int cable, vc_trace_fn fn, void* user) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     engine->SetTrace(fn, fn ? user : nullptr);
@@ -332,6 +367,7 @@ int vc_mpsse_set_trace(int cable, vc_trace_fn fn, void* user) {
 }
 
 int vc_mpsse_set_pin_hook(int cable, vc_pin_fn fn, void* user) {
+    const ModelLock lock;
     MpsseEngine* engine = Engine(cable);
     if (!engine) return VC_E_NO_CABLE;
     engine->SetPinHook(fn, fn ? user : nullptr);

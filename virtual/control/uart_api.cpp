@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "chip/devices.h"
+#include "entry_points/model_lock.h"
 #include "uart/uart_peers.h"
 #include "vcable_uart.h"
 
@@ -57,15 +58,18 @@ using namespace vcable;
 extern "C" {
 
 VC_API int vc_uart_peer_loopback(int device, int channel) {
+    const ModelLock lock;
     return Attach(device, channel, MakeRecordingLoopbackPeer());
 }
 
 VC_API int vc_uart_peer_echo(int device, int channel, uint32_t delay_polls) {
+    const ModelLock lock;
     return Attach(device, channel, MakeEchoPeer(delay_polls));
 }
 
 VC_API int vc_uart_peer_script(int device, int channel, const uint8_t* data, uint32_t length,
                                int trigger, uint32_t polls) {
+    const ModelLock lock;
     ScriptTrigger when;
     if (!ToTrigger(trigger, when) || (data == nullptr && length != 0)) return -1;
     std::vector<uint8_t> script(data, data + length);
@@ -74,6 +78,7 @@ VC_API int vc_uart_peer_script(int device, int channel, const uint8_t* data, uin
 
 VC_API int vc_uart_peer_script_file(int device, int channel, const char* path, int trigger,
                                     uint32_t polls) {
+    const ModelLock lock;
     ScriptTrigger when;
     std::vector<uint8_t> script;
     if (!ToTrigger(trigger, when) || !ReadFile(path, script)) return -1;
@@ -81,13 +86,18 @@ VC_API int vc_uart_peer_script_file(int device, int channel, const char* path, i
 }
 
 VC_API int vc_uart_peer_sink(int device, int channel) {
+    const ModelLock lock;
     return Attach(device, channel, MakeSinkPeer());
 }
 
-VC_API int vc_uart_peer_none(int device, int channel) { return Attach(device, channel, nullptr); }
+VC_API int vc_uart_peer_none(int device, int channel) {
+    const ModelLock lock;
+    return Attach(device, channel, nullptr);
+}
 
 VC_API int vc_uart_peer_line(int device, int channel, uint32_t baud_rate, uint8_t word_length,
                              uint8_t stop_bits, uint8_t parity) {
+    const ModelLock lock;
     RecordingPeer* peer = Recorder(device, channel);
     if (peer == nullptr) return -1;
     peer->ExpectLine(UartLine{baud_rate, word_length, stop_bits, parity});
@@ -95,17 +105,20 @@ VC_API int vc_uart_peer_line(int device, int channel, uint32_t baud_rate, uint8_
 }
 
 VC_API uint64_t vc_uart_garbled_count(int device, int channel) {
+    const ModelLock lock;
     const RecordingPeer* peer = Recorder(device, channel);
     return peer ? peer->GarbledCount() : 0;
 }
 
 VC_API uint64_t vc_uart_received_count(int device, int channel) {
+    const ModelLock lock;
     const RecordingPeer* peer = Recorder(device, channel);
     return peer ? peer->ReceivedCount() : 0;
 }
 
 VC_API uint32_t vc_uart_received_read(int device, int channel, uint32_t offset, uint8_t* out,
                                       uint32_t capacity) {
+    const ModelLock lock;
     const RecordingPeer* peer = Recorder(device, channel);
     if (peer == nullptr || out == nullptr) return 0;
     const std::vector<uint8_t>& bytes = peer->Received();
@@ -116,6 +129,7 @@ VC_API uint32_t vc_uart_received_read(int device, int channel, uint32_t offset, 
 }
 
 VC_API uint32_t vc_uart_dtr_history(int device, int channel, uint8_t* out, uint32_t capacity) {
+    const ModelLock lock;
     const RecordingPeer* peer = Recorder(device, channel);
     if (peer == nullptr) return 0;
     const std::vector<uint8_t>& levels = peer->DtrHistory();
@@ -124,6 +138,7 @@ VC_API uint32_t vc_uart_dtr_history(int device, int channel, uint8_t* out, uint3
 }
 
 VC_API uint64_t vc_uart_polls(int device, int channel) {
+    const ModelLock lock;
     const RecordingPeer* peer = Recorder(device, channel);
     return peer ? peer->Polls() : 0;
 }

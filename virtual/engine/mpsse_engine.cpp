@@ -19,8 +19,8 @@ std::string Hex2(uint8_t byte) {
 
 using namespace mpsse;
 
-std::unique_ptr<MpssePort> MakeDefaultMpssePort() {
-    return std::make_unique<MpsseEngine>(TargetSetup{});
+std::unique_ptr<MpssePort> MakeMpssePort(const TargetSetup& setup) {
+    return std::make_unique<MpsseEngine>(setup);
 }
 
 MpsseEngine::MpsseEngine(const TargetSetup& setup) { Reconfigure(setup); }

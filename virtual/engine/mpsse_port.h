@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "targets/target_setup.h"
+
 namespace vcable {
 
 class MpssePort {
@@ -42,7 +44,7 @@ class MpssePort {
     virtual uint64_t ClockedBaseTicks() const { return 0; }
 };
 
-// An engine with the default wiring (targets/target_setup.h).
-std::unique_ptr<MpssePort> MakeDefaultMpssePort();
+// An engine with the targets the setup describes (a default setup is the default wiring).
+std::unique_ptr<MpssePort> MakeMpssePort(const TargetSetup& setup);
 
 }  // namespace vcable

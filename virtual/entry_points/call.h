@@ -1,11 +1,13 @@
-// The frame of every entry point: record the call, apply fault rules, look the handle up, run the
-// model, and record the status returned. An entry point then reads as its own behaviour only.
+// The frame of every entry point: take the model's lock, record the call, apply fault rules, look
+// the handle up, run the model, and record the status returned. An entry point then reads as its
+// own behaviour only.
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
 
 #include "chip/devices.h"
+#include "entry_points/model_lock.h"
 #include "faults/faults.h"
 #include "record/call_log.h"
 #include "record/wire_clock.h"
@@ -48,6 +50,7 @@ class Call {
         return status;
     }
 
+    ModelLock lock_;  // first: held from before the call is recorded until its frame ends
     Entry entry_;
     uint32_t record_;
     FaultDecision decision_;

@@ -1,6 +1,10 @@
 /* Control API of the virtual cable: scenario, faults, call log and views of what the simulated
  * devices saw. Plain C; every function is exported next to the 38 vendor entry points.
- * Devices are numbered in the order they were added (0 first); channels are 0 (A) and 1 (B). */
+ * Devices are numbered in the order they were added (0 first); channels are 0 (A) and 1 (B).
+ *
+ * Threads: the entry points and every control function may be called from any thread. They run
+ * one at a time under one lock of the whole model, so each sees the model as the previous call
+ * left it. The hooks (vcable_targets.h) run on the calling thread with that lock held. */
 #ifndef VCABLE_H
 #define VCABLE_H
 
@@ -85,7 +89,8 @@ VC_API void vc_fault_clear(void);
 
 /* ---- Call log ----------------------------------------------------------------------------- */
 
-/* One recorded entry-point call. Pointers stay valid until the log is cleared or reset. */
+/* One recorded entry-point call. Pointers stay valid until the log is cleared or reset, however
+ * many calls other threads make meanwhile. */
 typedef struct VcCall {
     const char* entry;    /* exported name, e.g. "FT_Write" */
     uint32_t entry_index; /* 0 = FT_ListDevices ... 37 = FT_Reload (the resolution order) */
@@ -115,7 +120,7 @@ VC_API const char* vc_entry_name(uint32_t index);
 
 /* Number of model errors recorded since the last reset. */
 VC_API uint32_t vc_model_error_count(void);
-/* Text of model error index, or NULL. */
+/* Text of model error index, or NULL; valid until the model errors are cleared or reset. */
 VC_API const char* vc_model_error(uint32_t index);
 
 /* ---- Channels ----------------------------------------------------------------------------- */

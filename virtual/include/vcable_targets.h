@@ -61,7 +61,9 @@ typedef struct vc_flash_transaction {
     uint32_t extra_bits; /* clocks of an unfinished last byte (0 when it ended on a byte) */
 } vc_flash_transaction;
 
-/* Receives one decoded line per command, error or target note. */
+/* Receives one decoded line per command, error or target note. Both hooks run on the thread whose
+ * call made the change, with the model's lock held: they may call the control API, but must not
+ * wait for another thread that calls the virtual cable. */
 typedef void (*vc_trace_fn)(void* user, const char* line);
 /* Receives the levels of all 16 lines (bit n = line n) after a change, with its time. */
 typedef void (*vc_pin_fn)(void* user, uint64_t time, uint16_t levels);

@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,11 +15,18 @@ namespace {
 
 constexpr size_t kMaxModelErrors = 1000;
 
+// The copied bytes live in blocks that never move; a call's bytes stay within one block.
+constexpr size_t kDataBlockSize = 1u << 20;
+static_assert(kDataBlockSize >= kMaxDataPerCall);
+
 // Owned by this file; written by the entry points (through Call) and cleared by the control API.
+// Deques, so that records and error texts keep their addresses as the log grows.
 struct CallLog {
-    std::vector<CallRecord> calls;
-    std::vector<uint8_t> data;  // all copied bytes, back to back
-    std::vector<std::string> modelErrors;
+    std::deque<CallRecord> calls;
+    std::vector<std::unique_ptr<uint8_t[]>> dataBlocks;  // the first is kept across clears
+    size_t blockUsed = 0;                                // bytes used in the last block
+    size_t dataTotal = 0;                                // bytes copied in all
+    std::deque<std::string> modelErrors;
 };
 
 CallLog& Log() {
@@ -37,7 +46,6 @@ uint32_t BeginCall(Entry entry, void* handle, std::initializer_list<uint64_t> ar
         if (record.argCount == 4) break;
         record.args[record.argCount++] = arg;
     }
-    record.dataOffset = log.data.size();
     log.calls.push_back(record);
     return static_cast<uint32_t>(log.calls.size() - 1);
 }
@@ -46,13 +54,23 @@ void AttachCallData(uint32_t index, const void* data, size_t length) {
     CallLog& log = Log();
     if (index >= log.calls.size() || data == nullptr) return;
     CallRecord& record = log.calls[index];
-    size_t room = kMaxLoggedData - std::min(kMaxLoggedData, log.data.size());
-    size_t n = std::min({length, kMaxDataPerCall - record.dataLength, room});
-    const auto* bytes = static_cast<const uint8_t*>(data);
     // Data of one call stays contiguous: only the newest record may append.
-    if (record.dataOffset + record.dataLength != log.data.size()) return;
-    log.data.insert(log.data.end(), bytes, bytes + n);
+    if (index + 1 != log.calls.size()) return;
+    const size_t room = kMaxLoggedData - std::min(kMaxLoggedData, log.dataTotal);
+    const size_t n = std::min({length, kMaxDataPerCall - record.dataLength, room});
+    if (n == 0) return;
+    if (record.data == nullptr) {
+        // A call's first bytes start a new block when a whole call's worth might not fit.
+        if (log.dataBlocks.empty() || kDataBlockSize - log.blockUsed < kMaxDataPerCall) {
+            log.dataBlocks.push_back(std::make_unique<uint8_t[]>(kDataBlockSize));
+            log.blockUsed = 0;
+        }
+        record.data = log.dataBlocks.back().get() + log.blockUsed;
+    }
+    std::memcpy(record.data + record.dataLength, data, n);
     record.dataLength += static_cast<uint32_t>(n);
+    log.blockUsed += n;
+    log.dataTotal += n;
 }
 
 void FinishCall(uint32_t index, uint32_t status, uint32_t transferred, bool faulted) {
@@ -71,14 +89,12 @@ const CallRecord* CallAt(uint32_t index) {
     return index < log.calls.size() ? &log.calls[index] : nullptr;
 }
 
-const uint8_t* CallData(const CallRecord& record) {
-    return record.dataLength == 0 ? nullptr : Log().data.data() + record.dataOffset;
-}
-
 void ClearCallLog() {
     CallLog& log = Log();
     log.calls.clear();
-    log.data.clear();
+    log.dataBlocks.resize(std::min<size_t>(log.dataBlocks.size(), 1));
+    log.blockUsed = 0;
+    log.dataTotal = 0;
 }
 
 void RecordModelError(const char* format, ...) {

@@ -17,7 +17,7 @@ struct CallRecord {
     uint32_t argCount;
     uint32_t status;
     uint32_t transferred;
-    size_t dataOffset;  // into the log's byte arena
+    uint8_t* data;  // the call's bytes in the log's storage (null until some are attached)
     uint32_t dataLength;
     bool faulted;
 };
@@ -34,9 +34,10 @@ uint32_t BeginCall(Entry entry, void* handle, std::initializer_list<uint64_t> ar
 void AttachCallData(uint32_t record, const void* data, size_t length);
 void FinishCall(uint32_t record, uint32_t status, uint32_t transferred, bool faulted);
 
+// Records and their bytes stay where they are until the log is cleared, however many calls
+// follow, so the control API can hand out pointers to them.
 uint32_t CallCount();
 const CallRecord* CallAt(uint32_t index);
-const uint8_t* CallData(const CallRecord& record);
 void ClearCallLog();
 
 // mingw-w64 checks "printf" formats against the Microsoft runtime, which lacks %zu; the C++ build

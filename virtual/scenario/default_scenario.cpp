@@ -3,13 +3,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "chip/devices.h"
 #include "chip/model_options.h"
 #include "faults/faults.h"
 #include "record/call_log.h"
-#include "scenario/scenario_file.h"
 
 namespace vcable {
 namespace {
@@ -31,6 +31,12 @@ void LoadInitialScenario() {
 [[maybe_unused]] const bool kInitialLoaderInstalled =
     (SetInitialScenarioLoader(&LoadInitialScenario), true);
 
+// The scenario a reset restores when it is not the embedded default; written by the control API.
+std::optional<scenario_file::ScenarioDesc>& ResetTarget() {
+    static std::optional<scenario_file::ScenarioDesc> scenario;
+    return scenario;
+}
+
 }  // namespace
 
 void LoadDefaultDevices() {
@@ -39,14 +45,26 @@ void LoadDefaultDevices() {
 }
 
 void ResetScenario() {
-    ClearDevices();
-    LoadDefaultDevices();
-    SetLibraryVersion(kDefaultLibraryVersion);
-    SetScenarioOptions(ReplyDelivery::kImmediate, Platform::kWindows);
-    ClearCallLog();
-    ClearModelErrors();
-    ClearFaults();
+    if (ResetTarget()) {
+        scenario_file::Apply(*ResetTarget());
+    } else {
+        ClearDevices();
+        LoadDefaultDevices();
+        SetLibraryVersion(kDefaultLibraryVersion);
+        SetScenarioOptions(ReplyDelivery::kImmediate, Platform::kWindows);
+        ClearCallLog();
+        ClearModelErrors();
+        ClearFaults();
+    }
     ResetWireClock();
+}
+
+void SetResetScenario(const scenario_file::ScenarioDesc* scenario) {
+    if (scenario) {
+        ResetTarget() = *scenario;
+    } else {
+        ResetTarget().reset();
+    }
 }
 
 }  // namespace vcable

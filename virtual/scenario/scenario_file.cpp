@@ -6,7 +6,6 @@
 #include <iterator>
 
 #include "chip/devices.h"
-#include "engine/mpsse_engine.h"
 #include "faults/faults.h"
 #include "record/call_log.h"
 #include "uart/uart_peers.h"
@@ -34,8 +33,9 @@ std::unique_ptr<UartPeer> MakePeer(const PeerDesc& peer) {
 }
 
 void ApplyDevice(const DeviceDesc& d) {
-    const int index = d.dual ? AddDualDevice(d.description.c_str(), d.serial.c_str(), d.programmed)
-                             : AddSingleDevice(d.description.c_str(), d.serial.c_str());
+    const int index =
+        d.dual ? AddDualDevice(d.description.c_str(), d.serial.c_str(), d.programmed, d.targets)
+               : AddSingleDevice(d.description.c_str(), d.serial.c_str());
     Device& device = *DeviceAt(index);
     if (d.programmed && (d.manufacturer || d.manufacturerId)) {
         const uint16_t product = d.dual ? kDualChipProductId : kSingleChipProductId;
@@ -48,9 +48,6 @@ void ApplyDevice(const DeviceDesc& d) {
     std::vector<uint8_t>& area = device.eeprom.userArea;
     std::copy_n(d.userAreaData.begin(), std::min(d.userAreaData.size(), area.size()), area.begin());
     device.cycleAbsence = d.cycleAbsence;
-    if (auto* engine = dynamic_cast<MpsseEngine*>(device.engine.get())) {
-        engine->Reconfigure(d.targets);
-    }
     for (int c = 0; c < device.ChannelCount(); ++c) device.channels[c].peer = MakePeer(d.peers[c]);
 }
 

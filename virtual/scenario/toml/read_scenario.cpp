@@ -105,6 +105,22 @@ void ReadFault(Reader& r, const toml::table& t, const std::string& at, int devic
     }
 }
 
+// A message kept to one line: the parser may quote the character it saw and the reader a value
+// it refuses, a line end too.
+std::string OneLine(std::string_view message) {
+    std::string line;
+    for (const char c : message) {
+        if (c == '\n') {
+            line += "\\n";
+        } else if (c == '\r') {
+            line += "\\r";
+        } else {
+            line += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
+        }
+    }
+    return line;
+}
+
 }  // namespace
 
 bool ParserAvailable() { return true; }
@@ -119,8 +135,8 @@ bool Parse(const std::string& text, const std::string& origin, const std::string
     toml::parse_result parsed = toml::parse(text, origin);
     if (!parsed) {
         const toml::parse_error& e = parsed.error();
-        error = origin + ":" + std::to_string(e.source().begin.line) + ": " +
-                std::string(e.description());
+        error =
+            origin + ":" + std::to_string(e.source().begin.line) + ": " + OneLine(e.description());
         return false;
     }
     const toml::table& root = parsed.table();
@@ -145,7 +161,7 @@ bool Parse(const std::string& text, const std::string& origin, const std::string
         out.faults.emplace_back();
         ReadFault(r, *t, "fault[" + std::to_string(i++) + "]", devices, out.faults.back());
     }
-    error = r.Error();
+    error = OneLine(r.Error());
     return !r.Failed();
 }
 
