@@ -62,10 +62,6 @@ BringUpStep BringUpMpsse(const BringUpOptions& options);
 // bad command and looks for its echo. 1 when the engine answered in step, else 0.
 int SyncMpsse();
 
-}  // namespace kl::connection
-
-namespace kl::connection {
-
 // OpenDevice's open sequence with the variants' differences as data. The sequence: empty the
 // queue, close a stale channel, rescan the bus, list and pair the devices, open channel A and
 // make it current, bring it up, then open channel B and end on channel A.
