@@ -172,8 +172,7 @@ EXPORTS: Tuple[Export, ...] = (
            "Resets, resets the port of and cycles channel A; pauses after failed calls."),
 )
 
-# How many bytes a data pointer covers, from the call's other arguments. Out-buffers of one byte
-# come back as an int; in-pointers of one byte also take an int.
+# How many bytes a data pointer covers, from the call's other arguments.
 EXTENTS: Dict[Tuple[str, str], Callable[[Dict[str, int]], int]] = {
     ("JTAG_WriteTMS", "tms"): lambda a: 1,
     ("JTAG_WriteTMS2", "data"): lambda a: 1,
@@ -186,6 +185,10 @@ EXTENTS: Dict[Tuple[str, str], Callable[[Dict[str, int]], int]] = {
     ("SPI_ReadDI", "buffer"): lambda a: a["count"],
     ("SPI_WriteDO", "data"): lambda a: a["count"],
 }
+
+# Pointers to a single byte, whatever the other arguments: as out-values they come back as an int,
+# as in-values they also take one. A data buffer that happens to be one byte long stays bytes.
+SINGLE_BYTES = {("JTAG_WriteTMS", "tms"), ("JTAG_WriteTMS2", "data"), ("JTAG_ReadPort", "value")}
 
 # Out-buffers the library accepts as null: the caller says with True or False whether it wants
 # them, and gets None when it did not.

@@ -179,6 +179,14 @@ class Jtag:
         self._dr_lengths = [None if d == device else 1 for d in range(len(lengths))]
         return captured
 
+    def idle(self, clocks: int) -> None:
+        """Stays in Run-Test/Idle for at least ``clocks`` TCK periods (whole bytes of them), as
+        programming flows wait for an erase or a write to finish."""
+        if clocks < 1:
+            raise ValueError("idle needs at least one clock")
+        self._call("JTAG_Clk", MODE, clocks)
+        self._call("JTAG_Send2FTDI")
+
     def shift_dr(self, device: int, bits: int, value: int) -> int:
         """Shifts ``bits`` bits of ``value`` (bit 0 first) into one device's selected data
         register, zeros into the others'; returns the ``bits`` bits that register gave."""

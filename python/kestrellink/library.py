@@ -18,7 +18,7 @@ import warnings
 from typing import Any, Callable, Dict, List, NamedTuple, Optional, Tuple
 
 from . import _messages, _native
-from ._exports import EXPORTS, EXTENTS, OPTIONAL_BUFFERS, Export
+from ._exports import EXPORTS, EXTENTS, OPTIONAL_BUFFERS, SINGLE_BYTES, Export
 from .errors import CableMessage, KestrelLinkError
 
 MessageHandler = Callable[[str], None]
@@ -134,7 +134,9 @@ def _convert(export: Export, param: Param, value: Any, scalars: Dict[str, Any]) 
     if value is None:
         return None
     extent = EXTENTS[(export.name, param.c_name)](scalars)
-    if isinstance(value, int) and extent == 1:
+    if isinstance(value, int):
+        if (export.name, param.c_name) not in SINGLE_BYTES:
+            raise TypeError(f"{where} takes bytes, not an int")
         value = bytes([value])
     data = bytes(value)
     if len(data) < extent:
@@ -190,12 +192,12 @@ def _make_method(export: Export) -> Callable[..., Any]:
 def _results(export: Export, rc: Any, keep: List[Tuple[Param, Any]], scalars: Dict[str, Any]
              ) -> Any:
     values: List[Any] = []
-    counted = any(param.c_name == "received" for param, _ in keep)
     for param, storage in keep:
         if param.kind == "buffer":
             extent = EXTENTS[(export.name, param.c_name)](scalars)
             data = None if storage is None else bytes(storage)[:extent]
-            values.append(data[0] if data is not None and extent == 1 and not counted else data)
+            single = (export.name, param.c_name) in SINGLE_BYTES
+            values.append(data[0] if data is not None and single else data)
         elif param.kind == "count" and param.c_name == "received":
             if values[-1] is not None:
                 values[-1] = values[-1][:storage.value]

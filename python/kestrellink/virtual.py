@@ -66,6 +66,8 @@ _CONTROL = {  # name: (result, parameters), as virtual/include/vcable*.h declare
     "vc_jtag_tap_state_name": (c_char_p, [c_int]),
     "vc_jtag_instruction": (c_int, [c_int, c_int, POINTER(c_uint32)]),
     "vc_jtag_user_register": (c_int, [c_int, c_int, POINTER(c_uint64)]),
+    "vc_jtag_memory_read": (c_int, [c_int, c_int, c_uint32, _U8P, c_uint32]),
+    "vc_jtag_memory_write": (c_int, [c_int, c_int, c_uint32, c_char_p, c_uint32]),
     "vc_flash_read": (c_int, [c_int, c_uint32, _U8P, c_uint32]),
     "vc_flash_write": (c_int, [c_int, c_uint32, c_char_p, c_uint32]),
     "vc_gpio_set_input": (c_int, [c_int, c_int, c_int]),
@@ -243,6 +245,20 @@ class VirtualCable:
         """Stores bytes in the SPI flash, bypassing the bus."""
         data = bytes(data)
         _check("vc_flash_write", self.vc.vc_flash_write(cable, address, data, len(data)))
+
+    def jtag_memory_read(self, device: int, offset: int, size: int, cable: int = 0) -> bytes:
+        """``size`` bytes of a JTAG device's memory array from byte ``offset``, bypassing the
+        chain (words one after another, bit 0 of a word in its first byte)."""
+        buffer = (c_uint8 * size)()
+        _check("vc_jtag_memory_read",
+               self.vc.vc_jtag_memory_read(cable, device, offset, buffer, size))
+        return bytes(buffer)
+
+    def jtag_memory_write(self, device: int, offset: int, data: bytes, cable: int = 0) -> None:
+        """Stores bytes in a JTAG device's memory array, bypassing the chain."""
+        data = bytes(data)
+        _check("vc_jtag_memory_write",
+               self.vc.vc_jtag_memory_write(cable, device, offset, data, len(data)))
 
     def pins(self, cable: int = 0) -> Pins:
         """The 16 lines as the targets last saw them."""

@@ -40,6 +40,29 @@ def test_flash(cable, virtual_cable):
     assert virtual_cable.flash_read(0x1000, 0x1010) == b"\xff" * 0x1010
 
 
+@pytest.mark.parametrize("virtual_cable", [str(REPO / "examples/scenarios/jtag-memory.toml")],
+                         indirect=True)
+def test_jtag_memory_programming(cable, virtual_cable):
+    """A script's erase, program and read-back reach the memory behind device 1's instructions
+    (address 0x10, program 0x11, read 0x12, erase 0x13), and only after their idle clocks."""
+    jtag = cable.jtag
+    virtual_cable.jtag_memory_write(1, 8, bytes.fromhex("11223344"))  # word 2
+    jtag.shift_ir(1, 0x13)
+    assert virtual_cable.jtag_memory_read(1, 8, 4) == bytes.fromhex("11223344")  # still pending
+    jtag.idle(1000)
+    assert virtual_cable.jtag_memory_read(1, 0, 64) == b"\xff" * 64
+    jtag.shift_ir(1, 0x10)
+    jtag.shift_dr(1, 4, 5)
+    jtag.shift_ir(1, 0x11)
+    jtag.shift_dr(1, 32, 0xCAFEF00D)
+    jtag.idle(100)
+    assert virtual_cable.jtag_memory_read(1, 20, 4) == (0xCAFEF00D).to_bytes(4, "little")
+    jtag.shift_ir(1, 0x10)
+    jtag.shift_dr(1, 4, 5)
+    jtag.shift_ir(1, 0x12)
+    assert hex(jtag.shift_dr(1, 32, 0)) == hex(0xCAFEF00D)
+
+
 @pytest.mark.parametrize("operation, args, outputs", [
     ("defaults", (), 0xCA), ("gpiol0_low", (), 0xCA),  # GPIOL0 is an input after OpenDevice
     ("gpiol2_low", (), 0x8A), ("gpiol2_low", (True,), 0x8A), ("gpiol3_low", (), 0x4A)])

@@ -188,6 +188,7 @@ def test_messages_go_to_the_handler_when_one_is_set(mpsse, virtual_cable):
 
 @pytest.mark.parametrize("name, args, error", [
     ("JTAG_WriteTDI", (0x09, 17, b"\0\0", False, 1), ValueError),  # 17 bits need 3 bytes
+    ("JTAG_WriteTDI", (0x09, 16, 5, False, 1), TypeError),  # only one-byte pointers take an int
     ("SPI_WriteDO", (0x11, 4, b"abc"), ValueError),
     ("JTAG_WriteTMS", (256, 1), ValueError),
     ("FTDI_SetClk", ("5",), TypeError)])
