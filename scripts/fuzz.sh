@@ -18,6 +18,7 @@ targets=(
     "export_sequence fuzz/corpus/export_sequence 10"
     "mpsse_engine fuzz/corpus/mpsse_engine 100"
     "scenario_reader fuzz/corpus/scenario_reader,examples/scenarios 100"
+    "jtag_files examples/svf 100"
 )
 for row in "${targets[@]}"; do
     read -r target seeds len_control <<<"$row"

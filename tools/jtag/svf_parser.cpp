@@ -117,6 +117,11 @@ class SvfParser {
         value = *real;
         return true;
     }
+    bool WaitFits(const SvfToken& token, double seconds) {
+        if (seconds <= kMaxRunSeconds) return true;
+        return Fail(token, "the time must be at most " +
+                               std::to_string(static_cast<int>(kMaxRunSeconds)) + " SEC");
+    }
     bool State(Tap& state, bool stableOnly) {
         const SvfToken* at = AtEnd() ? &Last() : &Peek();
         std::string word;
@@ -278,6 +283,9 @@ bool SvfParser::RunTestCommand() {
     bool timeGiven = unit == "SEC";
     if (unit == "TCK" || unit == "SCK") {
         if (number != std::floor(number)) return Fail(numberToken, "the count must be whole");
+        if (number > static_cast<double>(kMaxRunClocks)) {
+            return Fail(numberToken, "the count must be at most " + std::to_string(kMaxRunClocks));
+        }
         if (unit == "TCK") run.clocks = static_cast<uint64_t>(number);
         run.timeAsClocks = unit == "TCK";
         if (unit == "SCK") {
@@ -285,10 +293,13 @@ bool SvfParser::RunTestCommand() {
                                    " SCK: the cable has no system clock; only the time is kept"});
         }
         if (!AtEnd() && !Peek().hex && Real(Peek().text)) {
+            const SvfToken& timeToken = Peek();
             if (!Number(run.minSeconds, "the minimum time") || !Keyword("SEC")) return false;
+            if (!WaitFits(timeToken, run.minSeconds)) return false;
             timeGiven = true;
         }
     } else if (unit == "SEC") {
+        if (!WaitFits(numberToken, number)) return false;
         run.minSeconds = number;
         run.timeAsClocks = false;
     } else {
