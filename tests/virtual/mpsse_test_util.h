@@ -2,8 +2,10 @@
 // command streams a JTAG or SPI host sends.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -35,19 +37,24 @@ inline Bytes Send(vcable::MpssePort& port, const Bytes& bytes) {
     return rx;
 }
 
-inline void Append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+// Not insert(): GCC 12 at -O3 reports a false overflow for it when `to` is short.
+inline void Append(Bytes& to, const Bytes& more) {
+    std::copy(more.begin(), more.end(), std::back_inserter(to));
+}
 
 // One SPI flash transaction as the library sends it: chip select (GPIOL2) low, the bytes out with
 // 0x11 (out on the falling edge, MSB first), readCount bytes in with 0x20, chip select high.
 inline Bytes SpiTransaction(const Bytes& out, uint32_t readCount = 0) {
+    // A byte-shift command: the opcode and the length less one, low byte first.
+    auto shift = [](Bytes& to, uint8_t opcode, size_t count) {
+        to.push_back(opcode);
+        to.push_back(static_cast<uint8_t>(count - 1));
+        to.push_back(static_cast<uint8_t>((count - 1) >> 8));
+    };
     Bytes stream = {0x80, 0xBA, 0xCB};
-    stream.insert(stream.end(), {0x11, static_cast<uint8_t>(out.size() - 1),
-                                 static_cast<uint8_t>((out.size() - 1) >> 8)});
+    shift(stream, 0x11, out.size());
     Append(stream, out);
-    if (readCount > 0) {
-        stream.insert(stream.end(), {0x20, static_cast<uint8_t>(readCount - 1),
-                                     static_cast<uint8_t>((readCount - 1) >> 8)});
-    }
+    if (readCount > 0) shift(stream, 0x20, readCount);
     Append(stream, {0x80, 0xFA, 0xCB});
     return stream;
 }
