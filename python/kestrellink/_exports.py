@@ -172,23 +172,29 @@ EXPORTS: Tuple[Export, ...] = (
            "Resets, resets the port of and cycles channel A; pauses after failed calls."),
 )
 
+
+def _one_byte(_: Dict[str, int]) -> int:
+    """The extent of a pointer to a single byte, whatever the other arguments."""
+    return 1
+
+
 # How many bytes a data pointer covers, from the call's other arguments.
 EXTENTS: Dict[Tuple[str, str], Callable[[Dict[str, int]], int]] = {
-    ("JTAG_WriteTMS", "tms"): lambda a: 1,
-    ("JTAG_WriteTMS2", "data"): lambda a: 1,
+    ("JTAG_WriteTMS", "tms"): _one_byte,
+    ("JTAG_WriteTMS2", "data"): _one_byte,
     ("JTAG_WriteTDI", "tdi"): lambda a: (a["bitCount"] + 7) // 8,
     ("JTAG_WriteTDI", "tdo"): lambda a: (a["bitCount"] + 7) // 8,
     ("JTAG_WriteTDI2", "tdi"): lambda a: (a["bitCount"] + 7) // 8,
     ("JTAG_WriteTDI2", "tdo"): lambda a: (a["bitCount"] + 7) // 8,
     ("JTAG_RxFTDI", "buffer"): lambda a: a["count"],
-    ("JTAG_ReadPort", "value"): lambda a: 1,
+    ("JTAG_ReadPort", "value"): _one_byte,
     ("SPI_ReadDI", "buffer"): lambda a: a["count"],
     ("SPI_WriteDO", "data"): lambda a: a["count"],
 }
 
-# Pointers to a single byte, whatever the other arguments: as out-values they come back as an int,
-# as in-values they also take one. A data buffer that happens to be one byte long stays bytes.
-SINGLE_BYTES = {("JTAG_WriteTMS", "tms"), ("JTAG_WriteTMS2", "data"), ("JTAG_ReadPort", "value")}
+# Pointers to a single byte: as out-values they come back as an int, as in-values they also take
+# one. A data buffer that happens to be one byte long stays bytes.
+SINGLE_BYTES = {key for key, extent in EXTENTS.items() if extent is _one_byte}
 
 # Out-buffers the library accepts as null: the caller says with True or False whether it wants
 # them, and gets None when it did not.

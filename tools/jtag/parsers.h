@@ -12,7 +12,7 @@ namespace kestrel::jtag {
 // Longest scan a file may ask for (header, command and trailer together).
 constexpr uint32_t kMaxScanBits = 1u << 28;
 // Longest wait a file may ask for, as a time or as TCK periods (over three hours at the fastest
-// TCK): a longer one is a broken file, not a slow device, and would hold the cable for days.
+// TCK): a longer one is a broken file, not a slow device, and would hold the cable for hours.
 constexpr double kMaxRunSeconds = 3600;
 constexpr uint64_t kMaxRunClocks = uint64_t{1} << 36;
 
