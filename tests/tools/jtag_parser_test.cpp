@@ -144,6 +144,26 @@ INSTANTIATE_TEST_SUITE_P(
                R"(^f\.svf:1:9: the count must be at most 68719476736)", true},
         SvfRow{"WaitOfDaysInSeconds", "RUNTEST 10 TCK 1E5 SEC;",
                R"(^f\.svf:1:16: the time must be at most 3600 SEC)", true},
+        // Length bombs: refused at the length, before a value of that length is made.
+        SvfRow{"ScanLongerThanTheFileCouldHold", "SDR 268435455 TDI (0);",
+               R"(^f\.svf:1:5: the file's scans would add up to 268435455 bits, more than a file )"
+               R"(of 22 bytes may ask for \(16777216\))",
+               true},
+        SvfRow{"ScansThatAddUpPastTheFloor", "SDR 9000000 TDI (0);\nSDR 9000000;",
+               R"(^f\.svf:2:5: the file's scans would add up to 18000000 bits)", true},
+        SvfRow{"PaddingIsCountedOnEveryScan", "HDR 9000000 TDI (0);\nSDR 1 TDI (0);",
+               R"(^f\.svf:2:5: the file's scans would add up to 18000001 bits)", true},
+        SvfRow{"HeaderMakesTheScanTooLong", "HIR 1000 TDI (0);\nSIR 268435000 TDI (0);",
+               R"(^f\.svf:2:1: with header and trailer the scan is longer than 268435456 bits)",
+               true},
+        SvfRow{"WaitsThatAddUpToHours",
+               "RUNTEST 3600 SEC;\nRUNTEST 3600 SEC;\nRUNTEST 3600 SEC;\nRUNTEST 3600 SEC;\n"
+               "RUNTEST 1 SEC;",
+               R"(^f\.svf:5:9: the file's waits would add up to more than 14400 s)", true},
+        SvfRow{"ClocksThatAddUpToHours",
+               "RUNTEST 68719476736 TCK;\nRUNTEST 68719476736 TCK;\nRUNTEST 1 TCK;",
+               R"(^f\.svf:3:9: the file's run-test clocks would add up to more than 137438953472)",
+               true},
         SvfRow{"MaximumBelowMinimum", "RUNTEST 1E-2 SEC MAXIMUM 1E-3 SEC;",
                R"(^f\.svf:1:26: the maximum time is below the minimum)", true},
         SvfRow{"MaximumWithoutMinimum", "RUNTEST 10 TCK MAXIMUM 1 SEC;",
@@ -168,6 +188,23 @@ TEST_P(XsvfTable, ParsesToTheOperationsOrNamesTheOffset) {
     Program program;
     ParseError error;
     ExpectRow(ParseXsvf(row.bytes, program, error), program, error, true, row.ops, row.error);
+}
+
+// XSDRSIZE of `bits`, XSETSDRMASKS with an address mask of zeros and a data mask of zeros, and
+// XSDRINC of `times` steps: every step a whole scan that takes no data bytes from the file.
+std::vector<uint8_t> SdrIncWithoutData(uint32_t bits, uint8_t times) {
+    std::vector<uint8_t> file = {0x08,
+                                 static_cast<uint8_t>(bits >> 24),
+                                 static_cast<uint8_t>(bits >> 16),
+                                 static_cast<uint8_t>(bits >> 8),
+                                 static_cast<uint8_t>(bits),
+                                 0x0A};
+    file.resize(file.size() + 2 * ((bits + 7) / 8));
+    file.push_back(0x0B);
+    file.resize(file.size() + (bits + 7) / 8);
+    file.push_back(times);
+    file.push_back(0x00);
+    return file;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -213,6 +250,28 @@ INSTANTIATE_TEST_SUITE_P(
         XsvfRow{"ValueWiderThanLength",
                 {0x02, 0x04, 0x1F, 0x00},
                 R"(^f\.xsvf:byte 0: XSIR: a value is wider than its length of 4 bits)",
+                true},
+        XsvfRow{"SdrIncOfAFewStepsFromNoData", SdrIncWithoutData(4, 2),
+                "DR tdi=0 end=IDLE retries=32\nDR tdi=0 end=IDLE retries=32\n"
+                "DR tdi=0 end=IDLE retries=32\n"},
+        // 256 scans of 65600 bits from a file of 24609 bytes: the step that passes the limit.
+        XsvfRow{"SdrIncLengthBomb", SdrIncWithoutData(65600, 255),
+                R"(^f\.xsvf:byte 16406: XSDRINC: the file's scans would add up to 16793600 bits, )"
+                R"(more than a file of 24609 bytes may ask for \(16777216\))",
+                true},
+        XsvfRow{"RunTestOfHours",
+                {0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0x00},
+                R"(^f\.xsvf:byte 0: XRUNTEST 4294967295 us: the time must be at most 3600 s)",
+                true},
+        XsvfRow{"WaitOfHours",
+                {0x17, 0x01, 0x01, 0xD6, 0x93, 0xA4, 0x01, 0x00},
+                R"(^f\.xsvf:byte 0: XWAIT 3600000001 us: the time must be at most 3600 s)",
+                true},
+        // Four XSIRs wait an hour each after XRUNTEST 3600 s; the fifth passes the file's limit.
+        XsvfRow{"ScanWaitsThatAddUpToHours",
+                {0x04, 0xD6, 0x93, 0xA4, 0x00, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00,
+                 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x00},
+                R"(^f\.xsvf:byte 17: XSIR: the file's waits would add up to more than 14400 s)",
                 true},
         XsvfRow{"EndStateOutOfRange",
                 {0x13, 0x02, 0x00},

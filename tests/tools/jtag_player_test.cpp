@@ -182,29 +182,84 @@ TEST_F(PlayerTest, RunTestTimesBecomeClocksOrPauses) {
     EXPECT_EQ(result.call.Describe(), "RUNTEST cannot keep its MAXIMUM time");
 }
 
-// XREPEAT: the first comparison fails (the user register still holds 0); the retry path runs
-// through Update-DR, which loads the ones just shifted, so the second attempt reads them back.
-TEST_F(PlayerTest, XsvfRetriesAMismatchThroughUpdateDr) {
+// XREPEAT on one device whose user register holds 0: XSIR selects it, XSDRTDO shifts ones and
+// expects `expected`. A retry runs through Update-DR, which loads the ones just shifted, so a
+// second attempt reads them back; a check for anything else never matches, and its retries end
+// with XREPEAT or with the playback's retry time.
+struct RetryRow {
+    const char* name;
+    uint8_t repeat;
+    uint32_t waitUs;  // XRUNTEST
+    uint16_t expected;
+    double retrySeconds;
+    uint64_t retries;
+    uint64_t mismatches;
+    const char* reportEnd;  // the mismatch report's last words, when there is one
+};
+
+class RetryTable : public PlayerTest, public ::testing::WithParamInterface<RetryRow> {};
+
+TEST_P(RetryTable, RetriesEndAtTheRepeatCountOrTheTimeLimit) {
+    const RetryRow& row = GetParam();
     SetChain(kOne);
-    for (const uint8_t repeat : {uint8_t{1}, uint8_t{0}}) {
-        vc_jtag_set_user_register(0, 0, 0);
-        const std::vector<uint8_t> file = {0x07, repeat, 0x04, 0x00, 0x00, 0x00, 0x64, 0x02,
-                                           0x04, 0x02,   0x08, 0x00, 0x00, 0x00, 0x10, 0x01,
-                                           0xFF, 0xFF,   0x09, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-        Program program;
-        ParseError error;
-        ASSERT_TRUE(ParseXsvf(file, program, error)) << error.message;
-        PlayResult result;
-        PlayOptions options;
-        options.keepGoing = true;
-        ASSERT_TRUE(PlayProgram(program, result, options));
-        EXPECT_EQ(result.retries, repeat);
-        EXPECT_EQ(result.mismatches, repeat ? 0u : 1u);
-        uint64_t user = 0;
-        vc_jtag_user_register(0, 0, &user);
-        EXPECT_EQ(user, 0xFFFFu);
+    vc_jtag_set_user_register(0, 0, 0);
+    const std::vector<uint8_t> file = {0x07,
+                                       row.repeat,
+                                       0x04,
+                                       static_cast<uint8_t>(row.waitUs >> 24),
+                                       static_cast<uint8_t>(row.waitUs >> 16),
+                                       static_cast<uint8_t>(row.waitUs >> 8),
+                                       static_cast<uint8_t>(row.waitUs),
+                                       0x02,
+                                       0x04,
+                                       0x02,
+                                       0x08,
+                                       0x00,
+                                       0x00,
+                                       0x00,
+                                       0x10,
+                                       0x01,
+                                       0xFF,
+                                       0xFF,
+                                       0x09,
+                                       0xFF,
+                                       0xFF,
+                                       static_cast<uint8_t>(row.expected >> 8),
+                                       static_cast<uint8_t>(row.expected),
+                                       0x00};
+    Program program;
+    ParseError error;
+    ASSERT_TRUE(ParseXsvf(file, program, error)) << error.message;
+    PlayResult result;
+    PlayOptions options;
+    options.keepGoing = true;
+    options.retrySeconds = row.retrySeconds;
+    ASSERT_TRUE(PlayProgram(program, result, options));
+    EXPECT_EQ(result.retries, row.retries);
+    EXPECT_EQ(result.mismatches, row.mismatches);
+    uint64_t user = 0;
+    vc_jtag_user_register(0, 0, &user);
+    EXPECT_EQ(user, 0xFFFFu);
+    ASSERT_EQ(reports.size(), row.mismatches);
+    if (!reports.empty()) {
+        EXPECT_TRUE(reports[0].ends_with(row.reportEnd)) << reports[0];
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RetryTable,
+    ::testing::Values(
+        RetryRow{"SecondAttemptMatches", 1, 100, 0xFFFF, kMaxRetrySeconds, 1, 0, ""},
+        RetryRow{"NoRepeatNoRetry", 0, 100, 0xFFFF, kMaxRetrySeconds, 0, 1, "mask 0xFFFF"},
+        RetryRow{"NeverMatchingUsesEveryRepeat", 3, 100, 0x1234, kMaxRetrySeconds, 3, 1,
+                 "(after 3 retries)"},
+        // Waits of 1 ms growing by a quarter: eleven of them take 42.6 ms, a twelfth
+        // would bring them to 57.1 ms.
+        RetryRow{"NeverMatchingStopsAtTheTimeLimit", 255, 1000, 0x1234, 0.05, 11, 1,
+                 "(after 11 retries); no more retries: their waits would pass 0.05 s"},
+        RetryRow{"NoTimeNoRetry", 255, 1000, 0x1234, 0, 0, 1,
+                 "no more retries: their waits would pass 0 s"}),
+    [](const ::testing::TestParamInfo<RetryRow>& info) { return info.param.name; });
 
 TEST_F(PlayerTest, OneDeviceScansLeaveTheOthersInBypass) {
     SetChain(kFour);

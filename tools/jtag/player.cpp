@@ -88,7 +88,8 @@ class Player {
           options_(options),
           result_(result),
           cable_(result.call),
-          divisor_(options.divisor) {}
+          divisor_(options.divisor),
+          retrySecondsLeft_(options.retrySeconds) {}
 
     bool Run();
 
@@ -132,6 +133,7 @@ class Player {
     JtagCable cable_;
     Tap tap_ = Tap::kIdle;
     uint32_t divisor_;
+    double retrySecondsLeft_;
 };
 
 // Into the shift state, the bits, and out to Exit1 (or staying in the shift state).
@@ -159,7 +161,8 @@ bool Player::ShiftOnce(const ScanOp& scan, Bits& captured) {
 }
 
 // A failed comparison with retries left moves Exit1-DR, Pause-DR, Exit2-DR, Shift-DR, Exit1-DR,
-// Update-DR to Run-Test/Idle, waits a quarter longer each time and shifts again.
+// Update-DR to Run-Test/Idle, waits a quarter longer each time and shifts again, while the
+// playback's retry waits stay within options.retrySeconds.
 bool Player::Scan(const Op& op, const ScanOp& scan) {
     ++result_.scans;
     double waitSeconds = scan.waitUs / 1e6;
@@ -168,9 +171,12 @@ bool Player::Scan(const Op& op, const ScanOp& scan) {
         if (!ShiftOnce(scan, captured)) return false;
         Comparison comparison;
         if (!scan.expected.empty()) comparison = Compare(scan.expected, captured, scan.mask);
-        const bool retry = comparison.differing > 0 && attempt < scan.retries && scan.waitUs > 0;
-        if (retry) {
+        const bool retryLeft =
+            comparison.differing > 0 && attempt < scan.retries && scan.waitUs > 0;
+        const bool timeLeft = waitSeconds <= retrySecondsLeft_;
+        if (retryLeft && timeLeft) {
             ++result_.retries;
+            retrySecondsLeft_ -= waitSeconds;
             if (!MoveAlong({Tap::kDrPause, Tap::kDrExit2, Tap::kDrShift}) || !Move(Tap::kIdle) ||
                 !Wait(waitSeconds)) {
                 return false;
@@ -187,6 +193,12 @@ bool Player::Scan(const Op& op, const ScanOp& scan) {
         ++result_.mismatches;
         std::string text = MismatchText(scan, captured, comparison);
         if (attempt > 0) text += " (after " + std::to_string(attempt) + " retries)";
+        if (retryLeft) {
+            char limit[96];
+            std::snprintf(limit, sizeof limit, "; no more retries: their waits would pass %.6g s",
+                          options_.retrySeconds);
+            text += limit;
+        }
         Report(true, op, text);
         if (options_.keepGoing) return true;
         result_.call.detail = "TDO mismatch";

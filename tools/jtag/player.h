@@ -12,12 +12,19 @@
 
 namespace kestrel::jtag {
 
+// The waits of an XSVF file's retries, all scans of one playback together. Each retry waits a
+// quarter longer than the one before, so a check that never matches would otherwise hold the
+// cable for as long as XREPEAT and XRUNTEST allow: 255 retries of ever longer waits.
+constexpr double kMaxRetrySeconds = 600;
+
 struct PlayOptions {
     bool keepGoing = false;  // count mismatches and carry on instead of stopping at the first
     // Start with five TMS ones (Test-Logic-Reset); otherwise the chain is taken to be in
     // Run-Test/Idle already.
     bool resetFirst = true;
     uint32_t divisor = 5;  // the connection's clock divisor: where FREQUENCY without a value goes
+    // No retry starts whose wait would bring the playback's retry waits above this.
+    double retrySeconds = kMaxRetrySeconds;
     // Receives "WHERE: COMMAND: text" lines: `problem` for mismatches, else notes.
     std::function<void(bool problem, const std::string& line)> report;
     std::function<void(uint64_t done, uint64_t total)> progress;

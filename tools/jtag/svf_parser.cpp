@@ -54,7 +54,10 @@ std::optional<double> Real(std::string_view text) {
 
 class SvfParser {
   public:
-    SvfParser(Program& program, ParseError& error) : program_(program), error_(error) {}
+    SvfParser(size_t fileBytes, Program& program, ParseError& error)
+        : program_(program), error_(error) {
+        budget_.fileBytes = fileBytes;
+    }
 
     bool Statement(const SvfStatement& statement) {
         tokens_ = &statement.tokens;
@@ -155,6 +158,7 @@ class SvfParser {
     Tap endDr_ = Tap::kIdle;
     Tap runState_ = Tap::kIdle;
     Tap runEnd_ = Tap::kIdle;
+    FileBudget budget_;
 };
 
 bool SvfParser::PatternCommand(Pattern pattern) {
@@ -166,6 +170,18 @@ bool SvfParser::PatternCommand(Pattern pattern) {
                                      std::to_string(kMaxScanBits));
     }
     const auto bits = static_cast<uint32_t>(length);
+    const bool ir = pattern == kSir;
+    const bool scanCommand = pattern == kSir || pattern == kSdr;
+    const PatternState& header = patterns_[ir ? kHir : kHdr];
+    const PatternState& trailer = patterns_[ir ? kTir : kTdr];
+    // Every vector this command makes is as long as what it holds: bounded before any is made.
+    const uint64_t held = scanCommand ? uint64_t{header.length} + bits + trailer.length : bits;
+    if (held >= kMaxScanBits) {
+        return Fail((*tokens_)[0], "with header and trailer the scan is longer than " +
+                                       std::to_string(kMaxScanBits) + " bits");
+    }
+    std::string problem;
+    if (!budget_.TakeScanBits(held, problem)) return Fail(lengthToken, problem);
     std::array<std::optional<Bits>, 4> given;  // TDI, TDO, MASK, SMASK
     static const std::array<const char*, 4> kNames = {"TDI", "TDO", "MASK", "SMASK"};
     while (!AtEnd()) {
@@ -177,7 +193,6 @@ bool SvfParser::PatternCommand(Pattern pattern) {
         if (given[which]) return Fail(name, word + " is given twice");
         ++next_;
         if (AtEnd() || !Peek().hex) return Fail(name, word + " needs a value in parentheses");
-        std::string problem;
         given[which].emplace();
         if (!Bits::FromHex(Peek().text, bits, *given[which], problem)) {
             return Fail(Peek(), word + ": " + problem);
@@ -196,11 +211,8 @@ bool SvfParser::PatternCommand(Pattern pattern) {
     state.tdo = given[1] ? *given[1] : Bits();
     state.mask = given[2] ? *given[2] : sameLength ? state.mask : Bits(bits, true);
     state.smask = given[3] ? *given[3] : sameLength ? state.smask : Bits(bits, true);
-    if (pattern != kSir && pattern != kSdr) return true;
+    if (!scanCommand) return true;
 
-    const bool ir = pattern == kSir;
-    const PatternState& header = patterns_[ir ? kHir : kHdr];
-    const PatternState& trailer = patterns_[ir ? kTir : kTdr];
     ScanOp scan;
     scan.ir = ir;
     scan.end = ir ? endIr_ : endDr_;
@@ -217,10 +229,6 @@ bool SvfParser::PatternCommand(Pattern pattern) {
     }
     // A mask of zeros compares nothing: no reason to wait for TDO.
     if (compare && scan.mask.All(false)) scan.expected = scan.mask = Bits();
-    if (scan.tdi.size() >= kMaxScanBits) {
-        return Fail((*tokens_)[0], "with header and trailer the scan is longer than " +
-                                       std::to_string(kMaxScanBits) + " bits");
-    }
     tap_ = scan.end;
     Emit(command_ + " " + std::to_string(bits), std::move(scan));
     return true;
@@ -319,6 +327,8 @@ bool SvfParser::RunTestCommand() {
         if (!State(end, true)) return false;
     }
     if (!ExpectEnd()) return false;
+    std::string problem;
+    if (!budget_.TakeWait(run.minSeconds, run.clocks, problem)) return Fail(numberToken, problem);
     runState_ = state;
     runEnd_ = end;
     run.state = state;
@@ -358,7 +368,7 @@ bool ParseSvf(std::string_view text, Program& program, ParseError& error) {
     program = {};
     std::vector<SvfStatement> statements;
     if (!ReadSvfStatements(text, statements, error)) return false;
-    SvfParser parser(program, error);
+    SvfParser parser(text.size(), program, error);
     for (const SvfStatement& statement : statements) {
         if (!parser.Statement(statement)) return false;
     }

@@ -53,7 +53,9 @@ Bits Resized(const Bits& value, size_t count) {
 class XsvfParser {
   public:
     XsvfParser(const std::vector<uint8_t>& bytes, Program& program, ParseError& error)
-        : bytes_(bytes), program_(program), error_(error) {}
+        : bytes_(bytes), program_(program), error_(error) {
+        budget_.fileBytes = bytes.size();
+    }
 
     bool Run() {
         while (true) {
@@ -111,8 +113,25 @@ class XsvfParser {
         program_.ops.push_back(
             {static_cast<uint32_t>(start_), std::move(command), std::move(what)});
     }
+    // Counts a scan of `bits` bits, and its wait in Run-Test/Idle, against the file's limits.
+    // (XSDRINC makes a whole scan from each value of its data bits alone.)
+    bool TakeScan(uint64_t bits, uint32_t waitUs) {
+        std::string problem;
+        if (budget_.TakeScanBits(bits, problem) && budget_.TakeWait(waitUs / 1e6, 0, problem)) {
+            return true;
+        }
+        return Fail(std::string(name_) + ": " + problem);
+    }
+    // A wait of `us` microseconds, which one XRUNTEST or XWAIT may ask for.
+    bool WaitFits(uint32_t us) {
+        if (us / 1e6 <= kMaxRunSeconds) return true;
+        return Fail(std::string(name_) + " " + std::to_string(us) +
+                    " us: the time must be at most " +
+                    std::to_string(static_cast<int>(kMaxRunSeconds)) + " s");
+    }
     // A DR scan of `tdi`, compared with the last expected value when `compare`.
-    void EmitDrScan(std::string command, Bits tdi, bool compare, bool retry, bool leaveShift) {
+    bool EmitDrScan(std::string command, Bits tdi, bool compare, bool retry, bool leaveShift) {
+        if (!TakeScan(tdi.size(), retry ? runTestUs_ : 0)) return false;
         ScanOp scan;
         scan.tdi = std::move(tdi);
         if (compare && !expected_.empty()) {
@@ -125,6 +144,7 @@ class XsvfParser {
         scan.retries = retry ? repeat_ : 0;
         scan.waitUs = retry ? runTestUs_ : 0;
         Emit(std::move(command), std::move(scan));
+        return true;
     }
     bool Command(XsvfCommand code);
     bool SdrInc();
@@ -144,6 +164,7 @@ class XsvfParser {
     uint32_t repeat_ = kDefaultRepeat;
     Tap endIr_ = Tap::kIdle;
     Tap endDr_ = Tap::kIdle;
+    FileBudget budget_;
 };
 
 bool XsvfParser::Command(XsvfCommand code) {
@@ -157,7 +178,10 @@ bool XsvfParser::Command(XsvfCommand code) {
             return Value(sdrSize_, mask_);
         case kXSir:
         case kXSir2: {
-            if (!Number(number, code == kXSir ? 1 : 2) || !Value(number, tdi)) return false;
+            if (!Number(number, code == kXSir ? 1 : 2) || !Value(number, tdi) ||
+                !TakeScan(number, runTestUs_)) {
+                return false;
+            }
             ScanOp scan;
             scan.ir = true;
             scan.tdi = std::move(tdi);
@@ -167,25 +191,21 @@ bool XsvfParser::Command(XsvfCommand code) {
             return true;
         }
         case kXSdr:
-            if (!Value(sdrSize_, tdi)) return false;
-            EmitDrScan(name, std::move(tdi), true, true, true);
-            return true;
+            return Value(sdrSize_, tdi) && EmitDrScan(name, std::move(tdi), true, true, true);
         case kXSdrTdo:
         case kXSdrTdoB:
         case kXSdrTdoC:
         case kXSdrTdoE:
-            if (!Value(sdrSize_, tdi) || !Value(sdrSize_, expected_)) return false;
-            EmitDrScan(name, std::move(tdi), true, code == kXSdrTdo,
-                       code == kXSdrTdo || code == kXSdrTdoE);
-            return true;
+            return Value(sdrSize_, tdi) && Value(sdrSize_, expected_) &&
+                   EmitDrScan(name, std::move(tdi), true, code == kXSdrTdo,
+                              code == kXSdrTdo || code == kXSdrTdoE);
         case kXSdrB:
         case kXSdrC:
         case kXSdrE:
-            if (!Value(sdrSize_, tdi)) return false;
-            EmitDrScan(name, std::move(tdi), false, false, code == kXSdrE);
-            return true;
+            return Value(sdrSize_, tdi) &&
+                   EmitDrScan(name, std::move(tdi), false, false, code == kXSdrE);
         case kXRunTest:
-            return Number(runTestUs_, 4);
+            return Number(runTestUs_, 4) && WaitFits(runTestUs_);
         case kXRepeat:
             if (!U8(byte)) return Truncated();
             repeat_ = byte;
@@ -221,7 +241,10 @@ bool XsvfParser::Command(XsvfCommand code) {
             return Fail("XCOMMENT has no terminating zero byte");
         case kXWait: {
             RunOp run;
-            if (!State(run.state) || !State(run.end) || !Number(number, 4)) return false;
+            if (!State(run.state) || !State(run.end) || !Number(number, 4) || !WaitFits(number) ||
+                !TakeScan(0, number)) {
+                return false;
+            }
             run.minSeconds = number / 1e6;
             run.timeAsClocks = IsStable(run.state);
             Emit(name, run);
@@ -250,7 +273,7 @@ bool XsvfParser::SdrInc() {
     for (Bits& value : data) {
         if (!Value(dataBits, value)) return false;
     }
-    EmitDrScan("XSDRINC", tdi, true, true, true);
+    if (!EmitDrScan("XSDRINC", tdi, true, true, true)) return false;
     for (uint32_t n = 0; n < times; ++n) {
         bool carry = true;
         for (size_t i = 0; i < sdrSize_ && carry; ++i) {
@@ -261,8 +284,10 @@ bool XsvfParser::SdrInc() {
         for (size_t i = 0, d = 0; i < sdrSize_; ++i) {
             if (dataMask_.Get(i)) tdi.Set(i, data[n].Get(d++));
         }
-        EmitDrScan("XSDRINC (" + std::to_string(n + 1) + " of " + std::to_string(times) + ")", tdi,
-                   true, true, true);
+        if (!EmitDrScan("XSDRINC (" + std::to_string(n + 1) + " of " + std::to_string(times) + ")",
+                        tdi, true, true, true)) {
+            return false;
+        }
     }
     return true;
 }
