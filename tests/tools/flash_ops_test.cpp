@@ -207,5 +207,32 @@ TEST_F(FlashBusTest, ProgramAndEraseAreWholeFramesWithWriteEnableAndStatusPolls)
     EXPECT_EQ("06:0:1:0 20:3000:4:0 05:0:510:0 06:0:1:0 02:30FE:6:0 05:0:510:0 ", frames);
 }
 
+// A page program that runs past the end of its page wraps to the page's start, and of more than a
+// page only the last 256 bytes count: judged by reading the sector back through the exports.
+TEST_F(FlashBusTest, PageProgramsWrapInsideTheirPage) {
+    struct Row {
+        uint32_t address;  // in the erased sector at 0x3000
+        uint32_t count;    // bytes 1, 2, 3, ... (mod 256)
+    };
+    const Row rows[] = {{0x30F0, 32}, {0x3200, 300}, {0x3300, 256}};
+    CallResult result;
+    ASSERT_TRUE(FlashErase(flash_cmd::kSectorErase, 0x3000, result)) << result.Describe();
+    Bytes expected(0x1000, 0xFF);
+    for (const Row& row : rows) {
+        Bytes data(row.count);
+        for (uint32_t i = 0; i < row.count; ++i) data[i] = static_cast<uint8_t>(i + 1);
+        ASSERT_TRUE(FlashProgram(row.address, data.data(), row.count, result)) << result.Describe();
+        const uint32_t page = (row.address - 0x3000) & ~0xFFu;
+        for (uint32_t i = row.count > 256 ? row.count - 256 : 0; i < row.count; ++i) {
+            expected[page + ((row.address + i) & 0xFF)] = data[i];
+        }
+    }
+    Bytes read(0x1000);
+    ASSERT_TRUE(FlashRead(0x3000, read.data(), 0x1000, result)) << result.Describe();
+    for (uint32_t i = 0; i < 0x1000; ++i) ASSERT_EQ(expected[i], read[i]) << "at " << 0x3000 + i;
+    EXPECT_EQ(Hex({0x11, 0x12}), Hex({read[0x000], read[0x001]}));  // the first row's wrap
+    EXPECT_EQ(Hex({0xFF, 0xFF}), Hex({read[0x100], read[0x1FF]}));  // nothing past its page
+}
+
 }  // namespace
 }  // namespace kestrel

@@ -95,6 +95,14 @@ INSTANTIATE_TEST_SUITE_P(
                      {0x3FF, 0, VC_TAP_RUN_TEST_IDLE},
                      {0x1F, 0, VC_TAP_RUN_TEST_IDLE}},
                     3},
+        // MASK is kept for a check of the same length: the second check passes only under it,
+        // the third fails in bits it selects.
+        PlaybackRow{"MaskCarriesOverToTheNextCheck",
+                    &kOne,
+                    "SIR 4 TDI(2); SDR 16 TDI(BEEF); SDR 16 TDI(BEEF) TDO(BEE0) MASK(FFF0);"
+                    "SDR 16 TDO(BEE5); SDR 16 TDO(BE0F); SDR 16 TDI(0);",
+                    {{0x2, 0, VC_TAP_RUN_TEST_IDLE}},
+                    1},
         PlaybackRow{"RunTestAndExplicitPathsEndWhereTheySay",
                     &kOne,
                     "ENDDR DRPAUSE; SIR 4 TDI(2); SDR 16 TDI(00FF); RUNTEST DRPAUSE 100 TCK;"
@@ -260,6 +268,31 @@ INSTANTIATE_TEST_SUITE_P(
         RetryRow{"NoTimeNoRetry", 255, 1000, 0x1234, 0, 0, 1,
                  "no more retries: their waits would pass 0 s"}),
     [](const ::testing::TestParamInfo<RetryRow>& info) { return info.param.name; });
+
+// The retry as TCK periods: XRUNTEST 100 us at 1 MHz, a 16-bit XSDRTDO that matches on the second
+// attempt. The retry adds Pause-DR, Exit2-DR, Shift-DR (3), Exit1-DR, Update-DR, Run-Test/Idle (3),
+// 100 clocks of wait, the way back into Shift-DR (3) and the 16 bits again; and the wait after the
+// scan is a quarter longer (125 clocks, not 100).
+TEST_F(PlayerTest, XsvfRetryClocksItsPathAndALongerWait) {
+    SetChain(kOne);
+    uint64_t cycles[2] = {};
+    for (const uint8_t repeat : {uint8_t{0}, uint8_t{1}}) {
+        vc_jtag_set_user_register(0, 0, 0);
+        const std::vector<uint8_t> file = {0x07, repeat, 0x04, 0x00, 0x00, 0x00, 0x64,
+                                           0x02, 0x04,   0x02, 0x08, 0x00, 0x00, 0x00,
+                                           0x10, 0x09,   0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+        Program program;
+        ParseError error;
+        ASSERT_TRUE(ParseXsvf(file, program, error)) << error.message;
+        PlayResult result;
+        PlayOptions options;
+        options.keepGoing = true;
+        const uint64_t before = vc_mpsse_tck_cycles(0);
+        ASSERT_TRUE(PlayProgram(program, result, options));
+        cycles[repeat] = vc_mpsse_tck_cycles(0) - before;
+    }
+    EXPECT_EQ(cycles[1] - cycles[0], 3u + 3u + 100u + 3u + 16u + 25u);
+}
 
 TEST_F(PlayerTest, OneDeviceScansLeaveTheOthersInBypass) {
     SetChain(kFour);

@@ -219,4 +219,30 @@ TEST(FastPath, TakesLongShiftsAndFlashReads) {
     EXPECT_GE(engine.FastCycles(), 8u * (4096 + 256));
 }
 
+// The sampling edge, judged by exact bytes rather than against the slow path: the flash takes the
+// line at the rising edge that completes its command, at the level it last drove (the 0 of the
+// status byte before), and changes it only at falling edges. A read between the edges sees that
+// level in the command's last period; a read before the rising edge sees the line undriven.
+TEST(FastPath, SamplesAtTheEdgeTheOpcodeChooses) {
+    struct Row {
+        uint8_t opcode;  // full duplex, MSB first, out on the falling edge
+        const char* reply;
+    };
+    const Row rows[] = {{0x31, "FF A7 40 14"}, {0x35, "FE A7 40 14"}};
+    for (const Row& row : rows) {
+        for (const bool fastPaths : {true, false}) {
+            MpsseEngine engine{vcable::TargetSetup{}};
+            engine.SetFastPaths(fastPaths);
+            vtest::Send(engine, vtest::kOpenSequence);
+            ASSERT_EQ("00", Hex(vtest::Send(engine, vtest::SpiTransaction({0x05}, 1))));
+            const uint64_t fastBefore = engine.FastCycles();
+            const Bytes jedec = {0x80, 0xBA, 0xCB, row.opcode, 0x03, 0x00, 0x9F,
+                                 0x00, 0x00, 0x00, 0x80,       0xFA, 0xCB};
+            EXPECT_EQ(row.reply, Hex(vtest::Send(engine, jedec)))
+                << "opcode " << int(row.opcode) << (fastPaths ? " fast" : " slow");
+            EXPECT_EQ(fastPaths ? 32u : 0u, engine.FastCycles() - fastBefore);
+        }
+    }
+}
+
 }  // namespace

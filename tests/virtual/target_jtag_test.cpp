@@ -23,6 +23,7 @@ TEST(TapTable, WalksFromTestLogicReset) {
         {0b0, 1, TapState::kRunTestIdle},     {0b0010, 4, TapState::kShiftDr},
         {0b00110, 5, TapState::kShiftIr},     {0b010010, 6, TapState::kPauseDr},
         {0b1010010, 7, TapState::kExit2Dr},   {0b11010010, 8, TapState::kUpdateDr},
+        {0b01010010, 8, TapState::kShiftDr},  {0b01010110, 9, TapState::kShiftIr},
         {0b110, 3, TapState::kSelectIrScan},  {0b1110, 4, TapState::kTestLogicReset},
         {0b10110, 5, TapState::kExit1Ir},     {0b1010110, 7, TapState::kExit2Ir},
         {0b11010110, 8, TapState::kUpdateIr}, {0b011010110, 9, TapState::kRunTestIdle},
@@ -125,6 +126,28 @@ TEST_F(JtagChainTest, UserRegistersKeepWhatWasShiftedIn) {
     EXPECT_EQ(0x11111111u, vtest::Chain(engine).Device(0).UserRegister());
     EXPECT_EQ(0x09u, vtest::Chain(engine).Device(0).Instruction());  // IDCODE again
     EXPECT_EQ(0x1Eu, vtest::Chain(engine).Device(1).Instruction());
+}
+
+// A scan paused half way (Exit1-DR, Pause-DR held for clocks, Exit2-DR, back to Shift-DR) goes on
+// where it stopped: nothing is captured again, the pause clocks shift nothing, and Update-DR
+// loads the two halves as one value.
+TEST_F(JtagChainTest, PausedScanResumesWithoutCapturingAgain) {
+    LoadInstructions(0x02, 0xC2);
+    EXPECT_EQ(0u, ScanDr(0x0BADF00D'CAFE1234ull, 64));
+    const Bytes pauseAndResume = vtest::Tms(0b01000, 5);  // three more in Pause-DR, Exit2, Shift
+    Send(engine, vtest::IdleToShiftDr());
+    const Bytes first = Send(engine, vtest::ShiftOut(0x22222222, 32));
+    EXPECT_EQ(TapState::kExit1Dr, State(0));
+    Send(engine, vtest::Tms(0b0, 1));
+    EXPECT_EQ(TapState::kPauseDr, State(1));
+    Send(engine, pauseAndResume);
+    EXPECT_EQ(TapState::kShiftDr, State(0));
+    const Bytes second = Send(engine, vtest::ShiftOut(0x11111111, 32));
+    Send(engine, vtest::Exit1ToIdle());
+    EXPECT_EQ(0xCAFE1234u, vtest::ShiftIn(first, 32));
+    EXPECT_EQ(0x0BADF00Du, vtest::ShiftIn(second, 32));
+    EXPECT_EQ(0x22222222u, vtest::Chain(engine).Device(1).UserRegister());
+    EXPECT_EQ(0x11111111u, vtest::Chain(engine).Device(0).UserRegister());
 }
 
 TEST_F(JtagChainTest, GpioL1PulseResetsUserRegisters) {
