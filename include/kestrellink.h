@@ -73,6 +73,13 @@ KL_API int OpenDevice_EDP2(const kl_wchar* descriptionPart, const kl_wchar* seri
                            kl_u32 divisor, kl_bstr* textOut);
 
 /* JTAG */
+/* The queued JTAG operations append to a buffer of KL_JTAG_QUEUE_BUFFER bytes, which
+ * JTAG_Send2FTDI sends. One that appends whole data bytes first sends the queue when the queued
+ * bytes and its own would pass KL_JTAG_QUEUE_THRESHOLD, so a write carries at most about that
+ * many; JTAG_WriteTMS and JTAG_WriteTMS2 append their 3 bytes without that check, and a caller
+ * that queues many of them sends the queue before it reaches the buffer's end. */
+#define KL_JTAG_QUEUE_BUFFER 131072
+#define KL_JTAG_QUEUE_THRESHOLD 60000
 KL_API int JTAG_WriteTMS(kl_u8 count, const kl_u8* tms);
 KL_API int JTAG_WriteTMS2(kl_u8 opcode, kl_u8 count, const kl_u8* data);
 KL_API int JTAG_Clk(kl_u8 mode, int bitCount);

@@ -26,12 +26,14 @@
 #include <cstdint>
 
 #include "binding/d2xx.h"
+#include "kestrellink.h"
 #include "mpsse/commands.h"
 
 namespace kl::mpsse {
 
-constexpr uint32_t kBufferSize = 131072;       // CommandBuffer, ReadBuffer, StagingBuffer
-constexpr uint32_t kQueueThreshold = 60000;    // a data append that would pass it flushes first
+// The queue's two sizes are public (kestrellink.h): callers keep TMS runs within them.
+constexpr uint32_t kBufferSize = KL_JTAG_QUEUE_BUFFER;  // CommandBuffer, ReadBuffer, StagingBuffer
+constexpr uint32_t kQueueThreshold = KL_JTAG_QUEUE_THRESHOLD;  // a data append past it flushes
 constexpr uint32_t kNoProgressLimitMs = 5000;  // bound on waits and writes that make no progress
 
 // Result of the stream operations that fail: the transfer-failure result of every MPSSE

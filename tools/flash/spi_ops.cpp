@@ -5,6 +5,7 @@
 #include <chrono>
 #include <vector>
 
+#include "common/read_tdo.h"
 #include "kestrellink.h"
 
 namespace kestrel {
@@ -20,11 +21,13 @@ constexpr kl_u8 kModeIn = 0x08;
 // packets at either speed (62 payload bytes at full speed, 510 at high speed: multiples of 15810
 // bytes), so only a read's last piece waits for the latency timer; and a piece stays well inside
 // what the vendor driver buffers while the host has not read it. The first piece shares the queue
-// with the command bytes and stays under the library's 60000-byte flush threshold, so that both
-// go in one write.
+// with the command bytes (a few dozen at most) and stays under the library's queue threshold, so
+// that both go in one write.
 constexpr uint32_t kPacketsAtBothSpeeds = 15810;
 constexpr uint32_t kReadPiece = 4 * kPacketsAtBothSpeeds - 1;
 constexpr uint32_t kFirstReadPiece = 3 * kPacketsAtBothSpeeds - 1;
+constexpr uint32_t kCommandBytesBeforeRead = 64;
+static_assert(kFirstReadPiece + kCommandBytesBeforeRead <= KL_JTAG_QUEUE_THRESHOLD);
 
 // Status register: write in progress. A status read clocks kStatusBytes bytes: the flash repeats
 // its status register for as long as it is selected, so the last byte is the freshest, and the
@@ -61,24 +64,23 @@ bool QueueOut(const uint8_t* out, uint32_t count, CallResult& r) {
                  "JTAG_WriteTDI", r);
 }
 
-// Reads `count` bytes (one piece) with a queued capture. Its replies: count - 1 whole bytes, seven
-// bits shifted in from the top of a byte, and the last bit in bit 7 of the TMS read's byte.
+// Reads `count` bytes (one piece) with a queued capture.
 bool ReadPiece(uint8_t* in, uint32_t count, CallResult& r) {
-    static std::vector<uint8_t> reply(kReadPiece + 1);
+    static std::vector<uint8_t> reply(ReadTdoReplyBytes(8 * kReadPiece));
+    const uint32_t replyBytes = ReadTdoReplyBytes(8 * count);
     if (!Check(JTAG_ReadTDO2(kModeIn, 8 * count), "JTAG_ReadTDO2", r) ||
         !Check(JTAG_Send2FTDI(), "JTAG_Send2FTDI", r)) {
         return false;
     }
     kl_u32 received = 0;
-    if (!Check(JTAG_RxFTDI(count + 1, reply.data(), &received), "JTAG_RxFTDI", r)) return false;
-    if (received != count + 1) {
+    if (!Check(JTAG_RxFTDI(replyBytes, reply.data(), &received), "JTAG_RxFTDI", r)) return false;
+    if (received != replyBytes) {
         return Reject("JTAG_RxFTDI delivered " + std::to_string(received) + " of " +
-                          std::to_string(count + 1) + " bytes",
+                          std::to_string(replyBytes) + " bytes",
                       r);
     }
-    for (uint32_t i = 0; i + 1 < count; ++i) in[i] = kReverse.bytes[reply[i]];
-    const uint8_t last = static_cast<uint8_t>((reply[count - 1] >> 1) | (reply[count] & 0x80));
-    in[count - 1] = kReverse.bytes[last];
+    UnpackReadTdo(reply.data(), 8 * count, in);
+    for (uint32_t i = 0; i < count; ++i) in[i] = kReverse.bytes[in[i]];
     return true;
 }
 

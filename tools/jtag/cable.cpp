@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/read_tdo.h"
 #include "kestrellink.h"
 
 namespace kestrel::jtag {
@@ -26,30 +27,6 @@ struct Split {
 Split SplitShift(uint32_t bits) {
     const uint32_t whole = (bits - 1) / 8;
     return {whole, bits - 8 * whole};
-}
-
-// Reply bytes of a JTAG_ReadTDO2 capture of `bits` bits.
-uint32_t ReadTdoReplyBytes(uint32_t bits) {
-    const Split split = SplitShift(bits);
-    return split.whole + (split.tail >= 2 ? 1 : 0) + 1;
-}
-
-// The engine answers a JTAG_ReadTDO2 capture with the whole bytes as they were shifted, then the
-// tail bits but the last in the top bits of one byte (LSB-first bit reads fill a byte from the
-// top), then the last bit in bit 7 of the TMS read's byte.
-Bits UnpackReadTdo(const uint8_t* reply, uint32_t bits) {
-    const Split split = SplitShift(bits);
-    Bits out(bits);
-    std::copy(reply, reply + split.whole, out.data());
-    const uint8_t* next = reply + split.whole;
-    if (split.tail >= 2) {
-        const uint32_t count = split.tail - 1;
-        for (uint32_t i = 0; i < count; ++i)
-            out.Set(8 * split.whole + i, (*next >> (8 - count + i)) & 1);
-        ++next;
-    }
-    out.Set(bits - 1, (*next >> 7) & 1);
-    return out;
 }
 
 }  // namespace
@@ -126,7 +103,8 @@ bool JtagCable::ReadWhileHeld(uint32_t bits, Bits& captured) {
                           std::to_string(expected),
                       result_);
     }
-    captured = UnpackReadTdo(reply_.data(), bits);
+    captured = Bits(bits);
+    UnpackReadTdo(reply_.data(), bits, captured.data());
     return true;
 }
 

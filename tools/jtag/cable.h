@@ -1,7 +1,8 @@
 // The library's JTAG exports as the player drives them. Everything that needs no answer is only
 // queued (JTAG_WriteTMS2, queued JTAG_WriteTDI, JTAG_ReadTDO2) and leaves in as few writes as the
-// library's 60000-byte rule allows; the queue is sent (JTAG_Send2FTDI) only where TDO must be
-// read, a pause must start after the clocks before it, or the clock rate changes.
+// library's queue threshold (KL_JTAG_QUEUE_THRESHOLD) allows; the queue is sent (JTAG_Send2FTDI)
+// only where TDO must be read, a pause must start after the clocks before it, or the clock rate
+// changes.
 //
 // All shifts use mode 0x09: TDI out on the falling edge, TDO in on the rising edge, least
 // significant bit first, so bit 0 of a vector is the first bit on the wire.
@@ -12,6 +13,7 @@
 
 #include "common/common.h"
 #include "jtag/bits.h"
+#include "kestrellink.h"
 
 namespace kestrel::jtag {
 
@@ -40,10 +42,10 @@ class JtagCable {
     bool SetDivisor(uint32_t divisor);
 
   private:
-    // The library's queued byte count, followed here so that TMS runs keep to the 60000-byte
-    // rule like the data appends do: the library flushes before a data append that would pass
-    // the threshold, streams long data through its 131072-byte buffer (sending it when full) and
-    // flushes before a command that would not fit behind the queued bytes.
+    // The library's queued byte count, followed from the queue's published behaviour so that TMS
+    // runs keep to the threshold like the data appends do: a data append that would pass the
+    // threshold sends the queue first, long data streams through the buffer (sent when full),
+    // and a command that would not fit behind the queued bytes sends them first.
     void DataAppend(uint32_t wholeBytes) {
         if (queued_ + wholeBytes > kQueueThreshold) queued_ = 0;
     }
@@ -52,8 +54,8 @@ class JtagCable {
     }
     void Stream(uint64_t count);
 
-    static constexpr uint32_t kQueueThreshold = 60000;
-    static constexpr uint32_t kQueueBuffer = 131072;
+    static constexpr uint32_t kQueueThreshold = KL_JTAG_QUEUE_THRESHOLD;
+    static constexpr uint32_t kQueueBuffer = KL_JTAG_QUEUE_BUFFER;
 
     CallResult& result_;
     uint32_t queued_ = 0;

@@ -78,8 +78,11 @@ bool MeasureChain(ChainMeasurement& measurement, CallResult& result) {
         return false;
     }
     size_t irBits = 0;
-    if (!Delay(played.captures[0], kMaxTotalIrBits, irBits) || irBits == 0) {
+    if (!Delay(played.captures[0], kMaxTotalIrBits, irBits)) {
         return Reject("TDO never went high in Shift-IR: no JTAG chain answers", result);
+    }
+    if (irBits == 0) {
+        return Reject("TDO is high before any one was shifted in: no JTAG chain answers", result);
     }
     if (!Delay(played.captures[1], kMaxChainDevices, measurement.devices) ||
         measurement.devices == 0) {

@@ -1,5 +1,5 @@
-// JTAG chain examination through the library's JTAG exports: count the devices with BYPASS and
-// read their IDCODEs after Test-Logic-Reset.
+// JTAG chain examination for `kestrel scan` and `kestrel jtag idcode`: the chain measured as
+// jtag/chain.h does it, then the IDCODEs read after Test-Logic-Reset, all through the player.
 #pragma once
 
 #include <cstdint>
@@ -20,19 +20,12 @@ struct ChainScan {
     std::vector<ChainDevice> devices;  // device 0 nearest TDI
 };
 
-using jtag::kMaxChainDevices;
-using jtag::kMaxTotalIrBits;
-
-// Counts the devices: every instruction register filled with ones (BYPASS), then a run of zeros
-// followed by ones shifted through the data registers; the ones come out after one bit of delay
-// per device.
-bool CountChainDevices(int& count, CallResult& result);
-
 // Reads the `count` data registers that Test-Logic-Reset selects (IDCODE, or BYPASS for devices
 // without one) in one queued capture: JTAG_ReadTDO2, JTAG_Send2FTDI, JTAG_RxFTDI.
 bool ReadIdcodes(int count, std::vector<ChainDevice>& devices, CallResult& result);
 
-// Both, on a connection opened with OpenDevice.
+// The chain measured (jtag::MeasureChain), then its IDCODEs, on a connection opened with
+// OpenDevice.
 bool ScanChain(ChainScan& scan, CallResult& result);
 
 // "manufacturer 0x0BB part 0x2345 version 1" for an IDCODE.
