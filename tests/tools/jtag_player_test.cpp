@@ -269,6 +269,31 @@ INSTANTIATE_TEST_SUITE_P(
                  "no more retries: their waits would pass 0 s"}),
     [](const ::testing::TestParamInfo<RetryRow>& info) { return info.param.name; });
 
+// Captures with TDI held low (a queued JTAG_ReadTDO2 and its reply unpacked) of every shape of
+// its tail: the user register's bits come out first, then the zeros shifted in behind them.
+TEST_F(PlayerTest, HeldCapturesOfEveryTailLength) {
+    SetChain(kOne);
+    for (const size_t bits : {1, 2, 7, 8, 9, 15, 16, 17, 24, 25}) {
+        vc_jtag_set_user_register(0, 0, 0xA5C3);
+        ScanOp select;
+        select.ir = true;
+        select.tdi = Bits(4);
+        select.tdi.Set(1, true);
+        ScanOp read;
+        read.tdi = Bits(bits);
+        read.capture = true;
+        Program program;
+        program.ops = {{1, "SIR 4", select}, {2, "SDR", read}};
+        PlayResult result;
+        PlayOptions options;
+        ASSERT_TRUE(PlayProgram(program, result, options)) << result.call.Describe();
+        ASSERT_EQ(result.captures.size(), 1u);
+        Bits expected(bits);
+        for (size_t i = 0; i < bits && i < 16; ++i) expected.Set(i, (0xA5C3 >> i) & 1);
+        EXPECT_EQ(result.captures[0].ToHex(), expected.ToHex()) << bits << " bits";
+    }
+}
+
 // The retry as TCK periods: XRUNTEST 100 us at 1 MHz, a 16-bit XSDRTDO that matches on the second
 // attempt. The retry adds Pause-DR, Exit2-DR, Shift-DR (3), Exit1-DR, Update-DR, Run-Test/Idle (3),
 // 100 clocks of wait, the way back into Shift-DR (3) and the 16 bits again; and the wait after the
