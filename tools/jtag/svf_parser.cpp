@@ -139,6 +139,7 @@ class SvfParser {
         program_.ops.push_back({line_, std::move(command), std::move(what)});
     }
 
+    bool LengthFits(Pattern pattern, uint32_t bits, const SvfToken& lengthToken);
     bool PatternCommand(Pattern pattern);
     bool EndCommand();
     bool StateCommand();
@@ -161,6 +162,22 @@ class SvfParser {
     FileBudget budget_;
 };
 
+// Every vector a command makes is as long as what it holds (an SIR or SDR: with its header and
+// trailer), so the length is bounded before any vector is made.
+bool SvfParser::LengthFits(Pattern pattern, uint32_t bits, const SvfToken& lengthToken) {
+    uint64_t held = bits;
+    if (pattern == kSir || pattern == kSdr) {
+        const bool ir = pattern == kSir;
+        held += patterns_[ir ? kHir : kHdr].length + uint64_t{patterns_[ir ? kTir : kTdr].length};
+    }
+    if (held >= kMaxScanBits) {
+        return Fail((*tokens_)[0], "with header and trailer the scan is longer than " +
+                                       std::to_string(kMaxScanBits) + " bits");
+    }
+    std::string problem;
+    return budget_.TakeScanBits(held, problem) || Fail(lengthToken, problem);
+}
+
 bool SvfParser::PatternCommand(Pattern pattern) {
     double length = 0;
     const SvfToken& lengthToken = AtEnd() ? Last() : Peek();
@@ -170,18 +187,8 @@ bool SvfParser::PatternCommand(Pattern pattern) {
                                      std::to_string(kMaxScanBits));
     }
     const auto bits = static_cast<uint32_t>(length);
-    const bool ir = pattern == kSir;
-    const bool scanCommand = pattern == kSir || pattern == kSdr;
-    const PatternState& header = patterns_[ir ? kHir : kHdr];
-    const PatternState& trailer = patterns_[ir ? kTir : kTdr];
-    // Every vector this command makes is as long as what it holds: bounded before any is made.
-    const uint64_t held = scanCommand ? uint64_t{header.length} + bits + trailer.length : bits;
-    if (held >= kMaxScanBits) {
-        return Fail((*tokens_)[0], "with header and trailer the scan is longer than " +
-                                       std::to_string(kMaxScanBits) + " bits");
-    }
+    if (!LengthFits(pattern, bits, lengthToken)) return false;
     std::string problem;
-    if (!budget_.TakeScanBits(held, problem)) return Fail(lengthToken, problem);
     std::array<std::optional<Bits>, 4> given;  // TDI, TDO, MASK, SMASK
     static const std::array<const char*, 4> kNames = {"TDI", "TDO", "MASK", "SMASK"};
     while (!AtEnd()) {
@@ -211,8 +218,11 @@ bool SvfParser::PatternCommand(Pattern pattern) {
     state.tdo = given[1] ? *given[1] : Bits();
     state.mask = given[2] ? *given[2] : sameLength ? state.mask : Bits(bits, true);
     state.smask = given[3] ? *given[3] : sameLength ? state.smask : Bits(bits, true);
-    if (!scanCommand) return true;
+    if (pattern != kSir && pattern != kSdr) return true;
 
+    const bool ir = pattern == kSir;
+    const PatternState& header = patterns_[ir ? kHir : kHdr];
+    const PatternState& trailer = patterns_[ir ? kTir : kTdr];
     ScanOp scan;
     scan.ir = ir;
     scan.end = ir ? endIr_ : endDr_;
