@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tool_fixture.h"
@@ -11,6 +12,7 @@
 namespace {
 
 using namespace kestrel_test;
+using namespace std::literals;
 
 TEST_F(KestrelTest, DemoReportsEveryStepOfTheTypicalExchange) {
     const ToolRun run = Kestrel("demo");
@@ -262,8 +264,8 @@ TEST_F(KestrelTest, MessageBoxesBecomeTerminalMessages) {
 // the test's folder), its exit code, and what its report must show.
 struct JtagRun {
     const char* name;
-    const char* file;  // written to DIR/<name of the file> first when `text` is set
-    const char* text;
+    const char* file;       // written to DIR/<name of the file> first when `text` is not empty
+    std::string_view text;  // (a "..."sv literal keeps the zero bytes of an XSVF file)
     const char* args;
     int exitCode;
     const char* out;  // regular expressions for standard output and standard error
@@ -274,7 +276,7 @@ class JtagCommandTest : public KestrelTest, public ::testing::WithParamInterface
 
 TEST_P(JtagCommandTest, ExitsAndReports) {
     const JtagRun& row = GetParam();
-    if (row.text) WriteFile(Path(row.file), row.text);
+    if (!row.text.empty()) WriteFile(Path(row.file), std::string(row.text));
     std::string args = row.args;
     for (const auto& [word, path] :
          {std::pair<std::string, std::string>{"EXAMPLES", KESTREL_EXAMPLES}, {"DIR", dir_}}) {
@@ -290,20 +292,20 @@ TEST_P(JtagCommandTest, ExitsAndReports) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, JtagCommandTest,
     ::testing::Values(
-        JtagRun{"SvfIdcodesOnAThreeDeviceChain", nullptr, nullptr,
+        JtagRun{"SvfIdcodesOnAThreeDeviceChain", nullptr, "",
                 "--virtual EXAMPLES/scenarios/jtag-chain.toml jtag svf "
                 "EXAMPLES/svf/idcode-chain.svf",
                 0,
                 R"(idcode-chain\.svf:5: TRST: TRST ABSENT ignored: the cable has no TRST line\n)"
                 R"((.|\n)*played .*: 26 commands; 7 scans, 4 TDO checks; 0 run-test clocks)",
                 "^$"},
-        JtagRun{"SvfUserRegisterReadBack", nullptr, nullptr,
+        JtagRun{"SvfUserRegisterReadBack", nullptr, "",
                 "--virtual jtag svf EXAMPLES/svf/user-register.svf", 0,
                 R"(:7: FREQUENCY: TCK 6 MHz \(divisor 0\) for 6 MHz\n(.|\n)*3 TDO checks; 100 run)",
                 "^$"},
-        JtagRun{"XsvfIdcodes", nullptr, nullptr, "--virtual jtag xsvf EXAMPLES/svf/idcode.xsvf", 0,
+        JtagRun{"XsvfIdcodes", nullptr, "", "--virtual jtag xsvf EXAMPLES/svf/idcode.xsvf", 0,
                 "played .*: 14 commands; 3 scans, 2 TDO checks", "^$"},
-        JtagRun{"MismatchNamesLineCommandAndValues", nullptr, nullptr,
+        JtagRun{"MismatchNamesLineCommandAndValues", nullptr, "",
                 "--virtual jtag svf EXAMPLES/svf/mismatch.svf", 1, "stopped",
                 R"(^kestrel: \S+mismatch\.svf:5: SDR 64: TDO mismatch: expected )"
                 R"(0x1234567787654320, actual 0x1234567787654321, mask 0xFFFFFFFFFFFFFFFF\n)"
@@ -319,6 +321,19 @@ INSTANTIATE_TEST_SUITE_P(
         JtagRun{"XsvfErrorNamesTheByteOffset", "cut.xsvf", "\x12\x01\x02\x08",
                 "--virtual jtag xsvf DIR/cut.xsvf", 2, "^$",
                 R"(^kestrel: \S+cut\.xsvf:byte 2: XSIR is cut off by the end of the file)"},
+        // A 59-byte file that would make vectors of 32 MiB, refused at the line.
+        JtagRun{"LengthBombIsRefusedAtItsLine", "bomb.svf",
+                "STATE RESET;\nSDR 268435455 TDI (0);\nSDR 268435455 TDI (0);\n",
+                "jtag svf --dry-run DIR/bomb.svf", 2, "^$",
+                R"(^kestrel: \S+bomb\.svf:2:5: the file's scans would add up to 268435455 bits)"},
+        // XREPEAT 255 and XRUNTEST 1 s, and a check that never matches: 22 retries wait 538 s,
+        // a 23rd would pass 600 s.
+        JtagRun{"EndlessRetriesStopAtTheTimeLimit", "retry.xsvf",
+                "\x07\xFF\x04\x00\x0F\x42\x40\x02\x04\x02\x08\x00\x00\x00\x10\x09\xFF\xFF"
+                "\x12\x34\x00"sv,
+                "--virtual jtag xsvf DIR/retry.xsvf", 1, "stopped",
+                R"(XSDRTDO: TDO mismatch: .*\(after 22 retries\); no more retries: their waits )"
+                R"(would pass 600 s)"},
         JtagRun{"PioIsRefused", "pio.svf", "PIOMAP (IN A);\nPIO (H);",
                 "--virtual jtag svf DIR/pio.svf", 6, "^$",
                 R"(pio\.svf:1:1: PIOMAP is not supported: the cable has no parallel test pins)"},
@@ -329,21 +344,21 @@ INSTANTIATE_TEST_SUITE_P(
                 R"(parsed \S+dry\.svf: 3 commands; 1 scan of 64 bits, 1 with TDO checks; 100 )"
                 R"(run-test clocks and 0\.001 s of run-test time\n\S+dry\.svf:1: TRST: )",
                 "^$"},
-        JtagRun{"IdcodeListsDetectedIrLengths", nullptr, nullptr,
+        JtagRun{"IdcodeListsDetectedIrLengths", nullptr, "",
                 "--virtual EXAMPLES/scenarios/jtag-chain.toml jtag idcode", 0,
                 R"(3 device\(s\)(.|\n)*device 1  0x13631093  IR 10 bits\n(.|\n)*)"
                 R"(IR lengths 4,10,5 \(detected from the capture pattern\))",
                 "^$"},
-        JtagRun{"DrThroughOneDevice", nullptr, nullptr,
+        JtagRun{"DrThroughOneDevice", nullptr, "",
                 "--virtual EXAMPLES/scenarios/jtag-chain.toml jtag dr 2 16 0xBEEF --ir 0x02", 0,
                 R"(device 2 IR \(5 bits\): shifted in 0x02, captured 0x01\n)"
                 R"(device 2 DR \(16 bits\): shifted in 0xBEEF, captured 0x0000)",
                 "^$"},
         JtagRun{
-            "IrLengthsThatDoNotFit", nullptr, nullptr, "--virtual jtag ir 0 0x1 --ir-lengths 6,9",
-            6, "^$",
+            "IrLengthsThatDoNotFit", nullptr, "", "--virtual jtag ir 0 0x1 --ir-lengths 6,9", 6,
+            "^$",
             R"(--ir-lengths 6,9 do not fit the chain: it has 2 device\(s\) and 14 instruction)"},
-        JtagRun{"ValueWiderThanTheRegister", nullptr, nullptr, "--virtual jtag ir 1 0x1FF", 2, "",
+        JtagRun{"ValueWiderThanTheRegister", nullptr, "", "--virtual jtag ir 1 0x1FF", 2, "",
                 R"(instruction: the value is wider than its length of 8 bits)"}),
     [](const ::testing::TestParamInfo<JtagRun>& info) { return info.param.name; });
 
