@@ -349,6 +349,15 @@ INSTANTIATE_TEST_SUITE_P(
                 R"(3 device\(s\)(.|\n)*device 1  0x13631093  IR 10 bits\n(.|\n)*)"
                 R"(IR lengths 4,10,5 \(detected from the capture pattern\))",
                 "^$"},
+        // `scan` measures the chain as `jtag idcode` does: the same verdict on a cable without one.
+        JtagRun{"ScanWithoutAChain", "none.toml",
+                "[[device]]\ndescription = \"ZV7300LNK\"\njtag = []\n",
+                "--virtual DIR/none.toml scan", 1, "^$",
+                "^kestrel: scan failed: TDO is high before any one was shifted in: no JTAG chain"},
+        JtagRun{"IdcodeWithoutAChain", "none.toml",
+                "[[device]]\ndescription = \"ZV7300LNK\"\njtag = []\n",
+                "--virtual DIR/none.toml jtag idcode", 1, "^$",
+                "^kestrel: TDO is high before any one was shifted in: no JTAG chain answers"},
         JtagRun{"DrThroughOneDevice", nullptr, "",
                 "--virtual EXAMPLES/scenarios/jtag-chain.toml jtag dr 2 16 0xBEEF --ir 0x02", 0,
                 R"(device 2 IR \(5 bits\): shifted in 0x02, captured 0x01\n)"
