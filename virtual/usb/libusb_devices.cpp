@@ -9,6 +9,7 @@
 #include "entry_points/model_lock.h"
 #include "record/call_log.h"
 #include "usb/descriptors.h"
+#include "usb/usb_api.h"
 #include "usb/usb_objects.h"
 #include "vc_export.h"
 
