@@ -42,7 +42,9 @@ class UsbFaceTest : public VcableTest {
         handle_ = nullptr;
         VcableTest::SetUp();
         char error[200] = {};
-        if (scenario != nullptr) ASSERT_EQ(vc_load_scenario_text(scenario, error, 200), 0) << error;
+        if (scenario != nullptr) {
+            ASSERT_EQ(vc_load_scenario_text(scenario, error, 200), 0) << error;
+        }
         Open();
     }
 
@@ -179,8 +181,9 @@ TEST_F(UsbFaceTest, VendorRequestsSetTheChannelAsTheVendorCallsDo) {
     } rows[] = {
         {"latency", 0x09, 5, [](auto& s) { return s.latency_ms == 5; }},
         {"bit mode", 0x0B, 0x020B, [](auto& s) { return s.bit_mode == 2 && s.bit_mask == 0x0B; }},
-        {"115200 baud: 26 + 1/16 is not a divisor, 26 + 0.125 is", 0x03, 0xC01A,
-         [](auto& s) { return s.achieved_baud_rate == 115384; }},
+        {"divisor 26: 115385 baud", 0x03, 0x001A, [](auto& s) { return s.baud_rate == 115385; }},
+        {"divisor 26.5 (fraction code 1)", 0x03, 0x401A,
+         [](auto& s) { return s.baud_rate == 113208; }},
         {"3 MBd", 0x03, 0x0000, [](auto& s) { return s.baud_rate == 3000000; }},
         {"7 bits, even parity, 2 stop bits", 0x04, 0x1207,
          [](auto& s) { return s.word_length == 7 && s.parity == 2 && s.stop_bits == 2; }},
