@@ -343,6 +343,16 @@ TEST_F(UsbFaceTest, FaultRulesAndUnplugReachTheUsbHost) {
     SelectMpsse();
     ASSERT_GE(vc_fault_fail_usb("FT_Write", 1, 4, LIBUSB_ERROR_TIMEOUT, 0), 0);
     EXPECT_EQ(BulkOut({0x81}), LIBUSB_ERROR_TIMEOUT);
+    ASSERT_GE(vc_fault_fail_usb("FT_Read", 2, 4, LIBUSB_ERROR_PIPE, 0), 0);
+    uint8_t in[64];
+    Completion first, second;
+    libusb_transfer* reads[] = {Bulk(handle_, 0x81, in, 64, &first),
+                                Bulk(handle_, 0x81, in, 64, &second)};
+    for (libusb_transfer* t : reads) ASSERT_EQ(libusb_submit_transfer(t), 0);
+    libusb_handle_events(ctx_);
+    EXPECT_EQ(first.status, LIBUSB_TRANSFER_COMPLETED);
+    EXPECT_EQ(second.status, LIBUSB_TRANSFER_STALL) << "the second IN transfer failed";
+    for (libusb_transfer* t : reads) libusb_free_transfer(t);
     ASSERT_GE(vc_fault_fail("FT_SetLatencyTimer", 1, 4, 0), 0);
     EXPECT_EQ(Control(kOut, 0x09, 8), LIBUSB_ERROR_IO);
     ASSERT_GE(vc_fault_short_write(2, 1), 0);  // the second FT_Write from the rule on

@@ -45,8 +45,8 @@ int BulkIn(Session& session, void* handle, uint8_t* data, int length, uint32_t t
     std::vector<uint8_t> payload(std::min(capacity, queued));
     uint32_t got = 0;
     channel.settings.readTimeoutMs = latencyMs;  // never waits: the bytes are there
-    if (!payload.empty() &&
-        FT_Read(handle, payload.data(), static_cast<uint32_t>(payload.size()), &got) != kFtOk) {
+    // One FT_Read per transfer, empty or not, so fault rules on it count IN transfers.
+    if (FT_Read(handle, payload.data(), static_cast<uint32_t>(payload.size()), &got) != kFtOk) {
         return FailedCall(session);
     }
     int out = 0;
