@@ -80,6 +80,13 @@ run openocd-scan ok "${ocd[@]}" -c "init; irscan dev1.tap 0xC2; drscan dev1.tap 
     -c "echo \"user=[drscan dev1.tap 32 0]\"; shutdown"
 expect openocd-scan "user=c0ffee42"
 run openocd-svf ok "${ocd[@]}" -c "init; svf $root/examples/svf/user-register.svf; shutdown"
+VCABLE_SCENARIO=$root/examples/scenarios/jtag-chain.toml run openocd-svf-chain ok \
+    openocd -f "$peers/openocd-cable.cfg" -c "init; svf $root/examples/svf/idcode-chain.svf; shutdown"
+# OpenOCD 0.12 runs only the first SVF command of a line that holds several (docs/virtual-cable.md),
+# so the memory file's "SDR ...; RUNTEST 100 TCK;" lines are split before it plays them.
+sed 's/; RUNTEST/;\nRUNTEST/' "$root/examples/svf/memory-program.svf" > "$work/memory-program.svf"
+VCABLE_SCENARIO=$root/examples/scenarios/jtag-memory.toml run openocd-svf-memory ok \
+    openocd -f "$peers/openocd-cable.cfg" -c "init; svf -quiet $work/memory-program.svf; shutdown"
 run openocd-svf-mismatch fail "${ocd[@]}" -c "init; svf $root/examples/svf/mismatch.svf; shutdown"
 expect openocd-svf-mismatch "READ = 0x1234567787654321" "WANT = 0x1234567787654320"
 VCABLE_REPLY_DELIVERY=usb VCABLE_CLOCK_REPORT=$work/clock.json run openocd-usb-delivery ok \
