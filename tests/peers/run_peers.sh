@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs Debian's own packages, unmodified, on the virtual cable's USB face (libusb-1.0.so.0 in
-# BUILD/virtual-cable/usb): pyusb, ftdi_eeprom, OpenOCD, flashrom and openFPGALoader, with the
+# BUILD/virtual-cable/usb): pyusb, ftdi_eeprom, lsusb, OpenOCD, flashrom and openFPGALoader, with
+# the
 # configurations and scenarios of examples/peers/. Each run must end as expected, within its time
 # limit (a hang is a failure), and leave no model error behind.
 #   tests/peers/run_peers.sh BUILD
@@ -66,6 +67,8 @@ export VCABLE_STATE=$work/eeprom.state
 run eeprom-flash ok ftdi_eeprom --flash-eeprom "$peers/ftdi_eeprom-flash.conf"
 run eeprom-d2xx ok $python "$root/tests/peers/d2xx_face.py" "$build/virtual-cable/libftd2xx.so" list
 expect eeprom-d2xx "PeerCable A\|PC1234A\|0403:6010" "PeerCable B\|PC1234B"
+run eeprom-lsusb ok lsusb -v -d 0403:6010
+expect eeprom-lsusb "MaxPower +100mA" "iInterface +2 PeerCable"
 unset VCABLE_STATE
 VCABLE_SCENARIO=$peers/programmed-pair.toml run eeprom-pair ok \
     ftdi_eeprom --verbose --read-eeprom "$peers/ftdi_eeprom-pair.conf"
