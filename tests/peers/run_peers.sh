@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Runs Debian's own packages, unmodified, on the virtual cable's USB face (libusb-1.0.so.0 in
 # BUILD/virtual-cable/usb): pyusb, ftdi_eeprom, lsusb, OpenOCD, flashrom and openFPGALoader, with
-# the
-# configurations and scenarios of examples/peers/. Each run must end as expected, within its time
-# limit (a hang is a failure), and leave no model error behind.
+# the configurations and scenarios of examples/peers/. Each run must end as expected, within its
+# time limit (a hang is a failure), and leave no model error behind.
 #   tests/peers/run_peers.sh BUILD
 set -uo pipefail
 build=$(cd "${1:?usage: run_peers.sh BUILD}" && pwd)
