@@ -9,6 +9,8 @@ set -uo pipefail
 build=$(cd "${1:?usage: run_peers.sh BUILD}" && pwd)
 root=$(cd "$(dirname "$0")/../.." && pwd)
 peers=$root/examples/peers
+svf=$root/examples/svf
+d2xx=$build/virtual-cable/libftd2xx.so
 python=/usr/bin/python3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -60,13 +62,13 @@ peers() {
     run pyusb ok $python "$peers/pyusb_mpsse.py"
     expect pyusb "0403:6010 bcdDevice 0500" "product 'ZV7300LNK' serial 'ZV000001'" "loopback .*OK"
 
-    # --- ftdi_eeprom: read the default cable's EEPROM, flash a new one, see it on the vendor face ---
+    # --- ftdi_eeprom: read the default cable's EEPROM, flash a new one, see it on the other face ---
     run eeprom-read ok ftdi_eeprom --verbose --read-eeprom "$peers/ftdi_eeprom-read.conf"
     expect eeprom-read "VID: +0x0403" "PID: +0x6010" "Release: +0x0500" "Manufacturer: Zelvorinex" \
         "Product: +ZV7300LNK" "Serial: +ZV000001"
     export VCABLE_STATE=$work/eeprom.state
     run eeprom-flash ok ftdi_eeprom --flash-eeprom "$peers/ftdi_eeprom-flash.conf"
-    run eeprom-d2xx ok $python "$root/tests/peers/d2xx_face.py" "$build/virtual-cable/libftd2xx.so" list
+    run eeprom-d2xx ok $python "$root/tests/peers/d2xx_face.py" "$d2xx" list
     expect eeprom-d2xx "PeerCable A\|PC1234A\|0403:6010" "PeerCable B\|PC1234B"
     run eeprom-lsusb ok lsusb -v -d 0403:6010
     expect eeprom-lsusb "MaxPower +100mA" "iInterface +2 PeerCable"
@@ -83,23 +85,24 @@ peers() {
     run openocd-scan ok "${ocd[@]}" -c "init; irscan dev1.tap 0xC2; drscan dev1.tap 32 0xC0FFEE42" \
         -c "echo \"user=[drscan dev1.tap 32 0]\"; shutdown"
     expect openocd-scan "user=c0ffee42"
-    run openocd-svf ok "${ocd[@]}" -c "init; svf $root/examples/svf/user-register.svf; shutdown"
+    run openocd-svf ok "${ocd[@]}" -c "init; svf $svf/user-register.svf; shutdown"
     VCABLE_SCENARIO=$root/examples/scenarios/jtag-chain.toml run openocd-svf-chain ok \
-        openocd -f "$peers/openocd-cable.cfg" -c "init; svf $root/examples/svf/idcode-chain.svf; shutdown"
-    # OpenOCD 0.12 runs only the first SVF command of a line that holds several (docs/virtual-cable.md),
-    # so the memory file's "SDR ...; RUNTEST 100 TCK;" lines are split before it plays them.
-    sed 's/; RUNTEST/;\nRUNTEST/' "$root/examples/svf/memory-program.svf" > "$work/memory-program.svf"
+        openocd -f "$peers/openocd-cable.cfg" -c "init; svf $svf/idcode-chain.svf; shutdown"
+    # OpenOCD 0.12 runs only the first SVF command of a line that holds several
+    # (docs/virtual-cable.md), so the memory file's "SDR ...; RUNTEST 100 TCK;" lines are split.
+    sed 's/; RUNTEST/;\nRUNTEST/' "$svf/memory-program.svf" > "$work/memory-program.svf"
     VCABLE_SCENARIO=$root/examples/scenarios/jtag-memory.toml run openocd-svf-memory ok \
-        openocd -f "$peers/openocd-cable.cfg" -c "init; svf -quiet $work/memory-program.svf; shutdown"
-    run openocd-svf-mismatch fail "${ocd[@]}" -c "init; svf $root/examples/svf/mismatch.svf; shutdown"
+        openocd -f "$peers/openocd-cable.cfg" -c "init; svf -quiet $work/memory-program.svf" \
+        -c shutdown
+    run openocd-svf-mismatch fail "${ocd[@]}" -c "init; svf $svf/mismatch.svf; shutdown"
     expect openocd-svf-mismatch "READ = 0x1234567787654321" "WANT = 0x1234567787654320"
     VCABLE_CLOCK_REPORT=$work/clock.json run openocd-clock ok \
-        "${ocd[@]}" -c "init; scan_chain; svf $root/examples/svf/user-register.svf; shutdown"
+        "${ocd[@]}" -c "init; scan_chain; svf $svf/user-register.svf; shutdown"
     $python -c 'import json, sys; r = json.load(open(sys.argv[1])); assert all(
         r[s]["tck_cycles"] > 0 and r[s]["elapsed_ms"] > 0 for s in ("full_speed", "high_speed"))' \
     "$work/clock.json" || fail "$delivery-openocd-clock" "no clock report"
     VCABLE_SCENARIO=$peers/unplug.toml run openocd-unplug fail \
-        "${ocd[@]}" -c "init; svf $root/examples/svf/user-register.svf; shutdown"
+        "${ocd[@]}" -c "init; svf $svf/user-register.svf; shutdown"
     expect openocd-unplug "LIBUSB_ERROR_NO_DEVICE"
 
     # --- flashrom: probe, read, erase, write and verify a random image; the vendor face agrees ---
@@ -113,10 +116,10 @@ peers() {
     run flashrom-write ok "${fr[@]}" -w "$work/image.bin"
     run flashrom-verify ok "${fr[@]}" -v "$work/image.bin"
     run flashrom-read-back ok "${fr[@]}" -r "$work/after.bin"
-    cmp -s "$work/image.bin" "$work/after.bin" || fail "$delivery-flashrom" "the image read back differs"
+    cmp -s "$work/image.bin" "$work/after.bin" || fail "$delivery-flashrom" "read back differs"
     run flashrom-d2xx ok $python "$root/tests/peers/d2xx_face.py" \
-        "$build/virtual-cable/libftd2xx.so" flash "$work/d2xx.bin"
-    cmp -s "$work/image.bin" "$work/d2xx.bin" || fail "$delivery-flashrom" "the vendor face's flash differs"
+        "$d2xx" flash "$work/d2xx.bin"
+    cmp -s "$work/image.bin" "$work/d2xx.bin" || fail "$delivery-flashrom" "other face differs"
     unset VCABLE_SCENARIO VCABLE_STATE
 
     # --- openFPGALoader: the chain of a scenario with real FPGA IDCODEs ---
