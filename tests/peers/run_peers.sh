@@ -62,7 +62,7 @@ peers() {
     run pyusb ok $python "$peers/pyusb_mpsse.py"
     expect pyusb "0403:6010 bcdDevice 0500" "product 'ZV7300LNK' serial 'ZV000001'" "loopback .*OK"
 
-    # --- ftdi_eeprom: read the default cable's EEPROM, flash a new one, see it on the other face ---
+    # --- ftdi_eeprom: read the default cable's EEPROM, flash a new one, list it on the other face
     run eeprom-read ok ftdi_eeprom --verbose --read-eeprom "$peers/ftdi_eeprom-read.conf"
     expect eeprom-read "VID: +0x0403" "PID: +0x6010" "Release: +0x0500" "Manufacturer: Zelvorinex" \
         "Product: +ZV7300LNK" "Serial: +ZV000001"
