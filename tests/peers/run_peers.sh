@@ -96,11 +96,15 @@ peers() {
         -c shutdown
     run openocd-svf-mismatch fail "${ocd[@]}" -c "init; svf $svf/mismatch.svf; shutdown"
     expect openocd-svf-mismatch "READ = 0x1234567787654321" "WANT = 0x1234567787654320"
-    VCABLE_CLOCK_REPORT=$work/clock.json run openocd-clock ok \
+    VCABLE_CLOCK_REPORT=$work/clock.json VCABLE_TRACE=$work/trace.txt \
+        VCABLE_CALL_LOG=$work/calls.txt run openocd-clock ok \
         "${ocd[@]}" -c "init; scan_chain; svf $svf/user-register.svf; shutdown"
     $python -c 'import json, sys; r = json.load(open(sys.argv[1])); assert all(
         r[s]["tck_cycles"] > 0 and r[s]["elapsed_ms"] > 0 for s in ("full_speed", "high_speed"))' \
     "$work/clock.json" || fail "$delivery-openocd-clock" "no clock report"
+    grep -q "^cable 0: 0x86 set clock divisor" "$work/trace.txt" &&
+        grep -q "^FT_SetBitMode(0xB, 0x2) = 0" "$work/calls.txt" ||
+        fail "$delivery-openocd-clock" "no trace or call log"
     VCABLE_SCENARIO=$peers/unplug.toml run openocd-unplug fail \
         "${ocd[@]}" -c "init; svf $svf/user-register.svf; shutdown"
     expect openocd-unplug "LIBUSB_ERROR_NO_DEVICE"
