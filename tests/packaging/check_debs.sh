@@ -30,8 +30,8 @@ check_package() {  # check_package NAME FORBIDDEN REQUIRED...
 lib='/usr/lib(/[a-z0-9_-]+-linux-gnu)?'
 check_package libkestrellink1 '\.h$|/bin/|libftd2xx' \
     "$lib/libkestrellink\.so\.1" "$lib/libkestrellink\.so\.1\.[0-9.]+"
-check_package kestrellink-virtual-cable "\.h$|/bin/|^$lib/libftd2xx|libkestrellink" \
-    "$lib/kestrellink/virtual-cable/libftd2xx\.so"
+check_package kestrellink-virtual-cable "\.h$|/bin/|^$lib/libftd2xx|^$lib/libusb|libkestrellink" \
+    "$lib/kestrellink/virtual-cable/libftd2xx\.so" "$lib/kestrellink/virtual-usb/libusb-1\.0\.so\.0"
 check_package libkestrellink-dev '/bin/|\.so\.|libftd2xx' \
     /usr/include/kestrellink\.h /usr/include/kestrellink/vcable\.h "$lib/libkestrellink\.so" \
     "$lib/cmake/KestrelLink/KestrelLinkConfig\.cmake" \
