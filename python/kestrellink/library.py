@@ -224,7 +224,9 @@ def load(path: Optional["_native.StrPath"] = None) -> Library:
     Raises LibraryNotFoundError when none loads.
     """
     with _loading:
-        module, name = _native.open_first(_native.library_candidates(path), "the KestrelLink library")
+        candidates, origin = _native.library_candidates(path)
+        module, _ = _native.open_first(candidates, "the KestrelLink library",
+                                       required="LoadD2XXDLL", origin=origin)
         real = os.path.realpath(_native.loaded_path(module))
         if real not in _loaded:
             _loaded[real] = Library(module, real)
