@@ -126,6 +126,8 @@ def _convert(export: Export, param: Param, value: Any, scalars: Dict[str, Any]) 
             raise ValueError(f"{where} must be {param.low}..{param.high}, got {value}")
         return value
     if param.kind == "double":
+        if isinstance(value, bool) or not isinstance(value, (int, float)):
+            raise TypeError(f"{where} must be a number, not {type(value).__name__}")
         return float(value)
     if param.kind == "wide":
         return _native.wide(value)
