@@ -6,6 +6,98 @@
  *
  * Result codes are particular to each function; 0 means success for all that return int.
  */
+
+/* Result codes, generated from src/shell/result_codes.tsv (cmake/result_codes.cmake):
+ *
+ * LoadD2XXDLL:
+ *   0  the vendor library and all 38 entry points were loaded
+ *   1  the vendor library could not be loaded
+ *   2  the vendor library lacks the entry point FT_ListDevices
+ *   3  the vendor library lacks the entry point FT_Open
+ *   4  the vendor library lacks the entry point FT_OpenEx
+ *   5  the vendor library lacks the entry point FT_Close
+ *   6  the vendor library lacks the entry point FT_Read
+ *   7  the vendor library lacks the entry point FT_Write
+ *   8  the vendor library lacks the entry point FT_ResetDevice
+ *   9  the vendor library lacks the entry point FT_ResetPort
+ *  10  the vendor library lacks the entry point FT_CyclePort
+ *  11  the vendor library lacks the entry point FT_SetBaudRate
+ *  12  the vendor library lacks the entry point FT_SetChars
+ *  13  the vendor library lacks the entry point FT_Purge
+ *  14  the vendor library lacks the entry point FT_SetTimeouts
+ *  15  the vendor library lacks the entry point FT_GetQueueStatus
+ *  16  the vendor library lacks the entry point FT_SetBreakOn
+ *  17  the vendor library lacks the entry point FT_SetBreakOff
+ *  18  the vendor library lacks the entry point FT_GetStatus
+ *  19  the vendor library lacks the entry point FT_SetEventNotification
+ *  20  the vendor library lacks the entry point FT_GetBitMode
+ *  21  the vendor library lacks the entry point FT_SetBitMode
+ *  22  the vendor library lacks the entry point FT_SetLatencyTimer
+ *  23  the vendor library lacks the entry point FT_GetLatencyTimer
+ *  24  the vendor library lacks the entry point FT_EraseEE
+ *  25  the vendor library lacks the entry point FT_EE_Program
+ *  26  the vendor library lacks the entry point FT_EE_Read
+ *  27  the vendor library lacks the entry point FT_EE_UASize
+ *  28  the vendor library lacks the entry point FT_EE_UARead
+ *  29  the vendor library lacks the entry point FT_EE_UAWrite
+ *  30  the vendor library lacks the entry point FT_Rescan
+ *  31  the vendor library lacks the entry point FT_GetDeviceInfo
+ *  32  the vendor library lacks the entry point FT_SetDataCharacteristics
+ *  33  the vendor library lacks the entry point FT_SetFlowControl
+ *  34  the vendor library lacks the entry point FT_SetDtr
+ *  35  the vendor library lacks the entry point FT_ClrDtr
+ *  36  the vendor library lacks the entry point FT_GetLibraryVersion
+ *  37  the vendor library lacks the entry point FT_CreateDeviceInfoList
+ *  38  the vendor library lacks the entry point FT_GetDeviceInfoList
+ *  39  the vendor library lacks the entry point FT_Reload
+ *
+ * OpenDevice:
+ *   0  opened, channel A current (shared by the MPSSE open variants and CheckDeviceTalkable)
+ *   1  closing the still-open connection failed
+ *   2  FT_Rescan failed
+ *   3  no device found, or the device list could not be created
+ *   4  the device list could not be fetched
+ *   5  no device matches the description and serial parts
+ *   6  not exactly two channels match (two cables, or one channel visible)
+ *   9  channel A could not be opened
+ *  10  resetting channel A failed
+ *  11  the queue-status poll of channel A failed
+ *  12  setting channel A's latency timer failed
+ *  13  resetting channel A's bit mode failed
+ *  14  switching channel A to MPSSE mode failed
+ *  15  the MPSSE engine did not answer (no 0xAA echo)
+ *  16  sending the initial pin command failed
+ *  17  the clock divisor is above 0xFFFF, or sending the clock command failed
+ *  18  bytes were waiting after the clock command, or the queue poll failed
+ *  19  more than 20 devices match
+ *  21  channel B could not be opened
+ *
+ * OpenDevice4:
+ *   0  opened as two UARTs, channel B current
+ *   1  closing the still-open connection failed
+ *   2  FT_Rescan failed
+ *   3  no device found, or the device list could not be created
+ *   4  the device list could not be fetched
+ *   5  no device matches the description and serial parts
+ *   6  not exactly two channels match (two cables, or one channel visible)
+ *   9  channel A could not be opened
+ *  10  resetting channel A failed
+ *  11  the queue-status poll of channel A failed
+ *  12  setting the latency timer of channel A failed
+ *  13  resetting the bit mode of channel A failed
+ *  14  setting the baud rate of channel A failed
+ *  15  setting the data characteristics of channel A failed
+ *  16  setting the flow control of channel A failed
+ *  17  channel B could not be opened
+ *  18  resetting channel B failed
+ *  19  more than 20 devices match, or the queue-status poll of channel B failed
+ *  20  setting the latency timer of channel B failed
+ *  21  resetting the bit mode of channel B failed
+ *  22  setting the baud rate of channel B failed
+ *  23  setting the data characteristics of channel B failed
+ *  24  setting the flow control of channel B failed
+ *
+ * End of the result codes. */
 #ifndef KESTRELLINK_H
 #define KESTRELLINK_H
 

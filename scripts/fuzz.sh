@@ -4,12 +4,14 @@
 # the seed corpora kept in the tree (fuzz/corpus/<target>, and the example scenarios) are only
 # read. A crash leaves its input in build-sanitize/fuzz-artifacts and fails the run. Each
 # target's speed and the coverage it reached are printed. FUZZ_SEED=N fixes libFuzzer's random
-# seed, so that a run from the same corpus tries the same inputs (test.sh does, so that a commit's
-# CI result does not depend on luck); without it every run explores afresh.
+# seed, so that a run from the same corpus tries the same inputs; without it every run explores
+# afresh.
+#
+# ./scripts/fuzz.sh --replay runs every target once over each file of its seed corpora and
+# nothing more (seconds, not minutes): what CI does on every run (scripts/test.sh fuzz). It
+# builds the four targets in build-sanitize/ first when they are missing or stale.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:-60}
-seed_option=${FUZZ_SEED:+-seed=$FUZZ_SEED}
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # target, seed corpora (comma-separated), libFuzzer's length control (lower: lengths grow
@@ -20,6 +22,34 @@ targets=(
     "scenario_reader fuzz/corpus/scenario_reader,examples/scenarios 100"
     "jtag_files examples/svf 100"
 )
+
+if [[ ${1:-} == --replay ]]; then
+    CC=clang CXX=clang++ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+        -DKESTREL_SANITIZE=ON -DKESTREL_FUZZ=ON -DKESTREL_WERROR=ON >/dev/null
+    fuzzers=()
+    for row in "${targets[@]}"; do
+        fuzzers+=("${row%% *}_fuzzer")
+    done
+    cmake --build build-sanitize -j2 --target "${fuzzers[@]}"
+    for row in "${targets[@]}"; do
+        read -r target seeds _ <<<"$row"
+        IFS=, read -ra seed_dirs <<<"$seeds"
+        mapfile -t inputs < <(find "${seed_dirs[@]}" -type f | sort)
+        log=build-sanitize/fuzz-replay-$target.log
+        # Given files rather than folders, libFuzzer runs each once and stops.
+        if ! "build-sanitize/fuzz/${target}_fuzzer" -timeout=10 -rss_limit_mb=4096 \
+            "${inputs[@]}" >"$log" 2>&1; then
+            tail -n 60 "$log"
+            echo "replaying the $target corpus failed (log: $log)"
+            exit 1
+        fi
+        printf 'replayed %-16s %4d inputs\n' "$target" "${#inputs[@]}"
+    done
+    exit 0
+fi
+
+seconds=${1:-60}
+seed_option=${FUZZ_SEED:+-seed=$FUZZ_SEED}
 for row in "${targets[@]}"; do
     read -r target seeds len_control <<<"$row"
     IFS=, read -ra seed_dirs <<<"$seeds"

@@ -29,7 +29,7 @@ def main(argv=None) -> int:
             for index, idcode in enumerate(cable.jtag.idcodes()):
                 print(f"device {index}: IDCODE 0x{idcode:08X}")
             jedec = cable.spi.jedec_id()
-            size = args.size if args.size is not None else 1 << jedec[2]
+            size = args.size if args.size is not None else cable.spi.size
             print(f"flash {jedec.hex(' ').upper()}: dumping {size} bytes to {args.output}")
             data = cable.spi.read(0, size)
         with open(args.output, "wb") as out:

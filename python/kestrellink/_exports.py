@@ -7,6 +7,8 @@ symbols; the raw layer looks those up by the symbol of the running platform.
 
 from typing import Callable, Dict, NamedTuple, Tuple
 
+from ._result_codes import MEANINGS
+
 
 class Export(NamedTuple):
     ordinal: int
@@ -23,9 +25,14 @@ _OPEN_DECORATED = "kl_wchar* descriptionPart, kl_wchar* serialPart, kl_ulong div
 _RELOAD = "unsigned short vendorId, unsigned short productId"
 _TDI = ("kl_u8 mode, kl_u32 bitCount, const kl_u8* tdi, kl_u8* tdo, kl_u32* bitsRead, "
         "kl_u32 lastWithTms")
-_MPSSE_OPEN_CODES = ("0 open; 1 stale close failed; 2 rescan failed; 3 no device; 4 list not "
-                     "fetched; 5 no match; 6 not exactly two matches; 9 channel A not opened; "
-                     "10-18 bring-up step failed; 19 more than 20 matches; 21 channel B not opened")
+
+
+def _codes(group: str) -> str:
+    """The result codes of an export group, as its docstrings list them."""
+    return "; ".join(f"{code} {meaning}" for code, meaning in MEANINGS[group].items()) + "."
+
+
+_MPSSE_OPEN_CODES = _codes("OpenDevice")
 _PIN = "Sends 0x80, a level byte and the stored directions (ADBUS). 0; 4 the write failed."
 
 
@@ -124,7 +131,7 @@ EXPORTS: Tuple[Export, ...] = (
     Export(43, "JTAG_WriteTMS2", "int", "kl_u8 opcode, kl_u8 count, const kl_u8* data",
            "Queues a TMS command of the caller's opcode. 0; 4 count 6 or more."),
     Export(44, "LoadD2XXDLL", "int", "void",
-           "Loads the vendor D2XX library. 0; 1 not found; 2-39 the first entry point missing."),
+           "Loads the vendor D2XX library. " + _codes("LoadD2XXDLL")),
     Export(45, "OpenDevice", "int", _OPEN,
            "Opens the cable whose channels match both substrings: channel A as an MPSSE engine "
            "at 12 MHz / ((1 + divisor) x 2), channel B idle, channel A current. "
@@ -132,7 +139,7 @@ EXPORTS: Tuple[Export, ...] = (
     Export(46, "OpenDevice4", "int",
            "const kl_wchar* descriptionPart, const kl_wchar* serialPart, kl_u32 baudRate",
            "Opens the matching cable as two 8N1 UARTs at baudRate (bits/s), channel B current. "
-           "0; 1-6, 19 discovery; 9-16 channel A; 17-24 channel B."),
+           + _codes("OpenDevice4")),
     Export(47, "OpenDevice5", "int", _OPEN,
            "As OpenDevice without the rescan. " + _MPSSE_OPEN_CODES),
     Export(48, "OpenDevice_EDP", "int", _OPEN,

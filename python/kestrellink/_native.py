@@ -23,46 +23,69 @@ def _in_folder(location: StrPath, names: Sequence[str]) -> List[str]:
     return [str(path / name) for name in names] if path.is_dir() else [str(path)]
 
 
-def open_first(candidates: Iterable[str], what: str, mode: int = ctypes.DEFAULT_MODE
-               ) -> Tuple[ctypes.CDLL, str]:
-    """Loads the first candidate that loads; raises LibraryNotFoundError listing every attempt."""
+def open_first(candidates: Iterable[str], what: str, mode: int = ctypes.DEFAULT_MODE,
+               required: str = "", origin: str = "") -> Tuple[ctypes.CDLL, str]:
+    """Loads the first candidate that loads and exports ``required``; raises
+    LibraryNotFoundError naming ``origin`` (where the candidates came from) and every attempt."""
     tried = []
     for candidate in candidates:
+        if os.sep in candidate and not os.path.exists(candidate):
+            tried.append(f"  {candidate}: no such file or folder")
+            continue
         try:
-            return ctypes.CDLL(candidate, mode=mode), candidate
+            module = ctypes.CDLL(candidate, mode=mode)
         except OSError as error:
             tried.append(f"  {candidate}: {error}")
-    raise LibraryNotFoundError(f"cannot load {what}; tried:\n" + "\n".join(tried))
+            continue
+        if required and not hasattr(module, required):
+            tried.append(f"  {candidate}: loads, but is not {what} (it lacks {required})")
+            continue
+        return module, candidate
+    attempts = "\n".join(tried) if tried else "  nothing: no candidate was found"
+    source = f" from {origin}" if origin else ""
+    raise LibraryNotFoundError(f"cannot load {what}{source}; tried:\n{attempts}")
 
 
-def library_candidates(path: Optional[StrPath]) -> List[str]:
-    """Where the KestrelLink library is looked for, in order.
+def _explicit(path: Optional[StrPath], variable: str) -> Tuple[Optional[StrPath], str]:
+    """The explicit location (an argument, else the environment variable) and where it came
+    from, for error messages."""
+    if path is not None:
+        return path, f"the path given ({os.fspath(path)})"
+    value = os.environ.get(variable)
+    return (value, f"${variable} ({value})") if value else (None, "")
+
+
+def library_candidates(path: Optional[StrPath]) -> Tuple[List[str], str]:
+    """Where the KestrelLink library is looked for, in order, and where that list came from.
 
     An explicit path (a file or a folder) is the only place tried; so is $KESTRELLINK_LIBRARY.
     Otherwise the package's _native folder, then the system loader's own search.
     """
-    explicit = path if path is not None else os.environ.get("KESTRELLINK_LIBRARY")
+    explicit, origin = _explicit(path, "KESTRELLINK_LIBRARY")
     if explicit:
-        return _in_folder(explicit, LIBRARY_NAMES)
+        return _in_folder(explicit, LIBRARY_NAMES), origin
     packaged = [str(PACKAGE_NATIVE / n) for n in LIBRARY_NAMES if (PACKAGE_NATIVE / n).exists()]
-    return packaged + list(LIBRARY_NAMES)
+    return packaged + list(LIBRARY_NAMES), ""
 
 
-def virtual_cable_candidates(path: Optional[StrPath], library_path: Optional[str]) -> List[str]:
-    """Where the virtual cable is looked for, in order.
+def virtual_cable_candidates(path: Optional[StrPath], library_path: Optional[str]
+                             ) -> Tuple[List[str], str]:
+    """Where the virtual cable is looked for, in order, and where that list came from.
 
     An explicit path or $KESTRELLINK_VIRTUAL_CABLE is the only place tried. Otherwise the
     package's _native/virtual-cable folder, the private folder beside an installed library
     (<libdir>/kestrellink/virtual-cable), and the build tree's (build/lib -> build/virtual-cable).
     """
-    explicit = path if path is not None else os.environ.get("KESTRELLINK_VIRTUAL_CABLE")
+    explicit, origin = _explicit(path, "KESTRELLINK_VIRTUAL_CABLE")
     if explicit:
-        return _in_folder(explicit, (VENDOR_NAME,))
+        return _in_folder(explicit, (VENDOR_NAME,)), origin
     folders = [PACKAGE_NATIVE / "virtual-cable"]
     if library_path:
         libdir = Path(library_path).resolve().parent
         folders += [libdir / "kestrellink" / "virtual-cable", libdir.parent / "virtual-cable"]
-    return [str(folder / VENDOR_NAME) for folder in folders if (folder / VENDOR_NAME).exists()]
+    return ([str(folder / VENDOR_NAME) for folder in folders if (folder / VENDOR_NAME).exists()],
+            "the package, the library's folder and the build tree "
+            "(set $KESTRELLINK_VIRTUAL_CABLE)")
 
 
 def loaded_path(module: ctypes.CDLL) -> str:

@@ -2,6 +2,7 @@
 
 from typing import TYPE_CHECKING, List, Optional
 
+from ._checks import atomic, integer
 from .errors import CableError, TargetError
 
 if TYPE_CHECKING:
@@ -13,6 +14,7 @@ MODE = 0x09
 IDCODE_BITS = 32
 MAX_DEVICES = 64
 MAX_TOTAL_IR_BITS = 1024
+MAX_SHIFT_BITS = 1 << 20  # a data register shift; the capture buffer is an eighth of that
 
 
 def _ones(bits: int) -> int:
@@ -66,11 +68,13 @@ class Jtag:
         self._exit_to_idle()
         return int.from_bytes(tdo, "little") & _ones(bits)
 
+    @atomic
     def reset(self) -> None:
         """Test-Logic-Reset, then Run-Test/Idle: every device selects IDCODE (or BYPASS)."""
         self._reset_to_idle()
         self._call("JTAG_Send2FTDI")
 
+    @atomic
     def count(self) -> int:
         """The number of devices: with every instruction register at BYPASS (all ones), zeros
         and then ones go through the one-bit bypass registers; the ones come out one clock per
@@ -93,6 +97,7 @@ class Jtag:
         if rc:
             raise CableError("JTAG_WriteTDI", rc)
 
+    @atomic
     def idcodes(self) -> List[int]:
         """The IDCODE of every device, nearest TDI first; 0 for a device without one.
 
@@ -157,10 +162,10 @@ class Jtag:
         return [end - start for start, end in zip(starts, ends)][::-1]
 
     def _shift(self, ir: bool, device: int, lengths: List[int], value: int) -> int:
-        if not 0 <= device < len(lengths):
-            raise ValueError(f"device {device} is not on a chain of {len(lengths)}")
-        if not 0 <= value <= _ones(lengths[device]):
-            raise ValueError(f"{value:#x} does not fit in {lengths[device]} bits")
+        if not lengths:
+            raise ValueError("there is no device on the chain")
+        device = integer(device, "device", 0, len(lengths) - 1)
+        value = integer(value, f"a value for {lengths[device]} bits", 0, _ones(lengths[device]))
         stream, pos, at = 0, 0, 0
         for d in reversed(range(len(lengths))):  # the device nearest TDO is shifted first
             if d == device:
@@ -171,6 +176,7 @@ class Jtag:
             pos += lengths[d]
         return self._capture(ir, pos, stream) >> at & _ones(lengths[device])
 
+    @atomic
     def shift_ir(self, device: int, value: int) -> int:
         """Loads ``value`` into one device's instruction register, BYPASS into the others';
         returns what that register captured."""
@@ -179,21 +185,21 @@ class Jtag:
         self._dr_lengths = [None if d == device else 1 for d in range(len(lengths))]
         return captured
 
+    @atomic
     def idle(self, clocks: int) -> None:
         """Stays in Run-Test/Idle for at least ``clocks`` TCK periods (whole bytes of them), as
         programming flows wait for an erase or a write to finish."""
-        if clocks < 1:
-            raise ValueError("idle needs at least one clock")
+        clocks = integer(clocks, "clocks", 1, 0x7FFFFFF0)  # JTAG_Clk takes an int
         self._call("JTAG_Clk", MODE, clocks)
         self._call("JTAG_Send2FTDI")
 
+    @atomic
     def shift_dr(self, device: int, bits: int, value: int) -> int:
         """Shifts ``bits`` bits of ``value`` (bit 0 first) into one device's selected data
         register, zeros into the others'; returns the ``bits`` bits that register gave."""
+        bits = integer(bits, "bits", 1, MAX_SHIFT_BITS)
         if self._idcodes is None:
             self.idcodes()
-        if bits < 1:
-            raise ValueError("a data register shift needs at least one bit")
         lengths = [bits if d == device else n for d, n in enumerate(self._dr_lengths)]
         if None in lengths:
             raise TargetError("the data-register length of a device is unknown; shift_ir it")

@@ -126,6 +126,8 @@ def _convert(export: Export, param: Param, value: Any, scalars: Dict[str, Any]) 
             raise ValueError(f"{where} must be {param.low}..{param.high}, got {value}")
         return value
     if param.kind == "double":
+        if isinstance(value, bool) or not isinstance(value, (int, float)):
+            raise TypeError(f"{where} must be a number, not {type(value).__name__}")
         return float(value)
     if param.kind == "wide":
         return _native.wide(value)
@@ -224,7 +226,9 @@ def load(path: Optional["_native.StrPath"] = None) -> Library:
     Raises LibraryNotFoundError when none loads.
     """
     with _loading:
-        module, name = _native.open_first(_native.library_candidates(path), "the KestrelLink library")
+        candidates, origin = _native.library_candidates(path)
+        module, _ = _native.open_first(candidates, "the KestrelLink library",
+                                       required="LoadD2XXDLL", origin=origin)
         real = os.path.realpath(_native.loaded_path(module))
         if real not in _loaded:
             _loaded[real] = Library(module, real)

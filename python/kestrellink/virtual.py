@@ -138,10 +138,11 @@ class VirtualCable:
         if existing is not None:
             self.vc, self.path = existing, _native.loaded_path(existing)
         else:
-            candidates = _native.virtual_cable_candidates(path, _library_path())
+            candidates, origin = _native.virtual_cable_candidates(path, _library_path())
             # Global, so that the library's own load of the vendor library by name finds it.
             self.vc, self.path = _native.open_first(
-                candidates, "the virtual cable", ctypes.RTLD_GLOBAL | getattr(os, "RTLD_NOW", 0))
+                candidates, "the virtual cable", ctypes.RTLD_GLOBAL | getattr(os, "RTLD_NOW", 0),
+                required="vc_reset", origin=origin)
         for name, (result, parameters) in _CONTROL.items():
             function = getattr(self.vc, name)
             function.restype, function.argtypes = result, parameters

@@ -36,6 +36,8 @@ def test_flash(cable, virtual_cable):
     assert virtual_cable.flash_read(0x10F0, 22) == b"across a page boundary"
     assert virtual_cable.flash_read(0x1000, 0xF0) == b"\xff" * 0xF0  # its sector was erased
     virtual_cable.flash_write(0x2000, b"\0" * 16)
+    cable.spi.erase(0x2001, 0)  # nothing to erase: the sector it points into stays
+    assert virtual_cable.flash_read(0x2000, 16) == b"\0" * 16
     cable.spi.erase(0x1FFF, 2)
     assert virtual_cable.flash_read(0x1000, 0x1010) == b"\xff" * 0x1010
 

@@ -8,22 +8,44 @@ import sys
 import pytest
 
 import kestrellink
+from kestrellink._result_codes import MEANINGS
 
 
-@pytest.mark.parametrize("virtual_cable, options, fault, code", [
-    pytest.param("", {}, None, 3, id="no device"),
-    pytest.param(None, {"description": "ZV7300QRB"}, None, 5, id="no match"),
-    pytest.param(None, {}, "FT_SetLatencyTimer", 12, id="latency timer"),
-    pytest.param(None, {"divisor": 0x10000}, None, 17, id="divisor"),
+@pytest.mark.parametrize("virtual_cable, options, fault, nth, code", [
+    pytest.param("", {}, None, 1, 3, id="no device"),
+    pytest.param(None, {"description": "ZV7300QRB"}, None, 1, 5, id="no match"),
+    pytest.param(None, {}, "FT_ResetDevice", 1, 10, id="reset of channel A"),
+    pytest.param(None, {}, "FT_GetQueueStatus", 1, 11, id="first poll of channel A"),
+    pytest.param(None, {}, "FT_SetLatencyTimer", 1, 12, id="latency timer"),
+    pytest.param(None, {}, "FT_Write", 3, 17, id="clock command"),
+    pytest.param(None, {}, "FT_OpenEx", 2, 21, id="channel B"),
 ], indirect=["virtual_cable"])
-def test_failed_opens_raise_and_leave_nothing_open(virtual_cable, options, fault, code):
+def test_a_failed_open_releases_what_it_took(virtual_cable, options, fault, nth, code):
     if fault:
-        virtual_cable.fault_fail(fault)
+        virtual_cable.fault_fail(fault, nth=nth)
     with pytest.raises(kestrellink.CableError) as raised:
         kestrellink.Cable.open(**options)
     assert (raised.value.export, raised.value.code) == ("OpenDevice", code)
-    if code != 3:
-        assert [virtual_cable.channel(0, c).open for c in (0, 1)] == [0, 0]
+    assert raised.value.detail == MEANINGS["OpenDevice"][code]
+    if code == 3:
+        return
+    assert [virtual_cable.channel(0, c).open for c in (0, 1)] == [0, 0]
+    with kestrellink.Cable.open() as cable:  # nothing is left held that the next open needs
+        assert len(cable.jtag.idcodes()) == 2
+
+
+@pytest.mark.parametrize("fault, nth, code", [
+    ("FT_ResetDevice", 1, 10), ("FT_GetQueueStatus", 1, 11), ("FT_OpenEx", 2, 17),
+    ("FT_ResetDevice", 2, 18), ("FT_SetFlowControl", 2, 24)])
+def test_a_failed_uart_open_returns_to_mpsse(cable, virtual_cable, fault, nth, code):
+    virtual_cable.fault_fail(fault, nth=nth)
+    with pytest.raises(kestrellink.CableError) as raised:
+        cable.uart()
+    assert (raised.value.export, raised.value.code) == ("OpenDevice4", code)
+    assert virtual_cable.channel(0, 0).bit_mode == 2 and len(cable.jtag.idcodes()) == 2
+    with cable.uart() as port:
+        port.write(b"again")
+        assert port.read(5, timeout=2) == b"again"
 
 
 @pytest.mark.parametrize("setup, operation, export, code", [
@@ -62,8 +84,11 @@ def run_python(script, **environment):
 
 
 @pytest.mark.parametrize("impostor, first, first_says, then_says", [
-    pytest.param(False, "kestrellink.Cable.open()", "LoadD2XXDLL returned 1", "ok",
-                 id="no vendor library, then the virtual cable"),
+    pytest.param(False, "kestrellink.Cable.open()",
+                 "LoadD2XXDLL returned 1: the vendor library could not be loaded (libftd2xx.so)",
+                 "ok", id="no vendor library, then the virtual cable"),
+    pytest.param(True, "kestrellink.Cable.open()", "LoadD2XXDLL returned 2: the vendor library "
+                 "lacks the entry point FT_ListDevices", "ok", id="a vendor library lacking one"),
     pytest.param(True, "kestrellink.load().LoadD2XXDLL()", "2", "already loaded",
                  id="another vendor library first")])
 def test_vendor_library_order(tmp_path, impostor, first, first_says, then_says):

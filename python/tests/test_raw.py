@@ -191,7 +191,8 @@ def test_messages_go_to_the_handler_when_one_is_set(mpsse, virtual_cable):
     ("JTAG_WriteTDI", (0x09, 16, 5, False, 1), TypeError),  # only one-byte pointers take an int
     ("SPI_WriteDO", (0x11, 4, b"abc"), ValueError),
     ("JTAG_WriteTMS", (256, 1), ValueError),
-    ("FTDI_SetClk", ("5",), TypeError)])
+    ("FTDI_SetClk", ("5",), TypeError),
+    ("Write_FILE_UART_2", ("f.bin", 1, "1.0"), TypeError)])  # float() would take the str
 def test_bad_arguments_raise_before_reaching_the_library(mpsse, virtual_cable, name, args,
                                                          error):
     with pytest.raises(error):

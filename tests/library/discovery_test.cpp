@@ -85,6 +85,34 @@ TEST_F(DiscoveryTest, ChannelAIsTheFirstListedAndStaysCurrent) {
     EXPECT_EQ(binding::CurrentHandle(), ChannelHandle(1, 0));
 }
 
+// Either part may come from anywhere in a name, not only its start or end: each row opens the one
+// cable whose names contain both parts.
+TEST_F(DiscoveryTest, PartsMatchFromTheMiddleOfANameToo) {
+    struct Row {
+        const char16_t* description;
+        const char16_t* serial;
+        int opened;  // the device whose channels are then open
+    };
+    const Row rows[] = {
+        {u"7300LNK", u"", 0},  // ZV7300LNK A / B
+        {u"7300QR", u"", 1},   // ZV7300QRB A / B
+        {u"", u"V1000", 1},    // ZV100001
+        {u"LNK", u"0000", 0},  // both serials hold 0000; one description holds LNK
+        {u"V73", u"V10", 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(&row - rows));
+        CloseDevice();
+        vc_clear_devices();
+        vc_add_cable("ZV7300LNK", "ZV000001", 1);
+        vc_add_cable("ZV7300QRB", "ZV100001", 1);
+        ASSERT_EQ(OpenDevice(row.description, row.serial, 5), 0);
+        EXPECT_NE(ChannelHandle(row.opened, 0), nullptr);
+        EXPECT_NE(ChannelHandle(row.opened, 1), nullptr);
+        EXPECT_EQ(ChannelHandle(1 - row.opened, 0), nullptr);
+    }
+}
+
 TEST_F(DiscoveryTest, ChannelsAreOpenedByTheirLocationValue) {
     ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
     auto opens = CallsOf("FT_OpenEx");

@@ -177,6 +177,50 @@ TEST_F(JtagQueueTest, DataAppendsPastTheThresholdFlushFirst) {
     EXPECT_EQ(writes[0].transferred, queued);
 }
 
+// The same 60000-byte rule seen from a queue filled by JTAG_Clk: a shift counts bitCount / 8 data
+// bytes (rounded down, so up to 7 more bits still fit) and a clock run its fill bytes; reaching
+// 60000 queues, passing it sends what was queued first.
+TEST_F(JtagQueueTest, ThresholdCountsWholeDataBytesAfterAQueuedClockRun) {
+    struct Row {
+        const char* what;
+        bool clockRun;       // JTAG_Clk, else JTAG_WriteTDI2 without a capture
+        uint32_t dataBytes;  // bitCount / 8 for a shift, fill bytes for a clock run
+        uint32_t extraBits;  // bits beyond them (a shift only)
+        bool flushesFirst;
+    };
+    constexpr uint32_t kFill = 40000;
+    constexpr uint32_t kQueued = kFill + 9;  // 86 05 00, 19 n n, the fill, 86 divisor
+    constexpr uint32_t kRoom = 60000 - kQueued;
+    const Row rows[] = {
+        {"shift up to the threshold and 7 bits", false, kRoom, 7, false},
+        {"shift one byte past", false, kRoom + 1, 0, true},
+        {"clock run up to the threshold", true, kRoom, 0, false},
+        {"clock run one byte past", true, kRoom + 1, 0, true},
+    };
+    const std::vector<uint8_t> tdi(kRoom + 2, 0xA5);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        mpsse::ResetQueueCursor();
+        vc_log_clear();
+        ASSERT_EQ(JTAG_Clk(0x00, static_cast<int>((kFill - 1) * 8)), 0);
+        ASSERT_EQ(mpsse::QueuedBytes(), kQueued);
+        const uint32_t bits = row.dataBytes * 8 + row.extraBits;
+        if (row.clockRun) {
+            EXPECT_EQ(JTAG_Clk(0x00, static_cast<int>((row.dataBytes - 1) * 8)), 0);
+        } else {
+            uint32_t bitsRead = 0;
+            EXPECT_EQ(JTAG_WriteTDI2(0x08, bits, tdi.data(), nullptr, &bitsRead, 0), 0);
+        }
+        const auto writes = CallsOf("FT_Write");
+        ASSERT_EQ(writes.size(), row.flushesFirst ? 1u : 0u);
+        if (row.flushesFirst) {
+            EXPECT_EQ(writes[0].transferred, kQueued);
+        } else {
+            EXPECT_GT(mpsse::QueuedBytes(), 60000u - 9);  // everything still queued
+        }
+    }
+}
+
 TEST_F(JtagQueueTest, QueuedShiftLongerThanOneCommandIsSplit) {
     std::vector<uint8_t> tdi(70001, 0x00);
     EXPECT_EQ(JTAG_WriteTDI(0x08, 70000 * 8 + 1, tdi.data(), nullptr, nullptr, 0), 0);
@@ -242,6 +286,41 @@ TEST_F(JtagQueueTest, RetryAfterAFailedWriteInALongShiftSendsWholeCommandsOnly) 
         EXPECT_EQ(vc_mpsse_tck_cycles(0) - cyclesBefore, row.cycles);
         EXPECT_EQ(vc_mpsse_bad_command_count(0), badBefore);
         EXPECT_EQ(vc_mpsse_error_count(0), 0u);
+    }
+}
+
+// A reply read that fails names the vendor's status in words, whichever status it is.
+TEST_F(JtagQueueTest, AFailedReplyReadShowsItsStatusInWords) {
+    struct Row {
+        uint32_t status;
+        const char16_t* text;
+    };
+    const Row rows[] = {
+        {2, u" - Device Not Found"},
+        {3, u" - Device Not Opened"},
+        {5, u" - Insufficient Resources"},
+        {6, u" - Invalid Parameter"},
+        {8, u" - Device not opened for Erase"},
+        {9, u" - Device not opened for Write"},
+        {10, u" - Failed to write Device"},
+        {11, u" - EEPROM read failed"},
+        {12, u" - EEPROM write failed"},
+        {13, u" - EEPROM erase failed"},
+        {14, u" - EEPROM not present"},
+        {16, u" - Invalid Arguments"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.status);
+        MessageBoxes().clear();
+        uint8_t buffer[2] = {0x11, 0x22};
+        uint32_t received = 99;
+        vc_inject_rx(0, 0, buffer, 2);
+        vc_fault_fail("FT_Read", 1, row.status, 0);
+        EXPECT_EQ(JTAG_RxFTDI(2, buffer, &received), 4);
+        ASSERT_EQ(MessageBoxes().size(), 1u);
+        EXPECT_EQ(MessageBoxes()[0], std::u16string(u"FT_Read") + row.text);
+        uint8_t drain[8];  // the reply stayed waiting; the next row starts without it
+        ASSERT_EQ(JTAG_RxFTDI(vc_rx_pending(0, 0), drain, &received), 0);
     }
 }
 

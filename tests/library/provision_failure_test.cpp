@@ -125,6 +125,36 @@ TEST_F(ProvisionFailureTest, ProgramDeviceReportsEachFailingStep) {
     }
 }
 
+// The bring-up's codes do not depend on how a step fails: an engine whose echo never comes gives
+// the same 11 as a failed write of the 0xAA, and a stray reply byte after the clock command the
+// same 12 whichever write it follows.
+TEST_F(ProvisionFailureTest, BringUpCodesFollowTheStepNotTheFault) {
+    struct Row {
+        const char* what;
+        std::function<void()> arrange;
+        int result;
+        const char* logLine;
+    };
+    const Row rows[] = {
+        {"echo held back", [] { vc_fault_hold_rx("FT_Write", 1, 0, 0, 100); }, 11,
+         "E110. Unable to synchronise the MPSSE write/read cycle in procedure OpenDevice."},
+        {"stray byte after the pin command",
+         [] { vc_fault_inject_rx("FT_Write", 2, 0, 0, &kStrayByte, 1); }, 12,
+         "Possible bad command detected in procedure OpenDevice."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        CloseDevice();
+        vc_reset();
+        row.arrange();
+        EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"text"), row.result);
+        EXPECT_EQ(LastLogLine(), row.logLine);
+        VcEepromView eeprom{};
+        vc_eeprom_view(0, &eeprom);
+        EXPECT_EQ(eeprom.programs, 0u);
+    }
+}
+
 TEST_F(ProvisionFailureTest, FailingEepromCallsStillFinish) {
     for (const char* entry : {"FT_EraseEE", "FT_EE_Program", "FT_EE_Read", "FT_EE_UASize",
                               "FT_EE_UAWrite", "FT_EE_UARead", "FT_CyclePort"}) {

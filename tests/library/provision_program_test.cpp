@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "binding/d2xx.h"
+#include "binding/program_data.h"
 #include "connection/channel_pair.h"
 #include "kestrellink.h"
 #include "library_fixture.h"
@@ -70,6 +73,36 @@ TEST_F(ProvisionTest, ProgramsABlankCableWhichThenOpensUnderItsNewName) {
     VcChannelSettings a{};
     vc_channel_settings(0, 0, &a);
     EXPECT_TRUE(a.open);
+}
+
+// The record's fields after the identity and the strings, as the chip holds them once programmed
+// and as the vendor's read gives them back: bus powered at 44 mA with remote wake-up, serial
+// number on, USB 1.1 in the 232B fields and 2.0 in the 2232 ones, every other option off.
+TEST_F(ProvisionTest, PowerAndOptionsReadBackAsProgrammed) {
+    AttachBlankCable();
+    ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV123456", u""), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"ZV", 5), 0);
+    ReadBackRecord record;
+    FtStatus status = kFtOk;
+    ft::FT_EE_Read(&record.data, status);
+    ASSERT_EQ(status, kFtOk);
+    const FtProgramData& read = record.data;
+    EXPECT_EQ(read.MaxPower, 44);
+    EXPECT_EQ(read.PnP, 1);
+    EXPECT_EQ(read.SelfPowered, 0);
+    EXPECT_EQ(read.RemoteWakeup, 1);
+    EXPECT_EQ(read.Rev4, 1);
+    EXPECT_EQ(read.SerNumEnable, 1);
+    EXPECT_EQ(read.USBVersion, 0x0110);
+    EXPECT_EQ(read.USBVersion5, 0x0200);
+    EXPECT_EQ(read.IsoIn + read.IsoOut + read.PullDownEnable + read.USBVersionEnable, 0);
+    EXPECT_EQ(read.Rev5 + read.IsoInA + read.IsoInB + read.IsoOutA + read.IsoOutB +
+                  read.PullDownEnable5 + read.SerNumEnable5 + read.USBVersionEnable5,
+              0);
+    // High current, the interface modes, the virtual COM port flags and the 232R fields: all 0.
+    const auto* first = reinterpret_cast<const uint8_t*>(&read.AIsHighCurrent);
+    const auto* end = reinterpret_cast<const uint8_t*>(&read.RIsD2XX) + 1;
+    EXPECT_EQ(std::vector<uint8_t>(first, end), std::vector<uint8_t>(end - first, 0));
 }
 
 TEST_F(ProvisionTest, TextsAreCutToTheirCopiesAndWideCharactersBecomeQuestionMarks) {

@@ -211,6 +211,28 @@ TEST_F(UartTest, ReadFileUartWaitsForExactlyTheSizeWithinItsPassCount) {
     }
 }
 
+// The pass count seen from the peer's side: bytes that arrive at the last poll the receiver makes
+// are stored; one poll later they come too late and the receiver has already given up.
+TEST_F(UartTest, ReadFileUartPollsOneTimeFewerThanItsPassCount) {
+    // Counts the polls exactly: the script's bytes must be whole at the poll that produces them.
+    vc_set_reply_delivery(VC_DELIVERY_IMMEDIATE);
+    uart::SetReadFilePassLimitForTests(30);
+    const std::vector<uint8_t> data = Pattern(10);
+    struct Row {
+        uint32_t arrivesAtPoll;
+        int result;
+    };
+    for (const Row& row : {Row{29, 0}, Row{30, 6}}) {
+        SCOPED_TRACE(row.arrivesAtPoll);
+        remove(TempPath("out").c_str());
+        ASSERT_EQ(vc_uart_peer_script(kDevice, kChannelB, data.data(), 10, VC_UART_AFTER_POLLS,
+                                      row.arrivesAtPoll),
+                  0);
+        EXPECT_EQ(Read_FILE_UART(TempPath("out").c_str(), 10), row.result);
+        EXPECT_EQ(FileExists(TempPath("out")), row.result == 0);
+    }
+}
+
 TEST_F(UartTest, ReceiversStoreWhatArrivesFromAnEchoAfterSomePolls) {
     // Counts the polls exactly: the echo's bytes must be whole at the poll that produces them.
     vc_set_reply_delivery(VC_DELIVERY_IMMEDIATE);

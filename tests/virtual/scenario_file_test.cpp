@@ -1,6 +1,8 @@
 // Scenario files: each kind of target reads its own section of a [[device]] table, and the model
 // gets what the section says; a bad section names its place and changes nothing.
+#include <cstring>
 #include <functional>
+#include <vector>
 
 #include "chip/devices.h"
 #include "engine/mpsse_port.h"
@@ -208,6 +210,31 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
     };
     for (const Row& row : rows) {
         EXPECT_NE(std::string::npos, Load(row.body).find(row.message)) << Load(row.body);
+        EXPECT_EQ(1, vc_device_count());
+        EXPECT_EQ(2, vc_jtag_device_count(0));
+    }
+}
+
+// A path that names no regular file is an error, never an abort of the host's process or an
+// endless read.
+TEST_F(ScenarioFileTest, APathThatIsNoRegularFileIsRefused) {
+    struct Row {
+        std::string path;
+        const char* message;
+    };
+    const std::string folder = ::testing::TempDir();
+    std::vector<Row> rows = {
+        {folder, ": cannot read the scenario file (a directory, not a file)"},
+        {folder + "/no-such-scenario.toml", ": cannot read the scenario file ("},
+    };
+#ifndef _WIN32
+    rows.push_back({"/dev/zero", ": cannot read the scenario file (not a regular file)"});
+#endif
+    for (const Row& row : rows) {
+        char error[512] = "";
+        EXPECT_NE(0, vc_load_scenario_file(row.path.c_str(), error, sizeof error)) << row.path;
+        EXPECT_EQ(row.path + row.message,
+                  std::string(error).substr(0, row.path.size() + strlen(row.message)));
         EXPECT_EQ(1, vc_device_count());
         EXPECT_EQ(2, vc_jtag_device_count(0));
     }

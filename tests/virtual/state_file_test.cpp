@@ -129,6 +129,7 @@ TEST_F(StateFileTest, AFileThatDoesNotFitChangesNothing) {
     };
     const Row rows[] = {
         {Path("missing.bin"), nullptr, "cannot read the state file"},
+        {Path("."), nullptr, "cannot read the state file (a directory, not a file)"},
         {write("text.bin", "[[device]]\n"), nullptr, "not a state file of the virtual cable"},
         {write("flipped.bin", flipped), nullptr, "damaged (its checksum does not match)"},
         {write("cut.bin", good.substr(0, good.size() / 2)), nullptr, "damaged"},

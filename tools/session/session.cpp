@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/os.h"
+#include "kestrellink_result_codes.h"
 
 namespace kestrel {
 namespace {
@@ -35,40 +36,10 @@ const ProvisionExports* FindProvisionExports() {
 }
 
 std::string OpenResultText(int code, bool uart) {
-    switch (code) {
-        case 0:
-            return "opened";
-        case 1:
-            return "closing the previous connection failed";
-        case 2:
-            return "FT_Rescan failed";
-        case 3:
-            return "no device found";
-        case 4:
-            return "the device list could not be read";
-        case 5:
-            return "no device matches the description and serial";
-        case 6:
-            return "the number of matching channels is not 2 (more than one cable?)";
-        case 9:
-            return "channel A could not be opened";
-        case 19:
-            return uart ? "channel B: flow control failed" : "more than 20 devices match";
-        default:
-            break;
-    }
-    if (uart) {
-        if (code >= 10 && code <= 16) return "setting up channel A as a UART failed";
-        if (code == 17) return "channel B could not be opened";
-        if (code >= 18 && code <= 24) return "setting up channel B as a UART failed";
-    } else {
-        if (code >= 10 && code <= 14) return "resetting channel A or entering MPSSE mode failed";
-        if (code == 15) return "the MPSSE engine did not answer in step (no 0xAA echo)";
-        if (code == 16 || code == 17) return "the pin or clock command failed";
-        if (code == 18) return "bytes were left over after the bring-up";
-        if (code == 21) return "channel B could not be opened";
-    }
-    return "unknown result";
+    namespace codes = kestrellink_result_codes;
+    const char* meaning =
+        uart ? codes::Meaning(codes::kOpenDevice4, code) : codes::Meaning(codes::kOpenDevice, code);
+    return meaning ? meaning : "unknown result";
 }
 
 Session::~Session() {

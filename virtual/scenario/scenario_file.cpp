@@ -2,16 +2,18 @@
 #include "scenario/scenario_file.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 #include "chip/devices.h"
 #include "faults/faults.h"
 #include "record/call_log.h"
+#include "scenario/whole_file.h"
 #include "uart/uart_peers.h"
 
 namespace vcable::scenario_file {
 namespace {
+
+// A scenario is text of a few pages; flash images come from files of their own.
+constexpr uintmax_t kMaxScenarioFileBytes = 16u << 20;
 
 // The peer a channel gets (null for none).
 std::unique_ptr<UartPeer> MakePeer(const PeerDesc& peer) {
@@ -105,12 +107,12 @@ bool LoadText(const std::string& text, const std::string& origin, const std::str
 }
 
 bool LoadFile(const std::string& path, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = path + ": cannot read the scenario file";
+    std::string text;
+    std::string why;
+    if (!ReadWholeFile(path, kMaxScenarioFileBytes, text, why)) {
+        error = path + ": cannot read the scenario file (" + why + ")";
         return false;
     }
-    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     return LoadText(text, path, FolderOf(path), error);
 }
 

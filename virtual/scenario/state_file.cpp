@@ -6,11 +6,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "chip/devices.h"
 #include "engine/mpsse_engine.h"
+#include "scenario/whole_file.h"
 #include "targets/flash/spi_flash.h"
 #include "targets/jtag/jtag_chain.h"
 #include "targets/jtag/jtag_memory.h"
@@ -19,6 +19,9 @@ namespace vcable::state_file {
 namespace {
 
 constexpr char kMagic[8] = {'V', 'C', 'S', 'T', 'A', 'T', 'E', '1'};
+// Far above what the largest model saves (its flashes and JTAG memories); only a bound on a
+// file that is not a state file at all.
+constexpr uintmax_t kMaxStateFileBytes = uintmax_t{4} << 30;
 constexpr uint32_t kMaxUserAreaSize = 65535;
 
 // The programming record without its four string pointers: the fields before them and the fields
@@ -279,13 +282,13 @@ bool Save(const std::string& path, std::string& error) {
 }
 
 bool Load(const std::string& path, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = path + ": cannot read the state file (" + std::strerror(errno) + ")";
+    std::string contents;
+    std::string why;
+    if (!scenario_file::ReadWholeFile(path, kMaxStateFileBytes, contents, why)) {
+        error = path + ": cannot read the state file (" + why + ")";
         return false;
     }
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file),
-                                     std::istreambuf_iterator<char>()};
+    const std::vector<uint8_t> bytes(contents.begin(), contents.end());
     if (bytes.size() < sizeof kMagic + 8 || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
         error = path + ": not a state file of the virtual cable";
         return false;
