@@ -29,8 +29,8 @@ struct EepromOptions {
     std::string logDir = ".";
 };
 
-// What the library keeps of a string it narrows into the EEPROM: at most `limit` characters, each
-// above U+00FF replaced by '?'.
+// What an EEPROM field holds of a string: at most `limit` characters (the interface's 63, 15 and
+// 63), one byte each; a character above U+00FF has no byte and shows as '?'.
 WideString AsStored(const std::string& text, size_t limit) {
     WideString stored = Wide(text).substr(0, limit);
     for (kl_wchar& c : stored) c = c > 0xFF ? static_cast<kl_wchar>('?') : c;
