@@ -116,6 +116,9 @@ const std::vector<Row>& Rows() {
         {"gpio reset-pulse --pulse-ms 4294967296", 2, "is not a number"},
         {"jtag ir -1 0x1", 2, "is not a number"},
         {"jtag dr 0 -8 0 --ir 0x2", 2, "is not a number"},
+        {"spi erase --size 4096 --address 18446744073709547520", 2, "is not a number from 0"},
+        {"spi --flash-size 0x100001000 id", 2, "is not a number from 4096 to 4294967296"},
+        {"gpio read --attempts 0", 2, "is not a number from 1"},
         {"--divisor -1 list", 2, "is not a number"},
         {"--divisor 65536 scan", 2, "is not a number from 0 to 65535"},
         {"--vcd-cable -1 --vcd {new.vcd} scan", 2, "is not a number"},
@@ -137,6 +140,8 @@ const std::vector<Row>& Rows() {
         {"uart receive {missing/x.bin} --size 4", 5, "cannot write the output file"},
         {"--trace {folder} scan", 5, "the trace file"},
         {"--vcd {fifo} scan", 5, "the waveform file"},
+        {"--trace {folder} demo", 5, "the trace file"},
+        {"--trace /dev/null list", 5, "it is a character device"},
         {"eeprom --log-dir {badlog} erase", 5, "the log"},
         // One file for two roles, by any of its names.
         {"--trace {a.bin} spi write {a.bin}", 2, "the input file and --trace name the same file"},
@@ -145,6 +150,7 @@ const std::vector<Row>& Rows() {
         {"--trace {link.bin} jtag svf {a.bin}", 2, "name the same file"},
         {"--trace {state.bin} scan", 2, "--state and --trace name the same file"},
         {"--trace {x.txt} --vcd {x.txt} list", 2, "--trace and --vcd name the same file"},
+        {"--trace {a.bin} --vcd {link.bin} demo", 2, "--trace and --vcd name the same file"},
         {"uart send {state.bin}", 2, "name the same file"},
         // Fields the EEPROM would cut short: refused before anything is programmed.
         {"eeprom --log-dir {log} program --program-serial ZV0000000000000001", 2,
@@ -192,7 +198,10 @@ TEST_F(HostileTest, PipedInputIsSentAndCounted) {
 }
 
 TEST_F(HostileTest, TwoProcessesOnOneStateFileLoseNoWrite) {
+    // One of them reaches the state file through a link, and must take the same turns.
+    ASSERT_EQ(0, symlink("shared.bin", Path("via-link.bin").c_str()));
     const std::string tool = "'" KESTREL_TOOL "' --virtual --state shared.bin spi write ";
+    const std::string other = "'" KESTREL_TOOL "' --virtual --state via-link.bin spi write ";
     std::vector<std::string> reported;
     for (int round = 0; round < 6; ++round) {
         const std::string first = "r" + std::to_string(round) + "a.bin";
@@ -202,7 +211,7 @@ TEST_F(HostileTest, TwoProcessesOnOneStateFileLoseNoWrite) {
         const std::string a = std::to_string((round * 2 + 1) * 4096);
         const std::string b = std::to_string((round * 2 + 2) * 4096);
         Shell("(" + tool + first + " --address " + a + " >/dev/null 2>&1; echo $? >a.rc) & (" +
-              tool + second + " --address " + b + " >/dev/null 2>&1; echo $? >b.rc) & wait");
+              other + second + " --address " + b + " >/dev/null 2>&1; echo $? >b.rc) & wait");
         if (ReadFile(Path("a.rc")) == "0\n") reported.push_back(first + "@" + a);
         if (ReadFile(Path("b.rc")) == "0\n") reported.push_back(second + "@" + b);
     }

@@ -151,6 +151,18 @@ void InstallInterruptCleanup() {
     std::signal(SIGTERM, RemoveAndStop);
 }
 
+std::string FollowLinks(const std::string& path) {
+    namespace fs = std::filesystem;
+    fs::path at(path);
+    std::error_code code;
+    for (int hop = 0; hop < 16 && fs::is_symlink(at, code); ++hop) {
+        const fs::path to = fs::read_symlink(at, code);
+        if (code) break;
+        at = to.is_absolute() ? to : at.parent_path() / to;
+    }
+    return at.string();
+}
+
 bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
     if (os::ReplaceFile(from, to)) return true;
     error = "cannot rename " + from + " to " + to + ": " + std::strerror(errno);
@@ -177,9 +189,8 @@ bool OutputFile::Open(const std::string& path, const char* role, std::string& er
     }
     if (!CheckOutputTarget(path, role, true, error)) return false;
     // Written through a link to the file it names, so that the link stays.
+    target_ = FollowLinks(path);
     std::error_code code;
-    const std::filesystem::path real = std::filesystem::canonical(path, code);
-    target_ = code ? path : real.string();
     temporary_ = TemporaryNameBeside(target_);
     slot_ = RemoveOnInterrupt(temporary_);
     const int fd = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY, 0666);
@@ -237,7 +248,8 @@ StateLock::~StateLock() {
 }
 
 bool StateLock::Acquire(const std::string& statePath, double waitSeconds, std::string& error) {
-    const std::string lockPath = statePath + ".lock";
+    // Beside the file itself, so that a name through a link takes the same lock.
+    const std::string lockPath = FollowLinks(statePath) + ".lock";
     fd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_BINARY, 0666);
     if (fd_ < 0) {
         error = "cannot lock " + statePath + " (" + lockPath + "): " + std::strerror(errno);

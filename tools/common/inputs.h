@@ -81,6 +81,9 @@ void ForgetOnInterrupt(int slot);
 // Installs the handler that removes the registered files and then ends the process as the
 // signal would.
 void InstallInterruptCleanup();
+// The file a path names once symbolic links are followed (also a link to a file not yet there),
+// so that replacing it keeps the links.
+std::string FollowLinks(const std::string& path);
 // Renames `from` over `to` (replacing it on every platform); false with the reason.
 bool ReplaceFile(const std::string& from, const std::string& to, std::string& error);
 

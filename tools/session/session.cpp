@@ -157,11 +157,13 @@ int Session::Finish(int code) {
 
 // The virtual cable saves into a name of this process's own beside the state file, which then
 // replaces the state file: a reader never sees half a state, and two writers never share a name.
+// A state file reached through a symbolic link is replaced where the link points.
 bool Session::SaveState(std::string& error) {
-    const std::string temporary = TemporaryNameBeside(options_.state);
+    const std::string target = FollowLinks(options_.state);
+    const std::string temporary = TemporaryNameBeside(target);
     const int slot = RemoveOnInterrupt(temporary);
     const bool saved =
-        virtual_->SaveState(temporary, error) && ReplaceFile(temporary, options_.state, error);
+        virtual_->SaveState(temporary, error) && ReplaceFile(temporary, target, error);
     if (!saved) std::remove(temporary.c_str());
     ForgetOnInterrupt(slot);
     return saved;
