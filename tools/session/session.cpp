@@ -92,6 +92,14 @@ int Session::StartVirtual() {
     if (!state.empty() && !CheckOutputTarget(state, "--state", false, error)) {
         return Fail(kExitFile, error);
     }
+    // The scenario is a file the tool reads like its other inputs: a folder, device or FIFO is
+    // refused here, unread.
+    std::vector<uint8_t> scenario;
+    const std::string& scenarioPath = *options_.virtualScenario;
+    if (!scenarioPath.empty() && scenarioPath != "-" &&
+        !ReadInputFile(scenarioPath, kMaxScenarioBytes, scenario, error)) {
+        return Fail(kExitScenario, "--virtual: " + error);
+    }
     virtual_ = std::make_unique<VirtualCable>();
     if (!virtual_->Load(error)) return Fail(kExitNoLibrary, error);
     if (!virtual_->LoadScenario(*options_.virtualScenario, error)) {

@@ -34,6 +34,9 @@ struct GlobalOptions {
 // scenario, --state, --trace, --vcd). Returns 0, or exit code 2 after saying which.
 int CheckCommandFiles(const GlobalOptions& options, std::vector<NamedFile> files = {});
 
+// The largest scenario file the tool hands to the virtual cable.
+inline constexpr uint64_t kMaxScenarioBytes = uint64_t{1} << 20;
+
 // How long a command waits for another one that holds the same --state file.
 inline constexpr double kStateLockWaitSeconds = 60;
 
