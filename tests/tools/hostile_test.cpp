@@ -141,6 +141,7 @@ const std::vector<Row>& Rows() {
         {"spi read {fifo} --size 16", 5, "it is a FIFO, not a regular file (give - for"},
         {"spi read {folder} --size 16", 5, "it is a directory"},
         {"uart receive /dev/null --size 4", 5, "it is a character device"},
+        {"uart receive - --size 4", 5, "to standard output; give a file"},
         {"uart receive {missing/x.bin} --size 4", 5, "cannot write the output file"},
         {"--trace {folder} scan", 5, "the trace file"},
         {"--vcd {fifo} scan", 5, "the waveform file"},

@@ -83,7 +83,7 @@ int RunReceive(const UartOptions& o) {
     Stopwatch watch;
     const int code = Read_FILE_UART_2(name.c_str(), o.size, 1, o.timeout);
     std::string error;
-    const bool kept = code == 0 && ReplaceFile(temporary, o.file, error);
+    const bool kept = code == 0 && RenameIntoPlace(temporary, o.file, error);
     if (!kept) std::remove(temporary.c_str());
     ForgetOnInterrupt(slot);
     if (kept) {

@@ -104,7 +104,11 @@ bool ReadInputFile(const std::string& path, uint64_t limit, std::vector<uint8_t>
 
 bool CheckOutputTarget(const std::string& path, const char* role, bool streamable,
                        std::string& error) {
-    if (path == "-" && streamable) return true;
+    if (path == "-") {
+        if (streamable) return true;
+        error = std::string("cannot write ") + role + " to standard output; give a file";
+        return false;
+    }
     struct stat info {};
     if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
         error = std::string("cannot write ") + role + " " + path + ": it is " + KindOf(info) +
@@ -163,8 +167,8 @@ std::string FollowLinks(const std::string& path) {
     return at.string();
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
-    if (os::ReplaceFile(from, to)) return true;
+bool RenameIntoPlace(const std::string& from, const std::string& to, std::string& error) {
+    if (os::RenameOver(from, to)) return true;
     error = "cannot rename " + from + " to " + to + ": " + std::strerror(errno);
     return false;
 }
@@ -234,7 +238,7 @@ bool OutputFile::Commit(std::string& error) {
         Discard();
         return false;
     }
-    if (!ReplaceFile(temporary_, target_, error)) {
+    if (!RenameIntoPlace(temporary_, target_, error)) {
         Discard();
         return false;
     }

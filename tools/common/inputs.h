@@ -85,7 +85,7 @@ void InstallInterruptCleanup();
 // so that replacing it keeps the links.
 std::string FollowLinks(const std::string& path);
 // Renames `from` over `to` (replacing it on every platform); false with the reason.
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error);
+bool RenameIntoPlace(const std::string& from, const std::string& to, std::string& error);
 
 // --- One file, one role ----------------------------------------------------------------------
 

@@ -32,7 +32,7 @@ std::string SystemVendorLibrary();
 
 bool IsFile(const std::string& path);
 // Renames `from` over `to`, replacing it; false with errno set.
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool RenameOver(const std::string& from, const std::string& to);
 // Takes an exclusive advisory lock on an open file without waiting; false when another process
 // holds it. Closing the file releases it.
 bool TryLockFile(int fd);

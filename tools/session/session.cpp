@@ -171,7 +171,7 @@ bool Session::SaveState(std::string& error) {
     const std::string temporary = TemporaryNameBeside(target);
     const int slot = RemoveOnInterrupt(temporary);
     const bool saved =
-        virtual_->SaveState(temporary, error) && ReplaceFile(temporary, target, error);
+        virtual_->SaveState(temporary, error) && RenameIntoPlace(temporary, target, error);
     if (!saved) std::remove(temporary.c_str());
     ForgetOnInterrupt(slot);
     return saved;
