@@ -129,6 +129,8 @@ const std::vector<Row>& Rows() {
         {"spi write {huge.bin}", 5, "larger than the 256 MiB"},
         {"uart send {folder}", 5, "it is a directory"},
         {"uart send /dev/zero", 5, "it is a character device"},
+        {"uart send {huge.bin}", 5, "larger than the 256 MiB"},
+        {"uart send {fifo}", 5, "it is a FIFO"},
         {"jtag svf {folder}", 5, "it is a directory"},
         {"jtag xsvf {fifo}", 5, "it is a FIFO"},
         {"jtag svf {huge.bin}", 5, "larger than"},
