@@ -22,7 +22,7 @@ inline CLI::Validator Number(uint64_t min, uint64_t max, uint64_t multiple = 1) 
             text = std::to_string(value);
             return std::string();
         },
-        "NUMBER");
+        std::to_string(min) + ".." + std::to_string(max));
 }
 
 // Seconds in [0, max], a plain decimal.
@@ -33,7 +33,7 @@ inline CLI::Validator Seconds(double max) {
             std::string error;
             return ParseSeconds(text, max, value, error) ? std::string() : error;
         },
-        "SECONDS");
+        "0.." + std::to_string(static_cast<uint64_t>(max)) + " s");
 }
 
 }  // namespace kestrel
