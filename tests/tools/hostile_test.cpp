@@ -159,6 +159,8 @@ const std::vector<Row>& Rows() {
         {"--trace {x.txt} --vcd {x.txt} list", 2, "--trace and --vcd name the same file"},
         {"--trace {a.bin} --vcd {link.bin} demo", 2, "--trace and --vcd name the same file"},
         {"uart send {state.bin}", 2, "name the same file"},
+        {"--trace {log/Log.txt} eeprom --log-dir {log} erase", 2, "the log and --trace name"},
+        {"--vcd {./log/../a.bin} jtag xsvf {a.bin}", 2, "the input file and --vcd name"},
         // Fields the EEPROM would cut short: refused before anything is programmed.
         {"eeprom --log-dir {log} program --program-serial ZV0000000000000001", 2,
          "keeps at most 15 characters of it, so it would be cut short to \"ZV0000000000000\""},
