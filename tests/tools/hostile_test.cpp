@@ -138,6 +138,8 @@ const std::vector<Row>& Rows() {
         {"--virtual {fifo} list", 4, "it is a FIFO"},
         {"--virtual /dev/zero list", 4, "it is a character device"},
         {"--virtual {huge.bin} list", 4, "larger than the 1 MiB"},
+        {"spi write ''", 5, "an input file name is empty"},
+        {"spi read '' --size 16", 5, "the output file: the file name is empty"},
         // Outputs that are not regular files.
         {"spi read /dev/null --size 16", 5, "it is a character device"},
         {"spi read {fifo} --size 16", 5, "it is a FIFO, not a regular file (give - for"},

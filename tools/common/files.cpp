@@ -77,6 +77,10 @@ extern "C" void RemoveAndStop(int signal) {
 bool ReadInputFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& bytes,
                    std::string& error) {
     bytes.clear();
+    if (path.empty()) {
+        error = "an input file name is empty";
+        return false;
+    }
     const bool standardInput = path == "-";
     const int fd = standardInput ? 0 : open(path.c_str(), O_RDONLY | O_BINARY | O_NONBLOCK);
     if (fd < 0) {
@@ -104,6 +108,10 @@ bool ReadInputFile(const std::string& path, uint64_t limit, std::vector<uint8_t>
 
 bool CheckOutputTarget(const std::string& path, const char* role, bool streamable,
                        std::string& error) {
+    if (path.empty()) {
+        error = std::string(role) + ": the file name is empty";
+        return false;
+    }
     if (path == "-") {
         if (streamable) return true;
         error = std::string("cannot write ") + role + " to standard output; give a file";
