@@ -74,12 +74,6 @@ void SpiSteps(Session& session, Report& report) {
 }
 
 void UartSteps(Session& session, const std::string& folder, Report& report) {
-    const UartExports* uart = FindUartExports();
-    if (!uart) {
-        report.Skip("UART round trip", "not available in this build (no UART exports)");
-        report.Skip("DTR set / clear", "not available in this build (no UART exports)");
-        return;
-    }
     // Both channels are still open from the MPSSE open, whose successor would close only the
     // current one: close the connection first.
     CloseDevice();
@@ -93,9 +87,8 @@ void UartSteps(Session& session, const std::string& folder, Report& report) {
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
     const bool opened = session.OpenUart(kUartBaud, result);
-    if (opened &&
-        Check(uart->Write_FILE_UART(out.c_str(), kUartBytes), "Write_FILE_UART", result) &&
-        Check(uart->Read_FILE_UART(in.c_str(), kUartBytes), "Read_FILE_UART", result)) {
+    if (opened && Check(Write_FILE_UART(out.c_str(), kUartBytes), "Write_FILE_UART", result) &&
+        Check(Read_FILE_UART(in.c_str(), kUartBytes), "Read_FILE_UART", result)) {
         std::ifstream file(in, std::ios::binary);
         const std::vector<uint8_t> back{std::istreambuf_iterator<char>(file),
                                         std::istreambuf_iterator<char>()};
@@ -114,8 +107,7 @@ void UartSteps(Session& session, const std::string& folder, Report& report) {
     const int device = VirtualDeviceIndex(session);
     VcChannelSettings before{};
     if (device >= 0) session.virtualCable()->api().vc_channel_settings(device, 1, &before);
-    if (Check(uart->Set_Dtr(), "Set_Dtr", dtr) && Check(uart->Clr_Dtr(), "Clr_Dtr", dtr) &&
-        device >= 0) {
+    if (Check(Set_Dtr(), "Set_Dtr", dtr) && Check(Clr_Dtr(), "Clr_Dtr", dtr) && device >= 0) {
         VcChannelSettings after{};
         session.virtualCable()->api().vc_channel_settings(device, 1, &after);
         if (after.dtr_changes != before.dtr_changes + 2 || after.dtr != 0) {
@@ -128,11 +120,6 @@ void UartSteps(Session& session, const std::string& folder, Report& report) {
 }
 
 void ProvisionStep(Session& session, const std::string& folder, Report& report) {
-    const ProvisionExports* provision = FindProvisionExports();
-    if (!provision) {
-        report.Skip("EEPROM programming", "not available in this build (no provisioning exports)");
-        return;
-    }
     CloseDevice();
     Stopwatch watch;
     CallResult result;
@@ -141,11 +128,11 @@ void ProvisionStep(Session& session, const std::string& folder, Report& report) 
     const WideString serial =
         Wide(session.options().serial.empty() ? std::string("ZV000001") : session.options().serial);
     const WideString text = Wide(kUserText);
-    provision->directoryB(dir.c_str());
+    directoryB(dir.c_str());
     const std::string log = folder + "/Log.txt";
     const long before = FileSize(log);
-    Check(provision->ProgramDevice(description.c_str(), serial.c_str(), text.c_str()),
-          "ProgramDevice", result);
+    Check(ProgramDevice(description.c_str(), serial.c_str(), text.c_str()), "ProgramDevice",
+          result);
     report.Step("EEPROM programming", result, watch.Milliseconds(),
                 "ProgramDevice, user area \"" + std::string(kUserText) + "\"; Log.txt:");
     PrintLogLines(log, before, "           | ");

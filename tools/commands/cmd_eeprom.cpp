@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "commands/commands.h"
+#include "common/inputs.h"
 #include "common/os.h"
 
 namespace kestrel {
@@ -28,8 +29,8 @@ struct EepromOptions {
     std::string logDir = ".";
 };
 
-// What the library keeps of a string it narrows into the EEPROM: at most `limit` characters, each
-// above U+00FF replaced by '?'.
+// What an EEPROM field holds of a string: at most `limit` characters (the interface's 63, 15 and
+// 63), one byte each; a character above U+00FF has no byte and shows as '?'.
 WideString AsStored(const std::string& text, size_t limit) {
     WideString stored = Wide(text).substr(0, limit);
     for (kl_wchar& c : stored) c = c > 0xFF ? static_cast<kl_wchar>('?') : c;
@@ -68,10 +69,10 @@ bool CanAppend(const std::string& path, std::string& reason) {
 // procedure's lines; removed with what is in it.
 class ScratchLogFolder {
   public:
-    explicit ScratchLogFolder(const ProvisionExports& provision) {
+    ScratchLogFolder() {
         folder_ = os::MakeTemporaryFolder("kestrel-");
         const WideString wide = Wide(folder_);
-        provision.directoryB(wide.c_str());
+        directoryB(wide.c_str());
     }
     ~ScratchLogFolder() {
         if (folder_.empty()) return;
@@ -95,8 +96,8 @@ int OpenEdp2(const WideString& description, const WideString& serial, uint32_t d
 // Reads the cable's identity back through the exports: an open with the programmed description
 // and serial must find exactly the cable's two channels, and OpenDevice_EDP2 hands out the user
 // area. Returns empty when the cable shows what was programmed, else what it shows.
-std::string ReadBack(const ProvisionExports& provision, const EepromOptions& o, uint32_t divisor) {
-    const ScratchLogFolder scratch(provision);
+std::string ReadBack(const EepromOptions& o, uint32_t divisor) {
+    const ScratchLogFolder scratch;
     const WideString description = AsStored(o.description, kDescriptionLimit);
     const WideString serial = AsStored(o.serial, kSerialLimit);
     WideString text;
@@ -125,24 +126,85 @@ std::string ReadBack(const ProvisionExports& provision, const EepromOptions& o, 
     return shows;
 }
 
-int RunEeprom(const GlobalOptions& options, const EepromOptions& o, bool program) {
-    const ProvisionExports* provision = FindProvisionExports();
-    if (!provision) {
-        return Fail(kExitUnavailable,
-                    "eeprom: not available in this build (the library has no provisioning "
-                    "exports)");
+// What the EEPROM would keep of a field that differs from what was given, or empty when it keeps
+// all of it: the command refuses such a field rather than program something else.
+std::string CutShort(const char* option, const std::string& text, size_t limit) {
+    const WideString wide = Wide(text);
+    const WideString stored = AsStored(text, limit);
+    if (stored == wide) return {};
+    const std::string why = wide.size() > limit
+                                ? "keeps at most " + std::to_string(limit) + " characters of"
+                                : "keeps no characters above U+00FF in";
+    return std::string(option) + " \"" + text + "\": the EEPROM " + why +
+           " it, so it would be cut short to \"" + Narrow(stored.c_str()) +
+           "\"; nothing was programmed";
+}
+
+// The checks before anything is called: the fields fit the EEPROM and the log can be appended to.
+int CheckEeprom(const GlobalOptions& options, const EepromOptions& o, bool program,
+                const std::string& log) {
+    if (const int code = CheckCommandFiles(options, {{"the log", log}})) return code;
+    if (program) {
+        for (const std::string& problem : {CutShort("--name", o.description, kDescriptionLimit),
+                                           CutShort("--program-serial", o.serial, kSerialLimit),
+                                           CutShort("--text", o.text, kTextLimit)}) {
+            if (!problem.empty()) return Fail(kExitUsage, problem);
+        }
     }
     const char* call = program ? "ProgramDevice" : "Erase_ProgedEEPROM";
-    const std::string log = o.logDir + "/Log.txt";
     std::string reason;
+    if (!CheckOutputTarget(log, "the log", false, reason)) {
+        return Fail(kExitFile, reason + "; " + call + " was not called, the EEPROM is unchanged");
+    }
     if (!CanAppend(log, reason)) {
         return Fail(kExitFile, "cannot write the log " + log + ": " + reason + "; " + call +
                                    " was not called, the EEPROM is unchanged");
     }
+    return kExitOk;
+}
+
+void ShowVirtualEeprom(Session& session) {
+    if (!session.isVirtual()) return;
+    // Device 0 of the scenario: the procedures take whatever single cable is attached.
+    VcEepromView view{};
+    if (session.virtualCable()->api().vc_eeprom_view(0, &view) != 0) return;
+    std::printf("virtual cable's EEPROM: %s\n",
+                view.programmed ? ("programmed, \"" + std::string(view.description) +
+                                   "\" serial \"" + view.serial_number + "\"")
+                                      .c_str()
+                                : "blank");
+}
+
+// The exit code once the procedure ran: the log must show it, and a programming must read back.
+int Outcome(const char* call, int code, bool program, bool logged, const std::string& log,
+            const std::string& shows) {
+    if (!logged) {
+        std::string reason;
+        CanAppend(log, reason);
+        const bool done = code == 0 && shows.empty();
+        return Fail(kExitFile, "the log " + log + " was not written (" + reason + "); " + call +
+                                   " returned " + std::to_string(code) + ", so the " +
+                                   (program ? "programming" : "erase") + " itself " +
+                                   (done ? "succeeded" : "did not succeed"));
+    }
+    if (code != 0)
+        return Fail(kExitFailed, std::string(call) + " returned " + std::to_string(code));
+    if (!shows.empty()) {
+        return Fail(kExitFailed, "programming reported success but the cable reads back " + shows);
+    }
+    if (program)
+        std::printf("read back through the exports: the cable shows what was programmed\n");
+    return kExitOk;
+}
+
+int RunEeprom(const GlobalOptions& options, const EepromOptions& o, bool program) {
+    const std::string log = o.logDir + "/Log.txt";
+    if (const int code = CheckEeprom(options, o, program, log)) return code;
+    const char* call = program ? "ProgramDevice" : "Erase_ProgedEEPROM";
     Session session(options);
     if (const int code = session.Start()) return code;
     const WideString dir = Wide(o.logDir);
-    provision->directoryB(dir.c_str());
+    directoryB(dir.c_str());
     const long before = FileSize(log);
     Stopwatch watch;
     int code = 0;
@@ -150,46 +212,17 @@ int RunEeprom(const GlobalOptions& options, const EepromOptions& o, bool program
         const WideString description = Wide(o.description);
         const WideString serial = Wide(o.serial);
         const WideString text = Wide(o.text);
-        code = provision->ProgramDevice(description.c_str(), serial.c_str(), text.c_str());
+        code = ProgramDevice(description.c_str(), serial.c_str(), text.c_str());
     } else {
-        code = provision->Erase_ProgedEEPROM();
+        code = Erase_ProgedEEPROM();
     }
     std::printf("%s returned %d after %.1f ms; %s:\n", call, code, watch.Milliseconds(),
                 log.c_str());
     PrintLogLines(log, before, "  ");
     const bool logged = FileSize(log) > before;
-    const std::string shows = program && code == 0 ? ReadBack(*provision, o, options.divisor) : "";
-    if (session.isVirtual()) {
-        // Device 0 of the scenario: the procedures take whatever single cable is attached.
-        VcEepromView view{};
-        if (session.virtualCable()->api().vc_eeprom_view(0, &view) == 0) {
-            std::printf("virtual cable's EEPROM: %s\n",
-                        view.programmed ? ("programmed, \"" + std::string(view.description) +
-                                           "\" serial \"" + view.serial_number + "\"")
-                                              .c_str()
-                                        : "blank");
-        }
-    }
-    if (!logged) {
-        CanAppend(log, reason);
-        const bool done = code == 0 && shows.empty();
-        return session.Finish(Fail(kExitFile, "the log " + log + " was not written (" + reason +
-                                                  "); " + call + " returned " +
-                                                  std::to_string(code) + ", so the " +
-                                                  (program ? "programming" : "erase") + " itself " +
-                                                  (done ? "succeeded" : "did not succeed")));
-    }
-    if (code != 0) {
-        return session.Finish(
-            Fail(kExitFailed, std::string(call) + " returned " + std::to_string(code)));
-    }
-    if (!shows.empty()) {
-        return session.Finish(
-            Fail(kExitFailed, "programming reported success but the cable reads back " + shows));
-    }
-    if (program)
-        std::printf("read back through the exports: the cable shows what was programmed\n");
-    return session.Finish(kExitOk);
+    const std::string shows = program && code == 0 ? ReadBack(o, options.divisor) : "";
+    ShowVirtualEeprom(session);
+    return session.Finish(Outcome(call, code, program, logged, log, shows));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "commands/commands.h"
+#include "commands/options.h"
 #include "kestrellink.h"
 
 namespace kestrel {
@@ -24,6 +25,10 @@ const PinOperation kOperations[] = {
     {"h2-high", "GPIOH2_high", GPIOH2_high, "GPIOH2 high (driven after the EDP opens)"},
     {"h2-low", "GPIOH2_low", GPIOH2_low, "GPIOH2 low"},
 };
+
+// Bounds that keep one command from holding the cable for hours.
+constexpr uint64_t kMaxWaitAttempts = 1000000;
+constexpr uint64_t kMaxPulseMs = 60000;
 
 struct GpioOptions {
     std::vector<std::string> operations;
@@ -105,9 +110,11 @@ Command AddGpioCommand(CLI::App& root) {
         ->required()
         ->check(CLI::IsMember(names));
     app->add_option("--attempts", o->waitAttempts, "wait-h1-low: calls before giving up")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->transform(Number(1, kMaxWaitAttempts));
     app->add_option("--pulse-ms", o->pulseMs, "reset-pulse: milliseconds low and after")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->transform(Number(0, kMaxPulseMs));
     return {app, [o](const GlobalOptions& options) { return RunGpio(options, *o); }};
 }
 

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "commands/commands.h"
+#include "commands/options.h"
 #include "jtag/chain.h"
 #include "jtag/jtag_ops.h"
 #include "jtag/player.h"
@@ -129,16 +130,20 @@ std::vector<Command> AddJtagChainCommands(CLI::App& jtag) {
         "idcode", "Count the chain's devices, read their IDCODEs and find their IR lengths");
     CLI::App* ir = jtag.add_subcommand(
         "ir", "Shift an instruction into one device, with every other device in BYPASS");
-    ir->add_option("device", o->device, "Device, counted from 0 at TDI")->required();
+    ir->add_option("device", o->device, "Device, counted from 0 at TDI")
+        ->required()
+        ->transform(Number(0, kMaxChainDevices - 1));
     ir->add_option("value", o->value, "Instruction: 0x hex or decimal")->required();
     CLI::App* dr = jtag.add_subcommand(
         "dr",
         "Load an instruction (--ir) into one device, BYPASS into the others, and shift "
         "its data register");
-    dr->add_option("device", o->device, "Device, counted from 0 at TDI")->required();
+    dr->add_option("device", o->device, "Device, counted from 0 at TDI")
+        ->required()
+        ->transform(Number(0, kMaxChainDevices - 1));
     dr->add_option("bits", o->bits, "Length of the data register")
         ->required()
-        ->check(CLI::Range(1, 1 << 20));
+        ->transform(Number(1, 1 << 20));
     dr->add_option("value", o->value, "Data: 0x hex or decimal")->required();
     dr->add_option("--ir", o->instruction, "Instruction that selects the data register")
         ->required();

@@ -1,10 +1,9 @@
 // kestrel jtag, and its svf|xsvf FILE subcommands: parses the whole file, then plays it on the
 // chain, comparing TDO wherever the file gives an expected value.
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "commands/commands.h"
+#include "common/inputs.h"
 #include "jtag/parsers.h"
 #include "jtag/player.h"
 
@@ -32,12 +31,15 @@ std::string Summary(const jtag::Program& program) {
            seconds + " of run-test time";
 }
 
-int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
-    std::ifstream in(o.file, std::ios::binary);
-    if (!in) return Fail(kExitFile, "cannot read " + o.file);
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                     std::istreambuf_iterator<char>()};
-    jtag::Program program;
+// Reads and parses the whole file before the cable is opened; returns 0 or the exit code.
+int LoadProgram(const GlobalOptions& global, const PlayFileOptions& o, bool binary,
+                jtag::Program& program) {
+    if (const int code = CheckCommandFiles(global, {{"the input file", o.file}})) return code;
+    std::vector<uint8_t> bytes;
+    std::string readError;
+    if (!ReadInputFile(o.file, kMaxInputBytes, bytes, readError)) {
+        return Fail(kExitFile, readError);
+    }
     jtag::ParseError error;
     const bool parsed =
         binary ? jtag::ParseXsvf(bytes, program, error)
@@ -47,6 +49,12 @@ int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
         return Fail(error.refused ? kExitUnavailable : kExitUsage,
                     jtag::Describe(error, o.file, binary));
     }
+    return kExitOk;
+}
+
+int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
+    jtag::Program program;
+    if (const int code = LoadProgram(global, o, binary, program)) return code;
     if (o.dryRun) {
         std::printf("parsed %s: %s\n", o.file.c_str(), Summary(program).c_str());
         for (const jtag::Op& op : program.ops) {

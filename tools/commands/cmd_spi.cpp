@@ -6,13 +6,20 @@
 #include <vector>
 
 #include "commands/commands.h"
-#include "common/files.h"
+#include "commands/options.h"
+#include "common/inputs.h"
 #include "flash/flash_geometry.h"
 #include "flash/flash_writer.h"
 #include "flash/spi_ops.h"
 
 namespace kestrel {
 namespace {
+
+// The command line's bounds: the smallest erase any flash has, the largest flash and the largest
+// address the options take (ranges are then held to the flash's own size).
+constexpr uint64_t kSectorBytes = 4096;
+constexpr uint64_t kMaxFlashBytes = uint64_t{1} << 32;
+constexpr uint64_t kMaxAddress = 0xFFFFFFFF;
 
 enum class SpiVerb { kId, kRead, kWrite, kErase, kVerify };
 
@@ -140,86 +147,125 @@ std::string EraseSummary(const WriteReport& w) {
            " already blank" + Verified(w);
 }
 
-int RunVerb(SpiVerb verb, const SpiOptions& o, const std::vector<uint8_t>& input,
-            OutputFile& output, const FlashGeometry& g, const Target& t) {
+// What the command did, on standard output, or on standard error when the data went there.
+FILE* Report(const OutputFile& output) { return output.toStdout() ? stderr : stdout; }
+
+int RunRead(const SpiOptions& o, OutputFile& output, const Target& t) {
     CallResult result;
     PhaseBars bars;
-    const WriteOptions options{!o.noErase, !o.noVerify};
+    Stopwatch watch;
+    const auto address = static_cast<uint32_t>(t.address);
+    const auto count = static_cast<uint32_t>(t.count);
+    std::vector<uint8_t> data(count);
+    const auto sink = bars.Sink();
+    if (!FlashRead(address, data.data(), count, result,
+                   [&](uint32_t done) { sink("reading", done, count); })) {
+        return Fail(kExitFailed, "read failed: " + result.Describe());
+    }
+    bars.End();
+    std::string error;
+    if (!output.Write(data.data(), count, error) || !output.Commit(error)) {
+        return Fail(kExitFile, error);
+    }
+    std::fprintf(Report(output), "read %u bytes from %s into %s in %.1f ms\n", count,
+                 Hex6(address).c_str(), o.file.c_str(), watch.Milliseconds());
+    return kExitOk;
+}
+
+int RunWrite(const SpiOptions& o, const std::vector<uint8_t>& input, const FlashGeometry& g,
+             const Target& t) {
+    CallResult result;
+    PhaseBars bars;
     WriteReport report;
     Stopwatch watch;
     const auto address = static_cast<uint32_t>(t.address);
     const auto count = static_cast<uint32_t>(t.count);
-    std::string error;
+    if (!WriteRange(g, address, input.data(), count, {!o.noErase, !o.noVerify}, report, result,
+                    bars.Sink())) {
+        return Fail(kExitFailed, "write failed: " + result.Describe());
+    }
+    bars.End();
+    std::printf("wrote %u bytes at %s from %s in %.1f ms: %s\n", count, Hex6(address).c_str(),
+                o.file.c_str(), watch.Milliseconds(), WriteSummary(report).c_str());
+    return kExitOk;
+}
+
+int RunErase(const SpiOptions& o, const FlashGeometry& g, const Target& t) {
+    CallResult result;
+    PhaseBars bars;
+    WriteReport report;
+    Stopwatch watch;
+    const auto address = static_cast<uint32_t>(t.address);
+    const auto count = static_cast<uint32_t>(t.count);
+    const bool ok =
+        o.chip ? EraseChip(g, !o.noVerify, report, result, bars.Sink())
+               : EraseRange(g, address, count, {true, !o.noVerify}, report, result, bars.Sink());
+    if (!ok) return Fail(kExitFailed, "erase failed: " + result.Describe());
+    bars.End();
+    if (o.chip) {
+        std::printf("erased the whole %s flash in %.1f ms%s\n", SizeText(g.size).c_str(),
+                    watch.Milliseconds(), Verified(report).c_str());
+        return kExitOk;
+    }
+    std::printf("erased %s to %s (%u bytes) in %.1f ms: %s\n", Hex6(address).c_str(),
+                Hex6(t.address + t.count - 1).c_str(), count, watch.Milliseconds(),
+                EraseSummary(report).c_str());
+    return kExitOk;
+}
+
+int RunVerify(const SpiOptions& o, const std::vector<uint8_t>& input, const Target& t) {
+    CallResult result;
+    PhaseBars bars;
+    Stopwatch watch;
+    const auto address = static_cast<uint32_t>(t.address);
+    const auto count = static_cast<uint32_t>(t.count);
+    if (!VerifyRange(address, input.data(), count, result, bars.Sink())) {
+        return Fail(kExitFailed, result.Describe());
+    }
+    bars.End();
+    std::printf("verified %u bytes at %s against %s in %.1f ms\n", count, Hex6(address).c_str(),
+                o.file.c_str(), watch.Milliseconds());
+    return kExitOk;
+}
+
+int RunVerb(SpiVerb verb, const SpiOptions& o, const std::vector<uint8_t>& input,
+            OutputFile& output, const FlashGeometry& g, const Target& t) {
     switch (verb) {
-        case SpiVerb::kRead: {
-            std::vector<uint8_t> data(count);
-            const auto sink = bars.Sink();
-            if (!FlashRead(address, data.data(), count, result,
-                           [&](uint32_t done) { sink("reading", done, count); })) {
-                return Fail(kExitFailed, "read failed: " + result.Describe());
-            }
-            bars.End();
-            if (!output.Write(data.data(), count, error)) return Fail(kExitFile, error);
-            std::printf("read %u bytes from %s into %s in %.1f ms\n", count, Hex6(address).c_str(),
-                        o.file.c_str(), watch.Milliseconds());
-            return kExitOk;
-        }
+        case SpiVerb::kRead:
+            return RunRead(o, output, t);
         case SpiVerb::kWrite:
-            if (!WriteRange(g, address, input.data(), count, options, report, result,
-                            bars.Sink())) {
-                return Fail(kExitFailed, "write failed: " + result.Describe());
-            }
-            bars.End();
-            std::printf("wrote %u bytes at %s from %s in %.1f ms: %s\n", count,
-                        Hex6(address).c_str(), o.file.c_str(), watch.Milliseconds(),
-                        WriteSummary(report).c_str());
-            return kExitOk;
-        case SpiVerb::kErase: {
-            const bool ok =
-                o.chip ? EraseChip(g, options.verify, report, result, bars.Sink())
-                       : EraseRange(g, address, count, options, report, result, bars.Sink());
-            if (!ok) return Fail(kExitFailed, "erase failed: " + result.Describe());
-            bars.End();
-            if (o.chip) {
-                std::printf("erased the whole %s flash in %.1f ms%s\n", SizeText(g.size).c_str(),
-                            watch.Milliseconds(), Verified(report).c_str());
-                return kExitOk;
-            }
-            std::printf("erased %s to %s (%u bytes) in %.1f ms: %s\n", Hex6(address).c_str(),
-                        Hex6(t.address + t.count - 1).c_str(), count, watch.Milliseconds(),
-                        EraseSummary(report).c_str());
-            return kExitOk;
-        }
+            return RunWrite(o, input, g, t);
+        case SpiVerb::kErase:
+            return RunErase(o, g, t);
         case SpiVerb::kVerify:
-            if (!VerifyRange(address, input.data(), count, result, bars.Sink())) {
-                return Fail(kExitFailed, result.Describe());
-            }
-            bars.End();
-            std::printf("verified %u bytes at %s against %s in %.1f ms\n", count,
-                        Hex6(address).c_str(), o.file.c_str(), watch.Milliseconds());
-            return kExitOk;
+            return RunVerify(o, input, t);
         case SpiVerb::kId:
             break;
     }
     return kExitOk;
 }
 
-int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
-    // Files first: nothing reaches the cable when one cannot be read or written.
-    std::vector<uint8_t> input;
-    OutputFile output;
+// The command line's files and the range a given --flash-size settles, before the cable is
+// opened: nothing reaches the cable when one of them is wrong.
+int PrepareSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o,
+               std::vector<uint8_t>& input, OutputFile& output) {
+    const bool reads = verb == SpiVerb::kWrite || verb == SpiVerb::kVerify;
+    const bool writes = verb == SpiVerb::kRead;
+    if (const int code = CheckCommandFiles(options, {{reads ? "the input file" : "the output file",
+                                                      writes || reads ? o.file : ""}})) {
+        return code;
+    }
     std::string error;
-    if (verb == SpiVerb::kWrite || verb == SpiVerb::kVerify) {
-        if (!ReadInputFile(o.file, input, error)) return Fail(kExitFile, error);
+    if (reads) {
+        if (!ReadInputFile(o.file, kMaxInputBytes, input, error)) return Fail(kExitFile, error);
         if (input.empty())
             return Fail(kExitUsage, o.file + " is empty: nothing to " +
                                         (verb == SpiVerb::kWrite ? "write" : "verify"));
     }
-    if (verb == SpiVerb::kRead && !output.Open(o.file, error)) return Fail(kExitFile, error);
+    if (writes && !output.Open(o.file, "the output file", error)) return Fail(kExitFile, error);
     if (verb == SpiVerb::kErase && !o.chip && o.size == 0) {
         return Fail(kExitUsage, "spi erase needs --size N with --address, or --chip");
     }
-    // A size given on the command line settles the range before the cable is opened.
     if (o.flashSize) {
         FlashGeometry given;
         given.size = o.flashSize;
@@ -228,6 +274,13 @@ int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
         RangeOf(verb, o, input.size(), given, problem);
         if (!problem.empty()) return Fail(kExitUsage, problem);
     }
+    return kExitOk;
+}
+
+int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
+    std::vector<uint8_t> input;
+    OutputFile output;
+    if (const int code = PrepareSpi(verb, options, o, input, output)) return code;
 
     Session session(options);
     if (const int code = session.Start()) return code;
@@ -245,7 +298,12 @@ int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
         return session.Finish(kExitOk);
     }
     std::string problem;
-    const Target target = RangeOf(verb, o, input.size(), geometry, problem);
+    if (o.flashSize % geometry.eraseSize != 0) {
+        problem = "--flash-size " + std::to_string(o.flashSize) + " is not a whole number of " +
+                  "the flash's " + SizeText(geometry.eraseSize) + " sectors";
+    }
+    const Target target =
+        problem.empty() ? RangeOf(verb, o, input.size(), geometry, problem) : Target{};
     if (!problem.empty()) return session.Finish(Fail(kExitUsage, problem));
     return session.Finish(RunVerb(verb, o, input, output, geometry, target));
 }
@@ -259,8 +317,8 @@ Command AddSpiCommand(CLI::App& root) {
     app->fallthrough();
     app->add_option("--flash-size", o->flashSize,
                     "The flash's size in bytes, in place of what its SFDP table or JEDEC ID "
-                    "announces")
-        ->check(CLI::PositiveNumber);
+                    "announces (a whole number of sectors)")
+        ->transform(Number(kSectorBytes, kMaxFlashBytes, kSectorBytes));
     auto addVerb = [&](const char* name, const char* help) {
         CLI::App* verb = app->add_subcommand(name, help);
         verb->fallthrough();
@@ -268,28 +326,35 @@ Command AddSpiCommand(CLI::App& root) {
     };
     CLI::App* id = addVerb("id", "Read the flash's JEDEC ID and SFDP table");
     CLI::App* read = addVerb("read", "Read the flash into a file");
-    read->add_option("file", o->file, "Output file")->required();
-    read->add_option("--address", o->address, "First byte address")->capture_default_str();
+    read->add_option("file", o->file, "Output file (- for standard output)")->required();
+    read->add_option("--address", o->address, "First byte address")
+        ->capture_default_str()
+        ->transform(Number(0, kMaxAddress));
     read->add_option("--size", o->size, "Bytes to read (default: to the end of the flash)")
-        ->check(CLI::PositiveNumber);
+        ->transform(Number(1, kMaxInputBytes));
     CLI::App* write = addVerb(
         "write",
         "Write a file into the flash, keeping the rest of every sector it touches, and verify it");
-    write->add_option("file", o->file, "Input file")->required();
-    write->add_option("--address", o->address, "First byte address")->capture_default_str();
+    write->add_option("file", o->file, "Input file (- for standard input)")->required();
+    write->add_option("--address", o->address, "First byte address")
+        ->capture_default_str()
+        ->transform(Number(0, kMaxAddress));
     write->add_flag("--no-erase", o->noErase, "Program over what the sectors hold, never erase");
     write->add_flag("--no-verify", o->noVerify, "Do not read the sectors back");
     write->add_flag("--verify")->description("Read the sectors back and compare (the default)");
     CLI::App* erase =
         addVerb("erase", "Erase a range (keeping the rest of its sectors) or the chip");
-    CLI::Option* at = erase->add_option("--address", o->address, "First byte address");
-    CLI::Option* size =
-        erase->add_option("--size", o->size, "Bytes to erase")->check(CLI::PositiveNumber);
+    CLI::Option* at = erase->add_option("--address", o->address, "First byte address")
+                          ->transform(Number(0, kMaxAddress));
+    CLI::Option* size = erase->add_option("--size", o->size, "Bytes to erase")
+                            ->transform(Number(1, kMaxInputBytes));
     erase->add_flag("--chip", o->chip, "Erase the whole flash (0xC7)")->excludes(at, size);
     erase->add_flag("--no-verify", o->noVerify, "Do not read the erased bytes back");
     CLI::App* verify = addVerb("verify", "Compare the flash with a file");
     verify->add_option("file", o->file, "File the flash should hold")->required();
-    verify->add_option("--address", o->address, "First byte address")->capture_default_str();
+    verify->add_option("--address", o->address, "First byte address")
+        ->capture_default_str()
+        ->transform(Number(0, kMaxAddress));
     return {app, [o, id, read, write, erase](const GlobalOptions& options) {
                 const SpiVerb verb = id->parsed()      ? SpiVerb::kId
                                      : read->parsed()  ? SpiVerb::kRead

@@ -1,10 +1,10 @@
 // kestrel uart send|receive|dtr: channel B as a serial port, opened with OpenDevice4.
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include "commands/commands.h"
-#include "common/files.h"
+#include "commands/options.h"
+#include "common/inputs.h"
+#include "common/os.h"
 
 namespace kestrel {
 namespace {
@@ -21,57 +21,124 @@ struct UartOptions {
 // A receive that timed out returns the number of bytes waiting, or 6 when none came.
 constexpr int kReceiveTimedOutEmpty = 6;
 
-int RunSend(Session& session, const UartExports& uart, const UartOptions& o) {
-    struct stat info {};
-    std::string error;
-    if (!CheckInputFile(o.file, error) || stat(o.file.c_str(), &info) != 0) {
-        return Fail(kExitFile, error);
+// The highest baud rate the options take; the library refuses what the chip cannot do.
+constexpr uint64_t kMaxBaud = 12000000;
+constexpr double kMaxTimeoutSeconds = 86400;
+
+// Standard input is kept in a file of its own for the transfer, which sends from a file.
+class SpooledInput {
+  public:
+    ~SpooledInput() {
+        if (folder_.empty()) return;
+        std::remove(path_.c_str());
+        os::RemoveFolder(folder_);
     }
-    const auto size = static_cast<uint32_t>(info.st_size);
-    const WideString name = Wide(o.file);
-    Stopwatch watch;
-    const int code = uart.Write_FILE_UART_2(name.c_str(), size, o.paced ? 1.0 : 0.0);
-    if (code != 0) {
-        return Fail(kExitFailed, "Write_FILE_UART_2 returned " + std::to_string(code) +
-                                     (code == 7 ? " (the file cannot be opened)" : ""));
+    bool Write(const std::vector<uint8_t>& bytes, std::string& error) {
+        folder_ = os::MakeTemporaryFolder("kestrel-");
+        path_ = folder_ + "/stdin.bin";
+        OutputFile file;
+        return !folder_.empty() && file.Open(path_, "the copy of standard input", error) &&
+               file.Write(bytes.data(), bytes.size(), error) && file.Commit(error);
     }
-    std::printf("sent %u bytes from %s on channel B in %.1f ms\n", size, o.file.c_str(),
-                watch.Milliseconds());
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string folder_;
+    std::string path_;
+};
+
+void ShowPeerCount(Session& session) {
     const int device = VirtualDeviceIndex(session);
     const VirtualApi* api = session.isVirtual() ? &session.virtualCable()->api() : nullptr;
     if (device >= 0 && api->vc_uart_received_count) {
         std::printf("the virtual peer on channel B has received %llu bytes\n",
                     static_cast<unsigned long long>(api->vc_uart_received_count(device, 1)));
     }
+}
+
+// The bytes to send are read (and counted) before the cable is opened; the transfer sends exactly
+// those, from the file or from a copy of standard input.
+int RunSend(Session& session, const UartOptions& o, const std::vector<uint8_t>& bytes,
+            const std::string& from) {
+    const auto size = static_cast<uint32_t>(bytes.size());
+    const WideString name = Wide(from);
+    Stopwatch watch;
+    const int code = Write_FILE_UART_2(name.c_str(), size, o.paced ? 1.0 : 0.0);
+    if (code != 0) {
+        return Fail(kExitFailed, "Write_FILE_UART_2 returned " + std::to_string(code) +
+                                     (code == 7 ? " (the file cannot be opened)" : ""));
+    }
+    std::printf("sent %u bytes from %s on channel B in %.1f ms\n", size, o.file.c_str(),
+                watch.Milliseconds());
+    ShowPeerCount(session);
     return kExitOk;
 }
 
-int RunReceive(const UartExports& uart, const UartOptions& o) {
-    const WideString name = Wide(o.file);
+// The receiver writes a file of this process's own beside the target, renamed into place only
+// when every byte came.
+int RunReceive(const UartOptions& o) {
+    const std::string temporary = TemporaryNameBeside(o.file);
+    const int slot = RemoveOnInterrupt(temporary);
+    const WideString name = Wide(temporary);
     Stopwatch watch;
-    const int code = uart.Read_FILE_UART_2(name.c_str(), o.size, 1, o.timeout);
-    if (code == 0) {
+    const int code = Read_FILE_UART_2(name.c_str(), o.size, 1, o.timeout);
+    std::string error;
+    const bool kept = code == 0 && ReplaceFile(temporary, o.file, error);
+    if (!kept) std::remove(temporary.c_str());
+    ForgetOnInterrupt(slot);
+    if (kept) {
         std::printf("received %u bytes into %s in %.1f ms\n", o.size, o.file.c_str(),
                     watch.Milliseconds());
         return kExitOk;
     }
+    if (code == 0) return Fail(kExitFile, error + " (the bytes are lost)");
     if (code == 2) return Fail(kExitFile, "cannot write " + o.file + " (the bytes are lost)");
     if (code == kReceiveTimedOutEmpty) {
         return Fail(kExitFailed, "Read_FILE_UART_2 returned 6: nothing arrived in time");
     }
     return Fail(kExitFailed, "Read_FILE_UART_2 returned " + std::to_string(code) +
-                                 " (a failure, or the bytes waiting when the time ran out)");
+                                 " (a failure, or the bytes waiting when the time ran out; " +
+                                 o.file + " is unchanged)");
 }
 
-int RunDtr(const UartExports& uart, const std::string& action) {
+int RunDtr(const std::string& action) {
     CallResult result;
-    if (action == "set" || action == "pulse") Check(uart.Set_Dtr(), "Set_Dtr", result);
+    if (action == "set" || action == "pulse") Check(Set_Dtr(), "Set_Dtr", result);
     if (result.ok() && (action == "clear" || action == "pulse")) {
-        Check(uart.Clr_Dtr(), "Clr_Dtr", result);
+        Check(Clr_Dtr(), "Clr_Dtr", result);
     }
     if (!result.ok()) return Fail(kExitFailed, result.Describe());
     std::printf("DTR %s: done\n", action.c_str());
     return kExitOk;
+}
+
+int RunUart(const GlobalOptions& options, const UartOptions& o, bool send, bool receive) {
+    const char* role = send ? "the input file" : "the output file";
+    if (const int code = CheckCommandFiles(options, {{role, send || receive ? o.file : ""}})) {
+        return code;
+    }
+    // Files first: what is sent is read now, and what is received must have a place to go.
+    std::vector<uint8_t> bytes;
+    SpooledInput spool;
+    std::string error;
+    if (send && !ReadInputFile(o.file, kMaxInputBytes, bytes, error)) {
+        return Fail(kExitFile, error);
+    }
+    if (send && bytes.empty()) return Fail(kExitUsage, o.file + " is empty: nothing to send");
+    if (send && o.file == "-" && !spool.Write(bytes, error)) return Fail(kExitFile, error);
+    if (receive && !CheckOutputTarget(o.file, "the output file", false, error)) {
+        return Fail(kExitFile, error);
+    }
+    Session session(options);
+    if (const int code = session.Start()) return code;
+    CallResult result;
+    if (!session.OpenUart(o.baud, result)) {
+        return session.Finish(Fail(kExitFailed, result.Describe()));
+    }
+    const int code = send      ? RunSend(session, o, bytes, o.file == "-" ? spool.path() : o.file)
+                     : receive ? RunReceive(o)
+                               : RunDtr(o.dtr);
+    return session.Finish(code);
 }
 
 }  // namespace
@@ -81,41 +148,27 @@ Command AddUartCommand(CLI::App& root) {
     CLI::App* app = root.add_subcommand(
         "uart", "Serial transfers on channel B (OpenDevice4, then the UART file transfers)");
     app->require_subcommand(1);
-    app->add_option("--baud", o->baud, "Baud rate of both channels")->capture_default_str();
+    app->add_option("--baud", o->baud, "Baud rate of both channels")
+        ->capture_default_str()
+        ->transform(Number(1, kMaxBaud));
     CLI::App* send = app->add_subcommand("send", "Send a file's bytes (Write_FILE_UART_2)");
-    send->add_option("file", o->file, "File to send")->required();
+    send->add_option("file", o->file, "File to send (- for standard input)")->required();
     send->add_flag("--paced", o->paced, "One byte per second instead of one write");
     CLI::App* receive =
         app->add_subcommand("receive", "Receive a number of bytes into a file (Read_FILE_UART_2)");
     receive->add_option("file", o->file, "File to write")->required();
-    receive->add_option("--size", o->size, "Bytes to wait for")->required();
-    receive->add_option("--timeout", o->timeout, "Seconds to wait")->capture_default_str();
+    receive->add_option("--size", o->size, "Bytes to wait for")
+        ->required()
+        ->transform(Number(1, kMaxInputBytes));
+    receive->add_option("--timeout", o->timeout, "Seconds to wait")
+        ->capture_default_str()
+        ->transform(Seconds(kMaxTimeoutSeconds));
     CLI::App* dtr = app->add_subcommand("dtr", "Drive the DTR line (Set_Dtr / Clr_Dtr)");
     dtr->add_option("action", o->dtr, "set, clear or pulse (set, then clear)")
         ->check(CLI::IsMember({"set", "clear", "pulse"}))
         ->capture_default_str();
     return {app, [o, send, receive](const GlobalOptions& options) {
-                const UartExports* uart = FindUartExports();
-                if (!uart) {
-                    return Fail(kExitUnavailable,
-                                "uart: not available in this build (the library has no UART "
-                                "exports)");
-                }
-                // The file the receiver writes must be writable before anything arrives.
-                std::string error;
-                if (receive->parsed() && !CheckOutputFile(o->file, error)) {
-                    return Fail(kExitFile, error);
-                }
-                Session session(options);
-                if (const int code = session.Start()) return code;
-                CallResult result;
-                if (!session.OpenUart(o->baud, result)) {
-                    return session.Finish(Fail(kExitFailed, result.Describe()));
-                }
-                const int code = send->parsed()      ? RunSend(session, *uart, *o)
-                                 : receive->parsed() ? RunReceive(*uart, *o)
-                                                     : RunDtr(*uart, o->dtr);
-                return session.Finish(code);
+                return RunUart(options, *o, send->parsed(), receive->parsed());
             }};
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "commands/commands.h"
+#include "commands/options.h"
 
 #ifdef _WIN32
 #define KESTREL_PROGRAM_EXPORT __declspec(dllexport)
@@ -17,6 +18,11 @@ extern "C" KESTREL_PROGRAM_EXPORT void KestrelLinkMessageBox(const kl_wchar* tex
     kestrel::EndProgressLine();
     std::fprintf(stderr, "kestrel: message: %s\n", kestrel::Narrow(text).c_str());
 }
+
+namespace {
+// --vcd-cable's bound; the scenario says how many there are.
+constexpr uint64_t kMaxVirtualCables = 64;
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace kestrel;
@@ -45,15 +51,17 @@ int main(int argc, char** argv) {
                    "Write channel A's lines as a VCD waveform to FILE (virtual cable only)")
         ->type_name("FILE");
     app.add_option("--vcd-cable", global.vcdCable, "Which virtual cable --vcd records (0 first)")
-        ->check(CLI::NonNegativeNumber);
+        ->transform(Number(0, kMaxVirtualCables - 1));
     app.add_option("--description", global.description,
                    "Description substring that finds the cable's channels")
         ->capture_default_str();
     app.add_option("--serial", global.serial, "Serial-number substring (empty matches any)");
     app.add_option("--divisor", global.divisor, "MPSSE clock divisor: 12 MHz / ((1 + divisor) * 2)")
         ->capture_default_str()
-        ->check(CLI::Range(0, 0xFFFF));
+        ->transform(Number(0, 0xFFFF));
 
+    // An output stopped half way by ^C is removed; what it would have replaced stays.
+    InstallInterruptCleanup();
     const std::vector<Command> commands = {
         AddDemoCommand(app), AddListCommand(app),   AddScanCommand(app), AddSpiCommand(app),
         AddUartCommand(app), AddEepromCommand(app), AddGpioCommand(app), AddJtagCommand(app)};

@@ -1,88 +1,279 @@
-#include "common/files.h"
-
+// Input and output files, the interrupt cleanup and the state lock (inputs.h).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <cstdio>
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <filesystem>
+#include <thread>
 
-// Output files are written byte for byte (no newline translation on Windows).
+#include "common/inputs.h"
+#include "common/os.h"
+
+// Files are read and written byte for byte (no newline translation on Windows); opening a FIFO
+// to look at it must not wait for a writer.
 #ifndef O_BINARY
 #define O_BINARY 0
 #endif
+#ifndef O_NONBLOCK
+#define O_NONBLOCK 0
+#endif
 
 namespace kestrel {
+namespace {
 
-bool ReadInputFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    bool ok = file != nullptr;
-    bytes.clear();
+// What a path that is not a regular file is, for messages.
+const char* KindOf(const struct stat& info) {
+    if (S_ISDIR(info.st_mode)) return "a directory";
+    if (S_ISCHR(info.st_mode)) return "a character device";
+#ifdef S_ISFIFO
+    if (S_ISFIFO(info.st_mode)) return "a FIFO";
+#endif
+#ifdef S_ISBLK
+    if (S_ISBLK(info.st_mode)) return "a block device";
+#endif
+#ifdef S_ISSOCK
+    if (S_ISSOCK(info.st_mode)) return "a socket";
+#endif
+    return "not a regular file";
+}
+
+std::string SizeLimitText(uint64_t limit) { return std::to_string(limit >> 20) + " MiB"; }
+
+// Reads from fd until end of file or `limit` + 1 bytes, so that a larger input is noticed.
+bool ReadAll(int fd, uint64_t limit, std::vector<uint8_t>& bytes) {
     uint8_t block[65536];
-    while (ok) {
-        const size_t n = std::fread(block, 1, sizeof block, file);
+    for (;;) {
+        const auto n = read(fd, block, sizeof block);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
         bytes.insert(bytes.end(), block, block + n);
-        if (n < sizeof block) {
-            ok = !std::ferror(file);
-            break;
-        }
+        if (bytes.size() > limit) return true;
     }
-    const int reason = errno;
-    if (file) std::fclose(file);
-    if (!ok) error = "cannot read " + path + ": " + std::strerror(reason);
-    return ok;
 }
 
-bool CheckInputFile(const std::string& path, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    uint8_t byte = 0;
-    const bool ok = file && (std::fread(&byte, 1, 1, file) == 1 || !std::ferror(file));
-    const int reason = errno;
-    if (file) std::fclose(file);
-    if (!ok) error = "cannot read " + path + ": " + std::strerror(reason);
-    return ok;
+// Files to remove when SIGINT or SIGTERM stops the process: fixed storage, so that the handler
+// touches nothing but these bytes and unlink().
+constexpr int kInterruptSlots = 8;
+constexpr size_t kInterruptPathBytes = 4096;
+char interruptPaths[kInterruptSlots][kInterruptPathBytes];
+std::atomic<bool> interruptUsed[kInterruptSlots];
+
+extern "C" void RemoveAndStop(int signal) {
+    for (int slot = 0; slot < kInterruptSlots; ++slot) {
+        if (interruptUsed[slot].load()) unlink(interruptPaths[slot]);
+    }
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
 }
 
-bool CheckOutputFile(const std::string& path, std::string& error) {
-    OutputFile probe;
-    return probe.Open(path, error);
-}
+}  // namespace
 
-OutputFile::~OutputFile() {
-    if (fd_ >= 0) close(fd_);
-    if (created_ && !written_) unlink(path_.c_str());
-}
-
-bool OutputFile::Open(const std::string& path, std::string& error) {
-    path_ = path;
-    struct stat info {};
-    const bool existed = stat(path.c_str(), &info) == 0;
-    fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_BINARY, 0666);
-    if (fd_ < 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
+bool ReadInputFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& bytes,
+                   std::string& error) {
+    bytes.clear();
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? 0 : open(path.c_str(), O_RDONLY | O_BINARY | O_NONBLOCK);
+    if (fd < 0) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
-    created_ = !existed;
+    struct stat info {};
+    bool ok = fstat(fd, &info) == 0;
+    if (ok && !standardInput && !S_ISREG(info.st_mode)) {
+        error = "cannot read " + path + ": it is " + KindOf(info) + ", not a regular file";
+    } else if (ok && !standardInput && static_cast<uint64_t>(info.st_size) > limit) {
+        error = "cannot read " + path + ": it is larger than the " + SizeLimitText(limit) +
+                " an input may be";
+    } else if (!ReadAll(fd, limit, bytes)) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+    } else if (bytes.size() > limit) {
+        error = "cannot read " + path + ": it is larger than the " + SizeLimitText(limit) +
+                " an input may be";
+    }
+    if (!standardInput) close(fd);
+    ok = error.empty();
+    if (!ok) bytes.clear();
+    return ok;
+}
+
+bool CheckOutputTarget(const std::string& path, const char* role, bool streamable,
+                       std::string& error) {
+    if (path == "-" && streamable) return true;
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        error = std::string("cannot write ") + role + " " + path + ": it is " + KindOf(info) +
+                ", not a regular file" + (streamable ? " (give - for standard output)" : "");
+        return false;
+    }
+    // The file is written beside its target and renamed: the folder must take a new file.
+    const std::string probe = TemporaryNameBeside(path);
+    const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY, 0666);
+    if (fd < 0) {
+        error = std::string("cannot write ") + role + " " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    unlink(probe.c_str());
+    return true;
+}
+
+std::string TemporaryNameBeside(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    const std::filesystem::path target(path);
+    const std::string name = "." + target.filename().string() + ".kestrel-" +
+                             std::to_string(getpid()) + "-" + std::to_string(counter++);
+    return (target.parent_path() / name).string();
+}
+
+int RemoveOnInterrupt(const std::string& path) {
+    if (path.size() >= kInterruptPathBytes) return -1;
+    for (int slot = 0; slot < kInterruptSlots; ++slot) {
+        if (interruptUsed[slot].load()) continue;
+        std::memcpy(interruptPaths[slot], path.c_str(), path.size() + 1);
+        interruptUsed[slot].store(true);
+        return slot;
+    }
+    return -1;
+}
+
+void ForgetOnInterrupt(int slot) {
+    if (slot >= 0) interruptUsed[slot].store(false);
+}
+
+void InstallInterruptCleanup() {
+    std::signal(SIGINT, RemoveAndStop);
+    std::signal(SIGTERM, RemoveAndStop);
+}
+
+std::string FollowLinks(const std::string& path) {
+    namespace fs = std::filesystem;
+    fs::path at(path);
+    std::error_code code;
+    for (int hop = 0; hop < 16 && fs::is_symlink(at, code); ++hop) {
+        const fs::path to = fs::read_symlink(at, code);
+        if (code) break;
+        at = to.is_absolute() ? to : at.parent_path() / to;
+    }
+    return at.string();
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
+    if (os::ReplaceFile(from, to)) return true;
+    error = "cannot rename " + from + " to " + to + ": " + std::strerror(errno);
+    return false;
+}
+
+OutputFile::~OutputFile() { Discard(); }
+
+void OutputFile::Discard() {
+    if (stream_ && !toStdout_) std::fclose(stream_);
+    stream_ = nullptr;
+    if (!temporary_.empty()) unlink(temporary_.c_str());
+    temporary_.clear();
+    ForgetOnInterrupt(slot_);
+    slot_ = -1;
+}
+
+bool OutputFile::Open(const std::string& path, const char* role, std::string& error) {
+    role_ = role;
+    toStdout_ = path == "-";
+    if (toStdout_) {
+        stream_ = stdout;
+        return true;
+    }
+    if (!CheckOutputTarget(path, role, true, error)) return false;
+    // Written through a link to the file it names, so that the link stays.
+    target_ = FollowLinks(path);
+    std::error_code code;
+    temporary_ = TemporaryNameBeside(target_);
+    slot_ = RemoveOnInterrupt(temporary_);
+    const int fd = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY, 0666);
+    stream_ = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (!stream_) {
+        error = std::string("cannot write ") + role + " " + path + ": " + std::strerror(errno);
+        if (fd >= 0) close(fd);
+        temporary_.clear();
+        Discard();
+        return false;
+    }
+    // A replaced file keeps its permissions.
+    const std::filesystem::file_status existing = std::filesystem::status(target_, code);
+    if (std::filesystem::is_regular_file(existing)) {
+        std::filesystem::permissions(temporary_, existing.permissions(), code);
+    }
     return true;
 }
 
 bool OutputFile::Write(const uint8_t* bytes, size_t count, std::string& error) {
-    bool ok = ftruncate(fd_, 0) == 0;
-    for (size_t done = 0; ok && done < count;) {
-        const ssize_t n = write(fd_, bytes + done, count - done);
-        ok = n > 0;
-        if (ok) done += static_cast<size_t>(n);
+    if (count == 0 || std::fwrite(bytes, 1, count, stream_) == count) return true;
+    error = "cannot write " + role_ + " " + target_ + ": " + std::strerror(errno);
+    return false;
+}
+
+bool OutputFile::Commit(std::string& error) {
+    if (!stream_) return false;
+    if (toStdout_) {
+        stream_ = nullptr;
+        if (std::fflush(stdout) == 0) return true;
+        error = "cannot write " + role_ + " to standard output: " + std::strerror(errno);
+        return false;
     }
-    int reason = errno;
-    if (close(fd_) != 0 && ok) {
-        ok = false;
-        reason = errno;
+    const bool flushed = std::fflush(stream_) == 0 && !std::ferror(stream_);
+    const int reason = errno;
+    const bool closed = std::fclose(stream_) == 0;
+    stream_ = nullptr;
+    if (!flushed || !closed) {
+        error = "cannot write " + role_ + " " + target_ + ": " +
+                std::strerror(flushed ? errno : reason);
+        Discard();
+        return false;
     }
-    fd_ = -1;
-    if (!ok) error = "cannot write " + path_ + ": " + std::strerror(reason);
-    written_ = ok;
-    return ok;
+    if (!ReplaceFile(temporary_, target_, error)) {
+        Discard();
+        return false;
+    }
+    temporary_.clear();
+    Discard();
+    return true;
+}
+
+StateLock::~StateLock() {
+    if (fd_ >= 0) close(fd_);  // closing releases the lock
+}
+
+bool StateLock::Acquire(const std::string& statePath, double waitSeconds, std::string& error) {
+    // Beside the file itself, so that a name through a link takes the same lock.
+    const std::string lockPath = FollowLinks(statePath) + ".lock";
+    fd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_BINARY, 0666);
+    if (fd_ < 0) {
+        error = "cannot lock " + statePath + " (" + lockPath + "): " + std::strerror(errno);
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(waitSeconds));
+    bool said = false;
+    while (!os::TryLockFile(fd_)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            error = statePath + " is in use by another kestrel (waited " +
+                    std::to_string(static_cast<int>(waitSeconds)) +
+                    " s for its lock); nothing was done";
+            return false;
+        }
+        if (!said) {
+            std::fprintf(stderr, "kestrel: waiting for another kestrel that uses %s\n",
+                         statePath.c_str());
+            said = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 }  // namespace kestrel

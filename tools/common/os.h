@@ -21,8 +21,6 @@ inline constexpr const char* kVendorLibraryName = "libftd2xx.so";
 void* LoadLibraryFile(const std::string& path, std::string& error);
 // A symbol of a loaded library, or null.
 void* FindSymbol(void* library, const char* name);
-// An exported function of the KestrelLink library the tool runs with, or null.
-void* FindLibraryExport(const char* name);
 
 // The folder of the running executable (no trailing separator).
 std::string ExecutableFolder();
@@ -33,6 +31,11 @@ std::string ModulePath(const void* address);
 std::string SystemVendorLibrary();
 
 bool IsFile(const std::string& path);
+// Renames `from` over `to`, replacing it; false with errno set.
+bool ReplaceFile(const std::string& from, const std::string& to);
+// Takes an exclusive advisory lock on an open file without waiting; false when another process
+// holds it. Closing the file releases it.
+bool TryLockFile(int fd);
 bool StdoutIsTerminal();
 // A new, empty folder "<prefix>XXXXXX" under the system's temporary folder; empty on failure.
 std::string MakeTemporaryFolder(const char* prefix);

@@ -1,9 +1,11 @@
 #include <dlfcn.h>
 #include <link.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -22,8 +24,6 @@ void* LoadLibraryFile(const std::string& path, std::string& error) {
 }
 
 void* FindSymbol(void* library, const char* name) { return dlsym(library, name); }
-
-void* FindLibraryExport(const char* name) { return dlsym(RTLD_DEFAULT, name); }
 
 std::string ExecutableFolder() {
     char path[PATH_MAX];
@@ -56,6 +56,12 @@ bool IsFile(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool TryLockFile(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
 
 bool StdoutIsTerminal() { return isatty(1) != 0; }
 

@@ -1,6 +1,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "common/os.h"
@@ -42,10 +43,6 @@ void* FindSymbol(void* library, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
-void* FindLibraryExport(const char* name) {
-    return FindSymbol(GetModuleHandleW(L"KestrelLink.dll"), name);
-}
-
 std::string ExecutableFolder() {
     const std::string exe = ModuleFile(nullptr);
     const size_t separator = exe.find_last_of("\\/");
@@ -75,6 +72,21 @@ std::string SystemVendorLibrary() {
 bool IsFile(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+    if (MoveFileExW(ToWide(from).c_str(), ToWide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        return true;
+    }
+    errno = EACCES;
+    return false;
+}
+
+bool TryLockFile(int fd) {
+    const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    OVERLAPPED at{};
+    return file != INVALID_HANDLE_VALUE &&
+           LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at);
 }
 
 bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }

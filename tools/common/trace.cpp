@@ -92,14 +92,10 @@ bool SameCall(const VcCall& a, const VcCall& b) {
 
 }  // namespace
 
-TraceRecorder::~TraceRecorder() {
-    if (file_) std::fclose(file_);
-}
-
 bool TraceRecorder::Open(const std::string& path, std::string& error) {
-    file_ = std::fopen(path.c_str(), "w");
-    if (!file_) error = "cannot write the trace file " + path + ": " + std::strerror(errno);
-    return file_ != nullptr;
+    if (!output_.Open(path, "the trace file", error)) return false;
+    file_ = output_.stream();
+    return true;
 }
 
 void TraceRecorder::Attach(const VirtualCable& cable) {
@@ -137,8 +133,8 @@ void TraceRecorder::WriteCall(uint32_t index, const VcCall& call, uint32_t repea
     std::fputc('\n', file_);
 }
 
-void TraceRecorder::Finish() {
-    if (!file_ || !api_) return;
+bool TraceRecorder::Finish(std::string& error) {
+    if (!file_ || !api_) return true;
     for (int c = 0; c < cables_; ++c) api_->vc_mpsse_set_trace(c, nullptr, nullptr);
     const uint32_t count = api_->vc_log_count();
     size_t line = 0;
@@ -169,8 +165,8 @@ void TraceRecorder::Finish() {
     for (uint32_t e = 0; e < errors; ++e) {
         std::fprintf(file_, "! model error: %s\n", api_->vc_model_error(e));
     }
-    std::fclose(file_);
     file_ = nullptr;
+    return output_.Commit(error);
 }
 
 }  // namespace kestrel

@@ -9,19 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "common/inputs.h"
 #include "common/virtual_cable.h"
 
 namespace kestrel {
 
 class TraceRecorder {
   public:
-    ~TraceRecorder();
-
     bool Open(const std::string& path, std::string& error);
     // Starts recording: calls from now on, engine lines of every cable.
     void Attach(const VirtualCable& cable);
     // Writes everything recorded and closes the file.
-    void Finish();
+    // Writes what is left and renames the file into place; false with the reason.
+    bool Finish(std::string& error);
 
   private:
     struct Hook {
@@ -36,7 +36,8 @@ class TraceRecorder {
     static void OnLine(void* user, const char* line);
     void WriteCall(uint32_t index, const VcCall& call, uint32_t repeats);
 
-    FILE* file_ = nullptr;
+    OutputFile output_;
+    FILE* file_ = nullptr;  // output_'s stream
     const VirtualApi* api_ = nullptr;
     uint32_t firstCall_ = 0;
     int cables_ = 0;

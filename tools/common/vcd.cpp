@@ -20,14 +20,10 @@ char Identifier(int line) { return static_cast<char>('!' + line); }
 
 }  // namespace
 
-VcdRecorder::~VcdRecorder() {
-    if (file_) std::fclose(file_);
-}
-
 bool VcdRecorder::Open(const std::string& path, std::string& error) {
-    file_ = std::fopen(path.c_str(), "w");
-    if (!file_) error = "cannot write the waveform file " + path + ": " + std::strerror(errno);
-    return file_ != nullptr;
+    if (!output_.Open(path, "the waveform file", error)) return false;
+    file_ = output_.stream();
+    return true;
 }
 
 bool VcdRecorder::Attach(const VirtualCable& virtualCable, int cable, std::string& error) {
@@ -86,13 +82,13 @@ void VcdRecorder::Change(uint64_t ticks, uint16_t levels) {
     levels_ = levels;
 }
 
-void VcdRecorder::Finish() {
-    if (!file_) return;
+bool VcdRecorder::Finish(std::string& error) {
+    if (!file_) return true;
     if (api_ && api_->vc_mpsse_set_pin_hook) api_->vc_mpsse_set_pin_hook(cable_, nullptr, nullptr);
     // A last time stamp shows the final levels for a moment in a viewer.
     std::fprintf(file_, "#%llu\n", static_cast<unsigned long long>(lastTime_ + 1));
-    std::fclose(file_);
     file_ = nullptr;
+    return output_.Commit(error);
 }
 
 }  // namespace kestrel

@@ -8,24 +8,25 @@
 #include <cstdio>
 #include <string>
 
+#include "common/inputs.h"
 #include "common/virtual_cable.h"
 
 namespace kestrel {
 
 class VcdRecorder {
   public:
-    ~VcdRecorder();
-
     bool Open(const std::string& path, std::string& error);
     // Starts recording the lines of `cable`; false when the cable build has no pin hook.
     bool Attach(const VirtualCable& virtualCable, int cable, std::string& error);
-    void Finish();
+    // Writes what is left and renames the file into place; false with the reason.
+    bool Finish(std::string& error);
 
   private:
     static void OnPins(void* user, uint64_t time, uint16_t levels);
     void Change(uint64_t ticks, uint16_t levels);
 
-    FILE* file_ = nullptr;
+    OutputFile output_;
+    FILE* file_ = nullptr;  // output_'s stream
     const VirtualApi* api_ = nullptr;
     int cable_ = 0;
     uint16_t levels_ = 0;

@@ -5,33 +5,14 @@
 #include "common/os.h"
 
 namespace kestrel {
-namespace {
 
-template <class Fn>
-bool Find(Fn& fn, const char* name) {
-    fn = reinterpret_cast<Fn>(os::FindLibraryExport(name));
-    return fn != nullptr;
-}
-
-}  // namespace
-
-const UartExports* FindUartExports() {
-    static UartExports exports;
-    static const bool found = Find(exports.OpenDevice4, "OpenDevice4") &&
-                              Find(exports.Write_FILE_UART, "Write_FILE_UART") &&
-                              Find(exports.Read_FILE_UART, "Read_FILE_UART") &&
-                              Find(exports.Write_FILE_UART_2, "Write_FILE_UART_2") &&
-                              Find(exports.Read_FILE_UART_2, "Read_FILE_UART_2") &&
-                              Find(exports.Set_Dtr, "Set_Dtr") && Find(exports.Clr_Dtr, "Clr_Dtr");
-    return found ? &exports : nullptr;
-}
-
-const ProvisionExports* FindProvisionExports() {
-    static ProvisionExports exports;
-    static const bool found = Find(exports.directoryB, "directoryB") &&
-                              Find(exports.ProgramDevice, "ProgramDevice") &&
-                              Find(exports.Erase_ProgedEEPROM, "Erase_ProgedEEPROM");
-    return found ? &exports : nullptr;
+int CheckCommandFiles(const GlobalOptions& options, std::vector<NamedFile> files) {
+    files.push_back({"--state", options.state});
+    files.push_back({"--trace", options.trace});
+    files.push_back({"--vcd", options.vcd});
+    if (options.virtualScenario) files.push_back({"the scenario", *options.virtualScenario});
+    const std::string problem = SharedFileProblem(files);
+    return problem.empty() ? kExitOk : Fail(kExitUsage, problem);
 }
 
 std::string OpenResultText(int code, bool uart) {
@@ -87,22 +68,47 @@ int Session::Start(bool virtualByDefault) {
     if (!options_.virtualScenario && virtualByDefault && !options_.hardware) {
         options_.virtualScenario = "";
     }
-    std::string error;
+    if (const int code = CheckCommandFiles(options_)) return code;
     if (options_.virtualScenario) {
-        virtual_ = std::make_unique<VirtualCable>();
-        if (!virtual_->Load(error)) return Fail(kExitNoLibrary, error);
-        if (!virtual_->LoadScenario(*options_.virtualScenario, error)) {
-            return Fail(kExitScenario, error);
-        }
-        if (!options_.state.empty() && os::IsFile(options_.state) &&
-            !virtual_->LoadState(options_.state, error)) {
-            return Fail(kExitFile, "--state: " + error);
-        }
+        if (const int code = StartVirtual()) return code;
     } else if (!options_.trace.empty() || !options_.vcd.empty()) {
         return Fail(kExitUsage, "--trace and --vcd record the virtual cable; add --virtual");
     } else if (!options_.state.empty()) {
         return Fail(kExitUsage, "--state keeps the virtual cable's memory; add --virtual");
     }
+    if (const int code = StartRecorders()) return code;
+    if (const int code = LoadLibrary()) return code;
+    if (virtual_) {
+        memory_ = virtual_->Remember();
+        started_ = true;
+    }
+    return kExitOk;
+}
+
+// The virtual cable's library, its scenario and, under its lock, the state file.
+int Session::StartVirtual() {
+    std::string error;
+    const std::string& state = options_.state;
+    if (!state.empty() && !CheckOutputTarget(state, "--state", false, error)) {
+        return Fail(kExitFile, error);
+    }
+    virtual_ = std::make_unique<VirtualCable>();
+    if (!virtual_->Load(error)) return Fail(kExitNoLibrary, error);
+    if (!virtual_->LoadScenario(*options_.virtualScenario, error)) {
+        return Fail(kExitScenario, error);
+    }
+    if (state.empty()) return kExitOk;
+    if (!stateLock_.Acquire(state, kStateLockWaitSeconds, error)) {
+        return Fail(kExitFile, "--state: " + error);
+    }
+    if (os::IsFile(state) && !virtual_->LoadState(state, error)) {
+        return Fail(kExitFile, "--state: " + error);
+    }
+    return kExitOk;
+}
+
+int Session::StartRecorders() {
+    std::string error;
     if (!options_.trace.empty()) {
         trace_ = std::make_unique<TraceRecorder>();
         if (!trace_->Open(options_.trace, error)) return Fail(kExitFile, error);
@@ -114,6 +120,10 @@ int Session::Start(bool virtualByDefault) {
             return Fail(kExitUnavailable, error);
     }
     if (trace_) trace_->Attach(*virtual_);
+    return kExitOk;
+}
+
+int Session::LoadLibrary() {
     const int loaded = LoadD2XXDLL();
     if (loaded == 1) {
         return Fail(kExitNoLibrary, virtual_ ? "LoadD2XXDLL could not load the virtual cable"
@@ -127,10 +137,6 @@ int Session::Start(bool virtualByDefault) {
                                         ": the D2XX library lacks an entry point");
     }
     loaded_ = true;
-    if (virtual_) {
-        memory_ = virtual_->Remember();
-        started_ = true;
-    }
     return kExitOk;
 }
 
@@ -141,16 +147,33 @@ int Session::Finish(int code) {
         loaded_ = false;
     }
     if (started_) code = KeepVirtualMemory(code);
-    if (trace_) trace_->Finish();
-    if (vcd_) vcd_->Finish();
+    std::string error;
+    if ((trace_ && !trace_->Finish(error)) || (vcd_ && !vcd_->Finish(error))) {
+        const int failed = Fail(kExitFile, error);
+        if (code == kExitOk) code = failed;
+    }
     return code;
+}
+
+// The virtual cable saves into a name of this process's own beside the state file, which then
+// replaces the state file: a reader never sees half a state, and two writers never share a name.
+// A state file reached through a symbolic link is replaced where the link points.
+bool Session::SaveState(std::string& error) {
+    const std::string target = FollowLinks(options_.state);
+    const std::string temporary = TemporaryNameBeside(target);
+    const int slot = RemoveOnInterrupt(temporary);
+    const bool saved =
+        virtual_->SaveState(temporary, error) && ReplaceFile(temporary, target, error);
+    if (!saved) std::remove(temporary.c_str());
+    ForgetOnInterrupt(slot);
+    return saved;
 }
 
 int Session::KeepVirtualMemory(int code) {
     started_ = false;
     std::string error;
     if (!options_.state.empty()) {
-        if (virtual_->SaveState(options_.state, error)) return code;
+        if (SaveState(error)) return code;
         const int failed = Fail(kExitFile, "--state: " + error);
         return code == kExitOk ? failed : code;
     }
@@ -176,11 +199,9 @@ bool Session::OpenMpsse(CallResult& result) {
 }
 
 bool Session::OpenUart(uint32_t baud, CallResult& result) {
-    const UartExports* uart = FindUartExports();
-    if (!uart) return Reject("the UART exports are not available in this build", result);
     const WideString description = Wide(options_.description);
     const WideString serial = Wide(options_.serial);
-    const int code = uart->OpenDevice4(description.c_str(), serial.c_str(), baud);
+    const int code = OpenDevice4(description.c_str(), serial.c_str(), baud);
     if (Check(code, "OpenDevice4", result)) return true;
     result.detail =
         "OpenDevice4 returned " + std::to_string(code) + ": " + OpenResultText(code, true);

@@ -7,8 +7,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/common.h"
+#include "common/inputs.h"
 #include "common/trace.h"
 #include "common/vcd.h"
 #include "common/virtual_cable.h"
@@ -28,25 +30,12 @@ struct GlobalOptions {
     uint32_t divisor = 5;
 };
 
-// UART and provisioning exports, looked up at run time so that the tool also runs on a library
-// built without them (the command then says it is not available).
-struct UartExports {
-    decltype(&::OpenDevice4) OpenDevice4;
-    decltype(&::Write_FILE_UART) Write_FILE_UART;
-    decltype(&::Read_FILE_UART) Read_FILE_UART;
-    decltype(&::Write_FILE_UART_2) Write_FILE_UART_2;
-    decltype(&::Read_FILE_UART_2) Read_FILE_UART_2;
-    decltype(&::Set_Dtr) Set_Dtr;
-    decltype(&::Clr_Dtr) Clr_Dtr;
-};
-struct ProvisionExports {
-    decltype(&::directoryB) directoryB;
-    decltype(&::ProgramDevice) ProgramDevice;
-    decltype(&::Erase_ProgedEEPROM) Erase_ProgedEEPROM;
-};
-// Null when the loaded KestrelLink library lacks any of the family's exports.
-const UartExports* FindUartExports();
-const ProvisionExports* FindProvisionExports();
+// Refuses two roles that name one file: the command's own files and the global ones (--virtual's
+// scenario, --state, --trace, --vcd). Returns 0, or exit code 2 after saying which.
+int CheckCommandFiles(const GlobalOptions& options, std::vector<NamedFile> files = {});
+
+// How long a command waits for another one that holds the same --state file.
+inline constexpr double kStateLockWaitSeconds = 60;
 
 class Session {
   public:
@@ -58,7 +47,9 @@ class Session {
     int Start(bool virtualByDefault = false);
     // Unloads the library, saves the state file (or says once that the virtual cable's changes
     // are dropped) and writes the recorders; returns `code`, or 5 when the state file cannot be
-    // saved after a command that succeeded.
+    // saved after a command that succeeded. The state is saved also after a command that failed
+    // once the cable was in use: it holds what the cable holds, as a real flash keeps the
+    // sectors a failed write reached. A command stopped before Start changes no file.
     int Finish(int code);
 
     bool isVirtual() const { return virtual_ != nullptr; }
@@ -77,11 +68,16 @@ class Session {
     std::unique_ptr<VirtualCable> virtual_;
     std::unique_ptr<TraceRecorder> trace_;
     std::unique_ptr<VcdRecorder> vcd_;
+    StateLock stateLock_;
     bool loaded_ = false;
     bool started_ = false;  // the command runs: the state is saved however it ends
     VirtualCable::Memory memory_;
 
     int KeepVirtualMemory(int code);
+    int StartVirtual();
+    int StartRecorders();
+    int LoadLibrary();
+    bool SaveState(std::string& error);
 };
 
 // The meaning of an OpenDevice / OpenDevice4 result code.
