@@ -343,7 +343,7 @@ int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
             code ? code : Fail(kExitFailed, "putting the flash back failed: " + after.Describe()));
     }
     if (job.cleared) {
-        std::printf("protection restored: %s\n", DescribeProtection(job.protection).c_str());
+        std::printf("protection restored: %s\n", DescribeProtection(job.restored).c_str());
     }
     return session.Finish(code);
 }

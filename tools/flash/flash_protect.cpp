@@ -172,9 +172,20 @@ bool BeginFlashJob(const uint8_t id[3], uint64_t size, uint64_t first, uint64_t 
     return true;
 }
 
-bool EndFlashJob(const FlashJob& job, CallResult& result) {
+bool EndFlashJob(FlashJob& job, CallResult& result) {
     bool ok = !job.entered || LeaveAddressMode(result);
-    if (job.cleared) ok = RestoreProtection(job.protection, result) && ok;
+    if (!job.cleared) return ok;
+    const FlashProtection& before = job.protection;
+    const uint8_t id[3] = {before.maker, 0, 0};
+    if (!RestoreProtection(before, result) ||
+        !ReadProtection(id, before.size, job.restored, result)) {
+        return false;
+    }
+    if (job.restored.status[0] != before.status[0] || job.restored.first != before.first ||
+        job.restored.end != before.end) {
+        return Reject("the protection did not come back: " + DescribeProtection(job.restored),
+                      result);
+    }
     return ok;
 }
 

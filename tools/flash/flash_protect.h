@@ -46,12 +46,14 @@ bool RestoreProtection(const FlashProtection& protection, CallResult& result);
 // protection for the job; then 4-byte mode is entered where the flash uses it.
 struct FlashJob {
     FlashProtection protection;
+    FlashProtection restored;  // read back after the job put the protection back
     bool cleared = false;
     bool entered = false;
 };
 bool BeginFlashJob(const uint8_t id[3], uint64_t size, uint64_t first, uint64_t end, bool writes,
                    bool unprotect, FlashJob& job, CallResult& result);
-// Leaves 4-byte mode and puts the protection back, as far as the job changed them.
-bool EndFlashJob(const FlashJob& job, CallResult& result);
+// Leaves 4-byte mode and puts the protection back, as far as the job changed them; the
+// registers are read back and must hold what they held before.
+bool EndFlashJob(FlashJob& job, CallResult& result);
 
 }  // namespace kestrel
