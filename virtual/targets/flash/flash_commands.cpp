@@ -35,7 +35,7 @@ int StatusReadIndex(const FlashPart& part, uint8_t command) {
 // The first register a status write command writes, or -1.
 int StatusWriteIndex(const FlashPart& part, uint8_t command) {
     for (int i = 0; i < part.registers; ++i) {
-        if (part.access[i].writeOpcode == command) return i;
+        if (part.access[i].writeOpcode != 0 && part.access[i].writeOpcode == command) return i;
     }
     return -1;
 }
@@ -214,7 +214,7 @@ void SpiFlash::DataByte(uint32_t index, uint8_t byte) {
         out_ = StatusRegister(statusIndex);  // the register is sent again for as long as asked
         return;
     }
-    if (command_ != 0 && StatusWriteIndex(part_, command_) >= 0) {
+    if (StatusWriteIndex(part_, command_) >= 0) {
         if (page_.size() < 3) page_.push_back(byte);
         return;
     }
@@ -298,7 +298,7 @@ void SpiFlash::Finish() {
         default:
             break;
     }
-    if (command_ != 0 && StatusWriteIndex(part_, command_) >= 0) {
+    if (StatusWriteIndex(part_, command_) >= 0) {
         FinishStatusWrite();
     } else if (IsProgramOrErase(command_)) {
         FinishWrite();

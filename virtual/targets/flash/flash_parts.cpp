@@ -1,6 +1,7 @@
 // The part table. Figures are the typical and maximum values of each datasheet's AC
 // characteristics; status bits and protect tables follow its status-register chapter.
 #include <algorithm>
+#include <iterator>
 
 #include "targets/flash/flash_part.h"
 
