@@ -98,6 +98,8 @@ TEST_F(SpiPartsTest, AProtectedRangeIsRefusedThenUnprotectedForTheJob) {
     const std::string commands = Commands("01|02|20");
     EXPECT_EQ(0u, commands.find("01 ")) << commands;
     EXPECT_EQ(commands.size() - 2, commands.rfind("01")) << commands;
+    // The state file keeps the registers: the next command finds the protection where it was.
+    EXPECT_NE(std::string::npos, Spi("id").out.find("0xFC0000 to 0xFFFFFF (256 KiB) protected"));
 }
 
 TEST_F(SpiPartsTest, ThirtyTwoMebibytePartsAreWrittenAndReadAcrossTheSixteenMebibyteLine) {

@@ -10,6 +10,7 @@
 // recorded with its command, address and length: what the flash saw of the bus.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -50,6 +51,9 @@ class SpiFlash : public PinTarget {
     uint8_t StatusRegister(int index) const;
     bool Busy() const;
     bool FourByteMode() const { return fourByteMode_; }
+    // The status registers' stored bits, as a state file keeps them.
+    void StoredStatus(uint8_t out[3]) const { std::copy_n(status_, 3, out); }
+    void RestoreStatus(const uint8_t in[3]) { std::copy_n(in, 3, status_); }
 
     // The transactions since the last clear: all of them counted, the first kRecordedTransactions
     // kept.
