@@ -100,6 +100,16 @@ TEST_F(FlashTest, ProgramAndsBitsWithinThePageAndIsBusyForItsTime) {
     EXPECT_EQ(Hex(Pattern(0x200, 4)), Hex(Memory(0x200, 4)));
 }
 
+TEST_F(FlashTest, AClockResetEndsTheOperation) {
+    Wait(1000);
+    Spi({0x06});
+    Spi({0xC7});
+    Wait(1000);
+    EXPECT_EQ(kBusy | kWel, Status());
+    vcable::ResetWireClock();
+    EXPECT_EQ(0, Status());
+}
+
 TEST_F(FlashTest, WritesNeedWriteEnable) {
     Spi({0x02, 0x00, 0x00, 0x10, 0x00});
     Spi({0x20, 0x00, 0x00, 0x00});

@@ -93,7 +93,12 @@ bool Answers(const FlashPart& part, uint8_t command) {
 
 }  // namespace
 
-bool SpiFlash::Busy() const { return NowPs(kFullSpeed) < busyUntilPs_[kFullSpeed]; }
+// A model clock set back (a clock reset) ends the operation: it started in a past the clock no
+// longer has.
+bool SpiFlash::Busy() const {
+    const uint64_t now = NowPs(kFullSpeed);
+    return now >= busyFromPs_ && now < busyUntilPs_[kFullSpeed];
+}
 
 uint8_t SpiFlash::StatusRegister(int index) const {
     if (index < 0 || index >= part_.registers) return 0xFF;
@@ -113,6 +118,7 @@ uint8_t SpiFlash::StatusRegister(int index) const {
 
 void SpiFlash::StartBusy(uint64_t us) {
     writeEnabled_ = false;
+    busyFromPs_ = NowPs(kFullSpeed);
     for (int s = 0; s < kWireSpeeds; ++s) {
         busyUntilPs_[s] = setup_.stuckBusy ? kNever : NowPs(s) + us * kPsPerUs;
     }

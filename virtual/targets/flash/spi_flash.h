@@ -96,6 +96,7 @@ class SpiFlash : public PinTarget {
     bool writeEnabled_ = false;
     bool volatileWrite_ = false;    // 0x50 came: the next status write does not persist
     uint8_t status_[3] = {};        // the registers' stored bits (busy and write enable apart)
+    uint64_t busyFromPs_ = 0;       // on the full-speed clock
     uint64_t busyUntilPs_[2] = {};  // per model clock speed
     bool fourByteMode_ = false;
     bool poweredDown_ = false;
