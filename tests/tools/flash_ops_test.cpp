@@ -71,6 +71,59 @@ TEST(FlashGeometryTest, SfdpTablesGiveSizeEraseAndPage) {
     }
 }
 
+// Past 16 MiB the table decides the addressing (dword 16: 4-byte opcodes, else 4-byte mode); its
+// time fields (dwords 10 and 11: typical count and unit, and the multiplier to the maximum) bound
+// the status polls.
+TEST(FlashGeometryTest, SfdpTablesGiveAddressingAndTimeouts) {
+    constexpr uint32_t kFlags3or4 = 0xFF802005 | 1u << 17;
+    constexpr uint32_t k32MiB = 8 * (32u << 20) - 1;
+    constexpr uint32_t kEraseTypes = 0xD810200C;  // 4 KiB 0x20, 64 KiB 0xD8
+    // x8: 4 KiB 3 x 16 ms, 64 KiB 10 x 16 ms.
+    constexpr uint32_t kEraseTimes = 0x3 | (0x22u << 4) | (0x29u << 11);
+    // x4; 256-byte pages; program 10 x 64 us; chip erase 2 x 4 s.
+    constexpr uint32_t kProgram = 0x1 | 0x80 | (0x29u << 8) | (0x41u << 24);
+    struct Row {
+        const char* name;
+        std::vector<uint32_t> dwords;
+        Addressing addressing;
+        FlashTimeouts timeouts;
+    };
+    const FlashTimeouts defaults;
+    const Row rows[] = {
+        {"16 MiB, JESD216 1.0",
+         {0xFF802005, 8 * (16u << 20) - 1, 0, 0, 0, 0, 0, kEraseTypes, 0},
+         Addressing::kThreeByte,
+         defaults},
+        {"32 MiB without dword 16: 4-byte mode",
+         {kFlags3or4, k32MiB, 0, 0, 0, 0, 0, kEraseTypes, 0, kEraseTimes, kProgram},
+         Addressing::kFourByteMode,
+         {2560, 384000, 1280000, 32000000}},
+        {"32 MiB with 4-byte instructions",
+         {kFlags3or4, k32MiB, 0, 0, 0, 0, 0, kEraseTypes, 0, kEraseTimes, kProgram, 0, 0, 0, 0,
+          1u << 29 | 1u << 24},
+         Addressing::kFourByteOpcodes,
+         {2560, 384000, 1280000, 32000000}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Bytes space = Sfdp(row.dwords);
+        std::optional<FlashGeometry> g;
+        const SfdpReader read = [&space](uint32_t at, uint8_t* out, uint32_t count) {
+            for (uint32_t i = 0; i < count; ++i)
+                out[i] = at + i < space.size() ? space[at + i] : 0xFF;
+            return true;
+        };
+        ASSERT_TRUE(ReadSfdpGeometry(read, g));
+        ASSERT_TRUE(g.has_value());
+        EXPECT_EQ(row.addressing, g->addressing);
+        EXPECT_EQ(row.timeouts.program, g->timeouts.program);
+        EXPECT_EQ(row.timeouts.sector, g->timeouts.sector);
+        EXPECT_EQ(row.timeouts.block, g->timeouts.block);
+        EXPECT_EQ(row.timeouts.chip, g->timeouts.chip);
+        EXPECT_EQ(0xD8, g->blockOpcode);
+    }
+}
+
 TEST(FlashPlanTest, ErasesOnlyWhenABitMustRiseAndProgramsOnlyWhatDiffers) {
     constexpr uint32_t kSector = 16;
     constexpr uint32_t kPage = 4;
@@ -202,9 +255,13 @@ TEST_F(FlashBusTest, ProgramAndEraseAreWholeFramesWithWriteEnableAndStatusPolls)
                       t.extra_bits);
         frames += text;
     }
-    // Write enable, the erase, one status read of 509 bytes (the flash is busy for the first
-    // four); the same for the program (busy for two).
-    EXPECT_EQ("06:0:1:0 20:3000:4:0 05:0:510:0 06:0:1:0 02:30FE:6:0 05:0:510:0 ", frames);
+    // Write enable, the erase, status reads of 509 bytes until the 45 ms of the default flash's
+    // sector erase have passed on the model clock; the same for the program, whose 0.7 ms are
+    // over by the first.
+    const std::string poll = "05:0:510:0 ";
+    std::string polls;
+    for (int i = 0; i < 6; ++i) polls += poll;
+    EXPECT_EQ("06:0:1:0 20:3000:4:0 " + polls + "06:0:1:0 02:30FE:6:0 " + poll, frames);
 }
 
 // A page program that runs past the end of its page wraps to the page's start, and of more than a

@@ -95,6 +95,16 @@ TEST_F(ScenarioFileTest, EachKindGetsItsSection) {
              EXPECT_EQ("C2 20 FF", Spi({0x9F}, 3));
              EXPECT_EQ("FF FF", Spi({0x5A, 0, 0, 0, 0}, 2));
          }},
+        {"flash part with protected blocks",
+         "[device.flash]\npart = \"W25Q256JV\"\nstatus = [0x24]\nfill = 0xFF\n",
+         [] {
+             uint32_t size = 0;
+             EXPECT_EQ(VC_OK, vc_flash_size(0, &size));
+             EXPECT_EQ(32u << 20, size);
+             EXPECT_EQ("EF 40 19", Spi({0x9F}, 3));
+             // BP3..0 = 1001: the upper 16 MiB; the status registers not given are factory.
+             EXPECT_EQ("24 02 60", Spi({0x05}, 1) + " " + Spi({0x35}, 1) + " " + Spi({0x15}, 1));
+         }},
         {"flash with given SFDP", "[device.flash]\nsfdp_hex = \"53 46 44 50 00 01\"\n",
          [] {
              EXPECT_EQ("53 46 44 50 00 01 FF", Spi({0x5A, 0, 0, 0, 0}, 7));
@@ -140,7 +150,8 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
         const char* message;
     };
     const std::string tooBig = "contents = " + HexText(vtest::Bytes(4097, 0xA5)) + "\n";
-    const std::string otherSfdp = "sfdp_hex = " + HexText(vcable::BuildSfdp(1u << 20)) + "\n";
+    const std::string otherSfdp =
+        "sfdp_hex = " + HexText(vcable::BuildSfdp(vcable::GenericFlashPart(), 1u << 20)) + "\n";
     const std::string flash = "[device.flash]\nsize = 4096\n";
     const Row rows[] = {
         {"[[device.jtag]]\nidcode = 0x11\nir_length = 40\n",
@@ -159,6 +170,14 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
         {flash + otherSfdp,
          "scenario:5: device[0].flash.sfdp_hex: the basic parameter table announces 1048576 "
          "bytes, but size is 4096"},
+        {"[device.flash]\npart = \"W25Q64\"\n",
+         "scenario:4: device[0].flash.part: unknown part \"W25Q64\" (expected one of: W25Q80DV, "},
+        {"[device.flash]\npart = \"MX25L3233F\"\nsize = 4096\n",
+         "scenario:5: device[0].flash.size: the part gives it; leave it out"},
+        {"[device.flash]\npart = \"MX25L3233F\"\nstatus = [1, 2, 3]\n",
+         "scenario:5: device[0].flash.status: expected an array of 1 to 2 register values"},
+        {"[device.flash]\nstatus = [256]\n",
+         "scenario:4: device[0].flash.status[0]: expected 0 to 255"},
         {flash + "sfdp = false\nsfdp_hex = \"00\"\n",
          "scenario:6: device[0].flash: give either 'sfdp = false' or 'sfdp_hex'"},
         {"[[device.gpio]]\nline = 3\nlevel = \"up\"\n",
@@ -209,7 +228,8 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
         {"[[fault]]\ntype = \"\"\"n\n\"\"\"\n", "\"hold_rx\", found \"n\\n\""},
     };
     for (const Row& row : rows) {
-        EXPECT_NE(std::string::npos, Load(row.body).find(row.message)) << Load(row.body);
+        EXPECT_NE(std::string::npos, Load(row.body).find(row.message)) << Load(row.body) << "\n"
+                                                                       << row.message;
         EXPECT_EQ(1, vc_device_count());
         EXPECT_EQ(2, vc_jtag_device_count(0));
     }

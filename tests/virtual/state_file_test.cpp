@@ -72,6 +72,26 @@ TEST_F(StateFileTest, FlashAndEepromComeBackAndTheCableEnumeratesFromIt) {
     EXPECT_STREQ("Dual RS232 A", ListDevices()[0].description);
 }
 
+// A part's status registers are state too: a scenario that names the part without them gets the
+// saved ones back.
+TEST_F(StateFileTest, FlashStatusRegistersComeBack) {
+    if (!vc_scenario_files_supported()) GTEST_SKIP() << "built without the TOML reader";
+    const std::string part =
+        "[[device]]\ndescription = \"ZV7300LNK\"\n[device.flash]\n"
+        "part = \"W25Q80DV\"\n";
+    char error[256] = "";
+    ASSERT_EQ(0, vc_load_scenario_text((part + "status = [0x1C]\n").c_str(), error, sizeof error))
+        << error;
+    ASSERT_EQ("", Save(Path("state.bin")));
+    ASSERT_EQ(0, vc_load_scenario_text(part.c_str(), error, sizeof error)) << error;
+    uint8_t status = 0;
+    ASSERT_EQ(VC_OK, vc_flash_status(0, &status));
+    EXPECT_EQ(0x00, status);
+    ASSERT_EQ("", LoadState(Path("state.bin")));
+    ASSERT_EQ(VC_OK, vc_flash_status(0, &status));
+    EXPECT_EQ(0x1C, status);
+}
+
 // A chain device with a 4-word memory behind an instruction table.
 constexpr const char* kMemoryChain = R"([[device]]
 description = "ZV7300LNK"

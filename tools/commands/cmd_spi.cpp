@@ -1,6 +1,7 @@
 // kestrel spi id|read|write|erase|verify: the SPI flash behind chip select GPIOL2. Files are
 // checked first and the flash's size is known before any range is touched: a range past the end
 // is refused with nothing read, erased or programmed.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "commands/options.h"
 #include "common/inputs.h"
 #include "flash/flash_geometry.h"
+#include "flash/flash_protect.h"
 #include "flash/flash_writer.h"
 #include "flash/spi_ops.h"
 
@@ -31,6 +33,7 @@ struct SpiOptions {
     bool noErase = false;
     bool noVerify = false;
     bool chip = false;
+    bool unprotect = false;
 };
 
 // One bar per phase of a command, each ended before the next starts.
@@ -121,6 +124,15 @@ void PrintId(const uint8_t id[3], const std::optional<FlashGeometry>& sfdp,
                     static_cast<unsigned long long>(g.size), g.sizeSource.c_str());
     } else {
         std::printf("flash size: unknown (give --flash-size)\n");
+    }
+    const char* addressing[] = {"3-byte addresses", "4-byte opcodes",
+                                "4-byte mode (0xB7 before a job, 0xE9 after)"};
+    std::printf("addressing: %s\n", addressing[static_cast<int>(g.addressing)]);
+    if (g.timesFromSfdp) {
+        std::printf(
+            "longest waits (SFDP): page program %.1f ms, sector erase %.0f ms, chip erase "
+            "%.0f s\n",
+            g.timeouts.program / 1e3, g.timeouts.sector / 1e3, g.timeouts.chip / 1e6);
     }
 }
 
@@ -293,8 +305,14 @@ int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
         return session.Finish(
             Fail(kExitFailed, "identifying the flash failed: " + result.Describe()));
     }
+    UseFlash(geometry);
     if (verb == SpiVerb::kId) {
         PrintId(id, sfdp, geometry);
+        FlashProtection protection;
+        if (!ReadProtection(id, geometry.size, protection, result)) {
+            return session.Finish(Fail(kExitFailed, result.Describe()));
+        }
+        std::printf("protection: %s\n", DescribeProtection(protection).c_str());
         return session.Finish(kExitOk);
     }
     std::string problem;
@@ -305,7 +323,29 @@ int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
     const Target target =
         problem.empty() ? RangeOf(verb, o, input.size(), geometry, problem) : Target{};
     if (!problem.empty()) return session.Finish(Fail(kExitUsage, problem));
-    return session.Finish(RunVerb(verb, o, input, output, geometry, target));
+    // The sectors a write or erase touches, checked against the protection before any of them.
+    const uint64_t sector = geometry.eraseSize;
+    const uint64_t first = o.chip ? 0 : target.address / sector * sector;
+    const uint64_t end =
+        o.chip ? geometry.size
+               : std::min(geometry.size,
+                          (target.address + target.count + sector - 1) / sector * sector);
+    FlashJob job;
+    const bool writes = verb == SpiVerb::kWrite || verb == SpiVerb::kErase;
+    if (!BeginFlashJob(id, geometry.size, first, end, writes, o.unprotect, job, result)) {
+        EndFlashJob(job, result);
+        return session.Finish(Fail(kExitFailed, result.Describe()));
+    }
+    const int code = RunVerb(verb, o, input, output, geometry, target);
+    CallResult after;
+    if (!EndFlashJob(job, after)) {
+        return session.Finish(
+            code ? code : Fail(kExitFailed, "putting the flash back failed: " + after.Describe()));
+    }
+    if (job.cleared) {
+        std::printf("protection restored: %s\n", DescribeProtection(job.restored).c_str());
+    }
+    return session.Finish(code);
 }
 
 }  // namespace
@@ -341,6 +381,8 @@ Command AddSpiCommand(CLI::App& root) {
         ->transform(Number(0, kMaxAddress));
     write->add_flag("--no-erase", o->noErase, "Program over what the sectors hold, never erase");
     write->add_flag("--no-verify", o->noVerify, "Do not read the sectors back");
+    write->add_flag("--unprotect", o->unprotect,
+                    "Clear the block protection for the job and put it back afterwards");
     write->add_flag("--verify")->description("Read the sectors back and compare (the default)");
     CLI::App* erase =
         addVerb("erase", "Erase a range (keeping the rest of its sectors) or the chip");
@@ -350,6 +392,8 @@ Command AddSpiCommand(CLI::App& root) {
                             ->transform(Number(1, kMaxInputBytes));
     erase->add_flag("--chip", o->chip, "Erase the whole flash (0xC7)")->excludes(at, size);
     erase->add_flag("--no-verify", o->noVerify, "Do not read the erased bytes back");
+    erase->add_flag("--unprotect", o->unprotect,
+                    "Clear the block protection for the job and put it back afterwards");
     CLI::App* verify = addVerb("verify", "Compare the flash with a file");
     verify->add_option("file", o->file, "File the flash should hold")->required();
     verify->add_option("--address", o->address, "First byte address")

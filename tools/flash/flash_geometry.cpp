@@ -1,5 +1,6 @@
 #include "flash/flash_geometry.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -20,15 +21,30 @@ constexpr uint32_t kMaxParameterHeaders = 32;
 constexpr uint8_t kBasicTableIdLsb = 0x00;
 constexpr uint8_t kBasicTableIdMsb = 0xFF;
 constexpr uint8_t kBasicTableMajor = 1;
-// Dwords of the basic table the tool reads (numbered from 1): flags with the 4 KiB erase, density,
-// the four erase types (8 and 9), the page size (11).
-constexpr uint32_t kTableDwordsRead = 11;
+// Dwords of the basic table the tool reads (numbered from 1): flags with the 4 KiB erase and the
+// address bytes, density, the four erase types (8 and 9), their times (10), the page size and
+// program and chip-erase times (11), the 4-byte addressing methods (16).
+constexpr uint32_t kTableDwordsRead = 16;
 constexpr uint32_t kFlagsDword = 1;
 constexpr uint32_t kDensityDword = 2;
 constexpr uint32_t kEraseTypesDword = 8;
+constexpr uint32_t kEraseTimesDword = 10;
 constexpr uint32_t kPageSizeDword = 11;
+constexpr uint32_t kFourByteDword = 16;
 constexpr uint32_t kDensityIsPowerOfTwo = 0x80000000u;
 constexpr uint32_t kFourKibEraseAvailable = 0x01;
+constexpr uint32_t kAddressBytesMask = 3u << 17;
+constexpr uint32_t kEnterWithB7 = 1u << 24;
+constexpr uint32_t kFourByteInstructions = 1u << 29;
+// The 4-byte address instruction table: a support dword (bit 0: 0x13, bit 6: 0x12, bit 9 + n:
+// erase type n + 1) and the four erase types' opcodes.
+constexpr uint8_t kFourByteTableIdLsb = 0x84;
+constexpr uint32_t kFourByteReadAndProgram = (1u << 0) | (1u << 6);
+constexpr uint32_t kBlockLog2 = 16;
+
+// Units of the table's time fields, in microseconds.
+constexpr uint64_t kEraseUnits[4] = {1000, 16000, 128000, 1000000};
+constexpr uint64_t kChipUnits[4] = {16000, 256000, 4000000, 64000000};
 
 uint32_t Dword(const uint8_t* bytes) {
     return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
@@ -43,27 +59,87 @@ uint64_t DensityBytes(uint32_t density) {
     return (uint64_t{density} + 1) / 8;
 }
 
-// The smallest erase type the table lists, or the 4 KiB erase of its first dword.
-void ReadErase(const uint8_t* table, uint32_t dwords, FlashGeometry& g) {
+// The erase types: the smallest becomes the sector erase, a 64 KiB one the block erase; with the
+// times dword, their documented maxima become the time-outs. Without types, the 4 KiB erase of
+// the first dword. `types` gets the index of each chosen type (or -1).
+void ReadErase(const uint8_t* table, uint32_t dwords, FlashGeometry& g, int types[2]) {
+    types[0] = types[1] = -1;
     if (dwords >= kEraseTypesDword + 1) {
-        const uint8_t* types = table + 4 * (kEraseTypesDword - 1);
-        int smallest = -1;
+        const uint8_t* list = table + 4 * (kEraseTypesDword - 1);
         for (int t = 0; t < 4; ++t) {
-            const uint8_t log2Size = types[2 * t];
+            const uint8_t log2Size = list[2 * t];
             if (log2Size == 0 || log2Size > 31) continue;
-            if (smallest < 0 || log2Size < types[2 * smallest]) smallest = t;
-        }
-        if (smallest >= 0) {
-            g.eraseSize = 1u << types[2 * smallest];
-            g.eraseOpcode = types[2 * smallest + 1];
-            return;
+            if (types[0] < 0 || log2Size < list[2 * types[0]]) types[0] = t;
+            if (log2Size == kBlockLog2) types[1] = t;
         }
     }
-    const uint32_t flags = Dword(table + 4 * (kFlagsDword - 1));
-    if ((flags & 3) == kFourKibEraseAvailable) {
-        g.eraseSize = 4096;
-        g.eraseOpcode = static_cast<uint8_t>(flags >> 8);
+    if (types[0] < 0) {
+        const uint32_t flags = Dword(table + 4 * (kFlagsDword - 1));
+        if ((flags & 3) == kFourKibEraseAvailable) {
+            g.eraseSize = 4096;
+            g.eraseOpcode = static_cast<uint8_t>(flags >> 8);
+        }
+        return;
     }
+    const uint8_t* list = table + 4 * (kEraseTypesDword - 1);
+    g.eraseSize = 1u << list[2 * types[0]];
+    g.eraseOpcode = list[2 * types[0] + 1];
+    if (types[1] >= 0 && types[1] != types[0]) {
+        g.blockSize = 1u << kBlockLog2;
+        g.blockOpcode = list[2 * types[1] + 1];
+    }
+    if (dwords < kEraseTimesDword) return;
+    const uint32_t times = Dword(table + 4 * (kEraseTimesDword - 1));
+    const uint64_t factor = 2 * ((times & 0xF) + 1);
+    auto maxOf = [&](int type) {
+        const uint32_t field = (times >> (4 + 7 * type)) & 0x7F;
+        return factor * ((field & 0x1F) + 1) * kEraseUnits[field >> 5];
+    };
+    g.timeouts.sector = maxOf(types[0]);
+    g.timeouts.block = types[1] >= 0 ? maxOf(types[1]) : g.timeouts.block;
+    g.timesFromSfdp = true;
+}
+
+// Dword 11: the page size and, with the program multiplier, the page program and chip erase
+// maxima.
+void ReadProgram(const uint8_t* table, FlashGeometry& g) {
+    const uint32_t d = Dword(table + 4 * (kPageSizeDword - 1));
+    const uint32_t log2Page = (d >> 4) & 0xF;
+    if (log2Page > 0) g.pageSize = 1u << log2Page;
+    const uint64_t factor = 2 * ((d & 0xF) + 1);
+    const uint64_t program = (((d >> 8) & 0x1F) + 1) * ((d >> 13) & 1 ? 64 : 8);
+    const uint64_t chip = (((d >> 24) & 0x1F) + 1) * kChipUnits[(d >> 29) & 3];
+    if ((d >> 8) == 0) return;  // no times given
+    g.timeouts.program = factor * program;
+    g.timeouts.chip = factor * chip;
+}
+
+// Which addressing a part over 16 MiB uses: the 4-byte opcodes where the table announces them,
+// else 4-byte mode.
+void ReadAddressing(const uint8_t* table, uint32_t dwords, FlashGeometry& g) {
+    if (g.size <= kThreeByteLimit) return;
+    g.addressing = Addressing::kFourByteMode;
+    if (dwords < kFourByteDword) return;
+    const uint32_t methods = Dword(table + 4 * (kFourByteDword - 1));
+    if (methods & kFourByteInstructions) g.addressing = Addressing::kFourByteOpcodes;
+    if (!(methods & (kFourByteInstructions | kEnterWithB7)) &&
+        (Dword(table + 4 * (kFlagsDword - 1)) & kAddressBytesMask) == 0) {
+        g.addressing = Addressing::kThreeByte;  // announces 3-byte addresses only
+    }
+}
+
+// The 4-byte address instruction table: the erase opcodes, and the 4-byte opcodes for reads and
+// programs where it lists both.
+bool ReadFourByteTable(const SfdpReader& read, const uint8_t* header, const int types[2],
+                       FlashGeometry& g) {
+    uint8_t table[8];
+    if (!read(Dword(header + 4) & 0xFFFFFF, table, sizeof table)) return false;
+    const uint32_t support = Dword(table);
+    if ((support & kFourByteReadAndProgram) != kFourByteReadAndProgram) return true;
+    if (g.size > kThreeByteLimit) g.addressing = Addressing::kFourByteOpcodes;
+    if (types[0] >= 0 && (support >> (9 + types[0]) & 1)) g.eraseOpcode4 = table[4 + types[0]];
+    if (types[1] >= 0 && (support >> (9 + types[1]) & 1)) g.blockOpcode4 = table[4 + types[1]];
+    return true;
 }
 
 }  // namespace
@@ -83,26 +159,28 @@ bool ReadSfdpGeometry(const SfdpReader& read, std::optional<FlashGeometry>& geom
     if (!read(kHeaderBytes, parameters.data(), static_cast<uint32_t>(parameters.size()))) {
         return false;
     }
+    FlashGeometry g;
+    int types[2] = {-1, -1};
+    bool basic = false;
     for (uint32_t h = 0; h < headers; ++h) {
         const uint8_t* p = &parameters[h * kParameterHeaderBytes];
-        if (p[0] != kBasicTableIdLsb || p[7] != kBasicTableIdMsb || p[2] != kBasicTableMajor ||
-            p[3] < kDensityDword) {
+        if (p[7] != kBasicTableIdMsb || p[2] != kBasicTableMajor) continue;
+        if (p[0] == kFourByteTableIdLsb && basic && p[3] >= 2) {
+            if (!ReadFourByteTable(read, p, types, g)) return false;
             continue;
         }
+        if (p[0] != kBasicTableIdLsb || basic || p[3] < kDensityDword) continue;
         const uint32_t dwords = std::min<uint32_t>(p[3], kTableDwordsRead);
         std::vector<uint8_t> table(4 * dwords);
         if (!read(Dword(p + 4) & 0xFFFFFF, table.data(), 4 * dwords)) return false;
-        FlashGeometry g;
         g.size = DensityBytes(Dword(&table[4 * (kDensityDword - 1)]));
         g.sizeSource = "SFDP";
-        ReadErase(table.data(), dwords, g);
-        if (dwords >= kPageSizeDword) {
-            const uint32_t log2Page = table[4 * (kPageSizeDword - 1)] >> 4;
-            if (log2Page > 0) g.pageSize = 1u << log2Page;
-        }
-        if (g.size > 0) geometry = g;
-        return true;
+        ReadErase(table.data(), dwords, g, types);
+        if (dwords >= kPageSizeDword) ReadProgram(table.data(), g);
+        ReadAddressing(table.data(), dwords, g);
+        basic = true;
     }
+    if (basic && g.size > 0) geometry = g;
     return true;
 }
 
@@ -121,6 +199,10 @@ bool ProbeFlash(uint64_t sizeOverride, uint8_t id[3], std::optional<FlashGeometr
     if (sizeOverride) {
         geometry.size = sizeOverride;
         geometry.sizeSource = "--flash-size";
+    }
+    // Past 16 MiB without a table that says how: 4-byte mode, which such parts have.
+    if (geometry.size > kThreeByteLimit && geometry.addressing == Addressing::kThreeByte && !sfdp) {
+        geometry.addressing = Addressing::kFourByteMode;
     }
     return true;
 }
@@ -147,8 +229,11 @@ std::string RangeProblem(uint64_t address, uint64_t count, const FlashGeometry& 
                SizeText(geometry.size) + " flash (" + std::to_string(geometry.size) +
                " bytes, from " + geometry.sizeSource + ")";
     }
-    if (address + count > kAddressableBytes) {
+    if (geometry.addressing == Addressing::kThreeByte && address + count > kThreeByteLimit) {
         return std::string("the range ") + range + " passes the 16 MiB that 3-byte addresses reach";
+    }
+    if (address + count > kFourByteLimit) {
+        return std::string("the range ") + range + " passes the 256 MiB this tool addresses";
     }
     return "";
 }

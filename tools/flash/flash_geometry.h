@@ -12,13 +12,37 @@
 
 namespace kestrel {
 
+// How addresses past 16 MiB are reached: not at all, with the 4-byte opcodes, or in 4-byte mode
+// (0xB7 entered before the job, 0xE9 left after it) where every address takes four bytes.
+enum class Addressing { kThreeByte, kFourByteOpcodes, kFourByteMode };
+
+// Time-outs of the status polls after each operation, in microseconds: the documented maximum
+// from the SFDP table where it gives one, else a bound no part's datasheet exceeds.
+struct FlashTimeouts {
+    uint64_t program = 5000000;
+    uint64_t sector = 30000000;
+    uint64_t block = 30000000;
+    uint64_t chip = 600000000;
+};
+
 struct FlashGeometry {
     uint64_t size = 0;  // bytes; 0 when nothing announced it
     std::string sizeSource;
     uint32_t eraseSize = 4096;  // the smallest erase, and its opcode
     uint8_t eraseOpcode = 0x20;
+    uint32_t blockSize = 0;  // the largest erase (64 KiB) where the table lists it, and its opcode
+    uint8_t blockOpcode = 0;
     uint32_t pageSize = 256;
+    Addressing addressing = Addressing::kThreeByte;
+    uint8_t eraseOpcode4 = 0x21;  // the 4-byte opcodes of the two erases
+    uint8_t blockOpcode4 = 0xDC;
+    FlashTimeouts timeouts;
+    bool timesFromSfdp = false;
 };
+
+// Addresses reach 16 MiB with three bytes and, in this tool, 256 MiB with four.
+constexpr uint64_t kThreeByteLimit = uint64_t{1} << 24;
+constexpr uint64_t kFourByteLimit = uint64_t{1} << 28;
 
 // The size a JEDEC ID's capacity byte announces (2^capacity bytes, 4 KiB to 2 GiB), or 0.
 uint64_t SizeFromJedec(const uint8_t id[3]);
@@ -40,7 +64,8 @@ bool ProbeFlash(uint64_t sizeOverride, uint8_t id[3], std::optional<FlashGeometr
 std::string SizeText(uint64_t bytes);
 
 // Why [address, address + count) cannot be used on the flash, or empty when it can: it passes the
-// end of the flash or the 16 MiB that 3-byte addresses reach, or the size is unknown.
+// end of the flash or the 16 MiB that 3-byte addresses reach (256 MiB with 4-byte addressing), or
+// the size is unknown.
 std::string RangeProblem(uint64_t address, uint64_t count, const FlashGeometry& geometry);
 
 }  // namespace kestrel

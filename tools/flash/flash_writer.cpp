@@ -22,19 +22,27 @@ uint64_t Overlap(uint64_t a, uint64_t n, uint64_t b, uint64_t m) {
     return end > start ? end - start : 0;
 }
 
-// Writes one sector from what it holds to what it must hold.
-bool WriteSector(const FlashGeometry& g, uint32_t base, const uint8_t* current,
-                 const uint8_t* wanted, uint32_t size, const WriteOptions& options,
-                 uint32_t rangeStart, uint32_t rangeCount, WriteReport& report, CallResult& r) {
-    const SectorPlan plan = PlanSector(current, wanted, size, g.pageSize, options.mayErase);
+// What erase to use at `base` for plans[s] on: a block erase where a whole aligned block starts
+// there and every sector of it must be erased, else the sector erase. Returns the bytes erased.
+uint32_t EraseAt(const FlashGeometry& g, uint32_t base, uint32_t left,
+                 const std::vector<SectorPlan>& plans, size_t s) {
+    if (g.blockSize <= g.eraseSize || base % g.blockSize != 0 || left < g.blockSize) {
+        return g.eraseSize;
+    }
+    const size_t sectors = g.blockSize / g.eraseSize;
+    for (size_t i = s; i < s + sectors; ++i) {
+        if (!plans[i].erase) return g.eraseSize;
+    }
+    return g.blockSize;
+}
+
+// Programs one sector's pages, after its erase (when the plan has one) has been done.
+bool ProgramSector(uint32_t base, const uint8_t* current, const uint8_t* wanted,
+                   const SectorPlan& plan, uint32_t rangeStart, uint32_t rangeCount,
+                   WriteReport& report, CallResult& r) {
     if (!plan.erase && plan.programs.empty()) {
         ++report.untouchedSectors;
         return true;
-    }
-    if (plan.erase) {
-        if (!FlashErase(g.eraseOpcode, base, r)) return false;
-        ++report.erasedSectors;
-        report.erasedBytes += size;
     }
     for (const PageProgram& program : plan.programs) {
         const std::vector<uint8_t> bytes = ProgramBytes(current, wanted, plan.erase, program);
@@ -65,10 +73,34 @@ bool Rewrite(const FlashGeometry& g, uint32_t address, const uint8_t* overlay, u
         std::fill_n(wanted.begin() + (address - first), count, kErasedByte);
     }
     report.skippedBytes = count;
+    std::vector<SectorPlan> plans;
     for (uint32_t at = 0; at < span; at += g.eraseSize) {
         const uint32_t size = std::min(g.eraseSize, span - at);
-        if (!WriteSector(g, first + at, &current[at], &wanted[at], size, options, address, count,
-                         report, r)) {
+        plans.push_back(PlanSector(&current[at], &wanted[at], size, g.pageSize, options.mayErase));
+    }
+    // The whole chip to erase: one chip erase. Otherwise the largest erase that fits each
+    // stretch of sectors that must be erased.
+    const bool wholeChip =
+        first == 0 && span == g.size &&
+        std::all_of(plans.begin(), plans.end(), [](const SectorPlan& p) { return p.erase; });
+    if (wholeChip) {
+        if (!FlashChipErase(r)) return false;
+        report.erasedSectors += plans.size();
+        report.erasedBytes += span;
+    }
+    uint64_t erasedUpTo = wholeChip ? span : 0;  // offsets below this are erased already
+    for (uint32_t at = 0, s = 0; at < span; at += g.eraseSize, ++s) {
+        const uint32_t size = std::min(g.eraseSize, span - at);
+        if (plans[s].erase && at >= erasedUpTo) {
+            const uint32_t bytes = EraseAt(g, first + at, span - at, plans, s);
+            const bool block = bytes > g.eraseSize;
+            if (!FlashErase(block ? g.blockOpcode : g.eraseOpcode, first + at, r)) return false;
+            report.erasedSectors += bytes / g.eraseSize;
+            report.erasedBytes += bytes;
+            erasedUpTo = at + bytes;
+        }
+        if (!ProgramSector(first + at, &current[at], &wanted[at], plans[s], address, count, report,
+                           r)) {
             return false;
         }
         if (progress) progress("writing", at + size, span);

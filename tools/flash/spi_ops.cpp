@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <vector>
 
 #include "common/read_tdo.h"
@@ -35,9 +36,15 @@ static_assert(kFirstReadPiece + kCommandBytesBeforeRead <= KL_JTAG_QUEUE_THRESHO
 // for the latency timer.
 constexpr uint8_t kStatusBusy = 0x01;
 constexpr uint32_t kStatusBytes = 509;
-constexpr double kProgramTimeoutSeconds = 5;
-constexpr double kEraseTimeoutSeconds = 30;
-constexpr double kChipEraseTimeoutSeconds = 600;
+// Status writes: the SFDP table gives no time for them; the longest of the datasheets' maxima is
+// 100 ms.
+constexpr uint64_t kStatusWriteTimeoutUs = 200000;
+
+// The flash the operations address (UseFlash).
+FlashGeometry& InUse() {
+    static FlashGeometry geometry;
+    return geometry;
+}
 
 struct ReverseTable {
     std::array<uint8_t, 256> bytes{};
@@ -84,9 +91,26 @@ bool ReadPiece(uint8_t* in, uint32_t count, CallResult& r) {
     return true;
 }
 
-std::array<uint8_t, 4> AddressCommand(uint8_t command, uint32_t address) {
-    return {command, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
-            static_cast<uint8_t>(address)};
+// The command with the flash's 4-byte form of its opcode where it has one.
+uint8_t FourByteOpcode(uint8_t command) {
+    const FlashGeometry& g = InUse();
+    if (command == flash_cmd::kRead) return flash_cmd::kRead4;
+    if (command == flash_cmd::kPageProgram) return flash_cmd::kPageProgram4;
+    if (command == g.eraseOpcode) return g.eraseOpcode4;
+    if (command == g.blockOpcode) return g.blockOpcode4;
+    return command;
+}
+
+// The command byte and its address: three bytes, or four past 16 MiB.
+std::vector<uint8_t> AddressCommand(uint8_t command, uint32_t address) {
+    const Addressing addressing = InUse().addressing;
+    if (addressing == Addressing::kThreeByte) {
+        return {command, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
+                static_cast<uint8_t>(address)};
+    }
+    if (addressing == Addressing::kFourByteOpcodes) command = FourByteOpcode(command);
+    return {command, static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
+            static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
 }
 
 bool WriteEnable(CallResult& r) {
@@ -94,19 +118,56 @@ bool WriteEnable(CallResult& r) {
     return FlashTransfer(&command, 1, nullptr, 0, r);
 }
 
-bool WaitReady(double timeoutSeconds, CallResult& r) {
+// Polls the status until the busy bit clears; fails once `timeoutUs` have passed with the flash
+// still busy, naming the operation and its bound.
+bool WaitReady(uint64_t timeoutUs, const char* operation, CallResult& r) {
     const uint8_t command = flash_cmd::kReadStatus;
     const auto start = std::chrono::steady_clock::now();
     uint8_t status[kStatusBytes];
     for (;;) {
         if (!FlashTransfer(&command, 1, status, kStatusBytes, r)) return false;
         if (!(status[kStatusBytes - 1] & kStatusBusy)) return true;
-        const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
-        if (waited.count() > timeoutSeconds) return Reject("the flash stayed busy", r);
+        const auto waited = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - start);
+        if (static_cast<uint64_t>(waited.count()) > timeoutUs) {
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "the flash stayed busy after %s for more than %.1f ms, the longest %s",
+                          operation, static_cast<double>(timeoutUs) / 1000,
+                          InUse().timesFromSfdp ? "its SFDP table allows" : "any part is allowed");
+            return Reject(text, r);
+        }
     }
 }
 
 }  // namespace
+
+void UseFlash(const FlashGeometry& geometry) { InUse() = geometry; }
+
+bool EnterAddressMode(CallResult& result) {
+    if (InUse().addressing != Addressing::kFourByteMode) return true;
+    const uint8_t command = flash_cmd::kEnter4ByteMode;
+    return FlashTransfer(&command, 1, nullptr, 0, result);
+}
+
+bool LeaveAddressMode(CallResult& result) {
+    if (InUse().addressing != Addressing::kFourByteMode) return true;
+    const uint8_t command = flash_cmd::kExit4ByteMode;
+    return FlashTransfer(&command, 1, nullptr, 0, result);
+}
+
+bool FlashReadRegister(uint8_t command, uint8_t& value, CallResult& result) {
+    return FlashTransfer(&command, 1, &value, 1, result);
+}
+
+bool FlashWriteStatus(const uint8_t* bytes, uint32_t count, CallResult& result) {
+    std::vector<uint8_t> command = {flash_cmd::kWriteStatus};
+    command.insert(command.end(), bytes, bytes + count);
+    return WriteEnable(result) &&
+           FlashTransfer(command.data(), static_cast<uint32_t>(command.size()), nullptr, 0,
+                         result) &&
+           WaitReady(kStatusWriteTimeoutUs, "a status write", result);
+}
 
 bool FlashTransfer(const uint8_t* out, uint32_t outCount, uint8_t* in, uint32_t inCount,
                    CallResult& result, const ProgressFn& progress) {
@@ -128,37 +189,43 @@ bool FlashJedecId(uint8_t id[3], CallResult& result) {
 }
 
 bool FlashReadSfdp(uint32_t address, uint8_t* out, uint32_t count, CallResult& result) {
-    const auto command = AddressCommand(flash_cmd::kReadSfdp, address);
-    const uint8_t withDummy[5] = {command[0], command[1], command[2], command[3], 0x00};
-    return FlashTransfer(withDummy, sizeof withDummy, out, count, result);
+    // The SFDP space takes 3-byte addresses and a dummy byte in every mode.
+    const uint8_t command[5] = {flash_cmd::kReadSfdp, static_cast<uint8_t>(address >> 16),
+                                static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
+                                0x00};
+    return FlashTransfer(command, sizeof command, out, count, result);
 }
 
 bool FlashRead(uint32_t address, uint8_t* out, uint32_t count, CallResult& result,
                const ProgressFn& progress) {
     const auto command = AddressCommand(flash_cmd::kRead, address);
-    return FlashTransfer(command.data(), 4, out, count, result, progress);
+    return FlashTransfer(command.data(), static_cast<uint32_t>(command.size()), out, count, result,
+                         progress);
 }
 
 bool FlashErase(uint8_t opcode, uint32_t address, CallResult& result) {
     const auto command = AddressCommand(opcode, address);
-    return WriteEnable(result) && FlashTransfer(command.data(), 4, nullptr, 0, result) &&
-           WaitReady(kEraseTimeoutSeconds, result);
+    const bool block = opcode == InUse().blockOpcode && opcode != InUse().eraseOpcode;
+    return WriteEnable(result) &&
+           FlashTransfer(command.data(), static_cast<uint32_t>(command.size()), nullptr, 0,
+                         result) &&
+           WaitReady(block ? InUse().timeouts.block : InUse().timeouts.sector,
+                     block ? "a block erase" : "a sector erase", result);
 }
 
 bool FlashChipErase(CallResult& result) {
     const uint8_t command = flash_cmd::kChipErase;
     return WriteEnable(result) && FlashTransfer(&command, 1, nullptr, 0, result) &&
-           WaitReady(kChipEraseTimeoutSeconds, result);
+           WaitReady(InUse().timeouts.chip, "a chip erase", result);
 }
 
 bool FlashProgram(uint32_t address, const uint8_t* data, uint32_t count, CallResult& result) {
-    const auto head = AddressCommand(flash_cmd::kPageProgram, address);
-    std::vector<uint8_t> command(head.begin(), head.end());
+    std::vector<uint8_t> command = AddressCommand(flash_cmd::kPageProgram, address);
     command.insert(command.end(), data, data + count);
     return WriteEnable(result) &&
            FlashTransfer(command.data(), static_cast<uint32_t>(command.size()), nullptr, 0,
                          result) &&
-           WaitReady(kProgramTimeoutSeconds, result);
+           WaitReady(InUse().timeouts.program, "a page program", result);
 }
 
 }  // namespace kestrel

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "common/common.h"
+#include "flash/flash_geometry.h"
 
 namespace kestrel {
 
@@ -25,10 +26,27 @@ constexpr uint8_t kRead = 0x03;
 constexpr uint8_t kPageProgram = 0x02;
 constexpr uint8_t kSectorErase = 0x20;
 constexpr uint8_t kChipErase = 0xC7;
+constexpr uint8_t kWriteStatus = 0x01;
+constexpr uint8_t kRead4 = 0x13;
+constexpr uint8_t kPageProgram4 = 0x12;
+constexpr uint8_t kEnter4ByteMode = 0xB7;
+constexpr uint8_t kExit4ByteMode = 0xE9;
 }  // namespace flash_cmd
 
-// 3-byte addresses reach the first 16 MiB.
-constexpr uint64_t kAddressableBytes = uint64_t{1} << 24;
+// The flash the operations below address: how they reach past 16 MiB (4-byte opcodes, or four
+// address bytes in 4-byte mode) and how long their status polls may wait. Until it is set: 3-byte
+// addresses and generous time-outs.
+void UseFlash(const FlashGeometry& geometry);
+
+// 4-byte mode for the job: entered (0xB7) before it and left (0xE9) after it, for a flash that
+// uses it; nothing for the others.
+bool EnterAddressMode(CallResult& result);
+bool LeaveAddressMode(CallResult& result);
+
+// Reads one byte of a status register with its read command (0x05, 0x35, 0x15).
+bool FlashReadRegister(uint8_t command, uint8_t& value, CallResult& result);
+// Write enable and a status write (0x01 with one to three bytes), then polls until done.
+bool FlashWriteStatus(const uint8_t* bytes, uint32_t count, CallResult& result);
 
 // One transaction: chip select low, `outCount` bytes out, then `inCount` bytes in, chip select
 // high (also after a failure).
@@ -44,7 +62,9 @@ bool FlashRead(uint32_t address, uint8_t* out, uint32_t count, CallResult& resul
                const ProgressFn& progress = {});
 
 // Write enable, the command (an erase or a page program with its data), then status reads until
-// the flash is no longer busy or `timeoutSeconds` have passed.
+// the flash is no longer busy, or a failure when the flash's documented maximum time for the
+// operation has passed. An erase opcode is one of the geometry's; with 4-byte opcodes it is sent
+// as its 4-byte form.
 bool FlashErase(uint8_t opcode, uint32_t address, CallResult& result);
 bool FlashChipErase(CallResult& result);
 bool FlashProgram(uint32_t address, const uint8_t* data, uint32_t count, CallResult& result);

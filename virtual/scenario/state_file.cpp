@@ -129,6 +129,9 @@ class Reader {
     bool ok_ = true;
 };
 
+// The flash byte: 0 none, 1 contents only (older files), 2 contents and status registers.
+constexpr uint8_t kFlashWithStatus = 2;
+
 // One device as the file holds it.
 struct DeviceState {
     uint8_t channels = 0;
@@ -136,6 +139,7 @@ struct DeviceState {
     bool hasFlash = false;
     const uint8_t* flash = nullptr;  // into the file's bytes
     uint32_t flashSize = 0;
+    const uint8_t* flashStatus = nullptr;  // status registers 1 to 3, absent in older files
     struct Image {
         const uint8_t* bytes;  // into the file's bytes
         uint32_t size;
@@ -154,10 +158,13 @@ void WriteDevice(Writer& w, Device& device) {
     w.U32(static_cast<uint32_t>(e.userArea.size()));
     w.Bytes(e.userArea.data(), e.userArea.size());
     const SpiFlash* flash = FlashOf(device);
-    w.U8(flash ? 1 : 0);
+    w.U8(flash ? kFlashWithStatus : 0);
     if (flash) {
         w.U32(static_cast<uint32_t>(flash->Memory().size()));
         w.Bytes(flash->Memory().data(), flash->Memory().size());
+        uint8_t status[3];
+        flash->StoredStatus(status);
+        w.Bytes(status, sizeof status);
     }
     const std::vector<JtagMemory*> memories = MemoriesOf(device);
     w.U32(static_cast<uint32_t>(memories.size()));
@@ -184,10 +191,12 @@ DeviceState ReadDevice(Reader& r) {
     const uint32_t userArea = r.U32();
     if (userArea > kMaxUserAreaSize) r.Fail();
     if (const uint8_t* area = r.Take(userArea)) d.eeprom.userArea.assign(area, area + userArea);
-    d.hasFlash = r.U8() != 0;
+    const uint8_t flashKind = r.U8();
+    d.hasFlash = flashKind != 0;
     if (d.hasFlash) {
         d.flashSize = r.U32();
         d.flash = r.Take(d.flashSize);
+        if (flashKind == kFlashWithStatus) d.flashStatus = r.Take(3);
     }
     const uint32_t memories = r.U32();
     if (memories > kMaxMemories) r.Fail();
@@ -242,6 +251,7 @@ void Apply(const DeviceState& saved, Device& device) {
     device.eeprom.userArea = saved.eeprom.userArea;
     if (SpiFlash* flash = FlashOf(device)) {
         std::memcpy(flash->Memory().data(), saved.flash, saved.flashSize);
+        if (saved.flashStatus) flash->RestoreStatus(saved.flashStatus);
     }
     const std::vector<JtagMemory*> memories = MemoriesOf(device);
     for (size_t m = 0; m < memories.size(); ++m) {

@@ -1,5 +1,6 @@
-// The [device.flash] table of a scenario file: presence, geometry, contents, identity (JEDEC ID and
-// discoverable parameters), chip-select line and busy times of the SPI flash.
+// The [device.flash] table of a scenario file: presence, the part (or the generic flash's geometry
+// and identity: JEDEC ID and discoverable parameters), status registers at start, contents,
+// chip-select line and a fault that keeps it busy.
 #include <algorithm>
 #include <string>
 
@@ -60,17 +61,68 @@ void ReadSfdp(Reader& r, const toml::table& t, const std::string& at, FlashSetup
     }
 }
 
+// The part by name; its size and JEDEC ID then are the part's, and the keys for them are errors.
+bool ReadPart(Reader& r, const toml::table& t, const std::string& at, FlashSetup& f) {
+    const std::optional<std::string> name = r.Text(t, at, "part");
+    if (!name) return false;
+    f.part = FindFlashPart(*name);
+    if (!f.part) {
+        size_t count = 0;
+        const FlashPart* parts = FlashParts(count);
+        std::string list;
+        for (size_t i = 0; i < count; ++i) list += (i ? ", " : "") + std::string(parts[i].name);
+        r.Fail(*t.get("part"), at + ".part",
+               "unknown part \"" + *name + "\" (expected one of: " + list + ")");
+        return false;
+    }
+    for (const char* key : {"size", "jedec_id"}) {
+        if (t.get(key)) r.Fail(*t.get(key), at + "." + key, "the part gives it; leave it out");
+    }
+    f.size = f.part->size;
+    std::copy_n(f.part->jedecId, 3, f.jedecId);
+    return true;
+}
+
+// Status registers 1 to 3 at start, as an array of up to three bytes.
+void ReadStatus(Reader& r, const toml::table& t, const std::string& at, FlashSetup& f) {
+    const toml::node* node = t.get("status");
+    if (!node) return;
+    const toml::array* values = node->as_array();
+    const size_t registers = f.Part().registers;
+    if (!values || values->empty() || values->size() > registers) {
+        r.Fail(*node, at + ".status",
+               "expected an array of 1 to " + std::to_string(registers) +
+                   " register values, e.g. [0x1C, 0x00]");
+        return;
+    }
+    std::copy_n(f.Part().factory, 3, f.status);
+    for (size_t i = 0; i < values->size(); ++i) {
+        const std::optional<int64_t> value = (*values)[i].value<int64_t>();
+        if (!value || *value < 0 || *value > 255) {
+            r.Fail((*values)[i], at + ".status[" + std::to_string(i) + "]", "expected 0 to 255");
+            return;
+        }
+        f.status[i] = static_cast<uint8_t>(*value);
+    }
+    f.hasStatus = true;
+}
+
 void ReadFlash(Reader& r, const toml::table& t, const std::string& at, FlashSetup& f) {
     r.Keys(t, at,
-           {"present", "size", "jedec_id", "sfdp", "sfdp_hex", "contents", "contents_file", "fill",
-            "cs_line", "program_busy_polls", "sector_erase_busy_polls", "chip_erase_busy_polls"});
+           {"present", "part", "size", "jedec_id", "sfdp", "sfdp_hex", "status", "contents",
+            "contents_file", "fill", "cs_line", "stuck_busy"});
     f.present = r.Bool(t, at, "present", true);
-    f.size = static_cast<uint32_t>(r.Int(t, at, "size", kFlashSectorSize, kMaxFlashSize, f.size));
-    if (f.size % kFlashSectorSize != 0) {
-        r.Fail(*t.get("size"), at + ".size", "expected a multiple of the 4096-byte sector");
+    if (!ReadPart(r, t, at, f)) {
+        f.size =
+            static_cast<uint32_t>(r.Int(t, at, "size", kFlashSectorSize, kMaxFlashSize, f.size));
+        if (f.size % kFlashSectorSize != 0) {
+            r.Fail(*t.get("size"), at + ".size", "expected a multiple of the 4096-byte sector");
+        }
+        ReadJedecId(r, t, at, f);
     }
-    ReadJedecId(r, t, at, f);
     ReadSfdp(r, t, at, f);
+    ReadStatus(r, t, at, f);
+    f.stuckBusy = r.Bool(t, at, "stuck_busy", false);
     std::vector<uint8_t> contents;
     const bool hasContents = r.Bytes(t, at, "contents", "", "contents_file", contents);
     if (contents.size() > f.size) {
@@ -87,10 +139,6 @@ void ReadFlash(Reader& r, const toml::table& t, const std::string& at, FlashSetu
         std::copy(contents.begin(), contents.end(), f.contents.begin());
     }
     f.csLine = r.Line(t, at, "cs_line", f.csLine);
-    f.programBusyPolls = static_cast<int>(r.Int(t, at, "program_busy_polls", 0, 1000000, 2));
-    f.sectorEraseBusyPolls =
-        static_cast<int>(r.Int(t, at, "sector_erase_busy_polls", 0, 1000000, 4));
-    f.chipEraseBusyPolls = static_cast<int>(r.Int(t, at, "chip_erase_busy_polls", 0, 1000000, 8));
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
-// The setup of the SPI flash: whether there is one, its geometry, contents, identity (JEDEC ID and
-// discoverable parameters), chip-select line and how long its operations keep it busy.
+// The setup of the SPI flash: whether there is one, which part it is (its status registers,
+// protection and busy times), its geometry, contents, identity (JEDEC ID and discoverable
+// parameters) and chip-select line.
 #pragma once
 
 #include <cstdint>
 #include <vector>
+
+#include "targets/flash/flash_part.h"
 
 namespace vcable {
 
@@ -17,10 +20,15 @@ struct FlashSetup {
     // from the geometry.
     bool sfdp = true;
     std::vector<uint8_t> sfdpSpace;
-    // Status reads that show the write-in-progress bit after each operation.
-    int programBusyPolls = 2;
-    int sectorEraseBusyPolls = 4;
-    int chipEraseBusyPolls = 8;
+    // The part: null for the generic flash, whose identity and geometry are the fields above.
+    const FlashPart* part = nullptr;
+    // Status registers 1 to 3 at start; without them, the part's factory state.
+    bool hasStatus = false;
+    uint8_t status[3] = {};
+    // A fault: the first program or erase never ends, so the busy bit stays up.
+    bool stuckBusy = false;
+
+    const FlashPart& Part() const { return part ? *part : GenericFlashPart(); }
 };
 
 // Capacity bytes of a JEDEC ID that announce a size, 2^code bytes: from 4 KiB to 2 GiB. Other

@@ -1,0 +1,192 @@
+#include "flash/flash_protect.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "flash/flash_geometry.h"
+#include "flash/spi_ops.h"
+
+namespace kestrel {
+namespace {
+
+// Makers whose schemes the tool decodes (the first byte of the JEDEC ID).
+constexpr uint8_t kWinbond = 0xEF;
+constexpr uint8_t kGigaDevice = 0xC8;
+constexpr uint8_t kMacronix = 0xC2;
+constexpr uint8_t kIssi = 0x9D;
+
+constexpr uint8_t kReadStatus2 = 0x35;
+constexpr uint8_t kReadConfiguration = 0x15;
+constexpr uint8_t kStatusProtect = 0x80;  // SRP / SRWD in status register 1
+constexpr uint8_t kStatusLock = 0x01;     // SRL in status register 2
+constexpr uint8_t kComplement = 0x40;     // CMP in status register 2
+constexpr uint64_t kBlock = 64 * 1024;
+
+// Where a scheme keeps its bits: BP0 is bit 2 of status register 1 in all of them.
+struct Scheme {
+    int bpBits;     // 3 or 4
+    int tbBit;      // in status register 1, or -1
+    int tbBitCr;    // in the second register, or -1
+    int secBit;     // in status register 1, or -1
+    bool cmp;       // bit 6 of status register 2
+    uint64_t unit;  // what BP = 1 protects
+};
+
+Scheme SchemeOf(uint8_t maker, uint64_t size) {
+    switch (maker) {
+        case kWinbond:
+        case kGigaDevice:
+            if (size > kThreeByteLimit) return {4, 6, -1, -1, true, kBlock};
+            return {3, 5, -1, 6, true, std::max(kBlock, size / 64)};
+        case kMacronix:
+            return {4, -1, 3, -1, false, kBlock};
+        default:
+            return {4, -1, -1, -1, false, kBlock};
+    }
+}
+
+void Decode(FlashProtection& p) {
+    const Scheme s = SchemeOf(p.maker, p.size);
+    const uint8_t sr1 = p.status[0];
+    const uint32_t bp = (sr1 >> 2) & ((1u << s.bpBits) - 1);
+    p.locked = (sr1 & kStatusProtect) || (p.writeBoth && (p.status[1] & kStatusLock));
+    if (!p.known) {
+        // An unknown scheme: any block-protect bit may cover any part of the flash.
+        p.first = 0;
+        p.end = bp ? p.size : 0;
+        return;
+    }
+    uint64_t bytes = 0;
+    const bool all = bp == (1u << s.bpBits) - 1 || (bp && (s.unit << (bp - 1)) >= p.size);
+    if (all) {
+        bytes = p.size;
+    } else if (bp && s.secBit >= 0 && (sr1 >> s.secBit & 1)) {
+        bytes = bp >= 4 ? 32 * 1024 : 4096u << (bp - 1);
+    } else if (bp) {
+        bytes = s.unit << (bp - 1);
+    }
+    const bool bottom = (s.tbBit >= 0 && (sr1 >> s.tbBit & 1)) ||
+                        (s.tbBitCr >= 0 && p.hasSecond && (p.status[1] >> s.tbBitCr & 1));
+    p.first = bottom ? 0 : p.size - bytes;
+    p.end = bottom ? bytes : p.size;
+    if (s.cmp && (p.status[1] & kComplement)) {
+        p.first = bottom ? bytes : 0;
+        p.end = bottom ? p.size : p.size - bytes;
+    }
+}
+
+std::string Hex(uint64_t value, int digits) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
+    return text;
+}
+
+bool WriteRegisters(const FlashProtection& p, uint8_t sr1, uint8_t second, CallResult& r) {
+    const uint8_t bytes[2] = {sr1, second};
+    return FlashWriteStatus(bytes, p.writeBoth ? 2 : 1, r);
+}
+
+}  // namespace
+
+bool ReadProtection(const uint8_t id[3], uint64_t size, FlashProtection& p, CallResult& result) {
+    p = FlashProtection{};
+    p.maker = id[0];
+    p.size = size;
+    p.known = id[0] == kWinbond || id[0] == kGigaDevice || id[0] == kMacronix || id[0] == kIssi;
+    if (id[0] == kWinbond || id[0] == kGigaDevice) {
+        p.hasSecond = p.writeBoth = true;
+        p.secondOpcode = kReadStatus2;
+        p.secondName = "status register 2";
+    } else if (id[0] == kMacronix) {
+        p.hasSecond = true;
+        p.secondOpcode = kReadConfiguration;
+        p.secondName = "configuration register";
+    }
+    if (!FlashReadRegister(flash_cmd::kReadStatus, p.status[0], result)) return false;
+    if (p.hasSecond && !FlashReadRegister(p.secondOpcode, p.status[1], result)) return false;
+    Decode(p);
+    return true;
+}
+
+std::string DescribeProtection(const FlashProtection& p) {
+    std::string text = "status register 1 " + Hex(p.status[0], 2);
+    if (p.hasSecond) text += ", " + std::string(p.secondName) + " " + Hex(p.status[1], 2);
+    text += ": ";
+    if (p.first >= p.end) {
+        text += "nothing protected";
+    } else {
+        text += Hex(p.first, 6) + " to " + Hex(p.end - 1, 6) + " (" + SizeText(p.end - p.first) +
+                ") protected";
+        if (!p.known) text += " (block-protect bits of an unknown scheme: all of it assumed)";
+    }
+    if (p.locked) text += "; the status registers are locked (SRP)";
+    return text;
+}
+
+bool ClearProtection(const FlashProtection& p, CallResult& result) {
+    if (p.locked) {
+        return Reject(
+            "the status registers are locked (status-register protect is set), so "
+            "the protection cannot be cleared",
+            result);
+    }
+    // BP with TB and SEC where status register 1 holds them; elsewhere bit 6 is quad enable.
+    const uint8_t sr1 = static_cast<uint8_t>(p.status[0] & ~(p.writeBoth ? 0x7C : 0x3C));
+    const uint8_t second = static_cast<uint8_t>(p.writeBoth ? p.status[1] & ~kComplement : 0);
+    if (!WriteRegisters(p, sr1, second, result)) return false;
+    uint8_t id[3] = {p.maker, 0, 0};
+    FlashProtection after;
+    if (!ReadProtection(id, p.size, after, result)) return false;
+    if (after.first < after.end) {
+        return Reject("the flash kept its protection after the status write (" +
+                          DescribeProtection(after) + ")",
+                      result);
+    }
+    return true;
+}
+
+bool RestoreProtection(const FlashProtection& p, CallResult& result) {
+    return WriteRegisters(p, p.status[0], p.status[1], result);
+}
+
+bool BeginFlashJob(const uint8_t id[3], uint64_t size, uint64_t first, uint64_t end, bool writes,
+                   bool unprotect, FlashJob& job, CallResult& result) {
+    job = FlashJob{};
+    if (writes) {
+        if (!ReadProtection(id, size, job.protection, result)) return false;
+        const FlashProtection& p = job.protection;
+        if (p.Protects(first, end)) {
+            if (!unprotect) {
+                return Reject(Hex(first, 6) + " to " + Hex(end - 1, 6) +
+                                  " overlaps the protected range " + Hex(p.first, 6) + " to " +
+                                  Hex(p.end - 1, 6) + " (" + DescribeProtection(p) +
+                                  "); give --unprotect to clear the protection for this job",
+                              result);
+            }
+            if (!ClearProtection(p, result)) return false;
+            job.cleared = true;
+        }
+    }
+    if (!EnterAddressMode(result)) return false;
+    job.entered = true;
+    return true;
+}
+
+bool EndFlashJob(FlashJob& job, CallResult& result) {
+    bool ok = !job.entered || LeaveAddressMode(result);
+    if (!job.cleared) return ok;
+    const FlashProtection& before = job.protection;
+    const uint8_t id[3] = {before.maker, 0, 0};
+    if (!RestoreProtection(before, result) ||
+        !ReadProtection(id, before.size, job.restored, result)) {
+        return false;
+    }
+    if (job.restored.status[0] != before.status[0] || job.restored.first != before.first ||
+        job.restored.end != before.end) {
+        return Reject("the protection did not come back: " + DescribeProtection(job.restored),
+                      result);
+    }
+    return ok;
+}
+
+}  // namespace kestrel

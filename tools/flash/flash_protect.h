@@ -1,0 +1,59 @@
+// The flash's write protection as its status registers set it: the block-protect bits and the
+// range they protect, decoded by the maker's scheme (from the JEDEC ID), and the status-register
+// protect bit that locks them. Writes and erases refuse a protected range before any data
+// command; --unprotect clears the bits for the job and puts them back afterwards.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/common.h"
+#include "flash/flash_geometry.h"
+
+namespace kestrel {
+
+struct FlashProtection {
+    uint8_t maker = 0;
+    uint64_t size = 0;
+    bool known = false;      // the maker's scheme is one the tool decodes
+    uint8_t status[2] = {};  // status register 1 and the second register (SR2, or CR)
+    bool hasSecond = false;
+    uint8_t secondOpcode = 0;  // its read command
+    const char* secondName = "";
+    bool writeBoth = false;  // a status write carries both registers
+    uint64_t first = 0;      // the protected range [first, end); empty when first == end
+    uint64_t end = 0;
+    bool locked = false;  // status-register protect: the bits cannot be written
+
+    bool Protects(uint64_t from, uint64_t to) const { return from < end && to > first; }
+};
+
+// Reads the status registers of the flash with this JEDEC ID and size and decodes them.
+bool ReadProtection(const uint8_t id[3], uint64_t size, FlashProtection& protection,
+                    CallResult& result);
+
+// "status register 1 0x04, status register 2 0x02: 0xFC0000 to 0xFFFFFF (256 KiB) protected".
+std::string DescribeProtection(const FlashProtection& protection);
+
+// Clears the block-protect bits (and the top/bottom, sector and complement bits with them);
+// fails when the registers are locked.
+bool ClearProtection(const FlashProtection& protection, CallResult& result);
+// Writes the registers back as ReadProtection found them.
+bool RestoreProtection(const FlashProtection& protection, CallResult& result);
+
+// What surrounds a command's data commands on the flash of `id` (UseFlash done): a write or erase
+// of [first, end) is refused, naming the protected range, unless `unprotect`, which clears the
+// protection for the job; then 4-byte mode is entered where the flash uses it.
+struct FlashJob {
+    FlashProtection protection;
+    FlashProtection restored;  // read back after the job put the protection back
+    bool cleared = false;
+    bool entered = false;
+};
+bool BeginFlashJob(const uint8_t id[3], uint64_t size, uint64_t first, uint64_t end, bool writes,
+                   bool unprotect, FlashJob& job, CallResult& result);
+// Leaves 4-byte mode and puts the protection back, as far as the job changed them; the
+// registers are read back and must hold what they held before.
+bool EndFlashJob(FlashJob& job, CallResult& result);
+
+}  // namespace kestrel
