@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
+
+#include "targets/jtag/tap_plugin.h"
 
 namespace vcable::scenario_file::toml_reader {
 namespace {
@@ -82,16 +85,20 @@ void ReadDeviceBehaviour(Reader& r, const toml::table& t, const std::string& at,
             r.Fail(*t.get("flags"), at + ".flags", "\"" + d.flags[n] + "\" is listed twice");
         }
     }
-    if (auto plugin = r.Text(t, at, "plugin")) {
-        d.plugin = r.PathOf(*plugin);
-        std::error_code code;
-        if (!std::filesystem::is_regular_file(d.plugin, code)) {
-            r.Fail(*t.get("plugin"), at + ".plugin", "no such file \"" + d.plugin + "\"");
-        }
-    }
-    if (auto config = r.Text(t, at, "plugin_config")) {
-        if (d.plugin.empty()) r.Fail(*t.get("plugin_config"), at, "'plugin_config' needs 'plugin'");
-        d.pluginConfig = *config;
+    const std::optional<std::string> plugin = r.Text(t, at, "plugin");
+    const std::optional<std::string> config = r.Text(t, at, "plugin_config");
+    if (config && !plugin) r.Fail(*t.get("plugin_config"), at, "'plugin_config' needs 'plugin'");
+    if (!plugin || r.Failed()) return;
+    d.plugin = r.PathOf(*plugin);
+    d.pluginConfig = config.value_or("");
+    // Loaded once here, so that a plug-in that is missing or declines its config is named at its
+    // line rather than found when the cable is wired.
+    std::string error;
+    std::error_code code;
+    if (!std::filesystem::is_regular_file(d.plugin, code)) {
+        r.Fail(*t.get("plugin"), at + ".plugin", "no such file \"" + d.plugin + "\"");
+    } else if (!TapPlugin::Load(d.plugin, d.pluginConfig, at, nullptr, error)) {
+        r.Fail(*t.get("plugin"), at + ".plugin", error);
     }
 }
 
