@@ -11,38 +11,15 @@ namespace {
 using namespace kestrel_test;
 using Bytes = std::vector<uint8_t>;
 
-// One device: ERASE (0x2) keeps it busy for 20 ms and then sets "erased"; CONFIGURE (0x4) sets
-// "done" at each Update-DR; STATUS (0x3) shows busy in bit 0 and the flags in bits 1 and 2;
-// BRIDGE (0x5) reaches the flash.
-const char kScenario[] = R"(
-[[device]]
-description = "ZV7300LNK"
-serial = "ZV000001"
-[device.flash]
-size = 65536
-[[device.jtag]]
-ir_length = 4
-idcode = 0x0362D093
-flags = ["erased", "done"]
-instructions = [
-    { opcode = 0x1, register = "idcode" },
-    { opcode = 0x2, register = "bypass", busy_us = 20000, sets = ["erased"] },
-    { opcode = 0x3, register = "status", length = 8, capture = 0x80, busy_bit = 0, flags = { erased = 1, done = 2 } },
-    { opcode = 0x4, register = "data", length = 16, starts_on = "update", sets = ["done"] },
-    { opcode = 0x5, register = "spi_bridge" },
-]
-)";
-
+// The example's device: ERASE (0x2) keeps it busy for 20 ms and then sets "erased"; CONFIGURE
+// (0x4) sets "done" at each Update-DR; STATUS (0x3) shows busy in bit 0 and the flags in bits 1
+// and 2; BRIDGE (0x5) reaches the flash.
 class DeviceStatesTest : public KestrelTest {
   protected:
-    void SetUp() override {
-        KestrelTest::SetUp();
-        WriteFile(Path("bench.toml"), kScenario);
-    }
     ToolRun Play(const char* kind, const std::string& file, const std::string& options = "") {
         WriteFile(Path(std::string("play.") + kind), file);
-        return Kestrel("--virtual '" + Path("bench.toml") + "' " + options + "jtag " + kind + " '" +
-                       Path(std::string("play.") + kind) + "'");
+        return Kestrel("--virtual '" + Example("jtag-device-states.toml") + "' " + options +
+                       "jtag " + kind + " '" + Path(std::string("play.") + kind) + "'");
     }
 };
 
@@ -120,8 +97,8 @@ TEST_F(DeviceStatesTest, FlashProgrammedThroughTheBridgeReadsBackOverSpi) {
     const ToolRun programmed = Play("svf", svf, state);
     ASSERT_EQ(0, programmed.exitCode) << programmed.out << programmed.err;
 
-    const ToolRun read = Kestrel("--virtual '" + Path("bench.toml") + "' " + state + "spi read '" +
-                                 Path("back.bin") + "' --address 0x11FE --size 36");
+    const ToolRun read = Kestrel("--virtual '" + Example("jtag-device-states.toml") + "' " + state +
+                                 "spi read '" + Path("back.bin") + "' --address 0x11FE --size 36");
     ASSERT_EQ(0, read.exitCode) << read.out << read.err;
     const std::string back = ReadFile(Path("back.bin"));
     ASSERT_EQ(36u, back.size());
