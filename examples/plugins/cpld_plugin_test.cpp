@@ -68,8 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
         PluginRun{"EraseProgramVerify", "erase_us=500",
                   std::string(kErase) + "RUNTEST 10 TCK 1E-3 SEC;\n" + kProgram + kVerify, 0, ""},
         // The erase has not ended when the words come: they are lost and word 0 reads erased.
-        PluginRun{"ProgramBeforeTheEraseEnds", "erase_us=500",
-                  std::string(kErase) + kProgram + "RUNTEST 10 TCK 1E-3 SEC;\n" + kVerify, 1,
+        PluginRun{"ProgramBeforeTheEraseEnds", "erase_us=50000",
+                  std::string(kErase) + kProgram + "RUNTEST 10 TCK 60E-3 SEC;\n" + kVerify, 1,
                   "TDO mismatch"},
         PluginRun{"AnEraseWithoutTime", "erase_us=0", std::string(kErase) + kProgram + kVerify, 0,
                   ""},
