@@ -45,6 +45,7 @@ void MpsseEngine::Reconfigure(const TargetSetup& setup) {
     baseTicks_ = 0;
     writeStartTicks_ = 0;
     lastNowNs_ = 0;
+    lastClockPs_ = 0;
     ClearErrors();
     pins_.AllInputs();
 }
@@ -317,9 +318,13 @@ void MpsseEngine::Note(const std::string& text) {
 
 // The model clock stands at the end of the last call until this write is charged to it, so the
 // periods clocked since the write began are added (at the full-speed clock base of 12 MHz).
+// A clock reset (vc_clock_reset) starts the count again from 0.
 uint64_t MpsseEngine::NowNs() {
     const uint64_t clocked = (baseTicks_ - writeStartTicks_) * 1000 / 12;
-    lastNowNs_ = std::max(lastNowNs_, NowPs(kFullSpeed) / 1000 + clocked);
+    const uint64_t now = NowPs(kFullSpeed) / 1000 + clocked;
+    if (NowPs(kFullSpeed) < lastClockPs_) lastNowNs_ = 0;
+    lastClockPs_ = NowPs(kFullSpeed);
+    lastNowNs_ = std::max(lastNowNs_, now);
     return lastNowNs_;
 }
 

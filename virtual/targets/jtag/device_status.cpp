@@ -12,14 +12,16 @@ void DeviceStatus::Start(const JtagInstruction& row) {
         events_->Note(name_ + ": an operation started while another was busy; the first is lost");
     }
     running_ = true;
-    readyAt_ = Now() + row.busyNs;
+    startedAt_ = Now();
+    readyAt_ = startedAt_ + row.busyNs;
     sets_ = row.setsFlags;
     clears_ = row.clearsFlags;
     Settle();
 }
 
 void DeviceStatus::Settle() {
-    if (!running_ || Now() < readyAt_) return;
+    const uint64_t now = Now();
+    if (!running_ || (now >= startedAt_ && now < readyAt_)) return;
     running_ = false;
     flags_ = (flags_ & ~clears_) | sets_;
 }

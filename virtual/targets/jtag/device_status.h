@@ -27,11 +27,13 @@ class DeviceStatus {
 
   private:
     uint64_t Now() { return events_ ? events_->NowNs() : 0; }
-    void Settle();  // ends the operation whose time is over
+    // Ends the operation whose time is over, or that began before the model clock was reset.
+    void Settle();
 
     std::string name_;
     TargetEvents* events_;
     bool running_ = false;
+    uint64_t startedAt_ = 0;
     uint64_t readyAt_ = 0;
     uint32_t sets_ = 0;
     uint32_t clears_ = 0;
