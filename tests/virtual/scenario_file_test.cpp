@@ -222,6 +222,25 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
          "scenario:6: device[0].jtag[0].memory.words: 20 words do not fit an address of 4 bits"},
         {"[[device.jtag]]\nidcode = 1\nir_capture = 3\n",
          "scenario:5: device[0].jtag[0].ir_capture: the captured instruction ends in binary 01"},
+        // Busy operations, flags, status registers, the bridge and plug-ins.
+        {"[[device.jtag]]\nflags = [\"done\"]\n"
+         "instructions = [{ opcode = 2, register = \"bypass\", sets = [\"erased\"] }]\n",
+         "scenario:5: device[0].jtag[0].instructions[0].sets: no flag \"erased\": list it in the "
+         "device's 'flags'"},
+        {"[[device.jtag]]\ninstructions = [{ opcode = 2, register = \"status\", length = 8, "
+         "busy_bit = 8 }]\n",
+         "scenario:4: device[0].jtag[0].instructions[0].busy_bit: expected an integer from 0 to 7"},
+        {"[[device.jtag]]\ninstructions = [{ opcode = 2, register = \"data\", length = 8, "
+         "busy_bit = 0 }]\n",
+         "scenario:4: device[0].jtag[0].instructions[0]: only a \"status\" register takes "
+         "'busy_bit'"},
+        {"[[device.jtag]]\ninstructions = [{ opcode = 2, register = \"spi_bridge\" }]\n"
+         "[[device.jtag]]\ninstructions = [{ opcode = 2, register = \"spi_bridge\" }]\n",
+         "scenario:5: device[0].jtag[1]: a second device bridges to the flash"},
+        {"[[device.jtag]]\nidcode = 1\nplugin = \"no-such-plugin.so\"\n",
+         "scenario:5: device[0].jtag[0].plugin: no such file \"no-such-plugin.so\""},
+        {"[[device.jtag]]\nidcode = 1\nplugin_config = \"x\"\n",
+         "scenario:5: device[0].jtag[0]: 'plugin_config' needs 'plugin'"},
         // Text the parser would assume away, and messages that quote a line end (kept on one).
         {"K=[}\n", "scenario:3: Error while parsing value: could not determine value type"},
         {"present = f\n", "scenario:3: Error while parsing boolean: expected 'false', saw 'f\\n'"},

@@ -5,6 +5,7 @@
 
 #include "engine/opcodes.h"
 #include "record/call_log.h"
+#include "record/wire_clock.h"
 
 namespace vcable {
 namespace {
@@ -42,6 +43,9 @@ void MpsseEngine::Reconfigure(const TargetSetup& setup) {
     tckCycles_ = 0;
     fastCycles_ = 0;
     baseTicks_ = 0;
+    writeStartTicks_ = 0;
+    lastNowNs_ = 0;
+    lastClockPs_ = 0;
     ClearErrors();
     pins_.AllInputs();
 }
@@ -50,7 +54,10 @@ MpsseEngine::~MpsseEngine() = default;
 
 void MpsseEngine::AttachTargets() {
     pins_.DetachAll();
-    for (const std::unique_ptr<PinTarget>& target : targets_) pins_.Attach(target.get());
+    std::vector<PinTarget*> all;
+    for (const std::unique_ptr<PinTarget>& target : targets_) all.push_back(target.get());
+    for (PinTarget* target : all) target->SeeNeighbours(all);
+    for (PinTarget* target : all) pins_.Attach(target);
 }
 
 void MpsseEngine::ReplaceTarget(bool (*sameKind)(const PinTarget*),
@@ -86,12 +93,14 @@ void MpsseEngine::Reset() {
 
 void MpsseEngine::OnPoll(std::vector<uint8_t>& rx) {
     sendImmediateAt_.reset();  // a mark belongs to the rx of the call that made it
+    writeStartTicks_ = baseTicks_;
     pins_.Poll();
     ResumeIfLevelCame(rx);
 }
 
 void MpsseEngine::Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) {
     sendImmediateAt_.reset();
+    writeStartTicks_ = baseTicks_;
     ResumeIfLevelCame(rx);
     Run(data, count, rx);
 }
@@ -305,6 +314,18 @@ void MpsseEngine::Error(const std::string& text) {
 
 void MpsseEngine::Note(const std::string& text) {
     if (Tracing()) Emit("# " + text);
+}
+
+// The model clock stands at the end of the last call until this write is charged to it, so the
+// periods clocked since the write began are added (at the full-speed clock base of 12 MHz).
+// A clock reset (vc_clock_reset) starts the count again from 0.
+uint64_t MpsseEngine::NowNs() {
+    const uint64_t clocked = (baseTicks_ - writeStartTicks_) * 1000 / 12;
+    const uint64_t now = NowPs(kFullSpeed) / 1000 + clocked;
+    if (NowPs(kFullSpeed) < lastClockPs_) lastNowNs_ = 0;
+    lastClockPs_ = NowPs(kFullSpeed);
+    lastNowNs_ = std::max(lastNowNs_, now);
+    return lastNowNs_;
 }
 
 void MpsseEngine::ClearErrors() {

@@ -102,6 +102,7 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     // TargetEvents
     void Error(const std::string& text) override;
     void Note(const std::string& text) override;
+    uint64_t NowNs() override;
 
     TargetEvents& Events() { return *this; }
     void ReplaceTarget(bool (*sameKind)(const PinTarget*), std::unique_ptr<PinTarget> target);
@@ -163,6 +164,9 @@ class MpsseEngine : public MpssePort, private TargetEvents {
 
     uint64_t tckCycles_ = 0;
     uint64_t baseTicks_ = 0;
+    uint64_t writeStartTicks_ = 0;  // baseTicks_ when the present write or poll began
+    uint64_t lastNowNs_ = 0;
+    uint64_t lastClockPs_ = 0;  // the model clock at the last NowNs, to see it reset
     uint32_t errorCount_ = 0;
     std::string lastError_;
     uint32_t badCommandCount_ = 0;

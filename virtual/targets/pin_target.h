@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vcable {
 
@@ -34,6 +35,9 @@ class TargetEvents {
     virtual ~TargetEvents() = default;
     virtual void Error(const std::string& text) = 0;
     virtual void Note(const std::string& text) = 0;
+    // The model clock now, in nanoseconds at full speed, TCK periods clocked so far included:
+    // what devices with busy times measure them against. Never goes back.
+    virtual uint64_t NowNs() { return 0; }
 };
 
 // A run of whole TCK periods in which only TCK and TDI move: TCK starts low and each period is a
@@ -62,6 +66,11 @@ class PinTarget {
 
     // One receive-queue poll of channel A went by (schedules counted in polls).
     virtual void OnPoll() {}
+
+    // Every target on the same pins, this one included, after each change of the set: a target
+    // that reaches another directly (a JTAG bridge to the flash) finds it here. The pointers hold
+    // until the next call.
+    virtual void SeeNeighbours(const std::vector<PinTarget*>& /*all*/) {}
 
     // Fast path: whether RunFast can take this run exactly as the edges one by one would act.
     virtual bool CanRunFast(const ClockRun& /*run*/) const { return false; }

@@ -2,6 +2,7 @@
 // with its instruction table and its memory when it has them.
 #include <string>
 
+#include "scenario/toml/jtag_behaviour_keys.h"
 #include "scenario/toml/target_keys.h"
 #include "targets/bit_stream.h"
 
@@ -67,36 +68,46 @@ bool ReadValue(Reader& r, const toml::table& t, const std::string& at, std::stri
     return true;
 }
 
-void ReadInstruction(Reader& r, const toml::table& t, const std::string& at, int irLength,
-                     JtagInstruction& row) {
-    r.Keys(t, at, {"opcode", "register", "length", "reset", "capture"});
+void ReadInstruction(Reader& r, const toml::table& t, const std::string& at,
+                     const JtagDeviceSetup& d, JtagInstruction& row) {
+    r.Keys(t, at,
+           {"opcode", "register", "length", "reset", "capture", "busy_us", "starts_on", "sets",
+            "clears", "busy_bit", "busy_level", "flags", "start_bit"});
+    const int irLength = d.irLength;
     const int64_t irMax = (int64_t{1} << irLength) - 1;
     if (!t.get("opcode")) r.Fail(t, at, "missing key 'opcode'");
     row.opcode = static_cast<uint32_t>(r.Int(t, at, "opcode", 0, irMax, 0));
     if (!t.get("register")) r.Fail(t, at, "missing key 'register' (\"bypass\", \"idcode\", ...)");
     // In the order of JtagRegister.
-    row.reg = static_cast<JtagRegister>(r.Choice(
-        t, at, "register",
-        {"bypass", "idcode", "usercode", "data", "address", "program", "read", "erase"}, 0));
+    row.reg =
+        static_cast<JtagRegister>(r.Choice(t, at, "register",
+                                           {"bypass", "idcode", "usercode", "data", "address",
+                                            "program", "read", "erase", "status", "spi_bridge"},
+                                           0));
     if (r.Failed()) return;
     if (row.opcode == irMax && row.reg != JtagRegister::kBypass) {
         r.Fail(*t.get("opcode"), at + ".opcode", "the all-ones opcode is BYPASS");
         return;
     }
-    if (row.reg != JtagRegister::kData) {
-        for (const char* key : {"length", "reset", "capture"}) {
-            if (t.get(key)) {
-                r.Fail(*t.get(key), at,
-                       std::string("only a \"data\" register takes '") + key + "'");
-            }
+    const bool data = row.reg == JtagRegister::kData;
+    const bool status = row.reg == JtagRegister::kStatus;
+    for (const char* key : {"length", "reset", "capture"}) {
+        const bool takes = data || (status && std::string(key) != "reset");
+        if (t.get(key) && !takes) {
+            r.Fail(*t.get(key), at,
+                   std::string(status ? "a \"status\" register does not take '"
+                                      : "only \"data\" and \"status\" registers take '") +
+                       key + "'");
         }
-        return;
     }
-    if (!t.get("length")) r.Fail(t, at, "missing key 'length' (the data register's bits)");
-    row.length = static_cast<int>(r.Int(t, at, "length", 1, kMaxRegisterBits, 1));
-    if (t.get("reset")) ReadValue(r, t, at, "reset", row.length, row.resetValue);
-    row.fixedCapture = t.get("capture") != nullptr;
-    if (row.fixedCapture) ReadValue(r, t, at, "capture", row.length, row.captureValue);
+    if (data || status) {
+        if (!t.get("length")) r.Fail(t, at, "missing key 'length' (the register's bits)");
+        row.length = static_cast<int>(r.Int(t, at, "length", 1, kMaxRegisterBits, 1));
+        if (t.get("reset")) ReadValue(r, t, at, "reset", row.length, row.resetValue);
+        row.fixedCapture = data && t.get("capture") != nullptr;
+        if (t.get("capture")) ReadValue(r, t, at, "capture", row.length, row.captureValue);
+    }
+    if (!r.Failed()) ReadRowBehaviour(r, t, at, d.flags, row);
 }
 
 void ReadMemory(Reader& r, const toml::table& t, const std::string& at, JtagMemorySetup& m) {
@@ -146,7 +157,7 @@ void ReadTable(Reader& r, const toml::table& t, const std::string& at, JtagDevic
     for (const toml::table* row : r.Tables(t, at, "instructions")) {
         const std::string rowAt = at + ".instructions[" + std::to_string(i++) + "]";
         JtagInstruction instruction;
-        ReadInstruction(r, *row, rowAt, d.irLength, instruction);
+        ReadInstruction(r, *row, rowAt, d, instruction);
         if (r.Failed()) return;
         for (const JtagInstruction& other : d.instructions) {
             if (other.opcode == instruction.opcode) {
@@ -155,7 +166,8 @@ void ReadTable(Reader& r, const toml::table& t, const std::string& at, JtagDevic
             }
         }
         // The registers from kAddress on are the memory's.
-        reachesMemory = reachesMemory || instruction.reg >= JtagRegister::kAddress;
+        reachesMemory = reachesMemory || (instruction.reg >= JtagRegister::kAddress &&
+                                          instruction.reg <= JtagRegister::kErase);
         selectsIdcode = selectsIdcode || instruction.reg == JtagRegister::kIdcode;
         d.instructions.push_back(instruction);
     }
@@ -179,7 +191,9 @@ void ReadTable(Reader& r, const toml::table& t, const std::string& at, JtagDevic
 void ReadDevice(Reader& r, const toml::table& t, const std::string& at, JtagDeviceSetup& d) {
     r.Keys(t, at,
            {"ir_length", "idcode", "idcode_instruction", "user_instruction", "user_length",
-            "user_reset", "ir_capture", "usercode", "instructions", "memory"});
+            "user_reset", "ir_capture", "usercode", "instructions", "memory", "flags", "plugin",
+            "plugin_config"});
+    ReadDeviceBehaviour(r, t, at, d);
     d.irLength = static_cast<int>(r.Int(t, at, "ir_length", 2, 32, d.irLength));
     const int64_t irMax = (int64_t{1} << d.irLength) - 1;
     const bool table = t.get("instructions") != nullptr;
@@ -220,9 +234,18 @@ void ReadTargetKeys(Reader& r, const toml::table& device, const std::string& at,
     if (!device.get(key)) return;
     jtag.devices.clear();
     int i = 0;
+    int bridges = 0;
     for (const toml::table* t : r.Tables(device, at, key)) {
         JtagDeviceSetup setup;
-        ReadDevice(r, *t, at + "." + std::string(key) + "[" + std::to_string(i++) + "]", setup);
+        const std::string deviceAt = at + "." + std::string(key) + "[" + std::to_string(i++) + "]";
+        ReadDevice(r, *t, deviceAt, setup);
+        bool bridge = false;
+        for (const JtagInstruction& row : setup.instructions) {
+            bridge = bridge || row.reg == JtagRegister::kBridge;
+        }
+        if (bridge && ++bridges > 1) {
+            r.Fail(*t, deviceAt, "a second device bridges to the flash (one chain, one bridge)");
+        }
         jtag.devices.push_back(setup);
     }
 }

@@ -191,9 +191,7 @@ class Reader {
         }
         if (fileKey.empty()) return false;
         if (auto name = Text(t, where, fileKey)) {
-            const std::string path = name->empty() || (*name)[0] == '/' || folder_.empty()
-                                         ? *name
-                                         : folder_ + "/" + *name;
+            const std::string path = PathOf(*name);
             // Only regular files: a device or a pipe could be endless.
             std::error_code code;
             const bool regular = std::filesystem::is_regular_file(path, code);
@@ -213,6 +211,33 @@ class Reader {
             return true;
         }
         return false;
+    }
+
+    // A file the scenario names: relative names start from the scenario file's folder.
+    std::string PathOf(const std::string& name) const {
+        return name.empty() || name[0] == '/' || folder_.empty() ? name : folder_ + "/" + name;
+    }
+
+    // An array of strings (absent: empty).
+    std::vector<std::string> Words(const toml::table& t, const std::string& where,
+                                   std::string_view key) {
+        std::vector<std::string> out;
+        const toml::node* node = t.get(key);
+        if (!node) return out;
+        const toml::array* array = node->as_array();
+        const std::string at = where + "." + std::string(key);
+        if (!array) {
+            Fail(*node, at, std::string("expected an array of strings, found ") + TypeName(*node));
+            return out;
+        }
+        for (const toml::node& item : *array) {
+            if (!item.is_string()) {
+                Fail(item, at, "expected a string, found " + std::string(TypeName(item)));
+                continue;
+            }
+            out.push_back(item.as_string()->get());
+        }
+        return out;
     }
 
     // A line by name ("GPIOH1") or number (0 to 11).

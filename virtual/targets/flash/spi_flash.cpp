@@ -57,10 +57,23 @@ uint8_t SpiFlash::SfdpByte(uint32_t address) const {
     return address < sfdp_.size() ? sfdp_[address] : 0xFF;
 }
 
-uint16_t SpiFlash::DriveMask() const { return driving_ ? 1u << pin::kTdo : 0; }
+uint16_t SpiFlash::DriveMask() const { return driving_ && !held_ ? 1u << pin::kTdo : 0; }
 uint16_t SpiFlash::DriveLevels() const { return driving_ && outBit_ ? 1u << pin::kTdo : 0; }
 
 void SpiFlash::OnPins(uint16_t levels) {
+    if (!held_) TakeLevels(levels);
+}
+
+void SpiFlash::BridgeLines(bool selected, bool clock, bool data) {
+    uint16_t levels =
+        static_cast<uint16_t>(~((1u << setup_.csLine) | (1u << pin::kTck) | (1u << pin::kTdi)));
+    if (!selected) levels |= static_cast<uint16_t>(1u << setup_.csLine);
+    if (clock) levels |= 1u << pin::kTck;
+    if (data) levels |= 1u << pin::kTdi;
+    TakeLevels(levels);
+}
+
+void SpiFlash::TakeLevels(uint16_t levels) {
     const uint16_t before = levels_;
     levels_ = levels;
     const bool selectedNow = !LineHigh(levels, setup_.csLine);

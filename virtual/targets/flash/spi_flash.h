@@ -62,7 +62,14 @@ class SpiFlash : public PinTarget {
     const std::vector<FlashTransaction>& Transactions() const { return transactions_; }
     void ClearTransactions();
 
+    // A JTAG bridge holding the flash: while held it ignores its pins and leaves TDO alone, and
+    // takes chip select, clock and data from BridgeLines instead; BridgeOut is its data output.
+    void Hold(bool held) { held_ = held; }
+    void BridgeLines(bool selected, bool clock, bool data);
+    bool BridgeOut() const { return PullsTdo(); }
+
   private:
+    void TakeLevels(uint16_t levels);
     void Select();
     void Deselect();
     void OnByte(uint8_t byte);
@@ -92,6 +99,7 @@ class SpiFlash : public PinTarget {
     std::vector<uint8_t> memory_;
     std::vector<uint8_t> sfdp_;  // empty: the flash does not answer the SFDP read
     uint16_t levels_ = 0xFFFF;
+    bool held_ = false;
     bool selected_ = false;
     bool writeEnabled_ = false;
     bool volatileWrite_ = false;    // 0x50 came: the next status write does not persist

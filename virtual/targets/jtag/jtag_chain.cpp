@@ -4,6 +4,7 @@
 #include <string>
 
 #include "targets/bit_stream.h"
+#include "targets/flash/spi_flash.h"
 
 namespace vcable {
 
@@ -50,9 +51,22 @@ uint16_t JtagChain::DriveLevels() const {
     return 1u << pin::kTdo;
 }
 
+void JtagChain::SeeNeighbours(const std::vector<PinTarget*>& all) {
+    SpiFlash* flash = nullptr;
+    for (PinTarget* target : all) {
+        if (auto* found = dynamic_cast<SpiFlash*>(target)) flash = found;
+    }
+    // A chain that held the flash before may be gone: the bridges selected now hold it again.
+    if (flash) flash->Hold(false);
+    for (TapController& tap : taps_) tap.Registers().Bridge().Connect(flash);
+}
+
 // The reset line resets the data registers at every pin change; runs only go fast while it is high
-// and not one of the lines that move.
+// and not one of the lines that move. A bridge to the flash is clocked edge by edge.
 bool JtagChain::CanRunFast(const ClockRun& run) const {
+    for (const TapController& tap : taps_) {
+        if (tap.Registers().Bridge().Active()) return false;
+    }
     return resetLine_ != pin::kTck && resetLine_ != pin::kTdi && LineHigh(run.levels, resetLine_);
 }
 

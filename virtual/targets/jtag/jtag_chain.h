@@ -23,6 +23,8 @@ class JtagChain : public PinTarget {
     uint16_t DriveLevels() const override;
     bool CanRunFast(const ClockRun& run) const override;
     void RunFast(const ClockRun& run, uint8_t* tdo) override;
+    // Bridge instructions reach the flash found here.
+    void SeeNeighbours(const std::vector<PinTarget*>& all) override;
 
     int DeviceCount() const { return static_cast<int>(taps_.size()); }
     TapController& Device(int index) { return taps_[index]; }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace vcable {
@@ -20,7 +21,13 @@ enum class JtagRegister : uint8_t {
     kProgram,   // the memory's data register: Update-DR programs the word at the address
     kRead,      // the memory's data register: Capture-DR reads the word at the address
     kErase,     // one bit, captures 0; loading the instruction erases the memory
+    kStatus,    // captureValue with the busy bit and the device's flags laid over it
+    kBridge,    // one bit; Shift-DR passes TDI, TCK and TDO through to the SPI flash
 };
+
+// The device's flags (up to 32, named in the scenario): operations set and clear them, a status
+// register shows them.
+constexpr int kMaxJtagFlags = 32;
 
 // One row of a device's instruction table. Values are bit streams in clock order (bit k of the
 // register in bit k % 8 of byte k / 8), padded as targets/bit_stream.h says.
@@ -31,6 +38,25 @@ struct JtagInstruction {
     std::vector<uint8_t> resetValue;  // kData: at start and on the reset line (empty: zeros)
     bool fixedCapture = false;        // kData: Capture-DR loads captureValue, not the held value
     std::vector<uint8_t> captureValue;
+
+    // An operation: loading the instruction (or, with busyOnUpdate, every Update-DR of its
+    // register) keeps the device busy for busyNs on the model clock; when that time is over the
+    // flags of setsFlags are set and those of clearsFlags cleared (bit n: flag n).
+    uint64_t busyNs = 0;
+    bool busyOnUpdate = false;
+    uint32_t setsFlags = 0;
+    uint32_t clearsFlags = 0;
+    bool StartsOperation() const { return busyNs > 0 || setsFlags != 0 || clearsFlags != 0; }
+
+    // kStatus: captureValue lies under the bits below. The bit that shows busy (-1: none) and its
+    // level while busy; flagBits[n] the bit that shows flag n (-1: not shown).
+    int busyBit = -1;
+    bool busyLevel = true;
+    std::vector<int> flagBits = {};
+
+    // kBridge: chip select waits for a 1 at TDI in Shift-DR (the 1 itself is not passed on),
+    // so padding zeros from devices before the bridge never reach the flash.
+    bool startBit = false;
 };
 
 // A memory array behind an address register. Program writes the data register's word at the
@@ -62,6 +88,11 @@ struct JtagDeviceSetup {
     // list select BYPASS, and Test-Logic-Reset selects IDCODE, or BYPASS when it lists none.
     std::vector<JtagInstruction> instructions;
     JtagMemorySetup memory;
+    std::vector<std::string> flags;  // the flags' names, flag n at index n
+    // A shared object implementing the device's data registers (vcable_plugin.h), given the
+    // config text when it creates the device; instructions it declines fall to the table above.
+    std::string plugin;
+    std::string pluginConfig;
 };
 
 // The device's instruction table: the given one, or IDCODE and the user register.

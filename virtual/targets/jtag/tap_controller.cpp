@@ -75,12 +75,15 @@ void TapController::LoadInstruction(uint32_t opcode) {
 }
 
 void TapController::RisingEdge(bool tms, bool tdi) {
+    SpiBridge& bridge = registers_.Bridge();
+    if (bridge.Active()) bridge.Rising(state_, tdi, NextTapState(state_, tms));
     switch (state_) {
         case S::kCaptureDr:
             registers_.Capture(dr_);
             break;
         case S::kShiftDr:
             dr_.Shift(tdi);
+            registers_.Shifted(1);
             break;
         case S::kCaptureIr:
             irShift_ = irCapture_;
@@ -106,9 +109,11 @@ void TapController::FallingEdge() {
         LoadInstruction(static_cast<uint32_t>(irShift_ & ((uint64_t{1} << irLength_) - 1)));
     }
     if (state_ == S::kUpdateDr) registers_.Update(dr_);
+    SpiBridge& bridge = registers_.Bridge();
+    if (bridge.Active()) bridge.Falling();
     if (state_ == S::kShiftDr) {
         tdoDriven_ = true;
-        tdo_ = dr_.Out();
+        tdo_ = bridge.Active() ? bridge.Tdo() : dr_.Out();
     } else if (state_ == S::kShiftIr) {
         tdoDriven_ = true;
         tdo_ = (irShift_ & 1) != 0;
@@ -123,6 +128,7 @@ void TapController::RunPeriods(bool tms, const uint8_t* in, uint32_t n, uint8_t*
             // TCK rests low between periods, so TDO already shows bit 0 of the register.
             if (state_ == S::kShiftDr) {
                 dr_.Shift(in, i, out, i, n - i);
+                registers_.Shifted(n - i);
                 tdo_ = dr_.Out();
             } else {
                 bits::DelayLine(irShift_, irLength_, in, i, out, i, n - i);

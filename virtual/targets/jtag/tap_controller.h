@@ -8,32 +8,10 @@
 #include "targets/jtag/jtag_setup.h"
 #include "targets/jtag/shift_register.h"
 #include "targets/jtag/tap_registers.h"
+#include "targets/jtag/tap_state.h"
 #include "targets/pin_target.h"
 
 namespace vcable {
-
-enum class TapState : uint8_t {
-    kTestLogicReset,
-    kRunTestIdle,
-    kSelectDrScan,
-    kCaptureDr,
-    kShiftDr,
-    kExit1Dr,
-    kPauseDr,
-    kExit2Dr,
-    kUpdateDr,
-    kSelectIrScan,
-    kCaptureIr,
-    kShiftIr,
-    kExit1Ir,
-    kPauseIr,
-    kExit2Ir,
-    kUpdateIr,
-};
-constexpr int kTapStateCount = 16;
-
-TapState NextTapState(TapState state, bool tms);
-const char* TapStateName(TapState state);
 
 class TapController {
   public:

@@ -33,10 +33,11 @@ TapRegisters::TapRegisters(const JtagDeviceSetup& setup, const std::string& name
     : idcode_(setup.idcode),
       usercode_(setup.usercode),
       resetOpcode_(static_cast<uint32_t>((uint64_t{1} << setup.irLength) - 1)),
-      selected_{0, JtagRegister::kBypass, -1} {
-    const std::vector<JtagInstruction> table = InstructionTable(setup);
+      rows_(InstructionTable(setup)),
+      status_(name, events),
+      selected_{0, JtagRegister::kBypass, -1, -1} {
     bool idcodeFound = false;
-    for (const JtagInstruction& row : table) {
+    for (const JtagInstruction& row : rows_) {
         int data = -1;
         if (row.reg == JtagRegister::kData) {
             data = static_cast<int>(data_.size());
@@ -52,20 +53,25 @@ TapRegisters::TapRegisters(const JtagDeviceSetup& setup, const std::string& name
             idcodeFound = true;
             resetOpcode_ = row.opcode;
         }
-        table_.push_back({row.opcode, row.reg, data});
+        table_.push_back({row.opcode, row.reg, data, static_cast<int>(table_.size())});
     }
     if (setup.memory.words > 0) {
         memory_ = std::make_unique<JtagMemory>(setup.memory, name, events);
     }
+    if (!setup.plugin.empty()) {
+        std::string error;
+        plugin_ = TapPlugin::Load(setup.plugin, setup.pluginConfig, name, events, error);
+        if (!plugin_ && events) events->Error(name + ": " + error);
+    }
     ResetDataRegisters();
-    selected_ = Lookup(resetOpcode_);
+    Select(resetOpcode_);
 }
 
 TapRegisters::Entry TapRegisters::Lookup(uint32_t opcode) const {
     for (const Entry& entry : table_) {
         if (entry.opcode == opcode) return entry;
     }
-    return {opcode, JtagRegister::kBypass, -1};
+    return {opcode, JtagRegister::kBypass, -1, -1};
 }
 
 DataRegister* TapRegisters::Data(uint32_t opcode) {
@@ -74,13 +80,21 @@ DataRegister* TapRegisters::Data(uint32_t opcode) {
 }
 
 void TapRegisters::Select(uint32_t opcode) {
-    selected_ = Lookup(opcode);
+    pluginLength_ = plugin_ ? plugin_->Select(opcode) : 0;
+    selected_ = pluginLength_ > 0 ? Entry{opcode, JtagRegister::kBypass, -1, -1} : Lookup(opcode);
+    const JtagInstruction* row = selected_.row < 0 ? nullptr : &rows_[selected_.row];
+    bridge_.Select(selected_.reg == JtagRegister::kBridge, row && row->startBit);
+    if (row && row->StartsOperation() && !row->busyOnUpdate) status_.Start(*row);
     if (!memory_) return;
     memory_->InstructionChanged();
     if (selected_.reg == JtagRegister::kErase) memory_->StartErase();
 }
 
 void TapRegisters::Capture(ShiftRegister& dr) {
+    if (pluginLength_ > 0) {
+        plugin_->Capture(pluginLength_, dr);
+        return;
+    }
     switch (selected_.reg) {
         case JtagRegister::kIdcode:
             dr.Load(32, idcode_);
@@ -102,13 +116,27 @@ void TapRegisters::Capture(ShiftRegister& dr) {
         case JtagRegister::kRead:
             memory_->CaptureWord(dr);
             break;
-        default:  // BYPASS and erase: one bit that captures 0
+        case JtagRegister::kStatus:
+            status_.Capture(rows_[selected_.row], dr);
+            break;
+        default:  // BYPASS, erase and the bridge: one bit that captures 0
             dr.Load(1, uint64_t{0});
             break;
     }
 }
 
+void TapRegisters::Shifted(uint32_t periods) {
+    if (pluginLength_ > 0) plugin_->Shifted(periods);
+}
+
 void TapRegisters::Update(const ShiftRegister& dr) {
+    if (pluginLength_ > 0) {
+        plugin_->Update(dr);
+        return;
+    }
+    if (selected_.row >= 0 && rows_[selected_.row].busyOnUpdate) {
+        status_.Start(rows_[selected_.row]);
+    }
     switch (selected_.reg) {
         case JtagRegister::kData:
             dr.Store(data_[selected_.data].value.data());
@@ -129,10 +157,12 @@ void TapRegisters::Update(const ShiftRegister& dr) {
 
 void TapRegisters::RunTestClocks(uint64_t periods) {
     if (memory_) memory_->RunTestClocks(periods);
+    if (plugin_) plugin_->Idle(periods);
 }
 
 void TapRegisters::ResetDataRegisters() {
     for (DataRegister& reg : data_) reg.value = reg.resetValue;
+    if (plugin_) plugin_->Reset();
 }
 
 }  // namespace vcable

@@ -7,9 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "targets/jtag/device_status.h"
 #include "targets/jtag/jtag_memory.h"
 #include "targets/jtag/jtag_setup.h"
 #include "targets/jtag/shift_register.h"
+#include "targets/jtag/spi_bridge.h"
+#include "targets/jtag/tap_plugin.h"
 #include "targets/pin_target.h"
 
 namespace vcable {
@@ -33,13 +36,19 @@ class TapRegisters {
     // The instruction Test-Logic-Reset loads: IDCODE's opcode, else all ones (BYPASS).
     uint32_t ResetOpcode() const { return resetOpcode_; }
 
-    // A new instruction (Update-IR, Test-Logic-Reset): its register is selected, a memory
-    // operation still pending is lost, and an erase instruction starts erasing.
+    // A new instruction (Update-IR, Test-Logic-Reset): its register is selected (the plug-in's,
+    // when it takes the opcode), a memory operation still pending is lost, an erase instruction
+    // starts erasing and an operation that starts on loading starts.
     void Select(uint32_t opcode);
     void Capture(ShiftRegister& dr);
+    void Shifted(uint32_t periods);
     void Update(const ShiftRegister& dr);
     void RunTestClocks(uint64_t periods);
     void ResetDataRegisters();
+
+    // The bridge instruction's way to the flash, when the device has one selected.
+    SpiBridge& Bridge() { return bridge_; }
+    const SpiBridge& Bridge() const { return bridge_; }
 
     // The control API's view.
     DataRegister* Data(uint32_t opcode);
@@ -53,6 +62,7 @@ class TapRegisters {
         uint32_t opcode;
         JtagRegister reg;
         int data;  // kData: index into data_
+        int row;   // index into rows_ (-1: an opcode the table does not list)
     };
 
     Entry Lookup(uint32_t opcode) const;
@@ -61,8 +71,13 @@ class TapRegisters {
     uint32_t usercode_;
     uint32_t resetOpcode_;
     std::vector<Entry> table_;
+    std::vector<JtagInstruction> rows_;
     std::vector<DataRegister> data_;
     std::unique_ptr<JtagMemory> memory_;
+    DeviceStatus status_;
+    SpiBridge bridge_;
+    std::unique_ptr<TapPlugin> plugin_;
+    int pluginLength_ = 0;  // the plug-in's register is selected when above 0
     Entry selected_;
 };
 

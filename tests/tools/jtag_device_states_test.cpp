@@ -1,0 +1,111 @@
+// Scenario devices whose answers follow their state, played by the kestrel tool: a status
+// register that reads busy and then ready on the model clock (an SVF check, an XSVF retry loop),
+// and the SPI flash programmed through a bridge instruction, then read back with `spi read`.
+#include <string>
+#include <vector>
+
+#include "tool_fixture.h"
+
+namespace {
+
+using namespace kestrel_test;
+using Bytes = std::vector<uint8_t>;
+
+// The example's device: ERASE (0x2) keeps it busy for 20 ms and then sets "erased"; CONFIGURE
+// (0x4) sets "done" at each Update-DR; STATUS (0x3) shows busy in bit 0 and the flags in bits 1
+// and 2; BRIDGE (0x5) reaches the flash.
+class DeviceStatesTest : public KestrelTest {
+  protected:
+    ToolRun Play(const char* kind, const std::string& file, const std::string& options = "") {
+        WriteFile(Path(std::string("play.") + kind), file);
+        return Kestrel("--virtual '" + Example("jtag-device-states.toml") + "' " + options +
+                       "jtag " + kind + " '" + Path(std::string("play.") + kind) + "'");
+    }
+};
+
+struct SvfRow {
+    const char* name;
+    const char* svf;
+    int exitCode;
+};
+
+TEST_F(DeviceStatesTest, StatusFollowsTheModelClock) {
+    const SvfRow rows[] = {
+        {"busy right after the erase", "SIR 4 TDI (2); SIR 4 TDI (3); SDR 8 TDI (00) TDO (81);", 0},
+        {"not ready right after the erase",
+         "SIR 4 TDI (2); SIR 4 TDI (3); SDR 8 TDI (00) TDO (82);", 1},
+        {"ready and erased after 30 ms",
+         "SIR 4 TDI (2); RUNTEST 10 TCK 30E-3 SEC; SIR 4 TDI (3); SDR 8 TDI (00) TDO (82);", 0},
+        {"done after the configuration",
+         "SIR 4 TDI (4); SDR 16 TDI (A5A5); SIR 4 TDI (3); SDR 8 TDI (00) TDO (84);", 0},
+    };
+    for (const SvfRow& row : rows) {
+        const ToolRun run = Play("svf", row.svf);
+        EXPECT_EQ(row.exitCode, run.exitCode) << row.name << "\n" << run.out << run.err;
+    }
+}
+
+// XSVF commands as bytes: XSIR (4 bits), XRUNTEST in microseconds, XREPEAT, XSDRSIZE, XTDOMASK,
+// XSDRTDO, XCOMPLETE.
+std::string Xsvf(uint8_t repeat) {
+    const Bytes bytes = {0x02, 4,      0x02,              // ERASE
+                         0x02, 4,      0x03,              // STATUS
+                         0x07, repeat,                    // retries
+                         0x04, 0x00,   0x00, 0x03, 0xE8,  // 1000 us after each scan
+                         0x08, 0x00,   0x00, 0x00, 0x08,  // 8-bit scans
+                         0x01, 0x01,                      // compare the busy bit only
+                         0x09, 0x00,   0x00,              // TDI 0, expect not busy
+                         0x00};
+    return {bytes.begin(), bytes.end()};
+}
+
+TEST_F(DeviceStatesTest, XsvfRetriesWhileBusyAndThenPasses) {
+    const ToolRun patient = Play("xsvf", Xsvf(32));
+    EXPECT_EQ(0, patient.exitCode) << patient.out << patient.err;
+    const ToolRun hasty = Play("xsvf", Xsvf(0));
+    EXPECT_EQ(1, hasty.exitCode) << hasty.out << hasty.err;
+}
+
+// A DR scan of SPI bytes: each goes most significant bit first, and a scan's value is written
+// with its first bit on the right.
+std::string SpiScan(const Bytes& bytes) {
+    const size_t bits = bytes.size() * 8;
+    std::string hex((bits + 3) / 4, '0');
+    for (size_t k = 0; k < bits; ++k) {
+        if (((bytes[k / 8] >> (7 - k % 8)) & 1) == 0) continue;
+        char& digit = hex[hex.size() - 1 - k / 4];
+        const int value = (digit <= '9' ? digit - '0' : digit - 'A' + 10) | (1 << (k % 4));
+        digit = static_cast<char>(value < 10 ? '0' + value : 'A' + value - 10);
+    }
+    return "SDR " + std::to_string(bits) + " TDI (" + hex + ");\n";
+}
+
+// Status reads (and model time) until the flash's write has ended.
+std::string WaitForFlash() {
+    std::string wait = "RUNTEST 10 TCK 50E-3 SEC;\n";
+    for (int i = 0; i < 10; ++i) wait += SpiScan({0x05, 0x00});
+    return wait;
+}
+
+TEST_F(DeviceStatesTest, FlashProgrammedThroughTheBridgeReadsBackOverSpi) {
+    Bytes page = {0x02, 0x00, 0x12, 0x00};  // PAGE PROGRAM at 0x1200
+    for (int i = 0; i < 32; ++i) page.push_back(static_cast<uint8_t>(0xC3 ^ (i * 7)));
+    const std::string svf = "SIR 4 TDI (5);\n" + SpiScan({0x06}) +
+                            SpiScan({0x20, 0x00, 0x10, 0x00}) + WaitForFlash() + SpiScan({0x06}) +
+                            SpiScan(page) + WaitForFlash();
+    const std::string state = "--state '" + Path("bench.state") + "' ";
+    const ToolRun programmed = Play("svf", svf, state);
+    ASSERT_EQ(0, programmed.exitCode) << programmed.out << programmed.err;
+
+    const ToolRun read = Kestrel("--virtual '" + Example("jtag-device-states.toml") + "' " + state +
+                                 "spi read '" + Path("back.bin") + "' --address 0x11FE --size 36");
+    ASSERT_EQ(0, read.exitCode) << read.out << read.err;
+    const std::string back = ReadFile(Path("back.bin"));
+    ASSERT_EQ(36u, back.size());
+    // The page, between bytes of the sector erased before it went in.
+    EXPECT_EQ("\xFF\xFF", back.substr(0, 2));
+    EXPECT_EQ(std::string(page.begin() + 4, page.end()), back.substr(2, 32));
+    EXPECT_EQ("\xFF\xFF", back.substr(34));
+}
+
+}  // namespace
