@@ -132,7 +132,7 @@ std::vector<Command> AddJtagChainCommands(CLI::App& jtag) {
         "ir", "Shift an instruction into one device, with every other device in BYPASS");
     ir->add_option("device", o->device, "Device, counted from 0 at TDI")
         ->required()
-        ->transform(Number(0, kMaxChainDevices - 1));
+        ->transform(Number(0, jtag::kMaxChainDevices - 1));
     ir->add_option("value", o->value, "Instruction: 0x hex or decimal")->required();
     CLI::App* dr = jtag.add_subcommand(
         "dr",
@@ -140,7 +140,7 @@ std::vector<Command> AddJtagChainCommands(CLI::App& jtag) {
         "its data register");
     dr->add_option("device", o->device, "Device, counted from 0 at TDI")
         ->required()
-        ->transform(Number(0, kMaxChainDevices - 1));
+        ->transform(Number(0, jtag::kMaxChainDevices - 1));
     dr->add_option("bits", o->bits, "Length of the data register")
         ->required()
         ->transform(Number(1, 1 << 20));
