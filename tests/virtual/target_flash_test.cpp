@@ -27,6 +27,10 @@ class FlashTest : public ::testing::Test {
             this);
     }
 
+    // A part counts the TCK periods of a transaction as time too (1 us each at the open's 1 MHz):
+    // an operation ends this much later, or earlier, than a wait measured from the fixture's calls.
+    static constexpr uint64_t kClockedUs = 100;
+
     // Both model clocks move on by `us`.
     static void Wait(uint64_t us) {
         for (int s = 0; s < vcable::kWireSpeeds; ++s) vcable::Elapse(s, us * 1000000);
@@ -88,9 +92,9 @@ TEST_F(FlashTest, ProgramAndsBitsWithinThePageAndIsBusyForItsTime) {
     // Busy and write enable until the generic part's typical 0.7 ms have passed, however often
     // it is asked.
     for (int poll = 0; poll < 50; ++poll) ASSERT_EQ("03 03", Hex(Spi({0x05}, 2)));
-    Wait(699);
+    Wait(700 - kClockedUs);
     EXPECT_EQ(kBusy | kWel, Status());
-    Wait(1);
+    Wait(2 * kClockedUs);
     EXPECT_EQ(0, Status());
     const Bytes before = Pattern(0x100, 2);
     EXPECT_EQ(
@@ -140,9 +144,9 @@ TEST_F(FlashTest, EraseSetsTheRangeToOnes) {
         Send(engine, vtest::kOpenSequence);
         Spi({0x06});
         Spi(row.command);
-        Wait(row.busyUs - 1);
+        Wait(row.busyUs - kClockedUs);
         EXPECT_EQ(kBusy | kWel, Status());
-        Wait(1);
+        Wait(2 * kClockedUs);
         EXPECT_EQ(0, Status());
         const auto& memory = vtest::Flash(engine).Memory();
         for (uint32_t a : {row.first, row.end - 1}) EXPECT_EQ(0xFF, memory[a]) << a;
@@ -351,9 +355,9 @@ TEST_F(FlashTest, BusyTimesRunOnTheModelClock) {
         for (const auto& [command, us] : operations) {
             Spi({0x06});
             Spi(command);
-            Wait(us - 1);
+            Wait(us - kClockedUs);
             EXPECT_EQ(kBusy | kWel, Status()) << Hex(command);
-            Wait(1);
+            Wait(2 * kClockedUs);
             EXPECT_EQ(0, Status()) << Hex(command);
         }
         EXPECT_EQ(0u, engine.ErrorCount()) << engine.LastError();
@@ -371,7 +375,7 @@ TEST_F(FlashTest, ProtectedRangesAndStatusProtect) {
     Spi({0x02, 0xFB, 0xFF, 0x00, 0x12});
     EXPECT_EQ(0x04 | kBusy | kWel, Status());  // just below the range: programmed
     EXPECT_EQ(0x12, vtest::Flash(engine).Memory()[0xFBFF00]);
-    Wait(400);
+    Wait(400 + kClockedUs);
     Spi({0x06});
     Spi({0xC7});  // a chip erase touches every range
     EXPECT_EQ(0x04 | kWel, Status());
@@ -383,7 +387,7 @@ TEST_F(FlashTest, ProtectedRangesAndStatusProtect) {
     EXPECT_EQ(0, Status());  // volatile: no busy time
     Spi({0x06});
     Spi({0x01, 0x80});  // SRP set
-    Wait(10000);
+    Wait(10000 + kClockedUs);
     Spi({0x06});
     Spi({0x01, 0x1C});
     EXPECT_EQ("80", Hex(Spi({0x05}, 1)));
@@ -411,7 +415,7 @@ TEST_F(FlashTest, FourByteAddressing) {
     Spi({0x06});
     Spi({0x21, 0x01, 0x23, 0x40, 0x00});
     EXPECT_EQ(0xFF, memory[0x1234567]);
-    Wait(45000);
+    Wait(45000 + kClockedUs);
     Spi({0xE9});
     EXPECT_EQ(0x60, Spi({0x15}, 1).at(0));
     EXPECT_EQ(0u, engine.ErrorCount()) << engine.LastError();
@@ -421,7 +425,7 @@ TEST_F(FlashTest, FourByteAddressing) {
     Spi({0x06});
     Spi({0x02, 0x01, 0x00, 0x00, 0x00, 0x3C});
     EXPECT_EQ(0x3C, vtest::Flash(engine).Memory()[0x1000000]);
-    Wait(600);
+    Wait(600 + kClockedUs);
     Spi({0x66});
     Spi({0x99});  // a software reset leaves 4-byte mode
     EXPECT_FALSE(vtest::Flash(engine).FourByteMode());

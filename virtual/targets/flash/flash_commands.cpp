@@ -93,10 +93,16 @@ bool Answers(const FlashPart& part, uint8_t command) {
 
 }  // namespace
 
+// The full-speed model clock with the TCK periods of the write under way: a wait clocked inside
+// one write (a long RUNTEST before a status poll) counts towards the part's busy time.
+uint64_t SpiFlash::FullSpeedNowPs() const {
+    return std::max(NowPs(kFullSpeed), events_.NowNs() * 1000);
+}
+
 // A model clock set back (a clock reset) ends the operation: it started in a past the clock no
 // longer has.
 bool SpiFlash::Busy() const {
-    const uint64_t now = NowPs(kFullSpeed);
+    const uint64_t now = FullSpeedNowPs();
     return now >= busyFromPs_ && now < busyUntilPs_[kFullSpeed];
 }
 
@@ -118,9 +124,10 @@ uint8_t SpiFlash::StatusRegister(int index) const {
 
 void SpiFlash::StartBusy(uint64_t us) {
     writeEnabled_ = false;
-    busyFromPs_ = NowPs(kFullSpeed);
+    busyFromPs_ = FullSpeedNowPs();
     for (int s = 0; s < kWireSpeeds; ++s) {
-        busyUntilPs_[s] = setup_.stuckBusy ? kNever : NowPs(s) + us * kPsPerUs;
+        const uint64_t now = s == kFullSpeed ? busyFromPs_ : NowPs(s);
+        busyUntilPs_[s] = setup_.stuckBusy ? kNever : now + us * kPsPerUs;
     }
 }
 

@@ -49,6 +49,7 @@ class SpiFlash : public PinTarget {
     // Status register 1 as a read shows it now (busy and write enable included).
     uint8_t Status() const { return StatusRegister(0); }
     uint8_t StatusRegister(int index) const;
+    uint64_t FullSpeedNowPs() const;
     bool Busy() const;
     bool FourByteMode() const { return fourByteMode_; }
     // The status registers' stored bits, as a state file keeps them.
