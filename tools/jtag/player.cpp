@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "jtag/cable.h"
+#include "jtag/play_reports.h"
 
 namespace kestrel::jtag {
 namespace {
@@ -14,24 +15,7 @@ constexpr double kBaseHz = 6e6;  // TCK at divisor 0: 12 MHz / ((1 + divisor) x 
 constexpr uint32_t kMaxDivisor = 0xFFFF;
 // Slack for times and rates written in decimal (1E-3 s at 1 MHz is 1000 clocks, not 1001).
 constexpr double kRoundingSlack = 1e-9;
-// Vectors longer than this are reported as a window around the first difference.
-constexpr size_t kFullReportBits = 256;
-constexpr size_t kReportWindowBits = 64;
 constexpr kl_u32 kTrstPulseMs = 1;  // how long TRST ON holds the reset line low, and waits after
-
-std::string Rate(double hz) {
-    char text[32];
-    if (hz >= 1e6) {
-        std::snprintf(text, sizeof text, "%.6g MHz", hz / 1e6);
-    } else if (hz >= 1e3) {
-        std::snprintf(text, sizeof text, "%.6g kHz", hz / 1e3);
-    } else {
-        std::snprintf(text, sizeof text, "%.6g Hz", hz);
-    }
-    return text;
-}
-
-std::string Hex(const Bits& bits) { return "0x" + bits.ToHex(); }
 
 // Uniform TDI long scans still take the capturing shift: a reading TMS command carries 6 bits in
 // 3 bytes, which for long scans costs more on the wire than the one round trip it saves.
@@ -68,37 +52,6 @@ bool QueuedCaptureFor(const ScanOp& scan, bool entering, JtagCable::Capture& cap
     capture.form = JtagCable::CaptureForm::kTmsReads;
     capture.tdiHigh = high;
     return true;
-}
-
-// "TDO mismatch ...: expected 0x.., actual 0x.., mask 0x.." for the part of the scan (header,
-// the command's own bits, trailer) that holds the first difference.
-std::string MismatchText(const ScanOp& scan, const Bits& actual, const Comparison& c) {
-    const size_t bodyBits = scan.tdi.size() - scan.headerBits - scan.trailerBits;
-    size_t from = 0;
-    size_t count = scan.headerBits;
-    std::string part = scan.ir ? " in the HIR bits" : " in the HDR bits";
-    if (c.first >= scan.headerBits + bodyBits) {
-        from = scan.headerBits + bodyBits;
-        count = scan.trailerBits;
-        part = scan.ir ? " in the TIR bits" : " in the TDR bits";
-    } else if (c.first >= scan.headerBits) {
-        from = scan.headerBits;
-        count = bodyBits;
-        part = "";
-    }
-    std::string text = "TDO mismatch" + part;
-    if (count > kFullReportBits) {
-        const size_t start = (c.first - from) / kReportWindowBits * kReportWindowBits;
-        const size_t length = std::min(kReportWindowBits, count - start);
-        text += " (" + std::to_string(c.differing) + " of " + std::to_string(count) +
-                " bits differ), bits " + std::to_string(start) + " to " +
-                std::to_string(start + length - 1);
-        from += start;
-        count = length;
-    }
-    const Bits mask = scan.mask.empty() ? Bits(scan.tdi.size(), true) : scan.mask;
-    return text + ": expected " + Hex(scan.expected.Slice(from, count)) + ", actual " +
-           Hex(actual.Slice(from, count)) + ", mask " + Hex(mask.Slice(from, count));
 }
 
 uint64_t ClocksFor(double seconds, uint32_t divisor) {
@@ -326,7 +279,7 @@ bool Player::RunTest(const Op& op, const RunOp& run) {
         char text[160];
         std::snprintf(text, sizeof text,
                       "%llu clocks at %s take %.6g s, longer than the MAXIMUM of %.6g s",
-                      static_cast<unsigned long long>(clocks), Rate(tck).c_str(), clocks / tck,
+                      static_cast<unsigned long long>(clocks), RateText(tck).c_str(), clocks / tck,
                       run.maxSeconds);
         Report(true, op, text);
         return Reject("RUNTEST cannot keep its MAXIMUM time", result_.call);
@@ -348,13 +301,15 @@ bool Player::Frequency(const Op& op, const FrequencyOp& frequency) {
     const uint32_t divisor = frequency.hz > 0 ? DivisorFor(frequency.hz) : options_.divisor;
     if (!Drain() || !cable_.SetDivisor(divisor)) return false;
     divisor_ = divisor;
-    std::string text = "TCK " + Rate(TckHz(divisor)) + " (divisor " + std::to_string(divisor) + ")";
+    std::string text =
+        "TCK " + RateText(TckHz(divisor)) + " (divisor " + std::to_string(divisor) + ")";
     if (frequency.hz == 0) {
         text += ", the connection's own rate";
     } else if (TckHz(divisor) > frequency.hz * (1 + kRoundingSlack)) {
-        text += ", the slowest the cable can clock, above the " + Rate(frequency.hz) + " asked for";
+        text +=
+            ", the slowest the cable can clock, above the " + RateText(frequency.hz) + " asked for";
     } else {
-        text += " for " + Rate(frequency.hz);
+        text += " for " + RateText(frequency.hz);
     }
     Report(false, op, text);
     return true;
