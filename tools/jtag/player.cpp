@@ -109,15 +109,14 @@ class Player {
     }
     // Clocks for at least `seconds` in the present (stable) state.
     bool Wait(double seconds) {
-        const auto clocks =
-            static_cast<uint64_t>(std::ceil(seconds * TckHz(divisor_) - kRoundingSlack));
+        const uint64_t clocks = ClocksFor(seconds, divisor_);
         result_.clocks += clocks;
         return cable_.Clocks(clocks);
     }
     bool ShiftOnce(const ScanOp& scan, Bits& captured);
     bool Scan(const Op& op, const ScanOp& scan);
-    // Queues a checked or captured scan that needs no answer before playback goes on; false when
-    // the scan is not of that kind (`queued` false) or the cable failed.
+    // Queues a checked or captured scan that needs no answer before playback goes on (`queued`
+    // says whether it did); false when the cable failed or a collected check stopped playback.
     bool QueueScan(const Op& op, const ScanOp& scan, bool& queued);
     // Collects the queued captures' replies and judges them in order.
     bool Drain();
