@@ -352,6 +352,14 @@ INSTANTIATE_TEST_SUITE_P(
                 R"(3 scans of 36 bits, 2 with TDO checks; 0 run-test clocks and 0\.015 s of )"
                 R"(run-test time)",
                 "^$"},
+        // Thousands of checks batched; the virtual cable's model clock gives the time on a cable.
+        JtagRun{"VerifyHeavyExamplePassesAndShowsItsModelledTime", nullptr, "",
+                "--virtual EXAMPLES/scenarios/jtag-verify.toml jtag svf "
+                "EXAMPLES/svf/verify-heavy.svf",
+                0,
+                R"(4101 scans, 4097 TDO checks; .*\nmodelled time at full speed: [0-9.]+ ms; TCK )"
+                R"(time 861\.140 ms \([0-9.]+x\)\n$)",
+                "^$"},
         JtagRun{"IdcodeListsDetectedIrLengths", nullptr, "",
                 "--virtual EXAMPLES/scenarios/jtag-chain.toml jtag idcode", 0,
                 R"(3 device\(s\)(.|\n)*device 1  0x13631093  IR 10 bits\n(.|\n)*)"
