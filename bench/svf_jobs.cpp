@@ -77,12 +77,12 @@ std::vector<ReferenceJob> SvfJobs() {
         {"SVF: SDR of 1 Mbit, TDO checked, TDI zeros (divisor 0)",
          [] { return PrepareSdr(true, false); },
          PlayJob,
-         {{"FT_Write", 4}, {"FT_GetQueueStatus", 1500}, {"FT_Read", 2}},
+         {{"FT_Write", 3}, {"FT_GetQueueStatus", 1500}, {"FT_Read", 2}},
          kHeldBytes,
          "one queued capture with TDI held low: the 60000-byte rule sends the moves before the "
-         "reads (their commands are small but count the bits they clock), the reads go in one "
-         "send, 500 polls and 1 read of the 131073 reply bytes; the move out and the closing pin "
-         "read (1000 polls, 1 read)"},
+         "reads (their commands are small but count the bits they clock); the reads and the move "
+         "out go in one send when the end of the file collects the reply, 500 polls and 1 read "
+         "of the 131073 reply bytes; the closing pin read (1000 polls, 1 read)"},
         {"SVF: SDR of 1 Mbit, TDO checked, TDI pattern (divisor 0)",
          [] { return PrepareSdr(true, true); },
          PlayJob,

@@ -203,11 +203,11 @@ TEST_F(PlayerTest, ExamplesProgramTheMemoryAndStopAtTheWrongWord) {
     const Example examples[] = {
         {"svf/memory-program.svf",
          true,
-         {"5: TRST: TRST ABSENT ignored: the cable has no TRST line",
+         {"5: TRST: TRST ABSENT: the chain has no test reset",
           "9: FREQUENCY: TCK 1 MHz (divisor 5) for 1 MHz"}},
         {"svf/memory-mismatch.svf",
          false,
-         {"5: TRST: TRST ABSENT ignored: the cable has no TRST line",
+         {"5: TRST: TRST ABSENT: the chain has no test reset",
           "9: FREQUENCY: TCK 1 MHz (divisor 5) for 1 MHz",
           "55: SDR 32: TDO mismatch: expected 0xDAACB2A6, actual 0xDAA8B2A6, mask 0xFFFFFFFF"}},
     };

@@ -44,6 +44,8 @@ std::string Dump(const Program& program) {
         } else if (const auto* frequency = std::get_if<FrequencyOp>(&op.what)) {
             std::snprintf(number, sizeof number, "FREQ %g", frequency->hz);
             out += number;
+        } else if (const auto* trst = std::get_if<TrstOp>(&op.what)) {
+            out += trst->assert ? "TRST ON" : "TRST OFF";
         } else if (const auto* note = std::get_if<NoteOp>(&op.what)) {
             out += "NOTE " + note->text;
         }
@@ -120,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
                "NOTE RUNTEST 10 SCK: the cable has no system clock; only the time is kept\n"
                "RUN IDLE clocks=0 min=0.001 pause end=IDLE\n"},
         SvfRow{"FrequencyAndTrst", "FREQUENCY 1.5E6 HZ; FREQUENCY; TRST OFF;",
-               "FREQ 1.5e+06\nFREQ 0\nNOTE TRST OFF ignored: the cable has no TRST line\n"},
+               "FREQ 1.5e+06\nFREQ 0\nTRST OFF\n"},
         SvfRow{"UnknownCommand", "\n\n  FOO 1;", R"(^f\.svf:3:3: unknown command 'FOO')", true},
         SvfRow{"ValueWiderThanLength", "SDR 4 TDI (1F);",
                R"(^f\.svf:1:11: TDI: the value is wider than its length of 4 bits)", true},

@@ -261,10 +261,10 @@ INSTANTIATE_TEST_SUITE_P(
         RetryRow{"NoRepeatNoRetry", 0, 100, 0xFFFF, kMaxRetrySeconds, 0, 1, "mask 0xFFFF"},
         RetryRow{"NeverMatchingUsesEveryRepeat", 3, 100, 0x1234, kMaxRetrySeconds, 3, 1,
                  "(after 3 retries)"},
-        // Waits of 1 ms growing by a quarter: eleven of them take 42.6 ms, a twelfth
-        // would bring them to 57.1 ms.
-        RetryRow{"NeverMatchingStopsAtTheTimeLimit", 255, 1000, 0x1234, 0.05, 11, 1,
-                 "(after 11 retries); no more retries: their waits would pass 0.05 s"},
+        // Waits of 1 ms, each retry's a quarter longer than the last (1.25 ms first): ten of
+        // them take 41.5 ms, an eleventh would bring them to 53.2 ms.
+        RetryRow{"NeverMatchingStopsAtTheTimeLimit", 255, 1000, 0x1234, 0.05, 10, 1,
+                 "(after 10 retries); no more retries: their waits would pass 0.05 s"},
         RetryRow{"NoTimeNoRetry", 255, 1000, 0x1234, 0, 0, 1,
                  "no more retries: their waits would pass 0 s"}),
     [](const ::testing::TestParamInfo<RetryRow>& info) { return info.param.name; });
@@ -294,29 +294,66 @@ TEST_F(PlayerTest, HeldCapturesOfEveryTailLength) {
     }
 }
 
-// The retry as TCK periods: XRUNTEST 100 us at 1 MHz, a 16-bit XSDRTDO that matches on the second
-// attempt. The retry adds Pause-DR, Exit2-DR, Shift-DR (3), Exit1-DR, Update-DR, Run-Test/Idle (3),
-// 100 clocks of wait, the way back into Shift-DR (3) and the 16 bits again; and the wait after the
-// scan is a quarter longer (125 clocks, not 100).
-TEST_F(PlayerTest, XsvfRetryClocksItsPathAndALongerWait) {
+// The retry schedule as TCK periods at 1 MHz (a clock per microsecond), beside the same file
+// without XREPEAT. Each retry clocks Pause-DR, Exit2-DR, Shift-DR (3), Exit1-DR, Update-DR,
+// Run-Test/Idle (3), its wait, the way back into Shift-DR (3) and the 16 bits again. A retry
+// grows the wait by a quarter (whole microseconds, rounded down) before it waits, and the wait
+// after the last attempt is the grown one.
+TEST_F(PlayerTest, XsvfRetryScheduleGrowsEachWaitBeforeItIsWaited) {
+    struct Row {
+        uint8_t repeat;
+        uint32_t waitUs;
+        uint16_t expected;  // 0xFFFF matches on the second attempt, 0x1234 never
+        std::vector<uint64_t> retryWaits;
+    };
+    const Row rows[] = {
+        {1, 100, 0xFFFF, {125}},
+        {3, 100, 0x1234, {125, 156, 195}},
+        {2, 7, 0x1234, {8, 10}},
+        {2, 3, 0x1234, {3, 3}},  // a quarter of 3 rounds down to nothing
+    };
     SetChain(kOne);
-    uint64_t cycles[2] = {};
-    for (const uint8_t repeat : {uint8_t{0}, uint8_t{1}}) {
-        vc_jtag_set_user_register(0, 0, 0);
-        const std::vector<uint8_t> file = {0x07, repeat, 0x04, 0x00, 0x00, 0x00, 0x64,
-                                           0x02, 0x04,   0x02, 0x08, 0x00, 0x00, 0x00,
-                                           0x10, 0x09,   0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-        Program program;
-        ParseError error;
-        ASSERT_TRUE(ParseXsvf(file, program, error)) << error.message;
-        PlayResult result;
-        PlayOptions options;
-        options.keepGoing = true;
-        const uint64_t before = vc_mpsse_tck_cycles(0);
-        ASSERT_TRUE(PlayProgram(program, result, options));
-        cycles[repeat] = vc_mpsse_tck_cycles(0) - before;
+    for (const Row& row : rows) {
+        uint64_t cycles[2] = {};
+        for (const uint8_t repeat : {uint8_t{0}, row.repeat}) {
+            vc_jtag_set_user_register(0, 0, 0);
+            const std::vector<uint8_t> file = {0x07,
+                                               repeat,
+                                               0x04,
+                                               0x00,
+                                               0x00,
+                                               static_cast<uint8_t>(row.waitUs >> 8),
+                                               static_cast<uint8_t>(row.waitUs),
+                                               0x02,
+                                               0x04,
+                                               0x02,
+                                               0x08,
+                                               0x00,
+                                               0x00,
+                                               0x00,
+                                               0x10,
+                                               0x09,
+                                               0xFF,
+                                               0xFF,
+                                               static_cast<uint8_t>(row.expected >> 8),
+                                               static_cast<uint8_t>(row.expected),
+                                               0x00};
+            Program program;
+            ParseError error;
+            ASSERT_TRUE(ParseXsvf(file, program, error)) << error.message;
+            PlayResult result;
+            PlayOptions options;
+            options.keepGoing = true;
+            const uint64_t before = vc_mpsse_tck_cycles(0);
+            ASSERT_TRUE(PlayProgram(program, result, options));
+            EXPECT_EQ(result.retries, repeat ? row.retryWaits.size() : 0u);
+            cycles[repeat ? 1 : 0] = vc_mpsse_tck_cycles(0) - before;
+        }
+        uint64_t extra = row.retryWaits.back() - row.waitUs;  // the longer wait after the scan
+        for (const uint64_t wait : row.retryWaits) extra += 3 + 3 + wait + 3 + 16;
+        EXPECT_EQ(cycles[1] - cycles[0], extra)
+            << "XREPEAT " << int(row.repeat) << ", XRUNTEST " << row.waitUs;
     }
-    EXPECT_EQ(cycles[1] - cycles[0], 3u + 3u + 100u + 3u + 16u + 25u);
 }
 
 TEST_F(PlayerTest, OneDeviceScansLeaveTheOthersInBypass) {

@@ -296,7 +296,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "--virtual EXAMPLES/scenarios/jtag-chain.toml jtag svf "
                 "EXAMPLES/svf/idcode-chain.svf",
                 0,
-                R"(idcode-chain\.svf:5: TRST: TRST ABSENT ignored: the cable has no TRST line\n)"
+                R"(idcode-chain\.svf:5: TRST: TRST ABSENT: the chain has no test reset\n)"
                 R"((.|\n)*played .*: 26 commands; 7 scans, 4 TDO checks; 0 run-test clocks)",
                 "^$"},
         JtagRun{"SvfUserRegisterReadBack", nullptr, "",
@@ -332,7 +332,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "\x07\xFF\x04\x00\x0F\x42\x40\x02\x04\x02\x08\x00\x00\x00\x10\x09\xFF\xFF"
                 "\x12\x34\x00"sv,
                 "--virtual jtag xsvf DIR/retry.xsvf", 1, "stopped",
-                R"(XSDRTDO: TDO mismatch: .*\(after 22 retries\); no more retries: their waits )"
+                R"(XSDRTDO: TDO mismatch: .*\(after 21 retries\); no more retries: their waits )"
                 R"(would pass 600 s)"},
         JtagRun{"PioIsRefused", "pio.svf", "PIOMAP (IN A);\nPIO (H);",
                 "--virtual jtag svf DIR/pio.svf", 6, "^$",
@@ -342,7 +342,23 @@ INSTANTIATE_TEST_SUITE_P(
                 "TRST OFF;\nSDR 64 TDI(0) TDO(0);\nRUNTEST 100 TCK 1E-3 SEC;",
                 "jtag svf --dry-run DIR/dry.svf", 0,
                 R"(parsed \S+dry\.svf: 3 commands; 1 scan of 64 bits, 1 with TDO checks; 100 )"
-                R"(run-test clocks and 0\.001 s of run-test time\n\S+dry\.svf:1: TRST: )",
+                R"(run-test clocks and 0\.001 s of run-test time\n$)",
+                "^$"},
+        // The waits XRUNTEST sets after the XSIR and both XSDRTDOs count: 3 x 5 ms.
+        JtagRun{"DryRunCountsXruntestWaits", "wait.xsvf",
+                "\x04\x00\x00\x13\x88\x02\x04\x02\x08\x00\x00\x00\x10\x09\x00\x00\x00\x00"
+                "\x09\x00\x00\x00\x00\x00"sv,
+                "jtag xsvf --dry-run DIR/wait.xsvf", 0,
+                R"(3 scans of 36 bits, 2 with TDO checks; 0 run-test clocks and 0\.015 s of )"
+                R"(run-test time)",
+                "^$"},
+        // Thousands of checks batched; the virtual cable's model clock gives the time on a cable.
+        JtagRun{"VerifyHeavyExamplePassesAndShowsItsModelledTime", nullptr, "",
+                "--virtual EXAMPLES/scenarios/jtag-verify.toml jtag svf "
+                "EXAMPLES/svf/verify-heavy.svf",
+                0,
+                R"(4101 scans, 4097 TDO checks; .*\nmodelled time at full speed: [0-9.]+ ms; TCK )"
+                R"(time 861\.140 ms \([0-9.]+x\)\n$)",
                 "^$"},
         JtagRun{"IdcodeListsDetectedIrLengths", nullptr, "",
                 "--virtual EXAMPLES/scenarios/jtag-chain.toml jtag idcode", 0,

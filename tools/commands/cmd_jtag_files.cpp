@@ -14,6 +14,7 @@ struct PlayFileOptions {
     std::string file;
     bool keepGoing = false;
     bool dryRun = false;
+    bool trstWired = false;
 };
 
 std::string Plural(uint64_t n, const char* word, const char* plural = nullptr) {
@@ -29,6 +30,16 @@ std::string Summary(const jtag::Program& program) {
            std::to_string(totals.scanBits) + " bits, " + std::to_string(totals.checks) +
            " with TDO checks; " + std::to_string(totals.runClocks) + " run-test clocks and " +
            seconds + " of run-test time";
+}
+
+// On the virtual cable: what the playback would take on a real full-speed cable, beside the time
+// its TCK cycles take at their rates.
+void PrintModelledTime(const VirtualApi& api) {
+    VcClockReading reading{};
+    if (api.vc_clock_read(VC_SPEED_FULL, &reading) != 0) return;
+    std::printf("modelled time at full speed: %.3f ms; TCK time %.3f ms (%.2fx)\n",
+                reading.elapsed_ns / 1e6, reading.wire_ns / 1e6,
+                reading.wire_ns ? static_cast<double>(reading.elapsed_ns) / reading.wire_ns : 0.0);
 }
 
 // Reads and parses the whole file before the cable is opened; returns 0 or the exit code.
@@ -72,6 +83,7 @@ int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
     if (!session.OpenMpsse(opened)) return session.Finish(Fail(kExitFailed, opened.Describe()));
     jtag::PlayOptions options;
     options.keepGoing = o.keepGoing;
+    options.trstWired = o.trstWired;
     options.divisor = global.divisor;
     options.report = [&](bool problem, const std::string& line) {
         if (problem) {
@@ -80,13 +92,16 @@ int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
             std::printf("%s:%s\n", o.file.c_str(), line.c_str());
         }
     };
+    const VirtualApi* model = session.virtualCable() ? &session.virtualCable()->api() : nullptr;
+    if (model && (!model->vc_clock_reset || !model->vc_clock_read)) model = nullptr;
+    if (model) model->vc_clock_reset();
     Stopwatch watch;
     jtag::PlayResult result;
     bool completed = false;
     {
         // The bar ends its line before the summary is printed.
-        const jtag::ProgramTotals totals = jtag::Totals(program);
-        Progress progress("playing", totals.scanBits + totals.runClocks, "bits and clocks");
+        Progress progress("playing", jtag::ProgressTotal(program, global.divisor),
+                          "bits and clocks");
         options.progress = [&](uint64_t done, uint64_t) { progress.Update(done); };
         completed = jtag::Play(program, options, result);
     }
@@ -99,6 +114,7 @@ int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
                 Plural(program.commands, "command").c_str(), Plural(result.scans, "scan").c_str(),
                 Plural(result.checks, "TDO check").c_str(), std::to_string(result.clocks).c_str(),
                 watch.Milliseconds());
+    if (model) PrintModelledTime(*model);
     if (result.mismatches == 0) return session.Finish(kExitOk);
     return session.Finish(
         Fail(kExitFailed, completed ? Plural(result.mismatches, "TDO mismatch", "TDO mismatches")
@@ -135,6 +151,11 @@ std::vector<Command> AddJtagFileCommands(CLI::App& jtag) {
                       "Count TDO mismatches and play on instead of stopping at the first");
         app->add_flag("--dry-run", o->dryRun,
                       "Parse the whole file and report its totals; clock nothing");
+        if (!binary) {
+            app->add_flag("--trst-wired", o->trstWired,
+                          "The cable's reset line (GPIOL1) reaches the chain's TRST: TRST ON "
+                          "pulses it");
+        }
         commands.push_back(
             {app, [o, binary](const GlobalOptions& global) { return Play(global, *o, binary); }});
     }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "vcable.h"
+#include "vcable_clock.h"
 #include "vcable_scenario.h"
 #include "vcable_targets.h"
 
@@ -43,7 +44,9 @@ namespace kestrel {
     X(vc_state_save) \
     X(vc_state_load) \
     X(vc_jtag_memory_info) \
-    X(vc_jtag_memory_read)
+    X(vc_jtag_memory_read) \
+    X(vc_clock_reset) \
+    X(vc_clock_read)
 // clang-format on
 
 struct VirtualApi {

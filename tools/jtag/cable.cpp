@@ -11,6 +11,7 @@ namespace {
 constexpr kl_u8 kJtagMode = 0x09;
 // TMS out on the falling edge, least significant bit first; bit 7 of the data is TDI's level.
 constexpr kl_u8 kTmsOut = 0x4B;
+constexpr kl_u8 kTmsRead = 0x6B;  // the same, TDO read on the rising edge
 constexpr uint8_t kTmsHoldTdiHigh = 0x80;
 constexpr int kTmsBitsPerCommand = 6;  // the exports take at most 6 TMS bits at a time
 constexpr uint32_t kCommandBytes = 3;  // a TMS or one-bit command
@@ -82,7 +83,27 @@ bool JtagCable::Clocks(uint64_t count) {
     return true;
 }
 
-bool JtagCable::ReadWhileHeld(uint32_t bits, Bits& captured) {
+uint32_t JtagCable::ReplyBytes(const Capture& capture) {
+    if (capture.form == CaptureForm::kHeldLow) return ReadTdoReplyBytes(capture.bits);
+    return (capture.bits + kTmsBitsPerCommand - 1) / kTmsBitsPerCommand;
+}
+
+bool JtagCable::QueueCapture(const Capture& capture) {
+    const uint32_t bits = capture.bits;
+    if (capture.form == CaptureForm::kTmsReads) {
+        for (uint32_t first = 0; first < bits; first += kTmsBitsPerCommand) {
+            const uint32_t count = std::min<uint32_t>(kTmsBitsPerCommand, bits - first);
+            kl_u8 data = capture.tdiHigh ? kTmsHoldTdiHigh : 0;
+            if (capture.leaveShift && first + count == bits) data |= 1u << (count - 1);
+            if (queued_ + kCommandBytes > kQueueThreshold && !Send()) return false;
+            if (!Check(JTAG_WriteTMS2(kTmsRead, static_cast<kl_u8>(count - 1), &data),
+                       "JTAG_WriteTMS2", result_)) {
+                return false;
+            }
+            Claim(kCommandBytes);
+        }
+        return true;
+    }
     DataAppend(bits / 8);
     if (!Check(JTAG_ReadTDO2(kJtagMode, bits), "JTAG_ReadTDO2", result_)) return false;
     const Split split = SplitShift(bits);
@@ -91,21 +112,38 @@ bool JtagCable::ReadWhileHeld(uint32_t bits, Bits& captured) {
     }
     if (split.tail >= 2) Claim(2);
     Claim(kCommandBytes);
+    return true;
+}
+
+bool JtagCable::Collect(uint32_t bytes, std::vector<uint8_t>& reply) {
     if (!Send()) return false;
-    const uint32_t expected = ReadTdoReplyBytes(bits);
-    reply_.assign(expected, 0);
+    reply.assign(bytes, 0);
+    if (bytes == 0) return true;
     kl_u32 received = 0;
-    if (!Check(JTAG_RxFTDI(expected, reply_.data(), &received), "JTAG_RxFTDI", result_)) {
+    if (!Check(JTAG_RxFTDI(bytes, reply.data(), &received), "JTAG_RxFTDI", result_)) {
         return false;
     }
-    if (received != expected) {
+    if (received != bytes) {
         return Reject("JTAG_RxFTDI delivered " + std::to_string(received) + " bytes, expected " +
-                          std::to_string(expected),
+                          std::to_string(bytes),
                       result_);
     }
-    captured = Bits(bits);
-    UnpackReadTdo(reply_.data(), bits, captured.data());
     return true;
+}
+
+Bits JtagCable::Unpack(const Capture& capture, const uint8_t* reply) {
+    Bits captured(capture.bits);
+    if (capture.form == CaptureForm::kHeldLow) {
+        UnpackReadTdo(reply, capture.bits, captured.data());
+        return captured;
+    }
+    // A reading command's k bits fill its reply byte from the top: the first in bit 8 - k.
+    for (uint32_t first = 0; first < capture.bits; first += kTmsBitsPerCommand) {
+        const uint32_t count = std::min<uint32_t>(kTmsBitsPerCommand, capture.bits - first);
+        const uint8_t byte = reply[first / kTmsBitsPerCommand];
+        for (uint32_t i = 0; i < count; ++i) captured.Set(first + i, (byte >> (8 - count + i)) & 1);
+    }
+    return captured;
 }
 
 bool JtagCable::ShiftAndCapture(const Bits& tdi, bool leaveShift, Bits& captured) {

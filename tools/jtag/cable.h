@@ -28,9 +28,25 @@ class JtagCable {
     bool Shift(const Bits& tdi, bool leaveShift);
     // `count` clocks with TMS held where it is and TDI low.
     bool Clocks(uint64_t count);
-    // Shifts `bits` bits with TDI held at its present level and the last bit low, leaving the
-    // shift state, and reads TDO: queued, then sent and collected.
-    bool ReadWhileHeld(uint32_t bits, Bits& captured);
+    // How a queued capture clocks its bits. kHeldLow: JTAG_ReadTDO2, which shifts with TDI where
+    // the move into the shift state left it and clocks the last bit low, leaving the shift state.
+    // kTmsReads: reading TMS commands of up to 6 bits each, TDI at `tdiHigh` throughout, TMS 0
+    // but on a leaving last bit; any uniform TDI, and staying in the shift state.
+    enum class CaptureForm { kHeldLow, kTmsReads };
+    struct Capture {
+        CaptureForm form = CaptureForm::kHeldLow;
+        uint32_t bits = 0;
+        bool tdiHigh = false;
+        bool leaveShift = true;
+    };
+    // Reply bytes the capture adds to the receive queue.
+    static uint32_t ReplyBytes(const Capture& capture);
+    // Queues the capture; its reply waits in the receive queue until Collect.
+    bool QueueCapture(const Capture& capture);
+    // Sends the queue and collects `bytes` reply bytes: every queued capture's since the last.
+    bool Collect(uint32_t bytes, std::vector<uint8_t>& reply);
+    // The captured bits, bit 0 first, from the capture's reply bytes.
+    static Bits Unpack(const Capture& capture, const uint8_t* reply);
     // Shifts `tdi` and reads TDO at once (capturing JTAG_WriteTDI2), staying in the shift state
     // unless `leaveShift`.
     bool ShiftAndCapture(const Bits& tdi, bool leaveShift, Bits& captured);
@@ -59,7 +75,6 @@ class JtagCable {
 
     CallResult& result_;
     uint32_t queued_ = 0;
-    std::vector<uint8_t> reply_;
 };
 
 }  // namespace kestrel::jtag

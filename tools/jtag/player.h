@@ -22,6 +22,12 @@ struct PlayOptions {
     // Start with five TMS ones (Test-Logic-Reset); otherwise the chain is taken to be in
     // Run-Test/Idle already.
     bool resetFirst = true;
+    // The cable's reset line (GPIOL1, which ResetXilinx pulses) reaches the chain's TRST: TRST ON
+    // pulses it. Otherwise TRST ON resets the chain through TMS and says so.
+    bool trstWired = false;
+    // Queue checked scans and compare them when their replies are collected together; false
+    // collects each one's reply before playback goes on (the same commands on the wire).
+    bool batchChecks = true;
     uint32_t divisor = 5;  // the connection's clock divisor: where FREQUENCY without a value goes
     // No retry starts whose wait would bring the playback's retry waits above this.
     double retrySeconds = kMaxRetrySeconds;
@@ -46,6 +52,11 @@ struct PlayResult {
 // TCK at a clock divisor, and the divisor of the fastest TCK not above `hz`.
 double TckHz(uint32_t divisor);
 uint32_t DivisorFor(double hz);
+
+// The progress a playback reports: shifted bits, plus the run-test clocks and the waits after
+// scans as clocks at the TCK rate of their moment (pauses too), starting at `divisor`. Retries
+// are not counted: they do not advance the file.
+uint64_t ProgressTotal(const Program& program, uint32_t divisor);
 
 // False when playback stopped early: a cable failure (result.call says which) or a mismatch
 // without keepGoing. With keepGoing it runs to the end; result.mismatches counts what failed.

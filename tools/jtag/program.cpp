@@ -19,6 +19,7 @@ ProgramTotals Totals(const Program& program) {
             ++totals.scans;
             totals.scanBits += scan->tdi.size();
             if (!scan->expected.empty()) ++totals.checks;
+            totals.runSeconds += scan->waitUs / 1e6;  // XRUNTEST: the wait after the scan
         } else if (const auto* run = std::get_if<RunOp>(&op.what)) {
             totals.runClocks += run->clocks;
             totals.runSeconds += run->minSeconds;

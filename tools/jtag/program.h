@@ -59,6 +59,11 @@ struct FrequencyOp {
     double hz = 0;
 };
 
+// TRST ON (`assert`) or OFF: the chain's test reset.
+struct TrstOp {
+    bool assert = true;
+};
+
 // A remark for the user at this point of the playback (commands accepted but ignored).
 struct NoteOp {
     std::string text;
@@ -67,7 +72,7 @@ struct NoteOp {
 struct Op {
     uint32_t where = 0;   // line of an SVF file, byte offset of an XSVF command
     std::string command;  // how reports name it: "SDR 32", "XSDRTDO"
-    std::variant<MoveOp, ScanOp, RunOp, FrequencyOp, NoteOp> what;
+    std::variant<MoveOp, ScanOp, RunOp, FrequencyOp, NoteOp, TrstOp> what;
 };
 
 struct Program {
@@ -97,7 +102,7 @@ struct ProgramTotals {
     uint64_t scanBits = 0;
     uint64_t checks = 0;
     uint64_t runClocks = 0;
-    double runSeconds = 0;
+    double runSeconds = 0;  // the minimum times of run-tests and the waits after XSVF scans
 };
 ProgramTotals Totals(const Program& program);
 

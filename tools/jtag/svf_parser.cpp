@@ -368,7 +368,12 @@ bool SvfParser::TrstCommand() {
         return Fail(at, "TRST takes ON, OFF, Z or ABSENT");
     }
     if (!ExpectEnd()) return false;
-    Emit("TRST", NoteOp{"TRST " + mode + " ignored: the cable has no TRST line"});
+    if (mode == "ON" || mode == "OFF") {
+        Emit("TRST", TrstOp{mode == "ON"});
+    } else {
+        Emit("TRST", NoteOp{mode == "Z" ? "TRST Z: the reset line is left undriven"
+                                        : "TRST ABSENT: the chain has no test reset"});
+    }
     return true;
 }
 
