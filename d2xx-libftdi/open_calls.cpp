@@ -1,0 +1,125 @@
+// Entry points that open, close, reset and cycle channels, and FT_GetDeviceInfo.
+#include <ftdi.h>
+#include <libusb-1.0/libusb.h>
+
+#include <cstring>
+
+#include "call.h"
+#include "device_list.h"
+#include "entry_points.h"
+#include "status_map.h"
+
+using namespace ftl;
+
+namespace {
+
+// Claims one listed channel through libftdi1, which detaches the kernel's serial driver from that
+// interface only; the chip's other channels keep theirs.
+FtStatus OpenListed(const ListedChannel& entry, FtHandle* handle) {
+    if (HandleAt(entry.location) != nullptr) return kFtDeviceNotOpened;
+    ftdi_context* ftdi = ftdi_new();
+    if (ftdi == nullptr) return kFtInsufficientResources;
+    if (ftdi_set_interface(ftdi, static_cast<ftdi_interface>(INTERFACE_A + entry.interface)) < 0 ||
+        ftdi_usb_open_dev(ftdi, entry.device) < 0) {
+        ftdi_free(ftdi);
+        return StatusFromFtdi(-1, Step::kOpen);
+    }
+    auto channel = std::make_unique<Channel>();
+    channel->ftdi = ftdi;
+    channel->device = libusb_ref_device(entry.device);
+    channel->interface = entry.interface;
+    channel->type = entry.type;
+    channel->id = static_cast<uint32_t>(entry.vendorId) << 16 | entry.productId;
+    channel->location = entry.location;
+    channel->description = entry.description;
+    channel->serial = entry.serial;
+    unsigned char latency = 0;
+    if (ftdi_get_latency_timer(ftdi, &latency) == 0) channel->latencyMs = latency;
+    *handle = AddChannel(std::move(channel));
+    return kFtOk;
+}
+
+template <typename Match>
+FtStatus OpenFirst(FtHandle* handle, Match&& match) {
+    if (handle == nullptr) return kFtInvalidParameter;
+    ChannelList list;
+    if (FtStatus status = ListChannels(UsbContext(), list)) return status;
+    for (const ListedChannel& entry : list.channels) {
+        if (match(entry)) return OpenListed(entry, handle);
+    }
+    return kFtDeviceNotFound;
+}
+
+// A USB port reset; when the chip comes back with new descriptors (after programming its EEPROM)
+// it enumerates again and every handle of it ends, as after the vendor's port cycle.
+FtStatus ResetUsbPort(Channel& channel) {
+    int result = libusb_reset_device(channel.ftdi->usb_dev);
+    if (result == LIBUSB_ERROR_NOT_FOUND) {
+        MarkChipCycled(channel);
+        return kFtOk;
+    }
+    if (result == LIBUSB_ERROR_NO_DEVICE) channel.unplugged = true;
+    return StatusFromUsb(result, Step::kCall);
+}
+
+}  // namespace
+
+FTL_API FtStatus FT_Open(int deviceNumber, FtHandle* handle) {
+    int index = 0;
+    return OpenFirst(handle, [&](const ListedChannel&) { return index++ == deviceNumber; });
+}
+
+FTL_API FtStatus FT_OpenEx(void* arg, uint32_t flags, FtHandle* handle) {
+    if (flags == kOpenByLocation) {
+        const auto location = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(arg));
+        return OpenFirst(handle, [&](const ListedChannel& e) { return e.location == location; });
+    }
+    if (arg == nullptr || (flags != kOpenBySerialNumber && flags != kOpenByDescription)) {
+        return kFtInvalidParameter;
+    }
+    const char* name = static_cast<const char*>(arg);
+    return OpenFirst(handle, [&](const ListedChannel& e) {
+        return (flags == kOpenBySerialNumber ? e.serial : e.description) == name;
+    });
+}
+
+FTL_API FtStatus FT_Close(FtHandle handle) {
+    std::shared_ptr<Channel> channel = RemoveChannel(handle);
+    if (!channel) return kFtInvalidHandle;
+    std::lock_guard<std::mutex> lock(channel->mutex);
+    ftdi_usb_close(channel->ftdi);
+    ftdi_free(channel->ftdi);
+    libusb_unref_device(channel->device);
+    // The handle is released either way; an unplugged chip is still reported.
+    return channel->unplugged ? kFtIoError : kFtOk;
+}
+
+FTL_API FtStatus FT_ResetDevice(FtHandle handle) {
+    return OnChannel(handle, [](Channel& channel) {
+        channel.rx.clear();
+        return Checked(channel, ftdi_usb_reset(channel.ftdi));
+    });
+}
+
+FTL_API FtStatus FT_ResetPort(FtHandle handle) { return OnChannel(handle, ResetUsbPort); }
+
+FTL_API FtStatus FT_CyclePort(FtHandle handle) {
+    // A channel whose chip a cycle through its other channel has already sent away has nothing
+    // left to cycle.
+    std::shared_ptr<Channel> channel = FindChannel(handle);
+    if (channel && channel->cycled && !channel->unplugged) return kFtOk;
+    return OnChannel(handle, ResetUsbPort);
+}
+
+FTL_API FtStatus FT_GetDeviceInfo(FtHandle handle, uint32_t* type, uint32_t* id, char* serial,
+                                  char* description, void*) {
+    return OnChannel(handle, [&](Channel& channel) {
+        if (type) *type = channel.type;
+        if (id) *id = channel.id;
+        if (serial) std::strcpy(serial, channel.serial.substr(0, kSerialSize - 1).c_str());
+        if (description) {
+            std::strcpy(description, channel.description.substr(0, kDescriptionSize - 1).c_str());
+        }
+        return kFtOk;
+    });
+}
