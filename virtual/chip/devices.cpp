@@ -54,11 +54,13 @@ void Enumerate(Device& device) {
     UsbIdentity id;
     id.programmed = device.eeprom.programmed;
     if (id.programmed) {
+        id.manufacturer = device.eeprom.manufacturer;
         id.description = device.eeprom.description;
         id.serial = device.eeprom.serial;
         id.vendorId = device.eeprom.record.vendorId;
         id.productId = device.eeprom.record.productId;
     } else {
+        id.manufacturer = kDefaultManufacturer;
         id.description = device.dual ? kBlankDescription : "";
         id.vendorId = kChipVendorId;
         id.productId = device.dual ? kDualChipProductId : kSingleChipProductId;

@@ -17,6 +17,7 @@ namespace vcable {
 // What the host sees of a device on the bus; taken from the EEPROM when the device enumerates.
 struct UsbIdentity {
     bool programmed = false;
+    std::string manufacturer;
     std::string description;  // without the channel suffix
     std::string serial;       // without the channel suffix
     uint16_t vendorId = 0;

@@ -16,6 +16,7 @@ struct FaultRule {
     uint32_t nth = 0;
     bool persistent = false;
     FtStatus status = kFtOk;
+    int usbError = 0;
     uint32_t maxBytes = 0;
     uint32_t polls = 0;
     int device = 0;
@@ -28,6 +29,7 @@ struct FaultRule {
 // Owned by this file; written by the control API and by ApplyFaults.
 struct FaultState {
     std::vector<FaultRule> rules;
+    FaultDecision last;
 };
 
 FaultState& State() {
@@ -51,9 +53,10 @@ int Add(FaultRule rule) {
 
 }  // namespace
 
-int AddFailRule(Entry entry, uint32_t nth, FtStatus status, bool persistent) {
+int AddFailRule(Entry entry, uint32_t nth, FtStatus status, bool persistent, int usbError) {
     FaultRule rule = MakeRule(FaultKind::kFail, entry, nth);
     rule.status = status;
+    rule.usbError = usbError;
     rule.persistent = persistent;
     return Add(std::move(rule));
 }
@@ -111,6 +114,7 @@ FaultDecision ApplyFaults(Entry entry) {
                 if (!decision.fail) {
                     decision.fail = true;
                     decision.status = rule.status;
+                    decision.usbError = rule.usbError;
                 }
                 break;
             case FaultKind::kShortWrite:
@@ -131,7 +135,10 @@ FaultDecision ApplyFaults(Entry entry) {
                 break;
         }
     }
+    State().last = decision;
     return decision;
 }
+
+const FaultDecision& LastFaultDecision() { return State().last; }
 
 }  // namespace vcable

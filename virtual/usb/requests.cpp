@@ -1,0 +1,240 @@
+// Control requests: the standard ones a host enumerates with, and the chip's vendor requests,
+// each carried out by the vendor entry point that does the same on the other face.
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "entry_points/model_lock.h"
+#include "record/call_log.h"
+#include "record/wire_clock.h"
+#include "usb/descriptors.h"
+#include "usb/eeprom_image.h"
+#include "usb/usb_status.h"
+#include "vendor_api/ft_api.h"
+
+namespace vcable::usb {
+namespace {
+
+// The chip's vendor requests.
+enum Request : uint8_t {
+    kReset = 0x00,
+    kModemControl = 0x01,
+    kFlowControl = 0x02,
+    kBaudRate = 0x03,
+    kData = 0x04,
+    kPollModemStatus = 0x05,
+    kEventChar = 0x06,
+    kErrorChar = 0x07,
+    kSetLatency = 0x09,
+    kGetLatency = 0x0A,
+    kSetBitMode = 0x0B,
+    kReadPins = 0x0C,
+    kReadEeprom = 0x90,
+    kWriteEeprom = 0x91,
+    kEraseEeprom = 0x92,
+};
+
+constexpr uint16_t kResetSio = 0, kPurgeRxRequest = 1, kPurgeTxRequest = 2;
+constexpr uint16_t kDtrBit = 0x0001, kRtsBit = 0x0002, kDtrEnable = 0x0100, kRtsEnable = 0x0200;
+constexpr uint16_t kBreakBit = 0x4000;
+constexpr uint8_t kRequestTypeMask = 0x60, kStandard = 0x00, kVendor = 0x40;
+constexpr uint32_t kBaseBaud = 3000000;
+// The fraction of the baud divisor in eighths, by its three-bit code.
+constexpr uint32_t kFractionEighths[8] = {0, 4, 2, 1, 3, 5, 6, 7};
+
+// What hosts wrote to each device's EEPROM word by word, until it forms a valid image; stamped
+// with the EEPROM's program and erase counts, so a change made another way starts it afresh.
+struct WrittenImage {
+    EepromImage image;
+    uint32_t programs = 0, erases = 0;
+    bool made = false;
+};
+
+std::map<const Device*, WrittenImage>& WrittenImages() {
+    static std::map<const Device*, WrittenImage> images;
+    return images;
+}
+
+WrittenImage& ImageOf(const Device& device) {
+    WrittenImage& written = WrittenImages()[&device];
+    if (written.programs != device.eeprom.programs || written.erases != device.eeprom.erases ||
+        !written.made) {
+        written.made = true;
+        written.image = EncodeImage(device.eeprom, device.dual);
+        written.programs = device.eeprom.programs;
+        written.erases = device.eeprom.erases;
+    }
+    return written;
+}
+
+int Answer(uint8_t* data, uint16_t length, const std::vector<uint8_t>& bytes) {
+    const uint16_t n = static_cast<uint16_t>(std::min<size_t>(length, bytes.size()));
+    if (n > 0) std::memcpy(data, bytes.data(), n);
+    return n;
+}
+
+int Standard(Session& session, uint8_t request, uint16_t value, uint8_t* data, uint16_t length) {
+    const Device& device = *session.device;
+    std::vector<uint8_t> bytes;
+    switch (request) {
+        case LIBUSB_REQUEST_GET_STATUS:
+            return Answer(data, length, {0, 0});
+        case LIBUSB_REQUEST_GET_CONFIGURATION:
+            return Answer(data, length, {1});
+        case LIBUSB_REQUEST_SET_CONFIGURATION:
+            return 0;
+        case LIBUSB_REQUEST_GET_DESCRIPTOR:
+            break;
+        default:
+            RecordModelError("standard request 0x%02X is not modelled", request);
+            return LIBUSB_ERROR_PIPE;
+    }
+    switch (value >> 8) {
+        case LIBUSB_DT_DEVICE:
+            return Answer(data, length, DeviceDescriptorBytes(device));
+        case LIBUSB_DT_CONFIG:
+            return Answer(data, length, ConfigDescriptorBytes(device));
+        case LIBUSB_DT_STRING:
+            if (StringDescriptorBytes(device, static_cast<uint8_t>(value), bytes)) {
+                return Answer(data, length, bytes);
+            }
+            return LIBUSB_ERROR_PIPE;
+        default:
+            return LIBUSB_ERROR_PIPE;
+    }
+}
+
+// The baud rate a divisor gives: the 3 MHz base over n + k/8, with the codes 0 and 1 standing
+// for 3 MBd and 2 MBd.
+uint32_t BaudOfDivisor(uint16_t value, uint16_t index) {
+    const uint32_t whole = value & 0x3FFF;
+    const uint32_t code = (value >> 14) | ((index >> 6) & 0x04);
+    if (whole == 0 && code == 0) return kBaseBaud;
+    if (whole == 1 && code == 0) return 2000000;
+    const uint32_t eighths = whole * 8 + kFractionEighths[code];
+    return static_cast<uint32_t>((uint64_t{kBaseBaud} * 8 + eighths / 2) / eighths);
+}
+
+int Status(Session& session, uint32_t status) { return status == kFtOk ? 0 : FailedCall(session); }
+
+int ModemControl(Session& session, void* handle, uint16_t value) {
+    Channel& channel = session.device->channels[FindHandle(handle).channel];
+    if (value & kRtsEnable) channel.settings.rts = (value & kRtsBit) != 0;
+    if (value & kDtrEnable) {
+        return Status(session, (value & kDtrBit) ? FT_SetDtr(handle) : FT_ClrDtr(handle));
+    }
+    return 0;
+}
+
+int DataCharacteristics(Session& session, void* handle, uint16_t value) {
+    const uint8_t stop = static_cast<uint8_t>((value >> 11) & 0x07);
+    const uint32_t status = FT_SetDataCharacteristics(handle, static_cast<uint8_t>(value & 0xFF),
+                                                      stop == 0 ? kStopBits1 : stop,
+                                                      static_cast<uint8_t>((value >> 8) & 0x07));
+    if (status != kFtOk) return FailedCall(session);
+    return Status(session, (value & kBreakBit) ? FT_SetBreakOn(handle) : FT_SetBreakOff(handle));
+}
+
+int SetChar(Session& session, void* handle, uint8_t request, uint16_t value) {
+    ChannelSettings s = session.device->channels[FindHandle(handle).channel].settings;
+    const uint8_t c = static_cast<uint8_t>(value), on = (value >> 8) & 1;
+    if (request == kEventChar)
+        return Status(session, FT_SetChars(handle, c, on, s.errorChar, s.errorEnable));
+    return Status(session, FT_SetChars(handle, s.eventChar, s.eventEnable, c, on));
+}
+
+int ChannelRequest(Session& session, void* handle, uint8_t request, uint16_t value, uint16_t index,
+                   uint8_t* data, uint16_t length) {
+    uint8_t byte = 0;
+    switch (request) {
+        case kReset:
+            if (value == kResetSio) return Status(session, FT_ResetDevice(handle));
+            if (value == kPurgeRxRequest) return Status(session, FT_Purge(handle, kPurgeRx));
+            if (value == kPurgeTxRequest) return Status(session, FT_Purge(handle, kPurgeTx));
+            return LIBUSB_ERROR_PIPE;
+        case kModemControl:
+            return ModemControl(session, handle, value);
+        case kFlowControl:
+            return Status(session, FT_SetFlowControl(handle, index & 0xFF00, value & 0xFF,
+                                                     static_cast<uint8_t>(value >> 8)));
+        case kBaudRate:
+            return Status(session, FT_SetBaudRate(handle, BaudOfDivisor(value, index)));
+        case kData:
+            return DataCharacteristics(session, handle, value);
+        case kPollModemStatus:
+            return Answer(data, length, {kModemStatus, kLineStatus});
+        case kEventChar:
+        case kErrorChar:
+            return SetChar(session, handle, request, value);
+        case kSetLatency:
+            return Status(session, FT_SetLatencyTimer(handle, static_cast<uint8_t>(value)));
+        case kGetLatency:
+            if (FT_GetLatencyTimer(handle, &byte) != kFtOk) return FailedCall(session);
+            return Answer(data, length, {byte});
+        case kSetBitMode:
+            return Status(session, FT_SetBitMode(handle, static_cast<uint8_t>(value),
+                                                 static_cast<uint8_t>(value >> 8)));
+        case kReadPins:
+            if (FT_GetBitMode(handle, &byte) != kFtOk) return FailedCall(session);
+            return Answer(data, length, {byte});
+        default:
+            RecordModelError("vendor request 0x%02X (value 0x%04X, index 0x%04X) is not modelled",
+                             request, value, index);
+            return LIBUSB_ERROR_PIPE;
+    }
+}
+
+int EepromRequest(Session& session, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
+                  uint16_t length) {
+    Device& device = *session.device;
+    const uint32_t word = index & (kImageWords - 1);  // the 93C46 ignores higher address bits
+    WrittenImage& written = ImageOf(device);
+    EepromImage& image = written.image;
+    switch (request) {
+        case kReadEeprom:
+            ClockCall(Entry::FT_EE_Read);
+            return Answer(
+                data, length,
+                {static_cast<uint8_t>(image[word]), static_cast<uint8_t>(image[word] >> 8)});
+        case kWriteEeprom:
+            ClockCall(Entry::FT_EE_Program);
+            image[word] = value;
+            // The words form a programmed EEPROM once the checksum agrees with them.
+            if (DecodeImage(image, device.eeprom)) written.programs = ++device.eeprom.programs;
+            return 0;
+        default:
+            ClockCall(Entry::FT_EraseEE);
+            EraseEeprom(device.eeprom);
+            written.erases = ++device.eeprom.erases;
+            image.fill(0xFFFF);
+            return 0;
+    }
+}
+
+}  // namespace
+
+int ControlRequest(Session& session, uint8_t requestType, uint8_t request, uint16_t value,
+                   uint16_t index, uint8_t* data, uint16_t length) {
+    ModelLock lock;
+    if (!SessionAlive(session)) return LIBUSB_ERROR_NO_DEVICE;
+    if ((requestType & kRequestTypeMask) == kStandard) {
+        return Standard(session, request, value, data, length);
+    }
+    if ((requestType & kRequestTypeMask) != kVendor) {
+        RecordModelError("class request 0x%02X is not modelled", request);
+        return LIBUSB_ERROR_PIPE;
+    }
+    if (request == kReadEeprom || request == kWriteEeprom || request == kEraseEeprom) {
+        return EepromRequest(session, request, value, index, data, length);
+    }
+    // Index 0 and 1 address channel A, 2 channel B.
+    const int interface = (index & 0xFF) <= 1 ? 0 : (index & 0xFF) - 1;
+    const int opened = OpenInterface(session, interface);
+    if (opened != LIBUSB_SUCCESS)
+        return opened == LIBUSB_ERROR_NOT_FOUND ? LIBUSB_ERROR_PIPE : opened;
+    return ChannelRequest(session, session.channels[interface], request, value, index, data,
+                          length);
+}
+
+}  // namespace vcable::usb

@@ -1,0 +1,127 @@
+// Sessions and the bulk endpoints.
+#include "usb/usb_chip.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "chip/model_options.h"
+#include "entry_points/model_lock.h"
+#include "faults/faults.h"
+#include "usb/descriptors.h"
+#include "usb/usb_abi.h"
+#include "usb/usb_status.h"
+#include "vendor_api/ft_api.h"
+
+namespace vcable::usb {
+namespace {
+
+constexpr int kPayload = kPacketSize - 2;
+
+bool InTable(const Device* device) {
+    for (int i = 0; i < DeviceCount(); ++i) {
+        if (DeviceAt(i) == device) return true;
+    }
+    return false;
+}
+
+// The IN side: the chip answers each IN token with a packet once the latency timer runs out or
+// 62 bytes are waiting, so a transfer returns what has arrived by then.
+int BulkIn(Session& session, void* handle, uint8_t* data, int length, uint32_t timeoutMs,
+           int* transferred) {
+    Channel& channel = session.device->channels[FindHandle(handle).channel];
+    uint32_t queued = 0;
+    if (FT_GetQueueStatus(handle, &queued) != kFtOk) return FailedCall(session);
+    const int packets = std::max(1, length / kPacketSize);
+    const int capacity = std::min(packets * kPayload, std::max(0, length - 2));
+    uint32_t waitMs = 0;
+    if (CurrentReplyDelivery() == ReplyDelivery::kUsb) {
+        waitMs = channel.settings.latencyMs;
+        if (timeoutMs > 0) waitMs = std::min(waitMs, timeoutMs);
+    }
+    channel.settings.readTimeoutMs = waitMs;
+    std::vector<uint8_t> payload(static_cast<size_t>(capacity));
+    uint32_t got = 0;
+    if (capacity > 0 &&
+        FT_Read(handle, payload.data(), static_cast<uint32_t>(capacity), &got) != kFtOk) {
+        return FailedCall(session);
+    }
+    if (got == 0 && timeoutMs > 0 && timeoutMs < channel.settings.latencyMs &&
+        CurrentReplyDelivery() == ReplyDelivery::kUsb) {
+        *transferred = 0;
+        return LIBUSB_ERROR_TIMEOUT;
+    }
+    int out = 0;
+    for (uint32_t at = 0; at < got || out == 0; at += kPayload) {
+        if (out + 2 > length) break;
+        data[out++] = kModemStatus;
+        data[out++] = kLineStatus;
+        const uint32_t n = std::min<uint32_t>(kPayload, got - std::min(at, got));
+        std::copy_n(payload.begin() + at, n, data + out);
+        out += static_cast<int>(n);
+    }
+    *transferred = out;
+    return LIBUSB_SUCCESS;
+}
+
+}  // namespace
+
+bool SessionAlive(Session& session) {
+    if (session.lost) return false;
+    if (session.device == nullptr || !InTable(session.device) || !session.device->plugged) {
+        session.lost = true;
+        return false;
+    }
+    for (int c = 0; c < 2; ++c) {
+        if (session.channels[c] != nullptr && FindHandle(session.channels[c]).device == nullptr) {
+            session.lost = true;  // a port cycle or reset closed it
+            return false;
+        }
+    }
+    return true;
+}
+
+int OpenInterface(Session& session, int interface) {
+    ModelLock lock;
+    if (!SessionAlive(session)) return LIBUSB_ERROR_NO_DEVICE;
+    if (interface < 0 || interface >= session.device->ChannelCount()) {
+        return LIBUSB_ERROR_NOT_FOUND;
+    }
+    if (session.channels[interface] != nullptr) return LIBUSB_SUCCESS;
+    Channel& channel = session.device->channels[interface];
+    if (channel.IsOpen()) return LIBUSB_ERROR_BUSY;  // another host has it
+    session.channels[interface] = OpenByRef({session.device, interface});
+    return LIBUSB_SUCCESS;
+}
+
+void EndSession(Session& session) {
+    ModelLock lock;
+    for (void*& handle : session.channels) {
+        if (handle != nullptr && SessionAlive(session)) FT_Close(handle);
+        handle = nullptr;
+    }
+}
+
+int BulkTransfer(Session& session, uint8_t endpoint, uint8_t* data, int length, uint32_t timeoutMs,
+                 int* transferred) {
+    ModelLock lock;
+    *transferred = 0;
+    if (!SessionAlive(session)) return LIBUSB_ERROR_NO_DEVICE;
+    const int interface = InterfaceOfEndpoint(*session.device, endpoint);
+    if (interface < 0 || length < 0 || (data == nullptr && length > 0)) {
+        return LIBUSB_ERROR_INVALID_PARAM;
+    }
+    const int opened = OpenInterface(session, interface);
+    if (opened != LIBUSB_SUCCESS) return opened;
+    void* handle = session.channels[interface];
+    if (endpoint & LIBUSB_ENDPOINT_IN) {
+        return BulkIn(session, handle, data, length, timeoutMs, transferred);
+    }
+    uint32_t written = 0;
+    if (FT_Write(handle, data, static_cast<uint32_t>(length), &written) != kFtOk) {
+        return FailedCall(session);
+    }
+    *transferred = static_cast<int>(written);
+    return LIBUSB_SUCCESS;
+}
+
+}  // namespace vcable::usb
