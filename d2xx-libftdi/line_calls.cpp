@@ -1,12 +1,20 @@
 // Entry points of the serial line, the modem lines, bit mode and the latency timer.
 #include <ftdi.h>
+#include <libusb-1.0/libusb.h>
 
+#include <optional>
+
+#include "baud_rate.h"
 #include "call.h"
 #include "entry_points.h"
 
 using namespace ftl;
 
 namespace {
+
+constexpr uint8_t kRequestOut = 0x40;  // vendor request, host to device
+constexpr uint8_t kSetBaudRateRequest = 0x03;
+constexpr unsigned kRequestTimeoutMs = 1000;
 
 FtStatus SetLine(Channel& channel, ftdi_break_type breakOn) {
     return Checked(channel,
@@ -19,7 +27,17 @@ FtStatus SetLine(Channel& channel, ftdi_break_type breakOn) {
 
 FTL_API FtStatus FT_SetBaudRate(FtHandle handle, uint32_t baud) {
     return OnChannel(handle, [&](Channel& channel) {
-        // libftdi1 refuses a rate the chip cannot come within 5 % of with -1.
+        if (channel.type == kDeviceType2232C) {
+            std::optional<BaudRequest> request = EncodeBaud(baud);
+            if (!request) return kFtInvalidBaudRate;
+            const auto port = static_cast<uint16_t>(channel.interface + 1);
+            int result = libusb_control_transfer(
+                channel.ftdi->usb_dev, kRequestOut, kSetBaudRateRequest, request->value,
+                request->index | port, nullptr, 0, kRequestTimeoutMs);
+            return result < 0 ? Checked(channel, result) : kFtOk;
+        }
+        // The high-speed chips' request from libftdi1 carries the port; it refuses a rate the
+        // chip cannot come within 5 % of with -1.
         int result = ftdi_set_baudrate(channel.ftdi, static_cast<int>(baud));
         return result == -1 ? kFtInvalidBaudRate : Checked(channel, result);
     });

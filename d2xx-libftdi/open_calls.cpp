@@ -13,16 +13,39 @@ using namespace ftl;
 
 namespace {
 
-// Claims one listed channel through libftdi1, which detaches the kernel's serial driver from that
-// interface only; the chip's other channels keep theirs.
+// Claims the channel's interface, detaching the kernel's serial driver from that interface only
+// (the chip's other channels keep theirs), and hands the handle to libftdi1. libftdi1's own open
+// would also set 9600 baud with its request that names no port, which on the FT2232C reaches
+// channel A whichever channel is opened.
+FtStatus ClaimChannel(const ListedChannel& entry, ftdi_context* ftdi) {
+    libusb_device_handle* usb = nullptr;
+    if (int result = libusb_open(entry.device, &usb)) return StatusFromUsb(result, Step::kOpen);
+    libusb_detach_kernel_driver(usb, entry.interface);  // none attached is no failure
+    if (int result = libusb_claim_interface(usb, entry.interface)) {
+        libusb_close(usb);
+        return StatusFromUsb(result, Step::kOpen);
+    }
+    ftdi_set_usbdev(ftdi, usb);
+    ftdi->type = entry.type == kDeviceType2232H ? TYPE_2232H : TYPE_2232C;
+    ftdi->max_packet_size = entry.highSpeed ? 512 : 64;
+    if (ftdi_usb_reset(ftdi) < 0) {
+        ftdi_usb_close(ftdi);
+        return kFtDeviceNotOpened;
+    }
+    return kFtOk;
+}
+
 FtStatus OpenListed(const ListedChannel& entry, FtHandle* handle) {
     if (HandleAt(entry.location) != nullptr) return kFtDeviceNotOpened;
     ftdi_context* ftdi = ftdi_new();
     if (ftdi == nullptr) return kFtInsufficientResources;
-    if (ftdi_set_interface(ftdi, static_cast<ftdi_interface>(INTERFACE_A + entry.interface)) < 0 ||
-        ftdi_usb_open_dev(ftdi, entry.device) < 0) {
+    FtStatus status =
+        ftdi_set_interface(ftdi, static_cast<ftdi_interface>(INTERFACE_A + entry.interface)) < 0
+            ? kFtDeviceNotOpened
+            : ClaimChannel(entry, ftdi);
+    if (status != kFtOk) {
         ftdi_free(ftdi);
-        return StatusFromFtdi(-1, Step::kOpen);
+        return status;
     }
     auto channel = std::make_unique<Channel>();
     channel->ftdi = ftdi;
