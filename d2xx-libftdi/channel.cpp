@@ -16,12 +16,12 @@ constexpr uint32_t kStatusBytes = 2;  // each packet from the chip starts with t
 constexpr int kPacketsPerPoll = 64;
 
 // Failures that mean the chip is no longer on the bus.
-bool Gone(int usbResult) {
+bool LeftTheBus(int usbResult) {
     return usbResult == LIBUSB_ERROR_NO_DEVICE || usbResult == LIBUSB_ERROR_NOT_FOUND;
 }
 
 FtStatus Failed(Channel& channel, int usbResult) {
-    if (Gone(usbResult)) channel.unplugged = true;
+    if (LeftTheBus(usbResult)) channel.unplugged = true;
     return StatusFromUsb(usbResult, Step::kCall);
 }
 
@@ -90,15 +90,21 @@ FtStatus Write(Channel& channel, const uint8_t* data, uint32_t count, uint32_t& 
     return kFtOk;
 }
 
-FtStatus Checked(Channel& channel, int ftdiResult) {
-    if (ftdiResult >= 0) return kFtOk;
-    // libftdi1 keeps libusb's cause to itself: ask the bus whether the chip is still there.
-    unsigned char probe[2] = {};
+bool Gone(Channel& channel) {
+    if (channel.unplugged || channel.cycled) return true;
+    unsigned char status[2] = {};
     if (libusb_control_transfer(channel.ftdi->usb_dev, LIBUSB_ENDPOINT_IN,
-                                LIBUSB_REQUEST_GET_STATUS, 0, 0, probe, sizeof probe,
+                                LIBUSB_REQUEST_GET_STATUS, 0, 0, status, sizeof status,
                                 100) == LIBUSB_ERROR_NO_DEVICE) {
         channel.unplugged = true;
     }
+    return channel.unplugged;
+}
+
+FtStatus Checked(Channel& channel, int ftdiResult) {
+    if (ftdiResult >= 0) return kFtOk;
+    // libftdi1 keeps libusb's cause to itself: ask the bus whether the chip is still there.
+    Gone(channel);
     return StatusFromFtdi(ftdiResult, Step::kCall);
 }
 

@@ -53,6 +53,10 @@ FtStatus Read(Channel& channel, uint8_t* out, uint32_t count, uint32_t& got);
 // count sent, as the D2XX write does.
 FtStatus Write(Channel& channel, const uint8_t* data, uint32_t count, uint32_t& written);
 
+// Whether the channel's chip has left the bus (or been cycled away); asks the bus when it is not
+// known, and marks an unplugged chip.
+bool Gone(Channel& channel);
+
 // The status of a libftdi1 request on the channel: kFtOk, or an I/O error (and the chip marked
 // unplugged when it has left the bus).
 FtStatus Checked(Channel& channel, int ftdiResult);

@@ -60,8 +60,10 @@ FtHandle HandleAt(uint32_t location) {
     HandleTable& table = Table();
     std::lock_guard<std::mutex> lock(table.mutex);
     for (const auto& [handle, channel] : table.channels) {
-        if (channel->location == location && !channel->cycled)
+        // A handle left over from before an unplug or a cycle does not hold the location.
+        if (channel->location == location && !Gone(*channel)) {
             return reinterpret_cast<FtHandle>(handle);
+        }
     }
     return nullptr;
 }

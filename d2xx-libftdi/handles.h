@@ -24,7 +24,8 @@ std::shared_ptr<Channel> FindChannel(FtHandle handle);
 // Removes the handle; returns its channel (to be closed) or null.
 std::shared_ptr<Channel> RemoveChannel(FtHandle handle);
 
-// The handle of the open channel at a location (one that a cycle has not ended), or null.
+// The handle of the open channel at a location, or null; a handle whose chip has left the bus
+// or been cycled since does not count.
 FtHandle HandleAt(uint32_t location);
 
 // Marks every open channel of the chip as ended by a port cycle or reset (the chip re-enumerates).
