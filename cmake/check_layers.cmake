@@ -1,37 +1,50 @@
-# Fails when a file of src/ includes a header of a folder above its own in KESTREL_LAYERS, or of a
-# folder that is not a layer, or when src/ holds a folder that the order does not place.
-# Usage: cmake -DSOURCE_DIR=<the src folder> -P cmake/check_layers.cmake
+# Fails when a file of a layered tree includes a header of a folder above its own in the tree's
+# layer order, or of a folder that is not a layer, or when the tree holds a folder that the order
+# does not place.
+# Usage: cmake -DSOURCE_DIR=<the tree> [-DLAYERS=<order's name in layers.cmake>]
+#              -P cmake/check_layers.cmake
+# LAYERS defaults to KESTREL_LAYERS, the library's order (src/).
 cmake_minimum_required(VERSION 3.20)
 include(${CMAKE_CURRENT_LIST_DIR}/layers.cmake)
 get_filename_component(SOURCE_DIR "${SOURCE_DIR}" ABSOLUTE)
+get_filename_component(tree "${SOURCE_DIR}" NAME)
+if(NOT LAYERS)
+    set(LAYERS KESTREL_LAYERS)
+endif()
+if(NOT DEFINED ${LAYERS})
+    message(FATAL_ERROR "cmake/layers.cmake sets no layer order named ${LAYERS}")
+endif()
+set(order ${${LAYERS}})
 
 set(errors "")
 file(GLOB entries LIST_DIRECTORIES true RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*)
 foreach(entry IN LISTS entries)
-    if(IS_DIRECTORY ${SOURCE_DIR}/${entry} AND NOT entry IN_LIST KESTREL_LAYERS)
-        string(APPEND errors "  src/${entry}/ is not in the layer order (cmake/layers.cmake)\n")
+    if(IS_DIRECTORY ${SOURCE_DIR}/${entry} AND NOT entry IN_LIST order)
+        string(APPEND errors
+               "  ${tree}/${entry}/ is not in the layer order ${LAYERS} (cmake/layers.cmake)\n")
     endif()
 endforeach()
 
-foreach(layer IN LISTS KESTREL_LAYERS)
-    list(FIND KESTREL_LAYERS ${layer} level)
+foreach(layer IN LISTS order)
+    list(FIND order ${layer} level)
     file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/${layer}/*.h
          ${SOURCE_DIR}/${layer}/*.cpp)
     foreach(file IN LISTS files)
         file(STRINGS ${SOURCE_DIR}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"/]+/")
         foreach(line IN LISTS includes)
             string(REGEX REPLACE "^[^\"]*\"([^\"/]+)/.*$" "\\1" included "${line}")
-            list(FIND KESTREL_LAYERS ${included} included_level)
+            list(FIND order ${included} included_level)
             if(included_level EQUAL -1)
-                string(APPEND errors "  src/${file} includes ${included}/, which is not a layer\n")
+                string(APPEND errors "  ${tree}/${file} includes ${included}/, which is not a layer\n")
             elseif(included_level GREATER level)
-                string(APPEND errors "  src/${file} includes ${included}/, a layer above ${layer}/\n")
+                string(APPEND errors
+                       "  ${tree}/${file} includes ${included}/, a layer above ${layer}/\n")
             endif()
         endforeach()
     endforeach()
 endforeach()
 
 if(errors)
-    list(JOIN KESTREL_LAYERS " < " order)
-    message(FATAL_ERROR "Includes that run against the layer order (${order}):\n${errors}")
+    list(JOIN order " < " joined)
+    message(FATAL_ERROR "Includes that run against the layer order (${joined}):\n${errors}")
 endif()

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "common.h"
+#include "common/common.h"
 
 namespace kestrel {
 

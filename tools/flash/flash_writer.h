@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "common.h"
+#include "common/common.h"
 #include "flash/flash_geometry.h"
 
 namespace kestrel {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "common.h"
+#include "common/common.h"
 
 namespace kestrel {
 

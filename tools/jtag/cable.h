@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "common.h"
+#include "common/common.h"
 #include "jtag/bits.h"
 
 namespace kestrel::jtag {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common.h"
+#include "common/common.h"
 #include "jtag/bits.h"
 #include "jtag/program.h"
 

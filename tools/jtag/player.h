@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common.h"
+#include "common/common.h"
 #include "jtag/program.h"
 
 namespace kestrel::jtag {

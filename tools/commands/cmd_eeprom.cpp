@@ -15,8 +15,8 @@
 #include <iterator>
 #include <thread>
 
-#include "commands.h"
-#include "os.h"
+#include "commands/commands.h"
+#include "common/os.h"
 
 namespace kestrel {
 namespace {

@@ -1,8 +1,8 @@
-#include "session.h"
+#include "session/session.h"
 
 #include <cstdio>
 
-#include "os.h"
+#include "common/os.h"
 
 namespace kestrel {
 namespace {

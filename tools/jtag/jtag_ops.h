@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "common.h"
+#include "common/common.h"
 #include "jtag/chain.h"
 
 namespace kestrel {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "virtual_cable.h"
+#include "common/virtual_cable.h"
 
 namespace kestrel {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "commands.h"
+#include "commands/commands.h"
 
 #ifdef _WIN32
 #define KESTREL_PROGRAM_EXPORT __declspec(dllexport)

@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "session.h"
+#include "session/session.h"
 
 namespace kestrel {
 

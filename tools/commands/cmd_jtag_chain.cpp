@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <sstream>
 
-#include "commands.h"
+#include "commands/commands.h"
 #include "jtag/chain.h"
+#include "jtag/jtag_ops.h"
 #include "jtag/player.h"
-#include "jtag_ops.h"
 
 namespace kestrel {
 namespace {

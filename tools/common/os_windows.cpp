@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "os.h"
+#include "common/os.h"
 
 namespace kestrel::os {
 namespace {

@@ -1,8 +1,8 @@
-#include "common.h"
+#include "common/common.h"
 
 #include <cstdio>
 
-#include "os.h"
+#include "common/os.h"
 
 namespace kestrel {
 namespace {

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "commands.h"
+#include "commands/commands.h"
 #include "kestrellink.h"
 
 namespace kestrel {

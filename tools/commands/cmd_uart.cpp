@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "commands.h"
-#include "files.h"
+#include "commands/commands.h"
+#include "common/files.h"
 
 namespace kestrel {
 namespace {

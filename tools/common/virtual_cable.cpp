@@ -1,10 +1,10 @@
-#include "virtual_cable.h"
+#include "common/virtual_cable.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
 
-#include "os.h"
+#include "common/os.h"
 
 namespace kestrel {
 namespace {

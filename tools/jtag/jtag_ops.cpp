@@ -1,4 +1,4 @@
-#include "jtag_ops.h"
+#include "jtag/jtag_ops.h"
 
 #include <cstdio>
 

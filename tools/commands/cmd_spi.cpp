@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "commands.h"
-#include "files.h"
+#include "commands/commands.h"
+#include "common/files.h"
 #include "flash/flash_geometry.h"
 #include "flash/flash_writer.h"
 #include "flash/spi_ops.h"

@@ -1,7 +1,7 @@
 // kestrel --version: the tool's version and the libraries a run would use, found the way a run
 // finds them.
-#include "commands.h"
-#include "os.h"
+#include "commands/commands.h"
+#include "common/os.h"
 
 namespace kestrel {
 

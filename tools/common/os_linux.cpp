@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "os.h"
+#include "common/os.h"
 
 namespace kestrel::os {
 

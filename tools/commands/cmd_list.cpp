@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "commands.h"
+#include "commands/commands.h"
 
 namespace kestrel {
 namespace {

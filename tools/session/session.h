@@ -8,11 +8,11 @@
 #include <optional>
 #include <string>
 
-#include "common.h"
+#include "common/common.h"
+#include "common/trace.h"
+#include "common/vcd.h"
+#include "common/virtual_cable.h"
 #include "kestrellink.h"
-#include "trace.h"
-#include "vcd.h"
-#include "virtual_cable.h"
 
 namespace kestrel {
 

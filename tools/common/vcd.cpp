@@ -1,4 +1,4 @@
-#include "vcd.h"
+#include "common/vcd.h"
 
 #include <cerrno>
 #include <cstring>

@@ -5,11 +5,11 @@
 #include <iterator>
 #include <vector>
 
-#include "commands.h"
+#include "commands/commands.h"
+#include "common/os.h"
 #include "flash/flash_geometry.h"
 #include "flash/spi_ops.h"
-#include "jtag_ops.h"
-#include "os.h"
+#include "jtag/jtag_ops.h"
 
 namespace kestrel {
 namespace {

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "commands.h"
+#include "commands/commands.h"
 #include "jtag/parsers.h"
 #include "jtag/player.h"
 

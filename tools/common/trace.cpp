@@ -1,10 +1,10 @@
-#include "trace.h"
+#include "common/trace.h"
 
 #include <cerrno>
 #include <cstring>
 #include <string_view>
 
-#include "common.h"
+#include "common/common.h"
 
 namespace kestrel {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "virtual_cable.h"
+#include "common/virtual_cable.h"
 
 namespace kestrel {
 

@@ -1,8 +1,8 @@
 // kestrel scan: the JTAG chain's length (through BYPASS) and the IDCODE of each device.
 #include <cstdio>
 
-#include "commands.h"
-#include "jtag_ops.h"
+#include "commands/commands.h"
+#include "jtag/jtag_ops.h"
 
 namespace kestrel {
 namespace {
