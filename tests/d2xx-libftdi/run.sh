@@ -20,6 +20,34 @@ chain="$PWD/$build/d2xx-libftdi:$PWD/$build/virtual-cable/usb"
 kestrel=$(find "$build/tools" -maxdepth 2 -type f -name kestrel -perm -u+x | head -n 1)
 echo "kestrel demo --hardware over libftdi1 and the USB face"
 LD_LIBRARY_PATH="$chain" "$kestrel" demo --hardware
+echo "the same, the library chosen with --d2xx"
+LD_LIBRARY_PATH="$PWD/$build/virtual-cable/usb" "$kestrel" --d2xx libftdi demo --hardware >/dev/null
+# --version names the library a run would use and what chose it; --d2xx vendor wins over the
+# environment variable, and a vendor library is never shadowed by default.
+KESTREL_D2XX=libftdi "$kestrel" --version |
+    grep -q '^D2XX library otherwise: /.*/d2xx-libftdi/libftd2xx.so (\$KESTREL_D2XX)$'
+"$kestrel" --version | grep -q "^D2XX library otherwise: .*(the vendor's, default)$"
+KESTREL_D2XX=libftdi LD_LIBRARY_PATH="$PWD/$build/virtual-cable/usb" \
+    "$kestrel" --d2xx vendor demo --hardware >/dev/null 2>&1 && exit 1
+
+echo "the Python package over the chain, the library chosen with \$KESTRELLINK_D2XX"
+KESTRELLINK_D2XX=libftdi KESTRELLINK_LIBRARY="$PWD/$build/lib" PYTHONPATH=python \
+    LD_LIBRARY_PATH="$PWD/$build/virtual-cable/usb" python3 - <<'PY'
+import kestrellink
+from kestrellink import _native, errors
+assert kestrellink.use_d2xx("vendor") is None
+try:
+    kestrellink.use_d2xx("/nonexistent/libftd2xx.so")
+    raise SystemExit("a missing library loaded")
+except errors.KestrelLinkError:
+    pass
+library = kestrellink.load()
+assert library.LoadD2XXDLL() == 0
+loaded = _native.loaded_path(_native.already_loaded(_native.VENDOR_NAME))
+assert loaded.endswith("/d2xx-libftdi/libftd2xx.so"), loaded
+cable = kestrellink.Cable.open()
+print("IDCODEs", [f"{idcode:08X}" for idcode in cable.jtag.idcodes()])
+PY
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
