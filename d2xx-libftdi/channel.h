@@ -21,6 +21,7 @@ struct Channel {
     ftdi_context* ftdi = nullptr;
     libusb_device* device = nullptr;  // referenced while open; tells a chip's channels apart
     int interface = 0;
+    bool kernelDriverDetached = false;  // the kernel's serial driver had the interface before
 
     // Identity as the list gave it when the channel was opened.
     uint32_t type = kDeviceTypeUnknown;

@@ -17,10 +17,11 @@ namespace {
 // (the chip's other channels keep theirs), and hands the handle to libftdi1. libftdi1's own open
 // would also set 9600 baud with its request that names no port, which on the FT2232C reaches
 // channel A whichever channel is opened.
-FtStatus ClaimChannel(const ListedChannel& entry, ftdi_context* ftdi) {
+FtStatus ClaimChannel(const ListedChannel& entry, ftdi_context* ftdi, bool& detached) {
     libusb_device_handle* usb = nullptr;
     if (int result = libusb_open(entry.device, &usb)) return StatusFromUsb(result, Step::kOpen);
-    libusb_detach_kernel_driver(usb, entry.interface);  // none attached is no failure
+    // None attached is no failure; one that was is given back when the channel closes.
+    detached = libusb_detach_kernel_driver(usb, entry.interface) == 0;
     if (int result = libusb_claim_interface(usb, entry.interface)) {
         libusb_close(usb);
         return StatusFromUsb(result, Step::kOpen);
@@ -39,16 +40,18 @@ FtStatus OpenListed(const ListedChannel& entry, FtHandle* handle) {
     if (HandleAt(entry.location) != nullptr) return kFtDeviceNotOpened;
     ftdi_context* ftdi = ftdi_new();
     if (ftdi == nullptr) return kFtInsufficientResources;
+    bool detached = false;
     FtStatus status =
         ftdi_set_interface(ftdi, static_cast<ftdi_interface>(INTERFACE_A + entry.interface)) < 0
             ? kFtDeviceNotOpened
-            : ClaimChannel(entry, ftdi);
+            : ClaimChannel(entry, ftdi, detached);
     if (status != kFtOk) {
         ftdi_free(ftdi);
         return status;
     }
     auto channel = std::make_unique<Channel>();
     channel->ftdi = ftdi;
+    channel->kernelDriverDetached = detached;
     channel->device = libusb_ref_device(entry.device);
     channel->interface = entry.interface;
     channel->type = entry.type;
@@ -110,6 +113,11 @@ FTL_API FtStatus FT_Close(FtHandle handle) {
     std::shared_ptr<Channel> channel = RemoveChannel(handle);
     if (!channel) return kFtInvalidHandle;
     std::lock_guard<std::mutex> lock(channel->mutex);
+    if (channel->kernelDriverDetached && !channel->unplugged) {
+        // The channel's serial port comes back once the library lets go of it.
+        libusb_release_interface(channel->ftdi->usb_dev, channel->interface);
+        libusb_attach_kernel_driver(channel->ftdi->usb_dev, channel->interface);
+    }
     ftdi_usb_close(channel->ftdi);
     ftdi_free(channel->ftdi);
     libusb_unref_device(channel->device);
