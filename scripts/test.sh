@@ -50,6 +50,10 @@ stage_done "Linux tests"
 VCABLE_REPLY_DELIVERY=usb ctest --test-dir build --output-on-failure -j2 | tee -a "$ctest_log"
 stage_done "Linux tests, USB reply delivery"
 
+# --- Peers: Debian's OpenOCD, flashrom, openFPGALoader, ftdi_eeprom and pyusb on the USB face ---
+tests/peers/run_peers.sh build
+stage_done "Peers on the USB face"
+
 # --- Install: a temporary prefix used by examples/consumer through find_package and pkg-config,
 # the moved prefix's kestrel, add_subdirectory of the tree ---
 tests/packaging/check_install.sh build | tee -a "$ctest_log"

@@ -96,6 +96,13 @@ uint32_t RxQueue::Poll() {
     return visible;
 }
 
+void RxQueue::AwaitAny(uint32_t timeoutMs) {
+    if (!UsbDelivery() || VisibleNow() > 0) return;
+    const uint64_t deadline = NowPs(kFullSpeed) + timeoutMs * kPsPerMs;
+    const std::optional<uint64_t> next = links_[kFullSpeed].NextArrival(NowPs(kFullSpeed));
+    WaitUntil(kFullSpeed, next && *next <= deadline ? *next : deadline);
+}
+
 uint32_t RxQueue::Read(uint8_t* out, uint32_t count, uint32_t timeoutMs) {
     uint32_t available = std::min(count, VisibleNow());
     if (UsbDelivery()) {

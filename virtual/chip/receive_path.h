@@ -48,6 +48,10 @@ class RxQueue {
     // FT_Read: takes up to `count` bytes, waiting (with USB delivery) for them until the read
     // time-out passes; 0 is no time-out. Returns the bytes taken.
     uint32_t Read(uint8_t* out, uint32_t count, uint32_t timeoutMs);
+    // With USB delivery, when nothing has reached the host: waits on the model clock for the
+    // next bytes to arrive, at most `timeoutMs` (a USB IN transfer, which ends with the first
+    // packet that carries data or with the latency timer's status-only packet).
+    void AwaitAny(uint32_t timeoutMs);
 
   private:
     uint64_t HeadPosition() const { return base_ + head_; }

@@ -125,6 +125,14 @@ VC_API int vc_fault_fail(const char* entry, uint32_t nth, uint32_t status, int p
     return AddFailRule(static_cast<Entry>(index), nth, status, persistent != 0);
 }
 
+VC_API int vc_fault_fail_usb(const char* entry, uint32_t nth, uint32_t status, int usb_error,
+                             int persistent) {
+    const ModelLock lock;
+    int index = EntryIndex(entry);
+    if (index < 0 || usb_error > 0) return -1;
+    return AddFailRule(static_cast<Entry>(index), nth, status, persistent != 0, usb_error);
+}
+
 VC_API int vc_fault_short_write(uint32_t nth, uint32_t max_bytes) {
     const ModelLock lock;
     return AddShortWriteRule(nth, max_bytes);

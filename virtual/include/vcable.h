@@ -67,6 +67,10 @@ VC_API int vc_platform(void);
 /* The nth call of entry returns status without running; persistent != 0 also fails every later
  * call. Returns a rule id, or -1 for an unknown entry name or nth of 0. */
 VC_API int vc_fault_fail(const char* entry, uint32_t nth, uint32_t status, int persistent);
+/* The same, with the error the USB face gives for it: the libusb error code usb_error (negative)
+ * for the transfer or request that runs entry. */
+VC_API int vc_fault_fail_usb(const char* entry, uint32_t nth, uint32_t status, int usb_error,
+                             int persistent);
 /* The nth FT_Write call accepts at most max_bytes bytes (status 0, short count). */
 VC_API int vc_fault_short_write(uint32_t nth, uint32_t max_bytes);
 /* The device is unplugged just before the nth call of entry runs. */

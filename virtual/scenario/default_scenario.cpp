@@ -10,6 +10,7 @@
 #include "chip/model_options.h"
 #include "faults/faults.h"
 #include "record/call_log.h"
+#include "scenario/program_files.h"
 
 namespace vcable {
 namespace {
@@ -19,12 +20,12 @@ namespace {
 void LoadInitialScenario() {
     LoadDefaultDevices();
     const char* path = std::getenv("VCABLE_SCENARIO");
-    if (path == nullptr || *path == '\0') return;
     std::string error;
-    if (!scenario_file::LoadFile(path, error)) {
+    if (path != nullptr && *path != '\0' && !scenario_file::LoadFile(path, error)) {
         std::fprintf(stderr, "virtual cable: VCABLE_SCENARIO: %s; using the default scenario\n",
                      error.c_str());
     }
+    StartProgramFiles();
 }
 
 // Installed when the library loads, before anything can use the table.

@@ -37,12 +37,15 @@ void ApplyDevice(const DeviceDesc& d) {
         d.dual ? AddDualDevice(d.description.c_str(), d.serial.c_str(), d.programmed, d.targets)
                : AddSingleDevice(d.description.c_str(), d.serial.c_str());
     Device& device = *DeviceAt(index);
-    if (d.programmed && (d.manufacturer || d.manufacturerId)) {
+    if (d.programmed && (d.manufacturer || d.manufacturerId || d.vendorId || d.productId)) {
         const uint16_t product = d.dual ? kDualChipProductId : kSingleChipProductId;
-        ProgramEeprom(device.eeprom, DefaultRecord(kChipVendorId, product),
-                      d.manufacturer.value_or(kDefaultManufacturer).c_str(),
-                      d.manufacturerId.value_or(kDefaultManufacturerId).c_str(),
-                      d.description.c_str(), d.serial.c_str());
+        ProgramEeprom(
+            device.eeprom,
+            DefaultRecord(d.vendorId.value_or(kChipVendorId), d.productId.value_or(product)),
+            d.manufacturer.value_or(kDefaultManufacturer).c_str(),
+            d.manufacturerId.value_or(kDefaultManufacturerId).c_str(), d.description.c_str(),
+            d.serial.c_str());
+        ReplugDevice(device);  // enumerates with the programmed identity
     }
     if (d.userAreaSize) FixUserAreaSize(device.eeprom, *d.userAreaSize);
     std::vector<uint8_t>& area = device.eeprom.userArea;
@@ -54,7 +57,7 @@ void ApplyDevice(const DeviceDesc& d) {
 void ApplyFault(const FaultDesc& f) {
     switch (f.kind) {
         case FaultKind::kFail:
-            AddFailRule(f.entry, f.nth, f.status, f.persistent);
+            AddFailRule(f.entry, f.nth, f.status, f.persistent, f.usbError);
             break;
         case FaultKind::kShortWrite:
             AddShortWriteRule(f.nth, f.maxBytes);

@@ -31,6 +31,8 @@ struct DeviceDesc {
     bool programmed = true;
     std::optional<std::string> manufacturer;
     std::optional<std::string> manufacturerId;
+    std::optional<uint16_t> vendorId;  // a programmed EEPROM's USB pair
+    std::optional<uint16_t> productId;
     std::optional<uint32_t> userAreaSize;
     std::vector<uint8_t> userAreaData;
     uint32_t cycleAbsence = 0;
@@ -45,6 +47,7 @@ struct FaultDesc {
     Entry entry = Entry::FT_Write;
     uint32_t nth = 1;
     uint32_t status = 4;
+    int usbError = 0;  // fail: the USB face's libusb error (0: an I/O error)
     bool persistent = false;
     uint32_t maxBytes = 0;
     uint32_t polls = 0;

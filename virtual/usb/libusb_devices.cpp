@@ -9,6 +9,7 @@
 #include "entry_points/model_lock.h"
 #include "record/call_log.h"
 #include "usb/descriptors.h"
+#include "usb/usb_api.h"
 #include "usb/usb_objects.h"
 #include "vc_export.h"
 
@@ -223,6 +224,10 @@ VC_API int libusb_open(libusb_device* dev, libusb_device_handle** handle) {
 VC_API void libusb_close(libusb_device_handle* handle) {
     if (handle == nullptr) return;
     ModelLock lock;
+    // Transfers still submitted on the handle die with it.
+    for (auto* queue : {&DefaultContext()->submitted, &DefaultContext()->cancelled}) {
+        std::erase_if(*queue, [&](libusb_transfer* t) { return t->dev_handle == handle; });
+    }
     EndSession(handle->session);
     Unref(handle->dev);
     delete handle;

@@ -5,6 +5,7 @@
 
 #include "entry_points/model_lock.h"
 #include "usb/descriptors.h"
+#include "usb/usb_api.h"
 #include "usb/usb_objects.h"
 #include "vc_export.h"
 #include "vendor_api/ft_api.h"

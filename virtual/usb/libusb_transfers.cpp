@@ -6,6 +6,7 @@
 #include <new>
 
 #include "entry_points/model_lock.h"
+#include "usb/usb_api.h"
 #include "usb/usb_objects.h"
 #include "vc_export.h"
 
@@ -142,11 +143,10 @@ VC_API int libusb_handle_events(libusb_context* ctx) { return HandleEvents(ctx, 
 VC_API int libusb_handle_events_completed(libusb_context* ctx, int* completed) {
     return HandleEvents(ctx, completed);
 }
-VC_API int libusb_handle_events_timeout(libusb_context* ctx, struct timeval*) {
+VC_API int libusb_handle_events_timeout(libusb_context* ctx, timeval*) {
     return HandleEvents(ctx, nullptr);
 }
-VC_API int libusb_handle_events_timeout_completed(libusb_context* ctx, struct timeval*,
-                                                  int* completed) {
+VC_API int libusb_handle_events_timeout_completed(libusb_context* ctx, timeval*, int* completed) {
     return HandleEvents(ctx, completed);
 }
 

@@ -218,6 +218,7 @@ int ControlRequest(Session& session, uint8_t requestType, uint8_t request, uint1
                    uint16_t index, uint8_t* data, uint16_t length) {
     ModelLock lock;
     if (!SessionAlive(session)) return LIBUSB_ERROR_NO_DEVICE;
+    if (data == nullptr && length > 0) return LIBUSB_ERROR_INVALID_PARAM;
     if ((requestType & kRequestTypeMask) == kStandard) {
         return Standard(session, request, value, data, length);
     }

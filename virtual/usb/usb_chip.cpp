@@ -24,35 +24,33 @@ bool InTable(const Device* device) {
     return false;
 }
 
-// The IN side: the chip answers each IN token with a packet once the latency timer runs out or
-// 62 bytes are waiting, so a transfer returns what has arrived by then.
+// The IN side: the chip answers an IN token with the packets of what has reached it for the
+// host, ending with a short one; with nothing there the transfer waits for the next bytes or for
+// the latency timer, whose status-only packet ends it.
 int BulkIn(Session& session, void* handle, uint8_t* data, int length, uint32_t timeoutMs,
            int* transferred) {
     Channel& channel = session.device->channels[FindHandle(handle).channel];
+    const uint32_t latencyMs = channel.settings.latencyMs;
+    const bool usbDelivery = CurrentReplyDelivery() == ReplyDelivery::kUsb;
     uint32_t queued = 0;
     if (FT_GetQueueStatus(handle, &queued) != kFtOk) return FailedCall(session);
+    if (queued == 0 && usbDelivery) {
+        const uint32_t waitMs = timeoutMs > 0 ? std::min(latencyMs, timeoutMs) : latencyMs;
+        channel.rx.AwaitAny(waitMs);
+        if (FT_GetQueueStatus(handle, &queued) != kFtOk) return FailedCall(session);
+        if (queued == 0 && timeoutMs > 0 && timeoutMs < latencyMs) return LIBUSB_ERROR_TIMEOUT;
+    }
     const int packets = std::max(1, length / kPacketSize);
-    const int capacity = std::min(packets * kPayload, std::max(0, length - 2));
-    uint32_t waitMs = 0;
-    if (CurrentReplyDelivery() == ReplyDelivery::kUsb) {
-        waitMs = channel.settings.latencyMs;
-        if (timeoutMs > 0) waitMs = std::min(waitMs, timeoutMs);
-    }
-    channel.settings.readTimeoutMs = waitMs;
-    std::vector<uint8_t> payload(static_cast<size_t>(capacity));
+    const uint32_t capacity = static_cast<uint32_t>(std::min(packets * kPayload, length - 2));
+    std::vector<uint8_t> payload(std::min(capacity, queued));
     uint32_t got = 0;
-    if (capacity > 0 &&
-        FT_Read(handle, payload.data(), static_cast<uint32_t>(capacity), &got) != kFtOk) {
+    channel.settings.readTimeoutMs = latencyMs;  // never waits: the bytes are there
+    // One FT_Read per transfer, empty or not, so fault rules on it count IN transfers.
+    if (FT_Read(handle, payload.data(), static_cast<uint32_t>(payload.size()), &got) != kFtOk) {
         return FailedCall(session);
-    }
-    if (got == 0 && timeoutMs > 0 && timeoutMs < channel.settings.latencyMs &&
-        CurrentReplyDelivery() == ReplyDelivery::kUsb) {
-        *transferred = 0;
-        return LIBUSB_ERROR_TIMEOUT;
     }
     int out = 0;
     for (uint32_t at = 0; at < got || out == 0; at += kPayload) {
-        if (out + 2 > length) break;
         data[out++] = kModemStatus;
         data[out++] = kLineStatus;
         const uint32_t n = std::min<uint32_t>(kPayload, got - std::min(at, got));
@@ -114,6 +112,7 @@ int BulkTransfer(Session& session, uint8_t endpoint, uint8_t* data, int length, 
     if (opened != LIBUSB_SUCCESS) return opened;
     void* handle = session.channels[interface];
     if (endpoint & LIBUSB_ENDPOINT_IN) {
+        if (length < 2) return LIBUSB_ERROR_OVERFLOW;  // a packet is at least the status bytes
         return BulkIn(session, handle, data, length, timeoutMs, transferred);
     }
     uint32_t written = 0;

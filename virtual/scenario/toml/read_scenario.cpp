@@ -34,8 +34,8 @@ void ReadPeer(Reader& r, const toml::table& t, const std::string& at, PeerDesc& 
 void ReadDevice(Reader& r, const toml::table& t, const std::string& at, DeviceDesc& d) {
     r.Keys(t, at,
            {"type", "description", "serial", "eeprom", "manufacturer", "manufacturer_id",
-            "user_area_size", "user_area_text", "user_area_hex", "cycle_absence",
-            VC_TARGET_KINDS(VC_TARGET_KEY) "uart_a", "uart_b"});
+            "vendor_id", "product_id", "user_area_size", "user_area_text", "user_area_hex",
+            "cycle_absence", VC_TARGET_KINDS(VC_TARGET_KEY) "uart_a", "uart_b"});
     d.dual = r.Choice(t, at, "type", {"cable", "single"}, 0) == 0;
     if (!t.get("description")) r.Fail(t, at, "missing key 'description'");
     d.description = r.Text(t, at, "description").value_or("");
@@ -44,6 +44,11 @@ void ReadDevice(Reader& r, const toml::table& t, const std::string& at, DeviceDe
     if (!d.dual && !d.programmed) r.Fail(t, at, "a single-channel device is always programmed");
     d.manufacturer = r.Text(t, at, "manufacturer");
     d.manufacturerId = r.Text(t, at, "manufacturer_id");
+    for (auto [key, id] : {std::pair{"vendor_id", &d.vendorId}, {"product_id", &d.productId}}) {
+        if (!t.get(key)) continue;
+        if (!d.programmed) r.Fail(t, at, std::string("a blank EEPROM has no ") + key);
+        *id = static_cast<uint16_t>(r.Int(t, at, key, 0, 0xFFFF, 0));
+    }
     const uint32_t words =
         StringWords(d.manufacturer.value_or(kDefaultManufacturer), d.description, d.serial);
     if (d.programmed && words > kSharedWords) {
@@ -79,7 +84,7 @@ void ReadDevice(Reader& r, const toml::table& t, const std::string& at, DeviceDe
 void ReadFault(Reader& r, const toml::table& t, const std::string& at, int devices, FaultDesc& f) {
     r.Keys(t, at,
            {"type", "entry", "nth", "status", "persistent", "max_bytes", "polls", "device",
-            "channel", "data", "text"});
+            "channel", "data", "text", "usb_error"});
     f.kind = static_cast<FaultKind>(r.Choice(
         t, at, "type", {"fail", "short_write", "unplug", "inject_rx", "split_rx", "hold_rx"}, 0));
     const bool needsEntry = f.kind != FaultKind::kShortWrite;
@@ -95,6 +100,7 @@ void ReadFault(Reader& r, const toml::table& t, const std::string& at, int devic
     }
     f.nth = static_cast<uint32_t>(r.Int(t, at, "nth", 1, UINT32_MAX, 1));
     f.status = static_cast<uint32_t>(r.Int(t, at, "status", 0, UINT32_MAX, 4));
+    f.usbError = static_cast<int>(r.Int(t, at, "usb_error", -99, 0, 0));
     f.persistent = r.Bool(t, at, "persistent", false);
     f.maxBytes = static_cast<uint32_t>(r.Int(t, at, "max_bytes", 0, UINT32_MAX, 0));
     f.polls = static_cast<uint32_t>(r.Int(t, at, "polls", 0, UINT32_MAX, 1));
