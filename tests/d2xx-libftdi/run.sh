@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The D2XX library over libftdi1 end to end, over the virtual cable's USB face: its unit tests, the
-# whole-chain tests, the call table compared with the virtual cable's vendor face, kestrel demo
-# --hardware and the consumer example host on the chain, and the chain tests under
-# ThreadSanitizer (clang, build-tsan-libftdi/). Usage: tests/d2xx-libftdi/run.sh [BUILD_DIR]
+# whole-chain tests, the call table and the reference jobs' bytes on the wire compared with the
+# virtual cable's vendor face, kestrel demo --hardware, the Python package and the consumer
+# example host on the chain, and the chain tests under ThreadSanitizer (clang,
+# build-tsan-libftdi/). Usage: tests/d2xx-libftdi/run.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build}
@@ -11,9 +12,9 @@ if ! cmake --build "$build" --target help | grep -q '^ftd2xx_libftdi'; then
     exit 0
 fi
 cmake --build "$build" -j2 --target ftd2xx_libftdi usb_virtual d2xx_libftdi_tests \
-    d2xx_libftdi_chain_tests d2xx_transcript kestrellink kestrel
+    d2xx_libftdi_chain_tests d2xx_transcript d2xx_jobs_vendor d2xx_jobs_libftdi kestrellink kestrel
 ctest --test-dir "$build" -j2 --output-on-failure \
-    -R '^(BaudRate|EepromLayout|DeviceListEntry|StatusMap|LibftdiChain|LibftdiProvisioning)\.|^d2xx_libftdi_faces_agree$'
+    -R '^(BaudRate|EepromLayout|DeviceListEntry|StatusMap|LibftdiChain|LibftdiProvisioning)\.|^d2xx_libftdi_(faces|jobs)_agree$'
 
 # Hosts reach the chain with this library's folder first on the loader's path, then the USB face.
 chain="$PWD/$build/d2xx-libftdi:$PWD/$build/virtual-cable/usb"
