@@ -5,6 +5,9 @@
 #   development    the headers, the CMake package, pkg-config files, import libraries, the
 #                  developer documentation and the host examples
 #   tool           kestrel, its documentation and the example scenarios
+#   d2xx_libftdi   the D2XX library over libftdi1, in <libdir>/kestrellink/d2xx-libftdi only
+#                  (d2xx-libftdi/CMakeLists.txt)
+# The library component also carries the udev rule that lets users reach the cable (Linux).
 # Every path inside the installed tree is relative to the prefix, so a copied prefix still works.
 include(CMakePackageConfigHelpers)
 
@@ -15,6 +18,11 @@ install(TARGETS kestrellink EXPORT KestrelLinkTargets
             NAMELINK_COMPONENT development
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT library
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+if(NOT WIN32)
+    # Relative to the prefix: /usr/lib/udev/rules.d in the packages.
+    install(FILES ${PROJECT_SOURCE_DIR}/cmake/60-kestrellink.rules
+        DESTINATION lib/udev/rules.d COMPONENT library)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/include/kestrellink.h
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 if(WIN32)
@@ -56,7 +64,7 @@ endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/architecture.md
               ${PROJECT_SOURCE_DIR}/docs/windows.md ${PROJECT_SOURCE_DIR}/docs/python.md
               ${PROJECT_SOURCE_DIR}/docs/hardening.md ${PROJECT_SOURCE_DIR}/docs/performance.md
-              ${PROJECT_SOURCE_DIR}/docs/usb-identity.md
+              ${PROJECT_SOURCE_DIR}/docs/usb-identity.md ${PROJECT_SOURCE_DIR}/docs/linux.md
     DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT development)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/host_jtag.c ${PROJECT_SOURCE_DIR}/examples/windows_host.c
     DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT development)

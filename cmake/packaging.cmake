@@ -3,6 +3,9 @@
 #   kestrellink-virtual-cable  the virtual cable, in its private folder
 #   libkestrellink-dev         headers, CMake package, pkg-config files, docs and examples
 #   kestrel                    the tool, with the scenarios and its docs
+#   kestrellink-d2xx-libftdi   the D2XX library over libftdi1 (where libftdi1 was found), which
+#                              the library recommends, so that the packages reach a real cable
+#                              with free software only
 # The tool and the development package depend on the library and the virtual cable, so that
 # `kestrel demo` and a host's own tests work as soon as they are installed.
 # Build them with `cpack --config build/CPackConfig.cmake -G DEB` (prefix /usr).
@@ -21,7 +24,15 @@ set(CPACK_COMPONENTS_ALL library virtual_cable development)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libkestrellink1)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
 set(CPACK_COMPONENT_LIBRARY_DESCRIPTION
-    "Host library for the ZV7300LNK programming cable\n The library loads the vendor's D2XX library at run time.")
+    "Host library for the ZV7300LNK programming cable\n The library loads a D2XX library at run time: the vendor's, or the one over\n libftdi1 that this package recommends. Carries the udev rule that gives the\n logged-in user and the plugdev group access to the cable.")
+if(TARGET ftd2xx_libftdi)
+    list(APPEND CPACK_COMPONENTS_ALL d2xx_libftdi)
+    set(CPACK_DEBIAN_D2XX_LIBFTDI_PACKAGE_NAME kestrellink-d2xx-libftdi)
+    set(CPACK_DEBIAN_D2XX_LIBFTDI_PACKAGE_SECTION libs)
+    set(CPACK_COMPONENT_D2XX_LIBFTDI_DESCRIPTION
+        "D2XX library over libftdi1 for the ZV7300LNK cable\n A libftd2xx.so of KestrelLink's own, built on libftdi1 and libusb, so that the\n library reaches a real cable without the vendor's library. Kept in a private\n folder (<libdir>/kestrellink/d2xx-libftdi): kestrel --d2xx libftdi and the\n Python package's KESTRELLINK_D2XX=libftdi choose it, and a vendor library\n the user installed is never shadowed.")
+    set(CPACK_DEBIAN_LIBRARY_PACKAGE_RECOMMENDS kestrellink-d2xx-libftdi)
+endif()
 set(CPACK_DEBIAN_VIRTUAL_CABLE_PACKAGE_NAME kestrellink-virtual-cable)
 set(CPACK_DEBIAN_VIRTUAL_CABLE_PACKAGE_SECTION devel)
 set(CPACK_COMPONENT_VIRTUAL_CABLE_DESCRIPTION
@@ -51,6 +62,7 @@ if(KESTREL_DPKG_SHLIBDEPS AND KESTREL_FILE_COMMAND)
     set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 else()
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+    set(CPACK_DEBIAN_D2XX_LIBFTDI_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libftdi1-2, libusb-1.0-0")
 endif()
 
 include(CPack)

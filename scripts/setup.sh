@@ -26,6 +26,8 @@ test_packages+=(python3-venv python3-pip python3-setuptools python3-wheel python
 test_packages+=(pkg-config make dpkg-dev file llvm)
 # --- test: the peers that run unmodified on the virtual cable's USB face (tests/peers/) ---
 test_packages+=(openocd flashrom openfpgaloader ftdi-eeprom python3-usb usbutils)
+# --- test: the D2XX library over libftdi1 (d2xx-libftdi/, tests/d2xx-libftdi/run.sh) ---
+test_packages+=(libftdi1-dev libusb-1.0-0-dev)
 
 case "$purpose" in
     demo) packages=("${demo_packages[@]}") ;;

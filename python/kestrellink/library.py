@@ -17,7 +17,7 @@ import threading
 import warnings
 from typing import Any, Callable, Dict, List, NamedTuple, Optional, Tuple
 
-from . import _messages, _native
+from . import _messages, _native, d2xx
 from ._exports import EXPORTS, EXTENTS, OPTIONAL_BUFFERS, SINGLE_BYTES, Export
 from .errors import CableMessage, KestrelLinkError
 
@@ -222,7 +222,8 @@ def load(path: Optional["_native.StrPath"] = None) -> Library:
 
     Searched in this order: ``path`` (a file or a folder), else $KESTRELLINK_LIBRARY, else the
     installed package's _native folder, else the system loader (libkestrellink.so.1 /
-    KestrelLink.dll). Loading the library does not load the vendor library: LoadD2XXDLL does.
+    KestrelLink.dll). Loading the library does not load the vendor library: LoadD2XXDLL does,
+    unless $KESTRELLINK_D2XX chooses one to load ahead (see :mod:`kestrellink.d2xx`).
     Raises LibraryNotFoundError when none loads.
     """
     with _loading:
@@ -230,6 +231,7 @@ def load(path: Optional["_native.StrPath"] = None) -> Library:
         module, _ = _native.open_first(candidates, "the KestrelLink library",
                                        required="LoadD2XXDLL", origin=origin)
         real = os.path.realpath(_native.loaded_path(module))
+        d2xx.apply_environment(real)
         if real not in _loaded:
             _loaded[real] = Library(module, real)
         return _loaded[real]

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian packages of a Linux build with CPack, checks what each one holds, unpacks them
 # all into an empty root (as installing them would, without touching this machine's /usr) and
-# runs that root's kestrel: --version and the demo, with no environment variable.
+# runs that root's kestrel: --version and the demo, with no environment variable, and the demo
+# through the packaged D2XX library over libftdi1.
 # Usage: tests/packaging/check_debs.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 default_build=build
@@ -27,9 +28,11 @@ check_package() {  # check_package NAME FORBIDDEN REQUIRED...
     printf '%-28s %3d files  %s\n' "$name" "$(grep -vc '/$' "$work/$name.files")" \
         "$(dpkg-deb -f "$deb" Depends)"
 }
-lib='/usr/lib(/[a-z0-9_-]+-linux-gnu)?'
-check_package libkestrellink1 '\.h$|/bin/|libftd2xx' \
-    "$lib/libkestrellink\.so\.1" "$lib/libkestrellink\.so\.1\.[0-9.]+"
+# Libraries live in the multiarch folder, never in /usr/lib itself.
+lib='/usr/lib/[a-z0-9_]+-linux-gnu[a-z0-9_]*'
+check_package libkestrellink1 '\.h$|/bin/|libftd2xx|^/usr/lib/lib' \
+    "$lib/libkestrellink\.so\.1" "$lib/libkestrellink\.so\.1\.[0-9.]+" \
+    /usr/lib/udev/rules\.d/60-kestrellink\.rules
 check_package kestrellink-virtual-cable "\.h$|/bin/|^$lib/libftd2xx|^$lib/libusb|libkestrellink" \
     "$lib/kestrellink/virtual-cable/libftd2xx\.so" "$lib/kestrellink/virtual-usb/libusb-1\.0\.so\.0"
 check_package libkestrellink-dev '/bin/|\.so\.|libftd2xx' \
@@ -41,6 +44,17 @@ check_package libkestrellink-dev '/bin/|\.so\.|libftd2xx' \
 check_package kestrel '\.h$|\.so' /usr/bin/kestrel '/usr/share/kestrellink/scenarios/default\.toml' \
     '/usr/share/doc/.*/kestrel\.md'
 
+# The library over libftdi1, where the build found libftdi1: its own folder only, recommended by
+# the library's package.
+libftdi_deb=$(ls "$work"/debs/kestrellink-d2xx-libftdi_*.deb 2>/dev/null || true)
+if [ -n "$libftdi_deb" ]; then
+    check_package kestrellink-d2xx-libftdi "\.h$|/bin/|^$lib/libftd2xx|libkestrellink|^/usr/lib/lib" \
+        "$lib/kestrellink/d2xx-libftdi/libftd2xx\.so"
+    recommends=$(dpkg-deb -f "$(ls "$work"/debs/libkestrellink1_*.deb)" Recommends)
+    [[ $recommends == *kestrellink-d2xx-libftdi* ]] ||
+        fail "libkestrellink1 does not recommend kestrellink-d2xx-libftdi ($recommends)"
+fi
+
 mkdir "$work/root"
 for deb in "$work"/debs/*.deb; do dpkg-deb -x "$deb" "$work/root"; done
 unset LD_LIBRARY_PATH VCABLE_SCENARIO KESTREL_VIRTUAL_LIB
@@ -48,3 +62,18 @@ unset LD_LIBRARY_PATH VCABLE_SCENARIO KESTREL_VIRTUAL_LIB
 "$work/root/usr/bin/kestrel" demo >"$work/demo.txt" || { cat "$work/demo.txt"; fail "demo failed"; }
 grep -Eq '^demo: [0-9]+ passed, 0 failed' "$work/demo.txt" || { cat "$work/demo.txt"; fail "demo failed"; }
 echo "unpacked packages: $(tail -n 1 "$work/demo.txt")"
+
+if [ -n "$libftdi_deb" ]; then
+    # The unpacked tool finds the library over libftdi1 in its folder and, with the virtual
+    # cable's USB face on the loader's path, reaches the cable through it.
+    root_libdir=$(dirname "$(find "$work/root/usr/lib" -name libkestrellink.so.1 | head -n 1)")
+    KESTREL_D2XX=libftdi "$work/root/usr/bin/kestrel" --version |
+        grep -q "^D2XX library otherwise: $root_libdir/kestrellink/d2xx-libftdi/libftd2xx.so " ||
+        fail "KESTREL_D2XX=libftdi does not find the packaged library"
+    if [ -e "$root_libdir/kestrellink/virtual-usb/libusb-1.0.so.0" ]; then
+        LD_LIBRARY_PATH="$root_libdir/kestrellink/virtual-usb" "$work/root/usr/bin/kestrel" \
+            --d2xx libftdi demo --hardware >"$work/libftdi.txt" ||
+            { cat "$work/libftdi.txt"; fail "demo over libftdi1 failed"; }
+        echo "unpacked packages over libftdi1: $(tail -n 1 "$work/libftdi.txt")"
+    fi
+fi

@@ -40,6 +40,10 @@ int main(int argc, char** argv) {
             ->type_name("[SCENARIO]");
     app.add_flag("--hardware", global.hardware,
                  "demo: use the vendor's D2XX library instead of the virtual cable");
+    app.add_option("--d2xx", global.d2xx,
+                   "Real cable: the D2XX library to use, vendor (the system's, the default), "
+                   "libftdi (the one over libftdi1) or a path; default $KESTREL_D2XX")
+        ->type_name("LIBRARY");
     app.add_option("--state", global.state,
                    "Virtual cable: load the flash contents and EEPROMs from FILE when it exists, "
                    "and save them there when the command ends")

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/d2xx_library.h"
 #include "common/os.h"
 #include "kestrellink_result_codes.h"
 
@@ -29,10 +30,23 @@ Session::~Session() {
 }
 
 std::string Session::CableName() const {
-    if (!virtual_) return "vendor D2XX library";
+    if (!virtual_) return d2xxPath_.empty() ? "vendor D2XX library" : "D2XX library " + d2xxPath_;
     const std::string& scenario = *options_.virtualScenario;
     return scenario.empty() ? "virtual cable (embedded default scenario)"
                             : "virtual cable (scenario " + scenario + ")";
+}
+
+int Session::LoadChosenD2xx(std::string& error) {
+    D2xxChoice choice;
+    if (!ChooseD2xxLibrary(options_.d2xx, choice, error)) return kExitNoLibrary;
+    d2xxPath_ = choice.path;
+    if (choice.path.empty()) return kExitOk;
+    std::string reason;
+    if (!os::LoadLibraryFile(choice.path, reason)) {
+        error = "cannot load the D2XX library " + choice.path + ": " + reason;
+        return kExitNoLibrary;
+    }
+    return kExitOk;
 }
 
 int Session::Start(bool virtualByDefault) {
@@ -40,8 +54,14 @@ int Session::Start(bool virtualByDefault) {
         options_.virtualScenario = "";
     }
     if (const int code = CheckCommandFiles(options_)) return code;
+    if (options_.virtualScenario && !options_.d2xx.empty()) {
+        return Fail(kExitUsage, "--d2xx chooses the library for a real cable; not with --virtual");
+    }
+    std::string error;
     if (options_.virtualScenario) {
         if (const int code = StartVirtual()) return code;
+    } else if (const int code = LoadChosenD2xx(error)) {
+        return Fail(code, error);
     } else if (!options_.trace.empty() || !options_.vcd.empty()) {
         return Fail(kExitUsage, "--trace and --vcd record the virtual cable; add --virtual");
     } else if (!options_.state.empty()) {

@@ -21,6 +21,7 @@ namespace kestrel {
 struct GlobalOptions {
     std::optional<std::string> virtualScenario;  // set (maybe empty) when --virtual was given
     bool hardware = false;                       // demo: use the vendor library after all
+    std::string d2xx;   // --d2xx: "vendor", "libftdi" or a path (empty: $KESTREL_D2XX)
     std::string state;  // --state: the virtual cable's memory, loaded before and saved after
     std::string trace;
     std::string vcd;
@@ -75,12 +76,15 @@ class Session {
     bool loaded_ = false;
     bool started_ = false;  // the command runs: the state is saved however it ends
     VirtualCable::Memory memory_;
+    std::string d2xxPath_;  // a D2XX library loaded by path for a real cable, or empty
 
     int KeepVirtualMemory(int code);
     int StartVirtual();
     int StartRecorders();
     int LoadLibrary();
     bool SaveState(std::string& error);
+    // Loads the D2XX library --d2xx or $KESTREL_D2XX names, if any; an exit code and a message.
+    int LoadChosenD2xx(std::string& error);
 };
 
 // The meaning of an OpenDevice / OpenDevice4 result code.
