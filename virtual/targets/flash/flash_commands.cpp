@@ -94,8 +94,11 @@ bool Answers(const FlashPart& part, uint8_t command) {
 }  // namespace
 
 // The full-speed model clock with the TCK periods of the write under way: a wait clocked inside
-// one write (a long RUNTEST before a status poll) counts towards the part's busy time.
+// one write (a long RUNTEST before a status poll) counts towards the part's busy time. Within a
+// transaction the part keeps the moment chip select fell, so that clocking its bytes edge by edge
+// or as one run gives the same answers.
 uint64_t SpiFlash::FullSpeedNowPs() const {
+    if (selected_) return selectedAtPs_;
     return std::max(NowPs(kFullSpeed), events_.NowNs() * 1000);
 }
 

@@ -154,6 +154,7 @@ void SpiFlash::RunFast(const ClockRun& run, uint8_t* tdo) {
 }
 
 void SpiFlash::Select() {
+    selectedAtPs_ = FullSpeedNowPs();
     selected_ = true;
     command_ = 0;
     bytesIn_ = 0;

@@ -101,6 +101,7 @@ class SpiFlash : public PinTarget {
     std::vector<uint8_t> sfdp_;  // empty: the flash does not answer the SFDP read
     uint16_t levels_ = 0xFFFF;
     bool held_ = false;
+    uint64_t selectedAtPs_ = 0;  // the full-speed model clock when chip select fell
     bool selected_ = false;
     bool writeEnabled_ = false;
     bool volatileWrite_ = false;    // 0x50 came: the next status write does not persist
