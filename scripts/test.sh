@@ -17,6 +17,7 @@ STAGES=(
     "linux: Linux build and tests"
     "usb: Linux tests, USB reply delivery"
     "peers: Peers on the USB face"
+    "libftdi: D2XX library over libftdi1"
     "install: Install and consumers"
     "debs: Debian packages"
     "python: Python package tests"
@@ -66,6 +67,13 @@ stage_usb() {
 stage_peers() {
     linux_build
     tests/peers/run_peers.sh build
+}
+
+# The D2XX library over libftdi1, end to end over the USB face: the library, then it, then
+# Debian's libftdi1, then the USB face, then the chip model.
+stage_libftdi() {
+    linux_build
+    tests/d2xx-libftdi/run.sh build
 }
 
 # A temporary prefix used by examples/consumer through find_package and pkg-config, the moved
