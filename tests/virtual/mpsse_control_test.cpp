@@ -146,6 +146,10 @@ TEST_F(ControlTest, PinsAsTheTargetsSawThem) {
     vc_gpio_set_input(0, 5, 0);  // GPIOL1 pulled low from outside
     vc_pins_get(0, &levels, nullptr);
     EXPECT_EQ(0xFFDE, levels);
+    // An instantaneous pin read (FT_GetBitMode, the USB pin-read request) gives the low byte.
+    EXPECT_EQ(0xDE, port.LowPinLevels());
+    Send(port, {0x80, 0x00, 0xCB});  // every output low: only the inputs keep their levels
+    EXPECT_EQ(Hex({static_cast<uint8_t>(levels & 0x34 & 0xFF)}), Hex({port.LowPinLevels()}));
 }
 
 TEST_F(ControlTest, GpioH1GoesLowAfterScheduledPolls) {

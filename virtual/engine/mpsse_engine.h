@@ -32,6 +32,10 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     void Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) override;
     void OnPoll(std::vector<uint8_t>& rx) override;
     void DropHeld() override { held_.clear(); }
+    uint8_t LowPinLevels() override {
+        pins_.Settle();
+        return static_cast<uint8_t>(pins_.Levels() & 0xFF);
+    }
     std::optional<size_t> TakeSendImmediate() override {
         return std::exchange(sendImmediateAt_, std::nullopt);
     }

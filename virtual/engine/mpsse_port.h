@@ -31,6 +31,9 @@ class MpssePort {
     // end lets the held commands run, with their replies appended to rx.
     virtual void OnPoll(std::vector<uint8_t>& /*rx*/) {}
 
+    // The levels of the low byte's lines (ADBUS) now, as an instantaneous pin read sees them.
+    virtual uint8_t LowPinLevels() { return 0xFF; }
+
     // Drops the commands a wait holds (a purge of the chip's receive buffer).
     virtual void DropHeld() {}
 

@@ -162,6 +162,12 @@ VC_API uint32_t FT_GetBitMode(void* handle, uint8_t* mode) {
     Call call(Entry::FT_GetBitMode, handle, {});
     return call.OnChannel(handle, [&](ChannelRef ref) -> FtStatus {
         if (mode == nullptr) return kFtInvalidParameter;
+        // Channel A's lines are on the engine's pin bus: the instantaneous levels of its low byte
+        // (ADBUS), as the chip reads them.
+        if (MpssePort* engine = ref.Engine()) {
+            *mode = engine->LowPinLevels();
+            return kFtOk;
+        }
         RecordModelError("FT_GetBitMode at location 0x%04X: pin levels are not modelled",
                          ref.Get().location);
         *mode = kUnmodelledPins;
