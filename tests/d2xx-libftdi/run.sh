@@ -7,7 +7,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build}
-if ! cmake --build "$build" --target help | grep -q '^ftd2xx_libftdi'; then
+# The whole list first: grep -q would stop reading early, and the pipe's failure would read as
+# "not found".
+targets=$(cmake --build "$build" --target help)
+if ! grep -q '^ftd2xx_libftdi' <<<"$targets"; then
     echo "d2xx-libftdi: libftdi1 was not found when $build was configured; nothing to test"
     exit 0
 fi
