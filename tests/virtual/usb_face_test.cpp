@@ -378,6 +378,74 @@ TEST_F(UsbFaceTest, FaultRulesAndUnplugReachTheUsbHost) {
         << "a handle stays dead after its device came back";
 }
 
+// A handle dies with its device's enumeration: after an unplug and replug, or a reset of the
+// model, the old handle and the old listing give LIBUSB_ERROR_NO_DEVICE, as on a real bus, and a
+// fresh listing opens the device again.
+TEST_F(UsbFaceTest, HandlesOfAnEarlierEnumerationAreGone) {
+    for (const bool replug : {true, false}) {
+        Reopen();
+        libusb_device** list = nullptr;
+        ASSERT_EQ(libusb_get_device_list(ctx_, &list), 1);
+        if (replug) {
+            vc_unplug(0);
+            vc_replug(0);
+        } else {
+            vc_reset();
+        }
+        int config = 0;
+        libusb_device_handle* stale = nullptr;
+        EXPECT_EQ(libusb_get_configuration(handle_, &config), LIBUSB_ERROR_NO_DEVICE);
+        EXPECT_EQ(BulkOut({0x81}), LIBUSB_ERROR_NO_DEVICE);
+        EXPECT_EQ(libusb_open(list[0], &stale), LIBUSB_ERROR_NO_DEVICE);
+        libusb_free_device_list(list, 1);
+        libusb_close(handle_);
+        handle_ = nullptr;
+        ASSERT_EQ(libusb_get_device_list(ctx_, &list), 1);
+        EXPECT_EQ(libusb_open(list[0], &handle_), 0);
+        libusb_free_device_list(list, 1);
+        EXPECT_EQ(libusb_claim_interface(handle_, 0), 0);
+        EXPECT_EQ(libusb_get_configuration(handle_, &config), 0);
+    }
+}
+
+// A port reset enumerates the chip again from its EEPROM: with the same identity the handle
+// carries on with its interfaces; after the EEPROM was programmed with a new product ID the
+// device is a new one (LIBUSB_ERROR_NOT_FOUND, the handle gone) and a new listing shows it.
+TEST_F(UsbFaceTest, AResetReEnumeratesFromTheEeprom) {
+    SelectMpsse();
+    ASSERT_EQ(libusb_reset_device(handle_), 0);
+    EXPECT_EQ(BulkOut({0x81}), 1) << "the claimed interface survives a plain reset";
+    EXPECT_EQ(ReadData(1).size(), 0u) << "the reset put the channel back in its reset mode";
+
+    uint16_t image[64];
+    for (uint16_t i = 0; i < 64; ++i) {
+        uint8_t w[2] = {};
+        ASSERT_EQ(libusb_control_transfer(handle_, kIn, 0x90, 0, i, w, 2, 0), 2);
+        image[i] = static_cast<uint16_t>(w[0] | w[1] << 8);
+    }
+    image[2] = 0x6011;
+    uint16_t sum = 0xAAAA;
+    for (int i = 0; i < 63; ++i) {
+        sum ^= image[i];
+        sum = static_cast<uint16_t>((sum << 1) | (sum >> 15));
+    }
+    image[63] = sum;
+    for (uint16_t i = 0; i < 64; ++i) {
+        ASSERT_EQ(libusb_control_transfer(handle_, kOut, 0x91, image[i], i, nullptr, 0, 0), 0);
+    }
+    libusb_device_descriptor d{};
+    ASSERT_EQ(libusb_get_device_descriptor(libusb_get_device(handle_), &d), 0);
+    EXPECT_EQ(d.idProduct, 0x6010) << "the new EEPROM counts from the next enumeration";
+    EXPECT_EQ(libusb_reset_device(handle_), LIBUSB_ERROR_NOT_FOUND);
+    int config = 0;
+    EXPECT_EQ(libusb_get_configuration(handle_, &config), LIBUSB_ERROR_NO_DEVICE);
+    libusb_device** list = nullptr;
+    ASSERT_EQ(libusb_get_device_list(ctx_, &list), 1);
+    ASSERT_EQ(libusb_get_device_descriptor(list[0], &d), 0);
+    EXPECT_EQ(d.idProduct, 0x6011);
+    libusb_free_device_list(list, 1);
+}
+
 // A random host stream of MPSSE commands: the USB face's packets, stripped of their status
 // bytes, carry the same replies as the vendor face's reads.
 Bytes RandomStream(std::mt19937& random) {

@@ -34,6 +34,15 @@ struct DeviceTable {
 // Set once, when the library loads.
 InitialScenarioLoader initialLoader = nullptr;
 
+// Enumerations so far; never reset, so a device recreated at a freed address gets a new number.
+uint64_t enumerations = 0;
+
+bool SameIdentity(const UsbIdentity& a, const UsbIdentity& b) {
+    return a.programmed == b.programmed && a.manufacturer == b.manufacturer &&
+           a.description == b.description && a.serial == b.serial && a.vendorId == b.vendorId &&
+           a.productId == b.productId;
+}
+
 DeviceTable& Table() {
     static DeviceTable table;
     if (!table.initialised) {
@@ -68,11 +77,14 @@ void Enumerate(Device& device) {
     device.identity = id;
 }
 
+void NewEnumeration(Device& device) { device.enumeration = ++enumerations; }
+
 int Add(std::unique_ptr<Device> device) {
     DeviceTable& table = Table();
     uint32_t base = kLocationBase + static_cast<uint32_t>(table.devices.size()) * kLocationStride;
     for (int c = 0; c < 2; ++c) device->channels[c].location = base + 1 + c;
     Enumerate(*device);
+    NewEnumeration(*device);
     table.devices.push_back(std::move(device));
     return static_cast<int>(table.devices.size()) - 1;
 }
@@ -221,15 +233,29 @@ void CycleDevice(Device& device) {
     CloseAll(device);
     device.absentCreations = device.cycleAbsence;
     Enumerate(device);
+    NewEnumeration(device);
 }
 
-void UnplugDevice(Device& device) { device.plugged = false; }
+void UnplugDevice(Device& device) {
+    device.plugged = false;
+    NewEnumeration(device);
+}
 
 void ReplugDevice(Device& device) {
     CloseAll(device);
     device.plugged = true;
     device.absentCreations = 0;
     Enumerate(device);
+    NewEnumeration(device);
+}
+
+bool ResetPort(Device& device) {
+    CloseAll(device);
+    const UsbIdentity before = device.identity;
+    Enumerate(device);
+    if (SameIdentity(before, device.identity)) return false;
+    NewEnumeration(device);
+    return true;
 }
 
 uint32_t LibraryVersion() { return Table().libraryVersion; }

@@ -30,6 +30,9 @@ struct Device {
     uint32_t cycleAbsence = 0;     // list creations a port cycle keeps the device away for
     uint32_t absentCreations = 0;  // list creations still to miss
     UsbIdentity identity;
+    // A number no other enumeration in this process had: it changes when the device leaves the
+    // bus or comes back as a new device, so the USB face can tell stale handles and listings.
+    uint64_t enumeration = 0;
     Eeprom eeprom;
     Channel channels[2];
     std::unique_ptr<MpssePort> engine;  // channel A's MPSSE engine (dual-channel chips only)
@@ -100,6 +103,9 @@ const std::vector<FtDeviceListInfoNode>& DeviceList();
 void CycleDevice(Device& device);
 void UnplugDevice(Device& device);
 void ReplugDevice(Device& device);  // enumerates from the EEPROM at once
+// A USB port reset: the channels close and the device enumerates again from the EEPROM without
+// leaving the bus. True when it comes back with another identity (a new device to the host).
+bool ResetPort(Device& device);
 
 uint32_t LibraryVersion();
 void SetLibraryVersion(uint32_t version);

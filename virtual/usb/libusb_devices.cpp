@@ -44,9 +44,11 @@ std::map<const Device*, libusb_device*>& Listed() {
 
 libusb_device* DeviceFor(Device* device, int index) {
     libusb_device*& dev = Listed()[device];
-    if (dev == nullptr) {
+    // A device that left the bus since is a new one; the old entry lives on while referenced.
+    if (dev == nullptr || dev->enumeration != device->enumeration) {
         dev = new libusb_device;
         dev->device = device;
+        dev->enumeration = device->enumeration;
         dev->address = static_cast<uint8_t>(2 + index);
         dev->port = static_cast<uint8_t>(1 + index);
     }
@@ -212,11 +214,15 @@ VC_API void libusb_free_config_descriptor(libusb_config_descriptor* config) { st
 VC_API int libusb_open(libusb_device* dev, libusb_device_handle** handle) {
     ModelLock lock;
     Device* device = ChipOf(dev);
-    if (device == nullptr || !device->Visible()) return LIBUSB_ERROR_NO_DEVICE;
+    // A listing from before the device left the bus (or was reset as another) is stale.
+    if (device == nullptr || !device->Visible() || device->enumeration != dev->enumeration) {
+        return LIBUSB_ERROR_NO_DEVICE;
+    }
     auto* h = new libusb_device_handle;
     h->dev = dev;
     ++dev->refs;
     h->session.device = device;
+    h->session.enumeration = device->enumeration;
     *handle = h;
     return LIBUSB_SUCCESS;
 }

@@ -90,7 +90,10 @@ VC_API int libusb_set_interface_alt_setting(libusb_device_handle* handle, int in
 }
 
 VC_API int libusb_clear_halt(libusb_device_handle* handle, unsigned char) { return Alive(handle); }
-VC_API int libusb_reset_device(libusb_device_handle* handle) { return Alive(handle); }
+VC_API int libusb_reset_device(libusb_device_handle* handle) {
+    if (handle == nullptr) return LIBUSB_ERROR_NO_DEVICE;
+    return ResetSession(handle->session);
+}
 VC_API int libusb_kernel_driver_active(libusb_device_handle* handle, int) {
     if (int e = Alive(handle)) return e;
     return 0;

@@ -65,7 +65,8 @@ int BulkIn(Session& session, void* handle, uint8_t* data, int length, uint32_t t
 
 bool SessionAlive(Session& session) {
     if (session.lost) return false;
-    if (session.device == nullptr || !InTable(session.device) || !session.device->plugged) {
+    if (session.device == nullptr || !InTable(session.device) || !session.device->plugged ||
+        session.device->enumeration != session.enumeration) {
         session.lost = true;
         return false;
     }
@@ -97,6 +98,20 @@ void EndSession(Session& session) {
         if (handle != nullptr && SessionAlive(session)) FT_Close(handle);
         handle = nullptr;
     }
+}
+
+int ResetSession(Session& session) {
+    ModelLock lock;
+    if (!SessionAlive(session)) return LIBUSB_ERROR_NO_DEVICE;
+    Device& device = *session.device;
+    const bool renamed = ResetPort(device);
+    for (int c = 0; c < 2; ++c) {
+        if (session.channels[c] == nullptr) continue;
+        session.channels[c] = renamed ? nullptr : OpenByRef({&device, c});
+    }
+    if (!renamed) return LIBUSB_SUCCESS;
+    session.lost = true;
+    return LIBUSB_ERROR_NOT_FOUND;  // the host must find the device again
 }
 
 int BulkTransfer(Session& session, uint8_t endpoint, uint8_t* data, int length, uint32_t timeoutMs,

@@ -15,7 +15,8 @@ namespace vcable::usb {
 struct Session {
     Device* device = nullptr;
     void* channels[2] = {nullptr, nullptr};
-    bool lost = false;  // the device went away (unplug, port cycle, new scenario): for good
+    uint64_t enumeration = 0;  // the device's when the session began
+    bool lost = false;         // the device went away (unplug, port cycle, new scenario): for good
 };
 
 // Whether the session's device is still there; marks the session lost when it is not.
@@ -24,6 +25,9 @@ bool SessionAlive(Session& session);
 int OpenInterface(Session& session, int interface);
 // Closes the channels the session opened.
 void EndSession(Session& session);
+// A port reset on the session's device: the channels it had come back afresh, unless the device
+// re-enumerated as another (new strings or IDs), which ends the session. 0 or a libusb error.
+int ResetSession(Session& session);
 
 int ControlRequest(Session& session, uint8_t requestType, uint8_t request, uint16_t value,
                    uint16_t index, uint8_t* data, uint16_t length);

@@ -17,6 +17,7 @@ struct libusb_device {
     vcable::Device* device = nullptr;
     uint8_t address = 0;
     uint8_t port = 0;
+    uint64_t enumeration = 0;  // the chip's when listed: a later one is another device
 };
 
 struct libusb_device_handle {
