@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "commands/commands.h"
+#include "common/report.h"
 
 namespace kestrel {
 namespace {
@@ -12,6 +13,7 @@ namespace {
 void ListVirtual(const VirtualApi& api) {
     const int count = api.vc_device_count();
     std::printf("%d device(s) on the virtual cable's bus:\n", count);
+    report::Set("cables", "[]");
     for (int d = 0; d < count; ++d) {
         VcEepromView eeprom{};
         api.vc_eeprom_view(d, &eeprom);
@@ -31,6 +33,17 @@ void ListVirtual(const VirtualApi& api) {
         uint32_t flash = 0;
         if (api.vc_flash_size(d, &flash) == 0) std::printf("  SPI flash %u KiB", flash / 1024);
         std::printf("  user area %u bytes\n", eeprom.user_area_size);
+        report::Append(
+            "cables",
+            json::Object(
+                {{"index", json::Number(d)},
+                 {"dual", json::Bool(dual)},
+                 {"description", eeprom.programmed ? json::String(eeprom.description) : "null"},
+                 {"serial", eeprom.programmed ? json::String(eeprom.serial_number) : "null"},
+                 {"locations",
+                  json::Array(dual ? std::vector<std::string>{json::Number(a.location),
+                                                              json::Number(b.location)}
+                                   : std::vector<std::string>{json::Number(a.location)})}}));
     }
 }
 
@@ -43,10 +56,10 @@ int RunList(const GlobalOptions& options) {
     }
     CallResult result;
     if (!session.OpenMpsse(result)) {
-        std::printf("no cable found for \"%s\": %s\n", options.description.c_str(),
-                    result.Describe().c_str());
-        return session.Finish(kExitFailed);
+        return session.Finish(
+            FailCall(result, "no cable found for \"" + options.description + "\""));
     }
+    report::Set("cable_found", json::Bool(true));
     std::printf("cable found for \"%s\": OpenDevice returned 0 (both channels opened)\n",
                 options.description.c_str());
     return session.Finish(kExitOk);

@@ -5,6 +5,7 @@
 
 #include "commands/commands.h"
 #include "commands/options.h"
+#include "common/report.h"
 
 #ifdef _WIN32
 #define KESTREL_PROGRAM_EXPORT __declspec(dllexport)
@@ -22,6 +23,25 @@ extern "C" KESTREL_PROGRAM_EXPORT void KestrelLinkMessageBox(const kl_wchar* tex
 namespace {
 // --vcd-cable's bound; the scenario says how many there are.
 constexpr uint64_t kMaxVirtualCables = 64;
+
+// --json is known before the command line is parsed, so that a parse error is a document too.
+bool AsksForJson(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--") return false;
+        if (std::string(argv[i]) == "--json") return true;
+    }
+    return false;
+}
+
+// "spi read", "jtag svf": the names of the subcommands the command line chose.
+std::string CommandName(const CLI::App& root) {
+    std::string name;
+    for (const CLI::App* at = &root; !at->get_subcommands().empty();) {
+        at = at->get_subcommands().front();
+        name += (name.empty() ? "" : " ") + at->get_name();
+    }
+    return name;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -31,6 +51,12 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.set_version_flag("--version", VersionText, "Print the version and the libraries in use");
     GlobalOptions global;
+    bool json = false;
+    app.add_flag("--json", json,
+                 "Print the result as one JSON document on standard output, and everything else "
+                 "on standard error");
+    if (AsksForJson(argc, argv)) report::Enable();
+    report::SetCommand("", std::vector<std::string>(argv + 1, argv + argc));
     std::string scenario;
     CLI::Option* virtualOption =
         app.add_option("--virtual", scenario,
@@ -75,11 +101,13 @@ int main(int argc, char** argv) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);
-        return kExitUsage;
+        report::Error(e.what());
+        return report::Finish(kExitUsage);
     }
+    report::SetCommand(CommandName(app), std::vector<std::string>(argv + 1, argv + argc));
     if (virtualOption->count() > 0) global.virtualScenario = scenario;
     for (const Command& command : commands) {
-        if (command.app->parsed()) return command.run(global);
+        if (command.app->parsed()) return report::Finish(command.run(global));
     }
-    return Fail(kExitUsage, "no command given (try --help)");
+    return report::Finish(Fail(kExitUsage, "no command given (try --help)"));
 }

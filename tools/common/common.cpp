@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/os.h"
+#include "common/report.h"
 
 namespace kestrel {
 namespace {
@@ -42,7 +43,20 @@ bool Reject(const std::string& detail, CallResult& result) {
 int Fail(int code, const std::string& reason) {
     EndProgressLine();
     std::fprintf(stderr, "kestrel: %s\n", reason.c_str());
+    report::Error(reason);
     return code;
+}
+
+int FailCall(const CallResult& result, const std::string& context) {
+    const std::string reason =
+        context.empty() ? result.Describe() : context + ": " + result.Describe();
+    if (result.code == 0) return Fail(kExitFailed, reason);
+    report::LibraryCall(result.call, result.code);
+    // OpenDevice and OpenDevice4 say 3 when no device is found, 5 when none matches the
+    // description and serial, 6 when not exactly the two channels of one cable match.
+    const bool open = result.call == "OpenDevice" || result.call == "OpenDevice4";
+    const bool noCable = open && (result.code == 3 || result.code == 5 || result.code == 6);
+    return Fail(noCable ? kExitNoCable : kExitLibraryCall, reason);
 }
 
 WideString Wide(const std::string& text) {

@@ -79,6 +79,7 @@ class Session {
     std::string d2xxPath_;  // a D2XX library loaded by path for a real cable, or empty
 
     int KeepVirtualMemory(int code);
+    int CheckModel(int code);
     int StartVirtual();
     int StartRecorders();
     int LoadLibrary();
