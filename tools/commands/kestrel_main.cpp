@@ -55,6 +55,11 @@ int main(int argc, char** argv) {
     app.add_flag("--json", json,
                  "Print the result as one JSON document on standard output, and everything else "
                  "on standard error");
+    std::string progress;
+    app.add_option("--progress", progress,
+                   "Progress of long transfers: bar (the default on a terminal), json (one object "
+                   "a line on standard error) or none")
+        ->check(CLI::IsMember({"bar", "json", "none"}));
     if (AsksForJson(argc, argv)) report::Enable();
     report::SetCommand("", std::vector<std::string>(argv + 1, argv + argc));
     std::string scenario;
@@ -105,6 +110,12 @@ int main(int argc, char** argv) {
         return report::Finish(kExitUsage);
     }
     report::SetCommand(CommandName(app), std::vector<std::string>(argv + 1, argv + argc));
+    if (!progress.empty()) {
+        SetProgressMode(progress == "json"   ? ProgressMode::kJson
+                        : progress == "none" ? ProgressMode::kNone
+                                             : ProgressMode::kBar,
+                        true);
+    }
     if (virtualOption->count() > 0) global.virtualScenario = scenario;
     for (const Command& command : commands) {
         if (command.app->parsed()) return report::Finish(command.run(global));

@@ -69,10 +69,15 @@ class Stopwatch {
     std::chrono::steady_clock::time_point start_;
 };
 
-// A progress bar on standard output, drawn only when standard output is a terminal and the
-// transfer is long enough to be worth one (64 Ki of its units). Its line ends when it is
-// destroyed, or earlier through EndProgressLine, which everything that prints a message calls
-// first.
+// How long transfers show their progress (--progress): a bar on standard output, drawn only when
+// standard output is a terminal (or --progress bar asked for it) and the transfer is long enough
+// to be worth one (64 Ki of its units); JSON events on standard error, one object a line, at most
+// ten a second, the last of a phase at done == total; or nothing.
+enum class ProgressMode { kBar, kJson, kNone };
+void SetProgressMode(ProgressMode mode, bool chosen);
+
+// One phase's progress. The bar's line ends when it is destroyed, or earlier through EndLine,
+// which everything that prints a message calls first.
 class Progress {
   public:
     Progress(const char* label, uint64_t total, const char* unit = "bytes");
@@ -88,6 +93,11 @@ class Progress {
     uint64_t total_;
     bool shown_;
     int lastPercent_ = -1;
+    Stopwatch watch_;
+    uint64_t lastDone_ = 0;
+    bool finalSent_ = false;
+
+    void Event(uint64_t done);
 };
 
 // Ends the line of the progress bar being drawn, if any, so that the next output starts a line.
