@@ -2,7 +2,8 @@
 """kestrel --json: every command's document, on success and on each failure class, validated
 against docs/kestrel-result.schema.json; the exit codes as a table, each class provoked once.
 
-Usage: json_results_test.py KESTREL SCHEMA EXAMPLES
+Usage: json_results_test.py KESTREL SCHEMA EXAMPLES D2XX
+(D2XX: the virtual cable's D2XX library, which `list` asks as it would a real one)
 """
 import json
 import os
@@ -14,13 +15,14 @@ import time
 
 import jsonschema
 
-TOOL, SCHEMA, EXAMPLES = (os.path.abspath(a) for a in sys.argv[1:4])
+TOOL, SCHEMA, EXAMPLES, D2XX = (os.path.abspath(a) for a in sys.argv[1:5])
 ENV = {k: v for k, v in os.environ.items() if k not in ("VCABLE_SCENARIO", "LD_LIBRARY_PATH")}
 failures = []
 
 
 def run(args, scratch):
-    words = [w.replace("DIR", scratch).replace("EXAMPLES", EXAMPLES) for w in args.split()]
+    words = [w.replace("DIR", scratch).replace("EXAMPLES", EXAMPLES).replace("D2XX", D2XX)
+             for w in args.split()]
     done = subprocess.run([TOOL, "--json"] + words, cwd=scratch, env=ENV, capture_output=True,
                           stdin=subprocess.DEVNULL, timeout=120)
     return done.returncode, done.stdout.decode(), done.stderr.decode()
@@ -46,6 +48,7 @@ ROWS = [
     # success, one per command
     ("scan", "--virtual scan", 0, ["cable.d2xx", "fields.devices"]),
     ("list", "--virtual list", 0, ["fields.cables"]),
+    ("list (D2XX)", "--d2xx D2XX list", 0, ["fields.cables"]),
     ("spi id", "--virtual spi id", 0, ["fields.flash", "fields.protection"]),
     ("spi read", "--virtual spi read DIR/out.bin --size 4096", 0, ["fields.bytes_read"]),
     ("spi write", "--virtual spi write DIR/zeros.bin", 0,
@@ -101,6 +104,35 @@ def interrupted(scratch, validator):
         failures.append(f"interrupted: result {document.get('result')}")
 
 
+BENCH = """[[device]]
+description = "ZV7300LNK"
+serial = "ZV000001"
+[[device]]
+type = "single"
+description = "USB Serial Converter"
+serial = "FT000777"
+[[device]]
+description = "ZV7300LNK"
+serial = "ZV000002"
+"""
+
+
+def listing(scratch):
+    """`list` through the D2XX library: both cables with their two channels, the single device
+    with its one, in the order the library lists them."""
+    with open(scratch + "/bench.toml", "w") as f:
+        f.write(BENCH)
+    done = subprocess.run([TOOL, "--json", "--d2xx", D2XX, "list"], capture_output=True,
+                          env=dict(ENV, VCABLE_SCENARIO=scratch + "/bench.toml"), timeout=60)
+    cables = json.loads(done.stdout)["fields"].get("cables", [])
+    got = [(c["description"], c["serial"], [ch["serial"] for ch in c["channels"]]) for c in cables]
+    want = [("ZV7300LNK", "ZV000001", ["ZV000001A", "ZV000001B"]),
+            ("USB Serial Converter", "FT000777", ["FT000777"]),
+            ("ZV7300LNK", "ZV000002", ["ZV000002A", "ZV000002B"])]
+    if done.returncode != 0 or got != want:
+        failures.append(f"list: {done.returncode} {got} {done.stderr.decode()}")
+
+
 def main():
     with open(SCHEMA) as f:
         schema = json.load(f)
@@ -125,12 +157,13 @@ def main():
                 if lookup(document, path) is None:
                     failures.append(f"{name}: no {path} in {out.strip()}")
         interrupted(scratch, validator)
+        listing(scratch)
     classes = set(schema["$defs"]["exitCode"]["enum"]) - {130}
     if classes - seen:
         failures.append(f"exit codes never provoked: {sorted(classes - seen)}")
     for failure in failures:
         print(failure)
-    print(f"{len(ROWS) + 1} runs, {len(failures)} failures")
+    print(f"{len(ROWS) + 2} runs, {len(failures)} failures")
     return 1 if failures else 0
 
 

@@ -37,6 +37,10 @@ std::string Session::CableName() const {
                             : "virtual cable (scenario " + scenario + ")";
 }
 
+std::string Session::D2xxLibraryPath() const {
+    return d2xxPath_.empty() ? os::SystemVendorLibrary() : d2xxPath_;
+}
+
 int Session::LoadChosenD2xx(std::string& error) {
     D2xxChoice choice;
     if (!ChooseD2xxLibrary(options_.d2xx, choice, error)) return kExitNoLibrary;

@@ -61,6 +61,9 @@ class Session {
     const GlobalOptions& options() const { return options_; }
     // "virtual cable (scenario x.toml)" or "vendor D2XX library".
     std::string CableName() const;
+    // The file of the D2XX library a real cable's run loaded, or empty when the system's loader
+    // finds none.
+    std::string D2xxLibraryPath() const;
 
     // OpenDevice with the description, serial and divisor options; false with a message.
     bool OpenMpsse(CallResult& result);
