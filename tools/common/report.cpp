@@ -117,7 +117,11 @@ void Enable() {
     if (run.enabled) return;
     run.document = os::DivertStdout();
     run.enabled = run.document != nullptr;
+#ifdef _WIN32
+    if (run.enabled) documentFd = _fileno(run.document);
+#else
     if (run.enabled) documentFd = fileno(run.document);
+#endif
     PrepareInterrupted();
 }
 
