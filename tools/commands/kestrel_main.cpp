@@ -42,33 +42,10 @@ std::string CommandName(const CLI::App& root) {
     }
     return name;
 }
-}  // namespace
 
-int main(int argc, char** argv) {
-    using namespace kestrel;
-    CLI::App app{"kestrel: drives the ZV7300LNK programming cable through the KestrelLink library"};
-    app.fallthrough();
-    app.require_subcommand(1);
-    app.set_version_flag("--version", VersionText, "Print the version and the libraries in use");
-    GlobalOptions global;
-    bool json = false;
-    app.add_flag("--json", json,
-                 "Print the result as one JSON document on standard output, and everything else "
-                 "on standard error");
-    std::string progress;
-    app.add_option("--progress", progress,
-                   "Progress of long transfers: bar (the default on a terminal), json (one object "
-                   "a line on standard error) or none")
-        ->check(CLI::IsMember({"bar", "json", "none"}));
-    if (AsksForJson(argc, argv)) report::Enable();
-    report::SetCommand("", std::vector<std::string>(argv + 1, argv + argc));
-    std::string scenario;
-    CLI::Option* virtualOption =
-        app.add_option("--virtual", scenario,
-                       "Use the virtual cable, with the embedded default scenario or the "
-                       "scenario file given")
-            ->expected(0, 1)
-            ->type_name("[SCENARIO]");
+// The options that choose the cable and its library, and what the virtual cable records.
+void AddCableOptions(CLI::App& app, kestrel::GlobalOptions& global) {
+    using kestrel::Number;
     app.add_flag("--hardware", global.hardware,
                  "demo: use the vendor's D2XX library instead of the virtual cable");
     app.add_option("--d2xx", global.d2xx,
@@ -94,6 +71,49 @@ int main(int argc, char** argv) {
     app.add_option("--divisor", global.divisor, "MPSSE clock divisor: 12 MHz / ((1 + divisor) * 2)")
         ->capture_default_str()
         ->transform(Number(0, 0xFFFF));
+}
+
+// --json (read ahead of parsing, by AsksForJson) and --progress.
+void AddOutputOptions(CLI::App& app, bool& json, std::string& progress) {
+    app.add_flag("--json", json,
+                 "Print the result as one JSON document on standard output, and everything else "
+                 "on standard error");
+    app.add_option("--progress", progress,
+                   "Progress of long transfers: bar (the default on a terminal), json (one object "
+                   "a line on standard error) or none")
+        ->check(CLI::IsMember({"bar", "json", "none"}));
+}
+
+void ApplyProgress(const std::string& progress) {
+    using kestrel::ProgressMode;
+    if (progress.empty()) return;
+    kestrel::SetProgressMode(progress == "json"   ? ProgressMode::kJson
+                             : progress == "none" ? ProgressMode::kNone
+                                                  : ProgressMode::kBar,
+                             true);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace kestrel;
+    CLI::App app{"kestrel: drives the ZV7300LNK programming cable through the KestrelLink library"};
+    app.fallthrough();
+    app.require_subcommand(1);
+    app.set_version_flag("--version", VersionText, "Print the version and the libraries in use");
+    GlobalOptions global;
+    bool json = false;  // known already: AsksForJson
+    std::string progress;
+    AddOutputOptions(app, json, progress);
+    if (AsksForJson(argc, argv)) report::Enable();
+    report::SetCommand("", std::vector<std::string>(argv + 1, argv + argc));
+    std::string scenario;
+    CLI::Option* virtualOption =
+        app.add_option("--virtual", scenario,
+                       "Use the virtual cable, with the embedded default scenario or the "
+                       "scenario file given")
+            ->expected(0, 1)
+            ->type_name("[SCENARIO]");
+    AddCableOptions(app, global);
 
     // An output stopped half way by ^C is removed; what it would have replaced stays.
     InstallInterruptCleanup();
@@ -110,12 +130,7 @@ int main(int argc, char** argv) {
         return report::Finish(kExitUsage);
     }
     report::SetCommand(CommandName(app), std::vector<std::string>(argv + 1, argv + argc));
-    if (!progress.empty()) {
-        SetProgressMode(progress == "json"   ? ProgressMode::kJson
-                        : progress == "none" ? ProgressMode::kNone
-                                             : ProgressMode::kBar,
-                        true);
-    }
+    ApplyProgress(progress);
     if (virtualOption->count() > 0) global.virtualScenario = scenario;
     for (const Command& command : commands) {
         if (command.app->parsed()) return report::Finish(command.run(global));
