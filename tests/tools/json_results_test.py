@@ -25,7 +25,7 @@ def run(args, scratch):
              for w in args.split()]
     done = subprocess.run([TOOL, "--json"] + words, cwd=scratch, env=ENV, capture_output=True,
                           stdin=subprocess.DEVNULL, timeout=120)
-    return done.returncode, done.stdout.decode(), done.stderr.decode()
+    return done.returncode, done.stdout.decode(), done.stderr.decode(), ["--json"] + words
 
 
 def check_document(name, code, out, err, validator):
@@ -73,8 +73,10 @@ ROWS = [
     ("no library", "scan", 3, []),
     ("model", "--virtual DIR/missing.toml scan", 4, []),
     ("file", "--virtual spi write DIR/missing.bin", 5, []),
+    ("file, a name to escape", "--virtual spi write DIR/a\"b\\c\x01.bin", 5, []),
     ("unavailable", "--virtual jtag svf DIR/pio.svf", 6, []),
     ("no cable", "--virtual --description NOPE scan", 7, ["library_call"]),
+    ("no cable, a message box", "--virtual --description NOPE uart dtr", 7, ["warnings"]),
     ("library call", "--virtual uart receive DIR/in.bin --size 4 --timeout 0.2", 8,
      ["library_call"]),
 ]
@@ -82,7 +84,7 @@ ROWS = [
 
 def lookup(document, path):
     for key in path.split("."):
-        if not isinstance(document, dict) or document.get(key) is None:
+        if not isinstance(document, dict) or document.get(key) in (None, [], {}):
             return None
         document = document[key]
     return document
@@ -148,11 +150,13 @@ def main():
             f.write("PIOMAP (IN A);\n")
         seen = set()
         for name, args, code, fields in ROWS:
-            got, out, err = run(args, scratch)
+            got, out, err, words = run(args, scratch)
             if got != code:
                 failures.append(f"{name}: exit code {got}, expected {code}: {err.strip()}")
             seen.add(got)
             document = check_document(name, got, out, err, validator)
+            if document and document["arguments"] != words:
+                failures.append(f"{name}: arguments {document['arguments']}, given {words}")
             for path in fields if document else []:
                 if lookup(document, path) is None:
                     failures.append(f"{name}: no {path} in {out.strip()}")

@@ -17,7 +17,9 @@
 // tool turns them into terminal messages instead of waiting for a key.
 extern "C" KESTREL_PROGRAM_EXPORT void KestrelLinkMessageBox(const kl_wchar* text) {
     kestrel::EndProgressLine();
-    std::fprintf(stderr, "kestrel: message: %s\n", kestrel::Narrow(text).c_str());
+    const std::string message = kestrel::Narrow(text);
+    std::fprintf(stderr, "kestrel: message: %s\n", message.c_str());
+    kestrel::report::Warning("message: " + message);
 }
 
 namespace {
