@@ -1,5 +1,6 @@
 #include "common/report.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #ifdef _WIN32
@@ -85,13 +86,13 @@ Run& TheRun() {
 
 // The document of an interrupted run, written ahead so that the signal handler only copies bytes.
 char interruptedDocument[16384];
-size_t interruptedLength = 0;
+std::atomic<size_t> interruptedLength{0};  // 0 while the bytes change
 int documentFd = -1;
 
 void PrepareInterrupted() {
     if (!TheRun().enabled) return;
     const std::string text = Document(kExitInterrupted);
-    interruptedLength = 0;  // the handler writes nothing while the bytes change
+    interruptedLength = 0;
     if (text.size() > sizeof interruptedDocument) return;
     std::memcpy(interruptedDocument, text.data(), text.size());
     interruptedLength = text.size();
@@ -128,9 +129,9 @@ void Enable() {
 void WriteInterrupted() {
     if (documentFd < 0 || interruptedLength == 0) return;
 #ifdef _WIN32
-    (void)_write(documentFd, interruptedDocument, static_cast<unsigned>(interruptedLength));
+    (void)_write(documentFd, interruptedDocument, static_cast<unsigned>(interruptedLength.load()));
 #else
-    (void)write(documentFd, interruptedDocument, interruptedLength);
+    (void)write(documentFd, interruptedDocument, interruptedLength.load());
 #endif
 }
 
