@@ -21,6 +21,8 @@ test_packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64)
 test_packages+=(clang)
 # --- test: the Python package, installed and tested without an index ---
 test_packages+=(python3-venv python3-pip python3-setuptools python3-wheel python3-pytest)
+# --- test: the tool's --json results validated against docs/kestrel-result.schema.json ---
+test_packages+=(python3-jsonschema)
 # --- test: the packaging checks: pkg-config and make for the consumer, dpkg-dev and file for
 # the packages' dependencies, llvm for llvm-dlltool (the import library for MSVC hosts) ---
 test_packages+=(pkg-config make dpkg-dev file llvm)

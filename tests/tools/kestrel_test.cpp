@@ -227,7 +227,7 @@ TEST_F(KestrelTest, ExitCodesSayWhatWentWrong) {
     EXPECT_EQ(noVendor.exitCode, 3);
     EXPECT_NE(noVendor.err.find("no D2XX library"), std::string::npos) << noVendor.err;
     EXPECT_EQ(Kestrel("--virtual '" + Path("missing.toml") + "' scan").exitCode, 4);
-    EXPECT_EQ(Kestrel("--virtual --description NOPE scan").exitCode, 1);
+    EXPECT_EQ(Kestrel("--virtual --description NOPE scan").exitCode, 7);
     EXPECT_EQ(Kestrel("--virtual spi write '" + Path("missing.bin") + "'").exitCode, 5);
 }
 
@@ -256,7 +256,7 @@ TEST_F(KestrelTest, VersionNamesTheLibrariesARunWouldUse) {
 TEST_F(KestrelTest, MessageBoxesBecomeTerminalMessages) {
     // OpenDevice4 shows a message box when no device matches.
     const ToolRun run = Kestrel("--virtual --description NOPE uart dtr");
-    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.exitCode, 7);
     EXPECT_NE(run.err.find("kestrel: message: E11.03"), std::string::npos) << run.err;
 }
 

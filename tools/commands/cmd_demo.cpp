@@ -7,6 +7,7 @@
 
 #include "commands/commands.h"
 #include "common/os.h"
+#include "common/report.h"
 #include "flash/flash_geometry.h"
 #include "flash/spi_ops.h"
 #include "jtag/jtag_ops.h"
@@ -31,10 +32,19 @@ struct Report {
         ok ? ++passed : ++failed;
         std::printf("  [%s] %-22s result %-3d %8.1f ms  %s\n", ok ? " ok " : "FAIL", name,
                     result.code, ms, ok ? detail.c_str() : result.Describe().c_str());
+        report::Append("steps",
+                       json::Object({{"name", json::String(name)},
+                                     {"status", json::String(ok ? "ok" : "failed")},
+                                     {"code", json::Number(result.code)},
+                                     {"ms", json::Number(static_cast<int64_t>(ms))},
+                                     {"detail", json::String(ok ? detail : result.Describe())}}));
     }
     void Skip(const char* name, const std::string& why) {
         ++skipped;
         std::printf("  [skip] %-22s %s\n", name, why.c_str());
+        report::Append("steps", json::Object({{"name", json::String(name)},
+                                              {"status", json::String("skipped")},
+                                              {"detail", json::String(why)}}));
     }
 };
 

@@ -18,6 +18,7 @@
 #include "commands/commands.h"
 #include "common/inputs.h"
 #include "common/os.h"
+#include "common/report.h"
 
 namespace kestrel {
 namespace {
@@ -168,6 +169,11 @@ void ShowVirtualEeprom(Session& session) {
     // Device 0 of the scenario: the procedures take whatever single cable is attached.
     VcEepromView view{};
     if (session.virtualCable()->api().vc_eeprom_view(0, &view) != 0) return;
+    report::Set(
+        "eeprom",
+        json::Object({{"programmed", json::Bool(view.programmed)},
+                      {"description", view.programmed ? json::String(view.description) : "null"},
+                      {"serial", view.programmed ? json::String(view.serial_number) : "null"}}));
     std::printf("virtual cable's EEPROM: %s\n",
                 view.programmed ? ("programmed, \"" + std::string(view.description) +
                                    "\" serial \"" + view.serial_number + "\"")
@@ -187,8 +193,10 @@ int Outcome(const char* call, int code, bool program, bool logged, const std::st
                                    (program ? "programming" : "erase") + " itself " +
                                    (done ? "succeeded" : "did not succeed"));
     }
-    if (code != 0)
-        return Fail(kExitFailed, std::string(call) + " returned " + std::to_string(code));
+    if (code != 0) {
+        report::LibraryCall(call, code);
+        return Fail(kExitLibraryCall, std::string(call) + " returned " + std::to_string(code));
+    }
     if (!shows.empty()) {
         return Fail(kExitFailed, "programming reported success but the cable reads back " + shows);
     }

@@ -4,6 +4,7 @@
 
 #include "commands/commands.h"
 #include "commands/options.h"
+#include "common/report.h"
 #include "kestrellink.h"
 
 namespace kestrel {
@@ -46,17 +47,28 @@ void ShowPins(Session& session) {
                 directions & 0xFF, levels >> 8, directions >> 8);
 }
 
+// One pin operation in the result: its name, the export, its result and what it read.
+void ReportOperation(const std::string& name, const char* call, int code,
+                     const std::string& value = "null") {
+    report::Append("operations", json::Object({{"name", json::String(name)},
+                                               {"export", json::String(call)},
+                                               {"code", json::Number(code)},
+                                               {"value", value}}));
+}
+
 bool RunOperation(const std::string& name, const GpioOptions& o, CallResult& result) {
     for (const PinOperation& op : kOperations) {
         if (name != op.name) continue;
         const int code = op.run();
         std::printf("%-12s %s returned %d\n", name.c_str(), op.call, code);
+        ReportOperation(name, op.call, code);
         return Check(code, op.call, result);
     }
     if (name == "read") {
         kl_u8 value = 0;
         const int code = JTAG_ReadPort(&value);
         std::printf("%-12s JTAG_ReadPort returned %d: ADBUS = 0x%02X\n", name.c_str(), code, value);
+        ReportOperation(name, "JTAG_ReadPort", code, json::Number(uint32_t{value}));
         return Check(code, "JTAG_ReadPort", result);
     }
     if (name == "reset-pulse") {
@@ -72,6 +84,7 @@ bool RunOperation(const std::string& name, const GpioOptions& o, CallResult& res
         code = Wait_GPIOH1_Low();
         ++attempt;
     }
+    ReportOperation(name, "Wait_GPIOH1_Low", code, json::Number(attempt));
     std::printf("%-12s Wait_GPIOH1_Low returned %d after %u call(s)%s\n", name.c_str(), code,
                 attempt, code == 0 ? ": GPIOH1 is low" : "");
     return Check(code, "Wait_GPIOH1_Low", result);
@@ -81,10 +94,10 @@ int RunGpio(const GlobalOptions& options, const GpioOptions& o) {
     Session session(options);
     if (const int code = session.Start()) return code;
     CallResult result;
-    if (!session.OpenMpsse(result)) return session.Finish(Fail(kExitFailed, result.Describe()));
+    if (!session.OpenMpsse(result)) return session.Finish(FailCall(result));
     for (const std::string& name : o.operations) {
         if (!RunOperation(name, o, result)) {
-            return session.Finish(Fail(kExitFailed, result.Describe()));
+            return session.Finish(FailCall(result));
         }
         ShowPins(session);
     }

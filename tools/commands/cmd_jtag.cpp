@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "commands/commands.h"
+#include "common/report.h"
 #include "jtag/jtag_ops.h"
 
 namespace kestrel {
@@ -13,11 +14,17 @@ int RunScan(const GlobalOptions& options) {
     CallResult result;
     ChainScan scan;
     if (!session.OpenMpsse(result) || !ScanChain(scan, result)) {
-        return session.Finish(Fail(kExitFailed, "scan failed: " + result.Describe()));
+        return session.Finish(FailCall(result, "scan failed"));
     }
     std::printf("JTAG chain: %d device(s) (device 0 is nearest TDI)\n", scan.count);
+    report::Set("device_count", json::Number(scan.count));
+    report::Set("devices", "[]");
     for (size_t i = 0; i < scan.devices.size(); ++i) {
         const ChainDevice& d = scan.devices[i];
+        report::Append(
+            "devices",
+            json::Object({{"index", json::Number(uint64_t{i})},
+                          {"idcode", d.hasIdcode ? json::String(Hex32(d.idcode)) : "null"}}));
         if (d.hasIdcode) {
             std::printf("  device %zu  IDCODE %s  %s\n", i, Hex32(d.idcode).c_str(),
                         DescribeIdcode(d.idcode).c_str());

@@ -5,6 +5,7 @@
 
 #include "commands/commands.h"
 #include "commands/options.h"
+#include "common/report.h"
 #include "jtag/chain.h"
 #include "jtag/jtag_ops.h"
 #include "jtag/player.h"
@@ -50,7 +51,7 @@ int RunScans(const jtag::ChainLayout& layout, size_t device,
     jtag::PlayOptions options;
     jtag::PlayResult result;
     if (!jtag::Play(program, options, result)) {
-        return Fail(kExitFailed, "scan failed: " + result.call.Describe());
+        return FailCall(result.call, "scan failed");
     }
     for (size_t i = 0; i < scans.size(); ++i) {
         const bool ir = scans[i].ir;
@@ -58,6 +59,11 @@ int RunScans(const jtag::ChainLayout& layout, size_t device,
         const jtag::Bits got = jtag::DeviceBits(layout, device, ir, result.captures[i]);
         std::printf("device %zu %s (%zu bits): shifted in 0x%s, captured 0x%s\n", device,
                     ir ? "IR" : "DR", sent.size(), sent.ToHex().c_str(), got.ToHex().c_str());
+        report::Append("scans", json::Object({{"device", json::Number(uint64_t{device})},
+                                              {"register", json::String(ir ? "IR" : "DR")},
+                                              {"bits", json::Number(uint64_t{sent.size()})},
+                                              {"sent", json::String("0x" + sent.ToHex())},
+                                              {"captured", json::String("0x" + got.ToHex())}}));
     }
     return kExitOk;
 }
@@ -66,14 +72,22 @@ int RunIdcode(const jtag::ChainMeasurement& measured, const std::vector<uint32_t
     CallResult result;
     std::vector<ChainDevice> devices;
     if (!ReadIdcodes(static_cast<int>(measured.devices), devices, result)) {
-        return Fail(kExitFailed, "idcode failed: " + result.Describe());
+        return FailCall(result, "idcode failed");
     }
     jtag::ChainLayout layout;
     std::string error;
     const bool lengths = jtag::ChooseIrLengths(measured, given, layout, error);
     std::printf("JTAG chain: %zu device(s) (device 0 is nearest TDI), %zu instruction bits\n",
                 measured.devices, measured.irCapture.size());
+    report::Set("device_count", json::Number(uint64_t{measured.devices}));
+    report::Set("devices", "[]");
     for (size_t i = 0; i < devices.size(); ++i) {
+        report::Append(
+            "devices",
+            json::Object(
+                {{"index", json::Number(uint64_t{i})},
+                 {"idcode", devices[i].hasIdcode ? json::String(Hex32(devices[i].idcode)) : "null"},
+                 {"ir_length", lengths ? json::Number(layout.irLengths[i]) : "null"}}));
         std::printf("  device %zu  %s", i,
                     devices[i].hasIdcode ? Hex32(devices[i].idcode).c_str() : "no IDCODE ");
         if (lengths) std::printf("  IR %u bits", layout.irLengths[i]);
@@ -93,7 +107,7 @@ int RunChainCommand(const GlobalOptions& global, const ChainOptions& o, const st
     CallResult result;
     jtag::ChainMeasurement measured;
     if (!session.OpenMpsse(result) || !jtag::MeasureChain(measured, result)) {
-        return session.Finish(Fail(kExitFailed, result.Describe()));
+        return session.Finish(FailCall(result));
     }
     if (which == "idcode") return session.Finish(RunIdcode(measured, given));
     jtag::ChainLayout layout;

@@ -1,14 +1,36 @@
 // kestrel jtag, and its svf|xsvf FILE subcommands: parses the whole file, then plays it on the
 // chain, comparing TDO wherever the file gives an expected value.
 #include <cstdio>
+#include <regex>
 
 #include "commands/commands.h"
 #include "common/inputs.h"
+#include "common/report.h"
 #include "jtag/parsers.h"
 #include "jtag/player.h"
 
 namespace kestrel {
 namespace {
+
+// A TDO mismatch the player reported ("12: SDR: TDO mismatch: expected 0x.., actual 0x..,
+// mask 0x..") as a "mismatches" entry of the result: where (an SVF line, an XSVF byte offset),
+// the command and the three values.
+void ReportMismatch(const std::string& line) {
+    static const std::regex form(
+        R"(^([^:]*): (.*?): TDO mismatch(.*?): expected (\S+), actual (\S+), mask (\S+)$)");
+    std::smatch m;
+    if (!std::regex_match(line, m, form)) return;
+    const std::string where = m[1];
+    const bool isLine =
+        !where.empty() && where.find_first_not_of("0123456789") == std::string::npos;
+    report::Append("mismatches", json::Object({{"where", json::String(where)},
+                                               {"line", isLine ? where : "null"},
+                                               {"command", json::String(m[2])},
+                                               {"part", json::String(m[3])},
+                                               {"expected", json::String(m[4])},
+                                               {"actual", json::String(m[5])},
+                                               {"mask", json::String(m[6])}}));
+}
 
 struct PlayFileOptions {
     std::string file;
@@ -80,7 +102,7 @@ int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
     Session session(global);
     if (const int code = session.Start()) return code;
     CallResult opened;
-    if (!session.OpenMpsse(opened)) return session.Finish(Fail(kExitFailed, opened.Describe()));
+    if (!session.OpenMpsse(opened)) return session.Finish(FailCall(opened));
     jtag::PlayOptions options;
     options.keepGoing = o.keepGoing;
     options.trstWired = o.trstWired;
@@ -88,6 +110,8 @@ int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
     options.report = [&](bool problem, const std::string& line) {
         if (problem) {
             std::fprintf(stderr, "kestrel: %s:%s\n", o.file.c_str(), line.c_str());
+            report::Warning(o.file + ":" + line);
+            ReportMismatch(line);
         } else {
             std::printf("%s:%s\n", o.file.c_str(), line.c_str());
         }
@@ -106,9 +130,14 @@ int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
         completed = jtag::Play(program, options, result);
     }
     if (!completed && result.mismatches == 0) {
-        return session.Finish(
-            Fail(kExitFailed, o.file + ":" + result.stoppedAt + ": " + result.call.Describe()));
+        return session.Finish(FailCall(result.call, o.file + ":" + result.stoppedAt));
     }
+    report::Set("played", json::Object({{"completed", json::Bool(completed)},
+                                        {"commands", json::Number(uint64_t{program.commands})},
+                                        {"scans", json::Number(result.scans)},
+                                        {"checks", json::Number(result.checks)},
+                                        {"mismatches", json::Number(result.mismatches)},
+                                        {"clocks", json::Number(result.clocks)}}));
     std::printf("%s %s: %s; %s, %s; %s run-test clocks; %.1f ms\n",
                 completed ? "played" : "stopped", o.file.c_str(),
                 Plural(program.commands, "command").c_str(), Plural(result.scans, "scan").c_str(),

@@ -9,6 +9,7 @@
 #include "commands/commands.h"
 #include "commands/options.h"
 #include "common/inputs.h"
+#include "common/report.h"
 #include "flash/flash_geometry.h"
 #include "flash/flash_protect.h"
 #include "flash/flash_writer.h"
@@ -162,6 +163,14 @@ std::string EraseSummary(const WriteReport& w) {
 // What the command did, on standard output, or on standard error when the data went there.
 FILE* Report(const OutputFile& output) { return output.toStdout() ? stderr : stdout; }
 
+// The byte counts of a write or erase for --json.
+void ReportWrite(const WriteReport& r) {
+    report::Set("bytes_erased", json::Number(r.erasedBytes));
+    report::Set("bytes_programmed", json::Number(r.programmedBytes));
+    report::Set("bytes_skipped", json::Number(r.skippedBytes));
+    report::Set("bytes_verified", json::Number(r.verifiedBytes));
+}
+
 int RunRead(const SpiOptions& o, OutputFile& output, const Target& t) {
     CallResult result;
     PhaseBars bars;
@@ -172,13 +181,14 @@ int RunRead(const SpiOptions& o, OutputFile& output, const Target& t) {
     const auto sink = bars.Sink();
     if (!FlashRead(address, data.data(), count, result,
                    [&](uint32_t done) { sink("reading", done, count); })) {
-        return Fail(kExitFailed, "read failed: " + result.Describe());
+        return FailCall(result, "read failed");
     }
     bars.End();
     std::string error;
     if (!output.Write(data.data(), count, error) || !output.Commit(error)) {
         return Fail(kExitFile, error);
     }
+    report::Set("bytes_read", json::Number(count));
     std::fprintf(Report(output), "read %u bytes from %s into %s in %.1f ms\n", count,
                  Hex6(address).c_str(), o.file.c_str(), watch.Milliseconds());
     return kExitOk;
@@ -194,9 +204,10 @@ int RunWrite(const SpiOptions& o, const std::vector<uint8_t>& input, const Flash
     const auto count = static_cast<uint32_t>(t.count);
     if (!WriteRange(g, address, input.data(), count, {!o.noErase, !o.noVerify}, report, result,
                     bars.Sink())) {
-        return Fail(kExitFailed, "write failed: " + result.Describe());
+        return FailCall(result, "write failed");
     }
     bars.End();
+    ReportWrite(report);
     std::printf("wrote %u bytes at %s from %s in %.1f ms: %s\n", count, Hex6(address).c_str(),
                 o.file.c_str(), watch.Milliseconds(), WriteSummary(report).c_str());
     return kExitOk;
@@ -212,8 +223,9 @@ int RunErase(const SpiOptions& o, const FlashGeometry& g, const Target& t) {
     const bool ok =
         o.chip ? EraseChip(g, !o.noVerify, report, result, bars.Sink())
                : EraseRange(g, address, count, {true, !o.noVerify}, report, result, bars.Sink());
-    if (!ok) return Fail(kExitFailed, "erase failed: " + result.Describe());
+    if (!ok) return FailCall(result, "erase failed");
     bars.End();
+    ReportWrite(report);
     if (o.chip) {
         std::printf("erased the whole %s flash in %.1f ms%s\n", SizeText(g.size).c_str(),
                     watch.Milliseconds(), Verified(report).c_str());
@@ -232,9 +244,10 @@ int RunVerify(const SpiOptions& o, const std::vector<uint8_t>& input, const Targ
     const auto address = static_cast<uint32_t>(t.address);
     const auto count = static_cast<uint32_t>(t.count);
     if (!VerifyRange(address, input.data(), count, result, bars.Sink())) {
-        return Fail(kExitFailed, result.Describe());
+        return FailCall(result);
     }
     bars.End();
+    report::Set("bytes_verified", json::Number(count));
     std::printf("verified %u bytes at %s against %s in %.1f ms\n", count, Hex6(address).c_str(),
                 o.file.c_str(), watch.Milliseconds());
     return kExitOk;
@@ -297,22 +310,29 @@ int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
     Session session(options);
     if (const int code = session.Start()) return code;
     CallResult result;
-    if (!session.OpenMpsse(result)) return session.Finish(Fail(kExitFailed, result.Describe()));
+    if (!session.OpenMpsse(result)) return session.Finish(FailCall(result));
     uint8_t id[3] = {0, 0, 0};
     std::optional<FlashGeometry> sfdp;
     FlashGeometry geometry;
     if (!ProbeFlash(o.flashSize, id, sfdp, geometry, result)) {
-        return session.Finish(
-            Fail(kExitFailed, "identifying the flash failed: " + result.Describe()));
+        return session.Finish(FailCall(result, "identifying the flash failed"));
     }
     UseFlash(geometry);
+    report::Set("flash", json::Object({{"id", json::String(HexBytes(id, 3))},
+                                       {"size", json::Number(geometry.size)},
+                                       {"erase_size", json::Number(geometry.eraseSize)}}));
     if (verb == SpiVerb::kId) {
         PrintId(id, sfdp, geometry);
         FlashProtection protection;
         if (!ReadProtection(id, geometry.size, protection, result)) {
-            return session.Finish(Fail(kExitFailed, result.Describe()));
+            return session.Finish(FailCall(result));
         }
         std::printf("protection: %s\n", DescribeProtection(protection).c_str());
+        report::Set("protection",
+                    json::Object({{"text", json::String(DescribeProtection(protection))},
+                                  {"first", json::Number(protection.first)},
+                                  {"end", json::Number(protection.end)},
+                                  {"locked", json::Bool(protection.locked)}}));
         return session.Finish(kExitOk);
     }
     std::string problem;
@@ -334,13 +354,12 @@ int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
     const bool writes = verb == SpiVerb::kWrite || verb == SpiVerb::kErase;
     if (!BeginFlashJob(id, geometry.size, first, end, writes, o.unprotect, job, result)) {
         EndFlashJob(job, result);
-        return session.Finish(Fail(kExitFailed, result.Describe()));
+        return session.Finish(FailCall(result));
     }
     const int code = RunVerb(verb, o, input, output, geometry, target);
     CallResult after;
     if (!EndFlashJob(job, after)) {
-        return session.Finish(
-            code ? code : Fail(kExitFailed, "putting the flash back failed: " + after.Describe()));
+        return session.Finish(code ? code : FailCall(after, "putting the flash back failed"));
     }
     if (job.cleared) {
         std::printf("protection restored: %s\n", DescribeProtection(job.restored).c_str());

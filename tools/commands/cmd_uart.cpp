@@ -5,6 +5,7 @@
 #include "commands/options.h"
 #include "common/inputs.h"
 #include "common/os.h"
+#include "common/report.h"
 
 namespace kestrel {
 namespace {
@@ -51,6 +52,7 @@ void ShowPeerCount(Session& session) {
     const int device = VirtualDeviceIndex(session);
     const VirtualApi* api = session.isVirtual() ? &session.virtualCable()->api() : nullptr;
     if (device >= 0 && api->vc_uart_received_count) {
+        report::Set("peer_bytes_received", json::Number(api->vc_uart_received_count(device, 1)));
         std::printf("the virtual peer on channel B has received %llu bytes\n",
                     static_cast<unsigned long long>(api->vc_uart_received_count(device, 1)));
     }
@@ -65,9 +67,11 @@ int RunSend(Session& session, const UartOptions& o, const std::vector<uint8_t>& 
     Stopwatch watch;
     const int code = Write_FILE_UART_2(name.c_str(), size, o.paced ? 1.0 : 0.0);
     if (code != 0) {
-        return Fail(kExitFailed, "Write_FILE_UART_2 returned " + std::to_string(code) +
-                                     (code == 7 ? " (the file cannot be opened)" : ""));
+        report::LibraryCall("Write_FILE_UART_2", code);
+        return Fail(kExitLibraryCall, "Write_FILE_UART_2 returned " + std::to_string(code) +
+                                          (code == 7 ? " (the file cannot be opened)" : ""));
     }
+    report::Set("bytes_sent", json::Number(size));
     std::printf("sent %u bytes from %s on channel B in %.1f ms\n", size, o.file.c_str(),
                 watch.Milliseconds());
     ShowPeerCount(session);
@@ -87,6 +91,7 @@ int RunReceive(const UartOptions& o) {
     if (!kept) std::remove(temporary.c_str());
     ForgetOnInterrupt(slot);
     if (kept) {
+        report::Set("bytes_received", json::Number(o.size));
         std::printf("received %u bytes into %s in %.1f ms\n", o.size, o.file.c_str(),
                     watch.Milliseconds());
         return kExitOk;
@@ -94,11 +99,13 @@ int RunReceive(const UartOptions& o) {
     if (code == 0) return Fail(kExitFile, error + " (the bytes are lost)");
     if (code == 2) return Fail(kExitFile, "cannot write " + o.file + " (the bytes are lost)");
     if (code == kReceiveTimedOutEmpty) {
-        return Fail(kExitFailed, "Read_FILE_UART_2 returned 6: nothing arrived in time");
+        report::LibraryCall("Read_FILE_UART_2", code);
+        return Fail(kExitLibraryCall, "Read_FILE_UART_2 returned 6: nothing arrived in time");
     }
-    return Fail(kExitFailed, "Read_FILE_UART_2 returned " + std::to_string(code) +
-                                 " (a failure, or the bytes waiting when the time ran out; " +
-                                 o.file + " is unchanged)");
+    report::LibraryCall("Read_FILE_UART_2", code);
+    return Fail(kExitLibraryCall, "Read_FILE_UART_2 returned " + std::to_string(code) +
+                                      " (a failure, or the bytes waiting when the time ran out; " +
+                                      o.file + " is unchanged)");
 }
 
 int RunDtr(const std::string& action) {
@@ -107,7 +114,7 @@ int RunDtr(const std::string& action) {
     if (result.ok() && (action == "clear" || action == "pulse")) {
         Check(Clr_Dtr(), "Clr_Dtr", result);
     }
-    if (!result.ok()) return Fail(kExitFailed, result.Describe());
+    if (!result.ok()) return FailCall(result);
     std::printf("DTR %s: done\n", action.c_str());
     return kExitOk;
 }
@@ -133,7 +140,7 @@ int RunUart(const GlobalOptions& options, const UartOptions& o, bool send, bool 
     if (const int code = session.Start()) return code;
     CallResult result;
     if (!session.OpenUart(o.baud, result)) {
-        return session.Finish(Fail(kExitFailed, result.Describe()));
+        return session.Finish(FailCall(result));
     }
     const int code = send      ? RunSend(session, o, bytes, o.file == "-" ? spool.path() : o.file)
                      : receive ? RunReceive(o)

@@ -5,6 +5,7 @@
 
 #include "commands/commands.h"
 #include "commands/options.h"
+#include "common/report.h"
 
 #ifdef _WIN32
 #define KESTREL_PROGRAM_EXPORT __declspec(dllexport)
@@ -16,28 +17,37 @@
 // tool turns them into terminal messages instead of waiting for a key.
 extern "C" KESTREL_PROGRAM_EXPORT void KestrelLinkMessageBox(const kl_wchar* text) {
     kestrel::EndProgressLine();
-    std::fprintf(stderr, "kestrel: message: %s\n", kestrel::Narrow(text).c_str());
+    const std::string message = kestrel::Narrow(text);
+    std::fprintf(stderr, "kestrel: message: %s\n", message.c_str());
+    kestrel::report::Warning("message: " + message);
 }
 
 namespace {
 // --vcd-cable's bound; the scenario says how many there are.
 constexpr uint64_t kMaxVirtualCables = 64;
-}  // namespace
 
-int main(int argc, char** argv) {
-    using namespace kestrel;
-    CLI::App app{"kestrel: drives the ZV7300LNK programming cable through the KestrelLink library"};
-    app.fallthrough();
-    app.require_subcommand(1);
-    app.set_version_flag("--version", VersionText, "Print the version and the libraries in use");
-    GlobalOptions global;
-    std::string scenario;
-    CLI::Option* virtualOption =
-        app.add_option("--virtual", scenario,
-                       "Use the virtual cable, with the embedded default scenario or the "
-                       "scenario file given")
-            ->expected(0, 1)
-            ->type_name("[SCENARIO]");
+// --json is known before the command line is parsed, so that a parse error is a document too.
+bool AsksForJson(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--") return false;
+        if (std::string(argv[i]) == "--json") return true;
+    }
+    return false;
+}
+
+// "spi read", "jtag svf": the names of the subcommands the command line chose.
+std::string CommandName(const CLI::App& root) {
+    std::string name;
+    for (const CLI::App* at = &root; !at->get_subcommands().empty();) {
+        at = at->get_subcommands().front();
+        name += (name.empty() ? "" : " ") + at->get_name();
+    }
+    return name;
+}
+
+// The options that choose the cable and its library, and what the virtual cable records.
+void AddCableOptions(CLI::App& app, kestrel::GlobalOptions& global) {
+    using kestrel::Number;
     app.add_flag("--hardware", global.hardware,
                  "demo: use the vendor's D2XX library instead of the virtual cable");
     app.add_option("--d2xx", global.d2xx,
@@ -63,6 +73,49 @@ int main(int argc, char** argv) {
     app.add_option("--divisor", global.divisor, "MPSSE clock divisor: 12 MHz / ((1 + divisor) * 2)")
         ->capture_default_str()
         ->transform(Number(0, 0xFFFF));
+}
+
+// --json (read ahead of parsing, by AsksForJson) and --progress.
+void AddOutputOptions(CLI::App& app, bool& json, std::string& progress) {
+    app.add_flag("--json", json,
+                 "Print the result as one JSON document on standard output, and everything else "
+                 "on standard error");
+    app.add_option("--progress", progress,
+                   "Progress of long transfers: bar (the default on a terminal), json (one object "
+                   "a line on standard error) or none")
+        ->check(CLI::IsMember({"bar", "json", "none"}));
+}
+
+void ApplyProgress(const std::string& progress) {
+    using kestrel::ProgressMode;
+    if (progress.empty()) return;
+    kestrel::SetProgressMode(progress == "json"   ? ProgressMode::kJson
+                             : progress == "none" ? ProgressMode::kNone
+                                                  : ProgressMode::kBar,
+                             true);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace kestrel;
+    CLI::App app{"kestrel: drives the ZV7300LNK programming cable through the KestrelLink library"};
+    app.fallthrough();
+    app.require_subcommand(1);
+    app.set_version_flag("--version", VersionText, "Print the version and the libraries in use");
+    GlobalOptions global;
+    bool json = false;  // known already: AsksForJson
+    std::string progress;
+    AddOutputOptions(app, json, progress);
+    if (AsksForJson(argc, argv)) report::Enable();
+    report::SetCommand("", std::vector<std::string>(argv + 1, argv + argc));
+    std::string scenario;
+    CLI::Option* virtualOption =
+        app.add_option("--virtual", scenario,
+                       "Use the virtual cable, with the embedded default scenario or the "
+                       "scenario file given")
+            ->expected(0, 1)
+            ->type_name("[SCENARIO]");
+    AddCableOptions(app, global);
 
     // An output stopped half way by ^C is removed; what it would have replaced stays.
     InstallInterruptCleanup();
@@ -75,11 +128,14 @@ int main(int argc, char** argv) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);
-        return kExitUsage;
+        report::Error(e.what());
+        return report::Finish(kExitUsage);
     }
+    report::SetCommand(CommandName(app), std::vector<std::string>(argv + 1, argv + argc));
+    ApplyProgress(progress);
     if (virtualOption->count() > 0) global.virtualScenario = scenario;
     for (const Command& command : commands) {
-        if (command.app->parsed()) return command.run(global);
+        if (command.app->parsed()) return report::Finish(command.run(global));
     }
-    return Fail(kExitUsage, "no command given (try --help)");
+    return report::Finish(Fail(kExitUsage, "no command given (try --help)"));
 }

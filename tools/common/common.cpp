@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/os.h"
+#include "common/report.h"
 
 namespace kestrel {
 namespace {
@@ -13,6 +14,16 @@ constexpr int kProgressWidth = 40;
 
 // The bar whose line is open on standard output.
 Progress* openBar = nullptr;
+
+ProgressMode progressMode = ProgressMode::kBar;
+bool progressChosen = false;  // --progress given: a bar even when not on a terminal
+
+// Progress events (JSON) no closer together than this, but for the last one of a phase.
+constexpr double kEventSpacingMs = 100;
+// When the last event went out, on a clock all phases share.
+const Stopwatch eventClock;
+constexpr double kRateMinimumSeconds = 0.01;
+double lastEventMs = -kEventSpacingMs;
 
 }  // namespace
 
@@ -42,7 +53,20 @@ bool Reject(const std::string& detail, CallResult& result) {
 int Fail(int code, const std::string& reason) {
     EndProgressLine();
     std::fprintf(stderr, "kestrel: %s\n", reason.c_str());
+    report::Error(reason);
     return code;
+}
+
+int FailCall(const CallResult& result, const std::string& context) {
+    const std::string reason =
+        context.empty() ? result.Describe() : context + ": " + result.Describe();
+    if (result.code == 0) return Fail(kExitFailed, reason);
+    report::LibraryCall(result.call, result.code);
+    // OpenDevice and OpenDevice4 say 3 when no device is found, 5 when none matches the
+    // description and serial, 6 when not exactly the two channels of one cable match.
+    const bool open = result.call == "OpenDevice" || result.call == "OpenDevice4";
+    const bool noCable = open && (result.code == 3 || result.code == 5 || result.code == 6);
+    return Fail(noCable ? kExitNoCable : kExitLibraryCall, reason);
 }
 
 WideString Wide(const std::string& text) {
@@ -112,13 +136,48 @@ std::string Hex32(uint32_t value) {
     return text;
 }
 
+void SetProgressMode(ProgressMode mode, bool chosen) {
+    progressMode = mode;
+    progressChosen = chosen;
+}
+
 Progress::Progress(const char* label, uint64_t total, const char* unit)
     : label_(label),
       unit_(unit),
       total_(total),
-      shown_(total >= kProgressMinimumUnits && os::StdoutIsTerminal()) {}
+      shown_(progressMode == ProgressMode::kBar && total >= kProgressMinimumUnits &&
+             (progressChosen || os::StdoutIsTerminal())) {}
 
 Progress::~Progress() { EndLine(); }
+
+void Progress::Event(uint64_t done) {
+    if (done > total_) done = total_;
+    const bool final = done == total_;
+    const double now = eventClock.Milliseconds();
+    if (finalSent_ || (!final && now - lastEventMs < kEventSpacingMs)) return;
+    lastEventMs = now;
+    finalSent_ = final;
+    // A rate needs some time behind it: the first moments of a phase give none.
+    const double seconds = watch_.Milliseconds() / 1000;
+    const double rate = seconds >= kRateMinimumSeconds ? static_cast<double>(done) / seconds : 0;
+    std::string rateText = "null";
+    std::string eta = "null";
+    if (rate > 0) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f", rate);
+        rateText = text;
+        std::snprintf(text, sizeof text, "%.3f", static_cast<double>(total_ - done) / rate);
+        eta = text;
+    }
+    const std::string line = json::Object({{"phase", json::String(label_)},
+                                           {"done", json::Number(done)},
+                                           {"total", json::Number(total_)},
+                                           {"unit", json::String(unit_)},
+                                           {"rate", rateText},
+                                           {"eta", eta}});
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
 
 void Progress::EndLine() {
     if (openBar != this) return;
@@ -128,6 +187,9 @@ void Progress::EndLine() {
 }
 
 void Progress::Update(uint64_t done) {
+    if (done < lastDone_) done = lastDone_;  // events never go back
+    lastDone_ = done;
+    if (progressMode == ProgressMode::kJson) return Event(done);
     if (!shown_ || total_ == 0) return;
     const int percent = static_cast<int>(done * 100 / total_);
     if (percent == lastPercent_) return;

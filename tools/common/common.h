@@ -10,15 +10,19 @@
 
 namespace kestrel {
 
-// Exit codes of the tool (docs/kestrel.md lists them).
+// Exit codes of the tool, the same for every command (docs/kestrel.md and the result schema list
+// them with the class names report::ExitClass gives).
 enum ExitCode {
     kExitOk = 0,
-    kExitFailed = 1,       // a cable operation failed or a check did not hold
-    kExitUsage = 2,        // the command line is wrong
-    kExitNoLibrary = 3,    // no vendor library, or the virtual cable's library cannot be loaded
-    kExitScenario = 4,     // the scenario file cannot be loaded
-    kExitFile = 5,         // an input or output file cannot be read or written
-    kExitUnavailable = 6,  // the library or cable in use lacks what the command needs
+    kExitFailed = 1,         // a verify or TDO check, or another check of the cable, did not hold
+    kExitUsage = 2,          // the command line is wrong
+    kExitNoLibrary = 3,      // no D2XX library, or the virtual cable's library cannot be loaded
+    kExitModel = 4,          // the virtual cable's scenario cannot be loaded, or its model erred
+    kExitFile = 5,           // an input or output file cannot be read or written
+    kExitUnavailable = 6,    // the library or cable in use lacks what the command needs
+    kExitNoCable = 7,        // no cable matches the description and serial
+    kExitLibraryCall = 8,    // a library export returned a result other than 0
+    kExitInterrupted = 130,  // SIGINT or SIGTERM stopped the command
 };
 
 // The first library call of an operation that did not return 0, with its result code.
@@ -37,8 +41,12 @@ bool Check(int code, const char* call, CallResult& result);
 // Records a failed check that is not a library result.
 bool Reject(const std::string& detail, CallResult& result);
 
-// Prints "kestrel: <reason>" on standard error and returns code.
+// Prints "kestrel: <reason>" on standard error, records it for --json and returns code.
 int Fail(int code, const std::string& reason);
+// Fails with the exit code a failed operation's result calls for: no cable when the open found
+// none, a library result (recorded for --json) when an export returned one, else a failed check.
+// `context` starts the message ("read failed").
+int FailCall(const CallResult& result, const std::string& context = "");
 
 // The library's wide strings (UTF-16: char16_t on Linux, wchar_t on Windows), from UTF-8 and back.
 using WideString = std::basic_string<kl_wchar>;
@@ -61,10 +69,15 @@ class Stopwatch {
     std::chrono::steady_clock::time_point start_;
 };
 
-// A progress bar on standard output, drawn only when standard output is a terminal and the
-// transfer is long enough to be worth one (64 Ki of its units). Its line ends when it is
-// destroyed, or earlier through EndProgressLine, which everything that prints a message calls
-// first.
+// How long transfers show their progress (--progress): a bar on standard output, drawn only when
+// standard output is a terminal (or --progress bar asked for it) and the transfer is long enough
+// to be worth one (64 Ki of its units); JSON events on standard error, one object a line, at most
+// ten a second, the last of a phase at done == total; or nothing.
+enum class ProgressMode { kBar, kJson, kNone };
+void SetProgressMode(ProgressMode mode, bool chosen);
+
+// One phase's progress. The bar's line ends when it is destroyed, or earlier through EndLine,
+// which everything that prints a message calls first.
 class Progress {
   public:
     Progress(const char* label, uint64_t total, const char* unit = "bytes");
@@ -80,6 +93,11 @@ class Progress {
     uint64_t total_;
     bool shown_;
     int lastPercent_ = -1;
+    Stopwatch watch_;
+    uint64_t lastDone_ = 0;
+    bool finalSent_ = false;
+
+    void Event(uint64_t done);
 };
 
 // Ends the line of the progress bar being drawn, if any, so that the next output starts a line.

@@ -13,6 +13,7 @@
 
 #include "common/inputs.h"
 #include "common/os.h"
+#include "common/report.h"
 
 // Files are read and written byte for byte (no newline translation on Windows); opening a FIFO
 // to look at it must not wait for a writer.
@@ -68,6 +69,7 @@ extern "C" void RemoveAndStop(int signal) {
     for (int slot = 0; slot < kInterruptSlots; ++slot) {
         if (interruptUsed[slot].load()) unlink(interruptPaths[slot]);
     }
+    report::WriteInterrupted();
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }

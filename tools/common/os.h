@@ -3,6 +3,7 @@
 // temporary folders. One file per platform implements it (os_linux.cpp, os_windows.cpp).
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "kestrellink.h"
@@ -37,6 +38,9 @@ bool RenameOver(const std::string& from, const std::string& to);
 // holds it. Closing the file releases it.
 bool TryLockFile(int fd);
 bool StdoutIsTerminal();
+// Points standard output at standard error and returns a stream on the former standard output,
+// or null when it cannot.
+FILE* DivertStdout();
 // A new, empty folder "<prefix>XXXXXX" under the system's temporary folder; empty on failure.
 std::string MakeTemporaryFolder(const char* prefix);
 void RemoveFolder(const std::string& path);

@@ -65,6 +65,13 @@ bool TryLockFile(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
 
 bool StdoutIsTerminal() { return isatty(1) != 0; }
 
+FILE* DivertStdout() {
+    std::fflush(stdout);
+    const int saved = dup(1);
+    if (saved < 0 || dup2(2, 1) < 0) return nullptr;
+    return fdopen(saved, "w");
+}
+
 std::string MakeTemporaryFolder(const char* prefix) {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + prefix + "XXXXXX";

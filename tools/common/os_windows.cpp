@@ -91,6 +91,13 @@ bool TryLockFile(int fd) {
 
 bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 
+FILE* DivertStdout() {
+    std::fflush(stdout);
+    const int saved = _dup(_fileno(stdout));
+    if (saved < 0 || _dup2(_fileno(stderr), _fileno(stdout)) < 0) return nullptr;
+    return _fdopen(saved, "wb");
+}
+
 std::string MakeTemporaryFolder(const char* prefix) {
     wchar_t base[MAX_PATH];
     const DWORD n = GetTempPathW(MAX_PATH, base);

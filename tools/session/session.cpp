@@ -4,6 +4,7 @@
 
 #include "common/d2xx_library.h"
 #include "common/os.h"
+#include "common/report.h"
 #include "kestrellink_result_codes.h"
 
 namespace kestrel {
@@ -34,6 +35,10 @@ std::string Session::CableName() const {
     const std::string& scenario = *options_.virtualScenario;
     return scenario.empty() ? "virtual cable (embedded default scenario)"
                             : "virtual cable (scenario " + scenario + ")";
+}
+
+std::string Session::D2xxLibraryPath() const {
+    return d2xxPath_.empty() ? os::SystemVendorLibrary() : d2xxPath_;
 }
 
 int Session::LoadChosenD2xx(std::string& error) {
@@ -73,6 +78,12 @@ int Session::Start(bool virtualByDefault) {
         memory_ = virtual_->Remember();
         started_ = true;
     }
+    report::SetCable({{"description", json::String(options_.description)},
+                      {"serial", json::String(options_.serial)},
+                      {"library", json::String(CableName())},
+                      {"d2xx", json::String(virtual_            ? "virtual"
+                                            : d2xxPath_.empty() ? "vendor"
+                                                                : d2xxPath_)}});
     return kExitOk;
 }
 
@@ -89,12 +100,12 @@ int Session::StartVirtual() {
     const std::string& scenarioPath = *options_.virtualScenario;
     if (!scenarioPath.empty() && scenarioPath != "-" &&
         !ReadInputFile(scenarioPath, kMaxScenarioBytes, scenario, error)) {
-        return Fail(kExitScenario, "--virtual: " + error);
+        return Fail(kExitModel, "--virtual: " + error);
     }
     virtual_ = std::make_unique<VirtualCable>();
     if (!virtual_->Load(error)) return Fail(kExitNoLibrary, error);
     if (!virtual_->LoadScenario(*options_.virtualScenario, error)) {
-        return Fail(kExitScenario, error);
+        return Fail(kExitModel, error);
     }
     if (state.empty()) return kExitOk;
     if (!stateLock_.Acquire(state, kStateLockWaitSeconds, error)) {
@@ -140,6 +151,7 @@ int Session::LoadLibrary() {
 }
 
 int Session::Finish(int code) {
+    code = CheckModel(code);
     if (loaded_) {
         CloseDevice();
         UnLoadD2XXDLL();
@@ -150,6 +162,25 @@ int Session::Finish(int code) {
     if ((trace_ && !trace_->Finish(error)) || (vcd_ && !vcd_->Finish(error))) {
         const int failed = Fail(kExitFile, error);
         if (code == kExitOk) code = failed;
+    }
+    return code;
+}
+
+// A virtual cable whose model saw something a real cable would not survive (a protocol the part
+// does not speak, a line driven both ways) fails a command that otherwise succeeded.
+int Session::CheckModel(int code) {
+    if (!virtual_ || !loaded_) return code;
+    const VirtualApi& api = virtual_->api();
+    const uint32_t errors = api.vc_model_error_count();
+    for (uint32_t e = 0; e < errors; ++e) {
+        const std::string text = std::string("model error: ") + api.vc_model_error(e);
+        if (code == kExitOk) {
+            code = Fail(kExitModel, text);
+        } else {
+            EndProgressLine();
+            std::fprintf(stderr, "kestrel: %s\n", text.c_str());
+            report::Error(text);
+        }
     }
     return code;
 }
@@ -183,6 +214,7 @@ int Session::KeepVirtualMemory(int code) {
                      "kestrel: note: the virtual cable's changes (%s) are dropped at exit; "
                      "--state FILE keeps them for the next command\n",
                      changes.c_str());
+        report::Warning("the virtual cable's changes (" + changes + ") are dropped at exit");
     }
     return code;
 }

@@ -61,6 +61,9 @@ class Session {
     const GlobalOptions& options() const { return options_; }
     // "virtual cable (scenario x.toml)" or "vendor D2XX library".
     std::string CableName() const;
+    // The file of the D2XX library a real cable's run loaded, or empty when the system's loader
+    // finds none.
+    std::string D2xxLibraryPath() const;
 
     // OpenDevice with the description, serial and divisor options; false with a message.
     bool OpenMpsse(CallResult& result);
@@ -79,6 +82,7 @@ class Session {
     std::string d2xxPath_;  // a D2XX library loaded by path for a real cable, or empty
 
     int KeepVirtualMemory(int code);
+    int CheckModel(int code);
     int StartVirtual();
     int StartRecorders();
     int LoadLibrary();

@@ -1,0 +1,236 @@
+#include "common/report.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "common/common.h"
+#include "common/os.h"
+
+namespace kestrel::json {
+
+std::string String(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
+            out += escaped;
+        } else {
+            out += c;  // UTF-8 passes through as it is
+        }
+    }
+    return out + "\"";
+}
+
+std::string Number(uint64_t value) { return std::to_string(value); }
+std::string Number(int64_t value) { return std::to_string(value); }
+std::string Bool(bool value) { return value ? "true" : "false"; }
+
+std::string Object(const Fields& fields) {
+    std::string out = "{";
+    for (const auto& [name, value] : fields) {
+        if (out.size() > 1) out += ", ";
+        out += String(name) + ": " + value;
+    }
+    return out + "}";
+}
+
+std::string Array(const std::vector<std::string>& values) {
+    std::string out = "[";
+    for (const std::string& value : values) {
+        if (out.size() > 1) out += ", ";
+        out += value;
+    }
+    return out + "]";
+}
+
+}  // namespace kestrel::json
+
+namespace kestrel::report {
+namespace {
+
+struct Run {
+    bool enabled = false;
+    FILE* document = nullptr;  // the standard output the commands no longer print to
+    std::string command;
+    std::vector<std::string> arguments;
+    json::Fields cable;
+    json::Fields fields;
+    std::vector<std::vector<std::string>> arrays;  // the values of array fields, by index
+    std::vector<std::string> warnings;
+    std::vector<std::string> errors;
+    std::string libraryCall;
+    int libraryCode = 0;
+};
+
+Run& TheRun() {
+    static Run run;
+    return run;
+}
+
+// The document of an interrupted run, written ahead so that the signal handler only copies bytes.
+char interruptedDocument[16384];
+std::atomic<size_t> interruptedLength{0};  // 0 while the bytes change
+int documentFd = -1;
+
+void PrepareInterrupted() {
+    if (!TheRun().enabled) return;
+    const std::string text = Document(kExitInterrupted);
+    interruptedLength = 0;
+    if (text.size() > sizeof interruptedDocument) return;
+    std::memcpy(interruptedDocument, text.data(), text.size());
+    interruptedLength = text.size();
+}
+
+std::string* FindField(const std::string& name) {
+    for (auto& [key, value] : TheRun().fields) {
+        if (key == name) return &value;
+    }
+    return nullptr;
+}
+
+std::string StringArray(const std::vector<std::string>& texts) {
+    std::vector<std::string> values;
+    for (const std::string& text : texts) values.push_back(json::String(text));
+    return json::Array(values);
+}
+
+}  // namespace
+
+void Enable() {
+    Run& run = TheRun();
+    if (run.enabled) return;
+    run.document = os::DivertStdout();
+    run.enabled = run.document != nullptr;
+#ifdef _WIN32
+    if (run.enabled) documentFd = _fileno(run.document);
+#else
+    if (run.enabled) documentFd = fileno(run.document);
+#endif
+    PrepareInterrupted();
+}
+
+void WriteInterrupted() {
+    if (documentFd < 0 || interruptedLength == 0) return;
+#ifdef _WIN32
+    (void)_write(documentFd, interruptedDocument, static_cast<unsigned>(interruptedLength.load()));
+#else
+    (void)write(documentFd, interruptedDocument, interruptedLength.load());
+#endif
+}
+
+bool Enabled() { return TheRun().enabled; }
+
+void SetCommand(const std::string& command, const std::vector<std::string>& arguments) {
+    TheRun().command = command;
+    TheRun().arguments = arguments;
+    PrepareInterrupted();
+}
+
+void SetCable(const json::Fields& cable) {
+    TheRun().cable = cable;
+    PrepareInterrupted();
+}
+
+void Set(const std::string& name, const std::string& jsonText) {
+    if (std::string* value = FindField(name)) {
+        *value = jsonText;
+    } else {
+        TheRun().fields.emplace_back(name, jsonText);
+    }
+}
+
+void Append(const std::string& name, const std::string& jsonText) {
+    Run& run = TheRun();
+    size_t index = 0;
+    while (index < run.fields.size() && run.fields[index].first != name) ++index;
+    if (index == run.fields.size()) run.fields.emplace_back(name, "[]");
+    if (run.arrays.size() <= index) run.arrays.resize(index + 1);
+    run.arrays[index].push_back(jsonText);
+    run.fields[index].second = json::Array(run.arrays[index]);
+}
+
+void Warning(const std::string& text) { TheRun().warnings.push_back(text); }
+void Error(const std::string& text) { TheRun().errors.push_back(text); }
+
+void LibraryCall(const std::string& call, int code) {
+    if (!TheRun().libraryCall.empty()) return;
+    TheRun().libraryCall = call;
+    TheRun().libraryCode = code;
+}
+
+const char* ExitClass(int code) {
+    switch (code) {
+        case kExitOk:
+            return "ok";
+        case kExitFailed:
+            return "mismatch";
+        case kExitUsage:
+            return "usage";
+        case kExitNoLibrary:
+            return "no-library";
+        case kExitModel:
+            return "model";
+        case kExitFile:
+            return "file";
+        case kExitUnavailable:
+            return "unavailable";
+        case kExitNoCable:
+            return "no-cable";
+        case kExitLibraryCall:
+            return "library-call";
+        case kExitInterrupted:
+            return "interrupted";
+        default:
+            return "unknown";
+    }
+}
+
+std::string Document(int exitCode) {
+    const Run& run = TheRun();
+    json::Fields document = {
+        {"command", json::String(run.command)},
+        {"arguments", StringArray(run.arguments)},
+        {"cable", run.cable.empty() ? "null" : json::Object(run.cable)},
+        {"result", json::String(ExitClass(exitCode))},
+        {"exit_code", json::Number(exitCode)},
+        {"library_call", run.libraryCall.empty()
+                             ? "null"
+                             : json::Object({{"export", json::String(run.libraryCall)},
+                                             {"code", json::Number(run.libraryCode)}})},
+        {"warnings", StringArray(run.warnings)},
+        {"errors", StringArray(run.errors)},
+        {"fields", json::Object(run.fields)},
+    };
+    return json::Object(document) + "\n";
+}
+
+int Finish(int exitCode) {
+    Run& run = TheRun();
+    if (!run.enabled) return exitCode;
+    interruptedLength = 0;
+    EndProgressLine();
+    std::fflush(stdout);
+    const std::string text = Document(exitCode);
+    std::fwrite(text.data(), 1, text.size(), run.document);
+    std::fflush(run.document);
+    return exitCode;
+}
+
+}  // namespace kestrel::report
