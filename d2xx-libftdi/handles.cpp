@@ -15,9 +15,11 @@ struct HandleTable {
     uintptr_t next = 0x1000;
 };
 
+// Kept for the life of the process, like the USB context: handles a host never closed stay open
+// (and reachable) until the process ends, and no call racing the exit finds the table destroyed.
 HandleTable& Table() {
-    static HandleTable table;
-    return table;
+    static HandleTable* const table = new HandleTable;
+    return *table;
 }
 
 }  // namespace
