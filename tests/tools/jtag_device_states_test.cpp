@@ -108,4 +108,28 @@ TEST_F(DeviceStatesTest, FlashProgrammedThroughTheBridgeReadsBackOverSpi) {
     EXPECT_EQ("\xFF\xFF", back.substr(34));
 }
 
+// TRST ON pulses the cable's reset line where the scenario wires it to the chain (the default)
+// and resets through TMS alone where it says none is.
+TEST_F(DeviceStatesTest, TrstFollowsTheScenarioWiring) {
+    const struct {
+        const char* wiring;
+        const char* report;
+    } rows[] = {
+        {"", "TRST ON: pulsed the cable's reset line, then Test-Logic-Reset"},
+        {"jtag_reset = \"none\"\n",
+         "TRST ON: no reset line wired to the chain; Test-Logic-Reset through TMS"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.wiring);
+        WriteFile(Path("trst.toml"), std::string("[[device]]\ndescription = \"ZV7300LNK\"\n"
+                                                 "serial = \"ZV000001\"\n") +
+                                         row.wiring);
+        WriteFile(Path("trst.svf"), "TRST ON;\nSIR 4 TDI (2);\n");
+        const ToolRun run =
+            Kestrel("--virtual '" + Path("trst.toml") + "' jtag svf '" + Path("trst.svf") + "'");
+        EXPECT_EQ(0, run.exitCode) << run.err;
+        EXPECT_NE(std::string::npos, run.out.find(row.report)) << run.out;
+    }
+}
+
 }  // namespace

@@ -184,7 +184,10 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
          "scenario:5: device[0].gpio[0].level: expected 0, 1 or \"release\""},
         {"type = \"single\"\n[[device.gpio]]\nline = 1\nlevel = 1\n",
          "scenario:4: device[0]: a single-channel device has no gpio (only cables do)"},
-        {"bogus = 1\n", "cycle_absence, jtag, flash, gpio, uart_a, uart_b)"},
+        {"bogus = 1\n", "cycle_absence, jtag_reset, jtag, flash, gpio, uart_a, uart_b)"},
+        {"jtag_reset = \"nowhere\"\n",
+         "scenario:3: device[0].jtag_reset: expected a line name (TCK, TDI, TDO, TMS, GPIOL0 to "
+         "GPIOL3, GPIOH0 to GPIOH3) or a number from 0 to 11"},
         // What the TOML parser would stop on (or assume away): a table name that is not a key,
         // a character beyond ASCII outside a comment line.
         {"[[ %device]]\n",

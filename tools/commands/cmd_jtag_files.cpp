@@ -64,6 +64,16 @@ void PrintModelledTime(const VirtualApi& api) {
                 reading.wire_ns ? static_cast<double>(reading.elapsed_ns) / reading.wire_ns : 0.0);
 }
 
+// Whether the cable's reset line (GPIOL1) reaches the chain's TRST: on the virtual cable the
+// scenario says so (jtag_reset), on a real cable only the user can (--trst-wired).
+bool TrstWired(Session& session, bool flag) {
+    constexpr int kCableResetLine = 5;
+    const VirtualCable* cable = session.virtualCable();
+    if (!cable || !cable->api().vc_jtag_reset_line) return flag;
+    int line = -1;
+    return cable->api().vc_jtag_reset_line(0, &line) == 0 && line == kCableResetLine;
+}
+
 // Reads and parses the whole file before the cable is opened; returns 0 or the exit code.
 int LoadProgram(const GlobalOptions& global, const PlayFileOptions& o, bool binary,
                 jtag::Program& program) {
@@ -105,7 +115,7 @@ int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
     if (!session.OpenMpsse(opened)) return session.Finish(FailCall(opened));
     jtag::PlayOptions options;
     options.keepGoing = o.keepGoing;
-    options.trstWired = o.trstWired;
+    options.trstWired = TrstWired(session, o.trstWired);
     options.divisor = global.divisor;
     options.report = [&](bool problem, const std::string& line) {
         if (problem) {
@@ -183,7 +193,7 @@ std::vector<Command> AddJtagFileCommands(CLI::App& jtag) {
         if (!binary) {
             app->add_flag("--trst-wired", o->trstWired,
                           "The cable's reset line (GPIOL1) reaches the chain's TRST: TRST ON "
-                          "pulses it");
+                          "pulses it (on the virtual cable the scenario decides)");
         }
         commands.push_back(
             {app, [o, binary](const GlobalOptions& global) { return Play(global, *o, binary); }});

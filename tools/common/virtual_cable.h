@@ -46,7 +46,8 @@ namespace kestrel {
     X(vc_jtag_memory_info) \
     X(vc_jtag_memory_read) \
     X(vc_clock_reset) \
-    X(vc_clock_read)
+    X(vc_clock_read) \
+    X(vc_jtag_reset_line)
 // clang-format on
 
 struct VirtualApi {

@@ -115,6 +115,15 @@ int vc_jtag_device_count(int cable) {
     return chain ? chain->DeviceCount() : code;
 }
 
+int vc_jtag_reset_line(int cable, int* line) {
+    const ModelLock lock;
+    auto [engine, chain, code] = Find<JtagChain>(cable);
+    if (!chain) return code;
+    if (!line) return VC_E_ARGUMENT;
+    *line = chain->ResetLine();
+    return VC_OK;
+}
+
 int vc_jtag_tap_state(int cable, int device) {
     const ModelLock lock;
     auto [engine, tap, code] = FindTap(cable, device);

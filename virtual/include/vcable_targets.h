@@ -84,6 +84,9 @@ typedef struct vc_jtag_memory {
 /* JTAG chain. The new chain starts in Test-Logic-Reset with user registers at 0. */
 VC_API int vc_jtag_set_chain(int cable, int count, const vc_jtag_device* devices);
 VC_API int vc_jtag_device_count(int cable);
+/* The ADBUS line whose low level resets the chain (5, GPIOL1, the cable's reset line, unless the
+ * scenario's jtag_reset says otherwise), or -1 when none is wired. */
+VC_API int vc_jtag_reset_line(int cable, int* line);
 VC_API int vc_jtag_tap_state(int cable, int device); /* VC_TAP_* or a negative code */
 VC_API const char* vc_jtag_tap_state_name(int state);
 VC_API int vc_jtag_instruction(int cable, int device, uint32_t* instruction);

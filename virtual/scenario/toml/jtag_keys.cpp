@@ -231,6 +231,13 @@ void ReadDevice(Reader& r, const toml::table& t, const std::string& at, JtagDevi
 
 void ReadTargetKeys(Reader& r, const toml::table& device, const std::string& at,
                     std::string_view key, JtagSetup& jtag) {
+    // The line that resets the chain's data registers: the cable's reset line by default.
+    const toml::node* reset = device.get("jtag_reset");
+    if (reset && reset->is_string() && reset->as_string()->get() == "none") {
+        jtag.resetLine = JtagSetup::kNoResetLine;
+    } else {
+        jtag.resetLine = r.Line(device, at, "jtag_reset", jtag.resetLine);
+    }
     if (!device.get(key)) return;
     jtag.devices.clear();
     int i = 0;

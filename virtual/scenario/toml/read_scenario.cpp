@@ -35,7 +35,7 @@ void ReadDevice(Reader& r, const toml::table& t, const std::string& at, DeviceDe
     r.Keys(t, at,
            {"type", "description", "serial", "eeprom", "manufacturer", "manufacturer_id",
             "vendor_id", "product_id", "user_area_size", "user_area_text", "user_area_hex",
-            "cycle_absence", VC_TARGET_KINDS(VC_TARGET_KEY) "uart_a", "uart_b"});
+            "cycle_absence", "jtag_reset", VC_TARGET_KINDS(VC_TARGET_KEY) "uart_a", "uart_b"});
     d.dual = r.Choice(t, at, "type", {"cable", "single"}, 0) == 0;
     if (!t.get("description")) r.Fail(t, at, "missing key 'description'");
     d.description = r.Text(t, at, "description").value_or("");

@@ -23,7 +23,7 @@ void JtagChain::OnPins(uint16_t levels) {
     const bool tckWas = LineHigh(levels_, pin::kTck);
     const bool tckNow = LineHigh(levels, pin::kTck);
     levels_ = levels;
-    if (!LineHigh(levels, resetLine_)) {
+    if (resetLine_ >= 0 && !LineHigh(levels, resetLine_)) {
         for (TapController& tap : taps_) tap.ResetDataRegisters();
     }
     if (!tckWas && tckNow) {
@@ -67,6 +67,7 @@ bool JtagChain::CanRunFast(const ClockRun& run) const {
     for (const TapController& tap : taps_) {
         if (tap.Registers().Bridge().Active()) return false;
     }
+    if (resetLine_ < 0) return true;
     return resetLine_ != pin::kTck && resetLine_ != pin::kTdi && LineHigh(run.levels, resetLine_);
 }
 

@@ -113,7 +113,9 @@ struct JtagSetup {
     // Device 0 is nearest TDI: bits enter device 0 first and leave the chain through the last
     // device, so a scan out of the chain shows the last device first. Empty: no chain.
     std::vector<JtagDeviceSetup> devices = DefaultJtagDevices();
-    // ADBUS line whose low level resets the devices' data registers (GPIOL1).
+    // ADBUS line whose low level resets the devices' data registers (GPIOL1, the cable's reset
+    // line); kNoResetLine when the chain has none wired.
+    static constexpr int kNoResetLine = -1;
     int resetLine = 5;
 };
 
