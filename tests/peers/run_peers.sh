@@ -153,7 +153,7 @@ peers() {
     run openocd-svf-mismatch fail "${ocd[@]}" -c "init; svf $svf/mismatch.svf; shutdown"
     expect openocd-svf-mismatch "READ = 0x1234567787654321" "WANT = 0x1234567787654320"
     VCABLE_CLOCK_REPORT=$work/clock.json VCABLE_TRACE=$work/trace.txt \
-        VCABLE_CALL_LOG=$work/calls.txt run openocd-clock ok \
+        VCABLE_CALL_LOG=$work/calls.txt VCABLE_VCD=$work/wave.vcd run openocd-clock ok \
         "${ocd[@]}" -c "init; scan_chain; svf $svf/user-register.svf; shutdown"
     $python -c 'import json, sys; r = json.load(open(sys.argv[1])); assert all(
         r[s]["tck_cycles"] > 0 and r[s]["elapsed_ms"] > 0 for s in ("full_speed", "high_speed"))' \
@@ -161,6 +161,9 @@ peers() {
     grep -q "^cable 0: 0x86 set clock divisor" "$work/trace.txt" &&
         grep -q "^FT_SetBitMode(0xB, 0x2) = 0" "$work/calls.txt" ||
         fail "$delivery-openocd-clock" "no trace or call log"
+    # The waveform: TCK declared, and it moved.
+    grep -q '^\$var wire 1 ! TCK \$end$' "$work/wave.vcd" && grep -q '^1!$' "$work/wave.vcd" &&
+        grep -q '^0!$' "$work/wave.vcd" || fail "$delivery-openocd-clock" "no waveform"
     VCABLE_SCENARIO=$peers/unplug.toml run openocd-unplug fail \
         "${ocd[@]}" -c "init; svf $svf/user-register.svf; shutdown"
     expect openocd-unplug "LIBUSB_ERROR_NO_DEVICE"

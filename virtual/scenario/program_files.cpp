@@ -1,5 +1,5 @@
-// The files of VCABLE_STATE, VCABLE_CLOCK_REPORT, VCABLE_MODEL_ERRORS, VCABLE_TRACE and
-// VCABLE_CALL_LOG.
+// The files of VCABLE_STATE, VCABLE_CLOCK_REPORT, VCABLE_MODEL_ERRORS, VCABLE_TRACE,
+// VCABLE_CALL_LOG and VCABLE_VCD.
 #include "scenario/program_files.h"
 
 #include <sys/stat.h>
@@ -14,6 +14,7 @@
 #include "record/call_log.h"
 #include "record/wire_clock.h"
 #include "scenario/state_file.h"
+#include "scenario/vcd_file.h"
 
 namespace vcable {
 namespace {
@@ -118,6 +119,7 @@ void WriteProgramFiles() {
     if (const char* path = Named("VCABLE_CALL_LOG")) WriteCallLog(path);
     if (traceFile.file != nullptr) std::fclose(traceFile.file);
     traceFile.file = nullptr;
+    FinishVcdFile();
 }
 
 }  // namespace
@@ -126,7 +128,7 @@ void StartProgramFiles() {
     const char* state = Named("VCABLE_STATE");
     if (state == nullptr && Named("VCABLE_CLOCK_REPORT") == nullptr &&
         Named("VCABLE_MODEL_ERRORS") == nullptr && Named("VCABLE_TRACE") == nullptr &&
-        Named("VCABLE_CALL_LOG") == nullptr) {
+        Named("VCABLE_CALL_LOG") == nullptr && Named("VCABLE_VCD") == nullptr) {
         return;
     }
     if (state != nullptr && Exists(state)) {
@@ -136,6 +138,7 @@ void StartProgramFiles() {
         }
     }
     if (const char* path = Named("VCABLE_TRACE")) StartTrace(path);
+    if (const char* path = Named("VCABLE_VCD")) StartVcdFile(path);
     // The call log's storage is made now, so it outlives the handler registered after it.
     ModelErrorCount();
     std::atexit(&WriteProgramFiles);

@@ -3,8 +3,9 @@
 // saved when the program ends or unloads the cable), VCABLE_CLOCK_REPORT (the model clock of both
 // speeds as JSON, written at the end), VCABLE_MODEL_ERRORS (the model errors, one a line,
 // written at the end; empty when there were none), VCABLE_TRACE (the decoded MPSSE commands of
-// every cable, as they run) and VCABLE_CALL_LOG (the entry-point calls, one a line, written at
-// the end: both faces' traffic, the USB face's under the entry points it runs).
+// every cable, as they run), VCABLE_CALL_LOG (the entry-point calls, one a line, written at
+// the end: both faces' traffic, the USB face's under the entry points it runs) and VCABLE_VCD
+// (a waveform of cable 0's channel A lines, vcd_file.h).
 #pragma once
 
 namespace vcable {
