@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "commands/commands.h"
+#include "commands/many_cables.h"
 #include "commands/options.h"
 #include "common/report.h"
 
@@ -116,6 +117,8 @@ int main(int argc, char** argv) {
             ->expected(0, 1)
             ->type_name("[SCENARIO]");
     AddCableOptions(app, global);
+    ManyCablesOptions many;
+    AddManyCablesOptions(app, many);
 
     // An output stopped half way by ^C is removed; what it would have replaced stays.
     InstallInterruptCleanup();
@@ -134,6 +137,7 @@ int main(int argc, char** argv) {
     report::SetCommand(CommandName(app), std::vector<std::string>(argv + 1, argv + argc));
     ApplyProgress(progress);
     if (virtualOption->count() > 0) global.virtualScenario = scenario;
+    if (many.asked()) return report::Finish(RunManyCables(many, global, json, argc, argv));
     for (const Command& command : commands) {
         if (command.app->parsed()) return report::Finish(command.run(global));
     }

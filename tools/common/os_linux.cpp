@@ -1,12 +1,17 @@
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "common/os.h"
@@ -83,5 +88,37 @@ std::string MakeTemporaryFolder(const char* prefix) {
 void RemoveFolder(const std::string& path) { rmdir(path.c_str()); }
 
 void FreeLibraryString(kl_bstr text) { std::free(text); }
+
+long StartSelf(const std::vector<std::string>& arguments, const std::string& stdoutPath,
+               const std::string& stderrPath, std::string& error) {
+    const std::string self = "/proc/self/exe";
+    std::vector<char*> argv{const_cast<char*>(self.c_str())};
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    pid_t pid = -1;
+    const int result = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (result != 0) {
+        error = std::strerror(result);
+        return -1;
+    }
+    return pid;
+}
+
+int WaitChild(long id) {
+    int status = 0;
+    while (waitpid(static_cast<pid_t>(id), &status, 0) < 0) {
+        if (errno != EINTR) return 1;
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 1;
+}
 
 }  // namespace kestrel::os

@@ -77,6 +77,7 @@ struct Run {
     std::vector<std::string> errors;
     std::string libraryCall;
     int libraryCode = 0;
+    std::string cables;  // --cables: the per-cable results, or empty
 };
 
 Run& TheRun() {
@@ -156,6 +157,8 @@ void Set(const std::string& name, const std::string& jsonText) {
     }
 }
 
+void SetCables(const std::string& jsonArray) { TheRun().cables = jsonArray; }
+
 void Append(const std::string& name, const std::string& jsonText) {
     Run& run = TheRun();
     size_t index = 0;
@@ -218,6 +221,7 @@ std::string Document(int exitCode) {
         {"errors", StringArray(run.errors)},
         {"fields", json::Object(run.fields)},
     };
+    if (!run.cables.empty()) document.emplace_back("cables", run.cables);
     return json::Object(document) + "\n";
 }
 

@@ -39,6 +39,8 @@ void SetCable(const json::Fields& cable);
 void Set(const std::string& name, const std::string& jsonText);
 // Appends a value to the command's array field `name`.
 void Append(const std::string& name, const std::string& jsonText);
+// --cables: the per-cable results (a JSON array) that the combined document carries.
+void SetCables(const std::string& jsonArray);
 void Warning(const std::string& text);
 void Error(const std::string& text);
 // The first library export that returned a result other than 0.
