@@ -161,7 +161,10 @@ int RunManyCables(const ManyCablesOptions& many, const GlobalOptions& global, bo
         CableRun& run = runs[c];
         run.serial = serials[c];
         std::string error;
-        run.child = os::StartSelf(ChildArguments(argc, argv, run.serial),
+        // Tells the command that other processes run beside it (CheckCommandFiles).
+        const std::string variable =
+            runs.size() > 1 ? std::string(kCableOfManyVariable) + "=" + run.serial : "";
+        run.child = os::StartSelf(ChildArguments(argc, argv, run.serial), variable,
                                   folder + "/" + std::to_string(c) + ".out",
                                   folder + "/" + std::to_string(c) + ".err", error);
         if (run.child < 0) {

@@ -45,10 +45,11 @@ FILE* DivertStdout();
 // A new, empty folder "<prefix>XXXXXX" under the system's temporary folder; empty on failure.
 std::string MakeTemporaryFolder(const char* prefix);
 void RemoveFolder(const std::string& path);
-// Starts this program again with `arguments` (argv[1] on), its standard output and standard
-// error going to the files named; returns the child's id, or -1 with the reason in `error`.
-long StartSelf(const std::vector<std::string>& arguments, const std::string& stdoutPath,
-               const std::string& stderrPath, std::string& error);
+// Starts this program again with `arguments` (argv[1] on) and this environment plus `variable`
+// ("NAME=value", or empty), its standard output and standard error going to the files named;
+// returns the child's id, or -1 with the reason in `error`.
+long StartSelf(const std::vector<std::string>& arguments, const std::string& variable,
+               const std::string& stdoutPath, const std::string& stderrPath, std::string& error);
 // Waits for a child StartSelf started; its exit code (128 + the signal when one ended it).
 int WaitChild(long id);
 // Releases a string the library handed out (OpenDevice_EDP2's text): free() on Linux,

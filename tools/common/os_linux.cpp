@@ -89,13 +89,17 @@ void RemoveFolder(const std::string& path) { rmdir(path.c_str()); }
 
 void FreeLibraryString(kl_bstr text) { std::free(text); }
 
-long StartSelf(const std::vector<std::string>& arguments, const std::string& stdoutPath,
-               const std::string& stderrPath, std::string& error) {
+long StartSelf(const std::vector<std::string>& arguments, const std::string& variable,
+               const std::string& stdoutPath, const std::string& stderrPath, std::string& error) {
     const std::string self = "/proc/self/exe";
     std::vector<char*> argv{const_cast<char*>(self.c_str())};
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    std::vector<char*> environment;
+    for (char** at = environ; *at; ++at) environment.push_back(*at);
+    if (!variable.empty()) environment.push_back(const_cast<char*>(variable.c_str()));
+    environment.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -103,7 +107,8 @@ long StartSelf(const std::vector<std::string>& arguments, const std::string& std
     posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     pid_t pid = -1;
-    const int result = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), environ);
+    const int result =
+        posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), environment.data());
     posix_spawn_file_actions_destroy(&actions);
     if (result != 0) {
         error = std::strerror(result);

@@ -117,7 +117,7 @@ void RemoveFolder(const std::string& path) { RemoveDirectoryW(ToWide(path).c_str
 // Several cables at once is not offered on Windows yet: the children would need their command
 // line quoted back together and their output handles inherited.
 long StartSelf(const std::vector<std::string>&, const std::string&, const std::string&,
-               std::string& error) {
+               const std::string&, std::string& error) {
     error = "running several cables at once is not supported on Windows";
     return -1;
 }
