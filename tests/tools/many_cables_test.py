@@ -55,6 +55,10 @@ ROWS = [
     ("verify the seven",
      "--json --virtual bench.toml --state {serial}.state --cables "
      + ",".join(s for s in SERIALS if s != SERIALS[PULLED]) + " spi verify {serial}.bin", 0, 7, []),
+    # Each process wrote its own cable: in MC03's state the first cable is still erased.
+    ("each process finds its own cable",
+     "--json --virtual bench.toml --state MC03.state --serial MC00 spi verify MC03.bin", 1, 0,
+     None),
     ("all cables list themselves",
      "--json --virtual bench.toml --all-cables spi id", 0, 8, []),
     ("a shared state file is refused",
