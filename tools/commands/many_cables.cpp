@@ -132,6 +132,18 @@ std::string CableJson(const CableRun& run, bool json) {
                          {"document", whole ? document : "null"}});
 }
 
+// How many succeeded, and each one that failed with the stage it failed at.
+void PrintSummary(const std::vector<CableRun>& runs) {
+    size_t failed = 0;
+    for (const CableRun& run : runs) failed += run.exitCode != kExitOk;
+    std::printf("%zu of %zu cable(s) succeeded\n", runs.size() - failed, runs.size());
+    for (const CableRun& run : runs) {
+        if (run.exitCode != kExitOk)
+            std::printf("  failed: %s (exit code %d, %s): %s\n", run.serial.c_str(), run.exitCode,
+                        report::ExitClass(run.exitCode), LastError(run).c_str());
+    }
+}
+
 }  // namespace
 
 void AddManyCablesOptions(CLI::App& app, ManyCablesOptions& many) {
@@ -189,14 +201,7 @@ int RunManyCables(const ManyCablesOptions& many, const GlobalOptions& global, bo
         if (run.exitCode > combined) combined = run.exitCode;
     }
     os::RemoveFolder(folder);
-    size_t failed = 0;
-    for (const CableRun& run : runs) failed += run.exitCode != kExitOk;
-    std::printf("%zu of %zu cable(s) succeeded\n", runs.size() - failed, runs.size());
-    for (const CableRun& run : runs) {
-        if (run.exitCode != kExitOk)
-            std::printf("  failed: %s (exit code %d, %s): %s\n", run.serial.c_str(), run.exitCode,
-                        report::ExitClass(run.exitCode), LastError(run).c_str());
-    }
+    PrintSummary(runs);
     report::SetCables(json::Array(cables));
     return combined;
 }
