@@ -70,6 +70,11 @@ ROWS = [
      []),
     ("--serial with --cables is refused",
      f"--json --virtual bench.toml --serial MC00 --cables {CABLES} spi id", 2, 0, None),
+    # Opens go by a part of the serial: MC0 would also open MC00, a serial twice one cable twice.
+    ("a serial inside another is refused",
+     "--json --virtual bench.toml --cables MC0,MC01 spi id", 2, 0, None),
+    ("a serial named twice is refused",
+     "--json --virtual bench.toml --cables MC01,MC01 spi id", 2, 0, None),
 ]
 
 

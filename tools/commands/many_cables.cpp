@@ -83,6 +83,21 @@ int CheckFilesNameTheCable(const GlobalOptions& global, size_t cables) {
     return kExitOk;
 }
 
+// Each child opens its cable by a serial-number part, as --serial does: a serial named twice, or
+// one that is part of another, would let two processes reach one cable.
+int CheckSerialsApart(const std::vector<std::string>& serials) {
+    for (size_t a = 0; a < serials.size(); ++a) {
+        if (serials[a].empty()) return Fail(kExitUsage, "--cables: an empty serial number");
+        for (size_t b = 0; b < serials.size(); ++b) {
+            if (a != b && serials[b].find(serials[a]) != std::string::npos) {
+                return Fail(kExitUsage, "--cables: \"" + serials[a] + "\" would also open \"" +
+                                            serials[b] + "\" (opens go by a part of the serial)");
+            }
+        }
+    }
+    return kExitOk;
+}
+
 // The child's command line: this one without the cable choice, with --serial and {serial}.
 std::vector<std::string> ChildArguments(int argc, char** argv, const std::string& serial) {
     std::vector<std::string> arguments = {"--serial", serial};
@@ -164,6 +179,7 @@ int RunManyCables(const ManyCablesOptions& many, const GlobalOptions& global, bo
     if (many.all && !AllSerials(global, serials))
         return Fail(kExitNoLibrary, "cannot list the cables for --all-cables");
     if (serials.empty()) return Fail(kExitNoCable, "no cable to run on");
+    if (const int code = CheckSerialsApart(serials)) return code;
     if (const int code = CheckFilesNameTheCable(global, serials.size())) return code;
     const std::string folder = os::MakeTemporaryFolder("kestrel-cables-");
     if (folder.empty()) return Fail(kExitFile, "cannot make a temporary folder");
