@@ -4,6 +4,9 @@
 - :class:`Cable` opens a cable: JTAG chain, SPI flash, pins, and channel B as a serial port.
 - :class:`VirtualCable` puts the simulated cable in the process for tests (pytest fixture
   ``virtual_cable``).
+- Whole operations return plain results (:mod:`kestrellink.results`) whose ``to_dict()`` uses
+  the field names of ``kestrel --json``; long ones report through ``progress=callback``
+  (:class:`ProgressEvent`, the fields of ``kestrel --progress json``).
 - :func:`use_d2xx` (or $KESTRELLINK_D2XX) picks the D2XX library for a real cable: the vendor's
   (the default) or the project's library over libftdi1.
 
@@ -13,14 +16,19 @@ to ``Library.on_message`` when set.
 
 from .cable import Cable, Gpio, Uart
 from .d2xx import use_d2xx
-from .errors import (CableError, CableMessage, KestrelLinkError, LibraryNotFoundError,
-                     ScenarioError, TargetError)
+from .errors import (EXIT_CLASSES, CableError, CableMessage, KestrelLinkError,
+                     LibraryNotFoundError, ScenarioError, TargetError, VerifyError, exit_code)
 from .jtag import Jtag
 from .library import Library, load
+from .progress import ProgressEvent
+from .results import (Device, FlashData, FlashId, FlashResult, ScanResult, UartData,
+                      UartResult)
 from .spi import Spi
 from .virtual import Call, Pins, VirtualCable
 
 __version__ = "1.0.0"
-__all__ = ["Cable", "CableError", "CableMessage", "Call", "Gpio", "Jtag", "KestrelLinkError",
-           "Library", "LibraryNotFoundError", "Pins", "ScenarioError", "Spi", "TargetError",
-           "Uart", "VirtualCable", "load", "use_d2xx"]
+__all__ = ["Cable", "CableError", "CableMessage", "Call", "Device", "EXIT_CLASSES",
+           "FlashData", "FlashId", "FlashResult", "Gpio", "Jtag",
+           "KestrelLinkError", "Library", "LibraryNotFoundError", "Pins", "ProgressEvent",
+           "ScanResult", "ScenarioError", "Spi", "TargetError", "Uart", "UartData", "UartResult",
+           "VerifyError", "VirtualCable", "exit_code", "load", "use_d2xx"]

@@ -19,6 +19,7 @@ from ._result_codes import MEANINGS
 from .errors import CableError, KestrelLinkError
 from .jtag import Jtag
 from .library import Library, MessageHandler, load
+from .results import UartData, UartResult
 from .spi import Spi
 
 MAX_DIVISOR = 0xFFFF
@@ -251,27 +252,29 @@ class Uart:
         return self._cable.lib
 
     @atomic
-    def write(self, data: bytes, paced: bool = False) -> None:
+    def write(self, data: bytes, paced: bool = False) -> UartResult:
         """Sends ``data`` on channel B in one write (Write_FILE_UART_2), or with ``paced`` one
-        byte per second. Raises CableError (1: the write failed)."""
+        byte per second; returns bytes_sent. Raises CableError (1: the write failed)."""
         data = bytes_like(data, "data")
         integer(len(data), "len(data)", 0, MAX_U32)
         lib = self._lib()
         if not data:
-            return
+            return UartResult(0)
         with self._slicing:
             with open(self._file, "wb") as out:
                 out.write(data)
             rc = lib.Write_FILE_UART_2(self._file, len(data), 1.0 if paced else 0.0)
         if rc:
             raise CableError("Write_FILE_UART_2", rc)
+        return UartResult(len(data))
 
     @atomic
-    def read(self, size: int, timeout: float = 5.0) -> bytes:
+    def read(self, size: int, timeout: float = 5.0) -> UartData:
         """Waits for ``size`` bytes, for at least ``timeout`` seconds (inf: without limit), and
-        returns them (Read_FILE_UART_2). Bytes beyond ``size`` that have already arrived are
-        read and dropped. When the time runs out, raises CableError with the number of bytes
-        waiting (or 6 for none), which stay for the next read; 1 when the read failed."""
+        returns them (Read_FILE_UART_2): bytes whose ``to_dict()`` gives bytes_received. Bytes
+        beyond ``size`` that have already arrived are read and dropped. When the time runs out,
+        raises CableError with the number of bytes waiting (or 6 for none), which stay for the
+        next read; 1 when the read failed."""
         size = integer(size, "size", 0, MAX_U32)
         if isinstance(timeout, bool) or not isinstance(timeout, (int, float)):
             raise TypeError(f"timeout must be a number of seconds, not {type(timeout).__name__}")
@@ -279,11 +282,11 @@ class Uart:
             raise ValueError(f"timeout must be 0 or more seconds (inf: no limit), got {timeout}")
         lib = self._lib()
         if size == 0:
-            return b""
+            return UartData()
         with self._slicing:
             if len(self._pending) >= size:
                 data, self._pending = self._pending[:size], self._pending[size:]
-                return data
+                return UartData(data)
             wanted = size - len(self._pending)
         rc, data = self._interruptible(lambda cancel: self._receive(lib, wanted, timeout, cancel))
         if rc:
@@ -291,7 +294,7 @@ class Uart:
                              "nothing arrived in time" if rc == 6 else
                              "a failure, or the bytes waiting when the time ran out")
         data, self._pending = self._pending + data, b""
-        return data
+        return UartData(data)
 
     def _receive(self, lib: Library, size: int, timeout: float, cancel: threading.Event
                  ) -> Tuple[int, bytes]:

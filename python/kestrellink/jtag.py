@@ -4,6 +4,7 @@ from typing import TYPE_CHECKING, List, Optional
 
 from ._checks import atomic, integer
 from .errors import CableError, TargetError
+from .results import Device, ScanResult
 
 if TYPE_CHECKING:
     from .cable import Cable
@@ -137,6 +138,19 @@ class Jtag:
                 pos += 1
         self._dr_lengths = [IDCODE_BITS if i else 1 for i in self._idcodes]
         return list(self._idcodes)
+
+    @atomic
+    def scan(self) -> ScanResult:
+        """The chain as ``kestrel jtag idcode`` reports it: each device's IDCODE (None for a
+        device without one) and instruction-register length, None for every device when the
+        lengths cannot be told apart (set :attr:`ir_lengths` then)."""
+        idcodes = self.idcodes()
+        try:
+            lengths: List[Optional[int]] = list(self._ir_lengths())
+        except TargetError:
+            lengths = [None] * len(idcodes)
+        return ScanResult(tuple(Device(i, code or None, n)
+                                for i, (code, n) in enumerate(zip(idcodes, lengths))))
 
     def _ir_lengths(self) -> List[int]:
         if self.ir_lengths is None:

@@ -1,11 +1,13 @@
 """A serial NOR flash on the SPI lines, its chip select on GPIOL2, through the library's SPI and
 pin exports: GPIO2_low2 selects it, Disable_AllTalk deselects it."""
 
-from typing import TYPE_CHECKING, Optional, Tuple
+from typing import TYPE_CHECKING, Callable, Optional, Tuple
 
 from ._checks import atomic, integer
 from ._checks import data as bytes_like
-from .errors import CableError, TargetError
+from .errors import CableError, TargetError, VerifyError
+from .progress import Phase, ProgressCallback, Reporter
+from .results import FlashData, FlashId, FlashResult
 
 if TYPE_CHECKING:
     from .cable import Cable
@@ -77,20 +79,33 @@ class Spi:
         """One transaction: chip select low, ``command`` out, ``read`` bytes in, select high."""
         command = bytes_like(command, "command")
         read = integer(read, "read", 0, ADDRESS_LIMIT)
+        return self._transaction(command, read)
+
+    def _transaction(self, command: bytes, read: int,
+                     received: Optional[Callable[[int], None]] = None) -> bytes:
+        """transfer() without the checks; ``received`` is told the bytes of each chunk read."""
         self._call("GPIO2_low2")
         try:
             if command:
                 self._call("SPI_WriteDO", WRITE_BYTES, len(command), command)
-            data = b"".join(self._receive(min(READ_CHUNK, read - done))
-                            for done in range(0, read, READ_CHUNK))
+            chunks = []
+            for done in range(0, read, READ_CHUNK):
+                chunks.append(self._receive(min(READ_CHUNK, read - done)))
+                if received is not None:
+                    received(len(chunks[-1]))
         finally:
             self._call("Disable_AllTalk")
-        return data
+        return b"".join(chunks)
 
     @atomic
     def jedec_id(self) -> bytes:
         """The three JEDEC identification bytes: manufacturer, memory type, capacity."""
         return self.transfer(bytes([READ_JEDEC_ID]), 3)
+
+    @atomic
+    def identify(self) -> FlashId:
+        """The JEDEC ID with the size (see :attr:`size`) and the erase unit (a 4 KiB sector)."""
+        return FlashId(self.jedec_id(), self.size, SECTOR_SIZE)
 
     @atomic
     def status(self) -> int:
@@ -121,37 +136,84 @@ class Spi:
         self.transfer(command)
         self._wait_ready()
 
-    @atomic
-    def read(self, address: int, size: int) -> bytes:
-        """``size`` bytes from ``address``."""
-        address, size = self._check_range(address, size)
-        return self.transfer(self._command(READ, address), size) if size else b""
+    def _read(self, address: int, size: int, phase: Phase) -> bytes:
+        return self._transaction(self._command(READ, address), size, phase.advance) if size \
+            else b""
 
     @atomic
-    def erase(self, address: int = 0, size: Optional[int] = None) -> None:
-        """Erases (to 0xFF) every 4 KiB sector that [address, address + size) touches; without
-        ``size``, the whole chip."""
-        if size is None:
-            self._write_enabled(bytes([CHIP_ERASE]))
-            return
+    def read(self, address: int, size: int, progress: Optional[ProgressCallback] = None
+             ) -> FlashData:
+        """``size`` bytes from ``address`` (bytes, with ``to_dict()`` giving bytes_read);
+        ``progress`` receives the "reading" phase's events."""
         address, size = self._check_range(address, size)
-        if not size:
-            return
-        for sector in range(address // SECTOR_SIZE, (address + size - 1) // SECTOR_SIZE + 1):
-            self._write_enabled(self._command(SECTOR_ERASE, sector * SECTOR_SIZE))
+        return FlashData(self._read(address, size, Reporter(progress).phase("reading", size)))
 
     @atomic
-    def write(self, address: int, data: bytes, erase: bool = True) -> None:
-        """Programs ``data`` at ``address`` page by page. With ``erase`` (the default) the
-        sectors the range touches are erased first, so the rest of those sectors becomes 0xFF;
-        without it the flash can only clear bits."""
+    def verify(self, address: int, data: bytes, progress: Optional[ProgressCallback] = None
+               ) -> FlashResult:
+        """Reads the range back ("verifying" phase) and compares it with ``data``; raises
+        VerifyError at the first byte that differs."""
         data = bytes_like(data, "data")
         address, _ = self._check_range(address, len(data))
-        if erase and data:
-            self.erase(address, len(data))
-        done = 0
-        while done < len(data):
-            at = address + done
-            piece = min(PAGE_SIZE - at % PAGE_SIZE, len(data) - done)  # a page program wraps
-            self._write_enabled(self._command(PAGE_PROGRAM, at) + data[done:done + piece])
-            done += piece
+        return self._verify(address, data, Reporter(progress))
+
+    def _verify(self, address: int, data: bytes, reporter: Reporter) -> FlashResult:
+        back = self._read(address, len(data), reporter.phase("verifying", len(data)))
+        if back != data:
+            at = next(i for i, (a, b) in enumerate(zip(back, data)) if a != b)
+            raise VerifyError(address + at, data[at], back[at])
+        return FlashResult(bytes_verified=len(data))
+
+    @atomic
+    def erase(self, address: int = 0, size: Optional[int] = None,
+              progress: Optional[ProgressCallback] = None) -> FlashResult:
+        """Erases (to 0xFF) every 4 KiB sector that [address, address + size) touches; without
+        ``size``, the whole chip. Returns bytes_erased (the whole sectors, or the chip's size
+        when it is known); ``progress`` receives the "erasing" phase's events."""
+        reporter = Reporter(progress)
+        if size is None:
+            try:
+                total = self.size
+            except TargetError:  # a chip erase needs no size; it only goes unreported
+                total = 0
+            phase = reporter.phase("erasing", total)
+            self._write_enabled(bytes([CHIP_ERASE]))
+            phase.update(total)
+            return FlashResult(bytes_erased=total)
+        address, size = self._check_range(address, size)
+        return FlashResult(bytes_erased=self._erase_sectors(address, size, reporter))
+
+    def _erase_sectors(self, address: int, size: int, reporter: Reporter) -> int:
+        sectors = range(address // SECTOR_SIZE, (address + size - 1) // SECTOR_SIZE + 1) \
+            if size else range(0)
+        phase = reporter.phase("erasing", len(sectors) * SECTOR_SIZE)
+        for sector in sectors:
+            self._write_enabled(self._command(SECTOR_ERASE, sector * SECTOR_SIZE))
+            phase.advance(SECTOR_SIZE)
+        return len(sectors) * SECTOR_SIZE
+
+    @atomic
+    def write(self, address: int, data: bytes, erase: bool = True, verify: bool = False,
+              progress: Optional[ProgressCallback] = None) -> FlashResult:
+        """Programs ``data`` at ``address`` page by page. With ``erase`` (the default) the
+        sectors the range touches are erased first, so the rest of those sectors becomes 0xFF;
+        without it the flash can only clear bits. Pieces of a page that are all 0xFF are not
+        programmed (that changes no bit) and count as skipped. With ``verify`` the range is read
+        back (VerifyError at the first difference). ``progress`` receives the events of the
+        "erasing", "writing" and "verifying" phases."""
+        data = bytes_like(data, "data")
+        address, _ = self._check_range(address, len(data))
+        reporter = Reporter(progress)
+        erased = self._erase_sectors(address, len(data), reporter) if erase else 0
+        phase = reporter.phase("writing", len(data))
+        skipped = 0
+        while phase.done < len(data):
+            at = address + phase.done
+            piece = data[phase.done:phase.done + PAGE_SIZE - at % PAGE_SIZE]  # a program wraps
+            if piece.count(0xFF) == len(piece):
+                skipped += len(piece)
+            else:
+                self._write_enabled(self._command(PAGE_PROGRAM, at) + piece)
+            phase.advance(len(piece))
+        verified = self._verify(address, data, reporter).bytes_verified if verify else None
+        return FlashResult(erased if erase else None, len(data) - skipped, skipped, verified)

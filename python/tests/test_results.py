@@ -1,0 +1,145 @@
+"""Result objects of whole operations, checked against the virtual targets and the fields kestrel
+--json gives for the same thing; progress events; the exit-code classes."""
+
+import json
+import pickle
+
+import jsonschema
+import pytest
+from conftest import REPO
+
+import kestrellink
+from kestrellink.progress import Reporter
+
+SCHEMA = json.loads((REPO / "docs/kestrel-result.schema.json").read_text())
+FIELDS = jsonschema.Draft202012Validator({"$ref": "#/$defs/fields", "$defs": SCHEMA["$defs"]})
+# 10 bytes, a page of 0xFF that needs no program, 10 bytes: from 0x10F0, over three pages.
+IMAGE = b"A" * 10 + b"\xff" * 300 + b"B" * 10
+
+
+def uart_round_trip(cable):
+    with cable.uart() as port:
+        sent = port.write(b"ping")
+        return sent, port.read(4, timeout=2)
+
+
+RESULTS = [  # operation on the default scenario, what its to_dict() gives
+    ("scan", lambda c: c.jtag.scan(),
+     {"device_count": 2, "devices": [{"index": 0, "idcode": "0x12345677", "ir_length": 6},
+                                     {"index": 1, "idcode": "0x87654321", "ir_length": 8}]}),
+    ("identify", lambda c: c.spi.identify(),
+     {"flash": {"id": "A7 40 14", "size": 1 << 20, "erase_size": 4096}}),
+    ("read", lambda c: c.spi.read(0x1F0, 600), {"bytes_read": 600}),
+    # Pages 0x1000 (6 x 0xFF after the 10 bytes), 0x1100 (all 0xFF: skipped), 0x1200.
+    ("write", lambda c: c.spi.write(0x10F0, IMAGE, verify=True),
+     {"bytes_erased": 4096, "bytes_programmed": 64, "bytes_skipped": 256,
+      "bytes_verified": 320}),
+    ("write over", lambda c: c.spi.write(0x10F0, b"\0" * 4, erase=False),
+     {"bytes_programmed": 4, "bytes_skipped": 0}),
+    ("erase", lambda c: c.spi.erase(0x1FFF, 2), {"bytes_erased": 8192}),
+    ("chip erase", lambda c: c.spi.erase(), {"bytes_erased": 1 << 20}),
+    ("uart send", lambda c: uart_round_trip(c)[0], {"bytes_sent": 4}),
+    ("uart receive", lambda c: uart_round_trip(c)[1], {"bytes_received": 4}),
+]
+
+
+@pytest.mark.parametrize("operation, fields", [r[1:] for r in RESULTS],
+                         ids=[r[0] for r in RESULTS])
+def test_results_carry_the_fields_of_kestrel_json(cable, operation, fields):
+    result = operation(cable)
+    assert result.to_dict() == fields
+    assert [e.message for e in FIELDS.iter_errors(result.to_dict())] == []
+    assert pickle.loads(pickle.dumps(result)) == result  # run_cables hands results over
+
+
+def test_results_stay_usable_as_before(cable, virtual_cable):
+    scan = cable.jtag.scan()
+    assert list(scan.idcodes) == cable.jtag.idcodes() and scan.ir_lengths == (6, 8)
+    data = cable.spi.read(0x1F0, 600)
+    assert data == virtual_cable.flash_read(0x1F0, 600) and data[:2] == data[0:2]
+    assert type(pickle.loads(pickle.dumps(data))) is kestrellink.FlashData
+    cable.spi.write(0x10F0, IMAGE)
+    assert virtual_cable.flash_read(0x1000, 0x1000) == \
+        b"\xff" * 0xF0 + IMAGE + b"\xff" * (0xF10 - len(IMAGE))
+    virtual_cable.flash_write(0x1105, b"\0")
+    with pytest.raises(kestrellink.VerifyError) as raised:
+        cable.spi.verify(0x10F0, IMAGE)
+    assert (raised.value.address, raised.value.expected, raised.value.actual) == (0x1105, 0xFF, 0)
+    assert kestrellink.exit_code(raised.value) == 1
+
+
+AMBIGUOUS_CHAIN = """
+[[device]]
+description = "ZV7300LNK"
+[[device.jtag]]
+ir_length = 6
+idcode = 0x12345677
+ir_capture = 0x05
+"""
+
+
+@pytest.mark.virtual_cable_scenario(AMBIGUOUS_CHAIN)
+def test_ir_lengths_that_cannot_be_told_apart_are_none(cable):
+    scan = cable.jtag.scan()  # Capture-IR 000101 reads as two registers for one device
+    assert scan.idcodes == (0x12345677,) and scan.ir_lengths is None
+    assert scan.to_dict()["devices"] == [{"index": 0, "idcode": "0x12345677", "ir_length": None}]
+
+
+# ---- Progress -------------------------------------------------------------------------------
+
+PHASES = [  # total, (time, done) updates after the phase starts at time 0, (done, rate) events
+    pytest.param(100, [(0.05, 10), (0.15, 20), (0.2, 30), (0.21, 100)],
+                 [(0, None), (20, 133.3), (100, 476.2)], id="ten a second, the last at once"),
+    pytest.param(100, [(0.2, 50), (0.4, 30), (0.6, 100), (0.7, 100)],
+                 [(0, None), (50, 250.0), (50, 125.0), (100, 166.7)], id="never back, one last"),
+    pytest.param(100, [(0.005, 100)], [(0, None), (100, None)], id="no rate in the first 10 ms"),
+    pytest.param(0, [(0.3, 0)], [(0, None)], id="an empty phase ends at once"),
+]
+
+
+@pytest.mark.parametrize("total, updates, expected", PHASES)
+def test_progress_events(total, updates, expected):
+    now, events = [0.0], []
+    phase = Reporter(events.append, clock=lambda: now[0]).phase("writing", total)
+    for now[0], done in updates:
+        phase.update(done)
+    assert [(e.done, e.rate) for e in events] == expected
+    last = events[-1]
+    assert last.eta in (None, 0.0) and last.done == last.total == total
+
+
+def test_progress_of_a_flash_write(cable, virtual_cable):
+    events = []
+    size = 256 * 1024
+    result = cable.spi.write(0, bytes(range(256)) * (size // 256), verify=True,
+                             progress=events.append)
+    assert result.bytes_verified == size
+    assert list(dict.fromkeys(e.phase for e in events)) == ["erasing", "writing", "verifying"]
+    for name in ("erasing", "writing", "verifying"):
+        phase = [e for e in events if e.phase == name]
+        assert [e.done for e in phase] == sorted(e.done for e in phase)
+        assert [e.done for e in phase if e.done == size] == [size]  # one final event
+        assert {(e.total, e.unit) for e in phase} == {(size, "bytes")}
+    # The keys of kestrel --progress json.
+    assert list(events[-1].to_dict()) == ["phase", "done", "total", "unit", "rate", "eta"]
+    assert cable.spi.read(0, 4096, progress=events.append)[:4] == bytes(range(4))
+    assert (events[-1].phase, events[-1].done) == ("reading", 4096)
+
+
+# ---- Exit codes -----------------------------------------------------------------------------
+
+def test_exit_classes_are_those_of_the_schema():
+    classes = SCHEMA["$defs"]["exitClass"]["oneOf"]
+    assert kestrellink.EXIT_CLASSES == {int(c["description"].split(":")[0]): c["const"]
+                                        for c in classes}
+
+
+@pytest.mark.parametrize("error, code", [
+    (kestrellink.CableError("OpenDevice", 5), 7), (kestrellink.CableError("OpenDevice4", 3), 7),
+    (kestrellink.CableError("OpenDevice", 9), 8), (kestrellink.CableError("SPI_WriteDO", 4), 8),
+    (kestrellink.CableError("LoadD2XXDLL", 1), 3), (kestrellink.LibraryNotFoundError("x"), 3),
+    (kestrellink.ScenarioError("x"), 4), (kestrellink.VerifyError(0, 1, 2), 1),
+    (kestrellink.TargetError("x"), 1), (AssertionError(), 1), (FileNotFoundError(), 5),
+    (ValueError(), 2), (RuntimeError(), 2), (KeyboardInterrupt(), 130)])
+def test_exit_code_of_each_failure(error, code):
+    assert kestrellink.exit_code(error) == code
