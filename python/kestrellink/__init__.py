@@ -7,6 +7,7 @@
 - Whole operations return plain results (:mod:`kestrellink.results`) whose ``to_dict()`` uses
   the field names of ``kestrel --json``; long ones report through ``progress=callback``
   (:class:`ProgressEvent`, the fields of ``kestrel --progress json``).
+- :func:`run_cables` runs a job on several cables at once, a process per cable.
 - :func:`use_d2xx` (or $KESTRELLINK_D2XX) picks the D2XX library for a real cable: the vendor's
   (the default) or the project's library over libftdi1.
 
@@ -14,6 +15,7 @@ Messages the library would show in a message box become :class:`CableMessage` wa
 to ``Library.on_message`` when set.
 """
 
+from .bench import BenchResult, CableOutcome, run_cables
 from .cable import Cable, Gpio, Uart
 from .d2xx import use_d2xx
 from .errors import (EXIT_CLASSES, CableError, CableMessage, KestrelLinkError,
@@ -27,8 +29,8 @@ from .spi import Spi
 from .virtual import Call, Pins, VirtualCable
 
 __version__ = "1.0.0"
-__all__ = ["Cable", "CableError", "CableMessage", "Call", "Device", "EXIT_CLASSES",
-           "FlashData", "FlashId", "FlashResult", "Gpio", "Jtag",
+__all__ = ["BenchResult", "Cable", "CableError", "CableMessage", "CableOutcome", "Call", "Device",
+           "EXIT_CLASSES", "FlashData", "FlashId", "FlashResult", "Gpio", "Jtag",
            "KestrelLinkError", "Library", "LibraryNotFoundError", "Pins", "ProgressEvent",
            "ScanResult", "ScenarioError", "Spi", "TargetError", "Uart", "UartData", "UartResult",
-           "VerifyError", "VirtualCable", "exit_code", "load", "use_d2xx"]
+           "VerifyError", "VirtualCable", "exit_code", "load", "run_cables", "use_d2xx"]
