@@ -50,6 +50,8 @@ ROWS = [
     ("list", "--virtual list", 0, ["fields.cables"]),
     ("list (D2XX)", "--d2xx D2XX list", 0, ["fields.cables"]),
     ("spi id", "--virtual spi id", 0, ["fields.flash", "fields.protection"]),
+    ("spi id, three status registers", "--virtual DIR/w25q128jv.toml spi id", 0,
+     ["fields.protection.registers"]),
     ("spi read", "--virtual spi read DIR/out.bin --size 4096", 0, ["fields.bytes_read"]),
     ("spi write", "--virtual spi write DIR/zeros.bin", 0,
      ["fields.bytes_erased", "fields.bytes_programmed", "fields.bytes_skipped"]),
@@ -144,6 +146,8 @@ def main():
             f.write(bytes(64))
         with open(scratch + "/ones.bin", "wb") as f:
             f.write(b"\xff" * 64)
+        with open(scratch + "/w25q128jv.toml", "w") as f:
+            f.write('[[device]]\ndescription = "ZV7300LNK"\n[device.flash]\npart = "W25Q128JV"\n')
         with open(scratch + "/wrong.svf", "w") as f:
             f.write("SIR 6 TDI (09);\nSDR 32 TDI (00000000) TDO (12345678) MASK (FFFFFFFF);\n")
         with open(scratch + "/pio.svf", "w") as f:

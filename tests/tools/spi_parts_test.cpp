@@ -73,8 +73,8 @@ TEST_F(SpiPartsTest, AProtectedRangeIsRefusedThenUnprotectedForTheJob) {
     const ToolRun id = Spi("id");
     ASSERT_EQ(0, id.exitCode) << id.err;
     EXPECT_NE(std::string::npos,
-              id.out.find("protection: status register 1 0x04, status register 2 0x02: "
-                          "0xFC0000 to 0xFFFFFF (256 KiB) protected"))
+              id.out.find("protection: status register 1 0x04, status register 2 0x02, "
+                          "status register 3 0x60: 0xFC0000 to 0xFFFFFF (256 KiB) protected"))
         << id.out;
 
     const Bytes image = Data(8192, 3);
@@ -100,6 +100,24 @@ TEST_F(SpiPartsTest, AProtectedRangeIsRefusedThenUnprotectedForTheJob) {
     EXPECT_EQ(commands.size() - 2, commands.rfind("01")) << commands;
     // The state file keeps the registers: the next command finds the protection where it was.
     EXPECT_NE(std::string::npos, Spi("id").out.find("0xFC0000 to 0xFFFFFF (256 KiB) protected"));
+}
+
+// spi id shows status register 3 where the part answers 0x15 with one; the part without it
+// leaves DI to the pull-up, and Macronix's 0x15 is the configuration register.
+TEST_F(SpiPartsTest, IdShowsTheThirdStatusRegisterWhereThePartHasOne) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"W25Q80DV", "status register 1 0x00, status register 2 0x00: nothing"},
+        {"W25Q256JV", "status register 1 0x00, status register 2 0x02, status register 3 0x60: "},
+        {"GD25Q64C", "status register 1 0x00, status register 2 0x00, status register 3 0x60: "},
+        {"MX25L3233F", "status register 1 0x00, configuration register 0x00: nothing"},
+    };
+    for (const auto& [part, registers] : rows) {
+        UsePart(part, "");
+        const ToolRun id = Spi("id");
+        ASSERT_EQ(0, id.exitCode) << id.err;
+        EXPECT_NE(std::string::npos, id.out.find(std::string("protection: ") + registers))
+            << id.out;
+    }
 }
 
 TEST_F(SpiPartsTest, ThirtyTwoMebibytePartsAreWrittenAndReadAcrossTheSixteenMebibyteLine) {

@@ -379,6 +379,45 @@ TEST_F(FlashTest, BusyTimesRunOnTheModelClock) {
     }
 }
 
+// What a host reads as the longest wait (typical time times the multiplier, dwords 10 and 11 of
+// a JESD216 1.5 table) is never shorter than the datasheet's maximum: a poll bounded by it would
+// give up on a part still within its documented time.
+TEST_F(FlashTest, SfdpMaximaCoverTheDatasheetMaxima) {
+    constexpr uint64_t kEraseUnitUs[] = {1000, 16000, 128000, 1000000};
+    constexpr uint64_t kChipUnitUs[] = {16000, 256000, 4000000, 64000000};
+    const auto field = [](uint32_t dword, int at, int bits) {
+        return dword >> at & ((1u << bits) - 1);
+    };
+    size_t count = 0;
+    const vcable::FlashPart* parts = vcable::FlashParts(count);
+    for (size_t p = 0; p < count; ++p) {
+        const vcable::FlashPart& part = parts[p];
+        const std::vector<uint8_t> sfdp = vcable::BuildSfdp(part, part.size);
+        const uint32_t table = sfdp[12] | sfdp[13] << 8 | sfdp[14] << 16;
+        if (sfdp[11] < 11) continue;  // no time fields: hosts fall back to their own bounds
+        SCOPED_TRACE(std::string(part.name));
+        const auto dword = [&](int n) {
+            const size_t at = table + 4 * (n - 1);
+            return uint32_t(sfdp[at] | sfdp[at + 1] << 8 | sfdp[at + 2] << 16 | sfdp[at + 3] << 24);
+        };
+        const uint64_t eraseTimes = 2 * (field(dword(10), 0, 4) + 1);
+        const vcable::BusyTime erases[] = {part.times.sectorErase, part.times.blockErase32,
+                                           part.times.blockErase64};
+        for (int i = 0; i < 3; ++i) {
+            const uint32_t typical = field(dword(10), 4 + 7 * i, 7);
+            EXPECT_GE((field(typical, 0, 5) + 1) * kEraseUnitUs[typical >> 5] * eraseTimes,
+                      erases[i].maxUs)
+                << "erase type " << i;
+        }
+        const uint32_t program = dword(11);
+        const uint64_t programTimes = 2 * (field(program, 0, 4) + 1);
+        EXPECT_GE((field(program, 8, 5) + 1) * (field(program, 13, 1) ? 64 : 8) * programTimes,
+                  part.times.pageProgram.maxUs);
+        EXPECT_GE((field(program, 24, 5) + 1) * kChipUnitUs[field(program, 29, 2)] * programTimes,
+                  part.times.chipEraseMaxUs);
+    }
+}
+
 // A program or erase that touches a protected range changes nothing and does not go busy; a
 // status write while SRP is set is ignored; 0x50 makes a status write volatile and instant.
 TEST_F(FlashTest, ProtectedRangesAndStatusProtect) {

@@ -302,6 +302,20 @@ int PrepareSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o,
     return kExitOk;
 }
 
+// The status registers `spi id` read, each with its read command and value.
+std::string RegistersJson(const FlashProtection& p) {
+    const auto one = [](const char* name, uint8_t opcode, uint8_t value) {
+        return json::Object({{"name", json::String(name)},
+                             {"opcode", json::Number(uint32_t{opcode})},
+                             {"value", json::Number(uint32_t{value})}});
+    };
+    std::vector<std::string> registers = {
+        one("status register 1", flash_cmd::kReadStatus, p.status[0])};
+    if (p.hasSecond) registers.push_back(one(p.secondName, p.secondOpcode, p.status[1]));
+    if (p.hasThird) registers.push_back(one("status register 3", kReadStatus3, p.status[2]));
+    return json::Array(registers);
+}
+
 int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
     std::vector<uint8_t> input;
     OutputFile output;
@@ -324,12 +338,14 @@ int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
     if (verb == SpiVerb::kId) {
         PrintId(id, sfdp, geometry);
         FlashProtection protection;
-        if (!ReadProtection(id, geometry.size, protection, result)) {
+        if (!ReadProtection(id, geometry.size, protection, result) ||
+            !ReadThirdRegister(protection, result)) {
             return session.Finish(FailCall(result));
         }
         std::printf("protection: %s\n", DescribeProtection(protection).c_str());
         report::Set("protection",
                     json::Object({{"text", json::String(DescribeProtection(protection))},
+                                  {"registers", RegistersJson(protection)},
                                   {"first", json::Number(protection.first)},
                                   {"end", json::Number(protection.end)},
                                   {"locked", json::Bool(protection.locked)}}));

@@ -108,9 +108,18 @@ bool ReadProtection(const uint8_t id[3], uint64_t size, FlashProtection& p, Call
     return true;
 }
 
+bool ReadThirdRegister(FlashProtection& p, CallResult& result) {
+    p.hasThird = false;
+    if (p.maker != kWinbond && p.maker != kGigaDevice) return true;
+    if (!FlashReadRegister(kReadStatus3, p.status[2], result)) return false;
+    p.hasThird = p.status[2] != 0xFF;
+    return true;
+}
+
 std::string DescribeProtection(const FlashProtection& p) {
     std::string text = "status register 1 " + Hex(p.status[0], 2);
     if (p.hasSecond) text += ", " + std::string(p.secondName) + " " + Hex(p.status[1], 2);
+    if (p.hasThird) text += ", status register 3 " + Hex(p.status[2], 2);
     text += ": ";
     if (p.first >= p.end) {
         text += "nothing protected";

@@ -16,10 +16,11 @@ struct FlashProtection {
     uint8_t maker = 0;
     uint64_t size = 0;
     bool known = false;      // the maker's scheme is one the tool decodes
-    uint8_t status[2] = {};  // status register 1 and the second register (SR2, or CR)
+    uint8_t status[3] = {};  // status register 1, the second register (SR2, or CR), SR3
     bool hasSecond = false;
     uint8_t secondOpcode = 0;  // its read command
     const char* secondName = "";
+    bool hasThird = false;   // status register 3 (0x15), read by ReadThirdRegister only
     bool writeBoth = false;  // a status write carries both registers
     uint64_t first = 0;      // the protected range [first, end); empty when first == end
     uint64_t end = 0;
@@ -32,7 +33,15 @@ struct FlashProtection {
 bool ReadProtection(const uint8_t id[3], uint64_t size, FlashProtection& protection,
                     CallResult& result);
 
-// "status register 1 0x04, status register 2 0x02: 0xFC0000 to 0xFFFFFF (256 KiB) protected".
+// Reads status register 3 (0x15) where the maker's command set has one there (Winbond and
+// GigaDevice; Macronix's 0x15 is the configuration register already read). The ID does not tell
+// whether the part has it (one ID can span generations with and without it), and a part without
+// it ignores 0x15: all ones, DI left to its pull-up, is taken as no third register.
+constexpr uint8_t kReadStatus3 = 0x15;
+bool ReadThirdRegister(FlashProtection& protection, CallResult& result);
+
+// "status register 1 0x04, status register 2 0x02: 0xFC0000 to 0xFFFFFF (256 KiB) protected",
+// with ", status register 3 0x60" before the colon where it was read.
 std::string DescribeProtection(const FlashProtection& protection);
 
 // Clears the block-protect bits (and the top/bottom, sector and complement bits with them);
