@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "flash/command_stream.h"
 #include "flash/flash_geometry.h"
 #include "flash/flash_plan.h"
 #include "flash/spi_ops.h"
@@ -262,6 +263,31 @@ TEST_F(FlashBusTest, ProgramAndEraseAreWholeFramesWithWriteEnableAndStatusPolls)
     std::string polls;
     for (int i = 0; i < 6; ++i) polls += poll;
     EXPECT_EQ("06:0:1:0 20:3000:4:0 " + polls + "06:0:1:0 02:30FE:6:0 " + poll, frames);
+}
+
+// The raw command stream: select, 0x9F, three bytes in, deselect, in one write behind the carrier;
+// the flash sees exactly that transaction and the reply is its JEDEC ID.
+TEST_F(FlashBusTest, ACommandStreamCarriesATransactionInOneWrite) {
+    static CommandStream stream;
+    stream.Clear();
+    const uint8_t command = flash_cmd::kReadJedecId;
+    ASSERT_TRUE(stream.Select() && stream.Out(&command, 1) && stream.In(3) && stream.Deselect() &&
+                stream.SendImmediate());
+    EXPECT_EQ(3u, stream.replyBytes);
+    CallResult result;
+    ASSERT_TRUE(SendStream(stream, result)) << result.Describe();
+    uint8_t id[3] = {};
+    kl_u32 received = 0;
+    ASSERT_EQ(0, JTAG_RxFTDI(3, id, &received));
+    ASSERT_EQ(3u, received);
+    uint8_t expected[3] = {};
+    ASSERT_TRUE(FlashJedecId(expected, result)) << result.Describe();
+    EXPECT_EQ(Hex({expected[0], expected[1], expected[2]}), Hex({id[0], id[1], id[2]}));
+    const auto seen = Seen();
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ(0x9F, seen[0].command);
+    EXPECT_EQ(4u, seen[0].bytes);
+    EXPECT_EQ(0u, seen[0].extra_bits);
 }
 
 // A page program that runs past the end of its page wraps to the page's start, and of more than a
