@@ -8,8 +8,12 @@
 #include "flash/command_stream.h"
 #include "flash/flash_geometry.h"
 #include "flash/flash_plan.h"
+#include "flash/flash_writer.h"
+#include "flash/page_pipeline.h"
 #include "flash/spi_ops.h"
 #include "library_fixture.h"
+#include "vcable_clock.h"
+#include "vcable_scenario.h"
 #include "vcable_targets.h"
 
 namespace kestrel {
@@ -315,6 +319,98 @@ TEST_F(FlashBusTest, PageProgramsWrapInsideTheirPage) {
     for (uint32_t i = 0; i < 0x1000; ++i) ASSERT_EQ(expected[i], read[i]) << "at " << 0x3000 + i;
     EXPECT_EQ(Hex({0x11, 0x12}), Hex({read[0x000], read[0x001]}));  // the first row's wrap
     EXPECT_EQ(Hex({0xFF, 0xFF}), Hex({read[0x100], read[0x1FF]}));  // nothing past its page
+}
+
+// A cable with one flash part, opened at the fastest TCK, and the tool's flash set up from what
+// the part answers.
+class FlashPartTest : public kl::testing::LibraryTest {
+  protected:
+    void TearDown() override {
+        UseFlash(FlashGeometry{});
+        LibraryTest::TearDown();
+    }
+
+    FlashGeometry Open(const std::string& part, const std::string& keys = "") {
+        const std::string scenario =
+            "[[device]]\ndescription = \"ZV7300LNK\"\n[device.flash]\npart = \"" + part + "\"\n" +
+            keys;
+        char error[256] = "";
+        EXPECT_EQ(0, vc_load_scenario_text(scenario.c_str(), error, sizeof error)) << error;
+        EXPECT_EQ(0, OpenDevice(u"ZV7300LNK", u"", 0));
+        FlashGeometry g;
+        uint8_t id[3];
+        std::optional<FlashGeometry> sfdp;
+        CallResult result;
+        EXPECT_TRUE(ProbeFlash(0, id, sfdp, g, result)) << result.Describe();
+        UseFlash(g);
+        return g;
+    }
+
+    static Bytes Data(uint32_t count, uint32_t seed) {
+        Bytes data(count);
+        for (uint32_t i = 0; i < count; ++i) data[i] = static_cast<uint8_t>((i * 7 + seed) % 251);
+        return data;
+    }
+};
+
+// Writes on each part, erased, among them 4-byte opcodes and 4-byte mode across the 16 MiB line:
+// the pages go many to a USB write (the polled path takes nine writes a page) and the part holds
+// the data, as the write's own verify and a read of the model's memory agree.
+TEST_F(FlashPartTest, PipelinedWritesHoldOnEveryPart) {
+    struct Row {
+        const char* part;
+        uint32_t address, count;
+    };
+    const Row rows[] = {
+        {"W25Q80DV", 0x0F000, 0x12000},
+        {"MX25L3233F", 0x3F0000, 0x10000},
+        {"W25Q256JV", 0xFF0000, 0x20000},
+        {"MX25L25635E", 0xFF8000, 0x10000},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.part);
+        const FlashGeometry g = Open(row.part, "fill = 0xFF\n");
+        const Bytes data = Data(row.count, row.address >> 12);
+        CallResult result;
+        WriteReport report;
+        vc_clock_reset();
+        ASSERT_TRUE(EnterAddressMode(result) &&
+                    WriteRange(g, row.address, data.data(), row.count, {}, report, result) &&
+                    LeaveAddressMode(result))
+            << result.Describe();
+        EXPECT_EQ(row.count / 256, report.pagePrograms);
+        EXPECT_EQ(row.count, report.verifiedBytes);
+        VcClockReading clock{};
+        vc_clock_read(VC_SPEED_FULL, &clock);
+        EXPECT_LT(clock.writes, report.pagePrograms);
+        Bytes held(row.count);
+        ASSERT_EQ(VC_OK, vc_flash_read(0, row.address, held.data(), row.count));
+        EXPECT_TRUE(held == data) << "the part holds other bytes";
+        CloseDevice();
+    }
+}
+
+// A wait shorter than the program time: pages after one still busy at its status read had their
+// write enable ignored; they are programmed again on the polled path, the wait grows, and the
+// part ends up holding every page.
+TEST_F(FlashPartTest, AWaitTooShortRedoesThePagesAfterABusyOne) {
+    Open("W25Q80DV");
+    CallResult result;
+    ASSERT_TRUE(FlashErase(flash_cmd::kSectorErase, 0x5000, result)) << result.Describe();
+    const Bytes data = Data(4096, 3);
+    PageBatch batch;
+    for (uint32_t page = 0; page < 16; ++page)
+        batch.Add(0x5000 + 256 * page, &data[256 * page], 256);
+    PipelineState state;
+    state.waitBytes = 1;  // as if measured: far below the part's 0.7 ms
+    vc_flash_clear_transactions(0);
+    ASSERT_TRUE(ProgramPages(batch, state, result)) << result.Describe();
+    EXPECT_EQ(16u, state.streamedPages);
+    EXPECT_GT(state.redonePages, 0u);
+    EXPECT_GT(state.waitBytes, 1u);
+    Bytes held(4096);
+    ASSERT_EQ(VC_OK, vc_flash_read(0, 0x5000, held.data(), 4096));
+    EXPECT_TRUE(held == data) << "the part holds other bytes";
 }
 
 }  // namespace
