@@ -223,10 +223,18 @@ class FlashBusTest : public kl::testing::TargetTest {
 // command, the address and exactly the bytes asked for (pieces of the capture are not visible
 // to the flash).
 TEST_F(FlashBusTest, AReadIsOneFrameOfExactlyItsBytes) {
-    // Lengths around the pieces of the capture: the first holds 47429 bytes, the next 63239.
-    const std::pair<uint32_t, uint32_t> rows[] = {
-        {0, 1},     {0x12345, 2},           {0xFFF00, 256},     {0, 47429},
-        {1, 47430}, {0x800, 47429 + 63239}, {3, 47429 + 63240}, {0, 1u << 20}};
+    // Lengths around the pieces of the capture and their groups: the first piece holds 47429
+    // bytes, the next 15809 each; the first group six pieces, the next eight.
+    const std::pair<uint32_t, uint32_t> rows[] = {{0, 1},
+                                                  {0x12345, 2},
+                                                  {0xFFF00, 256},
+                                                  {0, 47429},
+                                                  {1, 47430},
+                                                  {0x800, 47429 + 15809},
+                                                  {3, 47429 + 15810},
+                                                  {5, 47429 + 5 * 15809},
+                                                  {7, 47429 + 5 * 15809 + 1},
+                                                  {0, 1u << 20}};
     for (const auto& [address, count] : rows) {
         SCOPED_TRACE(std::to_string(address) + " + " + std::to_string(count));
         vc_flash_clear_transactions(0);

@@ -20,12 +20,11 @@ constexpr kl_u8 kModeIn = 0x08;
 
 // Bytes per JTAG_ReadTDO2 of a long read. Its replies, one byte more than it reads, fill whole USB
 // packets at either speed (62 payload bytes at full speed, 510 at high speed: multiples of 15810
-// bytes), so only a read's last piece waits for the latency timer; and a piece stays well inside
-// what the vendor driver buffers while the host has not read it. The first piece shares the queue
-// with the command bytes (a few dozen at most) and stays under the library's queue threshold, so
-// that both go in one write.
+// bytes), so only a read's last piece waits for the latency timer. The first piece shares the
+// queue with the command bytes (a few dozen at most) and stays under the library's queue
+// threshold, so that both go in one write.
 constexpr uint32_t kPacketsAtBothSpeeds = 15810;
-constexpr uint32_t kReadPiece = 4 * kPacketsAtBothSpeeds - 1;
+constexpr uint32_t kReadPiece = kPacketsAtBothSpeeds - 1;
 constexpr uint32_t kFirstReadPiece = 3 * kPacketsAtBothSpeeds - 1;
 constexpr uint32_t kCommandBytesBeforeRead = 64;
 static_assert(kFirstReadPiece + kCommandBytesBeforeRead <= KL_JTAG_QUEUE_THRESHOLD);
@@ -72,10 +71,13 @@ bool QueueOut(const uint8_t* out, uint32_t count, CallResult& r) {
 // A read's pieces travel in groups: each piece is queued and sent (a USB write of its own) before
 // any of the group is collected, so the replies of one come back while the next is clocked.
 // JTAG_RxFTDI waits for the count it is given and takes everything that has arrived, so one call
-// collects the whole group and nothing of a piece sent later can be in the queue by then. A group
-// holds the replies of four pieces, which a real cable holds back (the chip stops clocking while
-// its buffer is full) if the driver has not taken them yet.
-constexpr uint32_t kPiecesInFlight = 4;
+// collects the whole group and nothing of a piece sent later can be in the queue by then. Only the
+// last piece of a group waits for its replies alone, so the pieces are short and a group many of
+// them; its replies (at most 126480 bytes, two of the 64 KiB a capturing shift may bring back)
+// stay well inside what the vendor driver buffers while the host has not read them.
+constexpr uint32_t kGroupReplyBytes = 8 * kPacketsAtBothSpeeds;
+constexpr uint32_t kPiecesInFlight = kGroupReplyBytes / kPacketsAtBothSpeeds;
+static_assert(kFirstReadPiece + 1 <= kGroupReplyBytes);
 
 struct Piece {
     uint8_t* in;
@@ -100,9 +102,14 @@ bool SendPiece(uint8_t* in, uint32_t count, PieceGroup& group, CallResult& r) {
     return true;
 }
 
+// Whether the group is collected before a piece of `next` bytes (0: the read is done) is sent.
+bool CollectBefore(const PieceGroup& group, uint32_t next) {
+    return next == 0 || group.replyBytes + ReadTdoReplyBytes(8 * next) > kGroupReplyBytes;
+}
+
 // Collects the replies of the group's pieces and empties it.
 bool CollectPieces(PieceGroup& group, CallResult& r) {
-    static std::vector<uint8_t> reply(kPiecesInFlight * ReadTdoReplyBytes(8 * kReadPiece));
+    static std::vector<uint8_t> reply(kGroupReplyBytes);
     kl_u32 received = 0;
     const uint32_t expected = group.replyBytes;
     const uint32_t pieces = group.size;
@@ -216,7 +223,7 @@ bool FlashTransfer(const uint8_t* out, uint32_t outCount, uint8_t* in, uint32_t 
         const uint32_t piece = std::min(done == 0 ? kFirstReadPiece : kReadPiece, inCount - done);
         ok = SendPiece(in + done, piece, group, result);
         done += piece;
-        if (ok && (group.size == kPiecesInFlight || done == inCount)) {
+        if (ok && CollectBefore(group, std::min(kReadPiece, inCount - done))) {
             ok = CollectPieces(group, result);
             if (ok && progress) progress(done);
         }
