@@ -12,15 +12,15 @@ namespace kestrel {
 namespace {
 
 // Stream bytes of one pipelined page beside its data and wait: write enable (10), the program's
-// pins and command (14 + the address command), the status read (13), and the wait's headers.
-constexpr uint32_t kPageOverhead = 10 + 14 + kMaxAddressCommand + 13;
+// pins and the headers of its command and data (12 + the address command), the status read (13).
+constexpr uint32_t kPageOverhead = 10 + 12 + kMaxAddressCommand + 13;
 // The wait stays short enough that a page always fits a stream.
 constexpr uint32_t kMaxWaitBytes = 32768;
 constexpr uint32_t kMinWaitBytes = 16;
-// The measurement: at most this many status reads, and this many tries with a doubled gap before
-// every page takes the polled path.
+// The measurement: at most this many status reads, and this many tries, each with twice the gap
+// of the one before, before every page takes the polled path.
 constexpr uint32_t kMaxProbes = 900;
-constexpr int kMeasureTries = 3;
+constexpr uint32_t kMeasureTries = 3;
 // Every status read of a stream costs at least 13 stream bytes.
 constexpr uint32_t kMaxReplies = CommandStream::kCapacity / 13 + 1;
 
@@ -94,6 +94,7 @@ bool Measure(const PageBatch& batch, const PendingPage& page, PipelineState& sta
         if (!s.OutFill(0xFF, state.gapBytes) || !StatusRead(s)) break;
     }
     if (!Run(s, replies, r)) return false;
+    ++state.streamedPages;
     for (uint32_t i = 0; i < s.replyBytes; ++i) {
         if (replies[i] & kStatusBusy) continue;
         // Ready by the end of read i: gaps and reads of two bytes (command and status) before.
@@ -103,11 +104,11 @@ bool Measure(const PageBatch& batch, const PendingPage& page, PipelineState& sta
     }
     if (!WaitProgram(r)) return false;
     state.gapBytes *= 2;
-    if (state.gapBytes > (48u << kMeasureTries)) state.polledOnly = true;
+    if (state.gapBytes > (kFirstGapBytes << (kMeasureTries - 1))) state.polledOnly = true;
     return true;
 }
 
-// Programs pages [first, first + count) in one stream; returns how many fitted.
+// Programs the pages from `first` on that fit one stream; `count` says how many did.
 bool RunChunk(const PageBatch& batch, size_t first, PipelineState& state, size_t& count,
               CallResult& r) {
     static std::array<uint8_t, kMaxReplies> statuses;
@@ -150,7 +151,8 @@ void PageBatch::Add(uint32_t address, const uint8_t* bytes, uint32_t length) {
 bool ProgramPages(const PageBatch& batch, PipelineState& state, CallResult& result,
                   const std::function<void(size_t pagesDone)>& progress) {
     const size_t total = batch.pages.size();
-    const bool pipelined = total >= kMinPipelinedPages;
+    // Once the wait is known, a stream pays even for a few pages.
+    const bool pipelined = total >= kMinPipelinedPages || state.waitBytes != 0;
     for (size_t next = 0; next < total;) {
         const PendingPage& page = batch.pages[next];
         if (!pipelined || state.polledOnly) {

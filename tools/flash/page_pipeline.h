@@ -38,16 +38,20 @@ struct PageBatch {
     }
 };
 
+// The measurement's first gap between status reads, in bytes of TCK: 64 us at 6 MHz.
+constexpr uint32_t kFirstGapBytes = 48;
+
 // What a job learns about the flash and keeps from one batch to the next.
 struct PipelineState {
-    uint32_t waitBytes = 0;      // the wait after each page program; 0: not measured yet
-    uint32_t gapBytes = 48;      // the measurement's gap between status reads
+    uint32_t waitBytes = 0;              // the wait after each page program; 0: not measured yet
+    uint32_t gapBytes = kFirstGapBytes;  // the measurement's gap between status reads
     bool polledOnly = false;     // the measurement gave up: every page takes the polled path
     uint64_t streamedPages = 0;  // pages that went in streams
     uint64_t redonePages = 0;    // of those, programmed again on the polled path
 };
 
-// Batches shorter than this take the polled path (the measurement costs a long stream).
+// Batches shorter than this take the polled path while the wait is not measured yet (the
+// measurement costs a long stream).
 constexpr size_t kMinPipelinedPages = 8;
 
 // Programs the batch's pages (the flash ready, their sectors erased as needed) and leaves the flash
