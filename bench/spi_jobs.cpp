@@ -92,13 +92,13 @@ constexpr uint64_t kWriteReads = 2 + kStatusReads + kStreams;
 // the pin commands and the 0x06 command; per erase the pin commands and its 4 bytes (3 + 3 + 24).
 // A stream is the carrier (3), its shift's header (3), its commands and a send-immediate, and the
 // tail bit (3). A page in a stream: write enable (10), program with its 4 + 256 bytes (272), the
-// wait (3 + W) and the status read (13). The measurement: the first page and 900 status reads
+// wait (3 + W) and the status read (13). The measurement: the first page and 200 status reads
 // behind gaps of 48 bytes (64 each); the 11th finds the part ready, so W = 550 + 550 / 4 + 16.
 constexpr uint64_t kOneByteShift = 8 * 3;
 constexpr uint64_t kStreamFrame = 3 + 3 + 1 + 3;
 constexpr uint64_t kWait = 550 + 550 / 4 + 16;
 constexpr uint64_t kStreamPage = 10 + 272 + 3 + kWait + 13;
-constexpr uint64_t kMeasureStream = kStreamFrame + 10 + 272 + 900 * 64;
+constexpr uint64_t kMeasureStream = kStreamFrame + 10 + 272 + 200 * 64;
 constexpr uint64_t kWriteBytesWritten =
     2 * (6 + 30 + 3 * 8) + kStatusReads * (6 + kOneByteShift + 8) + kSectors * (6 + kOneByteShift) +
     kSectors * (6 + 30) + kMeasureStream + kSectors * kStreamFrame + (kPages - 1) * kStreamPage;
