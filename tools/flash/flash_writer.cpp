@@ -56,9 +56,12 @@ void PlanPrograms(uint32_t base, const uint8_t* current, const uint8_t* wanted,
     }
 }
 
-// Programs the batched pages and empties the batch; progress goes up to the end of the last
-// page, or to `doneUpTo` (an offset in the span) when nothing was batched.
+// The pages planned since the last erase, programmed together (page_pipeline.h) before the next
+// erase, at the end, or when they hold kBatchBytes; "writing" progress counts up to the end of the
+// last page programmed.
 struct Programmer {
+    static constexpr size_t kBatchBytes = 1u << 20;
+
     uint32_t first;  // the span's start
     uint32_t span;
     PageBatch batch;
@@ -134,6 +137,9 @@ bool Rewrite(const FlashGeometry& g, uint32_t address, const uint8_t* overlay, u
         }
         PlanPrograms(first + at, &current[at], &wanted[at], plans[s], address, count,
                      programmer.batch, report);
+        if (programmer.batch.data.size() >= Programmer::kBatchBytes && !programmer.Flush(r)) {
+            return false;
+        }
         programmer.Tell(at + size);
     }
     if (!programmer.Flush(r)) return false;
