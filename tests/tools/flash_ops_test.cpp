@@ -5,10 +5,15 @@
 
 #include <vector>
 
+#include "flash/command_stream.h"
 #include "flash/flash_geometry.h"
 #include "flash/flash_plan.h"
+#include "flash/flash_writer.h"
+#include "flash/page_pipeline.h"
 #include "flash/spi_ops.h"
 #include "library_fixture.h"
+#include "vcable_clock.h"
+#include "vcable_scenario.h"
 #include "vcable_targets.h"
 
 namespace kestrel {
@@ -218,10 +223,18 @@ class FlashBusTest : public kl::testing::TargetTest {
 // command, the address and exactly the bytes asked for (pieces of the capture are not visible
 // to the flash).
 TEST_F(FlashBusTest, AReadIsOneFrameOfExactlyItsBytes) {
-    // Lengths around the pieces of the capture: the first holds 47429 bytes, the next 63239.
-    const std::pair<uint32_t, uint32_t> rows[] = {
-        {0, 1},     {0x12345, 2},           {0xFFF00, 256},     {0, 47429},
-        {1, 47430}, {0x800, 47429 + 63239}, {3, 47429 + 63240}, {0, 1u << 20}};
+    // Lengths around the pieces of the capture and their groups: the first piece holds 47429
+    // bytes, the next 15809 each; the first group six pieces, the next eight.
+    const std::pair<uint32_t, uint32_t> rows[] = {{0, 1},
+                                                  {0x12345, 2},
+                                                  {0xFFF00, 256},
+                                                  {0, 47429},
+                                                  {1, 47430},
+                                                  {0x800, 47429 + 15809},
+                                                  {3, 47429 + 15810},
+                                                  {5, 47429 + 5 * 15809},
+                                                  {7, 47429 + 5 * 15809 + 1},
+                                                  {0, 1u << 20}};
     for (const auto& [address, count] : rows) {
         SCOPED_TRACE(std::to_string(address) + " + " + std::to_string(count));
         vc_flash_clear_transactions(0);
@@ -264,6 +277,31 @@ TEST_F(FlashBusTest, ProgramAndEraseAreWholeFramesWithWriteEnableAndStatusPolls)
     EXPECT_EQ("06:0:1:0 20:3000:4:0 " + polls + "06:0:1:0 02:30FE:6:0 " + poll, frames);
 }
 
+// The raw command stream: select, 0x9F, three bytes in, deselect, in one write behind the carrier;
+// the flash sees exactly that transaction and the reply is its JEDEC ID.
+TEST_F(FlashBusTest, ACommandStreamCarriesATransactionInOneWrite) {
+    static CommandStream stream;
+    stream.Clear();
+    const uint8_t command = flash_cmd::kReadJedecId;
+    ASSERT_TRUE(stream.Select() && stream.Out(&command, 1) && stream.In(3) && stream.Deselect() &&
+                stream.SendImmediate());
+    EXPECT_EQ(3u, stream.replyBytes);
+    CallResult result;
+    ASSERT_TRUE(SendStream(stream, result)) << result.Describe();
+    uint8_t id[3] = {};
+    kl_u32 received = 0;
+    ASSERT_EQ(0, JTAG_RxFTDI(3, id, &received));
+    ASSERT_EQ(3u, received);
+    uint8_t expected[3] = {};
+    ASSERT_TRUE(FlashJedecId(expected, result)) << result.Describe();
+    EXPECT_EQ(Hex({expected[0], expected[1], expected[2]}), Hex({id[0], id[1], id[2]}));
+    const auto seen = Seen();
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ(0x9F, seen[0].command);
+    EXPECT_EQ(4u, seen[0].bytes);
+    EXPECT_EQ(0u, seen[0].extra_bits);
+}
+
 // A page program that runs past the end of its page wraps to the page's start, and of more than a
 // page only the last 256 bytes count: judged by reading the sector back through the exports.
 TEST_F(FlashBusTest, PageProgramsWrapInsideTheirPage) {
@@ -289,6 +327,98 @@ TEST_F(FlashBusTest, PageProgramsWrapInsideTheirPage) {
     for (uint32_t i = 0; i < 0x1000; ++i) ASSERT_EQ(expected[i], read[i]) << "at " << 0x3000 + i;
     EXPECT_EQ(Hex({0x11, 0x12}), Hex({read[0x000], read[0x001]}));  // the first row's wrap
     EXPECT_EQ(Hex({0xFF, 0xFF}), Hex({read[0x100], read[0x1FF]}));  // nothing past its page
+}
+
+// A cable with one flash part, opened at the fastest TCK, and the tool's flash set up from what
+// the part answers.
+class FlashPartTest : public kl::testing::LibraryTest {
+  protected:
+    void TearDown() override {
+        UseFlash(FlashGeometry{});
+        LibraryTest::TearDown();
+    }
+
+    FlashGeometry Open(const std::string& part, const std::string& keys = "") {
+        const std::string scenario =
+            "[[device]]\ndescription = \"ZV7300LNK\"\n[device.flash]\npart = \"" + part + "\"\n" +
+            keys;
+        char error[256] = "";
+        EXPECT_EQ(0, vc_load_scenario_text(scenario.c_str(), error, sizeof error)) << error;
+        EXPECT_EQ(0, OpenDevice(u"ZV7300LNK", u"", 0));
+        FlashGeometry g;
+        uint8_t id[3];
+        std::optional<FlashGeometry> sfdp;
+        CallResult result;
+        EXPECT_TRUE(ProbeFlash(0, id, sfdp, g, result)) << result.Describe();
+        UseFlash(g);
+        return g;
+    }
+
+    static Bytes Data(uint32_t count, uint32_t seed) {
+        Bytes data(count);
+        for (uint32_t i = 0; i < count; ++i) data[i] = static_cast<uint8_t>((i * 7 + seed) % 251);
+        return data;
+    }
+};
+
+// Writes on each part, erased, among them 4-byte opcodes and 4-byte mode across the 16 MiB line:
+// the pages go many to a USB write (the polled path takes nine writes a page) and the part holds
+// the data, as the write's own verify and a read of the model's memory agree.
+TEST_F(FlashPartTest, PipelinedWritesHoldOnEveryPart) {
+    struct Row {
+        const char* part;
+        uint32_t address, count;
+    };
+    const Row rows[] = {
+        {"W25Q80DV", 0x0F000, 0x12000},
+        {"MX25L3233F", 0x3F0000, 0x10000},
+        {"W25Q256JV", 0xFF0000, 0x20000},
+        {"MX25L25635E", 0xFF8000, 0x10000},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.part);
+        const FlashGeometry g = Open(row.part, "fill = 0xFF\n");
+        const Bytes data = Data(row.count, row.address >> 12);
+        CallResult result;
+        WriteReport report;
+        vc_clock_reset();
+        ASSERT_TRUE(EnterAddressMode(result) &&
+                    WriteRange(g, row.address, data.data(), row.count, {}, report, result) &&
+                    LeaveAddressMode(result))
+            << result.Describe();
+        EXPECT_EQ(row.count / 256, report.pagePrograms);
+        EXPECT_EQ(row.count, report.verifiedBytes);
+        VcClockReading clock{};
+        vc_clock_read(VC_SPEED_FULL, &clock);
+        EXPECT_LT(clock.writes, report.pagePrograms);
+        Bytes held(row.count);
+        ASSERT_EQ(VC_OK, vc_flash_read(0, row.address, held.data(), row.count));
+        EXPECT_TRUE(held == data) << "the part holds other bytes";
+        CloseDevice();
+    }
+}
+
+// A wait shorter than the program time: pages after one still busy at its status read had their
+// write enable ignored; they are programmed again on the polled path, the wait grows, and the
+// part ends up holding every page.
+TEST_F(FlashPartTest, AWaitTooShortRedoesThePagesAfterABusyOne) {
+    Open("W25Q80DV");
+    CallResult result;
+    ASSERT_TRUE(FlashErase(flash_cmd::kSectorErase, 0x5000, result)) << result.Describe();
+    const Bytes data = Data(4096, 3);
+    PageBatch batch;
+    for (uint32_t page = 0; page < 16; ++page)
+        batch.Add(0x5000 + 256 * page, &data[256 * page], 256);
+    PipelineState state;
+    state.waitBytes = 1;  // as if measured: far below the part's 0.7 ms
+    vc_flash_clear_transactions(0);
+    ASSERT_TRUE(ProgramPages(batch, state, result)) << result.Describe();
+    EXPECT_EQ(16u, state.streamedPages);
+    EXPECT_GT(state.redonePages, 0u);
+    EXPECT_GT(state.waitBytes, 1u);
+    Bytes held(4096);
+    ASSERT_EQ(VC_OK, vc_flash_read(0, 0x5000, held.data(), 4096));
+    EXPECT_TRUE(held == data) << "the part holds other bytes";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "flash/flash_plan.h"
+#include "flash/page_pipeline.h"
 #include "flash/spi_ops.h"
 
 namespace kestrel {
@@ -36,24 +37,56 @@ uint32_t EraseAt(const FlashGeometry& g, uint32_t base, uint32_t left,
     return g.blockSize;
 }
 
-// Programs one sector's pages, after its erase (when the plan has one) has been done.
-bool ProgramSector(uint32_t base, const uint8_t* current, const uint8_t* wanted,
-                   const SectorPlan& plan, uint32_t rangeStart, uint32_t rangeCount,
-                   WriteReport& report, CallResult& r) {
+// Adds one sector's pages to the batch, which is programmed after the sector's erase (when the
+// plan has one) has been done.
+void PlanPrograms(uint32_t base, const uint8_t* current, const uint8_t* wanted,
+                  const SectorPlan& plan, uint32_t rangeStart, uint32_t rangeCount,
+                  PageBatch& batch, WriteReport& report) {
     if (!plan.erase && plan.programs.empty()) {
         ++report.untouchedSectors;
-        return true;
+        return;
     }
     for (const PageProgram& program : plan.programs) {
         const std::vector<uint8_t> bytes = ProgramBytes(current, wanted, plan.erase, program);
-        if (!FlashProgram(base + program.offset, bytes.data(), program.length, r)) return false;
+        batch.Add(base + program.offset, bytes.data(), program.length);
         ++report.pagePrograms;
         report.programmedBytes += program.length;
         report.skippedBytes -=
             Overlap(base + program.offset, program.length, rangeStart, rangeCount);
     }
-    return true;
 }
+
+// The pages planned since the last erase, programmed together (page_pipeline.h) before the next
+// erase, at the end, or when they hold kBatchBytes; "writing" progress counts up to the end of the
+// last page programmed.
+struct Programmer {
+    static constexpr size_t kBatchBytes = 1u << 20;
+
+    uint32_t first;  // the span's start
+    uint32_t span;
+    PageBatch batch;
+    PipelineState pipeline;
+    const PhaseProgressFn& progress;
+
+    bool Flush(CallResult& r) {
+        if (batch.pages.empty()) return true;
+        std::function<void(size_t)> told;
+        if (progress) {
+            told = [this](size_t done) {
+                const PendingPage& last = batch.pages[done - 1];
+                progress("writing", last.address + last.length - first, span);
+            };
+        }
+        const bool ok = ProgramPages(batch, pipeline, r, told);
+        batch.Clear();
+        return ok;
+    }
+    // Progress up to `at`, or to the first batched page while pages wait.
+    void Tell(uint32_t at) const {
+        if (!progress) return;
+        progress("writing", batch.pages.empty() ? at : batch.pages.front().address - first, span);
+    }
+};
 
 // Makes the touched sectors of [address, address + count) hold `overlay` (or 0xFF when null)
 // over the range, and what they hold elsewhere.
@@ -88,10 +121,13 @@ bool Rewrite(const FlashGeometry& g, uint32_t address, const uint8_t* overlay, u
         report.erasedSectors += plans.size();
         report.erasedBytes += span;
     }
+    // Pages are batched between erases: the pipeline sends many in one USB write.
     uint64_t erasedUpTo = wholeChip ? span : 0;  // offsets below this are erased already
+    Programmer programmer{first, span, {}, {}, progress};
     for (uint32_t at = 0, s = 0; at < span; at += g.eraseSize, ++s) {
         const uint32_t size = std::min(g.eraseSize, span - at);
         if (plans[s].erase && at >= erasedUpTo) {
+            if (!programmer.Flush(r)) return false;
             const uint32_t bytes = EraseAt(g, first + at, span - at, plans, s);
             const bool block = bytes > g.eraseSize;
             if (!FlashErase(block ? g.blockOpcode : g.eraseOpcode, first + at, r)) return false;
@@ -99,12 +135,15 @@ bool Rewrite(const FlashGeometry& g, uint32_t address, const uint8_t* overlay, u
             report.erasedBytes += bytes;
             erasedUpTo = at + bytes;
         }
-        if (!ProgramSector(first + at, &current[at], &wanted[at], plans[s], address, count, report,
-                           r)) {
+        PlanPrograms(first + at, &current[at], &wanted[at], plans[s], address, count,
+                     programmer.batch, report);
+        if (programmer.batch.data.size() >= Programmer::kBatchBytes && !programmer.Flush(r)) {
             return false;
         }
-        if (progress) progress("writing", at + size, span);
+        programmer.Tell(at + size);
     }
+    if (!programmer.Flush(r)) return false;
+    if (progress) progress("writing", span, span);
     if (!options.verify) return true;
     if (!VerifyRange(first, wanted.data(), span, r, progress)) return false;
     report.verifiedBytes = span;

@@ -20,21 +20,18 @@ constexpr kl_u8 kModeIn = 0x08;
 
 // Bytes per JTAG_ReadTDO2 of a long read. Its replies, one byte more than it reads, fill whole USB
 // packets at either speed (62 payload bytes at full speed, 510 at high speed: multiples of 15810
-// bytes), so only a read's last piece waits for the latency timer; and a piece stays well inside
-// what the vendor driver buffers while the host has not read it. The first piece shares the queue
-// with the command bytes (a few dozen at most) and stays under the library's queue threshold, so
-// that both go in one write.
+// bytes), so only a read's last piece waits for the latency timer. The first piece shares the
+// queue with the command bytes (a few dozen at most) and stays under the library's queue
+// threshold, so that both go in one write.
 constexpr uint32_t kPacketsAtBothSpeeds = 15810;
-constexpr uint32_t kReadPiece = 4 * kPacketsAtBothSpeeds - 1;
+constexpr uint32_t kReadPiece = kPacketsAtBothSpeeds - 1;
 constexpr uint32_t kFirstReadPiece = 3 * kPacketsAtBothSpeeds - 1;
 constexpr uint32_t kCommandBytesBeforeRead = 64;
 static_assert(kFirstReadPiece + kCommandBytesBeforeRead <= KL_JTAG_QUEUE_THRESHOLD);
 
-// Status register: write in progress. A status read clocks kStatusBytes bytes: the flash repeats
-// its status register for as long as it is selected, so the last byte is the freshest, and the
-// reply (one byte more) fills a high-speed USB packet, which reaches the host without waiting
-// for the latency timer.
-constexpr uint8_t kStatusBusy = 0x01;
+// A status read clocks kStatusBytes bytes: the flash repeats its status register for as long as
+// it is selected, so the last byte is the freshest, and the reply (one byte more) fills a
+// high-speed USB packet, which reaches the host without waiting for the latency timer.
 constexpr uint32_t kStatusBytes = 509;
 // Status writes: the SFDP table gives no time for them; the longest of the datasheets' maxima is
 // 100 ms.
@@ -71,23 +68,64 @@ bool QueueOut(const uint8_t* out, uint32_t count, CallResult& r) {
                  "JTAG_WriteTDI", r);
 }
 
-// Reads `count` bytes (one piece) with a queued capture.
-bool ReadPiece(uint8_t* in, uint32_t count, CallResult& r) {
-    static std::vector<uint8_t> reply(ReadTdoReplyBytes(8 * kReadPiece));
-    const uint32_t replyBytes = ReadTdoReplyBytes(8 * count);
+// A read's pieces travel in groups: each piece is queued and sent (a USB write of its own) before
+// any of the group is collected, so the replies of one come back while the next is clocked.
+// JTAG_RxFTDI waits for the count it is given and takes everything that has arrived, so one call
+// collects the whole group and nothing of a piece sent later can be in the queue by then. Only the
+// last piece of a group waits for its replies alone, so the pieces are short and a group many of
+// them; its replies (at most 126480 bytes, two of the 64 KiB a capturing shift may bring back)
+// stay well inside what the vendor driver buffers while the host has not read them.
+constexpr uint32_t kGroupReplyBytes = 8 * kPacketsAtBothSpeeds;
+constexpr uint32_t kPiecesInFlight = kGroupReplyBytes / kPacketsAtBothSpeeds;
+static_assert(kFirstReadPiece + 1 <= kGroupReplyBytes);
+
+struct Piece {
+    uint8_t* in;
+    uint32_t count;
+    uint32_t replyOffset;
+};
+
+struct PieceGroup {
+    Piece pieces[kPiecesInFlight];
+    uint32_t size = 0;
+    uint32_t replyBytes = 0;
+};
+
+// Queues one piece's capture (behind whatever is queued) and sends it.
+bool SendPiece(uint8_t* in, uint32_t count, PieceGroup& group, CallResult& r) {
     if (!Check(JTAG_ReadTDO2(kModeIn, 8 * count), "JTAG_ReadTDO2", r) ||
         !Check(JTAG_Send2FTDI(), "JTAG_Send2FTDI", r)) {
         return false;
     }
+    group.pieces[group.size++] = {in, count, group.replyBytes};
+    group.replyBytes += ReadTdoReplyBytes(8 * count);
+    return true;
+}
+
+// Whether the group is collected before a piece of `next` bytes (0: the read is done) is sent.
+bool CollectBefore(const PieceGroup& group, uint32_t next) {
+    return next == 0 || group.replyBytes + ReadTdoReplyBytes(8 * next) > kGroupReplyBytes;
+}
+
+// Collects the replies of the group's pieces and empties it.
+bool CollectPieces(PieceGroup& group, CallResult& r) {
+    static std::vector<uint8_t> reply(kGroupReplyBytes);
     kl_u32 received = 0;
-    if (!Check(JTAG_RxFTDI(replyBytes, reply.data(), &received), "JTAG_RxFTDI", r)) return false;
-    if (received != replyBytes) {
+    const uint32_t expected = group.replyBytes;
+    const uint32_t pieces = group.size;
+    group.size = 0;
+    group.replyBytes = 0;
+    if (!Check(JTAG_RxFTDI(expected, reply.data(), &received), "JTAG_RxFTDI", r)) return false;
+    if (received != expected) {
         return Reject("JTAG_RxFTDI delivered " + std::to_string(received) + " of " +
-                          std::to_string(replyBytes) + " bytes",
+                          std::to_string(expected) + " bytes",
                       r);
     }
-    UnpackReadTdo(reply.data(), 8 * count, in);
-    for (uint32_t i = 0; i < count; ++i) in[i] = kReverse.bytes[in[i]];
+    for (uint32_t p = 0; p < pieces; ++p) {
+        const Piece& piece = group.pieces[p];
+        UnpackReadTdo(&reply[piece.replyOffset], 8 * piece.count, piece.in);
+        for (uint32_t i = 0; i < piece.count; ++i) piece.in[i] = kReverse.bytes[piece.in[i]];
+    }
     return true;
 }
 
@@ -103,14 +141,9 @@ uint8_t FourByteOpcode(uint8_t command) {
 
 // The command byte and its address: three bytes, or four past 16 MiB.
 std::vector<uint8_t> AddressCommand(uint8_t command, uint32_t address) {
-    const Addressing addressing = InUse().addressing;
-    if (addressing == Addressing::kThreeByte) {
-        return {command, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
-                static_cast<uint8_t>(address)};
-    }
-    if (addressing == Addressing::kFourByteOpcodes) command = FourByteOpcode(command);
-    return {command, static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
-            static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
+    uint8_t bytes[kMaxAddressCommand];
+    const uint32_t length = PutAddressCommand(command, address, bytes);
+    return {bytes, bytes + length};
 }
 
 bool WriteEnable(CallResult& r) {
@@ -118,8 +151,8 @@ bool WriteEnable(CallResult& r) {
     return FlashTransfer(&command, 1, nullptr, 0, r);
 }
 
-// Polls the status until the busy bit clears; fails once `timeoutUs` have passed with the flash
-// still busy, naming the operation and its bound.
+}  // namespace
+
 bool WaitReady(uint64_t timeoutUs, const char* operation, CallResult& r) {
     const uint8_t command = flash_cmd::kReadStatus;
     const auto start = std::chrono::steady_clock::now();
@@ -140,7 +173,19 @@ bool WaitReady(uint64_t timeoutUs, const char* operation, CallResult& r) {
     }
 }
 
-}  // namespace
+const FlashGeometry& FlashInUse() { return InUse(); }
+
+uint32_t PutAddressCommand(uint8_t command, uint32_t address, uint8_t out[kMaxAddressCommand]) {
+    const Addressing addressing = InUse().addressing;
+    uint32_t n = 0;
+    if (addressing == Addressing::kFourByteOpcodes) command = FourByteOpcode(command);
+    out[n++] = command;
+    if (addressing != Addressing::kThreeByte) out[n++] = static_cast<uint8_t>(address >> 24);
+    out[n++] = static_cast<uint8_t>(address >> 16);
+    out[n++] = static_cast<uint8_t>(address >> 8);
+    out[n++] = static_cast<uint8_t>(address);
+    return n;
+}
 
 void UseFlash(const FlashGeometry& geometry) { InUse() = geometry; }
 
@@ -173,11 +218,15 @@ bool FlashTransfer(const uint8_t* out, uint32_t outCount, uint8_t* in, uint32_t 
                    CallResult& result, const ProgressFn& progress) {
     if (!Select(result)) return false;
     bool ok = QueueOut(out, outCount, result);
+    PieceGroup group;
     for (uint32_t done = 0; ok && done < inCount;) {
         const uint32_t piece = std::min(done == 0 ? kFirstReadPiece : kReadPiece, inCount - done);
-        ok = ReadPiece(in + done, piece, result);
+        ok = SendPiece(in + done, piece, group, result);
         done += piece;
-        if (ok && progress) progress(done);
+        if (ok && CollectBefore(group, std::min(kReadPiece, inCount - done))) {
+            ok = CollectPieces(group, result);
+            if (ok && progress) progress(done);
+        }
     }
     if (ok && inCount == 0) ok = Check(JTAG_Send2FTDI(), "JTAG_Send2FTDI", result);
     return Deselect(result) && ok;

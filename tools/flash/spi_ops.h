@@ -38,6 +38,14 @@ constexpr uint8_t kExit4ByteMode = 0xE9;
 // addresses and generous time-outs.
 void UseFlash(const FlashGeometry& geometry);
 
+// The flash UseFlash set.
+const FlashGeometry& FlashInUse();
+
+// The command byte and its address as the flash in use takes them (three bytes, or four past
+// 16 MiB with its 4-byte opcode or in 4-byte mode) into `out`; returns their count.
+constexpr uint32_t kMaxAddressCommand = 5;
+uint32_t PutAddressCommand(uint8_t command, uint32_t address, uint8_t out[kMaxAddressCommand]);
+
 // 4-byte mode for the job: entered (0xB7) before it and left (0xE9) after it, for a flash that
 // uses it; nothing for the others.
 bool EnterAddressMode(CallResult& result);
@@ -68,5 +76,12 @@ bool FlashRead(uint32_t address, uint8_t* out, uint32_t count, CallResult& resul
 bool FlashErase(uint8_t opcode, uint32_t address, CallResult& result);
 bool FlashChipErase(CallResult& result);
 bool FlashProgram(uint32_t address, const uint8_t* data, uint32_t count, CallResult& result);
+
+// Status reads until the flash is no longer busy; fails once `timeoutUs` have passed with the
+// flash still busy, naming the operation and its bound.
+bool WaitReady(uint64_t timeoutUs, const char* operation, CallResult& result);
+
+// Status register 1: write in progress.
+constexpr uint8_t kStatusBusy = 0x01;
 
 }  // namespace kestrel

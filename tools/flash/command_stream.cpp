@@ -1,0 +1,80 @@
+#include "flash/command_stream.h"
+
+#include <cstring>
+
+namespace kestrel {
+namespace {
+
+// The carrier: a byte shift of three bytes out, on the falling edge, least significant bit first,
+// whose data are JTAG_WriteTDI's header.
+constexpr uint8_t kCarrierOpcode = 0x19;
+constexpr uint8_t kCarrierLength = 2;  // three bytes; the third byte of the command (high) is 0
+constexpr uint8_t kCarrierHigh = 0;
+// JTAG_WriteTDI's mode: bytes out on the falling edge, least significant bit first (0x19 and its
+// one-bit tail 0x1B).
+constexpr uint8_t kCarriedMode = 0x09;
+
+void PutLength(uint8_t* at, uint32_t count) {
+    at[0] = static_cast<uint8_t>((count - 1) & 0xFF);
+    at[1] = static_cast<uint8_t>((count - 1) >> 8);
+}
+
+}  // namespace
+
+bool CommandStream::Pins(uint8_t levels) {
+    if (Room() < PinsCost()) return false;
+    bytes[size++] = mpsse_cmd::kSetLowPins;
+    bytes[size++] = levels;
+    bytes[size++] = kLowDirections;
+    return true;
+}
+
+bool CommandStream::Out(const uint8_t* data, uint32_t count) {
+    if (count == 0 || count > kMaxBytesPerCommand || Room() < OutCost(count)) return false;
+    bytes[size] = mpsse_cmd::kBytesOutFalling;
+    PutLength(&bytes[size + 1], count);
+    std::memcpy(&bytes[size + 3], data, count);
+    size += OutCost(count);
+    return true;
+}
+
+bool CommandStream::OutFill(uint8_t value, uint32_t count) {
+    if (count == 0 || count > kMaxBytesPerCommand || Room() < OutCost(count)) return false;
+    bytes[size] = mpsse_cmd::kBytesOutFalling;
+    PutLength(&bytes[size + 1], count);
+    std::memset(&bytes[size + 3], value, count);
+    size += OutCost(count);
+    return true;
+}
+
+bool CommandStream::In(uint32_t count) {
+    if (count == 0 || count > kMaxBytesPerCommand || Room() < InCost()) return false;
+    bytes[size] = mpsse_cmd::kBytesInRising;
+    PutLength(&bytes[size + 1], count);
+    size += InCost();
+    replyBytes += count;
+    return true;
+}
+
+bool CommandStream::SendImmediate() {
+    if (Room() < 1) return false;
+    bytes[size++] = mpsse_cmd::kSendImmediate;
+    return true;
+}
+
+bool SendStream(const CommandStream& stream, CallResult& result) {
+    if (stream.size == 0) return true;
+    const uint8_t carrier = kCarrierHigh;
+    static_assert(kCarrierLength < 6, "JTAG_WriteTMS2 takes counts below 6");
+    if (!Check(JTAG_WriteTMS2(kCarrierOpcode, kCarrierLength, &carrier), "JTAG_WriteTMS2",
+               result)) {
+        return false;
+    }
+    // The stream's bytes, then one tail bit (bytes[size], always 0).
+    kl_u32 bits = 0;
+    return Check(JTAG_WriteTDI(kCarriedMode, 8 * stream.size + 1, stream.bytes, nullptr, &bits, 0),
+                 "JTAG_WriteTDI", result) &&
+           Check(JTAG_Send2FTDI(), "JTAG_Send2FTDI", result);
+}
+
+}  // namespace kestrel

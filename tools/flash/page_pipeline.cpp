@@ -1,0 +1,175 @@
+#include "flash/page_pipeline.h"
+
+#include <algorithm>
+#include <array>
+#include <string>
+
+#include "flash/command_stream.h"
+#include "flash/spi_ops.h"
+#include "kestrellink.h"
+
+namespace kestrel {
+namespace {
+
+// Stream bytes of one pipelined page beside its data and wait: write enable (10), the program's
+// pins and the headers of its command and data (12 + the address command), the status read (13).
+constexpr uint32_t kPageOverhead = 10 + 12 + kMaxAddressCommand + 13;
+// The wait stays short enough that a page always fits a stream.
+constexpr uint32_t kMaxWaitBytes = 32768;
+constexpr uint32_t kMinWaitBytes = 16;
+// The measurement: this many status reads (10000 bytes of TCK with the first gap: 13 ms at
+// 6 MHz, 2.7 ms at 30 MHz, beyond a typical page program), and this many tries, each with twice
+// the gap of the one before, before every page takes the polled path.
+constexpr uint32_t kMaxProbes = 200;
+constexpr uint32_t kMeasureTries = 3;
+// Every status read of a stream costs at least 13 stream bytes.
+constexpr uint32_t kMaxReplies = CommandStream::kCapacity / 13 + 1;
+
+CommandStream& Stream() {
+    static CommandStream stream;
+    return stream;
+}
+
+uint32_t WaitCost(uint32_t waitBytes) {
+    return waitBytes + 3 * ((waitBytes + kMaxBytesPerCommand - 1) / kMaxBytesPerCommand);
+}
+
+bool Wait(CommandStream& s, uint32_t bytes) {
+    for (uint32_t left = bytes; left > 0;) {
+        const uint32_t piece = std::min(left, kMaxBytesPerCommand);
+        if (!s.OutFill(0xFF, piece)) return false;
+        left -= piece;
+    }
+    return true;
+}
+
+bool StatusRead(CommandStream& s) {
+    const uint8_t command = flash_cmd::kReadStatus;
+    return s.Select() && s.Out(&command, 1) && s.In(1) && s.Deselect();
+}
+
+// Write enable and the page program, chip select high after each.
+bool ProgramInStream(CommandStream& s, const PageBatch& batch, const PendingPage& page) {
+    const uint8_t enable = flash_cmd::kWriteEnable;
+    uint8_t command[kMaxAddressCommand];
+    const uint32_t length = PutAddressCommand(flash_cmd::kPageProgram, page.address, command);
+    return s.Select() && s.Out(&enable, 1) && s.Deselect() && s.Select() &&
+           s.Out(command, length) && s.Out(&batch.data[page.dataOffset], page.length) &&
+           s.Deselect();
+}
+
+// Sends the stream and collects its replies (one status byte per read).
+bool Run(CommandStream& s, std::array<uint8_t, kMaxReplies>& replies, CallResult& r) {
+    if (!s.SendImmediate() || !SendStream(s, r)) return false;
+    kl_u32 received = 0;
+    if (!Check(JTAG_RxFTDI(s.replyBytes, replies.data(), &received), "JTAG_RxFTDI", r)) {
+        return false;
+    }
+    if (received != s.replyBytes) {
+        return Reject("JTAG_RxFTDI delivered " + std::to_string(received) + " of " +
+                          std::to_string(s.replyBytes) + " status bytes",
+                      r);
+    }
+    return true;
+}
+
+bool Polled(const PageBatch& batch, const PendingPage& page, CallResult& r) {
+    return FlashProgram(page.address, &batch.data[page.dataOffset], page.length, r);
+}
+
+bool WaitProgram(CallResult& r) {
+    return WaitReady(FlashInUse().timeouts.program, "a page program", r);
+}
+
+// Programs `page` with status reads behind equal gaps after it; the first that finds the flash
+// ready sets the wait. When none does, the flash is waited for and the next measurement uses a
+// longer gap, until the tries are spent and the polled path takes over.
+bool Measure(const PageBatch& batch, const PendingPage& page, PipelineState& state, CallResult& r) {
+    static std::array<uint8_t, kMaxReplies> replies;
+    CommandStream& s = Stream();
+    s.Clear();
+    if (!ProgramInStream(s, batch, page)) return Reject("a page does not fit a stream", r);
+    const uint32_t probeCost = CommandStream::OutCost(state.gapBytes) + 13;
+    const uint32_t probes = std::min(kMaxProbes, (s.Room() - 1) / probeCost);
+    for (uint32_t i = 0; i < probes; ++i) {
+        if (!s.OutFill(0xFF, state.gapBytes) || !StatusRead(s)) break;
+    }
+    if (!Run(s, replies, r)) return false;
+    ++state.streamedPages;
+    for (uint32_t i = 0; i < s.replyBytes; ++i) {
+        if (replies[i] & kStatusBusy) continue;
+        // Ready by the end of read i: gaps and reads of two bytes (command and status) before.
+        const uint32_t busy = (i + 1) * (state.gapBytes + 2);
+        state.waitBytes = std::clamp(busy + busy / 4 + kMinWaitBytes, kMinWaitBytes, kMaxWaitBytes);
+        return true;
+    }
+    if (!WaitProgram(r)) return false;
+    state.gapBytes *= 2;
+    if (state.gapBytes > (kFirstGapBytes << (kMeasureTries - 1))) state.polledOnly = true;
+    return true;
+}
+
+// Programs the pages from `first` on that fit one stream; `count` says how many did.
+bool RunChunk(const PageBatch& batch, size_t first, PipelineState& state, size_t& count,
+              CallResult& r) {
+    static std::array<uint8_t, kMaxReplies> statuses;
+    CommandStream& s = Stream();
+    s.Clear();
+    count = 0;
+    for (size_t i = first; i < batch.pages.size(); ++i) {
+        const PendingPage& page = batch.pages[i];
+        if (s.Room() < kPageOverhead + page.length + WaitCost(state.waitBytes) + 1) break;
+        if (!ProgramInStream(s, batch, page) || !Wait(s, state.waitBytes) || !StatusRead(s)) {
+            return Reject("a page does not fit a stream", r);
+        }
+        ++count;
+    }
+    if (count == 0) return Reject("a page does not fit a stream", r);
+    if (!Run(s, statuses, r)) return false;
+    state.streamedPages += count;
+    // A page still busy at its status read may have had the next one's write enable ignored:
+    // wait for ready, and program the next one again on the polled path.
+    bool late = false;
+    for (size_t i = 0; i < count; ++i) {
+        if (!(statuses[i] & kStatusBusy)) continue;
+        late = true;
+        if (!WaitProgram(r)) return false;
+        if (i + 1 == count) break;
+        if (!Polled(batch, batch.pages[first + i + 1], r)) return false;
+        ++state.redonePages;
+    }
+    if (late) state.waitBytes = std::min(kMaxWaitBytes, state.waitBytes + state.waitBytes / 2 + 1);
+    return true;
+}
+
+}  // namespace
+
+void PageBatch::Add(uint32_t address, const uint8_t* bytes, uint32_t length) {
+    pages.push_back({address, length, static_cast<uint32_t>(data.size())});
+    data.insert(data.end(), bytes, bytes + length);
+}
+
+bool ProgramPages(const PageBatch& batch, PipelineState& state, CallResult& result,
+                  const std::function<void(size_t pagesDone)>& progress) {
+    const size_t total = batch.pages.size();
+    // Once the wait is known, a stream pays even for a few pages.
+    const bool pipelined = total >= kMinPipelinedPages || state.waitBytes != 0;
+    for (size_t next = 0; next < total;) {
+        const PendingPage& page = batch.pages[next];
+        if (!pipelined || state.polledOnly) {
+            if (!Polled(batch, page, result)) return false;
+            ++next;
+        } else if (state.waitBytes == 0) {
+            if (!Measure(batch, page, state, result)) return false;
+            ++next;
+        } else {
+            size_t count = 0;
+            if (!RunChunk(batch, next, state, count, result)) return false;
+            next += count;
+        }
+        if (progress) progress(next);
+    }
+    return true;
+}
+
+}  // namespace kestrel
