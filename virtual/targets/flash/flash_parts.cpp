@@ -81,7 +81,7 @@ constexpr FlashPart kGeneric{
 constexpr FlashPart kParts[] = {
     {"W25Q80DV",
      "Winbond",
-     "W25Q80DV/DL datasheet, revision H (October 2, 2015)",
+     "W25Q80DV/DL datasheet, revision H (October 2, 2015); unique ID: revision G, page 48",
      {0xEF, 0x40, 0x14},
      1 * kMiB,
      256,
@@ -127,7 +127,7 @@ constexpr FlashPart kParts[] = {
      0xE46178C0D3B5A201ull},
     {"W25Q256JV",
      "Winbond",
-     "W25Q256JV datasheet, revision I (October 23, 2018)",
+     "W25Q256JV datasheet, revision I (October 23, 2018); status writes: revision B, p. 17, 33",
      {0xEF, 0x40, 0x19},
      32 * kMiB,
      256,
