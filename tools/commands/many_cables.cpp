@@ -116,11 +116,21 @@ std::vector<std::string> ChildArguments(int argc, char** argv, const std::string
     return arguments;
 }
 
+// The lines of what a process wrote; a process on Windows ends them with "\r\n".
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 // The last thing the cable's process said went wrong: which stage failed.
 std::string LastError(const CableRun& run) {
     std::string last;
-    std::istringstream lines(run.err);
-    for (std::string line; std::getline(lines, line);) {
+    for (const std::string& line : Lines(run.err)) {
         if (line.rfind("kestrel: ", 0) == 0) last = line.substr(9);
     }
     return last;
@@ -131,8 +141,7 @@ std::string LastError(const CableRun& run) {
 void PrintCable(const CableRun& run, bool json) {
     std::printf("cable %s: exit code %d (%s)\n", run.serial.c_str(), run.exitCode,
                 report::ExitClass(run.exitCode));
-    std::istringstream lines(run.err + (json ? "" : run.out));
-    for (std::string line; std::getline(lines, line);)
+    for (const std::string& line : Lines(run.err + (json ? "" : run.out)))
         std::printf("  [%s] %s\n", run.serial.c_str(), line.c_str());
 }
 

@@ -52,6 +52,10 @@ long StartSelf(const std::vector<std::string>& arguments, const std::string& var
                const std::string& stdoutPath, const std::string& stderrPath, std::string& error);
 // Waits for a child StartSelf started; its exit code (128 + the signal when one ended it).
 int WaitChild(long id);
+// From a signal handler, as its last call: ends the process as `signal` ends it by default, a
+// shell seeing exit code 128 + the signal (on Windows, where the default gives 3, by exiting
+// with that code).
+void StopBySignal(int signal);
 // Releases a string the library handed out (OpenDevice_EDP2's text): free() on Linux,
 // SysFreeString() on Windows.
 void FreeLibraryString(kl_bstr text);

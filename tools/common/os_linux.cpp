@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -124,6 +125,13 @@ int WaitChild(long id) {
     }
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 1;
+}
+
+// The signal is blocked while its handler runs: raised again with its default action, it ends the
+// process as the handler returns.
+void StopBySignal(int signal) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
 }
 
 }  // namespace kestrel::os
