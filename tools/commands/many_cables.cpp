@@ -1,6 +1,7 @@
 #include "commands/many_cables.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -31,8 +32,14 @@ std::string Replace(std::string text, const std::string& serial) {
     return text;
 }
 
+// The temporary folder's name is UTF-8 as the os layer gives it, which on Windows is not what
+// a narrow file name means.
+std::filesystem::path Utf8Path(const std::string& path) {
+    return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
 std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Utf8Path(path), std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
@@ -219,8 +226,9 @@ int RunManyCables(const ManyCablesOptions& many, const GlobalOptions& global, bo
             run.out = ReadWhole(base + ".out");
             run.err = ReadWhole(base + ".err");
         }
-        std::remove((base + ".out").c_str());
-        std::remove((base + ".err").c_str());
+        std::error_code ignored;
+        std::filesystem::remove(Utf8Path(base + ".out"), ignored);
+        std::filesystem::remove(Utf8Path(base + ".err"), ignored);
         PrintCable(run, json);
         cables.push_back(CableJson(run, json));
         if (run.exitCode > combined) combined = run.exitCode;
