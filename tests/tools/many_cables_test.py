@@ -8,9 +8,11 @@ Usage: many_cables_test.py KESTREL SCHEMA [CABLES [RUNNER]]
 """
 import json
 import os
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 import jsonschema
 
@@ -132,6 +134,63 @@ def words_arrive(folder, validator):
         expect("awkward words", arguments == want, f"{serial} got {arguments}")
 
 
+def kestrel_processes(group):
+    """The run's processes still there: those of its process group that are kestrel's (under
+    Wine, a server the group may share is not the run's)."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                command = f.read() + os.readlink(f"/proc/{pid}/exe").encode()
+        except OSError:
+            continue
+        if int(fields[2]) == group and b"kestrel" in command and fields[0] != "Z":
+            found.append(int(pid))
+    return found
+
+
+def signal_all(group, number):
+    for pid in kestrel_processes(group):
+        try:
+            os.kill(pid, number)
+        except ProcessLookupError:
+            pass
+
+
+def interrupted(folder, validator):
+    """^C at a terminal during a paced send on every cable: SIGINT to each of the run's processes.
+    The run ends interrupted (on Linux by the signal, on Windows with 130) and so does every
+    cable's process."""
+    with open(os.path.join(folder, "slow.bin"), "wb") as f:
+        f.write(bytes(64))  # a byte a second
+    run = subprocess.Popen(RUNNER + [TOOL, "--json", "--virtual", "bench.toml", "--cables", CABLES,
+                                     "uart", "send", "--paced", "slow.bin"],
+                           cwd=folder, env=ENV, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                           stdin=subprocess.DEVNULL, start_new_session=True)
+    deadline = time.monotonic() + 60
+    while len(kestrel_processes(run.pid)) < COUNT + 1 and time.monotonic() < deadline:
+        time.sleep(0.2)
+    time.sleep(1.0)  # past the start of every cable's process
+    signal_all(run.pid, signal.SIGINT)
+    try:
+        out, err = run.communicate(timeout=60)
+    except subprocess.TimeoutExpired:
+        run.kill()
+        out, err = run.communicate()
+    expect("interrupted", run.returncode in (-signal.SIGINT, 130),
+           f"ended with {run.returncode}: {err.decode()}")
+    document = json.loads(out or b"{}")
+    for problem in validator.iter_errors(document):
+        failures.append(f"interrupted: {problem.message} at {list(problem.absolute_path)}")
+    expect("interrupted", document.get("exit_code") == 130, f"document {document}")
+    while kestrel_processes(run.pid) and time.monotonic() < deadline:
+        time.sleep(0.2)
+    expect("interrupted", not kestrel_processes(run.pid), "cables' processes left running")
+    signal_all(run.pid, signal.SIGKILL)
+
+
 def main():
     validator = jsonschema.Draft202012Validator(json.load(open(SCHEMA)))
     with tempfile.TemporaryDirectory() as folder:
@@ -139,6 +198,7 @@ def main():
         for row in ROWS:
             check_row(*row, folder, validator)
         words_arrive(folder, validator)
+        interrupted(folder, validator)
         for n, serial in enumerate(SERIALS):
             expect("state files", os.path.exists(os.path.join(folder, f"{serial}.state")),
                    f"{serial}.state missing")

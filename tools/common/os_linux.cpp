@@ -73,7 +73,9 @@ bool StdoutIsTerminal() { return isatty(1) != 0; }
 
 FILE* DivertStdout() {
     std::fflush(stdout);
-    const int saved = dup(1);
+    // Not inherited: a child (a cable's process) holding it would keep a reader of this
+    // process's output waiting after this process ended.
+    const int saved = fcntl(1, F_DUPFD_CLOEXEC, 0);
     if (saved < 0 || dup2(2, 1) < 0) return nullptr;
     return fdopen(saved, "w");
 }

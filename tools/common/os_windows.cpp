@@ -99,6 +99,9 @@ FILE* DivertStdout() {
     std::fflush(stdout);
     const int saved = _dup(_fileno(stdout));
     if (saved < 0 || _dup2(_fileno(stderr), _fileno(stdout)) < 0) return nullptr;
+    // Not inherited: a child (a cable's process) holding it would keep a reader of this
+    // process's output waiting after this process ended.
+    SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(saved)), HANDLE_FLAG_INHERIT, 0);
     return _fdopen(saved, "wb");
 }
 
