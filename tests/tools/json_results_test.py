@@ -68,6 +68,9 @@ ROWS = [
     ("jtag xsvf", "--virtual jtag xsvf EXAMPLES/svf/idcode.xsvf", 0, ["fields.played"]),
     ("eeprom", "--virtual eeprom --log-dir DIR program", 0, ["fields.eeprom"]),
     ("demo", "demo", 0, ["fields.steps"]),
+    ("version", "--version", 0, ["fields.version.kestrel", "fields.version.virtual_cable"]),
+    ("help", "--help", 0, ["fields.help"]),
+    ("help of a command", "spi read --help", 0, ["fields.help", "fields.help_command"]),
     # each failure class
     ("mismatch: verify", "--virtual spi verify DIR/ones.bin", 1, []),
     ("mismatch: TDO", "--virtual jtag svf DIR/wrong.svf", 1, ["fields.mismatches"]),

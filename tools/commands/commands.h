@@ -35,6 +35,8 @@ int VirtualDeviceIndex(Session& session);
 
 // What `kestrel --version` prints: the version and which KestrelLink and D2XX libraries it uses.
 std::string VersionText();
+// The same as the document's "version" field (--json --version).
+void ReportVersion();
 
 // Prints the lines appended to `logPath` since it was `sizeBefore` bytes long, each indented.
 void PrintLogLines(const std::string& logPath, long sizeBefore, const char* indent);

@@ -1,6 +1,7 @@
 // kestrel: drives the ZV7300LNK cable through the KestrelLink library's exports, on the real cable
 // (the vendor's D2XX library) or on the virtual cable (--virtual).
 #include <cstdio>
+#include <sstream>
 #include <vector>
 
 #include "commands/commands.h"
@@ -87,6 +88,24 @@ void AddOutputOptions(CLI::App& app, bool& json, std::string& progress) {
         ->check(CLI::IsMember({"bar", "json", "none"}));
 }
 
+// --help and --version with --json: a document like every command's, its command "help" or
+// "version"; the help text (of the command the line named, as CLI11 chose it) in a field.
+int FinishHelpOrVersion(const CLI::App& app, const CLI::Success& success,
+                        const std::vector<std::string>& arguments) {
+    using namespace kestrel;
+    std::ostringstream text;
+    const int code = app.exit(success, text, text);
+    if (success.get_name() == "CallForVersion") {
+        report::SetCommand("version", arguments);
+        ReportVersion();
+    } else {
+        report::SetCommand("help", arguments);
+        report::Set("help_command", json::String(CommandName(app)));
+        report::Set("help", json::String(text.str()));
+    }
+    return report::Finish(code);
+}
+
 void ApplyProgress(const std::string& progress) {
     using kestrel::ProgressMode;
     if (progress.empty()) return;
@@ -128,6 +147,8 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {  // --help, --version
+        if (report::Enabled())
+            return FinishHelpOrVersion(app, e, std::vector<std::string>(argv + 1, argv + argc));
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

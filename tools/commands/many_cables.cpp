@@ -1,6 +1,7 @@
 #include "commands/many_cables.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -31,8 +32,14 @@ std::string Replace(std::string text, const std::string& serial) {
     return text;
 }
 
+// The temporary folder's name is UTF-8 as the os layer gives it, which on Windows is not what
+// a narrow file name means.
+std::filesystem::path Utf8Path(const std::string& path) {
+    return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
 std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Utf8Path(path), std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
@@ -116,11 +123,21 @@ std::vector<std::string> ChildArguments(int argc, char** argv, const std::string
     return arguments;
 }
 
+// The lines of what a process wrote; a process on Windows ends them with "\r\n".
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 // The last thing the cable's process said went wrong: which stage failed.
 std::string LastError(const CableRun& run) {
     std::string last;
-    std::istringstream lines(run.err);
-    for (std::string line; std::getline(lines, line);) {
+    for (const std::string& line : Lines(run.err)) {
         if (line.rfind("kestrel: ", 0) == 0) last = line.substr(9);
     }
     return last;
@@ -131,8 +148,7 @@ std::string LastError(const CableRun& run) {
 void PrintCable(const CableRun& run, bool json) {
     std::printf("cable %s: exit code %d (%s)\n", run.serial.c_str(), run.exitCode,
                 report::ExitClass(run.exitCode));
-    std::istringstream lines(run.err + (json ? "" : run.out));
-    for (std::string line; std::getline(lines, line);)
+    for (const std::string& line : Lines(run.err + (json ? "" : run.out)))
         std::printf("  [%s] %s\n", run.serial.c_str(), line.c_str());
 }
 
@@ -210,8 +226,9 @@ int RunManyCables(const ManyCablesOptions& many, const GlobalOptions& global, bo
             run.out = ReadWhole(base + ".out");
             run.err = ReadWhole(base + ".err");
         }
-        std::remove((base + ".out").c_str());
-        std::remove((base + ".err").c_str());
+        std::error_code ignored;
+        std::filesystem::remove(Utf8Path(base + ".out"), ignored);
+        std::filesystem::remove(Utf8Path(base + ".err"), ignored);
         PrintCable(run, json);
         cables.push_back(CableJson(run, json));
         if (run.exitCode > combined) combined = run.exitCode;

@@ -70,8 +70,7 @@ extern "C" void RemoveAndStop(int signal) {
         if (interruptUsed[slot].load()) unlink(interruptPaths[slot]);
     }
     report::WriteInterrupted();
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
+    os::StopBySignal(signal);
 }
 
 }  // namespace

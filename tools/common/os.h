@@ -50,8 +50,13 @@ void RemoveFolder(const std::string& path);
 // returns the child's id, or -1 with the reason in `error`.
 long StartSelf(const std::vector<std::string>& arguments, const std::string& variable,
                const std::string& stdoutPath, const std::string& stderrPath, std::string& error);
-// Waits for a child StartSelf started; its exit code (128 + the signal when one ended it).
+// Waits for a child StartSelf started; its exit code (128 + the signal when one ended it; on
+// Windows 130 when ^C ended it, 255 when an exception did).
 int WaitChild(long id);
+// From a signal handler, as its last call: ends the process as `signal` ends it by default, a
+// shell seeing exit code 128 + the signal (on Windows, where the default gives 3, by exiting
+// with that code).
+void StopBySignal(int signal);
 // Releases a string the library handed out (OpenDevice_EDP2's text): free() on Linux,
 // SysFreeString() on Windows.
 void FreeLibraryString(kl_bstr text);

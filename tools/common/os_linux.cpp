@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -72,7 +73,9 @@ bool StdoutIsTerminal() { return isatty(1) != 0; }
 
 FILE* DivertStdout() {
     std::fflush(stdout);
-    const int saved = dup(1);
+    // Not inherited: a child (a cable's process) holding it would keep a reader of this
+    // process's output waiting after this process ended.
+    const int saved = fcntl(1, F_DUPFD_CLOEXEC, 0);
     if (saved < 0 || dup2(2, 1) < 0) return nullptr;
     return fdopen(saved, "w");
 }
@@ -124,6 +127,13 @@ int WaitChild(long id) {
     }
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 1;
+}
+
+// The signal is blocked while its handler runs: raised again with its default action, it ends the
+// process as the handler returns.
+void StopBySignal(int signal) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
 }
 
 }  // namespace kestrel::os

@@ -2,7 +2,11 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <map>
 
 #include "common/os.h"
 
@@ -95,6 +99,9 @@ FILE* DivertStdout() {
     std::fflush(stdout);
     const int saved = _dup(_fileno(stdout));
     if (saved < 0 || _dup2(_fileno(stderr), _fileno(stdout)) < 0) return nullptr;
+    // Not inherited: a child (a cable's process) holding it would keep a reader of this
+    // process's output waiting after this process ended.
+    SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(saved)), HANDLE_FLAG_INHERIT, 0);
     return _fdopen(saved, "wb");
 }
 
@@ -114,15 +121,157 @@ std::string MakeTemporaryFolder(const char* prefix) {
 
 void RemoveFolder(const std::string& path) { RemoveDirectoryW(ToWide(path).c_str()); }
 
-// Several cables at once is not offered on Windows yet: the children would need their command
-// line quoted back together and their output handles inherited.
-long StartSelf(const std::vector<std::string>&, const std::string&, const std::string&,
-               const std::string&, std::string& error) {
-    error = "running several cables at once is not supported on Windows";
-    return -1;
+namespace {
+
+// The processes StartSelf started, by id, until WaitChild collects them.
+std::map<long, HANDLE>& Children() {
+    static std::map<long, HANDLE> children;
+    return children;
 }
 
-int WaitChild(long) { return 1; }
+// The C runtime made this process's argv from its UTF-16 command line in the ANSI code page;
+// the same code page back gives a child exactly the words this process got.
+std::wstring FromAnsi(const std::string& text) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring out(n > 0 ? n - 1 : 0, L'\0');
+    if (n > 1) MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out.data(), n);
+    return out;
+}
+
+std::wstring SelfPath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return {};
+        if (n < path.size()) return path.substr(0, n);
+        path.resize(path.size() * 2);  // truncated: a long path
+    }
+}
+
+// One word of a command line, quoted so that the C runtime's split (and CommandLineToArgvW's)
+// gives it back unchanged: within quotes a run of backslashes is literal unless a quote follows
+// it, where each pair stands for one backslash and an odd one makes the quote a character.
+std::wstring QuoteArgument(const std::wstring& word) {
+    if (!word.empty() && word.find_first_of(L" \t\n\v\"") == std::wstring::npos) return word;
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (const wchar_t c : word) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        quoted += c;
+        backslashes = 0;
+    }
+    quoted.append(2 * backslashes, L'\\');  // they come before the closing quote
+    return quoted + L"\"";
+}
+
+// The program's name is read up to the next quote, without escapes; a path holds no quotes.
+std::wstring CommandLine(const std::wstring& self, const std::vector<std::string>& arguments) {
+    std::wstring line = L"\"" + self + L"\"";
+    for (const std::string& argument : arguments) line += L" " + QuoteArgument(FromAnsi(argument));
+    return line;
+}
+
+// This process's environment with `variable` ("NAME=value") added, in place of any variable of
+// that name (on Windows names that differ only in case are one name).
+std::vector<wchar_t> EnvironmentWith(const std::wstring& variable) {
+    const std::wstring name = variable.substr(0, variable.find(L'=') + 1);
+    std::vector<wchar_t> block;
+    wchar_t* strings = GetEnvironmentStringsW();
+    for (const wchar_t* at = strings; at && *at; at += std::wcslen(at) + 1) {
+        if (!name.empty() && _wcsnicmp(at, name.c_str(), name.size()) == 0) continue;
+        block.insert(block.end(), at, at + std::wcslen(at) + 1);
+    }
+    if (strings) FreeEnvironmentStringsW(strings);
+    if (!variable.empty())
+        block.insert(block.end(), variable.c_str(), variable.c_str() + variable.size() + 1);
+    if (block.empty()) block.push_back(L'\0');  // an empty block is two NULs
+    block.push_back(L'\0');
+    return block;
+}
+
+// Handles the child inherits: a new file for an output, and this process's standard input.
+HANDLE InheritableOutput(const std::string& path) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileW(ToWide(path).c_str(), GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+HANDLE InheritableInput() {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    HANDLE copy = nullptr;
+    if (input == nullptr || input == INVALID_HANDLE_VALUE ||
+        !DuplicateHandle(GetCurrentProcess(), input, GetCurrentProcess(), &copy, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS)) {
+        return nullptr;
+    }
+    return copy;
+}
+
+std::string WindowsError(DWORD code) { return "Windows error " + std::to_string(code); }
+
+}  // namespace
+
+// The child shares this console, so that ^C reaches it as it reaches this process.
+long StartSelf(const std::vector<std::string>& arguments, const std::string& variable,
+               const std::string& stdoutPath, const std::string& stderrPath, std::string& error) {
+    const std::wstring self = SelfPath();
+    if (self.empty()) {
+        error = "cannot find this program's file: " + WindowsError(GetLastError());
+        return -1;
+    }
+    std::wstring line = CommandLine(self, arguments);
+    std::vector<wchar_t> environment = EnvironmentWith(ToWide(variable));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = InheritableInput();
+    startup.hStdOutput = InheritableOutput(stdoutPath);
+    startup.hStdError = InheritableOutput(stderrPath);
+    PROCESS_INFORMATION process{};
+    bool started = false;
+    if (startup.hStdOutput == INVALID_HANDLE_VALUE || startup.hStdError == INVALID_HANDLE_VALUE) {
+        error = "cannot create the output files: " + WindowsError(GetLastError());
+    } else if (!CreateProcessW(self.c_str(), line.data(), nullptr, nullptr, TRUE,
+                               CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup,
+                               &process)) {
+        error = WindowsError(GetLastError());
+    } else {
+        started = true;
+    }
+    // The child holds its own copies now; this process keeps none of them open.
+    for (const HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
+        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+    if (!started) return -1;
+    CloseHandle(process.hThread);
+    const long id = static_cast<long>(process.dwProcessId);
+    Children()[id] = process.hProcess;
+    return id;
+}
+
+int WaitChild(long id) {
+    const auto found = Children().find(id);
+    if (found == Children().end()) return 1;
+    const HANDLE process = found->second;
+    Children().erase(found);
+    DWORD code = 1;
+    if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process, &code)) {
+        code = 1;
+    }
+    CloseHandle(process);
+    // Ended by ^C before it could say so itself: as a child a signal ended on Linux. Any other
+    // code beyond 255 is an exception's status, which has no exit code of its own.
+    if (code == static_cast<DWORD>(STATUS_CONTROL_C_EXIT)) return 128 + SIGINT;
+    return code > 255 ? 255 : static_cast<int>(code);
+}
+
+void StopBySignal(int signal) { std::_Exit(128 + signal); }
 
 void FreeLibraryString(kl_bstr text) { SysFreeString(text); }
 
