@@ -29,22 +29,25 @@ bool CommandStream::Pins(uint8_t levels) {
     return true;
 }
 
-bool CommandStream::Out(const uint8_t* data, uint32_t count) {
-    if (count == 0 || count > kMaxBytesPerCommand || Room() < OutCost(count)) return false;
+uint8_t* CommandStream::ReserveOut(uint32_t count) {
+    if (count == 0 || count > kMaxBytesPerCommand || Room() < OutCost(count)) return nullptr;
     bytes[size] = mpsse_cmd::kBytesOutFalling;
     PutLength(&bytes[size + 1], count);
-    std::memcpy(&bytes[size + 3], data, count);
+    uint8_t* data = &bytes[size + 3];
     size += OutCost(count);
-    return true;
+    return data;
+}
+
+bool CommandStream::Out(const uint8_t* data, uint32_t count) {
+    uint8_t* at = ReserveOut(count);
+    if (at) std::memcpy(at, data, count);
+    return at != nullptr;
 }
 
 bool CommandStream::OutFill(uint8_t value, uint32_t count) {
-    if (count == 0 || count > kMaxBytesPerCommand || Room() < OutCost(count)) return false;
-    bytes[size] = mpsse_cmd::kBytesOutFalling;
-    PutLength(&bytes[size + 1], count);
-    std::memset(&bytes[size + 3], value, count);
-    size += OutCost(count);
-    return true;
+    uint8_t* at = ReserveOut(count);
+    if (at) std::memset(at, value, count);
+    return at != nullptr;
 }
 
 bool CommandStream::In(uint32_t count) {

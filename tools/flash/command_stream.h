@@ -66,6 +66,10 @@ struct CommandStream {
     static constexpr uint32_t OutCost(uint32_t count) { return 3 + count; }
     static constexpr uint32_t InCost() { return 3; }
     static constexpr uint32_t PinsCost() { return 3; }
+
+    // Appends the header of a byte shift out of `count` bytes and returns where its data go, or
+    // nullptr when it does not fit.
+    uint8_t* ReserveOut(uint32_t count);
 };
 
 // Queues the stream behind the carrier's prefix and sends it with JTAG_Send2FTDI. Nothing else may
