@@ -84,6 +84,11 @@ ROWS = [
      "--json --virtual bench.toml --cables MC0,MC01 spi id", 2, 0, None),
     ("a serial named twice is refused",
      "--json --virtual bench.toml --cables MC01,MC01 spi id", 2, 0, None),
+    # An empty serial would open whichever cable comes first.
+    ("an empty serial at the end is refused",
+     "--json --virtual bench.toml --cables MC01, spi id", 2, 0, None),
+    ("a list of commas alone is refused",
+     "--json --virtual bench.toml --cables ,, spi id", 2, 0, None),
 ]
 
 

@@ -90,6 +90,18 @@ int CheckFilesNameTheCable(const GlobalOptions& global, size_t cables) {
     return kExitOk;
 }
 
+// The serial numbers of --cables, an empty one wherever two commas meet or one starts or ends the
+// list, so that CheckSerialsApart can refuse it instead of it vanishing.
+std::vector<std::string> SplitSerials(const std::string& text) {
+    std::vector<std::string> serials;
+    size_t start = 0;
+    for (size_t comma; (comma = text.find(',', start)) != std::string::npos; start = comma + 1) {
+        serials.push_back(text.substr(start, comma - start));
+    }
+    serials.push_back(text.substr(start));
+    return serials;
+}
+
 // Each child opens its cable by a serial-number part, as --serial does: a serial named twice, or
 // one that is part of another, would let two processes reach one cable.
 int CheckSerialsApart(const std::vector<std::string>& serials) {
@@ -178,20 +190,23 @@ void PrintSummary(const std::vector<CableRun>& runs) {
 }  // namespace
 
 void AddManyCablesOptions(CLI::App& app, ManyCablesOptions& many) {
-    app.add_option("--cables", many.serials,
+    // One word, split here: CLI11's own splitting drops empty items and, for a word of commas
+    // alone, takes the command's name as a serial.
+    app.add_option("--cables", many.cables,
                    "Run the command on each of these cables (serial numbers) at once, one "
                    "process each; {serial} in --state and file names becomes the cable's serial")
-        ->delimiter(',')
+        ->each([&many](const std::string&) { many.cablesGiven = true; })
         ->type_name("SERIAL,...");
     app.add_flag("--all-cables", many.all, "Like --cables, with every cable attached");
 }
 
 int RunManyCables(const ManyCablesOptions& many, const GlobalOptions& global, bool json, int argc,
                   char** argv) {
-    if (many.all && !many.serials.empty())
+    if (many.all && many.cablesGiven)
         return Fail(kExitUsage, "--cables and --all-cables exclude each other");
     if (!global.serial.empty()) return Fail(kExitUsage, "--serial and --cables exclude each other");
-    std::vector<std::string> serials = many.serials;
+    std::vector<std::string> serials;
+    if (many.cablesGiven) serials = SplitSerials(many.cables);
     if (many.all && !AllSerials(global, serials))
         return Fail(kExitNoLibrary, "cannot list the cables for --all-cables");
     if (serials.empty()) return Fail(kExitNoCable, "no cable to run on");

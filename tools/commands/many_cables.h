@@ -12,9 +12,10 @@
 namespace kestrel {
 
 struct ManyCablesOptions {
-    std::vector<std::string> serials;  // --cables
-    bool all = false;                  // --all-cables
-    bool asked() const { return all || !serials.empty(); }
+    std::string cables;  // --cables as given: serial numbers separated by commas
+    bool cablesGiven = false;
+    bool all = false;  // --all-cables
+    bool asked() const { return all || cablesGiven; }
 };
 
 void AddManyCablesOptions(CLI::App& app, ManyCablesOptions& many);
