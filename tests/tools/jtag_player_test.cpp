@@ -190,6 +190,35 @@ TEST_F(PlayerTest, RunTestTimesBecomeClocksOrPauses) {
     EXPECT_EQ(result.call.Describe(), "RUNTEST cannot keep its MAXIMUM time");
 }
 
+// The file: XREPEAT `repeat`, XRUNTEST `waitUs`, XSIR of the user instruction (0x02, 4 bits),
+// XSDRSIZE 16, XTDOMASK 0xFFFF, XSDRTDO of ones expecting `expected`, XCOMPLETE.
+std::vector<uint8_t> RetryFile(uint8_t repeat, uint32_t waitUs, uint16_t expected) {
+    return {0x07,
+            repeat,
+            0x04,
+            static_cast<uint8_t>(waitUs >> 24),
+            static_cast<uint8_t>(waitUs >> 16),
+            static_cast<uint8_t>(waitUs >> 8),
+            static_cast<uint8_t>(waitUs),
+            0x02,
+            0x04,
+            0x02,
+            0x08,
+            0x00,
+            0x00,
+            0x00,
+            0x10,
+            0x01,
+            0xFF,
+            0xFF,
+            0x09,
+            0xFF,
+            0xFF,
+            static_cast<uint8_t>(expected >> 8),
+            static_cast<uint8_t>(expected),
+            0x00};
+}
+
 // XREPEAT on one device whose user register holds 0: XSIR selects it, XSDRTDO shifts ones and
 // expects `expected`. A retry runs through Update-DR, which loads the ones just shifted, so a
 // second attempt reads them back; a check for anything else never matches, and its retries end
@@ -211,30 +240,7 @@ TEST_P(RetryTable, RetriesEndAtTheRepeatCountOrTheTimeLimit) {
     const RetryRow& row = GetParam();
     SetChain(kOne);
     vc_jtag_set_user_register(0, 0, 0);
-    const std::vector<uint8_t> file = {0x07,
-                                       row.repeat,
-                                       0x04,
-                                       static_cast<uint8_t>(row.waitUs >> 24),
-                                       static_cast<uint8_t>(row.waitUs >> 16),
-                                       static_cast<uint8_t>(row.waitUs >> 8),
-                                       static_cast<uint8_t>(row.waitUs),
-                                       0x02,
-                                       0x04,
-                                       0x02,
-                                       0x08,
-                                       0x00,
-                                       0x00,
-                                       0x00,
-                                       0x10,
-                                       0x01,
-                                       0xFF,
-                                       0xFF,
-                                       0x09,
-                                       0xFF,
-                                       0xFF,
-                                       static_cast<uint8_t>(row.expected >> 8),
-                                       static_cast<uint8_t>(row.expected),
-                                       0x00};
+    const std::vector<uint8_t> file = RetryFile(row.repeat, row.waitUs, row.expected);
     Program program;
     ParseError error;
     ASSERT_TRUE(ParseXsvf(file, program, error)) << error.message;
@@ -317,27 +323,7 @@ TEST_F(PlayerTest, XsvfRetryScheduleGrowsEachWaitBeforeItIsWaited) {
         uint64_t cycles[2] = {};
         for (const uint8_t repeat : {uint8_t{0}, row.repeat}) {
             vc_jtag_set_user_register(0, 0, 0);
-            const std::vector<uint8_t> file = {0x07,
-                                               repeat,
-                                               0x04,
-                                               0x00,
-                                               0x00,
-                                               static_cast<uint8_t>(row.waitUs >> 8),
-                                               static_cast<uint8_t>(row.waitUs),
-                                               0x02,
-                                               0x04,
-                                               0x02,
-                                               0x08,
-                                               0x00,
-                                               0x00,
-                                               0x00,
-                                               0x10,
-                                               0x09,
-                                               0xFF,
-                                               0xFF,
-                                               static_cast<uint8_t>(row.expected >> 8),
-                                               static_cast<uint8_t>(row.expected),
-                                               0x00};
+            const std::vector<uint8_t> file = RetryFile(repeat, row.waitUs, row.expected);
             Program program;
             ParseError error;
             ASSERT_TRUE(ParseXsvf(file, program, error)) << error.message;
