@@ -94,6 +94,19 @@ class UsbFaceTest : public VcableTest {
         return data;
     }
 
+    // Writes the 64 EEPROM words word by word, with the checksum in the last one made to match.
+    void WriteEepromImage(uint16_t image[64]) {
+        uint16_t sum = 0xAAAA;
+        for (int i = 0; i < 63; ++i) {
+            sum ^= image[i];
+            sum = static_cast<uint16_t>((sum << 1) | (sum >> 15));
+        }
+        image[63] = sum;
+        for (uint16_t i = 0; i < 64; ++i) {
+            ASSERT_EQ(libusb_control_transfer(handle_, kOut, 0x91, image[i], i, nullptr, 0, 0), 0);
+        }
+    }
+
     void SelectMpsse() { ASSERT_EQ(Control(kOut, 0x0B, 0x0200 | 0x0B), 0); }
 
     libusb_context* ctx_ = nullptr;
@@ -234,15 +247,7 @@ TEST_F(UsbFaceTest, EepromWordsReadWriteAndEraseTheModelsEeprom) {
     EXPECT_EQ(view.programmed, 0);
     EXPECT_EQ(word(2), 0xFFFF);
     image[2] = 0x6011;
-    uint16_t sum = 0xAAAA;
-    for (int i = 0; i < 63; ++i) {
-        sum ^= image[i];
-        sum = static_cast<uint16_t>((sum << 1) | (sum >> 15));
-    }
-    image[63] = sum;
-    for (uint16_t i = 0; i < 64; ++i) {
-        ASSERT_EQ(libusb_control_transfer(handle_, kOut, 0x91, image[i], i, nullptr, 0, 0), 0);
-    }
+    WriteEepromImage(image);
     vc_eeprom_view(0, &view);
     EXPECT_EQ(view.programmed, 1);
     EXPECT_EQ(view.product_id, 0x6011);
@@ -424,15 +429,7 @@ TEST_F(UsbFaceTest, AResetReEnumeratesFromTheEeprom) {
         image[i] = static_cast<uint16_t>(w[0] | w[1] << 8);
     }
     image[2] = 0x6011;
-    uint16_t sum = 0xAAAA;
-    for (int i = 0; i < 63; ++i) {
-        sum ^= image[i];
-        sum = static_cast<uint16_t>((sum << 1) | (sum >> 15));
-    }
-    image[63] = sum;
-    for (uint16_t i = 0; i < 64; ++i) {
-        ASSERT_EQ(libusb_control_transfer(handle_, kOut, 0x91, image[i], i, nullptr, 0, 0), 0);
-    }
+    WriteEepromImage(image);
     libusb_device_descriptor d{};
     ASSERT_EQ(libusb_get_device_descriptor(libusb_get_device(handle_), &d), 0);
     EXPECT_EQ(d.idProduct, 0x6010) << "the new EEPROM counts from the next enumeration";
