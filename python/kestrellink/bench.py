@@ -136,6 +136,8 @@ def _collect(serial: str, process: Any, receiver: Any, deadline: Optional[float]
 
 
 def _check_serials(serials: Sequence[str]) -> List[str]:
+    if isinstance(serials, (str, bytes)):  # one serial would run as one cable per character
+        raise TypeError("serials must be a sequence of serial numbers, not one string")
     serials = list(serials)
     if not serials or not all(isinstance(s, str) and s for s in serials):
         raise ValueError("serials must be one or more non-empty str")
@@ -169,6 +171,8 @@ def run_cables(serials: Sequence[str], job: Callable[[Cable], Any], *,
     A script that calls this needs the ``if __name__ == "__main__":`` guard, since each process
     imports the main module."""
     serials = _check_serials(serials)
+    if timeout is not None and not timeout > 0:  # also refuses NaN
+        raise ValueError(f"timeout must be a positive number of seconds, not {timeout!r}")
     pickle.dumps(job)  # fails here, before any process starts, for a lambda or a local function
     library_path = library.path if isinstance(library, Library) else library
     options = _Options(description, divisor,

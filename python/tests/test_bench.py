@@ -75,10 +75,13 @@ def test_run_cables(tmp_path, serials, job, options, failing):
         assert report["cables"][0]["value"]["bytes_verified"] == IMAGE_BYTES
 
 
-@pytest.mark.parametrize("serials, job, error", [
-    (["BC0", "BC01"], program, ValueError),  # opening BC0 could reach BC01
-    (["BC01", "BC01"], program, ValueError), ([], program, ValueError),
-    (["BC01"], lambda cable: None, Exception)])  # a process could not import it
-def test_run_cables_refuses_before_starting(serials, job, error):
+@pytest.mark.parametrize("serials, job, options, error", [
+    (["BC0", "BC01"], program, {}, ValueError),  # opening BC0 could reach BC01
+    (["BC01", "BC01"], program, {}, ValueError), ([], program, {}, ValueError),
+    ("BC01", program, {}, TypeError),  # one string, not a cable per character
+    (["BC01"], program, {"timeout": 0}, ValueError),
+    (["BC01"], program, {"timeout": float("nan")}, ValueError),
+    (["BC01"], lambda cable: None, {}, Exception)])  # a process could not import it
+def test_run_cables_refuses_before_starting(serials, job, options, error):
     with pytest.raises(error):
-        kestrellink.run_cables(serials, job, virtual=True)
+        kestrellink.run_cables(serials, job, virtual=True, **options)
