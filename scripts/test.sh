@@ -62,8 +62,8 @@ stage_usb() {
     VCABLE_REPLY_DELIVERY=usb ctest --test-dir build --output-on-failure -j2 | tee -a "$ctest_log"
 }
 
-# Debian's OpenOCD, flashrom, openFPGALoader, ftdi_eeprom and pyusb, unmodified, on the virtual
-# cable's USB face.
+# Debian's OpenOCD, flashrom, openFPGALoader, ftdi_eeprom, pyusb, libftdi1's Python bindings and
+# sigrok-cli, unmodified, on the virtual cable's USB face.
 stage_peers() {
     linux_build
     tests/peers/run_peers.sh build

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs Debian's own packages, unmodified, on the virtual cable's USB face (libusb-1.0.so.0 in
-# BUILD/virtual-cable/usb): pyusb, ftdi_eeprom, lsusb, OpenOCD, flashrom and openFPGALoader, with
-# the configurations and scenarios of examples/peers/. Each run must end as expected, within its
-# time limit (a hang is a failure), and leave no model error behind. Everything runs twice: with
-# replies whole and at once, and with the chip's USB packets and latency timer.
+# BUILD/virtual-cable/usb): pyusb, libftdi1's Python bindings, sigrok-cli, ftdi_eeprom, lsusb,
+# OpenOCD, flashrom and openFPGALoader, with the configurations and scenarios of examples/peers/. Each run
+# must end as expected, within its time limit (a hang is a failure), and leave no model error
+# behind. Everything runs twice: with replies whole and at once, and with the chip's USB packets
+# and latency timer.
 #   tests/peers/run_peers.sh BUILD
 set -uo pipefail
 build=$(cd "${1:?usage: run_peers.sh BUILD}" && pwd)
@@ -117,6 +118,25 @@ peers() {
     # --- pyusb: listing, descriptors, strings, an MPSSE loopback by hand ---
     run pyusb ok $python "$peers/pyusb_mpsse.py"
     expect pyusb "0403:6010 bcdDevice 0500" "product 'ZV7300LNK' serial 'ZV000001'" "loopback .*OK"
+
+    # --- libftdi1's Python bindings: latency 1 ms, bit-bang IDCODEs, pins, samples; the waveform ---
+    VCABLE_VCD=$work/bitbang.vcd run libftdi-bitbang ok $python "$peers/libftdi_bitbang.py"
+    expect libftdi-bitbang "IDCODEs 0x87654321 0x12345677 by synchronous bit-bang: OK" \
+        "1000 samples .*: OK"
+    grep -q '^1!$' "$work/bitbang.vcd" && grep -q '^0!$' "$work/bitbang.vcd" ||
+        fail "$delivery-libftdi-bitbang" "no TCK in the waveform"
+    # A mode the model lacks: the read fails at once, with model errors that say so.
+    rm -f "$VCABLE_MODEL_ERRORS"
+    timeout 60 $python "$peers/libftdi_bitbang.py" --unmodelled > "$work/unmodelled.log" 2>&1 &&
+        grep -q "is not modelled" "$VCABLE_MODEL_ERRORS" ||
+        fail "$delivery-libftdi-unmodelled" "the read did not fail with a model error"
+    runs=$((runs + 1))
+
+    # --- sigrok's ftdi-la: a logic-analyser capture by asynchronous bit-bang on channel A, with
+    # GPIOL0 (ADBUS4) held low by the scenario ---
+    VCABLE_SCENARIO=$root/examples/scenarios/gpio.toml run sigrok-ftdi-la ok \
+        sigrok-cli -d ftdi-la --config samplerate=100k --samples 2000 -O hex
+    expect sigrok-ftdi-la "ADBUS0:ff ff ff" "ADBUS4:00 00 00"
 
     # --- ftdi_eeprom: read the default cable's EEPROM, flash a new one, list it on the other face
     run eeprom-read ok ftdi_eeprom --verbose --read-eeprom "$peers/ftdi_eeprom-read.conf"

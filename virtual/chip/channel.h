@@ -1,5 +1,7 @@
 // One channel of a simulated chip: open state and handle, line and mode settings, the receive
 // queue the host reads from (chip/receive_path.h), and a capture of everything the host wrote.
+// Every setting a host changes goes through the chip's rules (chip/chip_rules.h): a refused one
+// is a model error and leaves the channel as it was.
 #pragma once
 
 #include <cstddef>
@@ -7,8 +9,10 @@
 #include <memory>
 #include <vector>
 
+#include "chip/baud_rate.h"
 #include "chip/receive_path.h"
 #include "uart/uart_peer.h"
+#include "vendor_api/ft_types.h"
 
 namespace vcable {
 
@@ -39,10 +43,17 @@ struct ChannelSettings {
     bool rts = false;
 };
 
+// What the chip keeps for its bit-bang modes (chip/bit_bang.h).
+struct BitBangState {
+    uint8_t latch = 0;          // the output register of the low byte's lines
+    uint64_t nextSamplePs = 0;  // asynchronous mode: the next sample, on the full-speed clock
+};
+
 struct Channel {
     uint32_t location = 0;
     void* handle = nullptr;  // null while closed
     ChannelSettings settings;
+    BitBangState bitBang;
     uint32_t dtrChanges = 0;
     uint32_t resets = 0;
     RxQueue rx;
@@ -62,20 +73,37 @@ void OpenChannel(Channel& channel, void* handle);
 // restarts.
 void CloseChannel(Channel& channel, MpssePort* engine);
 
-// Delivers host bytes: captured always, then executed by the engine (MPSSE mode with an engine)
-// or the UART peer (reset mode with a peer); any other bit mode is reported as not modelled.
-void WriteToChannel(Channel& channel, MpssePort* engine, const uint8_t* data, size_t count);
+// Delivers host bytes: captured always, then executed by the engine (MPSSE mode), the UART peer
+// (reset mode) or the bit-bang lines. In a mode the model does not act out the write fails
+// (FT_NOT_SUPPORTED) with a model error.
+FtStatus WriteToChannel(Channel& channel, MpssePort* engine, const uint8_t* data, size_t count);
 
-// One receive-queue poll (FT_GetQueueStatus, FT_GetStatus): the engine or the peer advances what
-// it does on polls, then the receive queue reports what is waiting.
-uint32_t PollChannel(Channel& channel, MpssePort* engine);
+// One receive-queue poll (FT_GetQueueStatus, FT_GetStatus): the engine, the peer or the bit-bang
+// sampler advances what it does on polls, then the receive queue reports what is waiting. Fails
+// like a write in a mode the model does not act out.
+FtStatus PollChannel(Channel& channel, MpssePort* engine, uint32_t* waiting);
 
-// Changes the bit mode; the engine restarts on every mode change that involves MPSSE (selecting
-// it again included) and on reset.
-void SetChannelBitMode(Channel& channel, MpssePort* engine, uint8_t mask, uint8_t mode);
+// FT_Read: up to `count` bytes, waiting for them as the receive queue does (an asynchronous
+// bit-bang channel samples its lines meanwhile). Fails like a write in a mode the model does not
+// act out.
+FtStatus ReadFromChannel(Channel& channel, MpssePort* engine, uint8_t* out, uint32_t count,
+                         uint32_t* got);
 
-// Sets the latency timer of the chip's side of the channel (which restarts it).
-void SetChannelLatency(Channel& channel, uint8_t ms);
+// Changes the bit mode, within the chip's rules; the engine restarts on every mode change that
+// involves MPSSE (selecting it again included) and on reset. A mode the model does not act out
+// is taken, as the chip takes it, with a model error.
+FtStatus SetChannelBitMode(Channel& channel, MpssePort* engine, uint8_t mask, uint8_t mode);
+
+// The line settings, each within the chip's rules. SetChannelDivisor records `asked` as the rate
+// the host asked for (0: the divisor's own rate).
+FtStatus SetChannelLatency(Channel& channel, uint32_t ms);
+FtStatus SetChannelDivisor(Channel& channel, MpssePort* engine, BaudDivisor divisor,
+                           uint32_t asked);
+FtStatus SetChannelLine(Channel& channel, uint32_t wordLength, uint32_t stopBits, uint32_t parity);
+FtStatus SetChannelFlow(Channel& channel, uint32_t handshake, uint8_t xon, uint8_t xoff);
+
+// Drops what waits for the host (received) and the commands a wait holds (written).
+void PurgeChannel(Channel& channel, MpssePort* engine, bool received, bool written);
 
 // FT_ResetDevice: both directions purged (replies and any commands a wait holds), DTR and RTS
 // cleared.

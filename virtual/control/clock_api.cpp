@@ -1,4 +1,5 @@
 // The model clock's control functions.
+#include "chip/bit_bang.h"
 #include "chip/devices.h"
 #include "entry_points/model_lock.h"
 #include "record/wire_clock.h"
@@ -11,9 +12,13 @@ extern "C" {
 VC_API void vc_clock_reset(void) {
     const ModelLock lock;
     ResetWireClock();
-    // Replies already queued count as arrived: nothing waits for a time before the reset.
+    // Replies already queued count as arrived: nothing waits for a time before the reset, and
+    // asynchronous bit-bang samples from it on.
     for (int d = 0; d < DeviceCount(); ++d) {
-        for (Channel& channel : DeviceAt(d)->channels) channel.rx.SettleAll();
+        for (Channel& channel : DeviceAt(d)->channels) {
+            channel.rx.SettleAll();
+            RestartSampling(channel);
+        }
     }
 }
 

@@ -44,6 +44,7 @@ void MpsseEngine::Reconfigure(const TargetSetup& setup) {
     fastCycles_ = 0;
     baseTicks_ = 0;
     writeStartTicks_ = 0;
+    bitBangCarry_ = 0;
     lastNowNs_ = 0;
     lastClockPs_ = 0;
     ClearErrors();

@@ -32,6 +32,8 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     void Write(const uint8_t* data, size_t count, std::vector<uint8_t>& rx) override;
     void OnPoll(std::vector<uint8_t>& rx) override;
     void DropHeld() override { held_.clear(); }
+    void BitBang(const uint8_t* data, size_t count, uint8_t direction, uint64_t rateHz,
+                 uint8_t* samples) override;
     uint8_t LowPinLevels() override {
         pins_.Settle();
         return static_cast<uint8_t>(pins_.Levels() & 0xFF);
@@ -169,6 +171,7 @@ class MpsseEngine : public MpssePort, private TargetEvents {
     uint64_t tckCycles_ = 0;
     uint64_t baseTicks_ = 0;
     uint64_t writeStartTicks_ = 0;  // baseTicks_ when the present write or poll began
+    uint64_t bitBangCarry_ = 0;     // bit-bang time short of a whole base tick, x rate
     uint64_t lastNowNs_ = 0;
     uint64_t lastClockPs_ = 0;  // the model clock at the last NowNs, to see it reset
     uint32_t errorCount_ = 0;

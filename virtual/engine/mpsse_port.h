@@ -34,6 +34,13 @@ class MpssePort {
     // The levels of the low byte's lines (ADBUS) now, as an instantaneous pin read sees them.
     virtual uint8_t LowPinLevels() { return 0xFF; }
 
+    // Bit-bang, the MPSSE being off and the chip driving the low byte's lines (ADBUS) itself: for
+    // each byte, samples the lines into samples[i] (unless samples is null), then drives those of
+    // `direction` to the byte, `rateHz` updates a second (0: at once). The targets see every
+    // change, and the pin hook sees it at its time.
+    virtual void BitBang(const uint8_t* /*data*/, size_t /*count*/, uint8_t /*direction*/,
+                         uint64_t /*rateHz*/, uint8_t* /*samples*/) {}
+
     // Drops the commands a wait holds (a purge of the chip's receive buffer).
     virtual void DropHeld() {}
 

@@ -77,4 +77,21 @@ void MpsseEngine::ShiftDataBytes(const uint8_t* data, uint32_t count, std::vecto
     for (uint32_t i = 0; i < count; ++i) ShiftDataByte(data ? data[i] : 0, rx);
 }
 
+// Bit-bang: each update takes 12 MHz / rate base ticks; what falls short of a whole tick is
+// carried to the next, so the lines keep the pace of the chip's baud-rate generator exactly.
+void MpsseEngine::BitBang(const uint8_t* data, size_t count, uint8_t direction, uint64_t rateHz,
+                          uint8_t* samples) {
+    constexpr uint64_t kBaseClockHz = 12000000;
+    writeStartTicks_ = baseTicks_;
+    for (size_t i = 0; i < count; ++i) {
+        if (samples != nullptr) samples[i] = LowPinLevels();
+        pins_.SetTime(baseTicks_);
+        pins_.SetLowByte(data[i], direction);
+        if (rateHz == 0) continue;
+        bitBangCarry_ += kBaseClockHz;
+        baseTicks_ += bitBangCarry_ / rateHz;
+        bitBangCarry_ %= rateHz;
+    }
+}
+
 }  // namespace vcable

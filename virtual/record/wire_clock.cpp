@@ -83,12 +83,14 @@ void ClockWrite(const WireWrite& write) {
         WireClockTotals& t = clock.speeds[s];
         const uint64_t start = NextFrame(t.elapsedPs, framePs);
         const uint64_t usb = Frames(write.bytes, speed.outBytesPerFrame) * framePs;
-        const uint64_t wire =
-            PsFor(write.baseTicks, speed.baseClockHz) + PsFor(write.uartBits, write.baudRate);
+        const uint64_t wire = PsFor(write.baseTicks, speed.baseClockHz) +
+                              PsFor(write.uartBits, write.baudRate) +
+                              PsFor(write.pinSteps, write.pinRateHz);
         // The chip takes the data as fast as the slower of the link and its own clocking.
         t.elapsedPs = start + std::max(usb, wire);
         t.wirePs += wire;
-        t.limitPs += PsFor(write.tckCycles, speed.maxTckHz) + PsFor(write.uartBits, speed.maxBaud);
+        t.limitPs += PsFor(write.tckCycles, speed.maxTckHz) + PsFor(write.uartBits, speed.maxBaud) +
+                     PsFor(write.pinSteps, write.pinLimitHz);
         t.tckCycles += write.tckCycles;
         t.uartBits += write.uartBits;
         ++t.writes;

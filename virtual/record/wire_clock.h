@@ -1,8 +1,8 @@
 // The model clock: what the host's calls would have cost on a real cable, kept for a full-speed
 // and a high-speed chip side by side. Writes go out in USB (micro)frames and the engine clocks
-// their bits at the divisor's TCK rate (or the UART's baud rate); settings and opens cost one
-// control transfer each. How replies come back in packets is the receive path's business
-// (chip/usb_delivery.h): it waits on this clock with WaitUntil and Elapse. The host's own
+// their bits at the divisor's TCK rate (or the UART's baud rate, or the bit-bang pace); settings
+// and opens cost one control transfer each. How replies come back in packets is the receive path's
+// business (chip/usb_delivery.h): it waits on this clock with WaitUntil and Elapse. The host's own
 // processing time and pauses are not modelled.
 #pragma once
 
@@ -31,6 +31,9 @@ struct WireWrite {
     uint64_t baseTicks = 0;  // MPSSE: their length in periods of the clock base (divisor applied)
     uint64_t uartBits = 0;   // UART: bits sent on the line
     uint32_t baudRate = 0;   // UART: the rate the chip achieved
+    uint64_t pinSteps = 0;   // bit-bang: updates of the lines
+    uint64_t pinRateHz = 0;  // bit-bang: their rate, and the fastest the chip can run them
+    uint64_t pinLimitHz = 0;
 };
 
 void ClockWrite(const WireWrite& write);

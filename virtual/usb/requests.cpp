@@ -1,11 +1,14 @@
 // Control requests: the standard ones a host enumerates with, and the chip's vendor requests,
-// each carried out by the vendor entry point that does the same on the other face.
+// each carried out in the Call frame of the vendor entry point that does the same on the other
+// face, over the same chip functions and rules. A value the request's encoding has no room for,
+// or one the chip's rules refuse, stalls with a model error that names the rule.
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <vector>
 
-#include "entry_points/model_lock.h"
+#include "chip/chip_rules.h"
+#include "entry_points/call.h"
 #include "record/call_log.h"
 #include "record/wire_clock.h"
 #include "usb/descriptors.h"
@@ -35,11 +38,18 @@ enum Request : uint8_t {
     kEraseEeprom = 0x92,
 };
 
-constexpr uint16_t kResetSio = 0, kPurgeRxRequest = 1, kPurgeTxRequest = 2;
+// The reset request's values. The purges are named from the chip's side: 1 empties the buffer of
+// bytes from the host (toward the pins), 2 the buffer of bytes for the host.
+constexpr uint16_t kResetSio = 0, kPurgeFromHost = 1, kPurgeToHost = 2;
 constexpr uint16_t kDtrBit = 0x0001, kRtsBit = 0x0002, kDtrEnable = 0x0100, kRtsEnable = 0x0200;
-constexpr uint16_t kBreakBit = 0x4000;
+constexpr uint16_t kModemControlBits = kDtrBit | kRtsBit | kDtrEnable | kRtsEnable;
+constexpr uint16_t kBreakBit = 0x4000, kDataBits = 0x7FFF;
+constexpr uint16_t kCharBits = 0x01FF;  // the character and its enable
 constexpr uint8_t kRequestTypeMask = 0x60, kStandard = 0x00, kVendor = 0x40;
-constexpr uint32_t kBaseBaud = 3000000;
+// The baud request: the divisor's 14 whole bits in the value, its three fraction bits in the
+// value's top two and the index's bit 8; the index's low byte names the channel. Bits 9 to 15
+// have no use on this chip (bit 9 picks the high-speed chips' faster clock).
+constexpr uint16_t kWholeBits = 0x3FFF, kUnusedBaudIndexBits = 0xFE00;
 // The fraction of the baud divisor in eighths, by its three-bit code.
 constexpr uint32_t kFractionEighths[8] = {0, 4, 2, 1, 3, 5, 6, 7};
 
@@ -105,20 +115,65 @@ int Standard(Session& session, uint8_t request, uint16_t value, uint8_t* data, u
     }
 }
 
-// The baud rate a divisor gives: the 3 MHz base over n + k/8, with the codes 0 and 1 standing
-// for 3 MBd and 2 MBd.
-uint32_t BaudOfDivisor(uint16_t value, uint16_t index) {
-    const uint32_t whole = value & 0x3FFF;
+BaudDivisor DivisorOf(uint16_t value, uint16_t index) {
     const uint32_t code = (value >> 14) | ((index >> 6) & 0x04);
-    if (whole == 0 && code == 0) return kBaseBaud;
-    if (whole == 1 && code == 0) return 2000000;
-    const uint32_t eighths = whole * 8 + kFractionEighths[code];
-    return static_cast<uint32_t>((uint64_t{kBaseBaud} * 8 + eighths / 2) / eighths);
+    return {static_cast<uint32_t>(value & kWholeBits), kFractionEighths[code]};
 }
 
 int Status(Session& session, uint32_t status) { return status == kFtOk ? 0 : FailedCall(session); }
 
-int ModemControl(Session& session, void* handle, uint16_t value) {
+// A request whose value the chip's encoding has no room for.
+int Malformed(const char* rule, uint8_t request, uint16_t value, uint16_t index) {
+    Refused(kFtInvalidParameter, rule, "vendor request 0x%02X (value 0x%04X, index 0x%04X)",
+            request, value, index);
+    return LIBUSB_ERROR_PIPE;
+}
+
+// Runs `body` on the channel in the Call frame of the vendor entry point that does the same, for
+// requests whose vendor call takes other values (a rate for a divisor) or narrower ones.
+template <class Body>
+int AsEntry(Session& session, Entry entry, void* handle, std::initializer_list<uint64_t> args,
+            Body&& body) {
+    FtStatus status;
+    {
+        Call call(entry, handle, args);
+        status = call.OnChannel(handle, body);
+    }
+    return Status(session, status);
+}
+
+int Reset(Session& session, void* handle, uint16_t value, uint16_t index) {
+    switch (value) {
+        case kResetSio:
+            return Status(session, FT_ResetDevice(handle));
+        case kPurgeFromHost:
+            return Status(session, FT_Purge(handle, kPurgeTx));
+        case kPurgeToHost:
+            return Status(session, FT_Purge(handle, kPurgeRx));
+        default:
+            return Malformed("the reset request's value is 0 (reset), 1 or 2 (purges)", kReset,
+                             value, index);
+    }
+}
+
+int BaudRate(Session& session, void* handle, uint16_t value, uint16_t index) {
+    if ((index & kUnusedBaudIndexBits) != 0) {
+        return Malformed("the D chip's divisor has 17 bits: the index adds only bit 8", kBaudRate,
+                         value, index);
+    }
+    const BaudDivisor divisor = DivisorOf(value, index);
+    return AsEntry(session, Entry::FT_SetBaudRate, handle, {value, index}, [&](ChannelRef ref) {
+        return SetChannelDivisor(ref.Get(), ref.Engine(), divisor, 0);
+    });
+}
+
+int ModemControl(Session& session, void* handle, uint16_t value, uint16_t index) {
+    if ((value & ~kModemControlBits) != 0) {
+        return Malformed(
+            "the modem-control request sets DTR (bit 0) and RTS (bit 1) with their "
+            "enables (bits 8 and 9)",
+            kModemControl, value, index);
+    }
     Channel& channel = session.device->channels[FindHandle(handle).channel];
     if (value & kRtsEnable) channel.settings.rts = (value & kRtsBit) != 0;
     if (value & kDtrEnable) {
@@ -127,16 +182,24 @@ int ModemControl(Session& session, void* handle, uint16_t value) {
     return 0;
 }
 
-int DataCharacteristics(Session& session, void* handle, uint16_t value) {
-    const uint8_t stop = static_cast<uint8_t>((value >> 11) & 0x07);
+int DataCharacteristics(Session& session, void* handle, uint16_t value, uint16_t index) {
+    if ((value & ~kDataBits) != 0) {
+        return Malformed("the data request's bit 15 is not used", kData, value, index);
+    }
     const uint32_t status = FT_SetDataCharacteristics(handle, static_cast<uint8_t>(value & 0xFF),
-                                                      stop == 0 ? kStopBits1 : stop,
+                                                      static_cast<uint8_t>((value >> 11) & 0x07),
                                                       static_cast<uint8_t>((value >> 8) & 0x07));
     if (status != kFtOk) return FailedCall(session);
     return Status(session, (value & kBreakBit) ? FT_SetBreakOn(handle) : FT_SetBreakOff(handle));
 }
 
-int SetChar(Session& session, void* handle, uint8_t request, uint16_t value) {
+int SetChar(Session& session, void* handle, uint8_t request, uint16_t value, uint16_t index) {
+    if ((value & ~kCharBits) != 0) {
+        return Malformed(
+            "the character request carries the character (bits 0 to 7) and its enable "
+            "(bit 8)",
+            request, value, index);
+    }
     ChannelSettings s = session.device->channels[FindHandle(handle).channel].settings;
     const uint8_t c = static_cast<uint8_t>(value), on = (value >> 8) & 1;
     if (request == kEventChar)
@@ -149,26 +212,25 @@ int ChannelRequest(Session& session, void* handle, uint8_t request, uint16_t val
     uint8_t byte = 0;
     switch (request) {
         case kReset:
-            if (value == kResetSio) return Status(session, FT_ResetDevice(handle));
-            if (value == kPurgeRxRequest) return Status(session, FT_Purge(handle, kPurgeRx));
-            if (value == kPurgeTxRequest) return Status(session, FT_Purge(handle, kPurgeTx));
-            return LIBUSB_ERROR_PIPE;
+            return Reset(session, handle, value, index);
         case kModemControl:
-            return ModemControl(session, handle, value);
+            return ModemControl(session, handle, value, index);
         case kFlowControl:
             return Status(session, FT_SetFlowControl(handle, index & 0xFF00, value & 0xFF,
                                                      static_cast<uint8_t>(value >> 8)));
         case kBaudRate:
-            return Status(session, FT_SetBaudRate(handle, BaudOfDivisor(value, index)));
+            return BaudRate(session, handle, value, index);
         case kData:
-            return DataCharacteristics(session, handle, value);
+            return DataCharacteristics(session, handle, value, index);
         case kPollModemStatus:
             return Answer(data, length, {kModemStatus, kLineStatus});
         case kEventChar:
         case kErrorChar:
-            return SetChar(session, handle, request, value);
+            return SetChar(session, handle, request, value, index);
         case kSetLatency:
-            return Status(session, FT_SetLatencyTimer(handle, static_cast<uint8_t>(value)));
+            // The chip's own range: the vendor library's call takes less.
+            return AsEntry(session, Entry::FT_SetLatencyTimer, handle, {value},
+                           [&](ChannelRef ref) { return SetChannelLatency(ref.Get(), value); });
         case kGetLatency:
             if (FT_GetLatencyTimer(handle, &byte) != kFtOk) return FailedCall(session);
             return Answer(data, length, {byte});
