@@ -136,9 +136,9 @@ TEST_F(ProgramFilesTest, WhatIsNotARegularFileIsRefusedAndKept) {
         EXPECT_TRUE(fs::is_empty(Path("folder")));
         EXPECT_EQ("", Leftovers());
     }
-    // Checked again at the end: a FIFO made meanwhile stays.
-    const HostRun run = Run("VCABLE_CALL_LOG=late", "pins=08 mkfifo=late");
-    EXPECT_TRUE(Has(run.err, "VCABLE_CALL_LOG: cannot write " + Path("late") + ": it is a FIFO"))
+    // Checked again at the end: a FIFO made while the trace was written stays.
+    const HostRun run = Run("VCABLE_TRACE=late", "pins=08 mkfifo=late");
+    EXPECT_TRUE(Has(run.err, "VCABLE_TRACE: cannot write " + Path("late") + ": it is a FIFO"))
         << run.err;
     EXPECT_EQ(fs::file_type::fifo, Type("late"));
     EXPECT_EQ("", Leftovers());
@@ -182,7 +182,8 @@ TEST_F(ProgramFilesTest, AKilledProgramOrAForkedCopyLeavesEveryFileWhole) {
     const std::string all =
         "VCABLE_TRACE=trace.txt VCABLE_VCD=wave.vcd VCABLE_CALL_LOG=calls.txt "
         "VCABLE_CLOCK_REPORT=clock.json VCABLE_MODEL_ERRORS=errors.txt VCABLE_STATE=state.bin";
-    EXPECT_NE(0, Run(all, "pins=08 bump kill").exitCode);
+    // The copy ends through exit(), the program by a signal.
+    EXPECT_NE(0, Run(all, "pins=08 bump fork=04 kill").exitCode);
     for (const char* name : outputs) EXPECT_EQ("old", ReadFile(Path(name))) << name;
     EXPECT_EQ(state, ReadFile(Path("state.bin")));
 
@@ -246,8 +247,8 @@ TEST_F(ProgramFilesTest, AStateFileThatDoesNotLoadOrNoLongerFitsIsLeftAsItIs) {
         const char* why;
     };
     const Row rows[] = {
-        {"VCABLE_STATE=junk.bin", "bump", "not a state file"},
-        {"VCABLE_STATE=state.bin VCABLE_SCENARIO=two.toml", "bump",
+        {"VCABLE_STATE=junk.bin", "bump errors", "not a state file"},
+        {"VCABLE_STATE=state.bin VCABLE_SCENARIO=two.toml", "bump errors",
          "saved with 1 device(s), but the scenario has 2"},
         {"VCABLE_STATE=state.bin", "bump twocables", "the devices changed since it was loaded"},
     };
@@ -258,6 +259,8 @@ TEST_F(ProgramFilesTest, AStateFileThatDoesNotLoadOrNoLongerFitsIsLeftAsItIs) {
         const HostRun run = Run(row.environment, row.steps);
         EXPECT_EQ(0, run.exitCode) << run.err;
         EXPECT_TRUE(Has(run.err, row.why)) << run.err;
+        // A file that does not load is a model error as soon as it is read.
+        EXPECT_EQ(Has(row.steps, "errors"), Has(run.out, row.why)) << run.out;
         EXPECT_EQ(before, ReadFile(Path("junk.bin")) + ReadFile(Path("state.bin")));
     }
     EXPECT_EQ("2\n", Run("VCABLE_STATE=state.bin", "bump").out);
