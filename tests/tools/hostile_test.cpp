@@ -79,6 +79,7 @@ struct Row {
     std::string args;  // {X} stands for the scratch folder's file X
     int exitCode;
     const char* message;
+    const char* environment = "";  // variables for the run, with {X} as in args
 };
 
 std::string Expand(const std::string& args, const std::string& dir) {
@@ -163,6 +164,23 @@ const std::vector<Row>& Rows() {
         {"uart send {state.bin}", 2, "name the same file"},
         {"--trace {log/Log.txt} eeprom --log-dir {log} erase", 2, "the log and --trace name"},
         {"--vcd {./log/../a.bin} jtag xsvf {a.bin}", 2, "the input file and --vcd name"},
+        // The virtual cable's own files are the command's files too.
+        {"spi read {out.bin} --size 16", 2, "the output file and VCABLE_TRACE name the same file",
+         "VCABLE_TRACE={out.bin}"},
+        {"jtag svf {a.bin}", 2, "the input file and VCABLE_CALL_LOG name",
+         "VCABLE_CALL_LOG={link.bin}"},
+        {"scan", 2, "--state and VCABLE_VCD name the same file", "VCABLE_VCD={state.bin}"},
+        {"--trace {x.txt} list", 2, "--trace and VCABLE_CLOCK_REPORT name",
+         "VCABLE_CLOCK_REPORT={./folder/../x.txt}"},
+        {"spi read {a.bin} --size 16", 2, "the output file and VCABLE_SCENARIO name",
+         "VCABLE_SCENARIO={a.bin}"},
+        {"uart send {a.bin}", 2, "the input file and VCABLE_MODEL_ERRORS",
+         "VCABLE_MODEL_ERRORS={a.bin}"},
+        {"scan", 2, "VCABLE_STATE is set", "VCABLE_STATE={state.bin}"},
+        {"--virtual {x.toml} scan", 2, "kestrel keeps the virtual cable's memory with --state",
+         "VCABLE_STATE={other.bin}"},
+        {"scan", 2, "VCABLE_TRACE would be written by every cable's process",
+         "KESTREL_CABLE_OF_MANY=ZV000001 VCABLE_TRACE={t.txt}"},
         // Fields the EEPROM would cut short: refused before anything is programmed.
         {"eeprom --log-dir {log} program --program-serial ZV0000000000000001", 2,
          "keeps at most 15 characters of it, so it would be cut short to \"ZV0000000000000\""},
@@ -183,8 +201,8 @@ TEST_F(HostileTest, EveryCommandRefusesWhatWouldLoseData) {
         const std::string args = ownScenario
                                      ? "--state " + Q("state.bin") + " " + Expand(row.args, dir_)
                                      : Virtual(Expand(row.args, dir_));
-        SCOPED_TRACE(args);
-        const ToolRun run = Kestrel(args);
+        SCOPED_TRACE(std::string(row.environment) + " " + args);
+        const ToolRun run = Kestrel(args, Expand(row.environment, dir_));
         EXPECT_EQ(row.exitCode, run.exitCode) << run.err;
         EXPECT_NE(std::string::npos, (run.err + run.out).find(row.message)) << run.err;
         EXPECT_EQ(before, Snapshot());

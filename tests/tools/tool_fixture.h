@@ -48,9 +48,13 @@ class KestrelTest : public ::testing::Test {
     ToolRun Kestrel(const std::string& args, const std::string& environment = "") const {
         const std::string out = Path("stdout.txt");
         const std::string err = Path("stderr.txt");
-        const std::string command = "env -u VCABLE_SCENARIO -u LD_LIBRARY_PATH " + environment +
-                                    " '" KESTREL_TOOL "' " + args + " >'" + out + "' 2>'" + err +
-                                    "' </dev/null";
+        // None of the virtual cable's own file variables of the caller's environment.
+        const std::string command =
+            "env -u VCABLE_SCENARIO -u VCABLE_STATE -u VCABLE_TRACE -u VCABLE_VCD -u "
+            "VCABLE_CALL_LOG "
+            "-u VCABLE_CLOCK_REPORT -u VCABLE_MODEL_ERRORS -u LD_LIBRARY_PATH " +
+            environment + " '" KESTREL_TOOL "' " + args + " >'" + out + "' 2>'" + err +
+            "' </dev/null";
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
     }

@@ -13,6 +13,12 @@
 
 namespace kestrel {
 
+// The environment variables with which the virtual cable reads and writes files of its own, for
+// any program that loads it (docs/virtual-cable.md); the first is read, the others written.
+inline constexpr const char* kVirtualCableFileVariables[] = {
+    "VCABLE_SCENARIO", "VCABLE_STATE",        "VCABLE_TRACE",       "VCABLE_VCD",
+    "VCABLE_CALL_LOG", "VCABLE_CLOCK_REPORT", "VCABLE_MODEL_ERRORS"};
+
 // clang-format off
 // Control functions the tool needs from every build of the virtual cable.
 #define KESTREL_VC_REQUIRED(X) \

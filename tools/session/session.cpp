@@ -11,11 +11,28 @@
 namespace kestrel {
 
 namespace {
+
+// The virtual cable's own file variables that are set, by name.
+std::vector<NamedFile> VirtualCableFiles() {
+    std::vector<NamedFile> files;
+    for (const char* variable : kVirtualCableFileVariables) {
+        const char* value = std::getenv(variable);
+        if (value && *value) files.push_back({variable, value});
+    }
+    return files;
+}
+
 // Processes running beside each other must never write one file: with {serial} in its name each
-// writes its own.
+// writes its own, and the virtual cable's own files would be written by every one of them.
 int CheckWrittenFilesNameTheCable(const std::vector<NamedFile>& files) {
     const char* serial = std::getenv(kCableOfManyVariable);
     if (!serial || !*serial) return kExitOk;
+    for (const NamedFile& file : VirtualCableFiles()) {
+        if (std::string(file.role) == "VCABLE_SCENARIO") continue;
+        return Fail(kExitUsage, std::string(file.role) +
+                                    " would be written by every cable's process; unset it when "
+                                    "several cables run");
+    }
     for (const NamedFile& file : files) {
         if (std::string(file.role) == "the input file" || file.path.empty() || file.path == "-")
             continue;
@@ -26,6 +43,27 @@ int CheckWrittenFilesNameTheCable(const std::vector<NamedFile>& files) {
     }
     return kExitOk;
 }
+
+// The virtual cable's files join the command's in the one-file-one-role check. VCABLE_STATE is
+// refused on the virtual cable: the tool keeps the cable's memory with --state, and a state the
+// cable loaded by itself would be replaced by the tool's scenario and saved over at the end.
+int AddVirtualCableFiles(const GlobalOptions& options, std::vector<NamedFile>& files) {
+    for (const NamedFile& file : VirtualCableFiles()) {
+        const std::string role = file.role;
+        if (role == "VCABLE_STATE" && options.virtualScenario) {
+            return Fail(kExitUsage, "VCABLE_STATE is set (" + file.path +
+                                        "): kestrel keeps the virtual cable's memory with --state "
+                                        "FILE only; unset VCABLE_STATE");
+        }
+        // Read twice is no conflict: the scenario --virtual names may be VCABLE_SCENARIO's.
+        const bool sameScenario =
+            role == "VCABLE_SCENARIO" && options.virtualScenario &&
+            !SharedFileProblem({{"", *options.virtualScenario}, {"", file.path}}).empty();
+        if (!sameScenario) files.push_back(file);
+    }
+    return kExitOk;
+}
+
 }  // namespace
 
 int CheckCommandFiles(const GlobalOptions& options, std::vector<NamedFile> files) {
@@ -34,6 +72,7 @@ int CheckCommandFiles(const GlobalOptions& options, std::vector<NamedFile> files
     files.push_back({"--trace", options.trace});
     files.push_back({"--vcd", options.vcd});
     if (options.virtualScenario) files.push_back({"the scenario", *options.virtualScenario});
+    if (const int code = AddVirtualCableFiles(options, files)) return code;
     const std::string problem = SharedFileProblem(files);
     return problem.empty() ? kExitOk : Fail(kExitUsage, problem);
 }

@@ -1,15 +1,13 @@
 #include "scenario/state_file.h"
 
-#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "chip/devices.h"
 #include "engine/mpsse_engine.h"
+#include "scenario/output_file.h"
 #include "scenario/whole_file.h"
 #include "targets/flash/spi_flash.h"
 #include "targets/jtag/jtag_chain.h"
@@ -268,30 +266,13 @@ bool Save(const std::string& path, std::string& error) {
     w.U32(static_cast<uint32_t>(DeviceCount()));
     for (int d = 0; d < DeviceCount(); ++d) WriteDevice(w, *DeviceAt(d));
     w.U32(Crc32(w.Out().data(), w.Out().size()));
-
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(w.Out().data()),
-                   static_cast<std::streamsize>(w.Out().size()));
-        file.flush();
-        if (!file) {
-            error = path + ": cannot write the state file (" + std::strerror(errno) + ")";
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    std::error_code code;
-    std::filesystem::rename(temporary, path, code);
-    if (code) {
-        error = path + ": cannot replace the state file (" + code.message() + ")";
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    return output_file::WriteWholeFile(path, w.Out().data(), w.Out().size(), error);
 }
 
-bool Load(const std::string& path, std::string& error) {
+namespace {
+
+// Reads the file and checks it against the devices in force; `apply` then loads it into them.
+bool Read(const std::string& path, bool apply, std::string& error) {
     std::string contents;
     std::string why;
     if (!scenario_file::ReadWholeFile(path, kMaxStateFileBytes, contents, why)) {
@@ -329,8 +310,14 @@ bool Load(const std::string& path, std::string& error) {
             return false;
         }
     }
-    for (int d = 0; d < DeviceCount(); ++d) Apply(devices[d], *DeviceAt(d));
+    for (int d = 0; apply && d < DeviceCount(); ++d) Apply(devices[d], *DeviceAt(d));
     return true;
 }
+
+}  // namespace
+
+bool Load(const std::string& path, std::string& error) { return Read(path, true, error); }
+
+bool Fits(const std::string& path, std::string& error) { return Read(path, false, error); }
 
 }  // namespace vcable::state_file
