@@ -17,6 +17,11 @@ libdir=$(dirname "$pc")
 [ -e "$libdir/libkestrellink.so.1" ] || fail "no libkestrellink.so.1 in $libdir"
 [ -e "$libdir/kestrellink/virtual-cable/libftd2xx.so" ] || fail "no virtual cable in its folder"
 [ ! -e "$libdir/libftd2xx.so" ] || fail "the virtual cable is in $libdir itself"
+# The USB face under both names, the unversioned one leading to the other, and not in $libdir.
+usb=$libdir/kestrellink/virtual-usb
+[ -f "$usb/libusb-1.0.so.0" ] || fail "no USB face in its folder"
+[ "$(readlink "$usb/libusb-1.0.so")" = libusb-1.0.so.0 ] || fail "no libusb-1.0.so beside the face"
+[ ! -e "$libdir/libusb-1.0.so" ] || fail "the USB face is in $libdir itself"
 cp -r examples/consumer "$work/consumer"
 unset LD_LIBRARY_PATH VCABLE_SCENARIO KESTREL_VIRTUAL_LIB
 

@@ -13,51 +13,26 @@
 using namespace vcable;
 using namespace vcable::usb;
 
-namespace {
+namespace vcable::usb {
 
-// 0 while the handle's device is there, else LIBUSB_ERROR_NO_DEVICE.
-int Alive(libusb_device_handle* handle) {
+int HandleAlive(libusb_device_handle* handle) {
     ModelLock lock;
     return handle != nullptr && SessionAlive(handle->session) ? LIBUSB_SUCCESS
                                                               : LIBUSB_ERROR_NO_DEVICE;
 }
 
-const char* const kErrorNames[][2] = {
-    {"LIBUSB_SUCCESS", "Success"},
-    {"LIBUSB_ERROR_IO", "Input/Output Error"},
-    {"LIBUSB_ERROR_INVALID_PARAM", "Invalid parameter"},
-    {"LIBUSB_ERROR_ACCESS", "Access denied (insufficient permissions)"},
-    {"LIBUSB_ERROR_NO_DEVICE", "No such device (it may have been disconnected)"},
-    {"LIBUSB_ERROR_NOT_FOUND", "Entity not found"},
-    {"LIBUSB_ERROR_BUSY", "Resource busy"},
-    {"LIBUSB_ERROR_TIMEOUT", "Operation timed out"},
-    {"LIBUSB_ERROR_OVERFLOW", "Overflow"},
-    {"LIBUSB_ERROR_PIPE", "Pipe error"},
-    {"LIBUSB_ERROR_INTERRUPTED", "System call interrupted (perhaps due to signal)"},
-    {"LIBUSB_ERROR_NO_MEM", "Insufficient memory"},
-    {"LIBUSB_ERROR_NOT_SUPPORTED", "Operation not supported or unimplemented on this platform"},
-};
-
-const char* ErrorText(int code, int column) {
-    if (code <= 0 && code >= LIBUSB_ERROR_NOT_SUPPORTED) return kErrorNames[-code][column];
-    return column == 0 ? "LIBUSB_ERROR_OTHER" : "Other error";
-}
-
-}  // namespace
+}  // namespace vcable::usb
 
 extern "C" {
 
-VC_API const char* libusb_error_name(int code) { return ErrorText(code, 0); }
-VC_API const char* libusb_strerror(int code) { return ErrorText(code, 1); }
-
 VC_API int libusb_get_configuration(libusb_device_handle* handle, int* config) {
-    if (int e = Alive(handle)) return e;
+    if (int e = HandleAlive(handle)) return e;
     *config = handle->configuration;
     return LIBUSB_SUCCESS;
 }
 
 VC_API int libusb_set_configuration(libusb_device_handle* handle, int config) {
-    if (int e = Alive(handle)) return e;
+    if (int e = HandleAlive(handle)) return e;
     if (config != 1 && config != -1 && config != 0) return LIBUSB_ERROR_NOT_FOUND;
     handle->configuration = config == 1 ? 1 : 0;
     return LIBUSB_SUCCESS;
@@ -69,7 +44,7 @@ VC_API int libusb_claim_interface(libusb_device_handle* handle, int interface) {
 }
 
 VC_API int libusb_release_interface(libusb_device_handle* handle, int interface) {
-    if (int e = Alive(handle)) return e;
+    if (int e = HandleAlive(handle)) return e;
     ModelLock lock;
     Session& session = handle->session;
     if (interface < 0 || interface >= 2 || session.channels[interface] == nullptr) {
@@ -82,28 +57,30 @@ VC_API int libusb_release_interface(libusb_device_handle* handle, int interface)
 }
 
 VC_API int libusb_set_interface_alt_setting(libusb_device_handle* handle, int interface, int alt) {
-    if (int e = Alive(handle)) return e;
+    if (int e = HandleAlive(handle)) return e;
     if (interface < 0 || interface >= handle->session.device->ChannelCount()) {
         return LIBUSB_ERROR_NOT_FOUND;
     }
     return alt == 0 ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_FOUND;
 }
 
-VC_API int libusb_clear_halt(libusb_device_handle* handle, unsigned char) { return Alive(handle); }
+VC_API int libusb_clear_halt(libusb_device_handle* handle, unsigned char) {
+    return HandleAlive(handle);
+}
 VC_API int libusb_reset_device(libusb_device_handle* handle) {
     if (handle == nullptr) return LIBUSB_ERROR_NO_DEVICE;
     return ResetSession(handle->session);
 }
 VC_API int libusb_kernel_driver_active(libusb_device_handle* handle, int) {
-    if (int e = Alive(handle)) return e;
+    if (int e = HandleAlive(handle)) return e;
     return 0;
 }
 VC_API int libusb_detach_kernel_driver(libusb_device_handle* handle, int) {
-    if (int e = Alive(handle)) return e;
+    if (int e = HandleAlive(handle)) return e;
     return LIBUSB_ERROR_NOT_FOUND;  // no driver is attached to a virtual device
 }
 VC_API int libusb_attach_kernel_driver(libusb_device_handle* handle, int) {
-    if (int e = Alive(handle)) return e;
+    if (int e = HandleAlive(handle)) return e;
     return LIBUSB_ERROR_NOT_FOUND;
 }
 VC_API int libusb_set_auto_detach_kernel_driver(libusb_device_handle*, int) {
@@ -127,20 +104,19 @@ VC_API int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endp
     return result;
 }
 
-VC_API int libusb_interrupt_transfer(libusb_device_handle*, unsigned char, unsigned char*, int,
-                                     int* transferred, unsigned int) {
+// The chip's endpoints are all bulk: the kernel refuses an interrupt URB on them (EINVAL), which
+// libusb reports as an I/O error.
+VC_API int libusb_interrupt_transfer(libusb_device_handle* handle, unsigned char, unsigned char*,
+                                     int, int* transferred, unsigned int) {
     if (transferred != nullptr) *transferred = 0;
-    return NotSupported("libusb_interrupt_transfer (the chip has no interrupt endpoint)");
-}
-
-VC_API int libusb_get_max_packet_size(libusb_device*, unsigned char) { return kPacketSize; }
-VC_API int libusb_get_max_iso_packet_size(libusb_device*, unsigned char) {
-    return NotSupported("libusb_get_max_iso_packet_size (the chip has no isochronous endpoint)");
+    if (int e = HandleAlive(handle)) return e;
+    return ModelGap(LIBUSB_ERROR_IO,
+                    "libusb_interrupt_transfer: the chip has no interrupt endpoint");
 }
 
 VC_API int libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t index,
                                               unsigned char* data, int length) {
-    if (int e = Alive(handle)) return e;
+    if (int e = HandleAlive(handle)) return e;
     if (index == 0 || data == nullptr || length <= 0) return LIBUSB_ERROR_INVALID_PARAM;
     ModelLock lock;
     std::vector<uint8_t> descriptor;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "entry_points/model_lock.h"
+#include "usb/event_loop.h"
 #include "usb/usb_api.h"
 #include "usb/usb_objects.h"
 #include "vc_export.h"
@@ -14,6 +15,22 @@ using namespace vcable;
 using namespace vcable::usb;
 
 namespace {
+
+// What libusb keeps of a transfer beside its public part, in front of it in one allocation.
+struct TransferPrivate {
+    uint32_t streamId = 0;
+};
+constexpr size_t kPrivateSize = alignof(std::max_align_t);
+static_assert(sizeof(TransferPrivate) <= kPrivateSize);
+
+TransferPrivate& PrivateOf(libusb_transfer* t) {
+    return *reinterpret_cast<TransferPrivate*>(reinterpret_cast<char*>(t) - kPrivateSize);
+}
+
+void FreeTransfer(libusb_transfer* t) {
+    if (t->flags & LIBUSB_TRANSFER_FREE_BUFFER) std::free(t->buffer);
+    std::free(&PrivateOf(t));
+}
 
 libusb_transfer_status StatusOf(int result) {
     switch (result) {
@@ -59,19 +76,50 @@ void Run(libusb_transfer* t) {
 }
 
 void Complete(libusb_transfer* t) {
-    const uint8_t flags = t->flags;
+    const bool free = t->flags & LIBUSB_TRANSFER_FREE_TRANSFER;
     if (t->callback != nullptr) t->callback(t);
-    if (flags & LIBUSB_TRANSFER_FREE_TRANSFER) {
-        if (flags & LIBUSB_TRANSFER_FREE_BUFFER) std::free(t->buffer);
-        std::free(t);
+    if (free) FreeTransfer(t);
+}
+
+// What the chip refuses before a transfer runs, as the kernel and libusb report it: an interrupt
+// URB on a bulk endpoint is EINVAL (an I/O error to libusb), an isochronous one is EINVAL (an
+// invalid parameter); a stream ID on an endpoint without streams is ignored, so a bulk stream
+// transfer runs as a bulk one.
+int RefusedType(const libusb_transfer* t) {
+    switch (t->type) {
+        case LIBUSB_TRANSFER_TYPE_CONTROL:
+        case LIBUSB_TRANSFER_TYPE_BULK:
+        case LIBUSB_TRANSFER_TYPE_BULK_STREAM:
+            return LIBUSB_SUCCESS;
+        case LIBUSB_TRANSFER_TYPE_INTERRUPT:
+            return ModelGap(LIBUSB_ERROR_IO,
+                            "an interrupt transfer: the chip has no interrupt endpoint");
+        case LIBUSB_TRANSFER_TYPE_ISOCHRONOUS:
+            return ModelGap(LIBUSB_ERROR_INVALID_PARAM,
+                            "an isochronous transfer: the chip has no isochronous endpoint");
+        default:
+            return LIBUSB_ERROR_INVALID_PARAM;
     }
 }
 
-// Runs what is submitted now (not what the callbacks submit), then the cancelled transfers'
-// callbacks. Sets *completed when the host passed a flag and a callback set it.
-int HandleEvents(libusb_context* ctx, int* completed) {
-    libusb_context* c = ContextOf(ctx);
-    size_t count = c->submitted.size() + c->cancelled.size();
+}  // namespace
+
+namespace vcable::usb {
+
+bool TransfersWaiting() {
+    ModelLock lock;
+    const libusb_context* c = DefaultContext();
+    return !c->submitted.empty() || !c->cancelled.empty();
+}
+
+int RunTransfers(int* completed) {
+    libusb_context* c = DefaultContext();
+    int ran = 0;
+    size_t count = 0;
+    {
+        ModelLock lock;
+        count = c->submitted.size() + c->cancelled.size();
+    }
     while (count-- > 0 && !(completed != nullptr && *completed)) {
         libusb_transfer* t = nullptr;
         {
@@ -86,45 +134,55 @@ int HandleEvents(libusb_context* ctx, int* completed) {
                 Run(t);
             }
         }
-        if (t != nullptr) Complete(t);
+        if (t != nullptr) {
+            Complete(t);
+            ++ran;
+        }
     }
-    return LIBUSB_SUCCESS;
+    return ran;
 }
 
-}  // namespace
+}  // namespace vcable::usb
 
 extern "C" {
 
 VC_API libusb_transfer* libusb_alloc_transfer(int iso_packets) {
     if (iso_packets < 0) return nullptr;
-    const size_t size = sizeof(libusb_transfer) +
+    const size_t size = kPrivateSize + sizeof(libusb_transfer) +
                         sizeof(libusb_iso_packet_descriptor) * static_cast<size_t>(iso_packets);
-    auto* t = static_cast<libusb_transfer*>(std::calloc(1, size));
-    if (t != nullptr) t->num_iso_packets = iso_packets;
+    auto* block = static_cast<char*>(std::calloc(1, size));
+    if (block == nullptr) return nullptr;
+    new (block) TransferPrivate;
+    auto* t = reinterpret_cast<libusb_transfer*>(block + kPrivateSize);
+    t->num_iso_packets = iso_packets;
     return t;
 }
 
 VC_API void libusb_free_transfer(libusb_transfer* transfer) {
-    if (transfer == nullptr) return;
-    if (transfer->flags & LIBUSB_TRANSFER_FREE_BUFFER) std::free(transfer->buffer);
-    std::free(transfer);
+    if (transfer != nullptr) FreeTransfer(transfer);
+}
+
+VC_API void libusb_transfer_set_stream_id(libusb_transfer* transfer, uint32_t stream_id) {
+    PrivateOf(transfer).streamId = stream_id;
+}
+
+VC_API uint32_t libusb_transfer_get_stream_id(libusb_transfer* transfer) {
+    return PrivateOf(transfer).streamId;
 }
 
 VC_API int libusb_submit_transfer(libusb_transfer* transfer) {
     if (transfer == nullptr || transfer->dev_handle == nullptr) return LIBUSB_ERROR_INVALID_PARAM;
-    if (transfer->type != LIBUSB_TRANSFER_TYPE_CONTROL &&
-        transfer->type != LIBUSB_TRANSFER_TYPE_BULK) {
-        return NotSupported("an isochronous or interrupt transfer");
+    if (int e = HandleAlive(transfer->dev_handle)) return e;
+    if (int e = RefusedType(transfer)) return e;
+    {
+        ModelLock lock;
+        auto& queue = ContextOf(transfer->dev_handle->ctx)->submitted;
+        if (std::find(queue.begin(), queue.end(), transfer) != queue.end()) {
+            return LIBUSB_ERROR_BUSY;
+        }
+        queue.push_back(transfer);
     }
-    ModelLock lock;
-    libusb_device_handle* handle = transfer->dev_handle;
-    if (!SessionAlive(handle->session)) return LIBUSB_ERROR_NO_DEVICE;
-    libusb_context* ctx = ContextOf(handle->ctx);
-    auto& queue = ctx->submitted;
-    if (std::find(queue.begin(), queue.end(), transfer) != queue.end()) {
-        return LIBUSB_ERROR_BUSY;
-    }
-    queue.push_back(transfer);
+    RefreshWake();
     return LIBUSB_SUCCESS;
 }
 
@@ -137,17 +195,6 @@ VC_API int libusb_cancel_transfer(libusb_transfer* transfer) {
     ctx->submitted.erase(it);
     ctx->cancelled.push_back(transfer);
     return LIBUSB_SUCCESS;
-}
-
-VC_API int libusb_handle_events(libusb_context* ctx) { return HandleEvents(ctx, nullptr); }
-VC_API int libusb_handle_events_completed(libusb_context* ctx, int* completed) {
-    return HandleEvents(ctx, completed);
-}
-VC_API int libusb_handle_events_timeout(libusb_context* ctx, timeval*) {
-    return HandleEvents(ctx, nullptr);
-}
-VC_API int libusb_handle_events_timeout_completed(libusb_context* ctx, timeval*, int* completed) {
-    return HandleEvents(ctx, completed);
 }
 
 }  // extern "C"

@@ -1,6 +1,9 @@
 // The libusb-1.0 interface as its callers compile against it: error codes, descriptor and
-// transfer structures, and the constants of the standard requests. Written from the library's
-// public API documentation; the layouts are checked below against the x86-64 and 32-bit ABIs.
+// transfer structures, the callback types, and the constants of the standard requests. Written
+// from the library's public API documentation. Every type a function of usb_api.h takes or
+// returns has the name, members and layout of the system's declaration; tests/usb_abi checks
+// that at build time where the system's header is installed, and the asserts below check the
+// sizes on x86-64 everywhere.
 #pragma once
 
 #include <cstddef>
@@ -41,7 +44,10 @@ enum libusb_transfer_status {
 
 enum {
     LIBUSB_TRANSFER_TYPE_CONTROL = 0,
+    LIBUSB_TRANSFER_TYPE_ISOCHRONOUS = 1,
     LIBUSB_TRANSFER_TYPE_BULK = 2,
+    LIBUSB_TRANSFER_TYPE_INTERRUPT = 3,
+    LIBUSB_TRANSFER_TYPE_BULK_STREAM = 4,
 };
 
 enum {
@@ -56,7 +62,47 @@ enum {
     LIBUSB_DT_STRING = 3,
     LIBUSB_DT_INTERFACE = 4,
     LIBUSB_DT_ENDPOINT = 5,
+    LIBUSB_DT_BOS = 0x0F,
+    LIBUSB_DT_DEVICE_CAPABILITY = 0x10,
+    LIBUSB_DT_SS_ENDPOINT_COMPANION = 0x30,
 };
+
+// Device capability types inside a BOS.
+enum {
+    LIBUSB_BT_USB_2_0_EXTENSION = 2,
+    LIBUSB_BT_SS_USB_DEVICE_CAPABILITY = 3,
+    LIBUSB_BT_CONTAINER_ID = 4,
+};
+
+enum {
+    LIBUSB_CAP_HAS_CAPABILITY = 0x0000,
+    LIBUSB_CAP_HAS_HOTPLUG = 0x0001,
+    LIBUSB_CAP_HAS_HID_ACCESS = 0x0100,
+    LIBUSB_CAP_SUPPORTS_DETACH_KERNEL_DRIVER = 0x0101,
+};
+
+enum libusb_option {
+    LIBUSB_OPTION_LOG_LEVEL = 0,
+    LIBUSB_OPTION_USE_USBDK = 1,
+    LIBUSB_OPTION_NO_DEVICE_DISCOVERY = 2,
+    LIBUSB_OPTION_MAX = 3,
+};
+
+enum libusb_log_level {
+    LIBUSB_LOG_LEVEL_NONE = 0,
+    LIBUSB_LOG_LEVEL_ERROR = 1,
+    LIBUSB_LOG_LEVEL_WARNING = 2,
+    LIBUSB_LOG_LEVEL_INFO = 3,
+    LIBUSB_LOG_LEVEL_DEBUG = 4,
+};
+
+enum libusb_hotplug_event {
+    LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED = 1 << 0,
+    LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT = 1 << 1,
+};
+
+enum { LIBUSB_HOTPLUG_NO_FLAGS = 0, LIBUSB_HOTPLUG_ENUMERATE = 1 << 0 };
+enum { LIBUSB_HOTPLUG_MATCH_ANY = -1 };
 
 enum {
     LIBUSB_REQUEST_GET_STATUS = 0,
@@ -68,6 +114,7 @@ enum {
 
 enum { LIBUSB_ENDPOINT_IN = 0x80, LIBUSB_REQUEST_TYPE_VENDOR = 0x40 };
 enum { LIBUSB_SPEED_FULL = 2 };
+enum { LIBUSB_ENDPOINT_TRANSFER_TYPE_MASK = 0x03 };
 constexpr size_t LIBUSB_CONTROL_SETUP_SIZE = 8;
 
 struct libusb_device_descriptor {
@@ -156,14 +203,78 @@ struct libusb_transfer {
     void* user_data;
     unsigned char* buffer;
     int num_iso_packets;
-    libusb_iso_packet_descriptor iso_packet_desc[1];  // num_iso_packets of them
+    libusb_iso_packet_descriptor iso_packet_desc[0];  // num_iso_packets of them follow
 };
 
 struct libusb_version {
-    uint16_t major, minor, micro, nano;
+    const uint16_t major, minor, micro, nano;
     const char* rc;
     const char* describe;
 };
+
+// The descriptors of SuperSpeed endpoints and of a BOS with its device capabilities.
+struct libusb_ss_endpoint_companion_descriptor {
+    uint8_t bLength;
+    uint8_t bDescriptorType;
+    uint8_t bMaxBurst;
+    uint8_t bmAttributes;
+    uint16_t wBytesPerInterval;
+};
+
+struct libusb_bos_dev_capability_descriptor {
+    uint8_t bLength;
+    uint8_t bDescriptorType;
+    uint8_t bDevCapabilityType;
+    uint8_t dev_capability_data[0];  // bLength - 3 bytes
+};
+
+struct libusb_bos_descriptor {
+    uint8_t bLength;
+    uint8_t bDescriptorType;
+    uint16_t wTotalLength;
+    uint8_t bNumDeviceCaps;
+    libusb_bos_dev_capability_descriptor* dev_capability[0];  // bNumDeviceCaps of them
+};
+
+struct libusb_usb_2_0_extension_descriptor {
+    uint8_t bLength;
+    uint8_t bDescriptorType;
+    uint8_t bDevCapabilityType;
+    uint32_t bmAttributes;
+};
+
+struct libusb_ss_usb_device_capability_descriptor {
+    uint8_t bLength;
+    uint8_t bDescriptorType;
+    uint8_t bDevCapabilityType;
+    uint8_t bmAttributes;
+    uint16_t wSpeedSupported;
+    uint8_t bFunctionalitySupport;
+    uint8_t bU1DevExitLat;
+    uint16_t bU2DevExitLat;
+};
+
+struct libusb_container_id_descriptor {
+    uint8_t bLength;
+    uint8_t bDescriptorType;
+    uint8_t bDevCapabilityType;
+    uint8_t bReserved;
+    uint8_t ContainerID[16];
+};
+
+struct libusb_pollfd {
+    int fd;
+    short events;  // poll(2) events to wait for
+};
+
+typedef void (*libusb_pollfd_added_cb)(int fd, short events, void* user_data);
+typedef void (*libusb_pollfd_removed_cb)(int fd, void* user_data);
+typedef void (*libusb_log_cb)(libusb_context* ctx, libusb_log_level level, const char* str);
+
+typedef int libusb_hotplug_callback_handle;
+// Returns 1 to be deregistered.
+typedef int (*libusb_hotplug_callback_fn)(libusb_context* ctx, libusb_device* device,
+                                          libusb_hotplug_event event, void* user_data);
 
 }  // extern "C"
 
@@ -177,4 +288,8 @@ static_assert(offsetof(libusb_transfer, actual_length) == 24);
 static_assert(offsetof(libusb_transfer, callback) == 32);
 static_assert(offsetof(libusb_transfer, buffer) == 48);
 static_assert(offsetof(libusb_transfer, iso_packet_desc) == 60);
+static_assert(sizeof(libusb_transfer) == 64);
+static_assert(sizeof(libusb_bos_descriptor) == 8);
+static_assert(sizeof(libusb_usb_2_0_extension_descriptor) == 8);
+static_assert(sizeof(libusb_ss_usb_device_capability_descriptor) == 10);
 #endif
