@@ -137,6 +137,10 @@ peers() {
     ocd=(openocd -f "$peers/openocd-cable.cfg")
     run openocd-probe ok "${ocd[@]}" -c "init; scan_chain; shutdown"
     expect openocd-probe "found: 0x87654321" "found: 0x12345677"
+    # TDO sampled on the falling edge: every TMS command carries the read-edge bit (0x4F, 0x6F).
+    run openocd-falling ok "${ocd[@]}" -c "ftdi tdo_sample_edge falling" \
+        -c "init; scan_chain; shutdown"
+    expect openocd-falling "found: 0x87654321" "found: 0x12345677"
     ocd+=(-f "$peers/openocd-default-chain.cfg")
     run openocd-scan ok "${ocd[@]}" -c "init; irscan dev1.tap 0xC2; drscan dev1.tap 32 0xC0FFEE42" \
         -c "echo \"user=[drscan dev1.tap 32 0]\"; shutdown"
