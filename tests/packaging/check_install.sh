@@ -17,6 +17,11 @@ libdir=$(dirname "$pc")
 [ -e "$libdir/libkestrellink.so.1" ] || fail "no libkestrellink.so.1 in $libdir"
 [ -e "$libdir/kestrellink/virtual-cable/libftd2xx.so" ] || fail "no virtual cable in its folder"
 [ ! -e "$libdir/libftd2xx.so" ] || fail "the virtual cable is in $libdir itself"
+usb0=$libdir/kestrellink/virtual-usb0
+[ -e "$usb0/libusb-0.1.so.4" ] && [ "$(readlink "$usb0/libusb.so")" = libusb-0.1.so.4 ] ||
+    fail "no libusb-0.1 face (libusb-0.1.so.4 and its link libusb.so) in its folder"
+[ ! -e "$libdir/libusb-0.1.so.4" ] && [ ! -e "$libdir/libusb.so" ] ||
+    fail "the libusb-0.1 face is in $libdir itself"
 cp -r examples/consumer "$work/consumer"
 unset LD_LIBRARY_PATH VCABLE_SCENARIO KESTREL_VIRTUAL_LIB
 
