@@ -66,7 +66,8 @@ int Alive(usb_dev_handle* dev) {
     if (dev == nullptr) return Fail(EINVAL, "no device handle");
     ModelLock lock;
     if (usb::SessionAlive(dev->session)) return 0;
-    return Fail(ENODEV, "device %s is gone", dev->device->filename);
+    // The device's record may be freed by now (usb_find_devices): the handle alone speaks.
+    return Fail(ENODEV, "the device is gone");
 }
 
 }  // namespace vcable::usb0

@@ -19,7 +19,7 @@ namespace {
 int CheckInterface(usb_dev_handle* dev, int interface) {
     if (int e = Alive(dev)) return e;
     if (interface < 0 || interface >= dev->session.device->ChannelCount()) {
-        return Fail(EINVAL, "device %s has no interface %d", dev->device->filename, interface);
+        return Fail(EINVAL, "the device has no interface %d", interface);
     }
     return 0;
 }
@@ -28,7 +28,7 @@ int CheckEndpoint(usb_dev_handle* dev, unsigned int ep) {
     if (int e = Alive(dev)) return e;
     ModelLock lock;
     if (ep > 0xFF || usb::InterfaceOfEndpoint(*dev->session.device, static_cast<uint8_t>(ep)) < 0) {
-        return Fail(ENOENT, "device %s has no endpoint 0x%02X", dev->device->filename, ep);
+        return Fail(ENOENT, "the device has no endpoint 0x%02X", ep);
     }
     return 0;
 }
