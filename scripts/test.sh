@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 STAGES=(
     "linux: Linux build and tests"
     "usb: Linux tests, USB reply delivery"
-    "peers: Peers on the USB face"
+    "peers: Peers on the USB faces"
     "libftdi: D2XX library over libftdi1"
     "install: Install and consumers"
     "debs: Debian packages"
@@ -62,8 +62,8 @@ stage_usb() {
     VCABLE_REPLY_DELIVERY=usb ctest --test-dir build --output-on-failure -j2 | tee -a "$ctest_log"
 }
 
-# Debian's OpenOCD, flashrom, openFPGALoader, ftdi_eeprom and pyusb, unmodified, on the virtual
-# cable's USB face.
+# Debian's OpenOCD, flashrom, openFPGALoader, ftdi_eeprom, pyusb and libftdi1's Python bindings,
+# unmodified, on the virtual cable's USB face; UrJTAG and iceprog on its libusb-0.1 face.
 stage_peers() {
     linux_build
     tests/peers/run_peers.sh build
