@@ -1,7 +1,9 @@
 # What `cmake --install` puts where, by component (the Debian packages follow the components):
 #   library        libkestrellink.so.1 (Windows: KestrelLink.dll)
 #   virtual_cable  the virtual cable's libftd2xx.so, in <libdir>/kestrellink/virtual-cable only,
-#                  never in <libdir>, where the loader would take it for the vendor's library
+#                  never in <libdir>, where the loader would take it for the vendor's library;
+#                  its USB faces likewise in folders of their own beside it: virtual-usb
+#                  (virtual/usb/CMakeLists.txt) and virtual-usb0 (libusb-0.1.so.4 and libusb.so)
 #   development    the headers, the CMake package, pkg-config files, import libraries, the
 #                  developer documentation and the host examples
 #   tool           kestrel, its documentation and the example scenarios
@@ -34,6 +36,12 @@ install(TARGETS ftd2xx_virtual EXPORT KestrelLinkTargets
     LIBRARY DESTINATION ${KESTREL_INSTALL_VIRTUAL_DIR} COMPONENT virtual_cable
     RUNTIME DESTINATION ${KESTREL_INSTALL_VIRTUAL_DIR} COMPONENT virtual_cable
     ARCHIVE DESTINATION ${KESTREL_INSTALL_VIRTUAL_DIR} COMPONENT development)
+if(TARGET usb0_virtual)
+    set(usb0_dir ${CMAKE_INSTALL_LIBDIR}/kestrellink/virtual-usb0)
+    install(TARGETS usb0_virtual LIBRARY DESTINATION ${usb0_dir} COMPONENT virtual_cable)
+    install(FILES ${KESTREL_VIRTUAL_USB0_DIR}/libusb.so DESTINATION ${usb0_dir}
+        COMPONENT virtual_cable)
+endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/virtual/include/
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kestrellink COMPONENT development
     FILES_MATCHING PATTERN "*.h")

@@ -10,4 +10,4 @@ set(KESTREL_LAYERS platform binding log mpsse connection uart provision shell)
 set(KESTREL_TOOL_LAYERS common flash jtag session commands)
 # virtual/: the virtual cable; include/ is its control API's public headers.
 set(KESTREL_VIRTUAL_LAYERS include vendor_api record targets engine uart chip faults entry_points
-    scenario control usb)
+    scenario control usb usb0)

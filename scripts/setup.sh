@@ -29,6 +29,9 @@ test_packages+=(pkg-config make dpkg-dev file llvm)
 # --- test: the peers that run unmodified on the virtual cable's USB face (tests/peers/) ---
 test_packages+=(openocd flashrom openfpgaloader ftdi-eeprom python3-usb python3-ftdi1 sigrok-cli
     usbutils)
+# --- test: the peers on the libusb-0.1 face (UrJTAG, iceprog), and the system's libusb-0.1 and its
+# header, which the face's exports and declarations are checked against ---
+test_packages+=(urjtag fpga-icestorm libusb-0.1-4 libusb-dev)
 # --- test: the D2XX library over libftdi1 (d2xx-libftdi/, tests/d2xx-libftdi/run.sh) ---
 test_packages+=(libftdi1-dev libusb-1.0-0-dev)
 

@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 STAGES=(
     "linux: Linux build and tests"
     "usb: Linux tests, USB reply delivery"
-    "peers: Peers on the USB face"
+    "peers: Peers on the USB faces"
     "libftdi: D2XX library over libftdi1"
     "install: Install and consumers"
     "debs: Debian packages"
@@ -63,7 +63,8 @@ stage_usb() {
 }
 
 # Debian's OpenOCD, flashrom, openFPGALoader, ftdi_eeprom, pyusb, libftdi1's Python bindings and
-# sigrok-cli, unmodified, on the virtual cable's USB face.
+# sigrok-cli, unmodified, on the virtual cable's USB face; UrJTAG and iceprog on its libusb-0.1
+# face.
 stage_peers() {
     linux_build
     tests/peers/run_peers.sh build

@@ -4,9 +4,14 @@ then runs an MPSSE loopback by hand on channel A with the chip's vendor requests
 packets. Exits 1 when a reply is not what the chip's documents say.
 
     LD_LIBRARY_PATH=build/virtual-cable/usb python3 examples/peers/pyusb_mpsse.py
+
+With the argument `libusb0` it takes pyusb's libusb-0.1 backend instead, for the libusb-0.1 face:
+
+    LD_LIBRARY_PATH=build/virtual-cable/usb0 python3 examples/peers/pyusb_mpsse.py libusb0
 """
 import sys
 
+import usb.backend.libusb0
 import usb.core
 import usb.util
 
@@ -38,7 +43,8 @@ def read_payload(dev, count):
 
 
 def main():
-    devices = list(usb.core.find(find_all=True, idVendor=0x0403))
+    backend = usb.backend.libusb0.get_backend() if sys.argv[1:] == ["libusb0"] else None
+    devices = list(usb.core.find(find_all=True, idVendor=0x0403, backend=backend))
     if not devices:
         fail("no device with vendor ID 0x0403")
     dev = devices[0]

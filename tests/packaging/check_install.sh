@@ -22,6 +22,11 @@ usb=$libdir/kestrellink/virtual-usb
 [ -f "$usb/libusb-1.0.so.0" ] || fail "no USB face in its folder"
 [ "$(readlink "$usb/libusb-1.0.so")" = libusb-1.0.so.0 ] || fail "no libusb-1.0.so beside the face"
 [ ! -e "$libdir/libusb-1.0.so" ] || fail "the USB face is in $libdir itself"
+usb0=$libdir/kestrellink/virtual-usb0
+[ -e "$usb0/libusb-0.1.so.4" ] && [ "$(readlink "$usb0/libusb.so")" = libusb-0.1.so.4 ] ||
+    fail "no libusb-0.1 face (libusb-0.1.so.4 and its link libusb.so) in its folder"
+[ ! -e "$libdir/libusb-0.1.so.4" ] && [ ! -e "$libdir/libusb.so" ] ||
+    fail "the libusb-0.1 face is in $libdir itself"
 cp -r examples/consumer "$work/consumer"
 unset LD_LIBRARY_PATH VCABLE_SCENARIO KESTREL_VIRTUAL_LIB
 

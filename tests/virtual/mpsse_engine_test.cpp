@@ -72,8 +72,13 @@ TEST_F(EngineTest, OpcodeGroupsAnswerOrStaySilent) {
         {{0x00}, {}, 1},
         {{0x0F}, {}, 1},
         {{0x40}, {}, 1},
-        {{0x4E}, {}, 1},
+        {{0x42}, {}, 1},  // TMS forms that are not commands: MSB first, byte mode, with TDI
+        {{0x48}, {}, 1},
+        {{0x5A}, {}, 1},
         {{0x7F}, {}, 1},
+        // TMS writes whose read edge is set: taken as 0x4A and 0x4B, their two bytes consumed.
+        {{0x4E, 0x00, 0x81}, {}, 0},
+        {{0x4F, 0x00, 0x81}, {}, 0},
         // Commands that answer nothing.
         {{0x87}, {}, 0},
         {{0x85}, {}, 0},
@@ -238,6 +243,7 @@ TEST_F(EngineTest, ReadsSampleOnTheChosenEdge) {
         {{0x2A, 0x03}, {0x50}},        // 4 bits in +ve LSB: ends in bits 4..7
         {{0x22, 0x03}, {0x0A}},        // 4 bits in +ve MSB: ends in bits 0..3
         {{0x6B, 0x01, 0x00}, {0x40}},  // TMS read: 2 bits in bits 6 and 7
+        {{0x6F, 0x01, 0x00}, {0x80}},  // TMS read on the falling edge
     };
     for (const EdgeRow& row : rows) {
         engine.Reconfigure(NoTargets());

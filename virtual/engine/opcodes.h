@@ -17,13 +17,12 @@ constexpr uint8_t kReadTdo = 0x20;
 constexpr uint8_t kWriteTms = 0x40;
 constexpr uint8_t kNotShiftMask = 0xC0;
 
-// TMS commands the chip implements: always bit mode and LSB first.
-constexpr uint8_t kTmsOutRising = 0x4A;
-constexpr uint8_t kTmsOutFalling = 0x4B;
-constexpr uint8_t kTmsOutRisingInRising = 0x6A;
-constexpr uint8_t kTmsOutFallingInRising = 0x6B;
-constexpr uint8_t kTmsOutRisingInFalling = 0x6E;
-constexpr uint8_t kTmsOutFallingInFalling = 0x6F;
+// TMS commands: bit 6 set, bits 7 and 4 clear, always bit mode and LSB first. The write edge
+// (bit 0), the read (bit 5) and the read edge (bit 2) are the same fields as in the data-shifting
+// commands, so besides the listed 0x4A, 0x4B, 0x6A, 0x6B, 0x6E and 0x6F the chip takes 0x4E and
+// 0x4F, a TMS write whose read edge has nothing to sample.
+constexpr uint8_t kTmsFixedMask = kNotShiftMask | kWriteTdi | kBitMode | kLsbFirst;
+constexpr uint8_t kTmsFixedBits = kWriteTms | kBitMode | kLsbFirst;
 constexpr int kTmsMaxBits = 7;  // data bits 0 to 6; bit 7 is held on TDI
 constexpr uint8_t kTmsTdiBit = 0x80;
 
@@ -53,10 +52,6 @@ constexpr bool IsShift(uint8_t op) {
     return (op & kNotShiftMask) == 0 && (op & (kWriteTdi | kReadTdo)) != 0;
 }
 
-constexpr bool IsTms(uint8_t op) {
-    return op == kTmsOutRising || op == kTmsOutFalling || op == kTmsOutRisingInRising ||
-           op == kTmsOutFallingInRising || op == kTmsOutRisingInFalling ||
-           op == kTmsOutFallingInFalling;
-}
+constexpr bool IsTms(uint8_t op) { return (op & kTmsFixedMask) == kTmsFixedBits; }
 
 }  // namespace vcable::mpsse

@@ -92,6 +92,17 @@ int OpenInterface(Session& session, int interface) {
     return LIBUSB_SUCCESS;
 }
 
+int ReleaseInterface(Session& session, int interface) {
+    ModelLock lock;
+    if (!SessionAlive(session)) return LIBUSB_ERROR_NO_DEVICE;
+    if (interface < 0 || interface >= 2 || session.channels[interface] == nullptr) {
+        return LIBUSB_ERROR_NOT_FOUND;
+    }
+    FT_Close(session.channels[interface]);
+    session.channels[interface] = nullptr;
+    return LIBUSB_SUCCESS;
+}
+
 void EndSession(Session& session) {
     ModelLock lock;
     for (void*& handle : session.channels) {

@@ -23,6 +23,9 @@ struct Session {
 bool SessionAlive(Session& session);
 // Opens the channel of interface `interface` for the session (claiming it); 0 or a libusb error.
 int OpenInterface(Session& session, int interface);
+// Closes the channel of interface `interface`, which the session opened (the chip keeps its
+// settings); 0, or LIBUSB_ERROR_NOT_FOUND when the session has no such channel open.
+int ReleaseInterface(Session& session, int interface);
 // Closes the channels the session opened.
 void EndSession(Session& session);
 // A port reset on the session's device: the channels it had come back afresh, unless the device
