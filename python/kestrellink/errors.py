@@ -27,6 +27,11 @@ class CableError(KestrelLinkError):
         super().__init__(f"{text}: {detail}" if detail else text)
 
 
+class ReentryError(KestrelLinkError):
+    """A callback (progress, messages) called into a cable while one of its operations was
+    halfway; the call was refused before it sent anything."""
+
+
 class TargetError(KestrelLinkError):
     """The exports succeeded but what is on the pins did not answer as expected."""
 
