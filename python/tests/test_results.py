@@ -36,8 +36,8 @@ RESULTS = [  # operation on the default scenario, what its to_dict() gives
       "bytes_verified": 320}),
     ("write over", lambda c: c.spi.write(0x10F0, b"\0" * 4, erase=False),
      {"bytes_programmed": 4, "bytes_skipped": 0}),
-    ("erase", lambda c: c.spi.erase(0x1FFF, 2), {"bytes_erased": 8192}),
-    ("chip erase", lambda c: c.spi.erase(), {"bytes_erased": 1 << 20}),
+    ("erase", lambda c: c.spi.erase(0x1FFF, 2), {"bytes_erased": 8192, "bytes_verified": 8192}),
+    ("chip erase", lambda c: c.spi.erase(), {"bytes_erased": 1 << 20, "bytes_verified": 1 << 20}),
     ("uart send", lambda c: uart_round_trip(c)[0], {"bytes_sent": 4}),
     ("uart receive", lambda c: uart_round_trip(c)[1], {"bytes_received": 4}),
 ]
