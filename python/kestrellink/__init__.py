@@ -34,4 +34,5 @@ __all__ = ["BenchResult", "Cable", "CableError", "CableMessage", "CableOutcome",
            "EXIT_CLASSES", "FlashData", "FlashId", "FlashResult", "Gpio", "Jtag",
            "KestrelLinkError", "Library", "LibraryNotFoundError", "Pins", "ProgressEvent",
            "ReentryError", "ScanResult", "ScenarioError", "Spi", "TargetError", "Uart", "UartData",
-           "UartResult", "VerifyError", "VirtualCable", "exit_code", "load", "run_cables", "use_d2xx"]
+           "UartResult", "VerifyError", "VirtualCable", "exit_code", "load", "run_cables",
+           "use_d2xx"]

@@ -50,8 +50,8 @@ _thread = _Thread()
 
 @contextlib.contextmanager
 def operation() -> Iterator[None]:
-    """Counts the current thread as inside a cable operation (a helper thread doing part of one
-    counts too), so that a callback it calls cannot start another."""
+    """Counts the current thread as inside a cable operation, so that a callback it calls cannot
+    start another."""
     _thread.operations += 1
     try:
         yield

@@ -12,7 +12,7 @@ import time
 from types import TracebackType
 from typing import Any, Callable, Dict, Optional, Type, Union
 
-from ._checks import atomic, integer, operation
+from ._checks import atomic, integer
 from ._checks import data as bytes_like
 from ._native import VENDOR_NAME, StrPath
 from ._result_codes import MEANINGS
@@ -322,7 +322,7 @@ class Uart:
         outcome: Dict[str, Any] = {}
 
         def run() -> None:
-            with self._slicing, operation():
+            with self._slicing:
                 try:
                     outcome["result"] = work(cancel)
                 except BaseException as error:  # handed to the caller
