@@ -116,9 +116,9 @@ def test_a_refusal_the_callback_lets_through_stops_the_operation_cleanly(cable, 
 def test_a_message_handler_cannot_cut_into_its_operation(virtual_cable):
     refused = []
 
-    def handler(text):
+    def handler(text):  # a port call, if not refused, would wait for good for set_dtr's lock
         with pytest.raises(kestrellink.ReentryError):
-            port.write(b"x")
+            cable.lib.Clr_Dtr()
         refused.append(text)
 
     virtual_cable.fault_fail("FT_SetDtr")

@@ -128,7 +128,7 @@ def sized(operation):
     return run
 
 
-PROTECTED = flash_scenario("status = [0x0C]")  # BP0 and BP1 of a maker whose table is unknown
+PROTECTED = flash_scenario("status = [0x20]")  # BP3 alone, of a maker whose table is unknown
 ABSENT = flash_scenario("present = false")
 ZERO_ID = flash_scenario('jedec_id = "00 00 00"')
 FLASH_REFUSALS = [  # scenario, operation, what the refusal says (None: no refusal)
@@ -138,12 +138,12 @@ FLASH_REFUSALS = [  # scenario, operation, what the refusal says (None: no refus
                  "0x001010 to 0x001010 ", id="write without erase"),
     pytest.param(PROTECTED, lambda c: c.spi.erase(0xFF000, 0x1000), "0x0ff000 to 0x0fffff ",
                  id="erase"),
-    pytest.param(PROTECTED, lambda c: c.spi.erase(), "a chip erase .*status register 1 0x0c",
+    pytest.param(PROTECTED, lambda c: c.spi.erase(), "a chip erase .*status register 1 0x20",
                  id="chip erase"),
     pytest.param(flash_scenario('part = "W25Q80DV"\nstatus = [0x00, 0x40]'),
                  lambda c: c.spi.write(0, b"\0", erase=False), "status register 2 0x40",
                  id="the complement of no block"),
-    pytest.param(flash_scenario('part = "W25Q80DV"\nstatus = [0x60]'),
+    pytest.param(flash_scenario('part = "W25Q128JV"\nstatus = [0x60]'),  # 16 MiB: BP0-BP2
                  lambda c: c.spi.write(0, b"\0", verify=True), None,
                  id="top-bottom and sector bits alone"),
     pytest.param(ABSENT, lambda c: c.spi.read(0, 16), "no flash answers", id="read, no flash"),

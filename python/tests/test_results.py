@@ -34,7 +34,7 @@ RESULTS = [  # operation on the default scenario, what its to_dict() gives
     ("write", lambda c: c.spi.write(0x10F0, IMAGE, verify=True),
      {"bytes_erased": 4096, "bytes_programmed": 64, "bytes_skipped": 256,
       "bytes_verified": 320}),
-    ("write over", lambda c: c.spi.write(0x10F0, b"\0" * 4, erase=False),
+    ("write over", lambda c: c.spi.write(0x10F0, b"\x0f" * 4, erase=False),  # 0x20..0x23 there
      {"bytes_programmed": 4, "bytes_skipped": 0}),
     ("erase", lambda c: c.spi.erase(0x1FFF, 2), {"bytes_erased": 8192, "bytes_verified": 8192}),
     ("chip erase", lambda c: c.spi.erase(), {"bytes_erased": 1 << 20, "bytes_verified": 1 << 20}),
