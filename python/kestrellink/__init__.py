@@ -19,7 +19,8 @@ from .bench import BenchResult, CableOutcome, run_cables
 from .cable import Cable, Gpio, Uart
 from .d2xx import use_d2xx
 from .errors import (EXIT_CLASSES, CableError, CableMessage, KestrelLinkError,
-                     LibraryNotFoundError, ScenarioError, TargetError, VerifyError, exit_code)
+                     LibraryNotFoundError, ReentryError, ScenarioError, TargetError, VerifyError,
+                     exit_code)
 from .jtag import Jtag
 from .library import Library, load
 from .progress import ProgressEvent
@@ -32,5 +33,6 @@ __version__ = "1.0.0"
 __all__ = ["BenchResult", "Cable", "CableError", "CableMessage", "CableOutcome", "Call", "Device",
            "EXIT_CLASSES", "FlashData", "FlashId", "FlashResult", "Gpio", "Jtag",
            "KestrelLinkError", "Library", "LibraryNotFoundError", "Pins", "ProgressEvent",
-           "ScanResult", "ScenarioError", "Spi", "TargetError", "Uart", "UartData", "UartResult",
-           "VerifyError", "VirtualCable", "exit_code", "load", "run_cables", "use_d2xx"]
+           "ReentryError", "ScanResult", "ScenarioError", "Spi", "TargetError", "Uart", "UartData",
+           "UartResult", "VerifyError", "VirtualCable", "exit_code", "load", "run_cables",
+           "use_d2xx"]

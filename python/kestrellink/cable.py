@@ -10,7 +10,7 @@ import tempfile
 import threading
 import time
 from types import TracebackType
-from typing import Any, Callable, Dict, Optional, Tuple, Type, Union
+from typing import Any, Callable, Dict, Optional, Type, Union
 
 from ._checks import atomic, integer
 from ._checks import data as bytes_like
@@ -235,7 +235,7 @@ class Uart:
     """Channel B as a serial port, from :meth:`Cable.uart`. Transfers go through the library's
     file transfers, with a private temporary folder.
 
-    A read waits in slices of at most a second, each in a helper thread, so that the calling
+    A read waits in slices of at most a second, in a helper thread, so that the calling
     thread stays interruptible (Ctrl-C raises KeyboardInterrupt at once, whatever the time-out).
     Bytes that complete an interrupted slice are kept for the next read."""
 
@@ -243,8 +243,9 @@ class Uart:
         self._cable = cable
         self._folder: Optional[str] = tempfile.mkdtemp(prefix="kestrellink-uart-")
         self._file = os.path.join(self._folder, "transfer.bin")
-        self._pending = b""  # bytes a slice received after its read was interrupted
-        self._slicing = threading.Lock()  # held while a slice runs, also after an interrupt
+        self._pending = b""  # bytes the slices received that no read has returned yet
+        self._slicing = threading.Lock()  # held while a transfer or slice runs (also after an
+        # interrupt, by the helper thread until its last slice ends)
 
     def _lib(self) -> Library:
         if self._folder is None or self._cable._mode != "uart":
@@ -288,50 +289,48 @@ class Uart:
                 data, self._pending = self._pending[:size], self._pending[size:]
                 return UartData(data)
             wanted = size - len(self._pending)
-        rc, data = self._interruptible(lambda cancel: self._receive(lib, wanted, timeout, cancel))
+        rc = self._interruptible(lambda cancel: self._receive(lib, wanted, timeout, cancel))
         if rc:
             raise CableError("Read_FILE_UART_2", rc,
                              "nothing arrived in time" if rc == 6 else
                              "a failure, or the bytes waiting when the time ran out")
-        data, self._pending = self._pending + data, b""
+        with self._slicing:
+            data, self._pending = self._pending, b""
         return UartData(data)
 
-    def _receive(self, lib: Library, size: int, timeout: float, cancel: threading.Event
-                 ) -> Tuple[int, bytes]:
+    def _receive(self, lib: Library, size: int, timeout: float, cancel: threading.Event) -> int:
         """Waits in slices (a time-out of 0: until the calendar second moves on) until the bytes
-        are there, the time is up or the read is cancelled; runs with _slicing held."""
+        are there, the time is up or the read is cancelled; runs with _slicing held. What arrives
+        goes to _pending, where an interrupted caller's next read finds it."""
         deadline = time.monotonic() + timeout
-        while True:
+        while not cancel.is_set():
             rc = lib.Read_FILE_UART_2(self._file, size, 1, 0.0)
             if rc == 0:
                 with open(self._file, "rb") as received:
-                    data = received.read()
-                if cancel.is_set():  # the caller is gone: keep the bytes for the next read
-                    self._pending += data
-                return 0, data
-            if cancel.is_set() or time.monotonic() >= deadline:
-                return rc, b""
+                    self._pending += received.read()
+                return 0
+            if time.monotonic() >= deadline:
+                return rc
+        return 6
 
-    def _interruptible(self, work: Callable[[threading.Event], Tuple[int, bytes]]
-                       ) -> Tuple[int, bytes]:
-        """Runs ``work`` in a helper thread with _slicing held, waiting for it in short steps so
-        that a signal reaches this thread; on an interrupt the work is cancelled and ends after
-        its current slice."""
+    def _interruptible(self, work: Callable[[threading.Event], int]) -> int:
+        """Runs ``work`` in a helper thread, which holds _slicing while it runs, and waits for it
+        in short steps so that a signal reaches this thread. An interrupt cancels the work
+        wherever it lands, in the helper's start included: ``work`` checks the cancel before
+        each slice, so it ends after the slice under way, or before its first."""
         cancel = threading.Event()
         outcome: Dict[str, Any] = {}
 
         def run() -> None:
-            try:
-                outcome["result"] = work(cancel)
-            except BaseException as error:  # handed to the caller
-                outcome["error"] = error
-            finally:
-                self._slicing.release()
+            with self._slicing:
+                try:
+                    outcome["result"] = work(cancel)
+                except BaseException as error:  # handed to the caller
+                    outcome["error"] = error
 
-        self._slicing.acquire()
         helper = threading.Thread(target=run, name="kestrellink-uart-read", daemon=True)
-        helper.start()
         try:
+            helper.start()
             while helper.is_alive():
                 helper.join(0.05)
         except BaseException:

@@ -27,18 +27,23 @@ class CableError(KestrelLinkError):
         super().__init__(f"{text}: {detail}" if detail else text)
 
 
+class ReentryError(KestrelLinkError):
+    """A callback (progress, messages) called into a cable while one of its operations was
+    halfway; the call was refused before it sent anything."""
+
+
 class TargetError(KestrelLinkError):
     """The exports succeeded but what is on the pins did not answer as expected."""
 
 
 class VerifyError(TargetError):
     """What was read back differs from what was written: ``address`` is the first byte that
-    differs, ``expected`` and ``actual`` its values."""
+    differs, ``expected`` and ``actual`` its values; ``reason`` what that means, when known."""
 
-    def __init__(self, address: int, expected: int, actual: int) -> None:
+    def __init__(self, address: int, expected: int, actual: int, reason: str = "") -> None:
         self.address, self.expected, self.actual = address, expected, actual
         super().__init__(f"verify failed at {address:#x}: expected {expected:#04x}, "
-                         f"read {actual:#04x}")
+                         f"read {actual:#04x}" + (f": {reason}" if reason else ""))
 
 
 class ScenarioError(KestrelLinkError, ValueError):

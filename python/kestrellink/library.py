@@ -18,6 +18,7 @@ import warnings
 from typing import Any, Callable, Dict, List, NamedTuple, Optional, Tuple
 
 from . import _messages, _native, d2xx
+from ._checks import callback, refuse_reentry
 from ._exports import EXPORTS, EXTENTS, OPTIONAL_BUFFERS, SINGLE_BYTES, Export
 from .errors import CableMessage, KestrelLinkError
 
@@ -82,7 +83,9 @@ class Library:
 
     The library's state is process-global, so every Library of one file is the same library.
     ``on_message`` receives each message-box text; when it is None (the default) each one is
-    issued as a :class:`kestrellink.CableMessage` warning.
+    issued as a :class:`kestrellink.CableMessage` warning. Either runs when the export returns,
+    which may be halfway through a cable operation: a call it makes into the library or a cable
+    then raises ReentryError.
     """
 
     def __init__(self, module: ctypes.CDLL, path: str) -> None:
@@ -107,12 +110,14 @@ class Library:
         function = self._functions.get(name)
         if function is None:
             raise KestrelLinkError(f"{self.path} does not export {name}")
+        refuse_reentry(f"Library.{name}")
         result, messages = _messages.call(function, arguments)
         for text in messages:
-            if self.on_message is not None:
-                self.on_message(text)
-            else:
-                warnings.warn(CableMessage(text), stacklevel=3)
+            with callback():
+                if self.on_message is not None:
+                    self.on_message(text)
+                else:
+                    warnings.warn(CableMessage(text), stacklevel=3)
         return result
 
 

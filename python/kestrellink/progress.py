@@ -4,11 +4,15 @@ An operation that takes ``progress=callback`` calls it with a :class:`ProgressEv
 each phase (``reading``, ``erasing``, ``writing``, ``verifying``): ``done`` never goes back
 within a phase, events come at most ten a second, and every phase that runs to its end ends
 with one event at ``done == total``, which is never held back. The callback runs in the
-operation's thread with the cable's lock held; an exception it raises stops the operation."""
+operation's thread with the cable's lock held, often with the flash selected halfway through a
+transfer, so a call it makes into a cable raises ReentryError; an exception it raises (that one
+included) stops the operation."""
 
 import dataclasses
 import time
 from typing import Any, Callable, Dict, Optional
+
+from ._checks import callback as calling_back
 
 SPACING_S = 0.1  # at most ten events a second
 RATE_AFTER_S = 0.01  # the first moments of a phase give no rate
@@ -85,9 +89,11 @@ class Phase:
         reporter.last, self._finished = now, final
         seconds = now - self._started
         rate = self.done / seconds if seconds >= RATE_AFTER_S else 0.0
-        reporter.callback(ProgressEvent(
+        event = ProgressEvent(
             self.name, self.done, self.total, self.unit, round(rate, 1) if rate else None,
-            round((self.total - self.done) / rate, 3) if rate else None))
+            round((self.total - self.done) / rate, 3) if rate else None)
+        with calling_back():
+            reporter.callback(event)
 
     def advance(self, units: int) -> None:
         self.update(self.done + units)

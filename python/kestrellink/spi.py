@@ -18,12 +18,14 @@ READ_BYTES = 0x20
 
 WRITE_ENABLE = 0x06
 READ_STATUS = 0x05
+READ_STATUS_2 = 0x35
 READ_JEDEC_ID = 0x9F
 READ = 0x03
 PAGE_PROGRAM = 0x02
 SECTOR_ERASE = 0x20
 CHIP_ERASE = 0xC7
 STATUS_BUSY = 0x01
+ERASED = 0xFF
 
 PAGE_SIZE = 256
 SECTOR_SIZE = 4096
@@ -33,13 +35,28 @@ ADDRESS_LIMIT = 1 << 24  # three address bytes
 CAPACITY_CODES = range(10, 25)
 MAX_BUSY_POLLS = 100000
 READ_CHUNK = 16 * 1024  # bytes per SPI_ReadDI call; the library cuts them into its own blocks
+# A JEDEC ID read from no flash: DI left to its pull-up, or held low.
+NO_FLASH_IDS = (b"\xff\xff\xff", b"\0\0\0")
+# Block-protect bits of status register 1: BP0 to BP3 in bits 2 to 5, except on Winbond and
+# GigaDevice parts of 16 MiB or less, whose bit 5 is top/bottom (protecting nothing alone). Their
+# complement bit (status register 2, bit 6) protects the whole flash when no BP bit is set (and
+# nothing when all are; taken as protection all the same).
+BLOCK_PROTECT = 0x3C
+COMPLEMENT_MAKERS = (0xEF, 0xC8)
+BLOCK_PROTECT_OF_COMPLEMENT_MAKERS = 0x1C
+COMPLEMENT = 0x40
+ERASE_IGNORED = "the erase did not take (a protected block, or a flash that ignored the command)"
+PROGRAM_IGNORED = "the program did not take (a protected block, or a flash that ignored it)"
 
 
 class Spi:
     """The flash's commands; addresses and sizes are in bytes (three-byte addressing).
 
     Every address range is checked against :attr:`size`, which is read from the JEDEC ID's
-    capacity byte on first use; set it when the flash does not report its size that way."""
+    capacity byte on first use; set it when the flash does not report its size that way. Reads,
+    writes, erases and verifies first read the JEDEC ID and refuse a flash that does not answer;
+    writes and erases refuse a flash with block-protect bits set, and read back what they erase
+    and program, so that a command the flash ignored raises instead of counting as done."""
 
     def __init__(self, cable: "Cable") -> None:
         self._cable = cable
@@ -50,7 +67,7 @@ class Spi:
         """The flash's size in bytes."""
         with self._cable._lock:
             if self._size is None:
-                jedec = self.jedec_id()
+                jedec = self._answering_id()
                 if jedec[2] not in CAPACITY_CODES:
                     raise TargetError(f"the flash's JEDEC ID {jedec.hex(' ')} gives no size; "
                                       "set cable.spi.size")
@@ -102,6 +119,39 @@ class Spi:
         """The three JEDEC identification bytes: manufacturer, memory type, capacity."""
         return self.transfer(bytes([READ_JEDEC_ID]), 3)
 
+    def _answering_id(self) -> bytes:
+        """The JEDEC ID; TargetError when it shows that no flash answered."""
+        jedec = self.jedec_id()
+        if jedec in NO_FLASH_IDS:
+            raise TargetError(f"no flash answers: its JEDEC ID reads {jedec.hex(' ')}, as the bus "
+                              "does with nothing driving DI; check the flash's power, wiring and "
+                              "chip select (GPIOL2)")
+        return jedec
+
+    def _writable(self, touched: Optional[str]) -> None:
+        """Raises TargetError unless a flash answers and, when ``touched`` names what the
+        operation changes (None: nothing), no status register bit protects it. The makers'
+        block-protect tables are not decoded here: any protection counts as the whole flash's, as
+        kestrel counts it for a maker whose table it does not know."""
+        jedec = self._answering_id()
+        if not touched:
+            return
+        sr1 = self.status()
+        registers = f"status register 1 {sr1:#04x}"
+        complement = jedec[0] in COMPLEMENT_MAKERS
+        protected = sr1 & (BLOCK_PROTECT_OF_COMPLEMENT_MAKERS
+                           if complement and 1 << jedec[2] <= ADDRESS_LIMIT else BLOCK_PROTECT)
+        if complement:
+            sr2 = self.transfer(bytes([READ_STATUS_2]), 1)[0]
+            registers += f", status register 2 {sr2:#04x}"
+            protected |= sr2 & COMPLEMENT
+        if protected:
+            raise TargetError(
+                f"{touched} overlaps the protected range, the whole flash ({registers}: "
+                "block-protect bits set, whose range is not decoded here, so all of it is taken "
+                "as protected); nothing was erased or programmed. Clear the bits with a status "
+                "write, or let kestrel do the job with --unprotect")
+
     @atomic
     def identify(self) -> FlashId:
         """The JEDEC ID with the size (see :attr:`size`) and the erase unit (a 4 KiB sector)."""
@@ -136,6 +186,16 @@ class Spi:
         self.transfer(command)
         self._wait_ready()
 
+    @staticmethod
+    def _span(first: int, end: int) -> Optional[str]:
+        return f"{first:#08x} to {end - 1:#08x}" if first < end else None
+
+    @staticmethod
+    def _compare(address: int, expected: bytes, back: bytes, reason: str = "") -> None:
+        if back != expected:
+            at = next(i for i, (a, b) in enumerate(zip(back, expected)) if a != b)
+            raise VerifyError(address + at, expected[at], back[at], reason)
+
     def _read(self, address: int, size: int, phase: Phase) -> bytes:
         return self._transaction(self._command(READ, address), size, phase.advance) if size \
             else b""
@@ -146,6 +206,7 @@ class Spi:
         """``size`` bytes from ``address`` (bytes, with ``to_dict()`` giving bytes_read);
         ``progress`` receives the "reading" phase's events."""
         address, size = self._check_range(address, size)
+        self._answering_id()
         return FlashData(self._read(address, size, Reporter(progress).phase("reading", size)))
 
     @atomic
@@ -155,40 +216,59 @@ class Spi:
         VerifyError at the first byte that differs."""
         data = bytes_like(data, "data")
         address, _ = self._check_range(address, len(data))
-        return self._verify(address, data, Reporter(progress))
-
-    def _verify(self, address: int, data: bytes, reporter: Reporter) -> FlashResult:
-        back = self._read(address, len(data), reporter.phase("verifying", len(data)))
-        if back != data:
-            at = next(i for i, (a, b) in enumerate(zip(back, data)) if a != b)
-            raise VerifyError(address + at, data[at], back[at])
+        self._answering_id()
+        self._compare(address, data, self._read_back(address, len(data), Reporter(progress)))
         return FlashResult(bytes_verified=len(data))
+
+    def _read_back(self, address: int, size: int, reporter: Reporter) -> bytes:
+        return self._read(address, size, reporter.phase("verifying", size))
 
     @atomic
     def erase(self, address: int = 0, size: Optional[int] = None,
               progress: Optional[ProgressCallback] = None) -> FlashResult:
         """Erases (to 0xFF) every 4 KiB sector that [address, address + size) touches; without
-        ``size``, the whole chip. Returns bytes_erased (the whole sectors, or the chip's size
-        when it is known); ``progress`` receives the "erasing" phase's events."""
+        ``size``, the whole chip. What was erased is read back (VerifyError where it is not
+        0xFF). Returns bytes_erased and bytes_verified: the whole sectors, or the chip's size
+        (0 erased and its first sector verified when the size is unknown). ``progress`` receives
+        the "erasing" phase's events, and a chip erase's "verifying" phase."""
         reporter = Reporter(progress)
         if size is None:
-            try:
-                total = self.size
-            except TargetError:  # a chip erase needs no size; it only goes unreported
-                total = 0
-            phase = reporter.phase("erasing", total)
-            self._write_enabled(bytes([CHIP_ERASE]))
-            phase.update(total)
-            return FlashResult(bytes_erased=total)
+            return self._erase_chip(reporter)
         address, size = self._check_range(address, size)
-        return FlashResult(bytes_erased=self._erase_sectors(address, size, reporter))
+        sectors = self._sectors(address, size)
+        self._writable(self._span(sectors.start * SECTOR_SIZE, sectors.stop * SECTOR_SIZE))
+        erased = self._erase_sectors(sectors, reporter)
+        return FlashResult(bytes_erased=erased, bytes_verified=erased)
 
-    def _erase_sectors(self, address: int, size: int, reporter: Reporter) -> int:
-        sectors = range(address // SECTOR_SIZE, (address + size - 1) // SECTOR_SIZE + 1) \
+    def _erase_chip(self, reporter: Reporter) -> FlashResult:
+        self._writable("a chip erase")
+        try:
+            total = self.size
+        except TargetError:  # a chip erase needs no size; it only goes unreported
+            total = 0
+        phase = reporter.phase("erasing", total)
+        self._write_enabled(bytes([CHIP_ERASE]))
+        phase.update(total)
+        checked = total or SECTOR_SIZE
+        self._compare(0, bytes([ERASED]) * checked, self._read_back(0, checked, reporter),
+                      ERASE_IGNORED)
+        return FlashResult(bytes_erased=total, bytes_verified=checked)
+
+    @staticmethod
+    def _sectors(address: int, size: int) -> range:
+        """The sectors [address, address + size) touches."""
+        return range(address // SECTOR_SIZE, (address + size - 1) // SECTOR_SIZE + 1) \
             if size else range(0)
+
+    def _erase_sectors(self, sectors: range, reporter: Reporter) -> int:
+        """Erases the sectors one by one, each read back before the next."""
         phase = reporter.phase("erasing", len(sectors) * SECTOR_SIZE)
+        blank = bytes([ERASED]) * SECTOR_SIZE
         for sector in sectors:
-            self._write_enabled(self._command(SECTOR_ERASE, sector * SECTOR_SIZE))
+            at = sector * SECTOR_SIZE
+            self._write_enabled(self._command(SECTOR_ERASE, at))
+            self._compare(at, blank, self._transaction(self._command(READ, at), SECTOR_SIZE),
+                          ERASE_IGNORED)
             phase.advance(SECTOR_SIZE)
         return len(sectors) * SECTOR_SIZE
 
@@ -198,13 +278,17 @@ class Spi:
         """Programs ``data`` at ``address`` page by page. With ``erase`` (the default) the
         sectors the range touches are erased first, so the rest of those sectors becomes 0xFF;
         without it the flash can only clear bits. Pieces of a page that are all 0xFF are not
-        programmed (that changes no bit) and count as skipped. With ``verify`` the range is read
-        back (VerifyError at the first difference). ``progress`` receives the events of the
-        "erasing", "writing" and "verifying" phases."""
+        programmed (that changes no bit) and count as skipped. Each erased sector is read back,
+        and so is the range after programming: VerifyError where a bit the data clears reads 1
+        (a program that did not take), or with ``verify`` at the first byte that differs.
+        ``progress`` receives the events of the "erasing", "writing" and "verifying" phases."""
         data = bytes_like(data, "data")
         address, _ = self._check_range(address, len(data))
+        sectors = self._sectors(address, len(data))
+        self._writable(self._span(sectors.start * SECTOR_SIZE, sectors.stop * SECTOR_SIZE)
+                       if erase else self._span(address, address + len(data)))
         reporter = Reporter(progress)
-        erased = self._erase_sectors(address, len(data), reporter) if erase else 0
+        erased = self._erase_sectors(sectors, reporter) if erase else 0
         phase = reporter.phase("writing", len(data))
         skipped = 0
         while phase.done < len(data):
@@ -215,5 +299,16 @@ class Spi:
             else:
                 self._write_enabled(self._command(PAGE_PROGRAM, at) + piece)
             phase.advance(len(piece))
-        verified = self._verify(address, data, reporter).bytes_verified if verify else None
-        return FlashResult(erased if erase else None, len(data) - skipped, skipped, verified)
+        back = self._read_back(address, len(data), reporter)
+        if verify:
+            self._compare(address, data, back)
+        else:  # only the zeros are programmed: the flash holds its bits and the data's
+            self._compare(address, _both(back, data), back, PROGRAM_IGNORED)
+        return FlashResult(erased if erase else None, len(data) - skipped, skipped,
+                           len(data) if verify else None)
+
+
+def _both(first: bytes, second: bytes) -> bytes:
+    """The bitwise AND of two byte strings of one length."""
+    return (int.from_bytes(first, "big") & int.from_bytes(second, "big")).to_bytes(
+        len(first), "big")

@@ -1,13 +1,16 @@
-"""One Cable shared by threads, and waits a user interrupts."""
+"""One Cable shared by threads and by callbacks, and waits a user interrupts."""
 
 import os
 import signal
 import subprocess
 import sys
 import threading
+import time
 
 import pytest
 from conftest import REPO
+
+import kestrellink
 
 ROUNDS = 6
 
@@ -61,13 +64,105 @@ def test_two_threads_on_one_cable_see_whole_operations(cable, virtual_cable):
     assert virtual_cable.model_errors() == []
 
 
+DATA = bytes(range(256)) * 40  # 10 KiB over three sectors
+OPERATIONS = {  # an operation that takes a callback, and what it must have done all the same
+    "read": (lambda c, p: c.spi.read(0x10000, 0x9000, progress=p),
+             lambda vc, result: result == vc.flash_read(0x10000, 0x9000)),
+    "write": (lambda c, p: c.spi.write(0x20F00, DATA, verify=True, progress=p),
+              lambda vc, result: vc.flash_read(0x20F00, len(DATA)) == DATA),
+    "erase": (lambda c, p: c.spi.erase(0x30000, 0x3000, progress=p),
+              lambda vc, result: vc.flash_read(0x30000, 0x3000) == b"\xff" * 0x3000),
+    "chip erase": (lambda c, p: c.spi.erase(progress=p),
+                   lambda vc, result: vc.flash_read(0, 1 << 20) == b"\xff" * (1 << 20)),
+    "verify": (lambda c, p: c.spi.verify(0x40000, bytes(0x2000), progress=p),
+               lambda vc, result: result.bytes_verified == 0x2000),
+}
+INTRUSIONS = {  # a call a callback makes into the cable whose operation is halfway
+    "spi": lambda c: c.spi.status(), "jtag": lambda c: c.jtag.idcodes(),
+    "uart": lambda c: c.uart(), "close": lambda c: c.close(),
+    "raw layer": lambda c: c.lib.JTAG_ReadPort(), "pins": lambda c: c.gpio.read()}
+
+
+@pytest.mark.parametrize("operation, intrusion", [
+    ("read", "spi"), ("write", "jtag"), ("write", "uart"), ("erase", "close"),
+    ("chip erase", "raw layer"), ("verify", "pins")])
+def test_a_callback_cannot_cut_into_its_operation(cable, virtual_cable, operation, intrusion):
+    virtual_cable.flash_write(0x40000, bytes(0x2000))
+    run, done = OPERATIONS[operation]
+    refused = []
+
+    def progress(event):
+        with pytest.raises(kestrellink.ReentryError) as raised:
+            INTRUSIONS[intrusion](cable)
+        refused.append(raised.value)
+
+    assert done(virtual_cable, run(cable, progress))
+    assert refused and virtual_cable.model_errors() == []
+    assert len(cable.jtag.idcodes()) == 2  # neither closed nor left a serial port
+
+
+def test_a_refusal_the_callback_lets_through_stops_the_operation_cleanly(cable, virtual_cable):
+    def progress(event):
+        if event.phase == "writing":
+            cable.spi.status()
+
+    with pytest.raises(kestrellink.ReentryError, match="Spi.status"):
+        cable.spi.write(0x20F00, DATA, progress=progress)
+    assert virtual_cable.pins().levels & 0x40  # the flash deselected
+    cable.spi.write(0x20F00, DATA)
+    assert virtual_cable.flash_read(0x20F00, len(DATA)) == DATA
+
+
+def test_a_message_handler_cannot_cut_into_its_operation(virtual_cable):
+    refused = []
+
+    def handler(text):  # a port call, if not refused, would wait for good for set_dtr's lock
+        with pytest.raises(kestrellink.ReentryError):
+            cable.lib.Clr_Dtr()
+        refused.append(text)
+
+    virtual_cable.fault_fail("FT_SetDtr")
+    with kestrellink.Cable.open(on_message=handler) as cable, cable.uart() as port:
+        with pytest.raises(kestrellink.CableError):
+            port.set_dtr(True)
+        assert refused and port.write(b"after").bytes_sent == 5
+    assert virtual_cable.uart_received() == b"after"
+
+
+def test_another_thread_waits_for_the_operation_its_callbacks_included(cable):
+    events, answers = [], []
+    other = threading.Thread(target=lambda: answers.append((cable.spi.status(), events[-1])))
+
+    def progress(event):
+        events.append(event)
+        if len(events) == 1:
+            other.start()
+            time.sleep(0.2)  # time for the other thread to reach the cable
+
+    cable.spi.read(0, 0x10000, progress=progress)
+    other.join(30)
+    (status, seen), = answers
+    assert (seen.done, status) == (0x10000, 0)  # served after the read's last event
+
+
 INTERRUPTED_READ = """
-import math, sys, time
+import math, signal, sys, threading
 import kestrellink
+if sys.argv[1] == "start":  # the signal lands while the read starts its helper thread
+    start = threading.Thread.start
+    def start_then_signal(thread):
+        start(thread)
+        signal.raise_signal(signal.SIGINT)
+    threading.Thread.start = start_then_signal
+else:  # each slice says so; the parent signals after the first
+    read = kestrellink.Library.Read_FILE_UART_2
+    def announced(*args):
+        print("slice", flush=True)
+        return read(*args)
+    kestrellink.Library.Read_FILE_UART_2 = announced
 with kestrellink.VirtualCable() as virtual:
     virtual.uart_peer("sink")
     with kestrellink.Cable.open() as cable, cable.uart() as port:
-        print("waiting", flush=True)
         try:
             port.read(1, timeout=math.inf)
         except KeyboardInterrupt:
@@ -77,20 +172,21 @@ with kestrellink.VirtualCable() as virtual:
 """
 
 
-def test_an_endless_serial_read_gives_way_to_ctrl_c():
-    child = subprocess.Popen([sys.executable, "-c", INTERRUPTED_READ], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True, env=dict(os.environ),
-                             cwd=str(REPO))
+@pytest.mark.parametrize("when", ["start", "slice"])
+def test_an_endless_serial_read_gives_way_to_ctrl_c(when):
+    child = subprocess.Popen([sys.executable, "-c", INTERRUPTED_READ, when],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                             env=dict(os.environ), cwd=str(REPO))
     try:
-        assert child.stdout.readline().strip() == "waiting"
-        threading.Event().wait(0.3)  # well inside the read's first slice
-        child.send_signal(signal.SIGINT)
+        if when == "slice":
+            assert child.stdout.readline().strip() == "slice"
+            child.send_signal(signal.SIGINT)
         out, err = child.communicate(timeout=30)  # an uninterruptible read never ends
     finally:
         if child.poll() is None:
             child.kill()
     assert child.returncode == 0, err
-    assert out.split() == ["interrupted", "after"]
+    assert out.split()[-2:] == ["interrupted", "after"]
 
 
 @pytest.mark.filterwarnings("ignore::kestrellink.CableMessage")

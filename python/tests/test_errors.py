@@ -114,3 +114,83 @@ def test_installed_layout_is_found_without_settings(tmp_path, virtual_cable):
                        KESTRELLINK_VIRTUAL_CABLE="")
     assert lines == [str(libdir / "kestrellink/virtual-cable/libftd2xx.so"),
                      str(libdir / "libkestrellink.so.1")]
+
+
+def flash_scenario(flash):
+    return f'[[device]]\ndescription = "ZV7300LNK"\n[device.flash]\n{flash}\n'
+
+
+def sized(operation):
+    """The operation with the flash's size set, so that nothing needs the JEDEC ID's."""
+    def run(cable):
+        cable.spi.size = 1 << 20
+        return operation(cable)
+    return run
+
+
+PROTECTED = flash_scenario("status = [0x20]")  # BP3 alone, of a maker whose table is unknown
+ABSENT = flash_scenario("present = false")
+ZERO_ID = flash_scenario('jedec_id = "00 00 00"')
+FLASH_REFUSALS = [  # scenario, operation, what the refusal says (None: no refusal)
+    pytest.param(PROTECTED, lambda c: c.spi.write(0x1010, b"x"),
+                 "0x001000 to 0x001fff overlaps the protected range", id="write"),
+    pytest.param(PROTECTED, lambda c: c.spi.write(0x1010, b"x", erase=False),
+                 "0x001010 to 0x001010 ", id="write without erase"),
+    pytest.param(PROTECTED, lambda c: c.spi.erase(0xFF000, 0x1000), "0x0ff000 to 0x0fffff ",
+                 id="erase"),
+    pytest.param(PROTECTED, lambda c: c.spi.erase(), "a chip erase .*status register 1 0x20",
+                 id="chip erase"),
+    pytest.param(flash_scenario('part = "W25Q80DV"\nstatus = [0x00, 0x40]'),
+                 lambda c: c.spi.write(0, b"\0", erase=False), "status register 2 0x40",
+                 id="the complement of no block"),
+    pytest.param(flash_scenario('part = "W25Q128JV"\nstatus = [0x60]'),  # 16 MiB: BP0-BP2
+                 lambda c: c.spi.write(0, b"\0", verify=True), None,
+                 id="top-bottom and sector bits alone"),
+    pytest.param(ABSENT, lambda c: c.spi.read(0, 16), "no flash answers", id="read, no flash"),
+    pytest.param(ABSENT, sized(lambda c: c.spi.read(0, 16)), "reads ff ff ff",
+                 id="read, no flash, size given"),
+    pytest.param(ABSENT, sized(lambda c: c.spi.verify(0, b"\xff")), "ff ff ff",
+                 id="verify, no flash"),
+    pytest.param(ZERO_ID, sized(lambda c: c.spi.write(0, b"x")), "00 00 00", id="write, zeros"),
+    pytest.param(ZERO_ID, sized(lambda c: c.spi.erase(0, 1)), "00 00 00", id="erase, zeros"),
+    pytest.param(ZERO_ID, lambda c: c.spi.erase(), "00 00 00", id="chip erase, zeros"),
+]
+
+
+@pytest.mark.parametrize("virtual_cable, operation, refusal", FLASH_REFUSALS,
+                         indirect=["virtual_cable"])
+def test_a_flash_that_is_protected_or_absent_is_refused(virtual_cable, operation, refusal):
+    before = flash_contents(virtual_cable)
+    with kestrellink.Cable.open() as cable:
+        if refusal is None:
+            assert operation(cable).bytes_programmed == 1
+            return
+        with pytest.raises(kestrellink.TargetError, match=refusal):
+            operation(cable)
+    assert flash_contents(virtual_cable) == before  # nothing erased or programmed
+
+
+def flash_contents(virtual_cable):
+    try:
+        return virtual_cable.flash_read(0, 1 << 20)
+    except ValueError:  # no flash
+        return None
+
+
+@pytest.mark.parametrize("virtual_cable", [flash_scenario('part = "W25Q80DV"\nstatus = [0x1C]')],
+                         indirect=True, ids=["all blocks protected"])
+@pytest.mark.parametrize("operation, error", [
+    pytest.param(lambda c: c.spi.erase(0x1000, 1), "expected 0xff, .*the erase did not take",
+                 id="erase"),
+    pytest.param(lambda c: c.spi.write(0x1000, b"\0" * 16, erase=False),
+                 "the program did not take", id="program"),
+    pytest.param(lambda c: c.spi.erase(), "the erase did not take", id="chip erase")])
+def test_a_command_the_flash_ignores_fails_the_operation(monkeypatch, virtual_cable, operation,
+                                                          error):
+    # A flash whose status registers do not show what keeps it from erasing or programming.
+    monkeypatch.setattr(kestrellink.Spi, "_writable", lambda spi, touched: None)
+    before = flash_contents(virtual_cable)
+    with kestrellink.Cable.open() as cable:
+        with pytest.raises(kestrellink.VerifyError, match=error):
+            operation(cable)
+    assert flash_contents(virtual_cable) == before

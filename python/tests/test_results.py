@@ -34,10 +34,10 @@ RESULTS = [  # operation on the default scenario, what its to_dict() gives
     ("write", lambda c: c.spi.write(0x10F0, IMAGE, verify=True),
      {"bytes_erased": 4096, "bytes_programmed": 64, "bytes_skipped": 256,
       "bytes_verified": 320}),
-    ("write over", lambda c: c.spi.write(0x10F0, b"\0" * 4, erase=False),
+    ("write over", lambda c: c.spi.write(0x10F0, b"\x0f" * 4, erase=False),  # 0x20..0x23 there
      {"bytes_programmed": 4, "bytes_skipped": 0}),
-    ("erase", lambda c: c.spi.erase(0x1FFF, 2), {"bytes_erased": 8192}),
-    ("chip erase", lambda c: c.spi.erase(), {"bytes_erased": 1 << 20}),
+    ("erase", lambda c: c.spi.erase(0x1FFF, 2), {"bytes_erased": 8192, "bytes_verified": 8192}),
+    ("chip erase", lambda c: c.spi.erase(), {"bytes_erased": 1 << 20, "bytes_verified": 1 << 20}),
     ("uart send", lambda c: uart_round_trip(c)[0], {"bytes_sent": 4}),
     ("uart receive", lambda c: uart_round_trip(c)[1], {"bytes_received": 4}),
 ]
@@ -76,13 +76,29 @@ ir_length = 6
 idcode = 0x12345677
 ir_capture = 0x05
 """
+# An IDCODE with a leading zero digit, and a device without one (BYPASS after reset).
+NO_IDCODE_CHAIN = """
+[[device]]
+description = "ZV7300LNK"
+jtag = [{ ir_length = 4, idcode = 0x0BA00477 },
+        { ir_length = 5, instructions = [{ opcode = 0x02, register = "data", length = 8 }] }]
+"""
+SCANS = [  # scenario, the devices scan().to_dict() gives, its idcodes and ir_lengths
+    pytest.param(AMBIGUOUS_CHAIN, [{"index": 0, "idcode": "0x12345677", "ir_length": None}],
+                 (0x12345677,), None, id="Capture-IR 000101 reads as two registers"),
+    pytest.param(NO_IDCODE_CHAIN, [{"index": 0, "idcode": "0x0BA00477", "ir_length": 4},
+                                   {"index": 1, "idcode": None, "ir_length": 5}],
+                 (0x0BA00477, 0), (4, 5), id="a device without IDCODE"),
+]
 
 
-@pytest.mark.virtual_cable_scenario(AMBIGUOUS_CHAIN)
-def test_ir_lengths_that_cannot_be_told_apart_are_none(cable):
-    scan = cable.jtag.scan()  # Capture-IR 000101 reads as two registers for one device
-    assert scan.idcodes == (0x12345677,) and scan.ir_lengths is None
-    assert scan.to_dict()["devices"] == [{"index": 0, "idcode": "0x12345677", "ir_length": None}]
+@pytest.mark.parametrize("virtual_cable, devices, idcodes, ir_lengths", SCANS,
+                         indirect=["virtual_cable"])
+def test_scans_of_other_chains(cable, devices, idcodes, ir_lengths):
+    scan = cable.jtag.scan()
+    assert scan.to_dict() == {"device_count": len(devices), "devices": devices}
+    assert [e.message for e in FIELDS.iter_errors(scan.to_dict())] == []
+    assert (scan.idcodes, scan.ir_lengths) == (idcodes, ir_lengths)
 
 
 # ---- Progress -------------------------------------------------------------------------------
@@ -140,6 +156,16 @@ def test_exit_classes_are_those_of_the_schema():
     (kestrellink.CableError("LoadD2XXDLL", 1), 3), (kestrellink.LibraryNotFoundError("x"), 3),
     (kestrellink.ScenarioError("x"), 4), (kestrellink.VerifyError(0, 1, 2), 1),
     (kestrellink.TargetError("x"), 1), (AssertionError(), 1), (FileNotFoundError(), 5),
-    (ValueError(), 2), (RuntimeError(), 2), (KeyboardInterrupt(), 130)])
+    (ValueError(), 2), (RuntimeError(), 2), (kestrellink.ReentryError("x"), 2),
+    (KeyboardInterrupt(), 130)])
 def test_exit_code_of_each_failure(error, code):
     assert kestrellink.exit_code(error) == code
+
+
+@pytest.mark.parametrize("codes, combined", [((0, 0), 0), ((1, 8, 7), 8)])
+def test_a_bench_exits_with_the_largest_code_of_its_cables(codes, combined):
+    bench = kestrellink.BenchResult(tuple(kestrellink.CableOutcome(f"ZV0{i}", code)
+                                          for i, code in enumerate(codes)))
+    assert (bench.exit_code, bench.to_dict()["result"]) == \
+        (combined, kestrellink.EXIT_CLASSES[combined])
+    assert [c.serial for c in bench.failed] == [f"ZV0{i}" for i, c in enumerate(codes) if c]
