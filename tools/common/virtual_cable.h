@@ -50,6 +50,12 @@ namespace kestrel {
     X(vc_jtag_reset_line)
 // clang-format on
 
+// The environment variables that have the virtual cable read and write files of its own, beside
+// what the tool asks of it (docs/virtual-cable.md).
+inline constexpr const char* kVirtualCableFileVariables[] = {
+    "VCABLE_STATE",        "VCABLE_TRACE",        "VCABLE_VCD",
+    "VCABLE_CLOCK_REPORT", "VCABLE_MODEL_ERRORS", "VCABLE_CALL_LOG"};
+
 struct VirtualApi {
 #define KESTREL_VC_POINTER(name) decltype(&::name) name = nullptr;
     KESTREL_VC_REQUIRED(KESTREL_VC_POINTER)

@@ -1,7 +1,6 @@
 #include "session/session.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "common/d2xx_library.h"
 #include "common/os.h"
@@ -10,26 +9,9 @@
 
 namespace kestrel {
 
-namespace {
-// Processes running beside each other must never write one file: with {serial} in its name each
-// writes its own.
-int CheckWrittenFilesNameTheCable(const std::vector<NamedFile>& files) {
-    const char* serial = std::getenv(kCableOfManyVariable);
-    if (!serial || !*serial) return kExitOk;
-    for (const NamedFile& file : files) {
-        if (std::string(file.role) == "the input file" || file.path.empty() || file.path == "-")
-            continue;
-        if (file.path.find(serial) == std::string::npos) {
-            return Fail(kExitUsage, std::string(file.role) + " \"" + file.path +
-                                        "\" must contain {serial} when several cables run");
-        }
-    }
-    return kExitOk;
-}
-}  // namespace
-
-int CheckCommandFiles(const GlobalOptions& options, std::vector<NamedFile> files) {
-    if (const int code = CheckWrittenFilesNameTheCable(files)) return code;
+int CheckCommandFiles(const GlobalOptions& options, const CommandFiles& own) {
+    std::vector<NamedFile> files = own.read;
+    files.insert(files.end(), own.written.begin(), own.written.end());
     files.push_back({"--state", options.state});
     files.push_back({"--trace", options.trace});
     files.push_back({"--vcd", options.vcd});
