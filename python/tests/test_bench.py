@@ -173,7 +173,8 @@ def test_a_stopped_run_stops_each_cable_and_waits(tmp_path, monkeypatch, options
     BenchInterrupted with every outcome; no process is left."""
     monkeypatch.setattr(bench_module, "STOP_GRACE", 1.0)
     serials = ["BC00", "BC01"]
-    run = functools.partial(kestrellink.run_cables, serials, functools.partial(job, folder=tmp_path),
+    run = functools.partial(kestrellink.run_cables, serials,
+                            functools.partial(job, folder=tmp_path),
                             virtual=bench_scenario(tmp_path), **options)
     if number is None:
         bench = run()
