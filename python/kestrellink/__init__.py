@@ -15,7 +15,7 @@ Messages the library would show in a message box become :class:`CableMessage` wa
 to ``Library.on_message`` when set.
 """
 
-from .bench import BenchResult, CableOutcome, run_cables
+from .bench import BenchInterrupted, BenchResult, CableOutcome, run_cables
 from .cable import Cable, Gpio, Uart
 from .d2xx import use_d2xx
 from .errors import (EXIT_CLASSES, CableError, CableMessage, KestrelLinkError,
@@ -30,8 +30,8 @@ from .spi import Spi
 from .virtual import Call, Pins, VirtualCable
 
 __version__ = "1.0.0"
-__all__ = ["BenchResult", "Cable", "CableError", "CableMessage", "CableOutcome", "Call", "Device",
-           "EXIT_CLASSES", "FlashData", "FlashId", "FlashResult", "Gpio", "Jtag",
+__all__ = ["BenchInterrupted", "BenchResult", "Cable", "CableError", "CableMessage", "CableOutcome",
+           "Call", "Device", "EXIT_CLASSES", "FlashData", "FlashId", "FlashResult", "Gpio", "Jtag",
            "KestrelLinkError", "Library", "LibraryNotFoundError", "Pins", "ProgressEvent",
            "ReentryError", "ScanResult", "ScenarioError", "Spi", "TargetError", "Uart", "UartData",
            "UartResult", "VerifyError", "VirtualCable", "exit_code", "load", "run_cables",

@@ -2,15 +2,21 @@
 
 The library holds one connection per process, so each cable gets a process of its own (started
 with "spawn": a fresh interpreter that imports the job by name), which opens its cable by serial
-and runs the job. One cable failing, or being unplugged, does not stop the others."""
+and runs the job. One cable failing, being unplugged, or its result not coming back does not stop
+the others. A stop (the time-out, ^C, SIGTERM) asks every process to stop as ^C would, waits for
+each, and kills only one that does not end."""
 
+import _thread
 import contextlib
 import dataclasses
 import multiprocessing
 import os
 import pickle
+import signal
+import threading
 import time
-from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Union
+from multiprocessing import connection
+from typing import Any, Callable, Dict, Iterator, List, Optional, Sequence, Tuple, Union
 
 from . import _native, progress
 from .cable import Cable
@@ -18,19 +24,24 @@ from .errors import EXIT_CLASSES, CableError, exit_code
 from .library import Library
 from .virtual import Scenario, VirtualCable
 
+# Seconds a cable's process gets to end once asked to stop; one still running then is killed.
+STOP_GRACE = 5.0
+
 
 @dataclasses.dataclass(frozen=True)
 class CableOutcome:
-    """How the job went on one cable: ``value`` is what it returned (its repr() when that could
-    not be pickled); on failure ``error`` is the exception's type and message,
-    ``library_call`` the export and its result code, when a library call failed, and ``stage``
-    the phase of a flash operation it stopped in ("erasing", "writing", ...), if in one."""
+    """How the job went on one cable: ``value`` is what it returned, or its repr() when it could
+    not be passed back, ``value_error`` then saying why; on failure ``error`` is the exception's
+    type and message, ``library_call`` the export and its result code, when a library call
+    failed, and ``stage`` the phase of a flash operation it stopped in ("erasing", "writing",
+    ...), if in one."""
     serial: str
     exit_code: int
     value: Any = None
     error: Optional[str] = None
     library_call: Optional[Tuple[str, int]] = None
     stage: Optional[str] = None
+    value_error: Optional[str] = None
 
     @property
     def ok(self) -> bool:
@@ -45,7 +56,7 @@ class CableOutcome:
         return {"serial": self.serial, "exit_code": self.exit_code, "result": self.result,
                 "error": self.error,
                 "library_call": {"export": call[0], "code": call[1]} if call else None,
-                "stage": self.stage,
+                "stage": self.stage, "value_error": self.value_error,
                 "value": self.value.to_dict() if hasattr(self.value, "to_dict") else self.value}
 
 
@@ -75,6 +86,16 @@ class BenchResult:
                 "cables": [c.to_dict() for c in self.cables]}
 
 
+class BenchInterrupted(KeyboardInterrupt):
+    """run_cables was stopped by ^C, SIGTERM or SIGHUP: every cable's process was asked to stop
+    and waited for. ``bench`` holds every cable's outcome: those that finished first, those
+    stopped part way (exit code 130), and those never started."""
+
+    def __init__(self, bench: "BenchResult", why: str) -> None:
+        super().__init__(why)
+        self.bench = bench
+
+
 @dataclasses.dataclass(frozen=True)
 class _Options:
     description: str
@@ -84,9 +105,17 @@ class _Options:
     virtual_path: Optional[str]
 
 
+def _described(error: BaseException) -> str:
+    try:
+        text = str(error)
+    except Exception:  # its message cannot be made: the type alone
+        text = "(no message)"
+    return f"{type(error).__name__}: {text}"
+
+
 def _failure(serial: str, error: BaseException) -> CableOutcome:
     call = (error.export, error.code) if isinstance(error, CableError) else None
-    return CableOutcome(serial, exit_code(error), None, f"{type(error).__name__}: {error}", call,
+    return CableOutcome(serial, exit_code(error), None, _described(error), call,
                         progress.current_phase())
 
 
@@ -109,30 +138,164 @@ def _attempt(serial: str, job: Callable[[Cable], Any], options: _Options) -> Cab
         return _failure(serial, error)
 
 
-def _child(sender: Any, serial: str, job: Callable[[Cable], Any], options: _Options) -> None:
-    outcome = _attempt(serial, job, options)
+class _StopWatch:
+    """In a cable's process: a stop from the calling process, or that process's end, interrupts
+    the job as ^C would; once the job has ended, nothing interrupts what follows."""
+
+    def __init__(self, stop: Any) -> None:
+        self._lock = threading.Lock()
+        self._armed = True
+        # Started ignoring SIGINT (a background job), the process would not hear the stop.
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+        threading.Thread(target=self._watch, args=(stop,), daemon=True).start()
+
+    def _watch(self, stop: Any) -> None:
+        with contextlib.suppress(EOFError, OSError):  # EOF: the calling process is gone
+            stop.recv()
+        with self._lock:
+            if self._armed:
+                _thread.interrupt_main()
+
+    def disarm(self) -> None:
+        while True:
+            try:
+                with self._lock:
+                    self._armed = False
+                    # An interrupt already on its way finds SIGINT ignored and is dropped.
+                    signal.signal(signal.SIGINT, signal.SIG_IGN)
+                return
+            except KeyboardInterrupt:  # it came as the job ended: the outcome stands
+                continue
+
+
+def _value_bytes(value: Any) -> Tuple[bytes, Optional[str]]:
+    """The value pickled, checked to load back here (where the job's modules are), or else its
+    repr() with the reason."""
     try:
-        sender.send(outcome)
-    except Exception:  # the value does not pickle: send what it looks like
-        sender.send(dataclasses.replace(outcome, value=repr(outcome.value)))
+        data = pickle.dumps(value)
+        pickle.loads(data)
+        return data, None
+    except Exception as error:
+        why = "it could not be passed back: " + _described(error)
+    try:
+        text = repr(value)
+    except Exception:
+        text = f"<{type(value).__name__} object>"
+    return pickle.dumps(text), why
+
+
+def _child(sender: Any, stop: Any, serial: str, job: Callable[[Cable], Any],
+           options: _Options) -> None:
+    watch = _StopWatch(stop)
+    outcome = _attempt(serial, job, options)
+    watch.disarm()
+    value, why = _value_bytes(outcome.value)
+    try:
+        sender.send((dataclasses.replace(outcome, value=None, value_error=why), value))
+    except Exception as error:  # a field the job's exception carried does not pickle
+        sender.send((CableOutcome(serial, outcome.exit_code, error=outcome.error or "",
+                                  value_error="the outcome could not be passed back: "
+                                              + _described(error)), pickle.dumps(None)))
     sender.close()
 
 
-def _collect(serial: str, process: Any, receiver: Any, deadline: Optional[float],
-             timeout: Optional[float]) -> CableOutcome:
-    left = None if deadline is None else max(0.0, deadline - time.monotonic())
+@dataclasses.dataclass
+class _Run:
+    serial: str
+    process: Any
+    receiver: Any  # the outcome comes on it
+    stopper: Any  # a word on it, or its closing, asks the process to stop
+    outcome: Optional[CableOutcome] = None
+    stopped: bool = False  # still running when it was asked to stop
+
+
+def _end(run: _Run) -> None:
+    """Waits for the process after it reported or closed its end; kills it if it lingers."""
+    run.process.join(STOP_GRACE)
+    if run.process.is_alive():
+        run.process.kill()
+        run.process.join()
+
+
+def _receive(run: _Run) -> CableOutcome:
     try:
-        if receiver.poll(left):
-            outcome = receiver.recv()
-            process.join()
-            return outcome  # type: ignore[no-any-return]
-        process.terminate()
-        process.join()
-        return CableOutcome(serial, 130, error=f"TimeoutError: no result within {timeout} s")
-    except EOFError:
-        process.join()
-        return CableOutcome(serial, 2, error="the process ended (exit code "
-                                             f"{process.exitcode}) before it reported")
+        fields, value = run.receiver.recv()
+    except (EOFError, OSError):
+        _end(run)
+        return CableOutcome(run.serial, 2, error="the process ended (exit code "
+                                                 f"{run.process.exitcode}) before it reported")
+    except Exception as error:
+        _end(run)
+        return CableOutcome(run.serial, 2, error="its outcome could not be read back: "
+                                                 + _described(error))
+    _end(run)
+    try:
+        return dataclasses.replace(fields, value=pickle.loads(value))  # type: ignore[no-any-return]
+    except Exception as error:
+        return dataclasses.replace(fields, value=None, value_error="it could not be passed back: "
+                                   + _described(error))
+
+
+def _gather(runs: List[_Run], deadline: Optional[float]) -> bool:
+    """Takes each outcome as it comes, until all are in (True) or the deadline passes (False)."""
+    while True:
+        pending = {run.receiver: run for run in runs if run.outcome is None}
+        if not pending:
+            return True
+        left = None if deadline is None else deadline - time.monotonic()
+        if left is not None and left <= 0:
+            return False
+        for receiver in connection.wait(list(pending), left):
+            run = pending[receiver]  # type: ignore[index]
+            run.outcome = _receive(run)
+
+
+def _stop(runs: List[_Run], why: str) -> None:
+    """Asks every process still running to stop, as ^C would, and waits for their outcomes; one
+    that does not end within STOP_GRACE is killed."""
+    for run in runs:
+        if run.outcome is None:
+            run.stopped = True
+            with contextlib.suppress(OSError):
+                run.stopper.send("stop")
+    _gather(runs, time.monotonic() + STOP_GRACE)
+    for run in runs:
+        if run.outcome is None:
+            run.process.kill()
+            run.process.join()
+            run.outcome = CableOutcome(run.serial, 130, error=f"{why}; it did not stop within "
+                                       f"{STOP_GRACE} s and was killed: what it did is unknown")
+        elif run.stopped and run.outcome.exit_code == 130:
+            where = f" while {run.outcome.stage}" if run.outcome.stage else ""
+            run.outcome = dataclasses.replace(run.outcome, error=f"{why}; stopped{where}")
+
+
+def _result(serials: List[str], runs: List[_Run]) -> BenchResult:
+    started = {run.serial: run.outcome for run in runs}
+    return BenchResult(tuple(
+        started.get(serial) or CableOutcome(serial, 130, error="not started: the run was "
+                                                               "stopped first; nothing was done")
+        for serial in serials))
+
+
+@contextlib.contextmanager
+def _stop_signals() -> Iterator[None]:
+    """SIGTERM and SIGHUP, where they would end this process at once and leave the cables'
+    processes behind, raise KeyboardInterrupt as ^C does while the run lasts."""
+    def interrupt(number: int, frame: Any) -> None:
+        raise KeyboardInterrupt(signal.Signals(number).name)
+
+    replaced = {}
+    if threading.current_thread() is threading.main_thread():
+        for name in ("SIGTERM", "SIGHUP"):
+            number = getattr(signal, name, None)
+            if number is not None and signal.getsignal(number) == signal.SIG_DFL:
+                replaced[number] = signal.signal(number, interrupt)
+    try:
+        yield
+    finally:
+        for number, handler in replaced.items():
+            signal.signal(number, handler)
 
 
 def _check_serials(serials: Sequence[str]) -> List[str]:
@@ -155,6 +318,17 @@ def _virtual_path(virtual: Union[bool, Scenario]) -> Optional[str]:
         else None
 
 
+def _start(context: Any, serial: str, job: Callable[[Cable], Any], options: _Options) -> _Run:
+    receiver, sender = context.Pipe(duplex=False)
+    stop, stopper = context.Pipe(duplex=False)
+    process = context.Process(target=_child, args=(sender, stop, serial, job, options),
+                              name=f"kestrellink-{serial}")
+    process.start()
+    sender.close()
+    stop.close()
+    return _Run(serial, process, receiver, stopper)
+
+
 def run_cables(serials: Sequence[str], job: Callable[[Cable], Any], *,
                description: str = "ZV7300LNK", divisor: int = 5,
                library: Union[Library, "_native.StrPath", None] = None,
@@ -167,7 +341,9 @@ def run_cables(serials: Sequence[str], job: Callable[[Cable], Any], *,
     functools.partial of one), and its return value should be. ``virtual``: each process
     loads the virtual cable first, with the scenario given (True: the embedded default; the
     scenario must hold every cable, each process finds its own by serial). ``timeout``: seconds
-    for the whole run, after which the processes left are stopped (exit code 130).
+    for the whole run, after which the processes left are asked to stop (exit code 130).
+    ^C, SIGTERM or SIGHUP stops every cable's process the same way, waits for them and raises
+    :class:`BenchInterrupted` with every outcome.
     A script that calls this needs the ``if __name__ == "__main__":`` guard, since each process
     imports the main module."""
     serials = _check_serials(serials)
@@ -179,21 +355,26 @@ def run_cables(serials: Sequence[str], job: Callable[[Cable], Any], *,
                        None if library_path is None else os.fspath(library_path),
                        virtual, _virtual_path(virtual))
     context = multiprocessing.get_context("spawn")
-    runs = []
+    runs: List[_Run] = []
     try:
-        for serial in serials:
-            receiver, sender = context.Pipe(duplex=False)
-            process = context.Process(target=_child, args=(sender, serial, job, options),
-                                      name=f"kestrellink-{serial}")
-            process.start()
-            sender.close()
-            runs.append((serial, process, receiver))
-        deadline = None if timeout is None else time.monotonic() + timeout
-        return BenchResult(tuple(_collect(serial, process, receiver, deadline, timeout)
-                                 for serial, process, receiver in runs))
+        with _stop_signals():
+            try:
+                for serial in serials:
+                    runs.append(_start(context, serial, job, options))
+                deadline = None if timeout is None else time.monotonic() + timeout
+                if not _gather(runs, deadline):
+                    _stop(runs, f"TimeoutError: no result within {timeout} s")
+            except BaseException as error:  # ^C, a signal, or this process failing
+                why = _described(error).rstrip(": ")
+                _stop(runs, why)
+                if isinstance(error, KeyboardInterrupt):
+                    raise BenchInterrupted(_result(serials, runs), why) from error
+                raise
+        return _result(serials, runs)
     finally:
-        for _, process, receiver in runs:
-            if process.is_alive():
-                process.terminate()
-                process.join()
-            receiver.close()
+        for run in runs:  # left only by an error of this process, or a second ^C
+            if run.process.is_alive():
+                run.process.kill()
+                run.process.join()
+            run.receiver.close()
+            run.stopper.close()

@@ -144,7 +144,7 @@ std::string CutShort(const char* option, const std::string& text, size_t limit) 
 // The checks before anything is called: the fields fit the EEPROM and the log can be appended to.
 int CheckEeprom(const GlobalOptions& options, const EepromOptions& o, bool program,
                 const std::string& log) {
-    if (const int code = CheckCommandFiles(options, {{"the log", log}})) return code;
+    if (const int code = CheckCommandFiles(options, {{}, {{"the log", log}}})) return code;
     if (program) {
         for (const std::string& problem : {CutShort("--name", o.description, kDescriptionLimit),
                                            CutShort("--program-serial", o.serial, kSerialLimit),
@@ -205,8 +205,10 @@ int Outcome(const char* call, int code, bool program, bool logged, const std::st
     return kExitOk;
 }
 
+std::string LogPath(const EepromOptions& o) { return o.logDir + "/Log.txt"; }
+
 int RunEeprom(const GlobalOptions& options, const EepromOptions& o, bool program) {
-    const std::string log = o.logDir + "/Log.txt";
+    const std::string log = LogPath(o);
     if (const int code = CheckEeprom(options, o, program, log)) return code;
     const char* call = program ? "ProgramDevice" : "Erase_ProgedEEPROM";
     Session session(options);
@@ -273,8 +275,12 @@ Command AddEepromCommand(CLI::App& root) {
         ->capture_default_str();
     program->add_option("--text", o->text, "User-area text");
     app->add_subcommand("erase", "Erase the EEPROM");
-    return {app, [o, program](const GlobalOptions& options) {
+    return {app,
+            [o, program](const GlobalOptions& options) {
                 return RunEeprom(options, *o, program->parsed());
+            },
+            [o]() -> CommandFiles {
+                return {{}, {{"the log", LogPath(*o)}}};
             }};
 }
 

@@ -77,7 +77,7 @@ bool TrstWired(Session& session, bool flag) {
 // Reads and parses the whole file before the cable is opened; returns 0 or the exit code.
 int LoadProgram(const GlobalOptions& global, const PlayFileOptions& o, bool binary,
                 jtag::Program& program) {
-    if (const int code = CheckCommandFiles(global, {{"the input file", o.file}})) return code;
+    if (const int code = CheckCommandFiles(global, {{{"the input file", o.file}}})) return code;
     std::vector<uint8_t> bytes;
     std::string readError;
     if (!ReadInputFile(o.file, kMaxInputBytes, bytes, readError)) {
@@ -169,12 +169,14 @@ Command AddJtagCommand(CLI::App& root) {
     app->require_subcommand(1);
     auto commands = std::make_shared<std::vector<Command>>(AddJtagFileCommands(*app));
     for (Command& command : AddJtagChainCommands(*app)) commands->push_back(std::move(command));
-    return {app, [commands](const GlobalOptions& global) {
+    return {app,
+            [commands](const GlobalOptions& global) {
                 for (const Command& command : *commands) {
                     if (command.app->parsed()) return command.run(global);
                 }
                 return Fail(kExitUsage, "jtag: no subcommand given (try --help)");
-            }};
+            },
+            [commands] { return ChosenFiles(*commands); }};
 }
 
 std::vector<Command> AddJtagFileCommands(CLI::App& jtag) {
@@ -196,7 +198,10 @@ std::vector<Command> AddJtagFileCommands(CLI::App& jtag) {
                           "pulses it (on the virtual cable the scenario decides)");
         }
         commands.push_back(
-            {app, [o, binary](const GlobalOptions& global) { return Play(global, *o, binary); }});
+            {app, [o, binary](const GlobalOptions& global) { return Play(global, *o, binary); },
+             [o]() -> CommandFiles {
+                 return {{{"the input file", o->file}}};
+             }});
     }
     return commands;
 }

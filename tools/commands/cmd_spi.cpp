@@ -270,16 +270,20 @@ int RunVerb(SpiVerb verb, const SpiOptions& o, const std::vector<uint8_t>& input
     return kExitOk;
 }
 
+// write and verify read their file, read writes it.
+CommandFiles SpiFiles(SpiVerb verb, const SpiOptions& o) {
+    if (verb == SpiVerb::kWrite || verb == SpiVerb::kVerify) return {{{"the input file", o.file}}};
+    if (verb == SpiVerb::kRead) return {{}, {{"the output file", o.file}}};
+    return {};
+}
+
 // The command line's files and the range a given --flash-size settles, before the cable is
 // opened: nothing reaches the cable when one of them is wrong.
 int PrepareSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o,
                std::vector<uint8_t>& input, OutputFile& output) {
     const bool reads = verb == SpiVerb::kWrite || verb == SpiVerb::kVerify;
     const bool writes = verb == SpiVerb::kRead;
-    if (const int code = CheckCommandFiles(options, {{reads ? "the input file" : "the output file",
-                                                      writes || reads ? o.file : ""}})) {
-        return code;
-    }
+    if (const int code = CheckCommandFiles(options, SpiFiles(verb, o))) return code;
     std::string error;
     if (reads) {
         if (!ReadInputFile(o.file, kMaxInputBytes, input, error)) return Fail(kExitFile, error);
@@ -434,14 +438,16 @@ Command AddSpiCommand(CLI::App& root) {
     verify->add_option("--address", o->address, "First byte address")
         ->capture_default_str()
         ->transform(Number(0, kMaxAddress));
-    return {app, [o, id, read, write, erase](const GlobalOptions& options) {
-                const SpiVerb verb = id->parsed()      ? SpiVerb::kId
-                                     : read->parsed()  ? SpiVerb::kRead
-                                     : write->parsed() ? SpiVerb::kWrite
-                                     : erase->parsed() ? SpiVerb::kErase
-                                                       : SpiVerb::kVerify;
-                return RunSpi(verb, options, *o);
-            }};
+    const auto chosen = [id, read, write, erase] {
+        return id->parsed()      ? SpiVerb::kId
+               : read->parsed()  ? SpiVerb::kRead
+               : write->parsed() ? SpiVerb::kWrite
+               : erase->parsed() ? SpiVerb::kErase
+                                 : SpiVerb::kVerify;
+    };
+    return {app,
+            [o, chosen](const GlobalOptions& options) { return RunSpi(chosen(), options, *o); },
+            [o, chosen] { return SpiFiles(chosen(), *o); }};
 }
 
 }  // namespace kestrel

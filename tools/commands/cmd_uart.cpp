@@ -4,7 +4,6 @@
 #include "commands/commands.h"
 #include "commands/options.h"
 #include "common/inputs.h"
-#include "common/os.h"
 #include "common/report.h"
 
 namespace kestrel {
@@ -25,28 +24,6 @@ constexpr int kReceiveTimedOutEmpty = 6;
 // The highest baud rate the options take; the library refuses what the chip cannot do.
 constexpr uint64_t kMaxBaud = 12000000;
 constexpr double kMaxTimeoutSeconds = 86400;
-
-// Standard input is kept in a file of its own for the transfer, which sends from a file.
-class SpooledInput {
-  public:
-    ~SpooledInput() {
-        if (folder_.empty()) return;
-        std::remove(path_.c_str());
-        os::RemoveFolder(folder_);
-    }
-    bool Write(const std::vector<uint8_t>& bytes, std::string& error) {
-        folder_ = os::MakeTemporaryFolder("kestrel-");
-        path_ = folder_ + "/stdin.bin";
-        OutputFile file;
-        return !folder_.empty() && file.Open(path_, "the copy of standard input", error) &&
-               file.Write(bytes.data(), bytes.size(), error) && file.Commit(error);
-    }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string folder_;
-    std::string path_;
-};
 
 void ShowPeerCount(Session& session) {
     const int device = VirtualDeviceIndex(session);
@@ -119,14 +96,18 @@ int RunDtr(const std::string& action) {
     return kExitOk;
 }
 
+// send reads its file, receive writes it.
+CommandFiles UartFiles(const UartOptions& o, bool send, bool receive) {
+    if (send) return {{{"the input file", o.file}}};
+    if (receive) return {{}, {{"the output file", o.file}}};
+    return {};
+}
+
 int RunUart(const GlobalOptions& options, const UartOptions& o, bool send, bool receive) {
-    const char* role = send ? "the input file" : "the output file";
-    if (const int code = CheckCommandFiles(options, {{role, send || receive ? o.file : ""}})) {
-        return code;
-    }
+    if (const int code = CheckCommandFiles(options, UartFiles(o, send, receive))) return code;
     // Files first: what is sent is read now, and what is received must have a place to go.
     std::vector<uint8_t> bytes;
-    SpooledInput spool;
+    StandardInputCopy spool;  // the transfer sends from a file
     std::string error;
     if (send && !ReadInputFile(o.file, kMaxInputBytes, bytes, error)) {
         return Fail(kExitFile, error);
@@ -174,9 +155,11 @@ Command AddUartCommand(CLI::App& root) {
     dtr->add_option("action", o->dtr, "set, clear or pulse (set, then clear)")
         ->check(CLI::IsMember({"set", "clear", "pulse"}))
         ->capture_default_str();
-    return {app, [o, send, receive](const GlobalOptions& options) {
+    return {app,
+            [o, send, receive](const GlobalOptions& options) {
                 return RunUart(options, *o, send->parsed(), receive->parsed());
-            }};
+            },
+            [o, send, receive] { return UartFiles(*o, send->parsed(), receive->parsed()); }};
 }
 
 }  // namespace kestrel

@@ -14,7 +14,13 @@ namespace kestrel {
 struct Command {
     CLI::App* app;
     std::function<int(const GlobalOptions&)> run;
+    // The files the parsed command line names for the command, which it checks with
+    // CheckCommandFiles and a run on several cables checks before any cable's process starts;
+    // empty for a command that names none.
+    std::function<CommandFiles()> files = nullptr;
 };
+// The files of whichever of `commands` the command line chose.
+CommandFiles ChosenFiles(const std::vector<Command>& commands);
 
 Command AddDemoCommand(CLI::App& root);
 Command AddListCommand(CLI::App& root);

@@ -24,6 +24,15 @@ extern "C" KESTREL_PROGRAM_EXPORT void KestrelLinkMessageBox(const kl_wchar* tex
     kestrel::report::Warning("message: " + message);
 }
 
+namespace kestrel {
+CommandFiles ChosenFiles(const std::vector<Command>& commands) {
+    for (const Command& command : commands) {
+        if (command.app->parsed() && command.files) return command.files();
+    }
+    return {};
+}
+}  // namespace kestrel
+
 namespace {
 // --vcd-cable's bound; the scenario says how many there are.
 constexpr uint64_t kMaxVirtualCables = 64;
@@ -141,6 +150,7 @@ int main(int argc, char** argv) {
 
     // An output stopped half way by ^C is removed; what it would have replaced stays.
     InstallInterruptCleanup();
+    StopWithRun();
     const std::vector<Command> commands = {
         AddDemoCommand(app), AddListCommand(app),   AddScanCommand(app), AddSpiCommand(app),
         AddUartCommand(app), AddEepromCommand(app), AddGpioCommand(app), AddJtagCommand(app)};
@@ -158,7 +168,9 @@ int main(int argc, char** argv) {
     report::SetCommand(CommandName(app), std::vector<std::string>(argv + 1, argv + argc));
     ApplyProgress(progress);
     if (virtualOption->count() > 0) global.virtualScenario = scenario;
-    if (many.asked()) return report::Finish(RunManyCables(many, global, json, argc, argv));
+    if (many.asked()) {
+        return report::Finish(RunManyCables(many, global, ChosenFiles(commands), json, argc, argv));
+    }
     for (const Command& command : commands) {
         if (command.app->parsed()) return report::Finish(command.run(global));
     }

@@ -1,10 +1,10 @@
 #include "commands/many_cables.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <cstdlib>
 
+#include "commands/cable_runs.h"
 #include "commands/commands.h"
 #include "common/common.h"
 #include "common/d2xx_list.h"
@@ -16,13 +16,10 @@ namespace {
 
 constexpr const char* kSerialMark = "{serial}";
 
-struct CableRun {
-    std::string serial;
-    long child = -1;
-    int exitCode = 1;
-    std::string out;  // the child's standard output: its document with --json
-    std::string err;  // its messages for people
-};
+// In the environment of each cable's process: the id of the run's process, which it ends with.
+constexpr const char* kRunVariable = "KESTREL_CABLES_RUN";
+// Said of every refusal before the cables' processes start.
+constexpr const char* kNoCableTouched = "; no cable was touched";
 
 std::string Replace(std::string text, const std::string& serial) {
     for (size_t at = text.find(kSerialMark); at != std::string::npos;
@@ -30,19 +27,6 @@ std::string Replace(std::string text, const std::string& serial) {
         text.replace(at, std::string(kSerialMark).size(), serial);
     }
     return text;
-}
-
-// The temporary folder's name is UTF-8 as the os layer gives it, which on Windows is not what
-// a narrow file name means.
-std::filesystem::path Utf8Path(const std::string& path) {
-    return std::filesystem::path(std::u8string(path.begin(), path.end()));
-}
-
-std::string ReadWhole(const std::string& path) {
-    std::ifstream in(Utf8Path(path), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // The serials the cable library in use sees: the scenario's cables through the control API on the
@@ -75,19 +59,50 @@ bool AllSerials(const GlobalOptions& global, std::vector<std::string>& serials) 
     return true;
 }
 
-// Two processes must never write one file: with several cables, every file the run writes
-// names the cable.
-int CheckFilesNameTheCable(const GlobalOptions& global, size_t cables) {
-    if (cables < 2) return kExitOk;
-    const std::pair<const char*, const std::string*> files[] = {
-        {"--state", &global.state}, {"--trace", &global.trace}, {"--vcd", &global.vcd}};
-    for (const auto& [option, path] : files) {
-        if (!path->empty() && path->find(kSerialMark) == std::string::npos) {
-            return Fail(kExitUsage, std::string(option) + " \"" + *path +
-                                        "\" must contain {serial} when several cables run");
+// Two processes must never write one file: with several cables, every file the run writes names
+// the cable. Nor can any cable's process write to standard output, which is its own file whose
+// lines the run prints: a file streamed there would be lost.
+int CheckWrittenFiles(const GlobalOptions& global, const CommandFiles& files, size_t cables) {
+    std::vector<NamedFile> written = {
+        {"--state", global.state}, {"--trace", global.trace}, {"--vcd", global.vcd}};
+    written.insert(written.end(), files.written.begin(), files.written.end());
+    for (const NamedFile& file : written) {
+        const std::string name = std::string(file.role) + " \"" + file.path + "\"";
+        if (file.path == "-") {
+            return Fail(kExitUsage, name +
+                                        ": a cable's process cannot stream to standard output "
+                                        "when --cables runs; name a file with {serial} in it" +
+                                        kNoCableTouched);
+        }
+        if (cables > 1 && !file.path.empty() && file.path.find(kSerialMark) == std::string::npos) {
+            return Fail(kExitUsage,
+                        name + " must contain {serial} when several cables run" + kNoCableTouched);
         }
     }
     return kExitOk;
+}
+
+// The virtual cable's own files, named in the environment that every cable's process inherits,
+// would be one file for all of them.
+int CheckVirtualCableFiles() {
+    for (const char* variable : kVirtualCableFileVariables) {
+        const char* value = std::getenv(variable);
+        if (value && *value) {
+            return Fail(kExitUsage, std::string(variable) + "=" + value +
+                                        " would be one file for every cable's process; unset "
+                                        "it for --cables (--state, --trace and --vcd with "
+                                        "{serial} keep one file per cable)" +
+                                        kNoCableTouched);
+        }
+    }
+    return kExitOk;
+}
+
+bool ReadsStandardInput(const CommandFiles& files) {
+    for (const NamedFile& file : files.read) {
+        if (file.path == "-") return true;
+    }
+    return false;
 }
 
 // The serial numbers of --cables, an empty one wherever two commas meet or one starts or ends the
@@ -135,56 +150,41 @@ std::vector<std::string> ChildArguments(int argc, char** argv, const std::string
     return arguments;
 }
 
-// The lines of what a process wrote; a process on Windows ends them with "\r\n".
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
+// The checks that hold before anything starts, in the order a user would fix them.
+int CheckRun(const ManyCablesOptions& many, const GlobalOptions& global) {
+    if (many.all && many.cablesGiven)
+        return Fail(kExitUsage, "--cables and --all-cables exclude each other");
+    if (!global.serial.empty()) return Fail(kExitUsage, "--serial and --cables exclude each other");
+    return CheckVirtualCableFiles();
 }
 
-// The last thing the cable's process said went wrong: which stage failed.
-std::string LastError(const CableRun& run) {
-    std::string last;
-    for (const std::string& line : Lines(run.err)) {
-        if (line.rfind("kestrel: ", 0) == 0) last = line.substr(9);
-    }
-    return last;
+int CombinedExitCode(const std::vector<CableRun>& runs) {
+    int combined = kExitOk;
+    for (const CableRun& run : runs) combined = std::max(combined, run.exitCode);
+    return combined;
 }
 
-// Each cable's outcome and its messages for people, prefixed with its serial (on standard error
-// with --json, as everything for people is).
-void PrintCable(const CableRun& run, bool json) {
-    std::printf("cable %s: exit code %d (%s)\n", run.serial.c_str(), run.exitCode,
-                report::ExitClass(run.exitCode));
-    for (const std::string& line : Lines(run.err + (json ? "" : run.out)))
-        std::printf("  [%s] %s\n", run.serial.c_str(), line.c_str());
-}
-
-std::string CableJson(const CableRun& run, bool json) {
-    std::string document = run.out;
-    while (!document.empty() && (document.back() == '\n' || document.back() == '\r'))
-        document.pop_back();
-    const bool whole = json && !document.empty() && document.front() == '{';
-    return json::Object({{"serial", json::String(run.serial)},
-                         {"exit_code", json::Number(run.exitCode)},
-                         {"result", json::String(report::ExitClass(run.exitCode))},
-                         {"document", whole ? document : "null"}});
-}
-
-// How many succeeded, and each one that failed with the stage it failed at.
-void PrintSummary(const std::vector<CableRun>& runs) {
-    size_t failed = 0;
-    for (const CableRun& run : runs) failed += run.exitCode != kExitOk;
-    std::printf("%zu of %zu cable(s) succeeded\n", runs.size() - failed, runs.size());
-    for (const CableRun& run : runs) {
-        if (run.exitCode != kExitOk)
-            std::printf("  failed: %s (exit code %d, %s): %s\n", run.serial.c_str(), run.exitCode,
-                        report::ExitClass(run.exitCode), LastError(run).c_str());
-    }
+// Reads the command's standard input once, here, so that each cable's process reads the same
+// bytes from a file of its own; then starts the processes, waits for them and reports them. Sets
+// the stop signal that ended the run, if one did.
+int RunCables(std::vector<CableRun>& runs, const CommandFiles& files, bool json, int& stopSignal) {
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (ReadsStandardInput(files) && !ReadInputFile("-", kMaxInputBytes, bytes, error))
+        return Fail(kExitFile, error + kNoCableTouched);
+    os::CatchStopSignals();  // from here on the run ends only after it has cleaned up
+    StandardInputCopy input;
+    if (ReadsStandardInput(files) && !input.Write(bytes, error))
+        return Fail(kExitFile, error + kNoCableTouched);
+    const std::string folder = os::MakeTemporaryFolder("kestrel-cables-");
+    if (folder.empty())
+        return Fail(kExitFile, std::string("cannot make a temporary folder") + kNoCableTouched);
+    StartCables(runs, folder, input.path(),
+                std::string(kRunVariable) + "=" + std::to_string(os::ProcessId()));
+    stopSignal = WaitForCables(runs);
+    report::SetCables(ReportCables(runs, folder, json, stopSignal));
+    os::RemoveFolder(folder);
+    return kExitOk;
 }
 
 }  // namespace
@@ -200,58 +200,34 @@ void AddManyCablesOptions(CLI::App& app, ManyCablesOptions& many) {
     app.add_flag("--all-cables", many.all, "Like --cables, with every cable attached");
 }
 
-int RunManyCables(const ManyCablesOptions& many, const GlobalOptions& global, bool json, int argc,
-                  char** argv) {
-    if (many.all && many.cablesGiven)
-        return Fail(kExitUsage, "--cables and --all-cables exclude each other");
-    if (!global.serial.empty()) return Fail(kExitUsage, "--serial and --cables exclude each other");
+int RunManyCables(const ManyCablesOptions& many, const GlobalOptions& global,
+                  const CommandFiles& files, bool json, int argc, char** argv) {
+    if (const int code = CheckRun(many, global)) return code;
     std::vector<std::string> serials;
     if (many.cablesGiven) serials = SplitSerials(many.cables);
     if (many.all && !AllSerials(global, serials))
         return Fail(kExitNoLibrary, "cannot list the cables for --all-cables");
     if (serials.empty()) return Fail(kExitNoCable, "no cable to run on");
     if (const int code = CheckSerialsApart(serials)) return code;
-    if (const int code = CheckFilesNameTheCable(global, serials.size())) return code;
-    const std::string folder = os::MakeTemporaryFolder("kestrel-cables-");
-    if (folder.empty()) return Fail(kExitFile, "cannot make a temporary folder");
-
+    if (const int code = CheckWrittenFiles(global, files, serials.size())) return code;
     std::vector<CableRun> runs(serials.size());
     for (size_t c = 0; c < serials.size(); ++c) {
-        CableRun& run = runs[c];
-        run.serial = serials[c];
-        std::string error;
-        // Tells the command that other processes run beside it (CheckCommandFiles).
-        const std::string variable =
-            runs.size() > 1 ? std::string(kCableOfManyVariable) + "=" + run.serial : "";
-        run.child = os::StartSelf(ChildArguments(argc, argv, run.serial), variable,
-                                  folder + "/" + std::to_string(c) + ".out",
-                                  folder + "/" + std::to_string(c) + ".err", error);
-        if (run.child < 0) {
-            run.exitCode = kExitUnavailable;
-            run.err = "kestrel: cannot start: " + error + "\n";
-        }
+        runs[c].serial = serials[c];
+        runs[c].arguments = ChildArguments(argc, argv, serials[c]);
     }
-    int combined = kExitOk;
-    std::vector<std::string> cables;
-    for (size_t c = 0; c < runs.size(); ++c) {
-        CableRun& run = runs[c];
-        const std::string base = folder + "/" + std::to_string(c);
-        if (run.child >= 0) {
-            run.exitCode = os::WaitChild(run.child);
-            run.out = ReadWhole(base + ".out");
-            run.err = ReadWhole(base + ".err");
-        }
-        std::error_code ignored;
-        std::filesystem::remove(Utf8Path(base + ".out"), ignored);
-        std::filesystem::remove(Utf8Path(base + ".err"), ignored);
-        PrintCable(run, json);
-        cables.push_back(CableJson(run, json));
-        if (run.exitCode > combined) combined = run.exitCode;
-    }
-    os::RemoveFolder(folder);
-    PrintSummary(runs);
-    report::SetCables(json::Array(cables));
-    return combined;
+    int stopSignal = 0;
+    if (const int code = RunCables(runs, files, json, stopSignal)) return code;
+    if (stopSignal == 0) return CombinedExitCode(runs);
+    // Stopped: the report and the run's document first, then the end a stop signal gives.
+    report::Finish(kExitInterrupted);
+    std::fflush(nullptr);
+    os::StopBySignal(stopSignal);
+    return kExitInterrupted;
+}
+
+void StopWithRun() {
+    const char* run = std::getenv(kRunVariable);
+    if (run && *run) os::StopWithParent(std::strtol(run, nullptr, 10));
 }
 
 }  // namespace kestrel

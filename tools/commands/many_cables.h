@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/inputs.h"
 #include "session/session.h"
 
 namespace kestrel {
@@ -22,8 +23,13 @@ void AddManyCablesOptions(CLI::App& app, ManyCablesOptions& many);
 
 // Runs the command line again for every cable, with --serial SERIAL and "{serial}" replaced in
 // every argument, and returns the combined exit code: 0 when every cable succeeded, otherwise the
-// largest exit code among them.
-int RunManyCables(const ManyCablesOptions& many, const GlobalOptions& global, bool json, int argc,
-                  char** argv);
+// largest exit code among them. `files` are the command's own. Standard input, when the command
+// reads it, is read here once and every cable's process gets the same bytes. Stopped by a stop
+// signal, the run passes it on, waits for every cable, reports each and ends by the signal.
+int RunManyCables(const ManyCablesOptions& many, const GlobalOptions& global,
+                  const CommandFiles& files, bool json, int argc, char** argv);
+
+// In a cable's process of such a run: the process ends (as SIGTERM ends it) when the run's does.
+void StopWithRun();
 
 }  // namespace kestrel

@@ -22,7 +22,7 @@ enum ExitCode {
     kExitUnavailable = 6,    // the library or cable in use lacks what the command needs
     kExitNoCable = 7,        // no cable matches the description and serial
     kExitLibraryCall = 8,    // a library export returned a result other than 0
-    kExitInterrupted = 130,  // SIGINT or SIGTERM stopped the command
+    kExitInterrupted = 130,  // a stop signal (SIGINT, SIGTERM, SIGHUP) stopped the command
 };
 
 // The first library call of an operation that did not return 0, with its result code.

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -58,16 +59,21 @@ bool ReadAll(int fd, uint64_t limit, std::vector<uint8_t>& bytes) {
     }
 }
 
-// Files to remove when SIGINT or SIGTERM stops the process: fixed storage, so that the handler
-// touches nothing but these bytes and unlink().
+// Files to remove when a stop signal (SIGINT, SIGTERM, SIGHUP) ends the process: fixed storage, so
+// that the handler touches nothing but these bytes and unlink().
 constexpr int kInterruptSlots = 8;
 constexpr size_t kInterruptPathBytes = 4096;
 char interruptPaths[kInterruptSlots][kInterruptPathBytes];
 std::atomic<bool> interruptUsed[kInterruptSlots];
 
 extern "C" void RemoveAndStop(int signal) {
+    // Files first, then the folders they were in (an unlink of a folder fails, as a rmdir of a
+    // file does).
     for (int slot = 0; slot < kInterruptSlots; ++slot) {
         if (interruptUsed[slot].load()) unlink(interruptPaths[slot]);
+    }
+    for (int slot = 0; slot < kInterruptSlots; ++slot) {
+        if (interruptUsed[slot].load()) rmdir(interruptPaths[slot]);
     }
     report::WriteInterrupted();
     os::StopBySignal(signal);
@@ -83,6 +89,7 @@ bool ReadInputFile(const std::string& path, uint64_t limit, std::vector<uint8_t>
         return false;
     }
     const bool standardInput = path == "-";
+    if (standardInput) os::BinaryStandardInput();
     const int fd = standardInput ? 0 : open(path.c_str(), O_RDONLY | O_BINARY | O_NONBLOCK);
     if (fd < 0) {
         error = "cannot read " + path + ": " + std::strerror(errno);
@@ -160,8 +167,10 @@ void ForgetOnInterrupt(int slot) {
 }
 
 void InstallInterruptCleanup() {
-    std::signal(SIGINT, RemoveAndStop);
-    std::signal(SIGTERM, RemoveAndStop);
+    // A signal the process was started ignoring (nohup, a background job) stays ignored.
+    for (const os::StopSignal& stop : os::kStopSignals) {
+        if (std::signal(stop.number, RemoveAndStop) == SIG_IGN) std::signal(stop.number, SIG_IGN);
+    }
 }
 
 std::string FollowLinks(const std::string& path) {
@@ -254,6 +263,27 @@ bool OutputFile::Commit(std::string& error) {
     temporary_.clear();
     Discard();
     return true;
+}
+
+StandardInputCopy::~StandardInputCopy() {
+    if (folder_.empty()) return;
+    std::remove(path_.c_str());
+    os::RemoveFolder(folder_);
+    for (const int slot : slots_) ForgetOnInterrupt(slot);
+}
+
+bool StandardInputCopy::Write(const std::vector<uint8_t>& bytes, std::string& error) {
+    folder_ = os::MakeTemporaryFolder("kestrel-");
+    if (folder_.empty()) {
+        error = "cannot make a temporary folder for the copy of standard input";
+        return false;
+    }
+    path_ = folder_ + "/stdin.bin";
+    slots_[0] = RemoveOnInterrupt(folder_);
+    slots_[1] = RemoveOnInterrupt(path_);
+    OutputFile file;
+    return file.Open(path_, "the copy of standard input", error) &&
+           file.Write(bytes.data(), bytes.size(), error) && file.Commit(error);
 }
 
 StateLock::~StateLock() {

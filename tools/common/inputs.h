@@ -36,9 +36,9 @@ bool ReadInputFile(const std::string& path, uint64_t limit, std::vector<uint8_t>
 
 // An output file written beside its target, under a name of this process's own, and renamed over
 // the target by Commit. Until then the target is untouched: a command that fails, or is stopped
-// by SIGINT or SIGTERM, leaves an existing file as it was and no new one. "-" streams to
-// standard output on purpose; any other target that is not a regular file (a device, FIFO,
-// folder) is refused. A symbolic link is followed to the file it names.
+// by a stop signal (SIGINT, SIGTERM, SIGHUP), leaves an existing file as it was and no new one. "-"
+// streams to standard output on purpose; any other target that is not a regular file (a device,
+// FIFO, folder) is refused. A symbolic link is followed to the file it names.
 class OutputFile {
   public:
     OutputFile() = default;
@@ -67,6 +67,24 @@ class OutputFile {
     int slot_ = -1;
 };
 
+// Bytes read from standard input, kept in a file of their own (in a new temporary folder) for
+// what takes a file by name: a library call, or other processes. Removed with the object.
+class StandardInputCopy {
+  public:
+    StandardInputCopy() = default;
+    ~StandardInputCopy();
+    StandardInputCopy(const StandardInputCopy&) = delete;
+    StandardInputCopy& operator=(const StandardInputCopy&) = delete;
+
+    bool Write(const std::vector<uint8_t>& bytes, std::string& error);
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string folder_;
+    std::string path_;
+    int slots_[2] = {-1, -1};  // both removed on a stop signal (RemoveOnInterrupt)
+};
+
 // Whether `path` can be an output: absent, a regular file, or a link to one, in a folder that
 // takes a new file; "-" when `streamable`. False with the reason.
 bool CheckOutputTarget(const std::string& path, const char* role, bool streamable,
@@ -75,7 +93,8 @@ bool CheckOutputTarget(const std::string& path, const char* role, bool streamabl
 // A name beside `path` that no other process uses ("<folder>/.<name>.kestrel-<pid>-<n>"),
 // removed by the signal handler if the process is stopped while it is registered.
 std::string TemporaryNameBeside(const std::string& path);
-// Registers a file for removal on SIGINT and SIGTERM; returns its slot (-1 when full).
+// Registers a file, or an empty folder, for removal on a stop signal (os::kStopSignals); returns
+// its slot (-1 when full).
 int RemoveOnInterrupt(const std::string& path);
 void ForgetOnInterrupt(int slot);
 // Installs the handler that removes the registered files and then ends the process as the
@@ -96,6 +115,13 @@ struct NamedFile {
 // Refuses two roles that name one file (the same path, or two names of one file); empty when
 // they are all different, else the reason.
 std::string SharedFileProblem(const std::vector<NamedFile>& files);
+
+// The files a command's own arguments name: those it reads whole before the cable is opened ("-"
+// for standard input) and those it writes ("-" for standard output).
+struct CommandFiles {
+    std::vector<NamedFile> read;
+    std::vector<NamedFile> written = {};
+};
 
 // --- State files -----------------------------------------------------------------------------
 

@@ -1,8 +1,10 @@
 // What the tool needs from the operating system: loading libraries by path and finding symbols,
-// where the running program is, the vendor library the system would load, terminals and
-// temporary folders. One file per platform implements it (os_linux.cpp, os_windows.cpp).
+// where the running program is, the vendor library the system would load, terminals, temporary
+// folders, child processes and signals. One file per platform implements it (os_linux.cpp,
+// os_windows.cpp).
 #pragma once
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -45,18 +47,55 @@ FILE* DivertStdout();
 // A new, empty folder "<prefix>XXXXXX" under the system's temporary folder; empty on failure.
 std::string MakeTemporaryFolder(const char* prefix);
 void RemoveFolder(const std::string& path);
-// Starts this program again with `arguments` (argv[1] on) and this environment plus `variable`
-// ("NAME=value", or empty), its standard output and standard error going to the files named;
-// returns the child's id, or -1 with the reason in `error`.
+
+// The signals that ask the tool to stop, by name: SIGINT (^C), SIGTERM and, where there is one,
+// SIGHUP. Each ends a command as its own signal would, after the command's cleanup.
+struct StopSignal {
+    int number;
+    const char* name;
+};
+inline constexpr StopSignal kStopSignals[] = {{SIGINT, "SIGINT"},
+                                              {SIGTERM, "SIGTERM"},
+#ifdef SIGHUP
+                                              {SIGHUP, "SIGHUP"}
+#endif
+};
+
+// The files a child's standard streams are: `input` is read (the null device when empty), the
+// other two are created.
+struct ChildStreams {
+    std::string input;
+    std::string output;
+    std::string errors;
+};
+// Starts this program again with `arguments` (argv[1] on) and this environment with `variable`
+// ("NAME=value", or empty) in place of any of that name; returns the child's id, or -1 with the
+// reason in `error`.
 long StartSelf(const std::vector<std::string>& arguments, const std::string& variable,
-               const std::string& stdoutPath, const std::string& stderrPath, std::string& error);
-// Waits for a child StartSelf started; its exit code (128 + the signal when one ended it; on
-// Windows 130 when ^C ended it, 255 when an exception did).
-int WaitChild(long id);
-// From a signal handler, as its last call: ends the process as `signal` ends it by default, a
-// shell seeing exit code 128 + the signal (on Windows, where the default gives 3, by exiting
-// with that code).
+               const ChildStreams& streams, std::string& error);
+// Whether a child StartSelf started has ended, waiting up to `milliseconds` for it (less when a
+// signal arrives); then `code` is its exit code (128 + the signal when one ended it; on Windows
+// 130 when ^C ended it, 255 when an exception did). A child is collected once.
+bool ChildEnded(long id, int milliseconds, int& code);
+// Passes a stop signal on to a child that has not been collected. On Windows the console already
+// hands ^C to every process attached to it, and there is no other signal: nothing is sent.
+void SignalChild(long id, int signal);
+// Ends a child that has not been collected at once (SIGKILL; TerminateProcess).
+void KillChild(long id);
+// From here on the stop signals are counted instead of ending the process; CaughtStopSignal gives
+// the last one caught, or 0.
+void CatchStopSignals();
+int CaughtStopSignal();
+long ProcessId();
+// In a process StartSelf started: when the process `parent` ends, this one gets SIGTERM (at once
+// if it has ended already), so that no child outlives the run that started it.
+void StopWithParent(long parent);
+// As the last call of a signal's handler, or of a run stopped by one: ends the process as
+// `signal` ends it by default, a shell seeing exit code 128 + the signal (on Windows, where the
+// default gives 3, by exiting with that code).
 void StopBySignal(int signal);
+// Standard input gives its bytes as they are (Windows reads it as text unless told).
+void BinaryStandardInput();
 // Releases a string the library handed out (OpenDevice_EDP2's text): free() on Linux,
 // SysFreeString() on Windows.
 void FreeLibraryString(kl_bstr text);

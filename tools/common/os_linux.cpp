@@ -3,11 +3,14 @@
 #include <link.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -92,23 +95,45 @@ void RemoveFolder(const std::string& path) { rmdir(path.c_str()); }
 
 void FreeLibraryString(kl_bstr text) { std::free(text); }
 
+namespace {
+
+// The environment with `variable` ("NAME=value", or empty) in place of any variable of its name.
+std::vector<char*> EnvironmentWith(const std::string& variable) {
+    const std::string name = variable.substr(0, variable.find('=') + 1);
+    std::vector<char*> environment;
+    for (char** at = environ; *at; ++at) {
+        if (name.empty() || std::strncmp(*at, name.c_str(), name.size()) != 0)
+            environment.push_back(*at);
+    }
+    if (!variable.empty()) environment.push_back(const_cast<char*>(variable.c_str()));
+    environment.push_back(nullptr);
+    return environment;
+}
+
+std::atomic<int> caughtStopSignal{0};
+
+extern "C" void CountStopSignal(int signal) { caughtStopSignal.store(signal); }
+
+}  // namespace
+
 long StartSelf(const std::vector<std::string>& arguments, const std::string& variable,
-               const std::string& stdoutPath, const std::string& stderrPath, std::string& error) {
+               const ChildStreams& streams, std::string& error) {
     const std::string self = "/proc/self/exe";
     std::vector<char*> argv{const_cast<char*>(self.c_str())};
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
-    std::vector<char*> environment;
-    for (char** at = environ; *at; ++at) environment.push_back(*at);
-    if (!variable.empty()) environment.push_back(const_cast<char*>(variable.c_str()));
-    environment.push_back(nullptr);
+    std::vector<char*> environment = EnvironmentWith(variable);
+    const std::string input = streams.input.empty() ? "/dev/null" : streams.input;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, streams.output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, streams.errors.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    // The signals this process catches start with their default handling in the child; those it
+    // ignores (nohup) stay ignored.
     pid_t pid = -1;
     const int result =
         posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), environment.data());
@@ -120,14 +145,55 @@ long StartSelf(const std::vector<std::string>& arguments, const std::string& var
     return pid;
 }
 
-int WaitChild(long id) {
+bool ChildEnded(long id, int milliseconds, int& code) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     int status = 0;
-    while (waitpid(static_cast<pid_t>(id), &status, 0) < 0) {
-        if (errno != EINTR) return 1;
+    for (;;) {
+        const pid_t ended = waitpid(static_cast<pid_t>(id), &status, WNOHANG);
+        if (ended < 0 && errno == EINTR) continue;
+        if (ended < 0) {  // not a child of this process any more: nothing to wait for
+            code = 1;
+            return true;
+        }
+        if (ended > 0) break;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        usleep(10000);  // a signal ends the pause early
     }
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 1;
+    code = WIFEXITED(status)     ? WEXITSTATUS(status)
+           : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                 : 1;
+    return true;
 }
+
+void SignalChild(long id, int signal) { kill(static_cast<pid_t>(id), signal); }
+
+void KillChild(long id) { kill(static_cast<pid_t>(id), SIGKILL); }
+
+void CatchStopSignals() {
+    // Without SA_RESTART: a wait under way returns, so that the signal is seen at once. A signal
+    // the process was started ignoring (nohup, a background job) stays ignored.
+    struct sigaction action {};
+    action.sa_handler = CountStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (const StopSignal& stop : kStopSignals) {
+        struct sigaction before {};
+        if (sigaction(stop.number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+        sigaction(stop.number, &action, nullptr);
+    }
+}
+
+int CaughtStopSignal() { return caughtStopSignal.load(); }
+
+long ProcessId() { return getpid(); }
+
+void StopWithParent(long parent) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // The parent may have ended before the request was made.
+    if (getppid() != static_cast<pid_t>(parent)) raise(SIGTERM);
+}
+
+void BinaryStandardInput() {}
 
 // The signal is blocked while its handler runs: raised again with its default action, it ends the
 // process as the handler returns.

@@ -1,6 +1,8 @@
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -123,7 +125,7 @@ void RemoveFolder(const std::string& path) { RemoveDirectoryW(ToWide(path).c_str
 
 namespace {
 
-// The processes StartSelf started, by id, until WaitChild collects them.
+// The processes StartSelf started, by id, until ChildEnded collects them.
 std::map<long, HANDLE>& Children() {
     static std::map<long, HANDLE> children;
     return children;
@@ -193,23 +195,12 @@ std::vector<wchar_t> EnvironmentWith(const std::wstring& variable) {
     return block;
 }
 
-// Handles the child inherits: a new file for an output, and this process's standard input.
-HANDLE InheritableOutput(const std::string& path) {
+// Handles the child inherits: a new file for an output, an existing one (or NUL) for its input.
+HANDLE InheritableFile(const std::string& path, bool output) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    return CreateFileW(ToWide(path).c_str(), GENERIC_WRITE,
+    return CreateFileW(ToWide(path).c_str(), output ? GENERIC_WRITE : GENERIC_READ,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
-                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-HANDLE InheritableInput() {
-    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    HANDLE copy = nullptr;
-    if (input == nullptr || input == INVALID_HANDLE_VALUE ||
-        !DuplicateHandle(GetCurrentProcess(), input, GetCurrentProcess(), &copy, 0, TRUE,
-                         DUPLICATE_SAME_ACCESS)) {
-        return nullptr;
-    }
-    return copy;
+                       output ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 std::string WindowsError(DWORD code) { return "Windows error " + std::to_string(code); }
@@ -218,7 +209,7 @@ std::string WindowsError(DWORD code) { return "Windows error " + std::to_string(
 
 // The child shares this console, so that ^C reaches it as it reaches this process.
 long StartSelf(const std::vector<std::string>& arguments, const std::string& variable,
-               const std::string& stdoutPath, const std::string& stderrPath, std::string& error) {
+               const ChildStreams& streams, std::string& error) {
     const std::wstring self = SelfPath();
     if (self.empty()) {
         error = "cannot find this program's file: " + WindowsError(GetLastError());
@@ -229,13 +220,14 @@ long StartSelf(const std::vector<std::string>& arguments, const std::string& var
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = InheritableInput();
-    startup.hStdOutput = InheritableOutput(stdoutPath);
-    startup.hStdError = InheritableOutput(stderrPath);
+    startup.hStdInput = InheritableFile(streams.input.empty() ? "NUL" : streams.input, false);
+    startup.hStdOutput = InheritableFile(streams.output, true);
+    startup.hStdError = InheritableFile(streams.errors, true);
     PROCESS_INFORMATION process{};
     bool started = false;
-    if (startup.hStdOutput == INVALID_HANDLE_VALUE || startup.hStdError == INVALID_HANDLE_VALUE) {
-        error = "cannot create the output files: " + WindowsError(GetLastError());
+    if (startup.hStdInput == INVALID_HANDLE_VALUE || startup.hStdOutput == INVALID_HANDLE_VALUE ||
+        startup.hStdError == INVALID_HANDLE_VALUE) {
+        error = "cannot open the standard streams' files: " + WindowsError(GetLastError());
     } else if (!CreateProcessW(self.c_str(), line.data(), nullptr, nullptr, TRUE,
                                CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup,
                                &process)) {
@@ -254,22 +246,77 @@ long StartSelf(const std::vector<std::string>& arguments, const std::string& var
     return id;
 }
 
-int WaitChild(long id) {
+bool ChildEnded(long id, int milliseconds, int& code) {
     const auto found = Children().find(id);
-    if (found == Children().end()) return 1;
-    const HANDLE process = found->second;
-    Children().erase(found);
-    DWORD code = 1;
-    if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0 ||
-        !GetExitCodeProcess(process, &code)) {
+    if (found == Children().end()) {
         code = 1;
+        return true;
     }
+    const HANDLE process = found->second;
+    const DWORD waited = WaitForSingleObject(process, static_cast<DWORD>(milliseconds));
+    if (waited == WAIT_TIMEOUT) return false;
+    DWORD status = 1;
+    if (waited != WAIT_OBJECT_0 || !GetExitCodeProcess(process, &status)) status = 1;
+    Children().erase(found);
     CloseHandle(process);
     // Ended by ^C before it could say so itself: as a child a signal ended on Linux. Any other
     // code beyond 255 is an exception's status, which has no exit code of its own.
-    if (code == static_cast<DWORD>(STATUS_CONTROL_C_EXIT)) return 128 + SIGINT;
-    return code > 255 ? 255 : static_cast<int>(code);
+    if (status == static_cast<DWORD>(STATUS_CONTROL_C_EXIT)) {
+        code = 128 + SIGINT;
+    } else {
+        code = status > 255 ? 255 : static_cast<int>(status);
+    }
+    return true;
 }
+
+void SignalChild(long, int) {}
+
+void KillChild(long id) {
+    constexpr UINT kKilled = 128 + 9;  // as SIGKILL would show on Linux
+    const auto found = Children().find(id);
+    if (found != Children().end()) TerminateProcess(found->second, kKilled);
+}
+
+namespace {
+
+std::atomic<int> caughtStopSignal{0};
+
+// The C runtime restores the default handling before it calls a handler: caught again here.
+extern "C" void CountStopSignal(int signal) {
+    std::signal(signal, CountStopSignal);
+    caughtStopSignal.store(signal);
+}
+
+// Waits for the parent to end, then stops this process as SIGTERM does.
+DWORD WINAPI WatchParent(void* parent) {
+    WaitForSingleObject(static_cast<HANDLE>(parent), INFINITE);
+    std::raise(SIGTERM);
+    return 0;
+}
+
+}  // namespace
+
+void CatchStopSignals() {
+    for (const StopSignal& stop : kStopSignals) {
+        if (std::signal(stop.number, CountStopSignal) == SIG_IGN) std::signal(stop.number, SIG_IGN);
+    }
+}
+
+int CaughtStopSignal() { return caughtStopSignal.load(); }
+
+long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
+void StopWithParent(long parent) {
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(parent));
+    if (process == nullptr) {  // it has ended already
+        std::raise(SIGTERM);
+        return;
+    }
+    const HANDLE watcher = CreateThread(nullptr, 0, WatchParent, process, 0, nullptr);
+    if (watcher != nullptr) CloseHandle(watcher);
+}
+
+void BinaryStandardInput() { _setmode(_fileno(stdin), _O_BINARY); }
 
 void StopBySignal(int signal) { std::_Exit(128 + signal); }
 

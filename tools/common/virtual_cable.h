@@ -13,12 +13,6 @@
 
 namespace kestrel {
 
-// The environment variables with which the virtual cable reads and writes files of its own, for
-// any program that loads it (docs/virtual-cable.md); the first is read, the others written.
-inline constexpr const char* kVirtualCableFileVariables[] = {
-    "VCABLE_SCENARIO", "VCABLE_STATE",        "VCABLE_TRACE",       "VCABLE_VCD",
-    "VCABLE_CALL_LOG", "VCABLE_CLOCK_REPORT", "VCABLE_MODEL_ERRORS"};
-
 // clang-format off
 // Control functions the tool needs from every build of the virtual cable.
 #define KESTREL_VC_REQUIRED(X) \
@@ -55,6 +49,14 @@ inline constexpr const char* kVirtualCableFileVariables[] = {
     X(vc_clock_read) \
     X(vc_jtag_reset_line)
 // clang-format on
+
+// The environment variables with which the virtual cable reads and writes files of its own, for
+// any program that loads it, beside what the tool asks of it (docs/virtual-cable.md): the
+// scenario it reads, and the files it writes (the state is read too).
+inline constexpr const char* kVirtualCableScenarioVariable = "VCABLE_SCENARIO";
+inline constexpr const char* kVirtualCableFileVariables[] = {
+    "VCABLE_STATE",        "VCABLE_TRACE",        "VCABLE_VCD",
+    "VCABLE_CLOCK_REPORT", "VCABLE_MODEL_ERRORS", "VCABLE_CALL_LOG"};
 
 struct VirtualApi {
 #define KESTREL_VC_POINTER(name) decltype(&::name) name = nullptr;

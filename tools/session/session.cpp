@@ -1,7 +1,6 @@
 #include "session/session.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "common/d2xx_library.h"
 #include "common/os.h"
@@ -15,33 +14,13 @@ namespace {
 // The virtual cable's own file variables that are set, by name.
 std::vector<NamedFile> VirtualCableFiles() {
     std::vector<NamedFile> files;
+    if (const char* value = std::getenv(kVirtualCableScenarioVariable); value && *value)
+        files.push_back({kVirtualCableScenarioVariable, value});
     for (const char* variable : kVirtualCableFileVariables) {
         const char* value = std::getenv(variable);
         if (value && *value) files.push_back({variable, value});
     }
     return files;
-}
-
-// Processes running beside each other must never write one file: with {serial} in its name each
-// writes its own, and the virtual cable's own files would be written by every one of them.
-int CheckWrittenFilesNameTheCable(const std::vector<NamedFile>& files) {
-    const char* serial = std::getenv(kCableOfManyVariable);
-    if (!serial || !*serial) return kExitOk;
-    for (const NamedFile& file : VirtualCableFiles()) {
-        if (std::string(file.role) == "VCABLE_SCENARIO") continue;
-        return Fail(kExitUsage, std::string(file.role) +
-                                    " would be written by every cable's process; unset it when "
-                                    "several cables run");
-    }
-    for (const NamedFile& file : files) {
-        if (std::string(file.role) == "the input file" || file.path.empty() || file.path == "-")
-            continue;
-        if (file.path.find(serial) == std::string::npos) {
-            return Fail(kExitUsage, std::string(file.role) + " \"" + file.path +
-                                        "\" must contain {serial} when several cables run");
-        }
-    }
-    return kExitOk;
 }
 
 // The virtual cable's files join the command's in the one-file-one-role check. VCABLE_STATE is
@@ -66,8 +45,9 @@ int AddVirtualCableFiles(const GlobalOptions& options, std::vector<NamedFile>& f
 
 }  // namespace
 
-int CheckCommandFiles(const GlobalOptions& options, std::vector<NamedFile> files) {
-    if (const int code = CheckWrittenFilesNameTheCable(files)) return code;
+int CheckCommandFiles(const GlobalOptions& options, const CommandFiles& own) {
+    std::vector<NamedFile> files = own.read;
+    files.insert(files.end(), own.written.begin(), own.written.end());
     files.push_back({"--state", options.state});
     files.push_back({"--trace", options.trace});
     files.push_back({"--vcd", options.vcd});

@@ -31,16 +31,11 @@ struct GlobalOptions {
     uint32_t divisor = 5;
 };
 
-// Set in the environment of each process of a run on several cables (--cables), to its serial.
-inline constexpr const char* kCableOfManyVariable = "KESTREL_CABLE_OF_MANY";
-
 // Refuses two roles that name one file: the command's own files and the global ones (--virtual's
 // scenario, --state, --trace, --vcd) and the virtual cable's own (VCABLE_TRACE and the others,
-// kVirtualCableFileVariables); VCABLE_STATE on the virtual cable, where --state keeps the memory;
-// and, in one of several cables' processes, a virtual cable's file of its own, or a file the
-// command writes whose name does not hold the cable's serial. Returns 0, or exit code 2 after
-// saying which.
-int CheckCommandFiles(const GlobalOptions& options, std::vector<NamedFile> files = {});
+// kVirtualCableFileVariables); and VCABLE_STATE on the virtual cable, where --state keeps the
+// memory. Returns 0, or exit code 2 after saying which.
+int CheckCommandFiles(const GlobalOptions& options, const CommandFiles& own = {});
 
 // The largest scenario file the tool hands to the virtual cable.
 inline constexpr uint64_t kMaxScenarioBytes = uint64_t{1} << 20;
