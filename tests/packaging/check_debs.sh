@@ -35,7 +35,7 @@ check_package libkestrellink1 '\.h$|/bin/|libftd2xx|^/usr/lib/lib' \
     /usr/lib/udev/rules\.d/60-kestrellink\.rules
 check_package kestrellink-virtual-cable "\.h$|/bin/|^$lib/libftd2xx|^$lib/libusb|libkestrellink" \
     "$lib/kestrellink/virtual-cable/libftd2xx\.so" "$lib/kestrellink/virtual-usb/libusb-1\.0\.so\.0" \
-    "$lib/kestrellink/virtual-usb/libusb-1\.0\.so"
+    "$lib/kestrellink/virtual-usb/libusb-1\.0\.so" \
     "$lib/kestrellink/virtual-usb0/libusb-0\.1\.so\.4" "$lib/kestrellink/virtual-usb0/libusb\.so"
 check_package libkestrellink-dev '/bin/|\.so\.|libftd2xx' \
     /usr/include/kestrellink\.h /usr/include/kestrellink/vcable\.h "$lib/libkestrellink\.so" \
