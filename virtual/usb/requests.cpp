@@ -35,7 +35,9 @@ enum Request : uint8_t {
     kEraseEeprom = 0x92,
 };
 
-constexpr uint16_t kResetSio = 0, kPurgeRxRequest = 1, kPurgeTxRequest = 2;
+// The purges are named from the chip's side: 1 empties what the host sent and the chip has not
+// passed on, 2 what waits to go to the host (its receive queue).
+constexpr uint16_t kResetSio = 0, kPurgeTxRequest = 1, kPurgeRxRequest = 2;
 constexpr uint16_t kDtrBit = 0x0001, kRtsBit = 0x0002, kDtrEnable = 0x0100, kRtsEnable = 0x0200;
 constexpr uint16_t kBreakBit = 0x4000;
 constexpr uint8_t kRequestTypeMask = 0x60, kStandard = 0x00, kVendor = 0x40;
