@@ -127,6 +127,7 @@ TEST(EepromLayout, StringsShareFortyEightWordsWithTheUserArea) {
         ASSERT_EQ(image.has_value(), row.fits) << row.characters;
         if (image) {
             EXPECT_EQ(UserAreaSize(*image), row.userArea) << row.characters;
+            EXPECT_TRUE(DecodeImage(*image)) << row.characters << ": the image reads back";
         }
     }
 }

@@ -158,7 +158,8 @@ peers() {
     run eeprom-d2xx ok $python "$root/tests/peers/d2xx_face.py" "$d2xx" list
     expect eeprom-d2xx "PeerCable A\|PC1234A\|0403:6010" "PeerCable B\|PC1234B"
     run eeprom-lsusb ok lsusb -v -d 0403:6010
-    expect eeprom-lsusb "MaxPower +100mA" "iInterface +2 PeerCable"
+    expect eeprom-lsusb "bmAttributes +0xc0" "Self Powered" "MaxPower +100mA" \
+        "iInterface +2 PeerCable"
     unset VCABLE_STATE
     VCABLE_SCENARIO=$peers/programmed-pair.toml run eeprom-pair ok \
         ftdi_eeprom --verbose --read-eeprom "$peers/ftdi_eeprom-pair.conf"

@@ -40,12 +40,17 @@ class HostileTest : public KestrelTest {
         ASSERT_EQ(0, mkfifo(Path("fifo").c_str(), 0600));
         ASSERT_EQ(0, mkdir(Path("folder").c_str(), 0700));
         ASSERT_EQ(0, symlink(Path("a.bin").c_str(), Path("link.bin").c_str()));
+        ASSERT_EQ(0, link(Path("a.bin").c_str(), Path("hard.bin").c_str()));
+        ASSERT_EQ(0, symlink(Path("later.txt").c_str(), Path("dangling.txt").c_str()));
         ASSERT_EQ(0, mkdir(Path("log").c_str(), 0700));
         ASSERT_EQ(0, mkdir(Path("badlog").c_str(), 0700));
         ASSERT_EQ(0, mkdir(Path("badlog/Log.txt").c_str(), 0700));
         // Larger than any input may be, without taking the disk space.
         WriteFile(Path("huge.bin"), "");
         ASSERT_EQ(0, truncate(Path("huge.bin").c_str(), (off_t{1} << 28) + 1));
+        // A scenario of exactly the largest size read (and then refused by the reader).
+        WriteFile(Path("edge.toml"), "");
+        ASSERT_EQ(0, truncate(Path("edge.toml").c_str(), off_t{1} << 20));
         // A state file with something in it, that refused commands must not touch.
         ASSERT_EQ(0, Kestrel(Virtual("spi write " + Q("a.bin") + " --address 0x3000")).exitCode);
         WriteFile(Path("log/Log.txt"), "");
@@ -123,6 +128,13 @@ const std::vector<Row>& Rows() {
         {"--divisor -1 list", 2, "is not a number"},
         {"--divisor 65536 scan", 2, "is not a number from 0 to 65535"},
         {"--vcd-cable -1 --vcd {new.vcd} scan", 2, "is not a number"},
+        {"spi write {a.bin} --address 18446744073709551616", 2,
+         "not a number from 0 to 4294967295"},
+        // The largest values, a leading zero (decimal) and lower-case hex pass the parser: the
+        // command refuses them only later, for what they are.
+        {"spi read {out.bin} --address 0xffffffff --size 1", 2, "the range 0xFFFFFFFF to"},
+        {"spi read {out.bin} --address 01048576 --size 1", 2, "the range 0x100000 to"},
+        {"uart receive - --size 4 --timeout 86400.000000000", 5, "to standard output; give a"},
         // Inputs that are not regular files, or too large.
         {"spi write /dev/zero", 5, "/dev/zero: it is a character device"},
         {"spi verify {folder}", 5, "it is a directory"},
@@ -139,6 +151,7 @@ const std::vector<Row>& Rows() {
         {"--virtual {fifo} list", 4, "it is a FIFO"},
         {"--virtual /dev/zero list", 4, "it is a character device"},
         {"--virtual {huge.bin} list", 4, "larger than the 1 MiB"},
+        {"--virtual {edge.toml} list", 4, "edge.toml:1:"},
         {"spi write ''", 5, "an input file name is empty"},
         {"spi read '' --size 16", 5, "the output file: the file name is empty"},
         // Outputs that are not regular files.
@@ -158,6 +171,8 @@ const std::vector<Row>& Rows() {
         {"--vcd {out.bin} spi read {out.bin}", 2, "name the same file"},
         {"--trace {folder/../a.bin} spi verify {a.bin}", 2, "name the same file"},
         {"--trace {link.bin} jtag svf {a.bin}", 2, "name the same file"},
+        {"--trace {hard.bin} spi verify {a.bin}", 2, "the input file and --trace name the same"},
+        {"--trace {dangling.txt} --vcd {later.txt} list", 2, "--trace and --vcd name the same"},
         {"--trace {state.bin} scan", 2, "--state and --trace name the same file"},
         {"--trace {x.txt} --vcd {x.txt} list", 2, "--trace and --vcd name the same file"},
         {"--trace {a.bin} --vcd {link.bin} demo", 2, "--trace and --vcd name the same file"},

@@ -365,6 +365,11 @@ INSTANTIATE_TEST_SUITE_P(
                 R"(3 device\(s\)(.|\n)*device 1  0x13631093  IR 10 bits\n(.|\n)*)"
                 R"(IR lengths 4,10,5 \(detected from the capture pattern\))",
                 "^$"},
+        // --json: the same IDCODEs, zero-padded hex as in the words, which go to standard error.
+        JtagRun{"IdcodeJsonMatchesItsWords", nullptr, "",
+                "--json --virtual EXAMPLES/scenarios/jtag-chain.toml jtag idcode", 0,
+                R"("index": 0, "idcode": "0x0BA00477", "ir_length": 4\})",
+                R"(device 0  0x0BA00477  IR 4 bits)"},
         // `scan` measures the chain as `jtag idcode` does: the same verdict on a cable without one.
         JtagRun{"ScanWithoutAChain", "none.toml",
                 "[[device]]\ndescription = \"ZV7300LNK\"\njtag = []\n",

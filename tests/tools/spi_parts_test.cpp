@@ -102,6 +102,55 @@ TEST_F(SpiPartsTest, AProtectedRangeIsRefusedThenUnprotectedForTheJob) {
     EXPECT_NE(std::string::npos, Spi("id").out.find("0xFC0000 to 0xFFFFFF (256 KiB) protected"));
 }
 
+// The tool's reading of each maker's scheme against rows of the datasheets' protect tables: the
+// range in spi id's words and in its --json document, the status-register lock, and the last
+// register the document lists with its read command.
+TEST_F(SpiPartsTest, IdDecodesTheDatasheetsProtectTables) {
+    constexpr uint32_t K = 1024, M = 1024 * 1024;
+    struct Row {
+        const char* part;
+        const char* status;   // the registers at start
+        const char* range;    // as spi id words it
+        uint32_t first, end;  // in the --json document, where something is protected
+        bool locked;
+        const char* last;  // the last of the document's registers
+    };
+    const Row rows[] = {
+        // SEC, TB, BP=011: the lower 16 KiB.
+        {"W25Q80DV", "[0x6C]", "0x000000 to 0x003FFF (16 KiB) protected", 0, 16 * K, false,
+         R"("status register 2", "opcode": 53, "value": 0}])"},
+        // TB, BP=001, and CMP: all but the lower 64 KiB.
+        {"W25Q80DV", "[0x24, 0x40]", "0x010000 to 0x0FFFFF (960 KiB)", 64 * K, M, false,
+         R"("status register 2", "opcode": 53, "value": 64}])"},
+        // TB (bit 6 on the 32 MiB part), BP=0001: the lower 64 KiB.
+        {"W25Q256JV", "[0x44, 0x02, 0x60]", "0x000000 to 0x00FFFF (64 KiB)", 0, 64 * K, false,
+         R"("status register 3", "opcode": 21, "value": 96}])"},
+        // TB in the configuration register, BP=1001: the lower half.
+        {"MX25L25635E", "[0x24, 0x08]", "0x000000 to 0xFFFFFF (16 MiB)", 0, 16 * M, false,
+         R"("configuration register", "opcode": 21, "value": 8}])"},
+        // BP=1000: the upper half.
+        {"IS25LP128", "[0x20]", "0x800000 to 0xFFFFFF (8 MiB)", 8 * M, 16 * M, false,
+         R"("status register 1", "opcode": 5, "value": 32}])"},
+        // SRL in status register 2: the registers are locked.
+        {"W25Q128JV", "[0x00, 0x03, 0x60]", "nothing protected; the status registers are locked", 0,
+         0, true, R"("status register 3", "opcode": 21, "value": 96}])"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.part) + " " + row.status);
+        UsePart(row.part, std::string("status = ") + row.status + "\n");
+        const ToolRun id = Kestrel("--json --virtual '" + Path("part.toml") + "' spi id");
+        ASSERT_EQ(0, id.exitCode) << id.err;
+        std::string fields = std::string("\"locked\": ") + (row.locked ? "true" : "false");
+        if (row.first < row.end) {
+            fields = "\"first\": " + std::to_string(row.first) +
+                     ", \"end\": " + std::to_string(row.end) + ", " + fields;
+        }
+        for (const std::string& text : {std::string(row.range), fields, std::string(row.last)}) {
+            EXPECT_NE(std::string::npos, id.out.find(text)) << text << "\n" << id.out;
+        }
+    }
+}
+
 // spi id shows status register 3 where the part answers 0x15 with one; the part without it
 // leaves DI to the pull-up, and Macronix's 0x15 is the configuration register.
 TEST_F(SpiPartsTest, IdShowsTheThirdStatusRegisterWhereThePartHasOne) {

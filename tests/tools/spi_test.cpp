@@ -248,7 +248,7 @@ TEST_F(SpiToolTest, EraseAndVerify) {
          0,
          erasedMiddle,
          {"20@000000", "20@001000", "20@002000"},
-         ""},
+         "erased 0x000100 to 0x0020FF (8192 bytes)"},
         {"erase --address 0x3000 --size 4096", pattern, 0, erasedSector, {"20@003000"}, ""},
         {"erase --address 0x100 --size 0x2000",
          Bytes(kFlash, 0xFF),
@@ -257,7 +257,7 @@ TEST_F(SpiToolTest, EraseAndVerify) {
          {},
          ""},
         {"erase --chip", pattern, 0, Bytes(kFlash, 0xFF), {"C7@"}, ""},
-        {"verify '" + same + "' --address 0x100", pattern, 0, pattern, {}, ""},
+        {"verify '" + same + "' --address 0x100", pattern, 0, pattern, {}, "256 bytes at 0x000100"},
         {"verify '" + Path("differs.bin") + "' --address 0x100", pattern, 1, pattern, {}, mismatch},
     };
     for (const Row& row : rows) {
@@ -265,7 +265,7 @@ TEST_F(SpiToolTest, EraseAndVerify) {
         StateWith(row.before);
         const ToolRun run = Spi(row.command + " --flash-size 65536");
         EXPECT_EQ(row.exitCode, run.exitCode) << run.err;
-        EXPECT_NE(std::string::npos, run.err.find(row.message)) << run.err;
+        EXPECT_NE(std::string::npos, (run.err + run.out).find(row.message)) << run.err << run.out;
         EXPECT_EQ("", Difference(row.after, FlashInState()));
         EXPECT_EQ(row.erased, FlashCommands("20|C7"));
     }

@@ -324,10 +324,12 @@ TEST_F(FlashTest, BlockProtectBitsSelectTheDatasheetRanges) {
         {"W25Q80DV", {0x50, 0x00}, 1 * M - 32 * K, 1 * M},  // SEC, BP=100: 32 KiB
         {"W25Q80DV", {0x04, 0x40}, 0, 1 * M - 64 * K},      // CMP: all but the upper 64 KiB
         {"W25Q80DV", {0x00, 0x40}, 0, 1 * M},               // CMP with BP=000: all
+        {"W25Q80DV", {0x24, 0x40}, 64 * K, 1 * M},          // CMP, TB: all but the lower 64 KiB
         {"W25Q128JV", {0x04, 0x02, 0x60}, 16 * M - 256 * K, 16 * M},
         {"W25Q128JV", {0x18, 0x02, 0x60}, 8 * M, 16 * M},  // BP=110: upper 8 MiB
         {"W25Q128JV", {0x1C, 0x02, 0x60}, 0, 16 * M},
-        {"W25Q128JV", {0x3C, 0x42, 0x60}, 0, 0},  // CMP with all: none
+        {"W25Q128JV", {0x3C, 0x42, 0x60}, 0, 0},                     // CMP with all: none
+        {"W25Q128JV", {0x54, 0x02, 0x60}, 16 * M - 32 * K, 16 * M},  // SEC, BP=101: 32 KiB
         {"W25Q256JV", {0x04, 0x02, 0x60}, 32 * M - 64 * K, 32 * M},
         {"W25Q256JV", {0x24, 0x02, 0x60}, 16 * M, 32 * M},  // BP=1001: upper 16 MiB
         {"W25Q256JV", {0x28, 0x02, 0x60}, 0, 32 * M},       // BP=1010: all
@@ -335,7 +337,10 @@ TEST_F(FlashTest, BlockProtectBitsSelectTheDatasheetRanges) {
         {"MX25L3233F", {0x08, 0x00}, 4 * M - 128 * K, 4 * M},
         {"MX25L3233F", {0x18, 0x00}, 2 * M, 4 * M},  // BP=0110: upper half
         {"MX25L3233F", {0x1C, 0x00}, 0, 4 * M},
-        {"MX25L3233F", {0x04, 0x08}, 0, 64 * K},  // TB in the configuration register
+        {"MX25L3233F", {0x04, 0x08}, 0, 64 * K},        // TB in the configuration register
+        {"MX25L25635E", {0x24, 0x00}, 16 * M, 32 * M},  // BP=1001: upper half
+        {"MX25L25635E", {0x24, 0x08}, 0, 16 * M},       // TB: lower half
+        {"MX25L25635E", {0x28, 0x00}, 0, 32 * M},       // BP=1010: all
         {"GD25Q64C", {0x04, 0x00, 0x60}, 8 * M - 128 * K, 8 * M},
         {"IS25LP128", {0x20, 0x00}, 16 * M - 8 * M, 16 * M},  // BP=1000: upper half
         {"IS25LP128", {0x24, 0x00}, 0, 16 * M},

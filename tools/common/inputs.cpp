@@ -82,8 +82,10 @@ std::string SharedFileProblem(const std::vector<NamedFile>& files) {
             if (x.empty() || y.empty() || x == "-" || y == "-") continue;
             std::error_code codeX;
             std::error_code codeY;
-            const fs::path realX = fs::weakly_canonical(x, codeX);
-            const fs::path realY = fs::weakly_canonical(y, codeY);
+            // Links first: a link to a file not there yet names that file, as an output written
+            // through it would.
+            const fs::path realX = fs::weakly_canonical(FollowLinks(x), codeX);
+            const fs::path realY = fs::weakly_canonical(FollowLinks(y), codeY);
             std::error_code code;
             const bool same = (!codeX && !codeY && realX == realY) || fs::equivalent(x, y, code);
             if (same) {

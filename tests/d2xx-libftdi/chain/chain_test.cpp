@@ -74,6 +74,12 @@ TEST_F(LibftdiChain, ReadWaitsForItsCountOrItsTimeout) {
     uint32_t left = 0;
     EXPECT_EQ(FT_GetQueueStatus(b, &left), kFtOk);
     EXPECT_EQ(left, 4u) << "the bytes the last read did not ask for stay queued";
+    // A purge empties both queues: what the library fetched and what still waits in the chip.
+    const uint8_t stale[] = {'s', 't', 'a', 'l', 'e'};
+    ASSERT_EQ(vc_inject_rx(0, 1, stale, sizeof stale), 0);
+    ASSERT_EQ(FT_Purge(b, kPurgeRx), kFtOk);
+    EXPECT_EQ(FT_GetQueueStatus(b, &left), kFtOk);
+    EXPECT_EQ(left, 0u);
 }
 
 TEST_F(LibftdiChain, UnplugEndsALongRead) {
