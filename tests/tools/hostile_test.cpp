@@ -194,8 +194,6 @@ const std::vector<Row>& Rows() {
         {"scan", 2, "VCABLE_STATE is set", "VCABLE_STATE={state.bin}"},
         {"--virtual {x.toml} scan", 2, "kestrel keeps the virtual cable's memory with --state",
          "VCABLE_STATE={other.bin}"},
-        {"scan", 2, "VCABLE_TRACE would be written by every cable's process",
-         "KESTREL_CABLE_OF_MANY=ZV000001 VCABLE_TRACE={t.txt}"},
         // Fields the EEPROM would cut short: refused before anything is programmed.
         {"eeprom --log-dir {log} program --program-serial ZV0000000000000001", 2,
          "keeps at most 15 characters of it, so it would be cut short to \"ZV0000000000000\""},
