@@ -57,6 +57,8 @@ int WaitChild(long id);
 // shell seeing exit code 128 + the signal (on Windows, where the default gives 3, by exiting
 // with that code).
 void StopBySignal(int signal);
+// From a signal handler too: writes the bytes to standard error, unbuffered.
+void WriteStandardError(const char* text, size_t size);
 // Releases a string the library handed out (OpenDevice_EDP2's text): free() on Linux,
 // SysFreeString() on Windows.
 void FreeLibraryString(kl_bstr text);

@@ -273,6 +273,10 @@ int WaitChild(long id) {
 
 void StopBySignal(int signal) { std::_Exit(128 + signal); }
 
+void WriteStandardError(const char* text, size_t size) {
+    (void)_write(2, text, static_cast<unsigned>(size));
+}
+
 void FreeLibraryString(kl_bstr text) { SysFreeString(text); }
 
 }  // namespace kestrel::os
