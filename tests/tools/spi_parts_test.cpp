@@ -148,46 +148,58 @@ TEST_F(SpiPartsTest, AProtectedRangeIsRefusedThenUnprotectedForTheJob) {
 // still answers the protection comes back; where it does not, the message says which range is
 // left unprotected and what protects it again; the write says which part of its span it changed.
 TEST_F(SpiPartsTest, TheProtectionComesBackOrTheMessageSaysHowToPutItBack) {
+    // Each part's top block protected (BP = 1), the write across its lower edge: of about 110
+    // writes, the protection is cleared by the 26th and the pages go from the 55th.
     struct Row {
+        const char* part;
         const char* fault;
-        int nth;  // of 114 writes: the protection is cleared by the 26th, the pages go from the
-                  // 55th
+        int nth;
         int exitCode;
         const char* said;
         bool protectedAfter;
     };
     const Row rows[] = {
-        {"fail", 60, 8, "note: protection restored: status register 1 0x04", true},
-        {"unplug", 60, 8,
+        {"W25Q128JV", "fail", 60, 8, "note: protection restored: status register 1 0x04", true},
+        {"W25Q128JV", "unplug", 60, 8,
          "the protection of 0xFC0000 to 0xFFFFFF (256 KiB) is off: the job cleared it and could "
          "not put it back; to protect it again, write status register 1 0x04 and status register "
          "2 0x02 (write enable 0x06, then the status write 01 04 02)",
          false},
+        // One status register in the write: its one byte.
+        {"MX25L3233F", "unplug", 60, 8,
+         "the protection of 0x3F0000 to 0x3FFFFF (64 KiB) is off: the job cleared it and could not "
+         "put it back; to protect it again, write status register 1 0x04 (write enable 0x06, then "
+         "the status write 01 04)",
+         false},
         // Unplugged as the clear went out: whether the flash took it is not known.
-        {"unplug", 23, 8, "(256 KiB) may be off", true},
+        {"W25Q128JV", "unplug", 23, 8, "(256 KiB) may be off", true},
         // A USB error while the job puts the protection back: it tries again.
-        {"fail", 110, 0, "protection restored: status register 1 0x04", true},
+        {"W25Q128JV", "fail", 110, 0, "protection restored: status register 1 0x04", true},
     };
     const Bytes image = Data(8192, 9);
     WriteFile(Path("image.bin"), std::string(image.begin(), image.end()));
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.fault) + " " + std::to_string(row.nth));
-        UsePart("W25Q128JV", "status = [0x04]\n");
-        const Bytes before = FlashRange(0xFBF000, 8192, false);
+        SCOPED_TRACE(std::string(row.part) + " " + row.fault + " " + std::to_string(row.nth));
+        const bool small = std::string(row.part) == "MX25L3233F";
+        const uint32_t address = small ? 0x3EF000 : 0xFBF000;
+        const char* protectedRange = small ? "0x3F0000 to 0x3FFFFF (64 KiB) protected"
+                                           : "0xFC0000 to 0xFFFFFF (256 KiB) protected";
+        UsePart(row.part, "status = [0x04]\n");
+        const Bytes before = FlashRange(address, 8192, false);
         WriteFile(Path("fault.toml"),
                   ReadFile(Path("part.toml")) + "[[fault]]\ntype = \"" + row.fault +
                       "\"\nentry = \"FT_Write\"\nnth = " + std::to_string(row.nth) + "\n");
-        const ToolRun run =
-            Kestrel("--virtual '" + Path("fault.toml") + "' --state '" + Path("state.bin") +
-                    "' spi write --unprotect --address " + "0xFBF000 '" + Path("image.bin") + "'");
+        const ToolRun run = Kestrel("--virtual '" + Path("fault.toml") + "' --state '" +
+                                    Path("state.bin") + "' spi write --unprotect --address " +
+                                    std::to_string(address) + " '" + Path("image.bin") + "'");
         EXPECT_EQ(row.exitCode, run.exitCode) << run.err;
         EXPECT_NE(std::string::npos, (run.out + run.err).find(row.said)) << run.out << run.err;
-        EXPECT_EQ(row.protectedAfter, ProtectionInState().find("0xFC0000 to 0xFFFFFF (256 KiB) "
-                                                               "protected") != std::string::npos);
+        EXPECT_EQ(row.protectedAfter,
+                  ProtectionInState().find(protectedRange) != std::string::npos);
         if (run.exitCode == 0) {
-            EXPECT_EQ(image, FlashRange(0xFBF000, 8192));
+            EXPECT_EQ(image, FlashRange(address, 8192));
         } else if (run.err.find("write failed") != std::string::npos) {
-            ExpectFlashAsSaid(run.err, 0xFBF000, image, before);
+            ExpectFlashAsSaid(run.err, address, image, before);
         }
     }
 }
