@@ -41,7 +41,7 @@ bool Start(kestrel::FlashGeometry& g) {
     uint8_t id[3];
     std::optional<kestrel::FlashGeometry> sfdp;
     kestrel::CallResult result;
-    if (!kestrel::ProbeFlash(0, id, sfdp, g, result)) return false;
+    if (!kestrel::ProbeFlash(id, sfdp, g, result)) return false;
     kestrel::UseFlash(g);
     vc_clock_reset();
     return true;

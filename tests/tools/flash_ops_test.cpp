@@ -3,11 +3,13 @@
 // chip-select frames).
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <vector>
 
 #include "flash/command_stream.h"
 #include "flash/flash_geometry.h"
 #include "flash/flash_plan.h"
+#include "flash/flash_stop.h"
 #include "flash/flash_writer.h"
 #include "flash/page_pipeline.h"
 #include "flash/spi_ops.h"
@@ -126,6 +128,47 @@ TEST(FlashGeometryTest, SfdpTablesGiveAddressingAndTimeouts) {
         EXPECT_EQ(row.timeouts.block, g->timeouts.block);
         EXPECT_EQ(row.timeouts.chip, g->timeouts.chip);
         EXPECT_EQ(0xD8, g->blockOpcode);
+    }
+}
+
+// --flash-size against what the part announces: larger is refused (an address past the end
+// would wrap), smaller limits the ranges; where the SFDP table and the JEDEC ID disagree the size
+// is unknown until --flash-size settles it; where nothing is announced it is taken unchecked.
+TEST(FlashGeometryTest, AGivenSizeIsHeldToWhatThePartAnnounces) {
+    constexpr uint64_t k1M = 1u << 20;
+    struct Row {
+        uint64_t sfdp, jedec, given;
+        uint64_t size;        // what the tool takes (0: unknown)
+        const char* refused;  // in the problem, or empty
+        bool wholePart;       // a chip erase erases exactly the size
+        const char* note;     // in SizeNote, or empty
+    };
+    const Row rows[] = {
+        {k1M, k1M, 0, k1M, "", true, ""},
+        {k1M, 0, 2 * k1M, 0, "its SFDP table announces 1 MiB (1048576 bytes)", false, ""},
+        {0, k1M, k1M + 4096, 0, "its JEDEC ID announces 1 MiB", false, ""},
+        {k1M, k1M, 65536, 65536, "", false, ""},
+        {0, 0, 4 * k1M, 4 * k1M, "", false, "--flash-size 4 MiB is unchecked"},
+        {0, 0, 0, 0, "", false, ""},
+        {2 * k1M, k1M, 0, 0, "", false, ""},
+        {2 * k1M, k1M, 2 * k1M, 2 * k1M, "", true, "decides where its SFDP table announces 2 MiB"},
+        {k1M, 2 * k1M, 4 * k1M, 0, "its JEDEC ID announces 2 MiB", false, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.sfdp) + " " + std::to_string(row.jedec) + " " +
+                     std::to_string(row.given));
+        FlashGeometry g;
+        g.sfdpSize = row.sfdp;
+        g.jedecSize = row.jedec;
+        const std::string problem = SettleSize(row.given, g);
+        EXPECT_EQ(*row.refused == 0, problem.empty()) << problem;
+        EXPECT_NE(std::string::npos, problem.find(row.refused)) << problem;
+        if (!problem.empty()) continue;
+        EXPECT_EQ(row.size, g.size);
+        EXPECT_EQ(row.wholePart, SizeIsThePart(g));
+        const std::string note = SizeNote(g);
+        EXPECT_EQ(*row.note == 0, note.empty()) << note;
+        EXPECT_NE(std::string::npos, note.find(row.note)) << note;
     }
 }
 
@@ -349,7 +392,7 @@ class FlashPartTest : public kl::testing::LibraryTest {
         uint8_t id[3];
         std::optional<FlashGeometry> sfdp;
         CallResult result;
-        EXPECT_TRUE(ProbeFlash(0, id, sfdp, g, result)) << result.Describe();
+        EXPECT_TRUE(ProbeFlash(id, sfdp, g, result)) << result.Describe();
         UseFlash(g);
         return g;
     }
@@ -394,6 +437,59 @@ TEST_F(FlashPartTest, PipelinedWritesHoldOnEveryPart) {
         Bytes held(row.count);
         ASSERT_EQ(VC_OK, vc_flash_read(0, row.address, held.data(), row.count));
         EXPECT_TRUE(held == data) << "the part holds other bytes";
+        CloseDevice();
+    }
+}
+
+// SIGINT during a write: the write stops at its next safe point, never between the erase of a
+// sector and the programs that put it back, and its marks say how far it got: the flash holds the
+// new bytes before them and the old ones after.
+TEST_F(FlashPartTest, AStopAskedForEndsTheWriteWithNoSectorHalfWritten) {
+    struct Row {
+        const char* phase;  // the progress phase whose first report at `at` or past it asks
+        uint64_t at;
+        uint64_t doneFrom, doneTo;  // where the stop leaves the end of what is done
+    };
+    constexpr uint32_t kAddress = 0x10000, kCount = 0x40000;
+    const Row rows[] = {
+        // Between two groups of the read: nothing touched.
+        {"reading", 0, kAddress, kAddress},
+        // Before the erase of a later block, its pages after the one before.
+        {"writing", 0x9000, kAddress + 0x10000, kAddress + kCount - 0x10000},
+        // In the read-back: all of it written.
+        {"verifying", 0, kAddress + kCount, kAddress + kCount},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.phase) + " " + std::to_string(row.at));
+        const FlashGeometry g = Open("W25Q80DV");
+        Bytes before(kCount);
+        ASSERT_EQ(VC_OK, vc_flash_read(0, kAddress, before.data(), kCount));
+        const Bytes data = Data(kCount, 5);
+        CallResult result;
+        WriteReport report;
+        {
+            StopAtSafePoint stop;
+            bool asked = false;  // a second signal would end the process at once
+            const PhaseProgressFn progress = [&](const char* phase, uint64_t done, uint64_t) {
+                if (asked || phase != std::string(row.phase) || done < row.at) return;
+                asked = true;
+                std::raise(SIGINT);
+            };
+            EXPECT_FALSE(
+                WriteRange(g, kAddress, data.data(), kCount, {}, report, result, progress));
+        }
+        EXPECT_EQ(SIGINT, StopSignal());
+        EXPECT_EQ("stopped by SIGINT at a safe point", result.Describe());
+        EXPECT_EQ(report.doneEnd, report.touchedEnd) << DescribeChanges(report);
+        EXPECT_GE(report.doneEnd, row.doneFrom) << DescribeChanges(report);
+        EXPECT_LE(report.doneEnd, row.doneTo) << DescribeChanges(report);
+        Bytes held(kCount);
+        ASSERT_EQ(VC_OK, vc_flash_read(0, kAddress, held.data(), kCount));
+        const size_t done = report.doneEnd - kAddress;
+        EXPECT_TRUE(std::equal(held.begin(), held.begin() + done, data.begin()));
+        EXPECT_TRUE(std::equal(held.begin() + done, held.end(), before.begin() + done));
+        CallResult after;
+        EXPECT_TRUE(KeepGoing(after)) << "a stop outlived its StopAtSafePoint";
         CloseDevice();
     }
 }

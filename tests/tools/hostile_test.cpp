@@ -202,6 +202,10 @@ const std::vector<Row>& Rows() {
         // Ranges the flash does not have, after the flash is known.
         {"spi read {out.bin} --address 0x100000", 2, "past the end"},
         {"spi --flash-size 4096 write {a.bin}", 2, "larger than the 4 KiB flash"},
+        // Sizes past the part's own, whose addresses would wrap around to its start.
+        {"spi --flash-size 0x200000 write {a.bin} --address 0x100000", 2,
+         "is larger than the flash: its SFDP table announces 1 MiB"},
+        {"spi --flash-size 65536 erase --chip", 2, "erase --chip erases the whole flash"},
     };
     return rows;
 }

@@ -57,6 +57,8 @@ ROWS = [
      ["fields.bytes_erased", "fields.bytes_programmed", "fields.bytes_skipped"]),
     ("spi erase", "--virtual spi erase --address 0 --size 4096", 0, ["fields.bytes_erased"]),
     ("spi verify", "--virtual spi verify DIR/out.bin", 0, ["fields.bytes_verified"]),
+    ("spi write, unprotected for the job", "--virtual DIR/protected.toml spi write --unprotect "
+     "--address 0xFF0000 DIR/zeros.bin", 0, ["fields.protection_restored"]),
     ("uart send", "--virtual uart send DIR/zeros.bin", 0, ["fields.bytes_sent"]),
     ("uart dtr", "--virtual uart dtr pulse", 0, []),
     ("gpio", "--virtual gpio read l0-low", 0, ["fields.operations"]),
@@ -80,6 +82,7 @@ ROWS = [
     ("file", "--virtual spi write DIR/missing.bin", 5, []),
     ("file, a name to escape", "--virtual spi write DIR/a\"b\\c\x01.bin", 5, []),
     ("unavailable", "--virtual jtag svf DIR/pio.svf", 6, []),
+    ("unavailable: no flash answers", "--virtual DIR/noflash.toml spi read DIR/out.bin", 6, []),
     ("no cable", "--virtual --description NOPE scan", 7, ["library_call"]),
     ("no cable, a message box", "--virtual --description NOPE uart dtr", 7, ["warnings"]),
     ("library call", "--virtual uart receive DIR/in.bin --size 4 --timeout 0.2", 8,
@@ -151,6 +154,11 @@ def main():
             f.write(b"\xff" * 64)
         with open(scratch + "/w25q128jv.toml", "w") as f:
             f.write('[[device]]\ndescription = "ZV7300LNK"\n[device.flash]\npart = "W25Q128JV"\n')
+        with open(scratch + "/protected.toml", "w") as f:
+            f.write('[[device]]\ndescription = "ZV7300LNK"\n[device.flash]\npart = "W25Q128JV"\n'
+                    'status = [0x04]\n')
+        with open(scratch + "/noflash.toml", "w") as f:
+            f.write('[[device]]\ndescription = "ZV7300LNK"\n[device.flash]\npresent = false\n')
         with open(scratch + "/wrong.svf", "w") as f:
             f.write("SIR 6 TDI (09);\nSDR 32 TDI (00000000) TDO (12345678) MASK (FFFFFFFF);\n")
         with open(scratch + "/pio.svf", "w") as f:

@@ -1,7 +1,14 @@
 // kestrel spi on real parts of the virtual cable: protected ranges refused and unprotected for a
-// job, 4-byte addressing across the 16 MiB line (opcodes and mode), and a status poll that gives
-// up after the part's documented maximum when a fault keeps it busy.
+// job, and put back however the job ends (a USB error, an unplugged cable, a signal); 4-byte
+// addressing across the 16 MiB line (opcodes and mode), and a status poll that gives up after the
+// part's documented maximum when a fault keeps it busy.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <regex>
+#include <thread>
 #include <vector>
 
 #include "tool_fixture.h"
@@ -41,16 +48,51 @@ class SpiPartsTest : public KestrelTest {
                        "' --trace '" + Path("trace.txt") + "' spi " + args);
     }
 
-    // The flash as the last command left it.
-    Bytes FlashRange(uint32_t address, uint32_t count) {
+    // The flash as the last command left it (or, without the state, as the scenario starts).
+    Bytes FlashRange(uint32_t address, uint32_t count, bool withState = true) {
         char error[512] = "";
         vc_reset();
         EXPECT_EQ(0, vc_load_scenario_file(Path("part.toml").c_str(), error, sizeof error))
             << error;
-        EXPECT_EQ(0, vc_state_load(Path("state.bin").c_str(), error, sizeof error)) << error;
+        if (withState) {
+            EXPECT_EQ(0, vc_state_load(Path("state.bin").c_str(), error, sizeof error)) << error;
+        }
         Bytes bytes(count);
         EXPECT_EQ(VC_OK, vc_flash_read(0, address, bytes.data(), count));
         return bytes;
+    }
+
+    // The flash against what a write that ended part way says of [address, address + image):
+    // the image where it was rewritten as planned, what was there before where it is as it was,
+    // and every byte in one of the three parts the message names.
+    void ExpectFlashAsSaid(const std::string& said, uint32_t address, const Bytes& image,
+                           const Bytes& before) {
+        const Bytes held = FlashRange(address, static_cast<uint32_t>(image.size()));
+        const std::regex part(
+            "0x([0-9A-F]+) to 0x([0-9A-F]+) (was rewritten as planned|was "
+            "being erased or programmed|is as it was)");
+        uint64_t covered = 0;
+        for (auto it = std::sregex_iterator(said.begin(), said.end(), part);
+             it != std::sregex_iterator(); ++it) {
+            const uint32_t from = std::stoul((*it)[1].str(), nullptr, 16) - address;
+            const uint32_t to = std::stoul((*it)[2].str(), nullptr, 16) + 1 - address;
+            SCOPED_TRACE((*it)[0].str());
+            ASSERT_LE(to, image.size());
+            covered += to - from;
+            const char kind = (*it)[3].str()[4];  // was [r]ewritten, was [b]eing, is [a]s
+            if (kind == 'b') continue;            // may hold anything
+            const Bytes& expected = kind == 'r' ? image : before;
+            EXPECT_TRUE(
+                std::equal(held.begin() + from, held.begin() + to, expected.begin() + from));
+        }
+        EXPECT_EQ(image.size(), covered) << said;
+    }
+
+    // What the status registers protect, as spi id reads them from the state.
+    std::string ProtectionInState() {
+        const ToolRun id = Spi("id");
+        const size_t at = id.out.find("protection: ");
+        return at == std::string::npos ? id.err : id.out.substr(at);
     }
 
     // The flash's commands in the trace, in order, with their addresses: "21@00FFF000".
@@ -151,6 +193,108 @@ TEST_F(SpiPartsTest, IdDecodesTheDatasheetsProtectTables) {
     }
 }
 
+// A write with --unprotect that meets a USB error, or a cable unplugged, part way: where the cable
+// still answers the protection comes back; where it does not, the message says which range is
+// left unprotected and what protects it again; the write says which part of its span it changed.
+TEST_F(SpiPartsTest, TheProtectionComesBackOrTheMessageSaysHowToPutItBack) {
+    // Each part's top block protected (BP = 1), the write across its lower edge: of about 110
+    // writes, the protection is cleared by the 26th and the pages go from the 55th.
+    struct Row {
+        const char* part;
+        const char* fault;
+        int nth;
+        int exitCode;
+        const char* said;
+        bool protectedAfter;
+    };
+    const Row rows[] = {
+        {"W25Q128JV", "fail", 60, 8, "note: protection restored: status register 1 0x04", true},
+        {"W25Q128JV", "unplug", 60, 8,
+         "the protection of 0xFC0000 to 0xFFFFFF (256 KiB) is off: the job cleared it and could "
+         "not put it back; to protect it again, write status register 1 0x04 and status register "
+         "2 0x02 (write enable 0x06, then the status write 01 04 02)",
+         false},
+        // One status register in the write: its one byte.
+        {"MX25L3233F", "unplug", 60, 8,
+         "the protection of 0x3F0000 to 0x3FFFFF (64 KiB) is off: the job cleared it and could not "
+         "put it back; to protect it again, write status register 1 0x04 (write enable 0x06, then "
+         "the status write 01 04)",
+         false},
+        // Unplugged as the clear went out: whether the flash took it is not known.
+        {"W25Q128JV", "unplug", 23, 8, "(256 KiB) may be off", true},
+        // A USB error while the job puts the protection back: it tries again.
+        {"W25Q128JV", "fail", 110, 0, "protection restored: status register 1 0x04", true},
+    };
+    const Bytes image = Data(8192, 9);
+    WriteFile(Path("image.bin"), std::string(image.begin(), image.end()));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.part) + " " + row.fault + " " + std::to_string(row.nth));
+        const bool small = std::string(row.part) == "MX25L3233F";
+        const uint32_t address = small ? 0x3EF000 : 0xFBF000;
+        const char* protectedRange = small ? "0x3F0000 to 0x3FFFFF (64 KiB) protected"
+                                           : "0xFC0000 to 0xFFFFFF (256 KiB) protected";
+        UsePart(row.part, "status = [0x04]\n");
+        const Bytes before = FlashRange(address, 8192, false);
+        WriteFile(Path("fault.toml"),
+                  ReadFile(Path("part.toml")) + "[[fault]]\ntype = \"" + row.fault +
+                      "\"\nentry = \"FT_Write\"\nnth = " + std::to_string(row.nth) + "\n");
+        const ToolRun run = Kestrel("--virtual '" + Path("fault.toml") + "' --state '" +
+                                    Path("state.bin") + "' spi write --unprotect --address " +
+                                    std::to_string(address) + " '" + Path("image.bin") + "'");
+        EXPECT_EQ(row.exitCode, run.exitCode) << run.err;
+        EXPECT_NE(std::string::npos, (run.out + run.err).find(row.said)) << run.out << run.err;
+        EXPECT_EQ(row.protectedAfter,
+                  ProtectionInState().find(protectedRange) != std::string::npos);
+        if (run.exitCode == 0) {
+            EXPECT_EQ(image, FlashRange(address, 8192));
+        } else if (run.err.find("write failed") != std::string::npos) {
+            ExpectFlashAsSaid(run.err, address, image, before);
+        }
+    }
+}
+
+// SIGINT or SIGTERM while a write with --unprotect runs: it stops at a safe point (no sector
+// erased and not programmed back), puts the protection back, saves the state and ends as the
+// signal would.
+TEST_F(SpiPartsTest, ASignalStopsTheWriteAtASafePointAndPutsTheProtectionBack) {
+    const Bytes image = Data(6u << 20, 4);
+    WriteFile(Path("image.bin"), std::string(image.begin(), image.end()));
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        UsePart("W25Q128JV", "status = [0x04]\n");
+        const Bytes before = FlashRange(0xA00000, 6u << 20, false);
+        std::remove(Path("err.txt").c_str());
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const std::string command =
+                "exec env -u VCABLE_SCENARIO '" KESTREL_TOOL "' --progress json --virtual '" +
+                Path("part.toml") + "' --state '" + Path("state.bin") +
+                "' spi write --unprotect --address 0xA00000 '" + Path("image.bin") +
+                "' >/dev/null 2>'" + Path("err.txt") + "'";
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Once the pages go out (the first progress event of the writing phase).
+        for (int wait = 0; wait < 3000; ++wait) {
+            if (ReadFile(Path("err.txt")).find("\"writing\"") != std::string::npos) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        kill(child, signal);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        const std::string err = ReadFile(Path("err.txt"));
+        EXPECT_NE(std::string::npos, err.find("kestrel: stopping at the next safe point")) << err;
+        EXPECT_NE(std::string::npos, err.find("at a safe point; 0xA00000 to ")) << err;
+        EXPECT_EQ(std::string::npos, err.find("was being erased or programmed")) << err;
+        EXPECT_NE(std::string::npos, err.find("note: protection restored")) << err;
+        EXPECT_NE(std::string::npos,
+                  ProtectionInState().find("0xFC0000 to 0xFFFFFF (256 KiB) protected"));
+        ExpectFlashAsSaid(err, 0xA00000, image, before);
+    }
+}
+
 // spi id shows status register 3 where the part answers 0x15 with one; the part without it
 // leaves DI to the pull-up, and Macronix's 0x15 is the configuration register.
 TEST_F(SpiPartsTest, IdShowsTheThirdStatusRegisterWhereThePartHasOne) {
@@ -230,10 +374,13 @@ TEST_F(SpiPartsTest, ErasesAreTheLargestThatFitTheChangedRegion) {
     struct Row {
         uint32_t address, count;
         const char* erases;
+        const char* options;
     };
     const Row rows[] = {
-        {0x00F000, 0x12000, "20@00F000 D8@010000 20@020000"},
-        {0, 1u << 20, "C7"},
+        {0x00F000, 0x12000, "20@00F000 D8@010000 20@020000", ""},
+        {0, 1u << 20, "C7", ""},
+        // A chip erase would erase the whole part, not the smaller size given.
+        {0, 0x10000, "D8@000000", "--flash-size 65536 "},
     };
     for (const Row& row : rows) {
         UsePart("W25Q80DV", "");
@@ -241,8 +388,8 @@ TEST_F(SpiPartsTest, ErasesAreTheLargestThatFitTheChangedRegion) {
         WriteFile(Path("image.bin"), std::string(image.begin(), image.end()));
         char address[16];
         std::snprintf(address, sizeof address, "0x%X", row.address);
-        const ToolRun write =
-            Spi("write --address " + std::string(address) + " '" + Path("image.bin") + "'");
+        const ToolRun write = Spi(std::string(row.options) + "write --address " + address + " '" +
+                                  Path("image.bin") + "'");
         ASSERT_EQ(0, write.exitCode) << write.err;
         EXPECT_EQ(row.erases, Commands("20|52|D8|C7"));
         EXPECT_EQ(image, FlashRange(row.address, row.count));

@@ -68,9 +68,10 @@ class SpiToolTest : public KestrelTest {
             ASSERT_EQ(0, vc_state_load(state.c_str(), error, sizeof error)) << error;
         }
     }
+    // The flash of the loaded cable (nothing for a cable without one).
     static Bytes Flash() {
         uint32_t size = 0;
-        EXPECT_EQ(VC_OK, vc_flash_size(0, &size));
+        if (vc_flash_size(0, &size) != VC_OK) return {};
         Bytes bytes(size);
         EXPECT_EQ(VC_OK, vc_flash_read(0, 0, bytes.data(), size));
         return bytes;
@@ -165,7 +166,9 @@ TEST_F(SpiToolTest, WritesKeepWhatTheyDoNotCoverAndSkipWhatIsInPlace) {
     }
 }
 
-TEST_F(SpiToolTest, RangesPastTheEndAreRefusedWithNothingClocked) {
+// Ranges the flash does not have, sizes the part contradicts and flashes that do not answer their
+// ID: refused with nothing read, erased or programmed.
+TEST_F(SpiToolTest, RangesPastTheEndAndSilentFlashesAreRefusedWithNothingClocked) {
     WriteFile(Path("8k.bin"), Text(Data(8192, 1)));
     WriteFile(Path("128k.bin"), Text(Data(131072, 2)));
     WriteFile(Path("4m.toml"),
@@ -177,10 +180,18 @@ TEST_F(SpiToolTest, RangesPastTheEndAreRefusedWithNothingClocked) {
     WriteFile(Path("unknown.toml"),
               "[[device]]\ndescription = \"ZV7300LNK\"\n[device.flash]\n"
               "size = 65536\nsfdp = false\njedec_id = \"EF 40 FF\"\n");
+    const char* const silent[][2] = {{"absent.toml", "present = false"},
+                                     {"other-pins.toml", "cs_line = \"GPIOL3\""},
+                                     {"zeros.toml", "jedec_id = \"00 00 00\""}};
+    for (const auto& [name, keys] : silent) {
+        WriteFile(Path(name), std::string("[[device]]\ndescription = \"ZV7300LNK\"\n") +
+                                  "[device.flash]\n" + keys + "\n");
+    }
     struct Row {
         const char* scenario;  // in the test's folder; empty: the default 1 MiB flash
         std::string command;
         const char* message;
+        int exitCode = 2;
     };
     const Row rows[] = {
         {"4m.toml", "write 8k.bin --address 0x3FF000",
@@ -198,6 +209,21 @@ TEST_F(SpiToolTest, RangesPastTheEndAreRefusedWithNothingClocked) {
         {"unknown.toml", "write 8k.bin", "the flash's size is unknown"},
         {"unknown.toml", "--flash-size 4096 write 8k.bin",
          "8k.bin (8192 bytes) is larger than the 4 KiB flash (4096 bytes, from --flash-size)"},
+        // A size past the part's own would wrap around to its start.
+        {"", "--flash-size 0x200000 write 8k.bin --address 0x100000",
+         "--flash-size 2 MiB (2097152 bytes) is larger than the flash: its SFDP table announces "
+         "1 MiB (1048576 bytes)"},
+        {"jedec.toml", "--flash-size 0x20000 read out.bin",
+         "its JEDEC ID announces 64 KiB (65536 bytes), and an address past the end would wrap"},
+        {"flash.toml", "--flash-size 32768 erase --chip",
+         "erase --chip erases the whole flash, which announces 64 KiB, not the 32 KiB"},
+        // Nothing drove DI, or it was held low.
+        {"absent.toml", "read out.bin",
+         "no flash answered on the SPI lines: its JEDEC ID reads FF FF FF", 6},
+        {"other-pins.toml", "--flash-size 65536 write 8k.bin", "reads FF FF FF", 6},
+        {"zeros.toml", "erase --chip", "its JEDEC ID reads 00 00 00 (DI held low)", 6},
+        {"absent.toml", "verify 8k.bin", "no flash answered", 6},
+        {"other-pins.toml", "id", "no flash answered", 6},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.command);
@@ -207,9 +233,12 @@ TEST_F(SpiToolTest, RangesPastTheEndAreRefusedWithNothingClocked) {
         const ToolRun run = Kestrel("--virtual '" + scenario + "' --state '" + Path("state.bin") +
                                         "' --trace '" + Path("trace.txt") + "' spi " + row.command,
                                     "--chdir='" + dir_ + "'");
-        EXPECT_EQ(2, run.exitCode);
+        EXPECT_EQ(row.exitCode, run.exitCode);
         EXPECT_NE(std::string::npos, run.err.find(row.message)) << run.err;
-        EXPECT_EQ(std::vector<std::string>{}, FlashCommands()) << "the flash saw a data command";
+        // After an ID that nothing sent, not even the SFDP table or a status register is read.
+        EXPECT_EQ(std::vector<std::string>{},
+                  FlashCommands(row.exitCode == 6 ? "02|20|C7|03|05|5A" : "02|20|C7|03|05"))
+            << "the flash saw a data command";
         EXPECT_FALSE(std::ifstream(Path("out.bin")).good()) << "the output file was left behind";
         if (std::ifstream(Path("state.bin")).good()) {
             Load(scenario);

@@ -1,73 +1,33 @@
 // kestrel spi id|read|write|erase|verify: the SPI flash behind chip select GPIOL2. Files are
-// checked first and the flash's size is known before any range is touched: a range past the end
-// is refused with nothing read, erased or programmed.
+// checked first, and before any range is touched a flash must answer its ID and its size must be
+// known, --flash-size no larger than the part announces: a range past the end is refused with
+// nothing read, erased or programmed. A write or erase puts back the protection it cleared on
+// every way it ends, a signal included.
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <vector>
 
 #include "commands/commands.h"
 #include "commands/options.h"
+#include "commands/spi_verbs.h"
 #include "common/inputs.h"
+#include "common/os.h"
 #include "common/report.h"
 #include "flash/flash_geometry.h"
-#include "flash/flash_protect.h"
-#include "flash/flash_writer.h"
+#include "flash/flash_job.h"
+#include "flash/flash_stop.h"
 #include "flash/spi_ops.h"
 
 namespace kestrel {
 namespace {
+
+using namespace spi_verbs;
 
 // The command line's bounds: the smallest erase any flash has, the largest flash and the largest
 // address the options take (ranges are then held to the flash's own size).
 constexpr uint64_t kSectorBytes = 4096;
 constexpr uint64_t kMaxFlashBytes = uint64_t{1} << 32;
 constexpr uint64_t kMaxAddress = 0xFFFFFFFF;
-
-enum class SpiVerb { kId, kRead, kWrite, kErase, kVerify };
-
-struct SpiOptions {
-    uint64_t address = 0;
-    uint64_t size = 0;  // read: 0 = to the end of the flash
-    uint64_t flashSize = 0;
-    std::string file;
-    bool noErase = false;
-    bool noVerify = false;
-    bool chip = false;
-    bool unprotect = false;
-};
-
-// One bar per phase of a command, each ended before the next starts.
-class PhaseBars {
-  public:
-    PhaseProgressFn Sink() {
-        return [this](const char* phase, uint64_t done, uint64_t total) {
-            if (!bar_ || phase != phase_) {
-                bar_.reset();
-                bar_ = std::make_unique<Progress>(phase, total);
-                phase_ = phase;
-            }
-            bar_->Update(done);
-        };
-    }
-    void End() { bar_.reset(); }
-
-  private:
-    std::unique_ptr<Progress> bar_;
-    const char* phase_ = nullptr;
-};
-
-std::string Hex6(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%06llX", static_cast<unsigned long long>(value));
-    return text;
-}
-
-// What a command works on, once the flash's size is known.
-struct Target {
-    uint64_t address = 0;
-    uint64_t count = 0;
-};
 
 // The range of the command, or a usage problem (then `problem` is set).
 Target RangeOf(SpiVerb verb, const SpiOptions& o, size_t inputBytes, const FlashGeometry& g,
@@ -76,7 +36,7 @@ Target RangeOf(SpiVerb verb, const SpiOptions& o, size_t inputBytes, const Flash
     switch (verb) {
         case SpiVerb::kRead:
             if (o.size == 0 && g.size > 0 && o.address >= g.size) {
-                problem = "--address " + Hex6(o.address) + " is past the end of the " +
+                problem = "--address " + AddressText(o.address) + " is past the end of the " +
                           SizeText(g.size) + " flash (" + std::to_string(g.size) + " bytes, from " +
                           g.sizeSource + ")";
                 return t;
@@ -96,6 +56,14 @@ Target RangeOf(SpiVerb verb, const SpiOptions& o, size_t inputBytes, const Flash
         case SpiVerb::kErase:
             if (o.chip) {
                 if (g.size == 0) problem = RangeProblem(0, 1, g);
+                // A chip erase erases the part, whatever --flash-size says.
+                if (g.size && !SizeIsThePart(g) && (g.sfdpSize || g.jedecSize)) {
+                    problem = "erase --chip erases the whole flash, which announces " +
+                              SizeText(std::max(g.sfdpSize, g.jedecSize)) + ", not the " +
+                              SizeText(g.size) + " --flash-size gives; leave " +
+                              "--flash-size out, or give --address 0 --size " +
+                              std::to_string(g.size);
+                }
                 return {0, g.size};
             }
             t.count = o.size;
@@ -105,169 +73,6 @@ Target RangeOf(SpiVerb verb, const SpiOptions& o, size_t inputBytes, const Flash
     }
     problem = RangeProblem(t.address, t.count, g);
     return t;
-}
-
-void PrintId(const uint8_t id[3], const std::optional<FlashGeometry>& sfdp,
-             const FlashGeometry& g) {
-    std::printf("JEDEC ID %s: manufacturer 0x%02X, type 0x%02X, capacity code 0x%02X",
-                HexBytes(id, 3).c_str(), id[0], id[1], id[2]);
-    if (const uint64_t size = SizeFromJedec(id)) std::printf(" (%s)", SizeText(size).c_str());
-    std::printf("\n");
-    if (sfdp) {
-        std::printf("SFDP: %s, erase %s with 0x%02X, pages of %u bytes\n",
-                    SizeText(sfdp->size).c_str(), SizeText(sfdp->eraseSize).c_str(),
-                    sfdp->eraseOpcode, sfdp->pageSize);
-    } else {
-        std::printf("SFDP: not answered\n");
-    }
-    if (g.size) {
-        std::printf("flash size: %s (%llu bytes, from %s)\n", SizeText(g.size).c_str(),
-                    static_cast<unsigned long long>(g.size), g.sizeSource.c_str());
-    } else {
-        std::printf("flash size: unknown (give --flash-size)\n");
-    }
-    const char* addressing[] = {"3-byte addresses", "4-byte opcodes",
-                                "4-byte mode (0xB7 before a job, 0xE9 after)"};
-    std::printf("addressing: %s\n", addressing[static_cast<int>(g.addressing)]);
-    if (g.timesFromSfdp) {
-        std::printf(
-            "longest waits (SFDP): page program %.1f ms, sector erase %.0f ms, chip erase "
-            "%.0f s\n",
-            g.timeouts.program / 1e3, g.timeouts.sector / 1e3, g.timeouts.chip / 1e6);
-    }
-}
-
-// "1 sector", "3 sectors".
-std::string Count(uint64_t n, const char* thing) {
-    return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
-}
-
-std::string Verified(const WriteReport& w) {
-    return w.verifiedBytes ? "; verified " + Count(w.verifiedBytes, "byte") : "";
-}
-
-std::string WriteSummary(const WriteReport& w) {
-    return "erased " + Count(w.erasedSectors, "sector") + " (" + Count(w.erasedBytes, "byte") +
-           "), programmed " + Count(w.programmedBytes, "byte") + " in " +
-           Count(w.pagePrograms, "page program") + ", skipped " + Count(w.skippedBytes, "byte") +
-           " already in place" + Verified(w);
-}
-
-std::string EraseSummary(const WriteReport& w) {
-    return "erased " + Count(w.erasedSectors, "sector") + " (" + Count(w.erasedBytes, "byte") +
-           "), restored " + Count(w.programmedBytes, "byte") + " around the range in " +
-           Count(w.pagePrograms, "page program") + ", " + Count(w.untouchedSectors, "sector") +
-           " already blank" + Verified(w);
-}
-
-// What the command did, on standard output, or on standard error when the data went there.
-FILE* Report(const OutputFile& output) { return output.toStdout() ? stderr : stdout; }
-
-// The byte counts of a write or erase for --json.
-void ReportWrite(const WriteReport& r) {
-    report::Set("bytes_erased", json::Number(r.erasedBytes));
-    report::Set("bytes_programmed", json::Number(r.programmedBytes));
-    report::Set("bytes_skipped", json::Number(r.skippedBytes));
-    report::Set("bytes_verified", json::Number(r.verifiedBytes));
-}
-
-int RunRead(const SpiOptions& o, OutputFile& output, const Target& t) {
-    CallResult result;
-    PhaseBars bars;
-    Stopwatch watch;
-    const auto address = static_cast<uint32_t>(t.address);
-    const auto count = static_cast<uint32_t>(t.count);
-    std::vector<uint8_t> data(count);
-    const auto sink = bars.Sink();
-    if (!FlashRead(address, data.data(), count, result,
-                   [&](uint32_t done) { sink("reading", done, count); })) {
-        return FailCall(result, "read failed");
-    }
-    bars.End();
-    std::string error;
-    if (!output.Write(data.data(), count, error) || !output.Commit(error)) {
-        return Fail(kExitFile, error);
-    }
-    report::Set("bytes_read", json::Number(count));
-    std::fprintf(Report(output), "read %u bytes from %s into %s in %.1f ms\n", count,
-                 Hex6(address).c_str(), o.file.c_str(), watch.Milliseconds());
-    return kExitOk;
-}
-
-int RunWrite(const SpiOptions& o, const std::vector<uint8_t>& input, const FlashGeometry& g,
-             const Target& t) {
-    CallResult result;
-    PhaseBars bars;
-    WriteReport report;
-    Stopwatch watch;
-    const auto address = static_cast<uint32_t>(t.address);
-    const auto count = static_cast<uint32_t>(t.count);
-    if (!WriteRange(g, address, input.data(), count, {!o.noErase, !o.noVerify}, report, result,
-                    bars.Sink())) {
-        return FailCall(result, "write failed");
-    }
-    bars.End();
-    ReportWrite(report);
-    std::printf("wrote %u bytes at %s from %s in %.1f ms: %s\n", count, Hex6(address).c_str(),
-                o.file.c_str(), watch.Milliseconds(), WriteSummary(report).c_str());
-    return kExitOk;
-}
-
-int RunErase(const SpiOptions& o, const FlashGeometry& g, const Target& t) {
-    CallResult result;
-    PhaseBars bars;
-    WriteReport report;
-    Stopwatch watch;
-    const auto address = static_cast<uint32_t>(t.address);
-    const auto count = static_cast<uint32_t>(t.count);
-    const bool ok =
-        o.chip ? EraseChip(g, !o.noVerify, report, result, bars.Sink())
-               : EraseRange(g, address, count, {true, !o.noVerify}, report, result, bars.Sink());
-    if (!ok) return FailCall(result, "erase failed");
-    bars.End();
-    ReportWrite(report);
-    if (o.chip) {
-        std::printf("erased the whole %s flash in %.1f ms%s\n", SizeText(g.size).c_str(),
-                    watch.Milliseconds(), Verified(report).c_str());
-        return kExitOk;
-    }
-    std::printf("erased %s to %s (%u bytes) in %.1f ms: %s\n", Hex6(address).c_str(),
-                Hex6(t.address + t.count - 1).c_str(), count, watch.Milliseconds(),
-                EraseSummary(report).c_str());
-    return kExitOk;
-}
-
-int RunVerify(const SpiOptions& o, const std::vector<uint8_t>& input, const Target& t) {
-    CallResult result;
-    PhaseBars bars;
-    Stopwatch watch;
-    const auto address = static_cast<uint32_t>(t.address);
-    const auto count = static_cast<uint32_t>(t.count);
-    if (!VerifyRange(address, input.data(), count, result, bars.Sink())) {
-        return FailCall(result);
-    }
-    bars.End();
-    report::Set("bytes_verified", json::Number(count));
-    std::printf("verified %u bytes at %s against %s in %.1f ms\n", count, Hex6(address).c_str(),
-                o.file.c_str(), watch.Milliseconds());
-    return kExitOk;
-}
-
-int RunVerb(SpiVerb verb, const SpiOptions& o, const std::vector<uint8_t>& input,
-            OutputFile& output, const FlashGeometry& g, const Target& t) {
-    switch (verb) {
-        case SpiVerb::kRead:
-            return RunRead(o, output, t);
-        case SpiVerb::kWrite:
-            return RunWrite(o, input, g, t);
-        case SpiVerb::kErase:
-            return RunErase(o, g, t);
-        case SpiVerb::kVerify:
-            return RunVerify(o, input, t);
-        case SpiVerb::kId:
-            break;
-    }
-    return kExitOk;
 }
 
 // write and verify read their file, read writes it.
@@ -306,18 +111,65 @@ int PrepareSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o,
     return kExitOk;
 }
 
-// The status registers `spi id` read, each with its read command and value.
-std::string RegistersJson(const FlashProtection& p) {
-    const auto one = [](const char* name, uint8_t opcode, uint8_t value) {
-        return json::Object({{"name", json::String(name)},
-                             {"opcode", json::Number(uint32_t{opcode})},
-                             {"value", json::Number(uint32_t{value})}});
-    };
-    std::vector<std::string> registers = {
-        one("status register 1", flash_cmd::kReadStatus, p.status[0])};
-    if (p.hasSecond) registers.push_back(one(p.secondName, p.secondOpcode, p.status[1]));
-    if (p.hasThird) registers.push_back(one("status register 3", kReadStatus3, p.status[2]));
-    return json::Array(registers);
+// How the job's end went: the protection it cleared put back (said on standard output after a
+// success, as a note after a failure), or what it left changed and how to undo it.
+int FinishJob(const FlashJob& job, bool putBack, const CallResult& after, int code) {
+    if (job.clearSent) report::Set("protection_restored", json::Bool(putBack));
+    const std::string outcome = EndOutcome(job, putBack);
+    if (putBack) {
+        if (!outcome.empty() && code == kExitOk) {
+            std::printf("%s\n", outcome.c_str());
+        } else {
+            Note(outcome);
+        }
+        return code;
+    }
+    const int failed = FailCall(outcome.empty() ? after : Explained(after, outcome),
+                                "putting the flash back failed");
+    return code ? code : failed;
+}
+
+// The verb between the job's begin and end. A write or erase stops at a safe point when SIGINT
+// or SIGTERM asks it to, and ends as interrupted once the job's end has put things back.
+int RunJob(SpiVerb verb, const SpiOptions& o, const uint8_t id[3],
+           const std::vector<uint8_t>& input, OutputFile& output, const FlashGeometry& g,
+           const Target& t) {
+    const bool writes = verb == SpiVerb::kWrite || verb == SpiVerb::kErase;
+    std::optional<StopAtSafePoint> stop;
+    if (writes) stop.emplace();
+    // The sectors a write or erase touches, checked against the protection before any of them.
+    const uint64_t sector = g.eraseSize;
+    const uint64_t first = o.chip ? 0 : t.address / sector * sector;
+    const uint64_t end =
+        o.chip ? g.size : std::min(g.size, (t.address + t.count + sector - 1) / sector * sector);
+    FlashJob job;
+    CallResult result;
+    int code = BeginFlashJob(id, g.size, first, end, writes, o.unprotect, job, result)
+                   ? RunVerb(verb, o, input, output, g, t)
+                   : FailCall(result);
+    CallResult after;
+    const bool putBack = EndFlashJob(job, after);
+    stop.reset();
+    code = FinishJob(job, putBack, after, code);
+    return StopSignal() ? kExitInterrupted : code;
+}
+
+// The flash as the command line and the part describe it: a flash that answers, and a size that
+// the part does not contradict.
+int SettleFlash(SpiVerb verb, const SpiOptions& o, const uint8_t id[3], FlashGeometry& g) {
+    if (NoFlashAnswered(id)) {
+        if (verb == SpiVerb::kId) PrintJedecId(id);
+        return Fail(kExitUnavailable, NoAnswerText(id));
+    }
+    if (const std::string problem = SettleSize(o.flashSize, g); !problem.empty()) {
+        return Fail(kExitUsage, problem);
+    }
+    Note(SizeNote(g));
+    UseFlash(g);
+    report::Set("flash", json::Object({{"id", json::String(HexBytes(id, 3))},
+                                       {"size", json::Number(g.size)},
+                                       {"erase_size", json::Number(g.eraseSize)}}));
+    return kExitOk;
 }
 
 int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
@@ -332,29 +184,11 @@ int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
     uint8_t id[3] = {0, 0, 0};
     std::optional<FlashGeometry> sfdp;
     FlashGeometry geometry;
-    if (!ProbeFlash(o.flashSize, id, sfdp, geometry, result)) {
+    if (!ProbeFlash(id, sfdp, geometry, result)) {
         return session.Finish(FailCall(result, "identifying the flash failed"));
     }
-    UseFlash(geometry);
-    report::Set("flash", json::Object({{"id", json::String(HexBytes(id, 3))},
-                                       {"size", json::Number(geometry.size)},
-                                       {"erase_size", json::Number(geometry.eraseSize)}}));
-    if (verb == SpiVerb::kId) {
-        PrintId(id, sfdp, geometry);
-        FlashProtection protection;
-        if (!ReadProtection(id, geometry.size, protection, result) ||
-            !ReadThirdRegister(protection, result)) {
-            return session.Finish(FailCall(result));
-        }
-        std::printf("protection: %s\n", DescribeProtection(protection).c_str());
-        report::Set("protection",
-                    json::Object({{"text", json::String(DescribeProtection(protection))},
-                                  {"registers", RegistersJson(protection)},
-                                  {"first", json::Number(protection.first)},
-                                  {"end", json::Number(protection.end)},
-                                  {"locked", json::Bool(protection.locked)}}));
-        return session.Finish(kExitOk);
-    }
+    if (const int code = SettleFlash(verb, o, id, geometry)) return session.Finish(code);
+    if (verb == SpiVerb::kId) return session.Finish(RunId(id, sfdp, geometry));
     std::string problem;
     if (o.flashSize % geometry.eraseSize != 0) {
         problem = "--flash-size " + std::to_string(o.flashSize) + " is not a whole number of " +
@@ -363,28 +197,14 @@ int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
     const Target target =
         problem.empty() ? RangeOf(verb, o, input.size(), geometry, problem) : Target{};
     if (!problem.empty()) return session.Finish(Fail(kExitUsage, problem));
-    // The sectors a write or erase touches, checked against the protection before any of them.
-    const uint64_t sector = geometry.eraseSize;
-    const uint64_t first = o.chip ? 0 : target.address / sector * sector;
-    const uint64_t end =
-        o.chip ? geometry.size
-               : std::min(geometry.size,
-                          (target.address + target.count + sector - 1) / sector * sector);
-    FlashJob job;
-    const bool writes = verb == SpiVerb::kWrite || verb == SpiVerb::kErase;
-    if (!BeginFlashJob(id, geometry.size, first, end, writes, o.unprotect, job, result)) {
-        EndFlashJob(job, result);
-        return session.Finish(FailCall(result));
+    const int code = session.Finish(RunJob(verb, o, id, input, output, geometry, target));
+    // Stopped by a signal at a safe point: the document and the state are written, and the
+    // process ends as the signal would have ended it.
+    if (const int signal = StopSignal()) {
+        report::Finish(code);
+        os::StopBySignal(signal);
     }
-    const int code = RunVerb(verb, o, input, output, geometry, target);
-    CallResult after;
-    if (!EndFlashJob(job, after)) {
-        return session.Finish(code ? code : FailCall(after, "putting the flash back failed"));
-    }
-    if (job.cleared) {
-        std::printf("protection restored: %s\n", DescribeProtection(job.restored).c_str());
-    }
-    return session.Finish(code);
+    return code;
 }
 
 }  // namespace
@@ -396,7 +216,7 @@ Command AddSpiCommand(CLI::App& root) {
     app->fallthrough();
     app->add_option("--flash-size", o->flashSize,
                     "The flash's size in bytes, in place of what its SFDP table or JEDEC ID "
-                    "announces (a whole number of sectors)")
+                    "announces (no larger; a whole number of sectors)")
         ->transform(Number(kSectorBytes, kMaxFlashBytes, kSectorBytes));
     auto addVerb = [&](const char* name, const char* help) {
         CLI::App* verb = app->add_subcommand(name, help);

@@ -96,6 +96,9 @@ void StopWithParent(long parent);
 void StopBySignal(int signal);
 // Standard input gives its bytes as they are (Windows reads it as text unless told).
 void BinaryStandardInput();
+
+// From a signal handler too: writes the bytes to standard error, unbuffered.
+void WriteStandardError(const char* text, size_t size);
 // Releases a string the library handed out (OpenDevice_EDP2's text): free() on Linux,
 // SysFreeString() on Windows.
 void FreeLibraryString(kl_bstr text);

@@ -202,4 +202,6 @@ void StopBySignal(int signal) {
     std::raise(signal);
 }
 
+void WriteStandardError(const char* text, size_t size) { (void)write(2, text, size); }
+
 }  // namespace kestrel::os

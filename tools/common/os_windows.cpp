@@ -320,6 +320,10 @@ void BinaryStandardInput() { _setmode(_fileno(stdin), _O_BINARY); }
 
 void StopBySignal(int signal) { std::_Exit(128 + signal); }
 
+void WriteStandardError(const char* text, size_t size) {
+    (void)_write(2, text, static_cast<unsigned>(size));
+}
+
 void FreeLibraryString(kl_bstr text) { SysFreeString(text); }
 
 }  // namespace kestrel::os

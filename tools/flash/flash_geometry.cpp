@@ -184,27 +184,81 @@ bool ReadSfdpGeometry(const SfdpReader& read, std::optional<FlashGeometry>& geom
     return true;
 }
 
-bool ProbeFlash(uint64_t sizeOverride, uint8_t id[3], std::optional<FlashGeometry>& sfdp,
-                FlashGeometry& geometry, CallResult& result) {
+bool NoFlashAnswered(const uint8_t id[3]) {
+    const bool ones = id[0] == 0xFF && id[1] == 0xFF && id[2] == 0xFF;
+    return ones || (id[0] == 0 && id[1] == 0 && id[2] == 0);
+}
+
+std::string NoAnswerText(const uint8_t id[3]) {
+    return "no flash answered on the SPI lines: its JEDEC ID reads " + HexBytes(id, 3) +
+           (id[0] ? " (nothing drove DI, which its pull-up holds high)" : " (DI held low)") +
+           "; check that a flash is there, powered, and selected by GPIOL2; nothing was read, "
+           "erased or programmed";
+}
+
+bool ProbeFlash(uint8_t id[3], std::optional<FlashGeometry>& sfdp, FlashGeometry& geometry,
+                CallResult& result) {
+    sfdp.reset();
+    geometry = FlashGeometry{};
     if (!FlashJedecId(id, result)) return false;
+    if (NoFlashAnswered(id)) return true;
     const SfdpReader read = [&result](uint32_t address, uint8_t* out, uint32_t count) {
         return FlashReadSfdp(address, out, count, result);
     };
     if (!ReadSfdpGeometry(read, sfdp)) return false;
     geometry = sfdp.value_or(FlashGeometry{});
-    if (!sfdp) {
-        geometry.size = SizeFromJedec(id);
-        if (geometry.size) geometry.sizeSource = "the JEDEC ID";
+    geometry.sfdpSize = sfdp ? sfdp->size : 0;
+    geometry.jedecSize = SizeFromJedec(id);
+    SettleSize(0, geometry);
+    return true;
+}
+
+std::string SettleSize(uint64_t given, FlashGeometry& g) {
+    const uint64_t larger = std::max(g.sfdpSize, g.jedecSize);
+    const bool agree = !g.sfdpSize || !g.jedecSize || g.sfdpSize == g.jedecSize;
+    g.size = agree ? larger : 0;
+    g.sizeSource = !agree ? "" : g.sfdpSize ? "SFDP" : g.jedecSize ? "the JEDEC ID" : "";
+    if (given && larger && given > larger) {
+        return "--flash-size " + SizeText(given) + " (" + std::to_string(given) +
+               " bytes) is larger than the flash: its " +
+               (larger == g.sfdpSize ? "SFDP table" : "JEDEC ID") + " announces " +
+               SizeText(larger) + " (" + std::to_string(larger) +
+               " bytes), and an address past the end would wrap around to the start";
     }
-    if (sizeOverride) {
-        geometry.size = sizeOverride;
-        geometry.sizeSource = "--flash-size";
+    if (given) {
+        g.size = given;
+        g.sizeSource = "--flash-size";
     }
     // Past 16 MiB without a table that says how: 4-byte mode, which such parts have.
-    if (geometry.size > kThreeByteLimit && geometry.addressing == Addressing::kThreeByte && !sfdp) {
-        geometry.addressing = Addressing::kFourByteMode;
+    if (g.size > kThreeByteLimit && g.addressing == Addressing::kThreeByte && !g.sfdpSize) {
+        g.addressing = Addressing::kFourByteMode;
     }
-    return true;
+    return "";
+}
+
+bool SizeIsThePart(const FlashGeometry& g) {
+    return g.size && (g.size == g.sfdpSize || g.size == g.jedecSize);
+}
+
+std::string UnknownSizeText(const FlashGeometry& g) {
+    if (g.sfdpSize && g.jedecSize && g.sfdpSize != g.jedecSize) {
+        return "its SFDP table announces " + SizeText(g.sfdpSize) + " and its JEDEC ID " +
+               SizeText(g.jedecSize);
+    }
+    return "no SFDP table, and the JEDEC ID's capacity byte announces none";
+}
+
+std::string SizeNote(const FlashGeometry& g) {
+    if (g.sizeSource != "--flash-size") return "";
+    if (g.sfdpSize && g.jedecSize && g.sfdpSize != g.jedecSize) {
+        return "--flash-size " + SizeText(g.size) + " decides where " + UnknownSizeText(g);
+    }
+    if (!g.sfdpSize && !g.jedecSize) {
+        return "--flash-size " + SizeText(g.size) + " is unchecked: the flash announces no " +
+               "size (" + UnknownSizeText(g) +
+               "), and a range past its real end would wrap around to its start";
+    }
+    return "";
 }
 
 std::string SizeText(uint64_t bytes) {
@@ -213,27 +267,32 @@ std::string SizeText(uint64_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
+std::string AddressText(uint64_t address) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%06llX", static_cast<unsigned long long>(address));
+    return text;
+}
+
+std::string RangeText(uint64_t first, uint64_t end) {
+    return AddressText(first) + " to " + AddressText(end - 1);
+}
+
 std::string RangeProblem(uint64_t address, uint64_t count, const FlashGeometry& geometry) {
-    char range[80];
-    std::snprintf(range, sizeof range, "0x%06llX to 0x%06llX (%llu bytes)",
-                  static_cast<unsigned long long>(address),
-                  static_cast<unsigned long long>(address + count - 1),
-                  static_cast<unsigned long long>(count));
+    const std::string range =
+        RangeText(address, address + count) + " (" + std::to_string(count) + " bytes)";
     if (geometry.size == 0) {
-        return std::string(
-            "the flash's size is unknown (no SFDP table, and the JEDEC ID's "
-            "capacity byte announces none); give --flash-size");
+        return "the flash's size is unknown (" + UnknownSizeText(geometry) + "); give --flash-size";
     }
     if (address + count > geometry.size) {
-        return std::string("the range ") + range + " passes the end of the " +
-               SizeText(geometry.size) + " flash (" + std::to_string(geometry.size) +
-               " bytes, from " + geometry.sizeSource + ")";
+        return "the range " + range + " passes the end of the " + SizeText(geometry.size) +
+               " flash (" + std::to_string(geometry.size) + " bytes, from " + geometry.sizeSource +
+               ")";
     }
     if (geometry.addressing == Addressing::kThreeByte && address + count > kThreeByteLimit) {
-        return std::string("the range ") + range + " passes the 16 MiB that 3-byte addresses reach";
+        return "the range " + range + " passes the 16 MiB that 3-byte addresses reach";
     }
     if (address + count > kFourByteLimit) {
-        return std::string("the range ") + range + " passes the 256 MiB this tool addresses";
+        return "the range " + range + " passes the 256 MiB this tool addresses";
     }
     return "";
 }

@@ -158,44 +158,12 @@ bool RestoreProtection(const FlashProtection& p, CallResult& result) {
     return WriteRegisters(p, p.status[0], p.status[1], result);
 }
 
-bool BeginFlashJob(const uint8_t id[3], uint64_t size, uint64_t first, uint64_t end, bool writes,
-                   bool unprotect, FlashJob& job, CallResult& result) {
-    job = FlashJob{};
-    if (writes) {
-        if (!ReadProtection(id, size, job.protection, result)) return false;
-        const FlashProtection& p = job.protection;
-        if (p.Protects(first, end)) {
-            if (!unprotect) {
-                return Reject(Hex(first, 6) + " to " + Hex(end - 1, 6) +
-                                  " overlaps the protected range " + Hex(p.first, 6) + " to " +
-                                  Hex(p.end - 1, 6) + " (" + DescribeProtection(p) +
-                                  "); give --unprotect to clear the protection for this job",
-                              result);
-            }
-            if (!ClearProtection(p, result)) return false;
-            job.cleared = true;
-        }
-    }
-    if (!EnterAddressMode(result)) return false;
-    job.entered = true;
-    return true;
-}
-
-bool EndFlashJob(FlashJob& job, CallResult& result) {
-    bool ok = !job.entered || LeaveAddressMode(result);
-    if (!job.cleared) return ok;
-    const FlashProtection& before = job.protection;
-    const uint8_t id[3] = {before.maker, 0, 0};
-    if (!RestoreProtection(before, result) ||
-        !ReadProtection(id, before.size, job.restored, result)) {
-        return false;
-    }
-    if (job.restored.status[0] != before.status[0] || job.restored.first != before.first ||
-        job.restored.end != before.end) {
-        return Reject("the protection did not come back: " + DescribeProtection(job.restored),
-                      result);
-    }
-    return ok;
+std::string RestoreText(const FlashProtection& p) {
+    const uint8_t command[3] = {flash_cmd::kWriteStatus, p.status[0], p.status[1]};
+    std::string text = "status register 1 " + Hex(p.status[0], 2);
+    if (p.writeBoth) text += " and " + std::string(p.secondName) + " " + Hex(p.status[1], 2);
+    return text + " (write enable " + Hex(flash_cmd::kWriteEnable, 2) + ", then the status write " +
+           HexBytes(command, p.writeBoth ? 3 : 2) + ")";
 }
 
 }  // namespace kestrel

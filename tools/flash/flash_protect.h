@@ -49,20 +49,8 @@ std::string DescribeProtection(const FlashProtection& protection);
 bool ClearProtection(const FlashProtection& protection, CallResult& result);
 // Writes the registers back as ReadProtection found them.
 bool RestoreProtection(const FlashProtection& protection, CallResult& result);
-
-// What surrounds a command's data commands on the flash of `id` (UseFlash done): a write or erase
-// of [first, end) is refused, naming the protected range, unless `unprotect`, which clears the
-// protection for the job; then 4-byte mode is entered where the flash uses it.
-struct FlashJob {
-    FlashProtection protection;
-    FlashProtection restored;  // read back after the job put the protection back
-    bool cleared = false;
-    bool entered = false;
-};
-bool BeginFlashJob(const uint8_t id[3], uint64_t size, uint64_t first, uint64_t end, bool writes,
-                   bool unprotect, FlashJob& job, CallResult& result);
-// Leaves 4-byte mode and puts the protection back, as far as the job changed them; the
-// registers are read back and must hold what they held before.
-bool EndFlashJob(FlashJob& job, CallResult& result);
+// What RestoreProtection writes, for a person to write by other means: "status register 1 0x04
+// and status register 2 0x02 (write enable 0x06, then the status write 01 04 02)".
+std::string RestoreText(const FlashProtection& protection);
 
 }  // namespace kestrel

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "flash/flash_plan.h"
+#include "flash/flash_stop.h"
 #include "flash/page_pipeline.h"
 #include "flash/spi_ops.h"
 
@@ -58,28 +59,37 @@ void PlanPrograms(uint32_t base, const uint8_t* current, const uint8_t* wanted,
 
 // The pages planned since the last erase, programmed together (page_pipeline.h) before the next
 // erase, at the end, or when they hold kBatchBytes; "writing" progress counts up to the end of the
-// last page programmed.
+// last page programmed. Each batch moves the report's marks: the span up to the sectors it
+// completes is done, and its pages were touched even when the batch fails.
 struct Programmer {
     static constexpr size_t kBatchBytes = 1u << 20;
 
     uint32_t first;  // the span's start
     uint32_t span;
+    const PhaseProgressFn& progress;
+    WriteReport& report;
     PageBatch batch;
     PipelineState pipeline;
-    const PhaseProgressFn& progress;
+    uint32_t planned = 0;  // the end of the sectors whose pages are in the batch, from `first`
 
     bool Flush(CallResult& r) {
-        if (batch.pages.empty()) return true;
-        std::function<void(size_t)> told;
-        if (progress) {
-            told = [this](size_t done) {
-                const PendingPage& last = batch.pages[done - 1];
-                progress("writing", last.address + last.length - first, span);
-            };
+        if (!batch.pages.empty()) {
+            const PendingPage& last = batch.pages.back();
+            report.touchedEnd = std::max<uint64_t>(report.touchedEnd, last.address + last.length);
+            std::function<void(size_t)> told;
+            if (progress) {
+                told = [this](size_t done) {
+                    const PendingPage& page = batch.pages[done - 1];
+                    progress("writing", page.address + page.length - first, span);
+                };
+            }
+            const bool ok = ProgramPages(batch, pipeline, r, told);
+            batch.Clear();
+            if (!ok) return false;
         }
-        const bool ok = ProgramPages(batch, pipeline, r, told);
-        batch.Clear();
-        return ok;
+        report.doneEnd = uint64_t{first} + planned;
+        report.touchedEnd = std::max(report.touchedEnd, report.doneEnd);
+        return true;
     }
     // Progress up to `at`, or to the first batched page while pages wait.
     void Tell(uint32_t at) const {
@@ -87,6 +97,66 @@ struct Programmer {
         progress("writing", batch.pages.empty() ? at : batch.pages.front().address - first, span);
     }
 };
+
+// The sectors of the span, each planned from what it holds and what it must hold.
+std::vector<SectorPlan> PlanSectors(const FlashGeometry& g, const std::vector<uint8_t>& current,
+                                    const std::vector<uint8_t>& wanted, bool mayErase) {
+    std::vector<SectorPlan> plans;
+    const auto span = static_cast<uint32_t>(current.size());
+    for (uint32_t at = 0; at < span; at += g.eraseSize) {
+        const uint32_t size = std::min(g.eraseSize, span - at);
+        plans.push_back(PlanSector(&current[at], &wanted[at], size, g.pageSize, mayErase));
+    }
+    return plans;
+}
+
+// One chip erase for a span that is the whole chip.
+bool EraseWholeChip(uint32_t span, size_t sectors, WriteReport& report, CallResult& r) {
+    report.touchedEnd = span;
+    if (!KeepGoing(r) || !FlashChipErase(r)) return false;
+    report.erasedSectors += sectors;
+    report.erasedBytes += span;
+    return true;
+}
+
+// Erases and programs the span's sectors as planned, in address order: the largest erase that
+// fits each stretch of sectors that must be erased, and the pages batched between erases (the
+// pipeline sends many in one USB write).
+bool EraseAndProgram(const FlashGeometry& g, uint32_t first, const std::vector<uint8_t>& current,
+                     const std::vector<uint8_t>& wanted, const std::vector<SectorPlan>& plans,
+                     uint32_t address, uint32_t count, WriteReport& report, CallResult& r,
+                     const PhaseProgressFn& progress) {
+    const auto span = static_cast<uint32_t>(current.size());
+    // The whole chip to erase, where a chip erase erases exactly the span: one chip erase.
+    const bool wholeChip =
+        first == 0 && span == g.size && SizeIsThePart(g) &&
+        std::all_of(plans.begin(), plans.end(), [](const SectorPlan& p) { return p.erase; });
+    if (wholeChip && !EraseWholeChip(span, plans.size(), report, r)) return false;
+    uint64_t erasedUpTo = wholeChip ? span : 0;  // offsets below this are erased already
+    Programmer programmer{first, span, progress, report, {}, {}};
+    for (uint32_t at = 0, s = 0; at < span; at += g.eraseSize, ++s) {
+        const uint32_t size = std::min(g.eraseSize, span - at);
+        if (plans[s].erase && at >= erasedUpTo) {
+            if (!programmer.Flush(r) || !KeepGoing(r)) return false;
+            const uint32_t bytes = EraseAt(g, first + at, span - at, plans, s);
+            report.touchedEnd = std::max<uint64_t>(report.touchedEnd, first + at + bytes);
+            const uint8_t opcode = bytes > g.eraseSize ? g.blockOpcode : g.eraseOpcode;
+            if (!FlashErase(opcode, first + at, r)) return false;
+            report.erasedSectors += bytes / g.eraseSize;
+            report.erasedBytes += bytes;
+            erasedUpTo = at + bytes;
+        }
+        PlanPrograms(first + at, &current[at], &wanted[at], plans[s], address, count,
+                     programmer.batch, report);
+        programmer.planned = at + size;
+        if (programmer.batch.data.size() >= Programmer::kBatchBytes &&
+            (!programmer.Flush(r) || !KeepGoing(r))) {
+            return false;
+        }
+        programmer.Tell(at + size);
+    }
+    return programmer.Flush(r);
+}
 
 // Makes the touched sectors of [address, address + count) hold `overlay` (or 0xFF when null)
 // over the range, and what they hold elsewhere.
@@ -96,6 +166,8 @@ bool Rewrite(const FlashGeometry& g, uint32_t address, const uint8_t* overlay, u
     const uint32_t first = address - address % g.eraseSize;
     const uint64_t end = std::min<uint64_t>(
         (uint64_t{address} + count + g.eraseSize - 1) / g.eraseSize * g.eraseSize, g.size);
+    report.spanStart = report.doneEnd = report.touchedEnd = first;
+    report.spanEnd = end;
     const auto span = static_cast<uint32_t>(end - first);
     std::vector<uint8_t> current(span);
     if (!FlashRead(first, current.data(), span, r, Phase(progress, "reading", span))) return false;
@@ -106,43 +178,10 @@ bool Rewrite(const FlashGeometry& g, uint32_t address, const uint8_t* overlay, u
         std::fill_n(wanted.begin() + (address - first), count, kErasedByte);
     }
     report.skippedBytes = count;
-    std::vector<SectorPlan> plans;
-    for (uint32_t at = 0; at < span; at += g.eraseSize) {
-        const uint32_t size = std::min(g.eraseSize, span - at);
-        plans.push_back(PlanSector(&current[at], &wanted[at], size, g.pageSize, options.mayErase));
+    const std::vector<SectorPlan> plans = PlanSectors(g, current, wanted, options.mayErase);
+    if (!EraseAndProgram(g, first, current, wanted, plans, address, count, report, r, progress)) {
+        return false;
     }
-    // The whole chip to erase: one chip erase. Otherwise the largest erase that fits each
-    // stretch of sectors that must be erased.
-    const bool wholeChip =
-        first == 0 && span == g.size &&
-        std::all_of(plans.begin(), plans.end(), [](const SectorPlan& p) { return p.erase; });
-    if (wholeChip) {
-        if (!FlashChipErase(r)) return false;
-        report.erasedSectors += plans.size();
-        report.erasedBytes += span;
-    }
-    // Pages are batched between erases: the pipeline sends many in one USB write.
-    uint64_t erasedUpTo = wholeChip ? span : 0;  // offsets below this are erased already
-    Programmer programmer{first, span, {}, {}, progress};
-    for (uint32_t at = 0, s = 0; at < span; at += g.eraseSize, ++s) {
-        const uint32_t size = std::min(g.eraseSize, span - at);
-        if (plans[s].erase && at >= erasedUpTo) {
-            if (!programmer.Flush(r)) return false;
-            const uint32_t bytes = EraseAt(g, first + at, span - at, plans, s);
-            const bool block = bytes > g.eraseSize;
-            if (!FlashErase(block ? g.blockOpcode : g.eraseOpcode, first + at, r)) return false;
-            report.erasedSectors += bytes / g.eraseSize;
-            report.erasedBytes += bytes;
-            erasedUpTo = at + bytes;
-        }
-        PlanPrograms(first + at, &current[at], &wanted[at], plans[s], address, count,
-                     programmer.batch, report);
-        if (programmer.batch.data.size() >= Programmer::kBatchBytes && !programmer.Flush(r)) {
-            return false;
-        }
-        programmer.Tell(at + size);
-    }
-    if (!programmer.Flush(r)) return false;
     if (progress) progress("writing", span, span);
     if (!options.verify) return true;
     if (!VerifyRange(first, wanted.data(), span, r, progress)) return false;
@@ -166,7 +205,9 @@ bool EraseRange(const FlashGeometry& geometry, uint32_t address, uint32_t count,
 
 bool EraseChip(const FlashGeometry& geometry, bool verify, WriteReport& report, CallResult& result,
                const PhaseProgressFn& progress) {
-    if (!FlashChipErase(result)) return false;
+    report.spanEnd = report.touchedEnd = geometry.size;
+    if (!KeepGoing(result) || !FlashChipErase(result)) return false;
+    report.doneEnd = geometry.size;
     report.erasedBytes = geometry.size;
     if (!verify) return true;
     const std::vector<uint8_t> blank(geometry.size, kErasedByte);
@@ -175,6 +216,27 @@ bool EraseChip(const FlashGeometry& geometry, bool verify, WriteReport& report, 
     }
     report.verifiedBytes = geometry.size;
     return true;
+}
+
+std::string DescribeChanges(const WriteReport& r) {
+    const uint64_t touched = std::max(r.touchedEnd, r.doneEnd);
+    if (touched <= r.spanStart) {
+        return "nothing was erased or programmed: " + RangeText(r.spanStart, r.spanEnd) +
+               " is as it was";
+    }
+    std::string text;
+    const auto add = [&text](const std::string& part) {
+        text += (text.empty() ? "" : "; ") + part;
+    };
+    if (r.doneEnd > r.spanStart) {
+        add(RangeText(r.spanStart, r.doneEnd) + " was rewritten as planned");
+    }
+    if (touched > r.doneEnd) {
+        add(RangeText(r.doneEnd, touched) +
+            " was being erased or programmed and may hold neither the old nor the new bytes");
+    }
+    if (r.spanEnd > touched) add(RangeText(touched, r.spanEnd) + " is as it was");
+    return text;
 }
 
 bool VerifyRange(uint32_t address, const uint8_t* expected, uint32_t count, CallResult& result,

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "common/common.h"
 #include "flash/flash_geometry.h"
@@ -28,10 +29,22 @@ struct WriteReport {
     uint64_t skippedBytes = 0;  // bytes of the range no page program had to send
     uint64_t untouchedSectors = 0;  // sectors that already held what they must
     uint64_t verifiedBytes = 0;
+    // How far the job got, for a job that ends part way: [spanStart, doneEnd) holds what it
+    // should, [doneEnd, touchedEnd) had an erase or page program sent and may hold neither the
+    // old nor the new bytes, [touchedEnd, spanEnd) is as it was.
+    uint64_t spanStart = 0;
+    uint64_t doneEnd = 0;
+    uint64_t touchedEnd = 0;
+    uint64_t spanEnd = 0;
 };
 
+// The three parts of a job that ended part way, in words: "0x000000 to 0x001FFF was rewritten as
+// planned; 0x002000 to 0x002FFF ... may hold neither the old nor the new bytes; ... is as it was".
+std::string DescribeChanges(const WriteReport& report);
+
 // Makes [address, address + count) hold `data` and keeps the rest of every sector it touches.
-// The range must lie inside the flash (RangeProblem is empty).
+// The range must lie inside the flash (RangeProblem is empty). A stop asked for (flash_stop.h) ends
+// it before an erase, once the sectors before are programmed back, or between two page batches.
 bool WriteRange(const FlashGeometry& geometry, uint32_t address, const uint8_t* data,
                 uint32_t count, const WriteOptions& options, WriteReport& report,
                 CallResult& result, const PhaseProgressFn& progress = {});

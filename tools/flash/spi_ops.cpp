@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/read_tdo.h"
+#include "flash/flash_stop.h"
 #include "kestrellink.h"
 
 namespace kestrel {
@@ -226,6 +227,8 @@ bool FlashTransfer(const uint8_t* out, uint32_t outCount, uint8_t* in, uint32_t 
         if (ok && CollectBefore(group, std::min(kReadPiece, inCount - done))) {
             ok = CollectPieces(group, result);
             if (ok && progress) progress(done);
+            // Between two groups nothing is in flight: a stop asked for ends the read here.
+            if (ok && done < inCount) ok = KeepGoing(result);
         }
     }
     if (ok && inCount == 0) ok = Check(JTAG_Send2FTDI(), "JTAG_Send2FTDI", result);

@@ -57,7 +57,8 @@ bool FlashReadRegister(uint8_t command, uint8_t& value, CallResult& result);
 bool FlashWriteStatus(const uint8_t* bytes, uint32_t count, CallResult& result);
 
 // One transaction: chip select low, `outCount` bytes out, then `inCount` bytes in, chip select
-// high (also after a failure).
+// high (also after a failure). A long read ends early, failing, when a stop is asked for
+// (flash_stop.h).
 bool FlashTransfer(const uint8_t* out, uint32_t outCount, uint8_t* in, uint32_t inCount,
                    CallResult& result, const ProgressFn& progress = {});
 
