@@ -240,6 +240,10 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
         {"[[device.jtag]]\ninstructions = [{ opcode = 2, register = \"spi_bridge\" }]\n"
          "[[device.jtag]]\ninstructions = [{ opcode = 2, register = \"spi_bridge\" }]\n",
          "scenario:5: device[0].jtag[1]: a second device bridges to the flash"},
+        {"[[device.jtag]]\ninstructions = [{ opcode = 2, register = \"spi_bridge\", "
+         "chip_select = \"update\" }]\n",
+         "scenario:4: device[0].jtag[0].instructions[0].chip_select: expected one of \"dr_scan\", "
+         "\"shift_dr\", found \"update\""},
         {"[[device.jtag]]\nidcode = 1\nplugin = \"no-such-plugin.so\"\n",
          "scenario:5: device[0].jtag[0].plugin: no such file \"no-such-plugin.so\""},
         {"[[device.jtag]]\nidcode = 1\nplugin_config = \"x\"\n",

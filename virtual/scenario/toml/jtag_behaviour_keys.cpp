@@ -68,8 +68,16 @@ void ReadRowBehaviour(Reader& r, const toml::table& t, const std::string& at,
     }
     if (row.reg == JtagRegister::kBridge) {
         row.startBit = r.Bool(t, at, "start_bit", false);
-    } else if (t.get("start_bit")) {
-        r.Fail(*t.get("start_bit"), at, "only a \"spi_bridge\" register takes 'start_bit'");
+        // In the order of BridgeSelect.
+        row.bridgeSelect =
+            static_cast<BridgeSelect>(r.Choice(t, at, "chip_select", {"dr_scan", "shift_dr"}, 0));
+        return;
+    }
+    for (const char* key : {"start_bit", "chip_select"}) {
+        if (t.get(key)) {
+            r.Fail(*t.get(key), at,
+                   std::string("only a \"spi_bridge\" register takes '") + key + "'");
+        }
     }
 }
 
