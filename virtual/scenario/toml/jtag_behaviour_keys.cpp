@@ -4,12 +4,11 @@
 #include <filesystem>
 #include <optional>
 
+#include "scenario/toml/target_keys.h"
 #include "targets/jtag/tap_plugin.h"
 
 namespace vcable::scenario_file::toml_reader {
 namespace {
-
-constexpr int64_t kMaxBusyUs = int64_t{3600} * 1000 * 1000;  // an hour
 
 // The flags named under `key`, as a mask of their numbers.
 uint32_t FlagMask(Reader& r, const toml::table& t, const std::string& at, std::string_view key,
