@@ -11,6 +11,13 @@
  *                 shifts address n + 1 while word n comes out.
  *   0x13 COPY     16 bits; loading the instruction copies the word at the last READ address into
  *                 the user register, which this register captures.
+ *   0x14 DONE     1-bit register; loading the instruction ends programming: the device's DONE
+ *                 cell is set (an erase clears it; one still running loses the DONE, the trace
+ *                 says so).
+ *
+ * The instruction capture shows the DONE cell in bit 2 over the scenario's `ir_capture`, so a file
+ * can check that programming took (an interface-version-2 entry: built with VC_PLUGIN_VERSION 1,
+ * the example is a first-version plug-in whose capture stays the scenario's).
  *
  * Every other opcode is left to the scenario's instruction table (IDCODE, BYPASS). The config text
  * takes "words=N" (1 to 256, default 256) and "erase_us=N" (default 1000). */
@@ -20,8 +27,9 @@
 
 #include "vcable_plugin.h"
 
-enum { kErase = 0x10, kProgram = 0x11, kRead = 0x12, kCopy = 0x13 };
+enum { kErase = 0x10, kProgram = 0x11, kRead = 0x12, kCopy = 0x13, kDone = 0x14 };
 enum { kMaxWords = 256 };
+enum { kDoneBit = 1u << 2 }; /* in the instruction capture */
 
 typedef struct Cpld {
     vc_plugin_host host;
@@ -32,6 +40,7 @@ typedef struct Cpld {
     uint32_t opcode;
     unsigned readAddress; /* latched by the last READ scan */
     uint16_t user;
+    int done; /* the DONE cell */
 } Cpld;
 
 static uint64_t Now(Cpld* d) { return d->host.now_ns(d->host.context); }
@@ -98,7 +107,15 @@ static uint32_t Instruction(void* device, uint32_t opcode) {
         case kErase:
             if (Erasing(d)) Note(d, "erase started again while erasing");
             d->eraseEndsAt = Now(d) + d->eraseNs;
+            d->done = 0;
             if (d->eraseNs == 0) Erasing(d);
+            return 1;
+        case kDone:
+            if (Erasing(d)) {
+                Note(d, "DONE lost: the erase is still running");
+            } else {
+                d->done = 1;
+            }
             return 1;
         case kProgram:
             return 24;
@@ -137,8 +154,24 @@ static void Update(void* device, const uint8_t* bits, uint32_t length) {
     }
 }
 
+#if VC_PLUGIN_VERSION >= 2
+static uint32_t InstructionCapture(void* device, uint32_t scenarioCapture) {
+    const Cpld* d = device;
+    return d->done ? scenarioCapture | kDoneBit : scenarioCapture & ~(uint32_t)kDoneBit;
+}
+#endif
+
 static const vc_tap_plugin kCpld = {
-    VC_PLUGIN_VERSION, Create, Destroy, Reset, Instruction, Capture, NULL, Update, NULL,
+    .version = VC_PLUGIN_VERSION,
+    .create = Create,
+    .destroy = Destroy,
+    .reset = Reset,
+    .instruction = Instruction,
+    .capture = Capture,
+    .update = Update,
+#if VC_PLUGIN_VERSION >= 2
+    .instruction_capture = InstructionCapture,
+#endif
 };
 
 VC_PLUGIN_EXPORT const vc_tap_plugin* vc_tap_plugin_entry(void) { return &kCpld; }

@@ -13,13 +13,13 @@ using kestrel_test::ToolRun;
 using kestrel_test::WriteFile;
 
 // The device nearest TDO is the plug-in's (IDCODE from the table); a BYPASS device sits at TDI.
-std::string Scenario(const std::string& config) {
+std::string Scenario(const std::string& plugin, const std::string& config) {
     return "[[device]]\ndescription = \"ZV7300LNK\"\nserial = \"ZV000001\"\n"
            "[[device.jtag]]\nir_length = 4\nidcode = 0x0BA00477\n"
            "instructions = [{ opcode = 0xE, register = \"idcode\" }]\n"
            "[[device.jtag]]\nir_length = 8\nidcode = 0x0A1B2C3D\n"
-           "plugin = \"" CPLD_PLUGIN "\"\nplugin_config = \"" +
-           config +
+           "plugin = \"" +
+           plugin + "\"\nplugin_config = \"" + config +
            "\"\n"
            "instructions = [{ opcode = 0x01, register = \"idcode\" }]\n";
 }
@@ -47,6 +47,7 @@ struct PluginRun {
     std::string svf;
     int exitCode;
     const char* stderrHas;
+    const char* plugin = CPLD_PLUGIN;
 };
 void PrintTo(const PluginRun& row, std::ostream* out) { *out << row.name; }
 
@@ -54,7 +55,7 @@ class CpldPlugin : public KestrelTest, public ::testing::WithParamInterface<Plug
 
 TEST_P(CpldPlugin, AnswersTheFile) {
     const PluginRun& row = GetParam();
-    WriteFile(Path("cpld.toml"), Scenario(row.config));
+    WriteFile(Path("cpld.toml"), Scenario(row.plugin, row.config));
     WriteFile(Path("cpld.svf"), row.svf);
     const ToolRun run =
         Kestrel("--virtual '" + Path("cpld.toml") + "' jtag svf '" + Path("cpld.svf") + "'");
@@ -84,7 +85,19 @@ INSTANTIATE_TEST_SUITE_P(
                       "SIR 8 TDI (11); SDR 24 TDI (05F0F0); SDR 24 TDI (053C3C);\n"
                       "SIR 8 TDI (12); SDR 16 TDI (0005); SDR 16 TDI (0000) TDO (3030);\n",
                   0, ""},
-        PluginRun{"AConfigItDeclines", "words=0", std::string(kErase), 4, "declined the device"}),
+        PluginRun{"AConfigItDeclines", "words=0", std::string(kErase), 4, "declined the device"},
+        // The instruction capture shows DONE (bit 2) once programming has ended, until an erase.
+        PluginRun{"DoneRisesWhenProgrammingEnds", "erase_us=0",
+                  std::string(kErase) + kProgram +
+                      "SIR 8 TDI (14) TDO (01);\nSIR 8 TDI (10) TDO (05);\n"
+                      "SIR 8 TDI (01) TDO (01);\n",
+                  0, ""},
+        // Built for the first interface version: it loads and plays, and its capture stays the
+        // scenario's.
+        PluginRun{"AFirstVersionBuildStillPlays", "erase_us=500",
+                  std::string(kErase) + "RUNTEST 10 TCK 1E-3 SEC;\n" + kProgram + kVerify +
+                      "SIR 8 TDI (14);\nSIR 8 TDI (01) TDO (01);\n",
+                  0, "", CPLD_PLUGIN_V1}),
     [](const ::testing::TestParamInfo<PluginRun>& info) { return info.param.name; });
 
 }  // namespace

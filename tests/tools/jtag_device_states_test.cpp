@@ -1,6 +1,7 @@
 // Scenario devices whose answers follow their state, played by the kestrel tool: a status
 // register that reads busy and then ready on the model clock (an SVF check, an XSVF retry loop),
 // and the SPI flash programmed through a bridge instruction, then read back with `spi read`.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,7 @@ using Bytes = std::vector<uint8_t>;
 
 // The example's device: ERASE (0x2) keeps it busy for 20 ms and then sets "erased"; CONFIGURE
 // (0x4) sets "done" at each Update-DR; STATUS (0x3) shows busy in bit 0 and the flags in bits 1
-// and 2; BRIDGE (0x5) reaches the flash.
+// and 2; two bridges (0x5, 0x6) reach the flash.
 class DeviceStatesTest : public KestrelTest {
   protected:
     ToolRun Play(const char* kind, const std::string& file, const std::string& options = "") {
@@ -66,9 +67,9 @@ TEST_F(DeviceStatesTest, XsvfRetriesWhileBusyAndThenPasses) {
     EXPECT_EQ(1, hasty.exitCode) << hasty.out << hasty.err;
 }
 
-// A DR scan of SPI bytes: each goes most significant bit first, and a scan's value is written
-// with its first bit on the right.
-std::string SpiScan(const Bytes& bytes) {
+// SPI bytes as an SVF value: each byte goes most significant bit first, and a scan's value is
+// written with its first bit on the right.
+std::string SpiHex(const Bytes& bytes) {
     const size_t bits = bytes.size() * 8;
     std::string hex((bits + 3) / 4, '0');
     for (size_t k = 0; k < bits; ++k) {
@@ -77,7 +78,17 @@ std::string SpiScan(const Bytes& bytes) {
         const int value = (digit <= '9' ? digit - '0' : digit - 'A' + 10) | (1 << (k % 4));
         digit = static_cast<char>(value < 10 ? '0' + value : 'A' + value - 10);
     }
-    return "SDR " + std::to_string(bits) + " TDI (" + hex + ");\n";
+    return hex;
+}
+
+std::string SpiScan(const Bytes& bytes) {
+    return "SDR " + std::to_string(bytes.size() * 8) + " TDI (" + SpiHex(bytes) + ");\n";
+}
+
+// The JEDEC ID (the example's 64 KiB flash), the command's own byte masked.
+std::string ReadsTheId() {
+    return "SDR 32 TDI (" + SpiHex({0x9F, 0, 0, 0}) + ") TDO (" + SpiHex({0, 0xA7, 0x40, 0x10}) +
+           ") MASK (" + SpiHex({0, 0xFF, 0xFF, 0xFF}) + ");\n";
 }
 
 // Status reads (and model time) until the flash's write has ended.
@@ -87,25 +98,45 @@ std::string WaitForFlash() {
     return wait;
 }
 
+// Each SPI command is one DR scan. With ENDDR DRPAUSE the scans rest in Pause-DR and the next one
+// goes on from there without Update-DR: only the bridge that ends a command when the TAP leaves
+// Shift-DR (0x6) sees separate commands; the other one (0x5) sees the second ID read run on from
+// the first and fails its check.
 TEST_F(DeviceStatesTest, FlashProgrammedThroughTheBridgeReadsBackOverSpi) {
+    const struct {
+        const char* name;
+        const char* setup;
+        int exitCode;
+    } rows[] = {
+        {"scans through Update-DR", "SIR 4 TDI (5);\n", 0},
+        {"scans that pause, chip select up on leaving Shift-DR", "SIR 4 TDI (6);\nENDDR DRPAUSE;\n",
+         0},
+        {"scans that pause, chip select up at Update-DR", "SIR 4 TDI (5);\nENDDR DRPAUSE;\n", 1},
+    };
     Bytes page = {0x02, 0x00, 0x12, 0x00};  // PAGE PROGRAM at 0x1200
     for (int i = 0; i < 32; ++i) page.push_back(static_cast<uint8_t>(0xC3 ^ (i * 7)));
-    const std::string svf = "SIR 4 TDI (5);\n" + SpiScan({0x06}) +
-                            SpiScan({0x20, 0x00, 0x10, 0x00}) + WaitForFlash() + SpiScan({0x06}) +
-                            SpiScan(page) + WaitForFlash();
-    const std::string state = "--state '" + Path("bench.state") + "' ";
-    const ToolRun programmed = Play("svf", svf, state);
-    ASSERT_EQ(0, programmed.exitCode) << programmed.out << programmed.err;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string svf = row.setup + ReadsTheId() + ReadsTheId() + SpiScan({0x06}) +
+                                SpiScan({0x20, 0x00, 0x10, 0x00}) + WaitForFlash() +
+                                SpiScan({0x06}) + SpiScan(page) + WaitForFlash();
+        std::remove(Path("bench.state").c_str());
+        const std::string state = "--state '" + Path("bench.state") + "' ";
+        const ToolRun programmed = Play("svf", svf, state);
+        ASSERT_EQ(row.exitCode, programmed.exitCode) << programmed.out << programmed.err;
+        if (row.exitCode != 0) continue;
 
-    const ToolRun read = Kestrel("--virtual '" + Example("jtag-device-states.toml") + "' " + state +
-                                 "spi read '" + Path("back.bin") + "' --address 0x11FE --size 36");
-    ASSERT_EQ(0, read.exitCode) << read.out << read.err;
-    const std::string back = ReadFile(Path("back.bin"));
-    ASSERT_EQ(36u, back.size());
-    // The page, between bytes of the sector erased before it went in.
-    EXPECT_EQ("\xFF\xFF", back.substr(0, 2));
-    EXPECT_EQ(std::string(page.begin() + 4, page.end()), back.substr(2, 32));
-    EXPECT_EQ("\xFF\xFF", back.substr(34));
+        const ToolRun read =
+            Kestrel("--virtual '" + Example("jtag-device-states.toml") + "' " + state +
+                    "spi read '" + Path("back.bin") + "' --address 0x11FE --size 36");
+        ASSERT_EQ(0, read.exitCode) << read.out << read.err;
+        const std::string back = ReadFile(Path("back.bin"));
+        ASSERT_EQ(36u, back.size());
+        // The page, between bytes of the sector erased before it went in.
+        EXPECT_EQ("\xFF\xFF", back.substr(0, 2));
+        EXPECT_EQ(std::string(page.begin() + 4, page.end()), back.substr(2, 32));
+        EXPECT_EQ("\xFF\xFF", back.substr(34));
+    }
 }
 
 // TRST ON pulses the cable's reset line where the scenario wires it to the chain (the default)

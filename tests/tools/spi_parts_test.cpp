@@ -341,6 +341,28 @@ TEST_F(SpiPartsTest, ThirtyTwoMebibytePartsAreWrittenAndReadAcrossTheSixteenMebi
     }
 }
 
+// A part the table lacks, described as its nearest relative with its own ID, size, page and
+// times: spi id reports them as the part announces them, and a write over several pages lands.
+TEST_F(SpiPartsTest, APartTheTableLacksIsItsRelativeWithItsOwnFigures) {
+    UsePart("IS25LP032D",
+            "jedec_id = \"9D 70 17\"\nsize = 8388608\npage_size = 512\nfill = 0xFF\n"
+            "busy_us = { page_program = [300, 1000], chip_erase = 30000000 }\n");
+    const ToolRun id = Spi("id");
+    ASSERT_EQ(0, id.exitCode) << id.err;
+    for (const char* line :
+         {"JEDEC ID 9D 70 17: manufacturer 0x9D, type 0x70, capacity code 0x17 (8 MiB)",
+          "pages of 512 bytes", "flash size: 8 MiB",
+          // At least the maximum given; the chip erase's is the part's ratio to its typical time.
+          "longest waits (SFDP): page program 1.3 ms, sector erase 384 ms, chip erase 128 s"}) {
+        EXPECT_NE(std::string::npos, id.out.find(line)) << line << "\n" << id.out;
+    }
+    const Bytes image = Data(3000, 7);
+    WriteFile(Path("image.bin"), std::string(image.begin(), image.end()));
+    const ToolRun write = Spi("write --address 0x7FF100 '" + Path("image.bin") + "'");
+    ASSERT_EQ(0, write.exitCode) << write.err;
+    EXPECT_EQ(image, FlashRange(0x7FF100, 3000));
+}
+
 TEST_F(SpiPartsTest, APartHeldBusyEndsThePollAtItsDocumentedMaximum) {
     struct Row {
         const char* keys;

@@ -27,7 +27,8 @@ JtagInstruction Row(uint32_t opcode, JtagRegister reg, int length = 1) {
     return row;
 }
 
-vcable::TargetSetup Wiring(bool startBit) {
+vcable::TargetSetup Wiring(bool startBit,
+                           vcable::BridgeSelect until = vcable::BridgeSelect::kDrScan) {
     vcable::JtagDeviceSetup device;
     device.irLength = 4;
     device.flags = {"erased", "done"};
@@ -43,6 +44,7 @@ vcable::TargetSetup Wiring(bool startBit) {
     configure.setsFlags = 2;
     JtagInstruction bridge = Row(kBridge, JtagRegister::kBridge);
     bridge.startBit = startBit;
+    bridge.bridgeSelect = until;
     device.instructions = {Row(0x1, JtagRegister::kIdcode), erase, status, configure, bridge};
     vcable::TargetSetup setup;
     setup.jtag.devices = {device};
@@ -142,6 +144,46 @@ TEST(SpiBridge, ReadsTheJedecIdThroughTheTap) {
         ASSERT_EQ(1u, vtest::Flash(engine).TransactionCount()) << row.name;
         EXPECT_EQ(0x9F, vtest::Flash(engine).Transactions()[0].command) << row.name;
         EXPECT_EQ(4u, vtest::Flash(engine).Transactions()[0].bytes) << row.name;
+    }
+}
+
+// Files that end each SPI command in Pause-DR start the next one from there, through Exit2-DR and
+// never through Update-DR: only chip select framed by Shift-DR makes each scan a command.
+TEST(SpiBridge, ScansThatPauseBetweenCommands) {
+    using vcable::BridgeSelect;
+    const struct {
+        const char* name;
+        BridgeSelect until;
+        bool pause;
+        uint32_t transactions;
+        uint32_t firstBytes;  // of the first transaction
+    } rows[] = {
+        {"Shift-DR, paused", BridgeSelect::kShiftDr, true, 2, 1},
+        {"Shift-DR, through Update-DR", BridgeSelect::kShiftDr, false, 2, 1},
+        {"Update-DR, paused: one command", BridgeSelect::kDrScan, true, 1, 5},
+        {"Update-DR, through Update-DR", BridgeSelect::kDrScan, false, 2, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        vcable::MpsseEngine engine(Wiring(false, row.until));
+        Send(engine, vtest::kOpenSequence);
+        Send(engine, vtest::ResetToIdle());
+        Send(engine, LoadInstruction(kBridge));
+        Bytes stream = vtest::IdleToShiftDr();
+        Append(stream, vtest::ShiftOut(SpiBits({0x06}), 8));  // WREN, ending in Exit1-DR
+        // On through Pause-DR and Exit2-DR, or through Update-DR and Capture-DR.
+        Append(stream, row.pause ? vtest::Tms(0b010, 3) : vtest::Tms(0b0011, 4));
+        Append(stream, vtest::ShiftOut(SpiBits({0x9F, 0, 0, 0}), 32));
+        Append(stream, vtest::Exit1ToIdle());
+        const Bytes reply = Send(engine, stream);
+        const uint64_t id = vtest::ShiftIn(Bytes(reply.end() - 11, reply.end()), 32) >> 8;
+        const vcable::SpiFlash& flash = vtest::Flash(engine);
+        ASSERT_EQ(row.transactions, flash.TransactionCount());
+        EXPECT_EQ(0x06, flash.Transactions()[0].command);
+        EXPECT_EQ(row.firstBytes, flash.Transactions()[0].bytes);
+        EXPECT_EQ(row.transactions == 2, id == SpiBits({0xA7, 0x40, 0x14}));
+        EXPECT_EQ(vcable::flash_status::kWriteEnableLatch,
+                  flash.Status() & vcable::flash_status::kWriteEnableLatch);
     }
 }
 

@@ -105,6 +105,15 @@ TEST_F(ScenarioFileTest, EachKindGetsItsSection) {
              // BP3..0 = 1001: the upper 16 MiB; the status registers not given are factory.
              EXPECT_EQ("24 02 60", Spi({0x05}, 1) + " " + Spi({0x35}, 1) + " " + Spi({0x15}, 1));
          }},
+        {"flash part with the identity and page of one the table lacks",
+         "[device.flash]\npart = \"IS25LP032D\"\njedec_id = \"9D 70 16\"\ndevice_id = 0x42\n"
+         "page_size = 512\n",
+         [] {
+             EXPECT_EQ("9D 70 16", Spi({0x9F}, 3));
+             EXPECT_EQ("42 9D / 42", Spi({0x90, 0, 0, 1}, 2) + " / " + Spi({0xAB, 0, 0, 0}, 1));
+             // Dword 11 of the basic parameter table: log2 of the page in bits 4 to 7.
+             EXPECT_EQ("9", Spi({0x5A, 0, 0, 0x10 + 40, 0}, 1).substr(0, 1));
+         }},
         {"flash with given SFDP", "[device.flash]\nsfdp_hex = \"53 46 44 50 00 01\"\n",
          [] {
              EXPECT_EQ("53 46 44 50 00 01 FF", Spi({0x5A, 0, 0, 0, 0}, 7));
@@ -172,8 +181,13 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
          "bytes, but size is 4096"},
         {"[device.flash]\npart = \"W25Q64\"\n",
          "scenario:4: device[0].flash.part: unknown part \"W25Q64\" (expected one of: W25Q80DV, "},
-        {"[device.flash]\npart = \"MX25L3233F\"\nsize = 4096\n",
-         "scenario:5: device[0].flash.size: the part gives it; leave it out"},
+        {"[device.flash]\npart = \"MX25L3233F\"\nsize = 8388608\n",
+         "scenario:5: device[0].flash.size: the part's JEDEC ID (capacity byte 0x16) announces "
+         "4194304 bytes, but size is 8388608: give its jedec_id too"},
+        {"[device.flash]\npart = \"IS25LP016D\"\npage_size = 384\n",
+         "scenario:5: device[0].flash.page_size: expected a power of two"},
+        {"[device.flash]\nbusy_us = { page_program = [700, 300] }\n",
+         "scenario:4: device[0].flash.busy_us.page_program: the maximum is below the typical time"},
         {"[device.flash]\npart = \"MX25L3233F\"\nstatus = [1, 2, 3]\n",
          "scenario:5: device[0].flash.status: expected an array of 1 to 2 register values"},
         {"[device.flash]\nstatus = [256]\n",
@@ -240,6 +254,10 @@ TEST_F(ScenarioFileTest, ABadSectionNamesItsPlaceAndChangesNothing) {
         {"[[device.jtag]]\ninstructions = [{ opcode = 2, register = \"spi_bridge\" }]\n"
          "[[device.jtag]]\ninstructions = [{ opcode = 2, register = \"spi_bridge\" }]\n",
          "scenario:5: device[0].jtag[1]: a second device bridges to the flash"},
+        {"[[device.jtag]]\ninstructions = [{ opcode = 2, register = \"spi_bridge\", "
+         "chip_select = \"update\" }]\n",
+         "scenario:4: device[0].jtag[0].instructions[0].chip_select: expected one of \"dr_scan\", "
+         "\"shift_dr\", found \"update\""},
         {"[[device.jtag]]\nidcode = 1\nplugin = \"no-such-plugin.so\"\n",
          "scenario:5: device[0].jtag[0].plugin: no such file \"no-such-plugin.so\""},
         {"[[device.jtag]]\nidcode = 1\nplugin_config = \"x\"\n",

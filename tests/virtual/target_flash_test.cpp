@@ -267,6 +267,14 @@ TEST_F(FlashTest, PartsIdentifyThemselves) {
          ""},
         {"IS25LP128", "9D 60 18", "9D 17 / 17 9D", "17 17", "53 46 44 50 06 01 00 FF", "00 FF FF",
          "00"},
+        {"IS25LP016D", "9D 60 15", "9D 14 / 14 9D", "14 14", "53 46 44 50 06 01 00 FF", "00 FF FF",
+         "00"},
+        {"IS25LP032D", "9D 60 16", "9D 15 / 15 9D", "15 15", "53 46 44 50 06 01 00 FF", "00 FF FF",
+         "00"},
+        {"IS25LP064A", "9D 60 17", "9D 16 / 16 9D", "16 16", "53 46 44 50 06 01 00 FF", "00 FF FF",
+         "00"},
+        {"IS25LP128F", "9D 60 18", "9D 17 / 17 9D", "17 17", "53 46 44 50 06 01 00 FF", "00 FF FF",
+         "00"},
     };
     size_t count = 0;
     vcable::FlashParts(count);
@@ -344,6 +352,11 @@ TEST_F(FlashTest, BlockProtectBitsSelectTheDatasheetRanges) {
         {"GD25Q64C", {0x04, 0x00, 0x60}, 8 * M - 128 * K, 8 * M},
         {"IS25LP128", {0x20, 0x00}, 16 * M - 8 * M, 16 * M},  // BP=1000: upper half
         {"IS25LP128", {0x24, 0x00}, 0, 16 * M},
+        {"IS25LP032D", {0x04, 0x00}, 4 * M - 64 * K, 4 * M},  // BP=0001: upper 1/64
+        {"IS25LP032D", {0x18, 0x00}, 2 * M, 4 * M},           // BP=0110: upper half
+        {"IS25LP032D", {0x1C, 0x00}, 0, 4 * M},               // BP=0111 and up: all
+        {"IS25LP016D", {0x18, 0x00}, 0, 2 * M},
+        {"IS25LP064A", {0x1C, 0x00}, 4 * M, 8 * M},
     };
     for (const ProtectRow& row : rows) {
         const vcable::FlashPart& part = *vcable::FindFlashPart(row.part);

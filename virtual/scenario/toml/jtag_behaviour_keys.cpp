@@ -4,12 +4,11 @@
 #include <filesystem>
 #include <optional>
 
+#include "scenario/toml/target_keys.h"
 #include "targets/jtag/tap_plugin.h"
 
 namespace vcable::scenario_file::toml_reader {
 namespace {
-
-constexpr int64_t kMaxBusyUs = int64_t{3600} * 1000 * 1000;  // an hour
 
 // The flags named under `key`, as a mask of their numbers.
 uint32_t FlagMask(Reader& r, const toml::table& t, const std::string& at, std::string_view key,
@@ -68,8 +67,16 @@ void ReadRowBehaviour(Reader& r, const toml::table& t, const std::string& at,
     }
     if (row.reg == JtagRegister::kBridge) {
         row.startBit = r.Bool(t, at, "start_bit", false);
-    } else if (t.get("start_bit")) {
-        r.Fail(*t.get("start_bit"), at, "only a \"spi_bridge\" register takes 'start_bit'");
+        // In the order of BridgeSelect.
+        row.bridgeSelect =
+            static_cast<BridgeSelect>(r.Choice(t, at, "chip_select", {"dr_scan", "shift_dr"}, 0));
+        return;
+    }
+    for (const char* key : {"start_bit", "chip_select"}) {
+        if (t.get(key)) {
+            r.Fail(*t.get(key), at,
+                   std::string("only a \"spi_bridge\" register takes '") + key + "'");
+        }
     }
 }
 

@@ -72,7 +72,7 @@ void ReadInstruction(Reader& r, const toml::table& t, const std::string& at,
                      const JtagDeviceSetup& d, JtagInstruction& row) {
     r.Keys(t, at,
            {"opcode", "register", "length", "reset", "capture", "busy_us", "starts_on", "sets",
-            "clears", "busy_bit", "busy_level", "flags", "start_bit"});
+            "clears", "busy_bit", "busy_level", "flags", "start_bit", "chip_select"});
     const int irLength = d.irLength;
     const int64_t irMax = (int64_t{1} << irLength) - 1;
     if (!t.get("opcode")) r.Fail(t, at, "missing key 'opcode'");

@@ -4,6 +4,7 @@
 // the setup at its default.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,9 @@
 #include "targets/target_setup.h"
 
 namespace vcable::scenario_file::toml_reader {
+
+// The longest busy time a scenario may give an operation, in microseconds (an hour).
+constexpr int64_t kMaxBusyUs = int64_t{3600} * 1000 * 1000;
 
 void ReadTargetKeys(Reader& r, const toml::table& device, const std::string& at,
                     std::string_view key, JtagSetup& jtag);

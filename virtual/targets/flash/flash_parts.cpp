@@ -53,6 +53,41 @@ constexpr RegisterAccess kWinbondSr3{0x15, 0x11, false, 0x64};
 // the two dummy-cycle bits and the one-time top/bottom bit are writable.
 constexpr RegisterAccess kMacronixCr{0x15, 0x00, true, 0xC8};
 
+// The ISSI IS25LP family of 2 to 16 MiB, one status register: SR = SRWD QE BP3 BP2 BP1 BP0 WEL
+// WIP (top/bottom is a one-time bit outside it, left at top); BP = 1 protects the upper 64 KiB and
+// each step doubles it up to the whole array. The JEDEC ID is 9D 60 and log2 of the size, the
+// device ID one less. The same per-operation times throughout; the chip erase grows with the size
+// (45 s for 16 MiB).
+constexpr FlashPart IssiPart(std::string_view name, std::string_view source, uint32_t size,
+                             uint64_t uniqueId) {
+    uint8_t capacity = 0;
+    while ((uint64_t{1} << capacity) < size) ++capacity;
+    const uint64_t chipErase = 45 * kSecond * (size / kMiB) / 16;
+    return {name,
+            "ISSI",
+            source,
+            {0x9D, 0x60, capacity},
+            size,
+            256,
+            static_cast<uint8_t>(capacity - 1),
+            1,
+            {kSr1, {}, {}},
+            {0x00, 0x00, 0x00},
+            Bit(0, 6),
+            Bit(0, 7),
+            kNone,
+            kNone,
+            FourBpScheme(kNone, kNone, 64 * kKiB, static_cast<uint8_t>(capacity - 16 + 1)),
+            Times(200, 800, 45 * kMs, 300 * kMs, 100 * kMs, 500 * kMs, 150 * kMs, 1000 * kMs,
+                  2 * kMs, 15 * kMs, chipErase, 4 * chipErase),
+            16,
+            false,
+            false,
+            false,
+            6,
+            uniqueId};
+}
+
 constexpr FlashPart kGeneric{
     "generic",
     "none",
@@ -219,29 +254,20 @@ constexpr FlashPart kParts[] = {
      true,
      0,
      0x8D1F20C3B4A59687ull},
-    {"IS25LP128",
-     "ISSI",
-     "IS25LP128 datasheet (figures unconfirmed)",
-     {0x9D, 0x60, 0x18},
-     16 * kMiB,
-     256,
-     0x17,
-     1,
-     {kSr1, {}, {}},
-     {0x00, 0x00, 0x00},
-     Bit(0, 6),
-     Bit(0, 7),
-     kNone,
-     kNone,
-     FourBpScheme(kNone, kNone, 64 * kKiB, 9),
-     Times(200, 800, 45 * kMs, 300 * kMs, 100 * kMs, 500 * kMs, 150 * kMs, 1000 * kMs, 2 * kMs,
-           15 * kMs, 45 * kSecond, 180 * kSecond),
-     16,
-     false,
-     false,
-     false,
-     6,
-     0x5C4B3A2918F7E6D5ull},
+    IssiPart("IS25LP128", "IS25LP128 datasheet (figures unconfirmed)", 16 * kMiB,
+             0x5C4B3A2918F7E6D5ull),
+    IssiPart("IS25LP016D", "IS25LP016D/IS25WP016D datasheet, opening pages (figures unconfirmed)",
+             2 * kMiB, 0x6A5B4C3D2E1F0817ull),
+    IssiPart("IS25LP032D", "no IS25LP032D datasheet text found: its family's figures (unconfirmed)",
+             4 * kMiB, 0x7B6C5D4E3F201928ull),
+    IssiPart("IS25LP064A",
+             "IS25WP064A datasheet, Rev. A10 (11/18/2020), and IS25LP128/064 datasheet, opening "
+             "pages (figures unconfirmed)",
+             8 * kMiB, 0x8C7D6E5F40312A39ull),
+    IssiPart("IS25LP128F",
+             "IS25LP128F/IS25WP128F datasheet, Rev. A1 (03/05/2018), opening pages (figures "
+             "unconfirmed)",
+             16 * kMiB, 0x9D8E7F6051423B4Aull),
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "targets/flash/flash_part.h"
@@ -22,13 +23,18 @@ struct FlashSetup {
     std::vector<uint8_t> sfdpSpace;
     // The part: null for the generic flash, whose identity and geometry are the fields above.
     const FlashPart* part = nullptr;
+    // The part (or the generic flash) with a scenario's changes to its identity, size, page and
+    // times, for one the table lacks; its size and JEDEC ID are then the ones above.
+    std::optional<FlashPart> tuned;
     // Status registers 1 to 3 at start; without them, the part's factory state.
     bool hasStatus = false;
     uint8_t status[3] = {};
     // A fault: the first program or erase never ends, so the busy bit stays up.
     bool stuckBusy = false;
 
-    const FlashPart& Part() const { return part ? *part : GenericFlashPart(); }
+    const FlashPart& Part() const { return tuned ? *tuned : part ? *part : GenericFlashPart(); }
+    // Whether size and ID come from the part rather than from the fields above.
+    bool Described() const { return part != nullptr || tuned.has_value(); }
 };
 
 // Capacity bytes of a JEDEC ID that announce a size, 2^code bytes: from 4 KiB to 2 GiB. Other

@@ -145,15 +145,16 @@ std::vector<uint8_t> BuildSfdp(const FlashPart& part, uint32_t sizeBytes) {
     out[7] = 0xFF;
     PutHeader(out, kHeaderBytes, kBasicTableIdLsb, part.sfdpMinor, dwords, table);
 
-    const bool generic = &part == &GenericFlashPart();
+    // A part without quad enable (the generic flash) announces no fast-read variants.
+    const bool quad = part.qe.Present();
     auto dword = [&](int n, uint32_t value) {
         if (uint32_t(n) <= dwords) Put32(out, table + 4 * (n - 1), value);
     };
-    uint32_t flags = kFlagsDword | (generic ? 0 : kQuadReadFlags);
+    uint32_t flags = kFlagsDword | (quad ? kQuadReadFlags : 0);
     if (sizeBytes > (1u << 24)) flags |= kThreeOrFourByteAddresses;
     dword(kEraseAndFlagsDword, flags);
     dword(kDensityDword, static_cast<uint32_t>(uint64_t{sizeBytes} * 8 - 1));
-    for (int i = 0; i < 5 && !generic; ++i) dword(3 + i, kFastReadDwords[i]);
+    for (int i = 0; i < 5 && quad; ++i) dword(3 + i, kFastReadDwords[i]);
     uint8_t types[4][2] = {};
     int count = 0;
     for (const EraseType& type : kEraseTypes) {

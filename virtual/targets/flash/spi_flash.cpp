@@ -27,10 +27,10 @@ std::unique_ptr<PinTarget> BuildTarget(const FlashSetup& setup, TargetEvents& ev
 
 SpiFlash::SpiFlash(const FlashSetup& setup, TargetEvents& events)
     : setup_(setup),
-      part_(setup.Part()),
+      part_(setup_.Part()),
       events_(events),
-      memory_(setup.part ? part_.size : setup.size) {
-    if (setup.part) std::copy_n(part_.jedecId, 3, setup_.jedecId);
+      memory_(setup_.Described() ? part_.size : setup_.size) {
+    if (setup_.Described()) std::copy_n(part_.jedecId, 3, setup_.jedecId);
     if (setup_.contents.empty()) {
         for (uint32_t a = 0; a < memory_.size(); ++a) memory_[a] = FlashPatternByte(a);
     } else {

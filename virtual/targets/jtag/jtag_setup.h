@@ -25,6 +25,12 @@ enum class JtagRegister : uint8_t {
     kBridge,    // one bit; Shift-DR passes TDI, TCK and TDO through to the SPI flash
 };
 
+// When a bridge instruction's chip select rises again.
+enum class BridgeSelect : uint8_t {
+    kDrScan,   // at Update-DR: a command may rest in Pause-DR and go on in the same scan
+    kShiftDr,  // on leaving Shift-DR: each pass through Shift-DR is one command
+};
+
 // The device's flags (up to 32, named in the scenario): operations set and clear them, a status
 // register shows them.
 constexpr int kMaxJtagFlags = 32;
@@ -57,6 +63,7 @@ struct JtagInstruction {
     // kBridge: chip select waits for a 1 at TDI in Shift-DR (the 1 itself is not passed on),
     // so padding zeros from devices before the bridge never reach the flash.
     bool startBit = false;
+    BridgeSelect bridgeSelect = BridgeSelect::kDrScan;
 };
 
 // A memory array behind an address register. Program writes the data register's word at the

@@ -9,7 +9,8 @@ void SpiBridge::Connect(SpiFlash* flash) {
     if (flash_ && selected_) flash_->Hold(true);
 }
 
-void SpiBridge::Select(bool selected, bool startBit) {
+void SpiBridge::Select(const JtagInstruction* row) {
+    const bool selected = row != nullptr;
     if (Active() && chipSelect_) {
         chipSelect_ = false;
         Drive(false);
@@ -17,7 +18,8 @@ void SpiBridge::Select(bool selected, bool startBit) {
     // Only a change: the flash is left alone by devices that never bridge to it.
     if (flash_ && selected != selected_) flash_->Hold(selected);
     selected_ = selected;
-    startBit_ = startBit;
+    startBit_ = row && row->startBit;
+    until_ = row ? row->bridgeSelect : BridgeSelect::kDrScan;
     started_ = false;
 }
 
@@ -34,8 +36,10 @@ void SpiBridge::Rising(TapState state, bool tdi, TapState next) {
         }
     }
     // Chip select follows the DR scan: low from Shift-DR (or the bit after the start bit) until
-    // the scan ends, through Pause-DR and back.
-    const bool select = InDrScan(next) && (!startBit_ || started_);
+    // the scan ends, through Pause-DR and back; or until the TAP leaves Shift-DR.
+    const bool framed =
+        until_ == BridgeSelect::kShiftDr ? next == TapState::kShiftDr : InDrScan(next);
+    const bool select = framed && (!startBit_ || started_);
     if (select != chipSelect_) {
         chipSelect_ = select;
         if (!select) started_ = false;

@@ -86,7 +86,7 @@ void TapController::RisingEdge(bool tms, bool tdi) {
             registers_.Shifted(1);
             break;
         case S::kCaptureIr:
-            irShift_ = irCapture_;
+            irShift_ = registers_.InstructionCapture(irCapture_) & IrMask();
             break;
         case S::kShiftIr:
             irShift_ = (irShift_ >> 1) | (uint64_t{tdi} << (irLength_ - 1));
@@ -105,9 +105,7 @@ void TapController::RisingEdge(bool tms, bool tdi) {
 }
 
 void TapController::FallingEdge() {
-    if (state_ == S::kUpdateIr) {
-        LoadInstruction(static_cast<uint32_t>(irShift_ & ((uint64_t{1} << irLength_) - 1)));
-    }
+    if (state_ == S::kUpdateIr) LoadInstruction(static_cast<uint32_t>(irShift_ & IrMask()));
     if (state_ == S::kUpdateDr) registers_.Update(dr_);
     SpiBridge& bridge = registers_.Bridge();
     if (bridge.Active()) bridge.Falling();

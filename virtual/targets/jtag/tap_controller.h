@@ -44,6 +44,7 @@ class TapController {
 
   private:
     void LoadInstruction(uint32_t opcode);
+    uint64_t IrMask() const { return (uint64_t{1} << irLength_) - 1; }
 
     int irLength_;
     uint32_t irCapture_;

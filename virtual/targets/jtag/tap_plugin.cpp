@@ -32,6 +32,8 @@ std::string LastLoadError() {
 }
 #endif
 
+constexpr uint32_t kFirstVersion = 1;
+
 }  // namespace
 
 std::unique_ptr<TapPlugin> TapPlugin::Load(const std::string& path, const std::string& config,
@@ -44,9 +46,11 @@ std::unique_ptr<TapPlugin> TapPlugin::Load(const std::string& path, const std::s
     }
     auto entry = reinterpret_cast<vc_tap_plugin_entry_fn>(FindEntry(library, VC_TAP_PLUGIN_ENTRY));
     const vc_tap_plugin* table = entry ? entry() : nullptr;
-    if (!table || table->version != VC_PLUGIN_VERSION || !table->create || !table->destroy ||
-        !table->instruction || !table->capture || !table->update) {
-        error = path + " is not a target plug-in of version " + std::to_string(VC_PLUGIN_VERSION) +
+    if (!table || table->version < kFirstVersion || table->version > VC_PLUGIN_CURRENT_VERSION ||
+        !table->create || !table->destroy || !table->instruction || !table->capture ||
+        !table->update) {
+        error = path + " is not a target plug-in of version " + std::to_string(kFirstVersion) +
+                " to " + std::to_string(VC_PLUGIN_CURRENT_VERSION) +
                 " (" VC_TAP_PLUGIN_ENTRY " and its entries)";
         CloseLibrary(library);
         return nullptr;
@@ -63,6 +67,8 @@ std::unique_ptr<TapPlugin> TapPlugin::Load(const std::string& path, const std::s
 TapPlugin::TapPlugin(void* library, const vc_tap_plugin* table, std::string name,
                      TargetEvents* events)
     : library_(library), table_(table), name_(std::move(name)), events_(events) {
+    // A table of an earlier version ends before the entries it does not have.
+    if (table->version >= 2) instructionCapture_ = table->instruction_capture;
     host_.context = this;
     host_.now_ns = &TapPlugin::HostNow;
     host_.note = &TapPlugin::HostNote;
@@ -105,6 +111,10 @@ void TapPlugin::Update(const ShiftRegister& dr) {
 
 void TapPlugin::Idle(uint64_t periods) {
     if (table_->idle) table_->idle(device_, periods);
+}
+
+uint32_t TapPlugin::InstructionCapture(uint32_t scenarioCapture) {
+    return instructionCapture_ ? instructionCapture_(device_, scenarioCapture) : scenarioCapture;
 }
 
 void TapPlugin::Reset() {

@@ -30,6 +30,8 @@ class TapPlugin {
     void Update(const ShiftRegister& dr);
     void Idle(uint64_t periods);
     void Reset();
+    // What Capture-IR loads: the plug-in's word (from version 2), else the scenario's.
+    uint32_t InstructionCapture(uint32_t scenarioCapture);
 
   private:
     TapPlugin(void* library, const vc_tap_plugin* table, std::string name, TargetEvents* events);
@@ -42,6 +44,7 @@ class TapPlugin {
     TargetEvents* events_;
     vc_plugin_host host_{};
     void* device_ = nullptr;
+    uint32_t (*instructionCapture_)(void* device, uint32_t scenarioCapture) = nullptr;
 };
 
 }  // namespace vcable

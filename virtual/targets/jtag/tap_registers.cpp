@@ -83,7 +83,7 @@ void TapRegisters::Select(uint32_t opcode) {
     pluginLength_ = plugin_ ? plugin_->Select(opcode) : 0;
     selected_ = pluginLength_ > 0 ? Entry{opcode, JtagRegister::kBypass, -1, -1} : Lookup(opcode);
     const JtagInstruction* row = selected_.row < 0 ? nullptr : &rows_[selected_.row];
-    bridge_.Select(selected_.reg == JtagRegister::kBridge, row && row->startBit);
+    bridge_.Select(selected_.reg == JtagRegister::kBridge ? row : nullptr);
     if (row && row->StartsOperation() && !row->busyOnUpdate) status_.Start(*row);
     if (!memory_) return;
     memory_->InstructionChanged();

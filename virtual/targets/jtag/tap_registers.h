@@ -45,6 +45,10 @@ class TapRegisters {
     void Update(const ShiftRegister& dr);
     void RunTestClocks(uint64_t periods);
     void ResetDataRegisters();
+    // What Capture-IR loads: the scenario's `irCapture`, or the plug-in's word for it.
+    uint32_t InstructionCapture(uint32_t irCapture) {
+        return plugin_ ? plugin_->InstructionCapture(irCapture) : irCapture;
+    }
 
     // The bridge instruction's way to the flash, when the device has one selected.
     SpiBridge& Bridge() { return bridge_; }
