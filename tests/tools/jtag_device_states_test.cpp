@@ -27,8 +27,11 @@ struct SvfRow {
     const char* name;
     const char* svf;
     int exitCode;
+    double minModelledMs = 0;  // the playback's modelled time at least
 };
 
+// Time-only RUNTESTs are waits on the virtual cable's model clock, not host sleeps: the erase
+// ends during one, and a minute's wait takes no minute.
 TEST_F(DeviceStatesTest, StatusFollowsTheModelClock) {
     const SvfRow rows[] = {
         {"busy right after the erase", "SIR 4 TDI (2); SIR 4 TDI (3); SDR 8 TDI (00) TDO (81);", 0},
@@ -36,12 +39,21 @@ TEST_F(DeviceStatesTest, StatusFollowsTheModelClock) {
          "SIR 4 TDI (2); SIR 4 TDI (3); SDR 8 TDI (00) TDO (82);", 1},
         {"ready and erased after 30 ms",
          "SIR 4 TDI (2); RUNTEST 10 TCK 30E-3 SEC; SIR 4 TDI (3); SDR 8 TDI (00) TDO (82);", 0},
+        {"ready and erased after a 30 ms pause",
+         "SIR 4 TDI (2); RUNTEST 30E-3 SEC; SIR 4 TDI (3); SDR 8 TDI (00) TDO (82);", 0, 30},
+        {"still busy after a 10 ms pause",
+         "SIR 4 TDI (2); RUNTEST 10E-3 SEC; SIR 4 TDI (3); SDR 8 TDI (00) TDO (81);", 0, 10},
+        {"a minute's pause",
+         "SIR 4 TDI (2); RUNTEST 60 SEC; SIR 4 TDI (3); SDR 8 TDI (00) TDO (82);", 0, 60000},
         {"done after the configuration",
          "SIR 4 TDI (4); SDR 16 TDI (A5A5); SIR 4 TDI (3); SDR 8 TDI (00) TDO (84);", 0},
     };
     for (const SvfRow& row : rows) {
         const ToolRun run = Play("svf", row.svf);
         EXPECT_EQ(row.exitCode, run.exitCode) << row.name << "\n" << run.out << run.err;
+        const size_t at = run.out.find("modelled time at full speed: ");
+        ASSERT_NE(at, std::string::npos) << run.out;
+        EXPECT_GE(std::stod(run.out.substr(at + 29)), row.minModelledMs) << row.name;
     }
 }
 

@@ -117,6 +117,8 @@ int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
     options.keepGoing = o.keepGoing;
     options.trstWired = TrstWired(session, o.trstWired);
     options.divisor = global.divisor;
+    // Pauses go on the virtual cable's model clock, so that busy devices finish meanwhile.
+    options.pause = [cable = session.virtualCable()](double seconds) { Pause(cable, seconds); };
     options.report = [&](bool problem, const std::string& line) {
         if (problem) {
             std::fprintf(stderr, "kestrel: %s:%s\n", o.file.c_str(), line.c_str());
