@@ -37,6 +37,7 @@ struct PlayFileOptions {
     bool keepGoing = false;
     bool dryRun = false;
     bool trstWired = false;
+    bool checkEach = false;
 };
 
 std::string Plural(uint64_t n, const char* word, const char* plural = nullptr) {
@@ -117,6 +118,7 @@ int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
     if (!session.OpenMpsse(opened)) return session.Finish(FailCall(opened));
     jtag::PlayOptions options;
     options.keepGoing = o.keepGoing;
+    options.batchChecks = !o.checkEach;
     options.trstWired = TrstWired(session, o.trstWired);
     options.divisor = global.divisor;
     // Pauses go on the virtual cable's model clock, so that busy devices finish meanwhile.
@@ -195,6 +197,9 @@ std::vector<Command> AddJtagFileCommands(CLI::App& jtag) {
                       "Count TDO mismatches and play on instead of stopping at the first");
         app->add_flag("--dry-run", o->dryRun,
                       "Parse the whole file and report its totals; clock nothing");
+        app->add_flag("--check-each", o->checkEach,
+                      "Read each TDO check's answer before playback goes on (no batched checks, "
+                      "no speculative XSVF scans)");
         if (!binary) {
             app->add_flag("--trst-wired", o->trstWired,
                           "The cable's reset line (GPIOL1) reaches the chain's TRST: TRST ON "

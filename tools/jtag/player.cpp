@@ -17,6 +17,11 @@ constexpr uint32_t kMaxDivisor = 0xFFFF;
 constexpr kl_u32 kTrstPulseMs = 1;  // how long TRST ON holds the reset line low, and waits after
 constexpr size_t kNoRedo = std::numeric_limits<size_t>::max();
 
+// The divisor a FREQUENCY sets: the fastest not above its rate, or the connection's own.
+uint32_t DivisorOf(const FrequencyOp& frequency, uint32_t connection) {
+    return frequency.hz > 0 ? DivisorFor(frequency.hz) : connection;
+}
+
 // What one operation adds to the progress; `divisor` follows the file's FREQUENCY changes.
 uint64_t OpProgress(const Op& op, uint32_t connection, uint32_t& divisor) {
     if (const auto* scan = std::get_if<ScanOp>(&op.what)) {
@@ -27,7 +32,7 @@ uint64_t OpProgress(const Op& op, uint32_t connection, uint32_t& divisor) {
         return run->timeAsClocks ? std::max(run->clocks, timed) : run->clocks + timed;
     }
     if (const auto* frequency = std::get_if<FrequencyOp>(&op.what)) {
-        divisor = frequency->hz > 0 ? DivisorFor(frequency->hz) : connection;
+        divisor = DivisorOf(*frequency, connection);
     }
     return 0;
 }
@@ -98,7 +103,7 @@ bool Player::RunTest(const Op& op, const RunOp& run) {
 }
 
 bool Player::Frequency(const Op& op, const FrequencyOp& frequency) {
-    const uint32_t divisor = frequency.hz > 0 ? DivisorFor(frequency.hz) : options_.divisor;
+    const uint32_t divisor = DivisorOf(frequency, options_.divisor);
     // TCK already at the rate needs no clock command (a USB write).
     if (divisor != divisor_ && (!Drain() || !cable_.SetDivisor(divisor))) return false;
     divisor_ = divisor;
@@ -150,6 +155,23 @@ bool Player::Dispatch(size_t index) {
     return true;
 }
 
+// The rate of a FREQUENCY that only moves and notes come before is set before them: a file runs
+// at the fastest rate until it names one, so the moves may take the rate it names, and the clock
+// command then goes out alone, before anything is queued (the FREQUENCY finds it set).
+bool Player::LeadingFrequency() {
+    for (const Op& op : program_.ops) {
+        if (const auto* frequency = std::get_if<FrequencyOp>(&op.what)) {
+            const uint32_t divisor = DivisorOf(*frequency, options_.divisor);
+            if (divisor == divisor_) return true;
+            divisor_ = divisor;
+            return cable_.SetDivisor(divisor);
+        }
+        if (!std::holds_alternative<MoveOp>(op.what) && !std::holds_alternative<NoteOp>(op.what))
+            return true;
+    }
+    return true;
+}
+
 bool Player::Stop(const Op& op) {
     // A mismatch found while collecting queued checks names its own scan.
     if (result_.stoppedAt.empty()) result_.stoppedAt = Where(program_, op) + ": " + op.command;
@@ -160,6 +182,7 @@ bool Player::Stop(const Op& op) {
 // failed one with a retry left is played again from its shift, as the retry rules say, and
 // playback goes on after it: the scans clocked after it are played again too.
 bool Player::Run() {
+    if (!LeadingFrequency()) return false;
     if (options_.resetFirst && !Move(Tap::kReset)) return false;
     const std::vector<Op>& ops = program_.ops;
     const uint64_t total = ProgressTotal(program_, options_.divisor);

@@ -41,6 +41,7 @@ class Player {
     // Carries out the operation at `index`; false when playback stops.
     bool Dispatch(size_t index);
     bool Stop(const Op& op);
+    bool LeadingFrequency();
 
     // Scans (player_scans.cpp).
     bool Scan(size_t index, const ScanOp& scan);
