@@ -272,28 +272,35 @@ INSTANTIATE_TEST_SUITE_P(
                  "no more retries: their waits would pass 0 s"}),
     [](const ::testing::TestParamInfo<RetryRow>& info) { return info.param.name; });
 
-// Captures with TDI held low (a queued JTAG_ReadTDO2 and its reply unpacked) of every shape of
-// its tail: the user register's bits come out first, then the zeros shifted in behind them.
-TEST_F(PlayerTest, HeldCapturesOfEveryTailLength) {
+// Queued captures of every shape of their tail, with TDI held low (JTAG_ReadTDO2) and with a
+// pattern (the reading JTAG_WriteTDI2: a reply byte per whole byte and per tail bit): the user
+// register's bits come out first, then the bits shifted in behind them.
+TEST_F(PlayerTest, QueuedCapturesOfEveryTailLength) {
     SetChain(kOne);
-    for (const size_t bits : {1, 2, 7, 8, 9, 15, 16, 17, 24, 25}) {
-        vc_jtag_set_user_register(0, 0, 0xA5C3);
-        ScanOp select;
-        select.ir = true;
-        select.tdi = Bits(4);
-        select.tdi.Set(1, true);
-        ScanOp read;
-        read.tdi = Bits(bits);
-        read.capture = true;
-        Program program;
-        program.ops = {{1, "SIR 4", select}, {2, "SDR", read}};
-        PlayResult result;
-        PlayOptions options;
-        ASSERT_TRUE(PlayProgram(program, result, options)) << result.call.Describe();
-        ASSERT_EQ(result.captures.size(), 1u);
-        Bits expected(bits);
-        for (size_t i = 0; i < bits && i < 16; ++i) expected.Set(i, (0xA5C3 >> i) & 1);
-        EXPECT_EQ(result.captures[0].ToHex(), expected.ToHex()) << bits << " bits";
+    for (const bool pattern : {false, true}) {
+        for (const size_t bits : {1, 2, 7, 8, 9, 15, 16, 17, 24, 25}) {
+            vc_jtag_set_user_register(0, 0, 0xA5C3);
+            ScanOp select;
+            select.ir = true;
+            select.tdi = Bits(4);
+            select.tdi.Set(1, true);
+            ScanOp read;
+            read.tdi = Bits(bits);
+            for (size_t i = 0; pattern && i < bits; ++i) read.tdi.Set(i, i % 3 == 0);
+            read.capture = true;
+            Program program;
+            program.ops = {{1, "SIR 4", select}, {2, "SDR", read}};
+            PlayResult result;
+            PlayOptions options;
+            ASSERT_TRUE(PlayProgram(program, result, options)) << result.call.Describe();
+            ASSERT_EQ(result.captures.size(), 1u);
+            Bits expected(bits);
+            for (size_t i = 0; i < bits; ++i) {
+                expected.Set(i, i < 16 ? (0xA5C3 >> i) & 1 : read.tdi.Get(i - 16));
+            }
+            EXPECT_EQ(result.captures[0].ToHex(), expected.ToHex())
+                << bits << " bits" << (pattern ? ", a pattern" : "");
+        }
     }
 }
 
