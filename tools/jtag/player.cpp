@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <thread>
 
 #include "jtag/play_reports.h"
@@ -15,7 +14,6 @@ namespace {
 constexpr double kBaseHz = 6e6;  // TCK at divisor 0: 12 MHz / ((1 + divisor) x 2)
 constexpr uint32_t kMaxDivisor = 0xFFFF;
 constexpr kl_u32 kTrstPulseMs = 1;  // how long TRST ON holds the reset line low, and waits after
-constexpr size_t kNoRedo = std::numeric_limits<size_t>::max();
 
 // The divisor a FREQUENCY sets: the fastest not above its rate, or the connection's own.
 uint32_t DivisorOf(const FrequencyOp& frequency, uint32_t connection) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "jtag/cable.h"
@@ -12,6 +13,9 @@ namespace kestrel::jtag {
 
 // Slack for times and rates written in decimal (1E-3 s at 1 MHz is 1000 clocks, not 1001).
 constexpr double kRoundingSlack = 1e-9;
+
+// Where Collect found no speculative scan to play again.
+constexpr size_t kNoRedo = std::numeric_limits<size_t>::max();
 
 // TCK cycles for at least `seconds` at the divisor's rate.
 uint64_t ClocksFor(double seconds, uint32_t divisor);
@@ -56,8 +60,8 @@ class Player {
     // Whether the scan at `index` may join the speculative scans queued so far.
     bool JoinsSpeculation(size_t index) const;
     // Collects the queued captures' replies and judges them in order. When a speculative scan
-    // failed with a retry left, `redo` becomes its index (else it stays 0) and the scans after
-    // it are dropped unjudged.
+    // failed with a retry left, `redo` becomes its index (else kNoRedo) and the scans after it
+    // are dropped unjudged.
     bool Collect(size_t& redo);
     // Collect where no speculative scan can be pending.
     bool Drain();

@@ -1,7 +1,6 @@
 // The player's scans: how each one's TDO is captured, the queued checks collected together, the
 // XSVF retries, and the speculative scans of a run of XSVF scans with retries.
 #include <cstdio>
-#include <limits>
 
 #include "jtag/play_reports.h"
 #include "jtag/player_impl.h"
@@ -21,7 +20,6 @@ constexpr uint32_t kMaxPendingReply = 65535;
 // enough that one round trip costs little beside it, short enough that a failed check wastes
 // little.
 constexpr double kMaxSpeculativeSeconds = 0.05;
-constexpr size_t kNoRedo = std::numeric_limits<size_t>::max();
 
 // The queued capture that shifts the scan's TDI, chosen by its data: TDI low (every bit that
 // matters but the last equal, the last low) leaving a shift state that a move enters first, which
