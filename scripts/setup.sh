@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a command needs, when missing:
 #   ./scripts/setup.sh demo    what demo.sh needs: the compiler, CMake, Ninja, CLI11 and toml++
-#   ./scripts/setup.sh bench   demo's, and Google Benchmark
+#   ./scripts/setup.sh bench   demo's, Google Benchmark, and OpenOCD to compare the JTAG player with
 #   ./scripts/setup.sh test    (the default) everything test.sh runs, demo's included
 set -euo pipefail
 purpose=${1:-test}
@@ -10,7 +10,7 @@ purpose=${1:-test}
 demo_packages=(g++ cmake ninja-build libcli11-dev libtomlplusplus-dev)
 
 # --- bench ---
-bench_packages=(libbenchmark-dev)
+bench_packages=(libbenchmark-dev openocd)
 
 # --- test: the Linux suites; python3 runs the export checks ---
 test_packages=(libgtest-dev libgmock-dev python3)

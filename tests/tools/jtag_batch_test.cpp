@@ -119,6 +119,99 @@ INSTANTIATE_TEST_SUITE_P(
                  true, 1, "11: SDR 32: TDO mismatch: expected 0xFFFFFFFE, actual 0xFFFFFFFF"}),
     [](const ::testing::TestParamInfo<BatchRow>& info) { return info.param.name; });
 
+// XSVF scans with retries (XREPEAT 2, XRUNTEST 100 us) through the user register, which captures
+// what the last Update-DR loaded: scan i shifts 0x1111 x (i + 1) and expects the one before, but
+// scan `wrongAt` expects 0x1234 and never matches. XSIR selects the register and waits in
+// Run-Test/Idle, where the run starts.
+std::vector<uint8_t> RetryRun(int count, int wrongAt) {
+    std::vector<uint8_t> file = {0x07, 2,    0x04, 0, 0, 0,  100,  0x02, 4,
+                                 0x02, 0x08, 0,    0, 0, 16, 0x01, 0xFF, 0xFF};
+    uint16_t last = 0;
+    for (int i = 0; i < count; ++i) {
+        const auto tdi = static_cast<uint16_t>(0x1111 * (i + 1));
+        const uint16_t expected = i == wrongAt ? 0x1234 : last;
+        file.insert(file.end(),
+                    {0x09, static_cast<uint8_t>(tdi >> 8), static_cast<uint8_t>(tdi),
+                     static_cast<uint8_t>(expected >> 8), static_cast<uint8_t>(expected)});
+        last = tdi;
+    }
+    file.push_back(0x00);
+    return file;
+}
+
+// The host's side of the wire as the engine decoded it (what the chain answered left out).
+std::vector<std::string> HostWire(const std::vector<std::string>& trace) {
+    std::vector<std::string> wire;
+    for (const std::string& line : trace) wire.push_back(line.substr(0, line.find(" reply=")));
+    return wire;
+}
+
+// Batched, the run's scans go out as if each check passed and are judged together; the failed
+// one is played again from its shift, retries and all, and the scans after it again too. So the
+// batched wire is the one-by-one wire with one block in it, the speculative attempts of the
+// failed scan and those after it (into Shift-DR, 16 bits, Update-DR, Run-Test/Idle and 100 us
+// each: 121 TCK), and the verdicts, retries, reports and the register's end value are the same.
+TEST_F(PlayerTest, SpeculativeScansAreRedoneFromTheFailedOne) {
+    constexpr int kScans = 4;
+    SetChain(kOne);
+    for (const int wrongAt : {0, 1, kScans - 1}) {
+        for (const bool keepGoing : {true, false}) {
+            SCOPED_TRACE("scan " + std::to_string(wrongAt) + (keepGoing ? ", --continue" : ""));
+            const Program program = ParsedXsvf(RetryRun(kScans, wrongAt));
+            struct Run {
+                bool completed;
+                PlayResult result;
+                std::vector<std::string> reports, wire;
+                uint64_t cycles, user;
+            } runs[2];
+            for (const bool batch : {false, true}) {
+                Run& run = runs[batch];
+                vc_jtag_set_user_register(0, 0, 0);
+                reports.clear();
+                std::vector<std::string> trace;
+                vc_mpsse_set_trace(
+                    0,
+                    [](void* lines, const char* line) {
+                        static_cast<std::vector<std::string>*>(lines)->push_back(line);
+                    },
+                    &trace);
+                const uint64_t before = vc_mpsse_tck_cycles(0);
+                PlayOptions options;
+                options.keepGoing = keepGoing;
+                options.batchChecks = batch;
+                run.completed = PlayProgram(program, run.result, options);
+                vc_mpsse_set_trace(0, nullptr, nullptr);
+                run.cycles = vc_mpsse_tck_cycles(0) - before;
+                run.reports = reports;
+                run.wire = HostWire(trace);
+                vc_jtag_user_register(0, 0, &run.user);
+            }
+            const Run& single = runs[0];
+            const Run& batched = runs[1];
+            EXPECT_EQ(batched.completed, keepGoing);
+            EXPECT_EQ(batched.completed, single.completed);
+            EXPECT_EQ(batched.result.retries, 2u);
+            EXPECT_EQ(single.result.retries, 2u);
+            EXPECT_EQ(batched.result.mismatches, 1u);
+            EXPECT_EQ(batched.result.stoppedAt, single.result.stoppedAt);
+            EXPECT_EQ(batched.reports, single.reports);
+            EXPECT_EQ(batched.user, single.user);
+            EXPECT_EQ(batched.result.scans, single.result.scans);
+            EXPECT_EQ(batched.cycles - single.cycles, (kScans - wrongAt) * 121u);
+            // The one-by-one wire is the batched one less a block: their common start and end
+            // cover it.
+            const std::vector<std::string>& a = single.wire;
+            const std::vector<std::string>& b = batched.wire;
+            ASSERT_GE(b.size(), a.size());
+            size_t head = 0, tail = 0;
+            while (head < a.size() && a[head] == b[head]) ++head;
+            while (tail < a.size() - head && a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
+                ++tail;
+            EXPECT_EQ(head + tail, a.size());
+        }
+    }
+}
+
 // TRST ON pulses the cable's reset line when it is wired to the chain (the pulse resets the
 // devices' data registers here) and otherwise resets through TMS alone; either way the chain
 // ends in Test-Logic-Reset. OFF, Z and ABSENT are accepted.

@@ -17,10 +17,13 @@ using Bytes = std::vector<uint8_t>;
 // and 2; two bridges (0x5, 0x6) reach the flash.
 class DeviceStatesTest : public KestrelTest {
   protected:
-    ToolRun Play(const char* kind, const std::string& file, const std::string& options = "") {
+    // `options` go before the command, `playOptions` after it.
+    ToolRun Play(const char* kind, const std::string& file, const std::string& options = "",
+                 const std::string& playOptions = "") {
         WriteFile(Path(std::string("play.") + kind), file);
         return Kestrel("--virtual '" + Example("jtag-device-states.toml") + "' " + options +
-                       "jtag " + kind + " '" + Path(std::string("play.") + kind) + "'");
+                       "jtag " + kind + " " + playOptions + "'" +
+                       Path(std::string("play.") + kind) + "'");
     }
 };
 
@@ -28,8 +31,11 @@ struct SvfRow {
     const char* name;
     const char* svf;
     int exitCode;
+    double minModelledMs = 0;  // the playback's modelled time at least
 };
 
+// Time-only RUNTESTs are waits on the virtual cable's model clock, not host sleeps: the erase
+// ends during one, and a minute's wait takes no minute.
 TEST_F(DeviceStatesTest, StatusFollowsTheModelClock) {
     const SvfRow rows[] = {
         {"busy right after the erase", "SIR 4 TDI (2); SIR 4 TDI (3); SDR 8 TDI (00) TDO (81);", 0},
@@ -37,34 +43,50 @@ TEST_F(DeviceStatesTest, StatusFollowsTheModelClock) {
          "SIR 4 TDI (2); SIR 4 TDI (3); SDR 8 TDI (00) TDO (82);", 1},
         {"ready and erased after 30 ms",
          "SIR 4 TDI (2); RUNTEST 10 TCK 30E-3 SEC; SIR 4 TDI (3); SDR 8 TDI (00) TDO (82);", 0},
+        {"ready and erased after a 30 ms pause",
+         "SIR 4 TDI (2); RUNTEST 30E-3 SEC; SIR 4 TDI (3); SDR 8 TDI (00) TDO (82);", 0, 30},
+        {"still busy after a 10 ms pause",
+         "SIR 4 TDI (2); RUNTEST 10E-3 SEC; SIR 4 TDI (3); SDR 8 TDI (00) TDO (81);", 0, 10},
+        {"a minute's pause",
+         "SIR 4 TDI (2); RUNTEST 60 SEC; SIR 4 TDI (3); SDR 8 TDI (00) TDO (82);", 0, 60000},
         {"done after the configuration",
          "SIR 4 TDI (4); SDR 16 TDI (A5A5); SIR 4 TDI (3); SDR 8 TDI (00) TDO (84);", 0},
     };
     for (const SvfRow& row : rows) {
         const ToolRun run = Play("svf", row.svf);
         EXPECT_EQ(row.exitCode, run.exitCode) << row.name << "\n" << run.out << run.err;
+        const size_t at = run.out.find("modelled time at full speed: ");
+        ASSERT_NE(at, std::string::npos) << run.out;
+        EXPECT_GE(std::stod(run.out.substr(at + 29)), row.minModelledMs) << row.name;
     }
 }
 
 // XSVF commands as bytes: XSIR (4 bits), XRUNTEST in microseconds, XREPEAT, XSDRSIZE, XTDOMASK,
-// XSDRTDO, XCOMPLETE.
-std::string Xsvf(uint8_t repeat) {
-    const Bytes bytes = {0x02, 4,      0x02,              // ERASE
-                         0x02, 4,      0x03,              // STATUS
-                         0x07, repeat,                    // retries
-                         0x04, 0x00,   0x00, 0x03, 0xE8,  // 1000 us after each scan
-                         0x08, 0x00,   0x00, 0x00, 0x08,  // 8-bit scans
-                         0x01, 0x01,                      // compare the busy bit only
-                         0x09, 0x00,   0x00,              // TDI 0, expect not busy
-                         0x00};
+// `checks` XSDRTDOs, XCOMPLETE.
+std::string Xsvf(uint8_t repeat, int checks = 1) {
+    Bytes bytes = {0x02, 4,      0x02,              // ERASE
+                   0x02, 4,      0x03,              // STATUS
+                   0x07, repeat,                    // retries
+                   0x04, 0x00,   0x00, 0x03, 0xE8,  // 1000 us after each scan
+                   0x08, 0x00,   0x00, 0x00, 0x08,  // 8-bit scans
+                   0x01, 0x01};                     // compare the busy bit only
+    for (int i = 0; i < checks; ++i) bytes.insert(bytes.end(), {0x09, 0x00, 0x00});  // not busy
+    bytes.push_back(0x00);
     return {bytes.begin(), bytes.end()};
 }
 
+// The erase keeps the device busy for 20 ms: the first check fails until then. Three checks in a
+// row go out speculatively, all while busy; the first is played again with its retries, and the
+// others after it pass, as they do one by one.
 TEST_F(DeviceStatesTest, XsvfRetriesWhileBusyAndThenPasses) {
-    const ToolRun patient = Play("xsvf", Xsvf(32));
-    EXPECT_EQ(0, patient.exitCode) << patient.out << patient.err;
-    const ToolRun hasty = Play("xsvf", Xsvf(0));
-    EXPECT_EQ(1, hasty.exitCode) << hasty.out << hasty.err;
+    for (const char* options : {"", "--check-each "}) {
+        for (const int checks : {1, 3}) {
+            const ToolRun patient = Play("xsvf", Xsvf(32, checks), "", options);
+            EXPECT_EQ(0, patient.exitCode) << patient.out << patient.err;
+        }
+        const ToolRun hasty = Play("xsvf", Xsvf(0, 3), "", options);
+        EXPECT_EQ(1, hasty.exitCode) << hasty.out << hasty.err;
+    }
 }
 
 // SPI bytes as an SVF value: each byte goes most significant bit first, and a scan's value is

@@ -240,10 +240,7 @@ TEST_P(RetryTable, RetriesEndAtTheRepeatCountOrTheTimeLimit) {
     const RetryRow& row = GetParam();
     SetChain(kOne);
     vc_jtag_set_user_register(0, 0, 0);
-    const std::vector<uint8_t> file = RetryFile(row.repeat, row.waitUs, row.expected);
-    Program program;
-    ParseError error;
-    ASSERT_TRUE(ParseXsvf(file, program, error)) << error.message;
+    const Program program = ParsedXsvf(RetryFile(row.repeat, row.waitUs, row.expected));
     PlayResult result;
     PlayOptions options;
     options.keepGoing = true;
@@ -275,28 +272,35 @@ INSTANTIATE_TEST_SUITE_P(
                  "no more retries: their waits would pass 0 s"}),
     [](const ::testing::TestParamInfo<RetryRow>& info) { return info.param.name; });
 
-// Captures with TDI held low (a queued JTAG_ReadTDO2 and its reply unpacked) of every shape of
-// its tail: the user register's bits come out first, then the zeros shifted in behind them.
-TEST_F(PlayerTest, HeldCapturesOfEveryTailLength) {
+// Queued captures of every shape of their tail, with TDI held low (JTAG_ReadTDO2) and with a
+// pattern (the reading JTAG_WriteTDI2: a reply byte per whole byte and per tail bit): the user
+// register's bits come out first, then the bits shifted in behind them.
+TEST_F(PlayerTest, QueuedCapturesOfEveryTailLength) {
     SetChain(kOne);
-    for (const size_t bits : {1, 2, 7, 8, 9, 15, 16, 17, 24, 25}) {
-        vc_jtag_set_user_register(0, 0, 0xA5C3);
-        ScanOp select;
-        select.ir = true;
-        select.tdi = Bits(4);
-        select.tdi.Set(1, true);
-        ScanOp read;
-        read.tdi = Bits(bits);
-        read.capture = true;
-        Program program;
-        program.ops = {{1, "SIR 4", select}, {2, "SDR", read}};
-        PlayResult result;
-        PlayOptions options;
-        ASSERT_TRUE(PlayProgram(program, result, options)) << result.call.Describe();
-        ASSERT_EQ(result.captures.size(), 1u);
-        Bits expected(bits);
-        for (size_t i = 0; i < bits && i < 16; ++i) expected.Set(i, (0xA5C3 >> i) & 1);
-        EXPECT_EQ(result.captures[0].ToHex(), expected.ToHex()) << bits << " bits";
+    for (const bool pattern : {false, true}) {
+        for (const size_t bits : {1, 2, 7, 8, 9, 15, 16, 17, 24, 25}) {
+            vc_jtag_set_user_register(0, 0, 0xA5C3);
+            ScanOp select;
+            select.ir = true;
+            select.tdi = Bits(4);
+            select.tdi.Set(1, true);
+            ScanOp read;
+            read.tdi = Bits(bits);
+            for (size_t i = 0; pattern && i < bits; ++i) read.tdi.Set(i, i % 3 == 0);
+            read.capture = true;
+            Program program;
+            program.ops = {{1, "SIR 4", select}, {2, "SDR", read}};
+            PlayResult result;
+            PlayOptions options;
+            ASSERT_TRUE(PlayProgram(program, result, options)) << result.call.Describe();
+            ASSERT_EQ(result.captures.size(), 1u);
+            Bits expected(bits);
+            for (size_t i = 0; i < bits; ++i) {
+                expected.Set(i, i < 16 ? (0xA5C3 >> i) & 1 : read.tdi.Get(i - 16));
+            }
+            EXPECT_EQ(result.captures[0].ToHex(), expected.ToHex())
+                << bits << " bits" << (pattern ? ", a pattern" : "");
+        }
     }
 }
 
@@ -304,7 +308,9 @@ TEST_F(PlayerTest, HeldCapturesOfEveryTailLength) {
 // without XREPEAT. Each retry clocks Pause-DR, Exit2-DR, Shift-DR (3), Exit1-DR, Update-DR,
 // Run-Test/Idle (3), its wait, the way back into Shift-DR (3) and the 16 bits again. A retry
 // grows the wait by a quarter (whole microseconds, rounded down) before it waits, and the wait
-// after the last attempt is the grown one.
+// after the last attempt is the grown one. Batched, the scan first goes out as if it passed (into
+// Shift-DR, the bits, Update-DR, Run-Test/Idle and the wait: 3 + 16 + 2 + the wait), and the
+// schedule follows from its shift as before.
 TEST_F(PlayerTest, XsvfRetryScheduleGrowsEachWaitBeforeItIsWaited) {
     struct Row {
         uint8_t repeat;
@@ -320,25 +326,27 @@ TEST_F(PlayerTest, XsvfRetryScheduleGrowsEachWaitBeforeItIsWaited) {
     };
     SetChain(kOne);
     for (const Row& row : rows) {
-        uint64_t cycles[2] = {};
-        for (const uint8_t repeat : {uint8_t{0}, row.repeat}) {
-            vc_jtag_set_user_register(0, 0, 0);
-            const std::vector<uint8_t> file = RetryFile(repeat, row.waitUs, row.expected);
-            Program program;
-            ParseError error;
-            ASSERT_TRUE(ParseXsvf(file, program, error)) << error.message;
-            PlayResult result;
-            PlayOptions options;
-            options.keepGoing = true;
-            const uint64_t before = vc_mpsse_tck_cycles(0);
-            ASSERT_TRUE(PlayProgram(program, result, options));
-            EXPECT_EQ(result.retries, repeat ? row.retryWaits.size() : 0u);
-            cycles[repeat ? 1 : 0] = vc_mpsse_tck_cycles(0) - before;
+        for (const bool batch : {false, true}) {
+            uint64_t cycles[2] = {};
+            for (const uint8_t repeat : {uint8_t{0}, row.repeat}) {
+                vc_jtag_set_user_register(0, 0, 0);
+                const Program program = ParsedXsvf(RetryFile(repeat, row.waitUs, row.expected));
+                PlayResult result;
+                PlayOptions options;
+                options.keepGoing = true;
+                options.batchChecks = batch;
+                const uint64_t before = vc_mpsse_tck_cycles(0);
+                ASSERT_TRUE(PlayProgram(program, result, options));
+                EXPECT_EQ(result.retries, repeat ? row.retryWaits.size() : 0u);
+                cycles[repeat ? 1 : 0] = vc_mpsse_tck_cycles(0) - before;
+            }
+            uint64_t extra = row.retryWaits.back() - row.waitUs;  // the longer wait after the scan
+            for (const uint64_t wait : row.retryWaits) extra += 3 + 3 + wait + 3 + 16;
+            if (batch) extra += 3 + 16 + 2 + row.waitUs;
+            EXPECT_EQ(cycles[1] - cycles[0], extra)
+                << "XREPEAT " << int(row.repeat) << ", XRUNTEST " << row.waitUs
+                << (batch ? ", batched" : "");
         }
-        uint64_t extra = row.retryWaits.back() - row.waitUs;  // the longer wait after the scan
-        for (const uint64_t wait : row.retryWaits) extra += 3 + 3 + wait + 3 + 16;
-        EXPECT_EQ(cycles[1] - cycles[0], extra)
-            << "XREPEAT " << int(row.repeat) << ", XRUNTEST " << row.waitUs;
     }
 }
 

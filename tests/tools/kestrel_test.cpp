@@ -358,7 +358,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "EXAMPLES/svf/verify-heavy.svf",
                 0,
                 R"(4101 scans, 4097 TDO checks; .*\nmodelled time at full speed: [0-9.]+ ms; TCK )"
-                R"(time 861\.140 ms \([0-9.]+x\)\n$)",
+                R"(time 861\.230 ms \([0-9.]+x\)\n$)",
                 "^$"},
         JtagRun{"IdcodeListsDetectedIrLengths", nullptr, "",
                 "--virtual EXAMPLES/scenarios/jtag-chain.toml jtag idcode", 0,

@@ -43,6 +43,13 @@ class PlayerTest : public ::testing::Test {
         ASSERT_EQ(loaded, 0) << error;
         ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
     }
+    // Parses an XSVF file; a failure fails the test and leaves the program empty.
+    static Program ParsedXsvf(const std::vector<uint8_t>& bytes) {
+        Program program;
+        ParseError error;
+        EXPECT_TRUE(ParseXsvf(bytes, program, error)) << error.message;
+        return program;
+    }
     // Parses and plays; reports go to `reports`.
     bool PlaySvf(const std::string& text, PlayResult& result, PlayOptions options = {}) {
         Program program;

@@ -73,11 +73,13 @@ TEST_F(WireClockTest, ClockingTakesTheDivisorsTimeBesideTheLimit) {
 TEST_F(WireClockTest, ShortRepliesWaitForTheFreeRunningLatencyTimer) {
     // The timer (2 ms) runs from the clock's reset and restarts with every packet sent; each write
     // takes a frame. The host polls and reads the whole reply.
+    // A host that waits (vc_clock_wait) before it polls finds the timer run out meanwhile.
     struct Row {
         const char* what;
         std::vector<std::vector<uint8_t>> writes;
         uint32_t replyBytes;
         uint64_t waitNs;
+        uint64_t hostWaitNs = 0;
     };
     const Row rows[] = {
         {"one byte, written 1 ms before the timer runs out", {{0x81}}, 1, 1 * kMs},
@@ -85,10 +87,13 @@ TEST_F(WireClockTest, ShortRepliesWaitForTheFreeRunningLatencyTimer) {
         {"send immediate", {{0x81, 0x87}}, 1, 0},
         {"a full packet", {{0x20, 0x3D, 0x00}}, 62, 0},
         {"a full packet and one byte: the timer restarted", {{0x20, 0x3E, 0x00}}, 63, 2 * kMs},
+        {"one byte, the host waiting 400 us first", {{0x81}}, 1, 600 * kUs, 400 * kUs},
+        {"one byte, the host waiting 5 ms first", {{0x81}}, 1, 0, 5 * kMs},
     };
     for (const Row& row : rows) {
         vc_clock_reset();
         for (const auto& bytes : row.writes) Write(bytes);
+        vc_clock_wait(row.hostWaitNs);
         uint32_t pending = 0;
         ASSERT_EQ(FT_GetQueueStatus(channelA, &pending), kFtOk);
         ASSERT_EQ(pending, row.replyBytes) << row.what;
@@ -97,7 +102,9 @@ TEST_F(WireClockTest, ShortRepliesWaitForTheFreeRunningLatencyTimer) {
         ASSERT_EQ(FT_Read(channelA, reply.data(), pending, &got), kFtOk);
         const VcClockReading full = Read(VC_SPEED_FULL);
         EXPECT_EQ(full.reply_waits_ns, row.waitNs) << row.what;
-        EXPECT_EQ(full.elapsed_ns, row.writes.size() * kMs + row.waitNs) << row.what;
+        EXPECT_EQ(full.elapsed_ns, row.writes.size() * kMs + row.hostWaitNs + row.waitNs)
+            << row.what;
+        EXPECT_GE(Read(VC_SPEED_HIGH).elapsed_ns, row.hostWaitNs) << row.what;
         EXPECT_EQ(full.reads, 1u) << row.what;
     }
 }

@@ -37,6 +37,7 @@ struct PlayFileOptions {
     bool keepGoing = false;
     bool dryRun = false;
     bool trstWired = false;
+    bool checkEach = false;
 };
 
 std::string Plural(uint64_t n, const char* word, const char* plural = nullptr) {
@@ -54,14 +55,16 @@ std::string Summary(const jtag::Program& program) {
            seconds + " of run-test time";
 }
 
-// On the virtual cable: what the playback would take on a real full-speed cable, beside the time
-// its TCK cycles take at their rates.
-void PrintModelledTime(const VirtualApi& api) {
-    VcClockReading reading{};
-    if (api.vc_clock_read(VC_SPEED_FULL, &reading) != 0) return;
-    std::printf("modelled time at full speed: %.3f ms; TCK time %.3f ms (%.2fx)\n",
-                reading.elapsed_ns / 1e6, reading.wire_ns / 1e6,
-                reading.wire_ns ? static_cast<double>(reading.elapsed_ns) / reading.wire_ns : 0.0);
+// On the virtual cable: what the playback would take on a real full-speed cable (the model clock
+// since `start`, which is left running for the cable's own clock report), beside the time its TCK
+// cycles take at their rates.
+void PrintModelledTime(const VirtualApi& api, const VcClockReading& start) {
+    VcClockReading end{};
+    if (api.vc_clock_read(VC_SPEED_FULL, &end) != 0) return;
+    const uint64_t elapsed = end.elapsed_ns - start.elapsed_ns;
+    const uint64_t wire = end.wire_ns - start.wire_ns;
+    std::printf("modelled time at full speed: %.3f ms; TCK time %.3f ms (%.2fx)\n", elapsed / 1e6,
+                wire / 1e6, wire ? static_cast<double>(elapsed) / wire : 0.0);
 }
 
 // Whether the cable's reset line (GPIOL1) reaches the chain's TRST: on the virtual cable the
@@ -115,8 +118,11 @@ int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
     if (!session.OpenMpsse(opened)) return session.Finish(FailCall(opened));
     jtag::PlayOptions options;
     options.keepGoing = o.keepGoing;
+    options.batchChecks = !o.checkEach;
     options.trstWired = TrstWired(session, o.trstWired);
     options.divisor = global.divisor;
+    // Pauses go on the virtual cable's model clock, so that busy devices finish meanwhile.
+    options.pause = [cable = session.virtualCable()](double seconds) { Pause(cable, seconds); };
     options.report = [&](bool problem, const std::string& line) {
         if (problem) {
             std::fprintf(stderr, "kestrel: %s:%s\n", o.file.c_str(), line.c_str());
@@ -127,8 +133,9 @@ int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
         }
     };
     const VirtualApi* model = session.virtualCable() ? &session.virtualCable()->api() : nullptr;
-    if (model && (!model->vc_clock_reset || !model->vc_clock_read)) model = nullptr;
-    if (model) model->vc_clock_reset();
+    VcClockReading start{};
+    if (model && (!model->vc_clock_read || model->vc_clock_read(VC_SPEED_FULL, &start) != 0))
+        model = nullptr;
     Stopwatch watch;
     jtag::PlayResult result;
     bool completed = false;
@@ -153,7 +160,7 @@ int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
                 Plural(program.commands, "command").c_str(), Plural(result.scans, "scan").c_str(),
                 Plural(result.checks, "TDO check").c_str(), std::to_string(result.clocks).c_str(),
                 watch.Milliseconds());
-    if (model) PrintModelledTime(*model);
+    if (model) PrintModelledTime(*model, start);
     if (result.mismatches == 0) return session.Finish(kExitOk);
     return session.Finish(
         Fail(kExitFailed, completed ? Plural(result.mismatches, "TDO mismatch", "TDO mismatches")
@@ -192,6 +199,9 @@ std::vector<Command> AddJtagFileCommands(CLI::App& jtag) {
                       "Count TDO mismatches and play on instead of stopping at the first");
         app->add_flag("--dry-run", o->dryRun,
                       "Parse the whole file and report its totals; clock nothing");
+        app->add_flag("--check-each", o->checkEach,
+                      "Read each TDO check's answer before playback goes on (no batched checks, "
+                      "no speculative XSVF scans)");
         if (!binary) {
             app->add_flag("--trst-wired", o->trstWired,
                           "The cable's reset line (GPIOL1) reaches the chain's TRST: TRST ON "

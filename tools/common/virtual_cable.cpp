@@ -1,7 +1,9 @@
 #include "common/virtual_cable.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "common/os.h"
@@ -42,6 +44,15 @@ bool CallWithPath(int (*fn)(const char*, char*, uint32_t), const std::string& pa
 }
 
 }  // namespace
+
+void Pause(const VirtualCable* cable, double seconds) {
+    if (seconds <= 0) return;
+    if (cable && cable->api().vc_clock_wait) {
+        cable->api().vc_clock_wait(static_cast<uint64_t>(seconds * 1e9 + 0.5));
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
 
 std::string FindVirtualLibrary() {
     if (const char* env = std::getenv("KESTREL_VIRTUAL_LIB"); env && *env) return env;

@@ -47,6 +47,7 @@ namespace kestrel {
     X(vc_jtag_memory_read) \
     X(vc_clock_reset) \
     X(vc_clock_read) \
+    X(vc_clock_wait) \
     X(vc_jtag_reset_line)
 // clang-format on
 
@@ -100,6 +101,10 @@ class VirtualCable {
     std::string path_;
     VirtualApi api_;
 };
+
+// Waits `seconds`: on the virtual cable's model clock when `cable` is given and has vc_clock_wait
+// (what runs on that clock goes on meanwhile, and the host does not sleep), else on the host.
+void Pause(const VirtualCable* cable, double seconds);
 
 // Where the virtual cable's library is: $KESTREL_VIRTUAL_LIB, else the first that exists of its
 // installed location relative to the tool, the build tree's virtual-cable folder, and the tool's

@@ -9,6 +9,9 @@ namespace kestrel::jtag {
 namespace {
 
 constexpr kl_u8 kJtagMode = 0x09;
+// The same with TDO read on the rising edge: JTAG_WriteTDI2 takes its byte, bit and last-bit TMS
+// opcodes from the mode (0x39, 0x3B and 0x6B), so its queued form reads what it shifts.
+constexpr kl_u8 kJtagReadMode = 0x29;
 // TMS out on the falling edge, least significant bit first; bit 7 of the data is TDI's level.
 constexpr kl_u8 kTmsOut = 0x4B;
 constexpr kl_u8 kTmsRead = 0x6B;  // the same, TDO read on the rising edge
@@ -57,13 +60,21 @@ bool JtagCable::Tms(const std::vector<bool>& bits, bool tdiHigh) {
 }
 
 bool JtagCable::Shift(const Bits& tdi, bool leaveShift) {
+    return QueueShift(tdi, leaveShift, false);
+}
+
+bool JtagCable::QueueShift(const Bits& tdi, bool leaveShift, bool read) {
     const auto bits = static_cast<uint32_t>(tdi.size());
+    const kl_u32 last = leaveShift ? 1 : 0;
     kl_u32 done = 0;
     DataAppend(bits / 8);
-    if (!Check(JTAG_WriteTDI(kJtagMode, bits, tdi.data(), nullptr, &done, leaveShift ? 1 : 0),
-               "JTAG_WriteTDI", result_)) {
-        return false;
-    }
+    const bool queued =
+        read ? Check(JTAG_WriteTDI2(kJtagReadMode, bits, tdi.data(), nullptr, &done, last),
+                     "JTAG_WriteTDI2", result_)
+             : Check(JTAG_WriteTDI(kJtagMode, bits, tdi.data(), nullptr, &done, last),
+                     "JTAG_WriteTDI", result_);
+    if (!queued) return false;
+    // Its byte-mode commands and tail commands.
     const Split split = SplitShift(bits);
     for (uint32_t left = split.whole; left > 0;) {
         const uint32_t k = std::min(left, kBytesPerDataCommand);
@@ -85,11 +96,17 @@ bool JtagCable::Clocks(uint64_t count) {
 
 uint32_t JtagCable::ReplyBytes(const Capture& capture) {
     if (capture.form == CaptureForm::kHeldLow) return ReadTdoReplyBytes(capture.bits);
+    if (capture.form == CaptureForm::kPattern) {
+        const Split split = SplitShift(capture.bits);  // a byte each whole byte and tail bit
+        return split.whole + split.tail;
+    }
     return (capture.bits + kTmsBitsPerCommand - 1) / kTmsBitsPerCommand;
 }
 
 bool JtagCable::QueueCapture(const Capture& capture) {
     const uint32_t bits = capture.bits;
+    if (capture.form == CaptureForm::kPattern)
+        return QueueShift(*capture.tdi, capture.leaveShift, true);
     if (capture.form == CaptureForm::kTmsReads) {
         for (uint32_t first = 0; first < bits; first += kTmsBitsPerCommand) {
             const uint32_t count = std::min<uint32_t>(kTmsBitsPerCommand, bits - first);
@@ -135,6 +152,15 @@ Bits JtagCable::Unpack(const Capture& capture, const uint8_t* reply) {
     Bits captured(capture.bits);
     if (capture.form == CaptureForm::kHeldLow) {
         UnpackReadTdo(reply, capture.bits, captured.data());
+        return captured;
+    }
+    if (capture.form == CaptureForm::kPattern) {
+        // The whole bytes as they were shifted, then one byte per tail bit, the bit in bit 7.
+        const Split split = SplitShift(capture.bits);
+        for (uint32_t k = 0; k < split.whole; ++k) captured.data()[k] = reply[k];
+        for (uint32_t i = 0; i < split.tail; ++i) {
+            captured.Set(8 * split.whole + i, (reply[split.whole + i] >> 7) & 1);
+        }
         return captured;
     }
     // A reading command's k bits fill its reply byte from the top: the first in bit 8 - k.

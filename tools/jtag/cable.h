@@ -31,13 +31,16 @@ class JtagCable {
     // How a queued capture clocks its bits. kHeldLow: JTAG_ReadTDO2, which shifts with TDI where
     // the move into the shift state left it and clocks the last bit low, leaving the shift state.
     // kTmsReads: reading TMS commands of up to 6 bits each, TDI at `tdiHigh` throughout, TMS 0
-    // but on a leaving last bit; any uniform TDI, and staying in the shift state.
-    enum class CaptureForm { kHeldLow, kTmsReads };
+    // but on a leaving last bit; any uniform TDI, and staying in the shift state. kPattern: the
+    // queued JTAG_WriteTDI2 with the read bit in its mode, which shifts `tdi` in whole bytes and
+    // one-bit commands that read TDO (the last bit with a reading TMS command when leaving).
+    enum class CaptureForm { kHeldLow, kTmsReads, kPattern };
     struct Capture {
         CaptureForm form = CaptureForm::kHeldLow;
         uint32_t bits = 0;
         bool tdiHigh = false;
         bool leaveShift = true;
+        const Bits* tdi = nullptr;  // kPattern: the bits shifted in (read when it is queued)
     };
     // Reply bytes the capture adds to the receive queue.
     static uint32_t ReplyBytes(const Capture& capture);
@@ -69,6 +72,8 @@ class JtagCable {
         queued_ = queued_ + count > kQueueBuffer ? count : queued_ + count;
     }
     void Stream(uint64_t count);
+    // A queued JTAG_WriteTDI, or with `read` the queued JTAG_WriteTDI2 that reads TDO.
+    bool QueueShift(const Bits& tdi, bool leaveShift, bool read);
 
     static constexpr uint32_t kQueueThreshold = KL_JTAG_QUEUE_THRESHOLD;
     static constexpr uint32_t kQueueBuffer = KL_JTAG_QUEUE_BUFFER;

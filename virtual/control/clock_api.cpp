@@ -39,4 +39,9 @@ VC_API int vc_clock_read(int speed, VcClockReading* out) {
     return 0;
 }
 
+VC_API void vc_clock_wait(uint64_t ns) {
+    const ModelLock lock;
+    HostWait(ns);
+}
+
 }  // extern "C"

@@ -31,6 +31,11 @@ typedef struct VcClockReading {
 VC_API void vc_clock_reset(void);
 /* Copies the clock of one speed; returns 0, or -1 for an unknown speed or a null out. */
 VC_API int vc_clock_read(int speed, VcClockReading* out);
+/* Moves both clocks on by ns, as if the host had waited that long after its last call: a host
+ * calls it instead of sleeping, so that what runs on the model clock goes on meanwhile (busy
+ * devices finish, replies arrive and the latency timer runs out, asynchronous bit-bang samples).
+ * It counts in elapsed_ns only. */
+VC_API void vc_clock_wait(uint64_t ns);
 
 #ifdef __cplusplus
 }

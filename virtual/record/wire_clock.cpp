@@ -120,6 +120,16 @@ void WaitUntil(int speed, uint64_t ps) {
 
 void Elapse(int speed, uint64_t ps) { WaitUntil(speed, clock.speeds[speed].elapsedPs + ps); }
 
+void HostWait(uint64_t ns) {
+    constexpr uint64_t kPsPerNs = 1000;
+    const uint64_t ps = ns > UINT64_MAX / kPsPerNs ? UINT64_MAX : ns * kPsPerNs;
+    for (WireClockTotals& t : clock.speeds) {
+        const uint64_t step = std::min(ps, UINT64_MAX - t.elapsedPs);
+        t.elapsedPs += step;
+        t.hostWaitPs += step;
+    }
+}
+
 void CountRead(int speed) { ++clock.speeds[speed].reads; }
 
 WireClockTotals ReadWireClock(int speed) { return clock.speeds[speed]; }

@@ -3,7 +3,7 @@
 // their bits at the divisor's TCK rate (or the UART's baud rate, or the bit-bang pace); settings
 // and opens cost one control transfer each. How replies come back in packets is the receive path's
 // business (chip/usb_delivery.h): it waits on this clock with WaitUntil and Elapse. The host's own
-// processing time and pauses are not modelled.
+// processing time is not modelled; its pauses only when it reports them (HostWait).
 #pragma once
 
 #include <cstddef>
@@ -47,12 +47,14 @@ uint64_t NowPs(int speed);
 // A poll or read that waits for replies: to a moment, or for a stretch; counted as reply wait.
 void WaitUntil(int speed, uint64_t ps);
 void Elapse(int speed, uint64_t ps);
+// The host waits for `ns`: every speed's clock moves on by that much (saturating).
+void HostWait(uint64_t ns);
 // A read that returned bytes.
 void CountRead(int speed);
 
 struct WireClockTotals {
     uint64_t elapsedPs, wirePs, limitPs, tckCycles, uartBits, writes, reads, controlRequests,
-        replyWaitPs;
+        replyWaitPs, hostWaitPs;
 };
 WireClockTotals ReadWireClock(int speed);
 

@@ -19,10 +19,11 @@ void WriteClockReport(output_file::OutputFile& file) {
         const WireClockTotals t = ReadWireClock(s);
         file.Printf(
             "%s\n  \"%s\": {\"elapsed_ms\": %.6f, \"wire_ms\": %.6f, \"limit_ms\": %.6f, "
-            "\"tck_cycles\": %llu, \"writes\": %llu, \"reads\": %llu}",
+            "\"tck_cycles\": %llu, \"writes\": %llu, \"reads\": %llu, \"host_waits_ms\": %.6f}",
             s == 0 ? "" : ",", names[s], t.elapsedPs / kPsPerMs, t.wirePs / kPsPerMs,
             t.limitPs / kPsPerMs, static_cast<unsigned long long>(t.tckCycles),
-            static_cast<unsigned long long>(t.writes), static_cast<unsigned long long>(t.reads));
+            static_cast<unsigned long long>(t.writes), static_cast<unsigned long long>(t.reads),
+            t.hostWaitPs / kPsPerMs);
     }
     file.Printf("\n}\n");
 }
