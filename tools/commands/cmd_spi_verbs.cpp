@@ -113,7 +113,7 @@ int RunRead(const SpiOptions& o, OutputFile& output, const Target& t) {
     std::vector<uint8_t> data(count);
     const auto sink = bars.Sink();
     if (!FlashRead(address, data.data(), count, result,
-                   [&](uint32_t done) { sink("reading", done, count); })) {
+                   [&sink, total = count](uint32_t done) { sink("reading", done, total); })) {
         return FailCall(result, "read failed");
     }
     bars.End();
