@@ -143,8 +143,10 @@ class Spi:
                            if complement and 1 << jedec[2] <= ADDRESS_LIMIT else BLOCK_PROTECT)
         if complement:
             sr2 = self.transfer(bytes([READ_STATUS_2]), 1)[0]
-            registers += f", status register 2 {sr2:#04x}"
-            protected |= sr2 & COMPLEMENT
+            # All ones: an older part of the family, with status register 1 alone, ignored 0x35.
+            if sr2 != 0xFF:
+                registers += f", status register 2 {sr2:#04x}"
+                protected |= sr2 & COMPLEMENT
         if protected:
             raise TargetError(
                 f"{touched} overlaps the protected range, the whole flash ({registers}: "
