@@ -53,7 +53,8 @@ class Spi:
     """The flash's commands; addresses and sizes are in bytes (three-byte addressing).
 
     Every address range is checked against :attr:`size`, which is read from the JEDEC ID's
-    capacity byte on first use; set it when the flash does not report its size that way. Reads,
+    capacity byte on first use; set it when the flash does not report its size that way (a size
+    larger than the one the ID announces is refused: addresses past the end wrap around). Reads,
     writes, erases and verifies first read the JEDEC ID and refuse a flash that does not answer;
     writes and erases refuse a flash with block-protect bits set, and read back what they erase
     and program, so that a command the flash ignored raises instead of counting as done."""
@@ -76,7 +77,15 @@ class Spi:
 
     @size.setter
     def size(self, value: int) -> None:
-        self._size = integer(value, "size", 1, ADDRESS_LIMIT)
+        value = integer(value, "size", 1, ADDRESS_LIMIT)
+        # A size past the one the part announces would wrap an address past its end around to
+        # its start: a write there would replace the first sectors, and read back as verified.
+        jedec = self.jedec_id()
+        if jedec not in NO_FLASH_IDS and jedec[2] in CAPACITY_CODES and value > 1 << jedec[2]:
+            raise ValueError(f"size {value} is larger than the flash: its JEDEC ID "
+                             f"{jedec.hex(' ')} announces {1 << jedec[2]} bytes, and an address "
+                             "past the end would wrap around to the start")
+        self._size = value
 
     def _call(self, name: str, *args: object) -> object:
         result = getattr(self._cable._mpsse(), name)(*args)
@@ -143,8 +152,10 @@ class Spi:
                            if complement and 1 << jedec[2] <= ADDRESS_LIMIT else BLOCK_PROTECT)
         if complement:
             sr2 = self.transfer(bytes([READ_STATUS_2]), 1)[0]
-            registers += f", status register 2 {sr2:#04x}"
-            protected |= sr2 & COMPLEMENT
+            # All ones: an older part of the family, with status register 1 alone, ignored 0x35.
+            if sr2 != 0xFF:
+                registers += f", status register 2 {sr2:#04x}"
+                protected |= sr2 & COMPLEMENT
         if protected:
             raise TargetError(
                 f"{touched} overlaps the protected range, the whole flash ({registers}: "

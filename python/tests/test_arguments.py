@@ -116,6 +116,9 @@ def test_the_flash_size_comes_from_its_jedec_id(cable, virtual_cable, size):
         cable.spi.size = 3 << 12  # the caller knows the part
     else:
         assert cable.spi.size == size
+        # A larger size would wrap an address past the end around to the first sector.
+        with pytest.raises(ValueError, match="larger than the flash: its JEDEC ID .* announces"):
+            cable.spi.size = size * 2
     end = cable.spi.size
     with pytest.raises(ValueError, match=f"{end:#x}-byte flash"):
         cable.spi.write(end - 1, b"ab")

@@ -146,6 +146,9 @@ FLASH_REFUSALS = [  # scenario, operation, what the refusal says (None: no refus
     pytest.param(flash_scenario('part = "W25Q128JV"\nstatus = [0x60]'),  # 16 MiB: BP0-BP2
                  lambda c: c.spi.write(0, b"\0", verify=True), None,
                  id="top-bottom and sector bits alone"),
+    pytest.param(flash_scenario('jedec_id = "EF 40 14"'),  # 0x35 reads all ones: SR1 alone
+                 lambda c: c.spi.write(0, b"\0", verify=True), None,
+                 id="status register 1 alone"),
     pytest.param(ABSENT, lambda c: c.spi.read(0, 16), "no flash answers", id="read, no flash"),
     pytest.param(ABSENT, sized(lambda c: c.spi.read(0, 16)), "reads ff ff ff",
                  id="read, no flash, size given"),

@@ -187,6 +187,9 @@ const std::vector<Row>& Rows() {
         {"scan", 2, "--state and VCABLE_VCD name the same file", "VCABLE_VCD={state.bin}"},
         {"--trace {x.txt} list", 2, "--trace and VCABLE_CLOCK_REPORT name",
          "VCABLE_CLOCK_REPORT={./folder/../x.txt}"},
+        // A file not there yet, by a relative name and from the root.
+        {"--trace {x.txt} list", 2, "--trace and VCABLE_CALL_LOG name",
+         "--chdir={} VCABLE_CALL_LOG=x.txt"},
         {"spi read {a.bin} --size 16", 2, "the output file and VCABLE_SCENARIO name",
          "VCABLE_SCENARIO={a.bin}"},
         {"uart send {a.bin}", 2, "the input file and VCABLE_MODEL_ERRORS",

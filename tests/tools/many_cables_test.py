@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """kestrel --cables / --all-cables: a bench of virtual cables written and verified at once, one of
 them unplugged half way; the combined report and its exit code, the words each cable's process
-gets, standard input shared whole, the refusals, and a run stopped by a signal.
+gets, standard input shared whole, the refusals, and a run stopped by a signal (during a write
+with --unprotect too).
 
 Usage: many_cables_test.py KESTREL SCHEMA [CABLES [RUNNER]]
 (CABLES: how many, 8 unless given; RUNNER: a program that runs KESTREL, such as Wine's)
@@ -100,6 +101,9 @@ ROWS = [
     ("the virtual cable's own state file is refused",
      f"--json --virtual bench.toml --cables {CABLES} spi id", 2, 0, None,
      {"env": {"VCABLE_STATE": "shared.state"}}),
+    ("an empty variable counts as unset",
+     f"--json --virtual bench.toml --cables {CABLES} spi id", 0, COUNT, [],
+     {"env": {"VCABLE_TRACE": ""}}),
     ("outputs named by serial are not",
      f"--json --virtual bench.toml --cables {CABLES} spi read {{serial}}.out --size 4096", 0,
      COUNT, []),
@@ -170,8 +174,9 @@ def words_arrive(folder, validator):
 
 
 def kestrel_processes(group):
-    """The run's processes still there: those of its process group that are kestrel's (under
-    Wine, a server the group may share is not the run's)."""
+    """The run's processes still there: those of its process group, and the cables' processes
+    (each in a group of its own) that name the run, that are kestrel's (under Wine, a server the
+    group may share is not the run's)."""
     found = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
@@ -179,9 +184,11 @@ def kestrel_processes(group):
                 fields = f.read().rsplit(")", 1)[1].split()
             with open(f"/proc/{pid}/cmdline", "rb") as f:
                 command = f.read() + os.readlink(f"/proc/{pid}/exe").encode()
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                ours = f"KESTREL_CABLES_RUN={group}".encode() in f.read().split(b"\0")
         except OSError:
             continue
-        if int(fields[2]) == group and b"kestrel" in command and fields[0] != "Z":
+        if (int(fields[2]) == group or ours) and b"kestrel" in command and fields[0] != "Z":
             found.append(int(pid))
     return found
 
@@ -202,14 +209,17 @@ def cable_of(pid):
 
 
 # How a run is stopped: name, (whom, signal) in order ("all": each of the run's processes, as ^C
-# at a terminal; "run": the run's own, as timeout or a service manager; "cable": one cable's),
-# the run's ends (return codes), and the state of the cable signalled alone and of the others.
-# Each cable sends 64 bytes at one a second, from standard input.
+# on a Windows console; "group": the run's process group, as ^C at a terminal; "run": the run's
+# own, as timeout or a service manager; "cable": one cable's), the run's ends (return codes), and
+# the state of the cable signalled alone and of the others. Each cable sends 64 bytes at one a
+# second, from standard input.
 STOPS = [
     ("^C", [("all", signal.SIGINT)], (-signal.SIGINT, 130), None, "interrupted"),
 ]
 if not RUNNER:  # Windows has only ^C, which reaches every process on the console
     STOPS += [
+        ("^C at a terminal", [("group", signal.SIGINT)], (-signal.SIGINT,), None,
+         "interrupted"),
         ("SIGTERM to the run", [("run", signal.SIGTERM)], (-signal.SIGTERM,), None,
          "interrupted"),
         ("SIGHUP to the run", [("run", signal.SIGHUP)], (-signal.SIGHUP,), None, "interrupted"),
@@ -244,6 +254,8 @@ def stopped(folder, validator, name, signals, ends, alone, others):
     for whom, number in signals:
         if whom == "all":
             signal_all(run.pid, number)
+        elif whom == "group":
+            os.killpg(run.pid, number)
         else:
             os.kill(run.pid if whom == "run" else cables[0], number)
     try:
@@ -271,6 +283,45 @@ def stopped(folder, validator, name, signals, ends, alone, others):
     expect(name, RUNNER or not left, f"left {left}")
 
 
+def writing(temporary):
+    """Whether a cable's process has reported its write's progress (the protection cleared)."""
+    for root, _, names in os.walk(temporary):
+        for name in names:
+            with open(os.path.join(root, name), "rb") as f:
+                if b'"phase": "writing"' in f.read():
+                    return True
+    return False
+
+
+def unprotected_write_stopped(folder):
+    """^C at a terminal during spi write --unprotect: the run passes it on once, so each cable's
+    process that had cleared the protection stops at a safe point and puts it back (a second
+    SIGINT would stop it at once, the protection left off)."""
+    with open(os.path.join(folder, "protected.toml"), "w") as f:
+        for serial in SERIALS:
+            f.write(f'[[device]]\ndescription = "ZV7300LNK"\nserial = "{serial}"\n'
+                    '[device.flash]\npart = "W25Q80DV"\nstatus = [0x1C]\n\n')
+    with open(os.path.join(folder, "whole.bin"), "wb") as f:
+        f.write(bytes(i * 7 & 0xFF for i in range(1 << 20)))
+    temporary = tempfile.mkdtemp(dir=folder)
+    run = subprocess.Popen([TOOL, "--progress", "json", "--virtual", "protected.toml",
+                            "--cables", CABLES, "spi", "write", "whole.bin", "--unprotect"],
+                           cwd=folder, env={**ENV, "TMPDIR": temporary},
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                           start_new_session=True)
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline and not writing(temporary):
+        time.sleep(0.02)
+    os.killpg(run.pid, signal.SIGINT)
+    out = run.communicate(timeout=60)[0].decode()
+    cleared = {line.split("]")[0].strip(" [") for line in out.splitlines()
+               if "stopping at the next safe point" in line and "to protect 0x" in line}
+    restored = {line.split("]")[0].strip(" [") for line in out.splitlines()
+                if "protection restored" in line}
+    expect("^C during --unprotect", cleared and cleared <= restored,
+           f"cleared {sorted(cleared)}, restored {sorted(restored)}")
+
+
 def main():
     validator = jsonschema.Draft202012Validator(json.load(open(SCHEMA)))
     with tempfile.TemporaryDirectory() as folder:
@@ -280,6 +331,8 @@ def main():
         words_arrive(folder, validator)
         for stop in STOPS:
             stopped(folder, validator, *stop)
+        if not RUNNER:
+            unprotected_write_stopped(folder)
         for n, serial in enumerate(SERIALS):
             expect("state files", os.path.exists(os.path.join(folder, f"{serial}.state")),
                    f"{serial}.state missing")

@@ -249,6 +249,25 @@ TEST_F(SpiToolTest, RangesPastTheEndAndSilentFlashesAreRefusedWithNothingClocked
     }
 }
 
+// An older part of the Winbond or GigaDevice families has status register 1 alone: 0x35 reads all
+// ones, which as register bits would be a locked, complemented (all protected) flash.
+TEST_F(SpiToolTest, AMakerWithTwoStatusRegistersMayHaveOne) {
+    WriteFile(Path("8k.bin"), Text(Data(8192, 3)));
+    for (const char* maker : {"EF", "C8"}) {
+        SCOPED_TRACE(maker);
+        WriteFile(Path("sr1.toml"), std::string("[[device]]\ndescription = \"ZV7300LNK\"\n") +
+                                        "[device.flash]\nsize = 65536\njedec_id = \"" + maker +
+                                        " 40 10\"\n");
+        const std::string scenario = "--virtual '" + Path("sr1.toml") + "' spi ";
+        const ToolRun write = Kestrel(scenario + "write '" + Path("8k.bin") + "'");
+        EXPECT_EQ(0, write.exitCode) << write.err;
+        const ToolRun id = Kestrel(scenario + "id");
+        EXPECT_NE(std::string::npos,
+                  id.out.find("protection: status register 1 0x00: nothing protected\n"))
+            << id.out;
+    }
+}
+
 TEST_F(SpiToolTest, EraseAndVerify) {
     const Bytes pattern = Pattern(kFlash);
     Bytes erasedMiddle = pattern;

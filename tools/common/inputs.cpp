@@ -83,9 +83,10 @@ std::string SharedFileProblem(const std::vector<NamedFile>& files) {
             std::error_code codeX;
             std::error_code codeY;
             // Links first: a link to a file not there yet names that file, as an output written
-            // through it would.
-            const fs::path realX = fs::weakly_canonical(FollowLinks(x), codeX);
-            const fs::path realY = fs::weakly_canonical(FollowLinks(y), codeY);
+            // through it would. Then from the root: a relative name of a file not there yet
+            // stays relative, and would not meet the same file named otherwise ("./x", "/a/x").
+            const fs::path realX = fs::weakly_canonical(fs::absolute(FollowLinks(x), codeX), codeX);
+            const fs::path realY = fs::weakly_canonical(fs::absolute(FollowLinks(y), codeY), codeY);
             std::error_code code;
             const bool same = (!codeX && !codeY && realX == realY) || fs::equivalent(x, y, code);
             if (same) {

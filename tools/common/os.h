@@ -70,7 +70,7 @@ struct ChildStreams {
 };
 // Starts this program again with `arguments` (argv[1] on) and this environment with `variable`
 // ("NAME=value", or empty) in place of any of that name; returns the child's id, or -1 with the
-// reason in `error`.
+// reason in `error`. On Linux the child has a process group of its own, out of a terminal's ^C.
 long StartSelf(const std::vector<std::string>& arguments, const std::string& variable,
                const ChildStreams& streams, std::string& error);
 // Whether a child StartSelf started has ended, waiting up to `milliseconds` for it (less when a

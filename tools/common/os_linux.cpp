@@ -133,10 +133,17 @@ long StartSelf(const std::vector<std::string>& arguments, const std::string& var
     posix_spawn_file_actions_addopen(&actions, 2, streams.errors.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     // The signals this process catches start with their default handling in the child; those it
-    // ignores (nohup) stay ignored.
+    // ignores (nohup) stay ignored. The child has a process group of its own, so that a
+    // terminal's ^C reaches the run alone, which passes it on once: a second SIGINT would stop
+    // a flash write at once, with a sector half written and its protection left off.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = -1;
     const int result =
-        posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), environment.data());
+        posix_spawn(&pid, self.c_str(), &actions, &attributes, argv.data(), environment.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (result != 0) {
         error = std::strerror(result);

@@ -104,6 +104,12 @@ bool ReadProtection(const uint8_t id[3], uint64_t size, FlashProtection& p, Call
     }
     if (!FlashReadRegister(flash_cmd::kReadStatus, p.status[0], result)) return false;
     if (p.hasSecond && !FlashReadRegister(p.secondOpcode, p.status[1], result)) return false;
+    if (p.writeBoth && p.status[1] == 0xFF) {
+        // An older part of the family has status register 1 alone and ignores 0x35, leaving DI
+        // to its pull-up; all ones taken as register bits would read as locked and complemented.
+        p.hasSecond = p.writeBoth = false;
+        p.status[1] = 0;
+    }
     Decode(p);
     return true;
 }
