@@ -247,6 +247,7 @@ TEST_F(UsbFaceTest, ValuesTheChipRefusesStallWithTheRuleTheyBreak) {
         {"MPSSE on channel B", 0x0B, 0x0200, 2, "only channel A"},
         {"CBUS bit-bang", 0x0B, 0x2000, 1, "no such mode"},
         {"vendor request 0x42", 0x42, 0, 1, "not modelled"},
+        {"latency on a channel C", 0x09, 5, 3, "names a channel"},
     };
     uint32_t errors = 0;
     for (const auto& row : rows) {
