@@ -143,7 +143,7 @@ TEST_F(Usb0FaceTest, FailingCallsGiveTheErrnoValueAndText) {
          -ENODATA, 0},
         {"detach none", [](auto h) { return usb_detach_kernel_driver_np(h, 1); }, -ENODATA, 0},
         {"an endpoint the chip lacks", [](auto h) { return usb_clear_halt(h, 0x85); }, -ENOENT, 0},
-        {"a bulk read there", [](auto h) { return usb_bulk_read(h, 0x85, nullptr, 0, 0); }, -EINVAL,
+        {"a bulk read there", [](auto h) { return usb_bulk_read(h, 0x85, nullptr, 0, 0); }, -ENOENT,
          0},
         {"an interrupt transfer",
          [](auto h) {

@@ -250,6 +250,13 @@ TEST_F(UsbAbiTest, TheChipsLimitsAnswerAsOnLinux) {
     iso->type = LIBUSB_TRANSFER_TYPE_ISOCHRONOUS;
     iso->buffer = buffer;
     iso->length = 8;
+    // A control transfer whose setup packet asks for 64 bytes it has no room for.
+    uint8_t setup[LIBUSB_CONTROL_SETUP_SIZE + 2] = {0xC0, 0x0A, 0, 0, 1, 0, 64, 0};
+    libusb_transfer* control = libusb_alloc_transfer(0);
+    control->dev_handle = handle_;
+    control->type = LIBUSB_TRANSFER_TYPE_CONTROL;
+    control->buffer = setup;
+    control->length = sizeof setup;
     const struct {
         const char* call;
         std::function<int()> run;
@@ -265,6 +272,15 @@ TEST_F(UsbAbiTest, TheChipsLimitsAnswerAsOnLinux) {
          LIBUSB_ERROR_IO, 1},
         {"submit isochronous", [&] { return libusb_submit_transfer(iso); },
          LIBUSB_ERROR_INVALID_PARAM, 1},
+        {"submit control, data past the buffer", [&] { return libusb_submit_transfer(control); },
+         LIBUSB_ERROR_IO, 1},
+        {"bulk on endpoint 0x85",
+         [&] { return libusb_bulk_transfer(handle_, 0x85, buffer, 8, &transferred, 0); },
+         LIBUSB_ERROR_IO, 0},
+        {"claim interface 2", [&] { return libusb_claim_interface(handle_, 2); },
+         LIBUSB_ERROR_NOT_FOUND, 0},
+        {"claim interface 32", [&] { return libusb_claim_interface(handle_, 32); },
+         LIBUSB_ERROR_INVALID_PARAM, 0},
         {"get_bos_descriptor: the chip stalls",
          [&] { return libusb_get_bos_descriptor(handle_, &bos); }, LIBUSB_ERROR_PIPE, 0},
         {"config by value 2",
@@ -296,6 +312,7 @@ TEST_F(UsbAbiTest, TheChipsLimitsAnswerAsOnLinux) {
               LIBUSB_ERROR_NOT_FOUND);
     libusb_free_config_descriptor(config);
     libusb_free_transfer(iso);
+    libusb_free_transfer(control);
 }
 
 #ifndef _WIN32

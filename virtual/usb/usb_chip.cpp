@@ -131,9 +131,8 @@ int BulkTransfer(Session& session, uint8_t endpoint, uint8_t* data, int length, 
     *transferred = 0;
     if (!SessionAlive(session)) return LIBUSB_ERROR_NO_DEVICE;
     const int interface = InterfaceOfEndpoint(*session.device, endpoint);
-    if (interface < 0 || length < 0 || (data == nullptr && length > 0)) {
-        return LIBUSB_ERROR_INVALID_PARAM;
-    }
+    if (length < 0 || (data == nullptr && length > 0)) return LIBUSB_ERROR_INVALID_PARAM;
+    if (interface < 0) return LIBUSB_ERROR_NOT_FOUND;  // usbfs finds no such endpoint (ENOENT)
     const int opened = OpenInterface(session, interface);
     if (opened != LIBUSB_SUCCESS) return opened;
     void* handle = session.channels[interface];

@@ -36,7 +36,8 @@ int ControlRequest(Session& session, uint8_t requestType, uint8_t request, uint1
                    uint16_t index, uint8_t* data, uint16_t length);
 
 // One bulk transfer: OUT carries host bytes to the channel; IN returns packets of two status
-// bytes and up to 62 data bytes, ending with the first short packet.
+// bytes and up to 62 data bytes, ending with the first short packet. An endpoint the chip lacks
+// gives LIBUSB_ERROR_NOT_FOUND.
 int BulkTransfer(Session& session, uint8_t endpoint, uint8_t* data, int length, uint32_t timeoutMs,
                  int* transferred);
 
