@@ -162,6 +162,12 @@ TEST_F(Usb0FaceTest, FailingCallsGiveTheErrnoValueAndText) {
              return usb_bulk_read(h, 0x81, b, 64, 100);
          },
          -ETIMEDOUT, 0},
+        {"a configuration while an interface is claimed",
+         [](auto h) {
+             usb_claim_interface(h, 0);
+             return usb_set_configuration(h, 1);
+         },
+         -EBUSY, 0},
     };
     for (const auto& row : rows) {
         const uint32_t errorsBefore = vc_model_error_count();

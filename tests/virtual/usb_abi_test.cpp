@@ -284,6 +284,8 @@ TEST_F(UsbAbiTest, TheChipsLimitsAnswerAsOnLinux) {
          LIBUSB_ERROR_IO, 0},
         {"claim interface 2", [&] { return libusb_claim_interface(handle_, 2); },
          LIBUSB_ERROR_NOT_FOUND, 0},
+        {"set_configuration with interface 0 claimed",
+         [&] { return libusb_set_configuration(handle_, 1); }, LIBUSB_ERROR_BUSY, 0},
         {"claim interface 32", [&] { return libusb_claim_interface(handle_, 32); },
          LIBUSB_ERROR_INVALID_PARAM, 0},
         {"get_bos_descriptor: the chip stalls",

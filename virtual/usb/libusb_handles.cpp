@@ -42,7 +42,10 @@ VC_API int libusb_get_configuration(libusb_device_handle* handle, int* config) {
 }
 
 VC_API int libusb_set_configuration(libusb_device_handle* handle, int config) {
+    if (config < -1 || config > 0xFF) return LIBUSB_ERROR_INVALID_PARAM;
     if (int e = HandleAlive(handle)) return e;
+    // usbfs refuses a configuration while an interface is claimed, even the same one.
+    if (ClaimsAny(handle->session)) return LIBUSB_ERROR_BUSY;
     if (config != 1 && config != -1 && config != 0) return LIBUSB_ERROR_NOT_FOUND;
     handle->configuration = config == 1 ? 1 : 0;
     return LIBUSB_SUCCESS;

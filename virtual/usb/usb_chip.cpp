@@ -103,6 +103,10 @@ int ReleaseInterface(Session& session, int interface) {
     return LIBUSB_SUCCESS;
 }
 
+bool ClaimsAny(const Session& session) {
+    return session.channels[0] != nullptr || session.channels[1] != nullptr;
+}
+
 void EndSession(Session& session) {
     ModelLock lock;
     for (void*& handle : session.channels) {

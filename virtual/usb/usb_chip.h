@@ -26,6 +26,8 @@ int OpenInterface(Session& session, int interface);
 // Closes the channel of interface `interface`, which the session opened (the chip keeps its
 // settings); 0, or LIBUSB_ERROR_NOT_FOUND when the session has no such channel open.
 int ReleaseInterface(Session& session, int interface);
+// Whether the session has a channel open (an interface claimed, or taken by a transfer).
+bool ClaimsAny(const Session& session);
 // Closes the channels the session opened.
 void EndSession(Session& session);
 // A port reset on the session's device: the channels it had come back afresh, unless the device
