@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "usb/usb_abi.h"
 #include "usb0/usb0_api.h"
 #include "vcable_fixture.h"
 
@@ -143,7 +144,7 @@ TEST_F(Usb0FaceTest, FailingCallsGiveTheErrnoValueAndText) {
          -ENODATA, 0},
         {"detach none", [](auto h) { return usb_detach_kernel_driver_np(h, 1); }, -ENODATA, 0},
         {"an endpoint the chip lacks", [](auto h) { return usb_clear_halt(h, 0x85); }, -ENOENT, 0},
-        {"a bulk read there", [](auto h) { return usb_bulk_read(h, 0x85, nullptr, 0, 0); }, -EINVAL,
+        {"a bulk read there", [](auto h) { return usb_bulk_read(h, 0x85, nullptr, 0, 0); }, -ENOENT,
          0},
         {"an interrupt transfer",
          [](auto h) {
@@ -154,6 +155,19 @@ TEST_F(Usb0FaceTest, FailingCallsGiveTheErrnoValueAndText) {
         {"a control message too long",
          [](auto h) { return usb_control_msg(h, 0xC0, 0x0A, 0, 1, nullptr, 0x10000, 0); }, -EINVAL,
          0},
+        {"a read the fault rule times out",
+         [](auto h) {
+             char b[64];
+             vc_fault_fail_usb("FT_Read", 1, 4, LIBUSB_ERROR_TIMEOUT, 0);
+             return usb_bulk_read(h, 0x81, b, 64, 100);
+         },
+         -ETIMEDOUT, 0},
+        {"a configuration while an interface is claimed",
+         [](auto h) {
+             usb_claim_interface(h, 0);
+             return usb_set_configuration(h, 1);
+         },
+         -EBUSY, 0},
     };
     for (const auto& row : rows) {
         const uint32_t errorsBefore = vc_model_error_count();

@@ -201,6 +201,7 @@ TEST_F(UsbFaceTest, VendorRequestsSetTheChannelAsTheVendorCallsDo) {
         {"3 MBd", 0x03, 0x0000, [](auto& s) { return s.baud_rate == 3000000; }},
         {"7 bits, even parity, 2 stop bits", 0x04, 0x1207,
          [](auto& s) { return s.word_length == 7 && s.parity == 2 && s.stop_bits == 2; }},
+        {"space parity, the last", 0x04, 0x0408, [](auto& s) { return s.parity == 4; }},
         {"DTR on", 0x01, 0x0101, [](auto& s) { return s.dtr == 1; }},
         {"DTR off", 0x01, 0x0100, [](auto& s) { return s.dtr == 0; }},
         {"flow control XON/XOFF", 0x02, 0x1311, [](auto& s) { return s.flow_control == 0; }},
@@ -247,6 +248,7 @@ TEST_F(UsbFaceTest, ValuesTheChipRefusesStallWithTheRuleTheyBreak) {
         {"MPSSE on channel B", 0x0B, 0x0200, 2, "only channel A"},
         {"CBUS bit-bang", 0x0B, 0x2000, 1, "no such mode"},
         {"vendor request 0x42", 0x42, 0, 1, "not modelled"},
+        {"latency on a channel C", 0x09, 5, 3, "names a channel"},
     };
     uint32_t errors = 0;
     for (const auto& row : rows) {

@@ -23,6 +23,16 @@ int HandleAlive(libusb_device_handle* handle) {
 
 }  // namespace vcable::usb
 
+namespace {
+
+// libusb refuses an interface number beyond what a device can have, or an alternate setting
+// beyond a byte, before it asks the device.
+constexpr int kMaxInterfaces = 32, kMaxAltSettings = 256;
+
+bool ValidInterface(int interface) { return interface >= 0 && interface < kMaxInterfaces; }
+
+}  // namespace
+
 extern "C" {
 
 VC_API int libusb_get_configuration(libusb_device_handle* handle, int* config) {
@@ -32,18 +42,23 @@ VC_API int libusb_get_configuration(libusb_device_handle* handle, int* config) {
 }
 
 VC_API int libusb_set_configuration(libusb_device_handle* handle, int config) {
+    if (config < -1 || config > 0xFF) return LIBUSB_ERROR_INVALID_PARAM;
     if (int e = HandleAlive(handle)) return e;
+    // usbfs refuses a configuration while an interface is claimed, even the same one.
+    if (ClaimsAny(handle->session)) return LIBUSB_ERROR_BUSY;
     if (config != 1 && config != -1 && config != 0) return LIBUSB_ERROR_NOT_FOUND;
     handle->configuration = config == 1 ? 1 : 0;
     return LIBUSB_SUCCESS;
 }
 
 VC_API int libusb_claim_interface(libusb_device_handle* handle, int interface) {
+    if (!ValidInterface(interface)) return LIBUSB_ERROR_INVALID_PARAM;
     if (handle == nullptr) return LIBUSB_ERROR_NO_DEVICE;
     return OpenInterface(handle->session, interface);
 }
 
 VC_API int libusb_release_interface(libusb_device_handle* handle, int interface) {
+    if (!ValidInterface(interface)) return LIBUSB_ERROR_INVALID_PARAM;
     if (int e = HandleAlive(handle)) return e;
     ModelLock lock;
     Session& session = handle->session;
@@ -57,6 +72,9 @@ VC_API int libusb_release_interface(libusb_device_handle* handle, int interface)
 }
 
 VC_API int libusb_set_interface_alt_setting(libusb_device_handle* handle, int interface, int alt) {
+    if (!ValidInterface(interface) || alt < 0 || alt >= kMaxAltSettings) {
+        return LIBUSB_ERROR_INVALID_PARAM;
+    }
     if (int e = HandleAlive(handle)) return e;
     if (interface < 0 || interface >= handle->session.device->ChannelCount()) {
         return LIBUSB_ERROR_NOT_FOUND;
@@ -101,7 +119,8 @@ VC_API int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endp
     int count = 0;
     const int result = BulkTransfer(handle->session, endpoint, data, length, timeout, &count);
     if (transferred != nullptr) *transferred = count;
-    return result;
+    // libusb reports usbfs refusing the URB for an endpoint the device lacks as an I/O error.
+    return result == LIBUSB_ERROR_NOT_FOUND ? LIBUSB_ERROR_IO : result;
 }
 
 // The chip's endpoints are all bulk: the kernel refuses an interrupt URB on them (EINVAL), which

@@ -81,13 +81,26 @@ void Complete(libusb_transfer* t) {
     if (free) FreeTransfer(t);
 }
 
+// Whether a control transfer's buffer holds its setup packet and the data stage that asks for;
+// the face never reads or writes past it.
+bool FitsSetup(const libusb_transfer* t) {
+    constexpr int kSetupSize = LIBUSB_CONTROL_SETUP_SIZE;
+    if (t->buffer == nullptr || t->length < kSetupSize) return false;
+    return t->length - kSetupSize >= (t->buffer[6] | t->buffer[7] << 8);
+}
+
 // What the chip refuses before a transfer runs, as the kernel and libusb report it: an interrupt
-// URB on a bulk endpoint is EINVAL (an I/O error to libusb), an isochronous one is EINVAL (an
+// URB on a bulk endpoint, or a control URB shorter than its setup packet and data stage, is
+// EINVAL (an I/O error to libusb), an isochronous one is EINVAL (an
 // invalid parameter); a stream ID on an endpoint without streams is ignored, so a bulk stream
 // transfer runs as a bulk one.
 int RefusedType(const libusb_transfer* t) {
     switch (t->type) {
         case LIBUSB_TRANSFER_TYPE_CONTROL:
+            return FitsSetup(t) ? LIBUSB_SUCCESS
+                                : ModelGap(LIBUSB_ERROR_IO,
+                                           "a control transfer shorter than its setup packet "
+                                           "and the data stage the packet asks for");
         case LIBUSB_TRANSFER_TYPE_BULK:
         case LIBUSB_TRANSFER_TYPE_BULK_STREAM:
             return LIBUSB_SUCCESS;

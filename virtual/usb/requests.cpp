@@ -294,8 +294,11 @@ int ControlRequest(Session& session, uint8_t requestType, uint8_t request, uint1
     // Index 0 and 1 address channel A, 2 channel B.
     const int interface = (index & 0xFF) <= 1 ? 0 : (index & 0xFF) - 1;
     const int opened = OpenInterface(session, interface);
-    if (opened != LIBUSB_SUCCESS)
-        return opened == LIBUSB_ERROR_NOT_FOUND ? LIBUSB_ERROR_PIPE : opened;
+    if (opened == LIBUSB_ERROR_NOT_FOUND) {
+        return Malformed("the index's low byte names a channel of the chip: 0 or 1 A, 2 B", request,
+                         value, index);
+    }
+    if (opened != LIBUSB_SUCCESS) return opened;
     return ChannelRequest(session, session.channels[interface], request, value, index, data,
                           length);
 }

@@ -103,6 +103,10 @@ int ReleaseInterface(Session& session, int interface) {
     return LIBUSB_SUCCESS;
 }
 
+bool ClaimsAny(const Session& session) {
+    return session.channels[0] != nullptr || session.channels[1] != nullptr;
+}
+
 void EndSession(Session& session) {
     ModelLock lock;
     for (void*& handle : session.channels) {
@@ -131,9 +135,8 @@ int BulkTransfer(Session& session, uint8_t endpoint, uint8_t* data, int length, 
     *transferred = 0;
     if (!SessionAlive(session)) return LIBUSB_ERROR_NO_DEVICE;
     const int interface = InterfaceOfEndpoint(*session.device, endpoint);
-    if (interface < 0 || length < 0 || (data == nullptr && length > 0)) {
-        return LIBUSB_ERROR_INVALID_PARAM;
-    }
+    if (length < 0 || (data == nullptr && length > 0)) return LIBUSB_ERROR_INVALID_PARAM;
+    if (interface < 0) return LIBUSB_ERROR_NOT_FOUND;  // usbfs finds no such endpoint (ENOENT)
     const int opened = OpenInterface(session, interface);
     if (opened != LIBUSB_SUCCESS) return opened;
     void* handle = session.channels[interface];

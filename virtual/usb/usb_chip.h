@@ -26,6 +26,8 @@ int OpenInterface(Session& session, int interface);
 // Closes the channel of interface `interface`, which the session opened (the chip keeps its
 // settings); 0, or LIBUSB_ERROR_NOT_FOUND when the session has no such channel open.
 int ReleaseInterface(Session& session, int interface);
+// Whether the session has a channel open (an interface claimed, or taken by a transfer).
+bool ClaimsAny(const Session& session);
 // Closes the channels the session opened.
 void EndSession(Session& session);
 // A port reset on the session's device: the channels it had come back afresh, unless the device
@@ -36,7 +38,8 @@ int ControlRequest(Session& session, uint8_t requestType, uint8_t request, uint1
                    uint16_t index, uint8_t* data, uint16_t length);
 
 // One bulk transfer: OUT carries host bytes to the channel; IN returns packets of two status
-// bytes and up to 62 data bytes, ending with the first short packet.
+// bytes and up to 62 data bytes, ending with the first short packet. An endpoint the chip lacks
+// gives LIBUSB_ERROR_NOT_FOUND.
 int BulkTransfer(Session& session, uint8_t endpoint, uint8_t* data, int length, uint32_t timeoutMs,
                  int* transferred);
 

@@ -83,6 +83,9 @@ VC_API struct usb_device* usb_device(usb_dev_handle* dev) {
 
 VC_API int usb_set_configuration(usb_dev_handle* dev, int configuration) {
     if (int e = Alive(dev)) return e;
+    if (usb::ClaimsAny(dev->session)) {
+        return Fail(EBUSY, "could not set config %d: an interface is claimed", configuration);
+    }
     // The chip's one configuration, or none (0, -1: unconfigured).
     if (configuration != 1 && configuration != 0 && configuration != -1) {
         return Fail(EINVAL, "could not set config %d", configuration);
