@@ -164,6 +164,14 @@ peers() {
     VCABLE_SCENARIO=$peers/programmed-pair.toml run eeprom-pair ok \
         ftdi_eeprom --verbose --read-eeprom "$peers/ftdi_eeprom-pair.conf"
     expect eeprom-pair "VID: +0x1209" "PID: +0x7301" "Product: +PairCable"
+    # The fifth word read fails: ftdi_eeprom reports the failed read (and still exits 0); the call
+    # log shows the reads as FT_EE_Read, the failed one by its fault rule.
+    VCABLE_SCENARIO=$peers/eeprom-fault.toml VCABLE_CALL_LOG=$work/eeprom-calls.txt \
+        run eeprom-fault ok ftdi_eeprom --read-eeprom "$peers/ftdi_eeprom-read.conf"
+    expect eeprom-fault "FTDI read eeprom: -1" "EEPROM size: -1"
+    grep -q "^FT_EE_Read(0x3) = 0, 2 bytes$" "$work/eeprom-calls.txt" &&
+        grep -q "^FT_EE_Read(0x4) = 11, 0 bytes (fault rule)$" "$work/eeprom-calls.txt" ||
+        fail "$delivery-eeprom-fault" "no EEPROM reads in the call log"
 
     # --- OpenOCD: auto-probing, irscan/drscan, SVF with TDO checks, reply delivery, unplug ---
     ocd=(openocd -f "$peers/openocd-cable.cfg")

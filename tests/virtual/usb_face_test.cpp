@@ -1,6 +1,7 @@
 // The USB face (libusb-1.0 over the chip model): descriptors, the vendor control requests, IN
 // packets with their status bytes, asynchronous transfers, faults and unplugging, and the same
 // replies through both faces.
+#include <algorithm>
 #include <functional>
 #include <random>
 
@@ -298,6 +299,71 @@ TEST_F(UsbFaceTest, EepromWordsReadWriteAndEraseTheModelsEeprom) {
     EXPECT_EQ(view.product_id, 0x6011);
     EXPECT_STREQ(view.description, "ZV7300LNK");
     EXPECT_STREQ(view.serial_number, "ZV000001");
+}
+
+// The EEPROM requests run in the frames of the record calls (a word read as FT_EE_Read, a word
+// write as FT_EE_Program, the erase as FT_EraseEE): the call log shows them with the word's
+// address, and a fault rule on those calls fails the request, which then changes nothing. Words
+// that form no valid image yet are the chip's until the model is reset.
+TEST_F(UsbFaceTest, EepromRequestsAreLoggedMeetFaultRulesAndEndWithTheModel) {
+    auto read = [&](uint16_t index, uint16_t* word) {
+        uint8_t w[2] = {};
+        const int n = libusb_control_transfer(handle_, kIn, 0x90, 0, index, w, 2, 0);
+        *word = static_cast<uint16_t>(w[0] | w[1] << 8);
+        return n;
+    };
+    auto write = [&](uint16_t index, uint16_t word) {
+        return libusb_control_transfer(handle_, kOut, 0x91, word, index, nullptr, 0, 0);
+    };
+    uint16_t original = 0, word = 0;
+    ASSERT_EQ(read(0x30, &original), 2);
+    vc_log_clear();
+    ASSERT_GE(vc_fault_fail_usb("FT_EE_Read", 1, vcable::kFtEepromReadFailed, LIBUSB_ERROR_PIPE, 0),
+              0);
+    ASSERT_GE(vc_fault_fail("FT_EE_Program", 1, vcable::kFtEepromWriteFailed, 0), 0);
+    ASSERT_GE(vc_fault_fail("FT_EraseEE", 1, vcable::kFtEepromEraseFailed, 0), 0);
+    EXPECT_EQ(read(0x30, &word), LIBUSB_ERROR_PIPE) << "a stall, as the rule asks";
+    EXPECT_EQ(write(0x30, original ^ 0x5A5A), LIBUSB_ERROR_IO);
+    EXPECT_EQ(libusb_control_transfer(handle_, kOut, 0x92, 0, 0, nullptr, 0, 0), LIBUSB_ERROR_IO);
+    ASSERT_EQ(write(0x30 + 64, original ^ 0x5A5A), 0) << "the address wraps";
+    ASSERT_EQ(read(0x30, &word), 2);
+    EXPECT_EQ(word, original ^ 0x5A5A) << "only the write that passed took effect";
+    VcEepromView view{};
+    vc_eeprom_view(0, &view);
+    EXPECT_EQ(view.programmed, 1) << "the failed erase left the EEPROM, the checksum the record";
+
+    const char* entries[] = {"FT_EE_Read", "FT_EE_Program", "FT_EraseEE", "FT_EE_Program",
+                             "FT_EE_Read"};
+    ASSERT_EQ(vc_log_count(), 5u);
+    for (uint32_t i = 0; i < 5; ++i) {
+        VcCall call{};
+        ASSERT_EQ(vc_log_get(i, &call), 0);
+        EXPECT_STREQ(call.entry, entries[i]);
+        EXPECT_EQ(call.faulted, i < 3 ? 1 : 0) << i;
+        if (i == 2) continue;
+        ASSERT_GE(call.arg_count, 1u);
+        EXPECT_EQ(call.args[0], i == 3 ? 0x70u : 0x30u) << i;
+    }
+    VcCall last{};
+    ASSERT_EQ(vc_log_get(4, &last), 0);
+    EXPECT_EQ(last.transferred, 2u);
+
+    // The user area written through the other face: the host's words give way to it.
+    void* b = nullptr;
+    ASSERT_EQ(FT_Open(1, &b), vcable::kFtOk);
+    uint8_t area[64];
+    uint32_t size = 0;
+    ASSERT_EQ(FT_EE_UASize(b, &size), vcable::kFtOk);
+    std::fill_n(area, size, 0xC3);
+    ASSERT_EQ(FT_EE_UAWrite(b, area, size), vcable::kFtOk);
+    ASSERT_EQ(FT_Close(b), vcable::kFtOk);
+    ASSERT_EQ(read(0x30, &word), 2);
+    EXPECT_EQ(word, 0xC3C3);
+
+    ASSERT_EQ(write(0x30, original ^ 0x5A5A), 0);
+    Reopen();
+    ASSERT_EQ(read(0x30, &word), 2);
+    EXPECT_EQ(word, original) << "a reset of the model forgets the words hosts wrote";
 }
 
 TEST_F(UsbFaceTest, InPacketsCarryStatusBytesAndAtMost62DataBytes) {

@@ -85,6 +85,7 @@ void EraseEeprom(Eeprom& eeprom) {
     eeprom.description.clear();
     eeprom.serial.clear();
     std::fill(eeprom.userArea.begin(), eeprom.userArea.end(), kErasedByte);
+    eeprom.hostWords = HostWords{};  // every word is erased
 }
 
 FtStatus ProgramFromRecord(Eeprom& eeprom, const FtProgramData* record) {
@@ -101,6 +102,7 @@ FtStatus ProgramFromRecord(Eeprom& eeprom, const FtProgramData* record) {
     const uint32_t words = StringWords(strings[0], strings[2], strings[3]);
     if (words > kSharedWords) return kFtEepromWriteFailed;
     ProgramEeprom(eeprom, *record, strings[0], strings[1], strings[2], strings[3]);
+    eeprom.hostWords = HostWords{};  // the record is written over every word
     ++eeprom.programs;
     return kFtOk;
 }

@@ -3,6 +3,7 @@
 // replug.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,6 +23,7 @@ constexpr size_t kSerialSize = 16;
 // and the user area in the same 48 words: each descriptor takes a word for its header and one per
 // character, the user area the words the strings leave. The manufacturer ID is not stored.
 constexpr uint32_t kSharedWords = 48;
+constexpr uint32_t kEepromWords = 64;  // all of the 93C46
 constexpr uint8_t kErasedByte = 0xFF;
 
 // Words the three string descriptors take.
@@ -29,6 +31,15 @@ uint32_t StringWords(const std::string& manufacturer, const std::string& descrip
                      const std::string& serial);
 // User-area bytes the strings leave (0 when they take all of the space or more).
 uint32_t UserAreaBytesLeft(uint32_t stringWords);
+
+// The 93C46's words as USB hosts last read or wrote them one at a time, and the encoding of the
+// EEPROM they belong to: hosts keep seeing their own words, even ones that form no valid image
+// yet, until the EEPROM changes another way. Kept with the chip so that they go when it goes.
+struct HostWords {
+    std::array<uint16_t, kEepromWords> words{};
+    std::array<uint16_t, kEepromWords> basis{};
+    bool taken = false;
+};
 
 struct Eeprom {
     bool programmed = false;
@@ -42,6 +53,7 @@ struct Eeprom {
     std::optional<uint32_t> fixedUserAreaSize;
     uint32_t programs = 0;
     uint32_t erases = 0;
+    HostWords hostWords;
 };
 
 // Gives the user area a size of its own whatever the strings (a test's choice); zeroed.

@@ -10,7 +10,7 @@
 
 namespace vcable::usb {
 
-constexpr uint32_t kImageWords = 64;
+constexpr uint32_t kImageWords = kEepromWords;
 using EepromImage = std::array<uint16_t, kImageWords>;
 
 constexpr uint16_t kDualChipRelease = 0x0500;    // bcdDevice of the D chip

@@ -4,13 +4,11 @@
 // or one the chip's rules refuse, stalls with a model error that names the rule.
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <vector>
 
 #include "chip/chip_rules.h"
 #include "entry_points/call.h"
 #include "record/call_log.h"
-#include "record/wire_clock.h"
 #include "usb/descriptors.h"
 #include "usb/eeprom_image.h"
 #include "usb/usb_status.h"
@@ -53,29 +51,17 @@ constexpr uint16_t kWholeBits = 0x3FFF, kUnusedBaudIndexBits = 0xFE00;
 // The fraction of the baud divisor in eighths, by its three-bit code.
 constexpr uint32_t kFractionEighths[8] = {0, 4, 2, 1, 3, 5, 6, 7};
 
-// What hosts wrote to each device's EEPROM word by word, until it forms a valid image; stamped
-// with the EEPROM's program and erase counts, so a change made another way starts it afresh.
-struct WrittenImage {
-    EepromImage image;
-    uint32_t programs = 0, erases = 0;
-    bool made = false;
-};
-
-std::map<const Device*, WrittenImage>& WrittenImages() {
-    static std::map<const Device*, WrittenImage> images;
-    return images;
-}
-
-WrittenImage& ImageOf(const Device& device) {
-    WrittenImage& written = WrittenImages()[&device];
-    if (written.programs != device.eeprom.programs || written.erases != device.eeprom.erases ||
-        !written.made) {
-        written.made = true;
-        written.image = EncodeImage(device.eeprom, device.dual);
-        written.programs = device.eeprom.programs;
-        written.erases = device.eeprom.erases;
+// The words hosts see: their own while the EEPROM still encodes as it did when they last read or
+// wrote, else the EEPROM's encoding afresh.
+EepromImage& WordsOf(Device& device) {
+    HostWords& host = device.eeprom.hostWords;
+    const EepromImage now = EncodeImage(device.eeprom, device.dual);
+    if (!host.taken || host.basis != now) {
+        host.words = now;
+        host.basis = now;
+        host.taken = true;
     }
-    return written;
+    return host.words;
 }
 
 int Answer(uint8_t* data, uint16_t length, const std::vector<uint8_t>& bytes) {
@@ -247,31 +233,55 @@ int ChannelRequest(Session& session, void* handle, uint8_t request, uint16_t val
     }
 }
 
+// Runs `body(call)` in the Call frame of the record call that does the same on the other face.
+// The EEPROM belongs to the chip, not to a channel: the frame names a channel the session has
+// open, if any.
+template <class Body>
+int AsEepromEntry(Session& session, Entry entry, std::initializer_list<uint64_t> args,
+                  Body&& body) {
+    void* handle = session.channels[0] != nullptr ? session.channels[0] : session.channels[1];
+    FtStatus status;
+    {
+        Call call(entry, handle, args);
+        status = call.Run([&] { return body(call); });
+    }
+    return Status(session, status);
+}
+
+// Reads and writes the words, erases the EEPROM; a fault rule on the record call fails the
+// request before it changes anything.
 int EepromRequest(Session& session, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
                   uint16_t length) {
     Device& device = *session.device;
-    const uint32_t word = index & (kImageWords - 1);  // the 93C46 ignores higher address bits
-    WrittenImage& written = ImageOf(device);
-    EepromImage& image = written.image;
-    switch (request) {
-        case kReadEeprom:
-            ClockCall(Entry::FT_EE_Read);
-            return Answer(
-                data, length,
-                {static_cast<uint8_t>(image[word]), static_cast<uint8_t>(image[word] >> 8)});
-        case kWriteEeprom:
-            ClockCall(Entry::FT_EE_Program);
-            image[word] = value;
-            // The words form a programmed EEPROM once the checksum agrees with them.
-            if (DecodeImage(image, device.eeprom)) written.programs = ++device.eeprom.programs;
-            return 0;
-        default:
-            ClockCall(Entry::FT_EraseEE);
-            EraseEeprom(device.eeprom);
-            written.erases = ++device.eeprom.erases;
-            image.fill(0xFFFF);
-            return 0;
+    const uint32_t at = index & (kImageWords - 1);  // the 93C46 ignores higher address bits
+    if (request == kReadEeprom) {
+        int answered = 0;
+        const int failed = AsEepromEntry(session, Entry::FT_EE_Read, {index}, [&](Call& call) {
+            const uint16_t word = WordsOf(device)[at];
+            answered = Answer(data, length, {uint8_t(word), uint8_t(word >> 8)});
+            call.Data(data, static_cast<size_t>(answered));
+            call.Transferred(static_cast<uint32_t>(answered));
+            return kFtOk;
+        });
+        return failed != 0 ? failed : answered;
     }
+    if (request == kWriteEeprom) {
+        return AsEepromEntry(session, Entry::FT_EE_Program, {index, value}, [&](Call&) {
+            EepromImage& words = WordsOf(device);
+            words[at] = value;
+            // The words form a programmed EEPROM once the checksum agrees with them.
+            if (DecodeImage(words, device.eeprom)) {
+                ++device.eeprom.programs;
+                device.eeprom.hostWords.basis = EncodeImage(device.eeprom, device.dual);
+            }
+            return kFtOk;
+        });
+    }
+    return AsEepromEntry(session, Entry::FT_EraseEE, {}, [&](Call&) {
+        EraseEeprom(device.eeprom);
+        ++device.eeprom.erases;
+        return kFtOk;
+    });
 }
 
 }  // namespace
