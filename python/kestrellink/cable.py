@@ -258,7 +258,8 @@ class Uart:
     @atomic
     def write(self, data: bytes, paced: bool = False) -> UartResult:
         """Sends ``data`` on channel B in one write (Write_FILE_UART_2), or with ``paced`` one
-        byte per second; returns bytes_sent. Raises CableError (1: the write failed)."""
+        byte per second; returns bytes_sent. Raises CableError (SEND_FAILED: the write failed; the
+        names are those of kestrellink._result_codes)."""
         data = bytes_like(data, "data")
         integer(len(data), "len(data)", 0, MAX_U32)
         lib = self._lib()
@@ -277,8 +278,8 @@ class Uart:
         """Waits for ``size`` bytes, for at least ``timeout`` seconds (inf: without limit), and
         returns them (Read_FILE_UART_2): bytes whose ``to_dict()`` gives bytes_received. Bytes
         beyond ``size`` that have already arrived are read and dropped. When the time runs out,
-        raises CableError with the number of bytes waiting (or 6 for none), which stay for the
-        next read; 1 when the read failed."""
+        raises CableError with the number of bytes waiting (or RECEIVE_TIMED_OUT_EMPTY for none),
+        which stay for the next read; RECEIVE_FAILED when the read failed."""
         size = integer(size, "size", 0, MAX_U32)
         if isinstance(timeout, bool) or not isinstance(timeout, (int, float)):
             raise TypeError(f"timeout must be a number of seconds, not {type(timeout).__name__}")

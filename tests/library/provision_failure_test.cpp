@@ -6,8 +6,11 @@
 
 #include "connection/channel_pair.h"
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "log_directory.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -44,7 +47,7 @@ const uint8_t kStrayByte = 0x55;
 const FailureRow kProgramFailures[] = {
     {"stale close",
      [] {
-         ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+         ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
          Fail("FT_Close", 1);
      },
      1, nullptr, "E100. Attempt to close ZV7300LNK failed.", false},
@@ -162,7 +165,7 @@ TEST_F(ProvisionFailureTest, FailingEepromCallsStillFinish) {
         CloseDevice();
         vc_reset();
         Fail(entry, 1);
-        EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"text"), 0);
+        EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"text"), rc::kProgramOk);
         EXPECT_EQ(LastLogLine(), "Finish!!!");
     }
 }
@@ -171,18 +174,18 @@ TEST_F(ProvisionFailureTest, UnwritableLogDirectoryChangesNoResult) {
     std::string blocker = logDirectory_.path() + "/file";
     std::ofstream(blocker) << "x";
     directoryB(std::u16string(blocker.begin(), blocker.end()).c_str());
-    EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"text"), 0);
+    EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"text"), rc::kProgramOk);
     CloseDevice();
-    EXPECT_EQ(Erase_ProgedEEPROM(), 0);
+    EXPECT_EQ(Erase_ProgedEEPROM(), rc::kProgramOk);
     Fail("FT_Rescan", 1);
-    EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"text"), 2);
+    EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"text"), rc::kProgramRescanFailed);
     EXPECT_FALSE(logDirectory_.logExists());
 }
 
 // ---- Erase_ProgedEEPROM ----------------------------------------------------------------------
 
 TEST_F(ProvisionFailureTest, EraseReturnsAProgrammedCableToBlank) {
-    ASSERT_EQ(Erase_ProgedEEPROM(), 0);
+    ASSERT_EQ(Erase_ProgedEEPROM(), rc::kProgramOk);
     ASSERT_EQ(MessageBoxes().size(), 2u);
     EXPECT_EQ(MessageBoxes()[0], u"ZV7300LNK A");
     EXPECT_EQ(MessageBoxes()[1], u"201.1");
@@ -193,7 +196,7 @@ TEST_F(ProvisionFailureTest, EraseReturnsAProgrammedCableToBlank) {
 
     // Listed again as a blank chip, and its next erase starts from that.
     MessageBoxes().clear();
-    ASSERT_EQ(Erase_ProgedEEPROM(), 0);
+    ASSERT_EQ(Erase_ProgedEEPROM(), rc::kProgramOk);
     ASSERT_EQ(MessageBoxes().size(), 2u);
     EXPECT_EQ(MessageBoxes()[0], u"Dual RS232 A");
     EXPECT_EQ(MessageBoxes()[1], u"201.1");
@@ -228,7 +231,7 @@ TEST_F(ProvisionFailureTest, EraseFailures) {
     vc_clear_devices();
     vc_add_cable("Mystery", "M1", 1);
     MessageBoxes().clear();
-    EXPECT_EQ(Erase_ProgedEEPROM(), 0);
+    EXPECT_EQ(Erase_ProgedEEPROM(), rc::kProgramOk);
     EXPECT_EQ(MessageBoxes(), std::vector<std::u16string>(10, u"Mystery A"));
 }
 
