@@ -57,7 +57,11 @@ TEST_F(UnloadedTest, EachMissingEntryPointGivesItsRow) {
         if (!std::filesystem::exists(path)) continue;
         ResetForTests();
         binding::SetVendorLibraryNameForTests(path.c_str());
-        EXPECT_EQ(LoadD2XXDLL(), static_cast<int>(index) + 2) << entry;
+        const int code = LoadD2XXDLL();
+        EXPECT_EQ(code, rc::kLoadLacksListDevices + static_cast<int>(index)) << entry;
+        // The result-code table's row for that code names the same entry point.
+        const char* meaning = rc::Meaning(rc::kLoadD2XXDLL, code);
+        EXPECT_TRUE(meaning && std::string(meaning).ends_with(std::string(" ") + entry)) << entry;
         EXPECT_EQ(std::string(binding::EntryName(static_cast<binding::Entry>(index))), entry);
         ++checked;
     }
