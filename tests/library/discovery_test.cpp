@@ -39,39 +39,41 @@ TEST_P(PairingTest, OpenDeviceFindsExactlyTwoMatches) {
 
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, PairingTest,
-    ::testing::Values(
-        Attached{"NoDevice", [] {}, u"ZV7300LNK", u"", 3},
-        Attached{"OneCable", [] { vc_add_cable("ZV7300LNK", "ZV000001", 1); }, u"ZV7300LNK", u"",
-                 0},
-        Attached{"EmptyPartsMatchTheOnlyChip", [] { vc_add_cable("Other", "X1", 1); }, u"", u"", 0},
-        Attached{"TwoIdenticalCables",
-                 [] {
-                     vc_add_cable("ZV7300LNK", "ZV000001", 1);
-                     vc_add_cable("ZV7300LNK", "ZV000002", 1);
-                 },
-                 u"ZV7300LNK", u"", 6},
-        Attached{"SerialPartPicksOneOfTwo",
-                 [] {
-                     vc_add_cable("ZV7300LNK", "ZV000001", 1);
-                     vc_add_cable("ZV7300LNK", "ZV000002", 1);
-                 },
-                 u"ZV7300LNK", u"ZV000002", 0},
-        Attached{"OnlyChannelAMatches", [] { vc_add_cable("ZV7300LNK", "ZV000001", 1); },
-                 u"ZV7300LNK A", u"", 6},
-        Attached{"CaseSensitive", [] { vc_add_cable("ZV7300LNK", "ZV000001", 1); }, u"zv7300lnk",
-                 u"", 5},
-        Attached{"OneSingleChannelDevice", [] { vc_add_single("ZV7300LNK A", "ZV1"); },
-                 u"ZV7300LNK", u"", 6},
-        Attached{"TwentyOneMatches",
-                 [] {
-                     for (int i = 0; i < 21; ++i) vc_add_single("ZV7300LNK", "S");
-                 },
-                 u"ZV7300LNK", u"", 19},
-        Attached{"TwentyMatchesAreCounted",
-                 [] {
-                     for (int i = 0; i < 20; ++i) vc_add_single("ZV7300LNK", "S");
-                 },
-                 u"ZV7300LNK", u"", 6}),
+    ::testing::Values(Attached{"NoDevice", [] {}, u"ZV7300LNK", u"", rc::kOpenNoDevice},
+                      Attached{"OneCable", [] { vc_add_cable("ZV7300LNK", "ZV000001", 1); },
+                               u"ZV7300LNK", u"", rc::kOpenOk},
+                      Attached{"EmptyPartsMatchTheOnlyChip", [] { vc_add_cable("Other", "X1", 1); },
+                               u"", u"", rc::kOpenOk},
+                      Attached{"TwoIdenticalCables",
+                               [] {
+                                   vc_add_cable("ZV7300LNK", "ZV000001", 1);
+                                   vc_add_cable("ZV7300LNK", "ZV000002", 1);
+                               },
+                               u"ZV7300LNK", u"", rc::kOpenNotOnePair},
+                      Attached{"SerialPartPicksOneOfTwo",
+                               [] {
+                                   vc_add_cable("ZV7300LNK", "ZV000001", 1);
+                                   vc_add_cable("ZV7300LNK", "ZV000002", 1);
+                               },
+                               u"ZV7300LNK", u"ZV000002", rc::kOpenOk},
+                      Attached{"OnlyChannelAMatches",
+                               [] { vc_add_cable("ZV7300LNK", "ZV000001", 1); }, u"ZV7300LNK A",
+                               u"", rc::kOpenNotOnePair},
+                      Attached{"CaseSensitive", [] { vc_add_cable("ZV7300LNK", "ZV000001", 1); },
+                               u"zv7300lnk", u"", rc::kOpenNoMatch},
+                      Attached{"OneSingleChannelDevice",
+                               [] { vc_add_single("ZV7300LNK A", "ZV1"); }, u"ZV7300LNK", u"",
+                               rc::kOpenNotOnePair},
+                      Attached{"TwentyOneMatches",
+                               [] {
+                                   for (int i = 0; i < 21; ++i) vc_add_single("ZV7300LNK", "S");
+                               },
+                               u"ZV7300LNK", u"", rc::kOpenTooManyMatch},
+                      Attached{"TwentyMatchesAreCounted",
+                               [] {
+                                   for (int i = 0; i < 20; ++i) vc_add_single("ZV7300LNK", "S");
+                               },
+                               u"ZV7300LNK", u"", rc::kOpenNotOnePair}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DiscoveryTest, ChannelAIsTheFirstListedAndStaysCurrent) {
