@@ -50,55 +50,56 @@ const FailureRow kProgramFailures[] = {
          ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
          Fail("FT_Close", 1);
      },
-     1, nullptr, "E100. Attempt to close ZV7300LNK failed.", false},
-    {"rescan", [] { Fail("FT_Rescan", 1); }, 2, nullptr, "199", false},
-    {"no device", [] { vc_clear_devices(); }, 3,
+     rc::kProgramStaleCloseFailed, nullptr, "E100. Attempt to close ZV7300LNK failed.", false},
+    {"rescan", [] { Fail("FT_Rescan", 1); }, rc::kProgramRescanFailed, nullptr, "199", false},
+    {"no device", [] { vc_clear_devices(); }, rc::kProgramNoDevice,
      u"E11.01 No ZV7300LNK found. Please unplug cable and re-try", nullptr, false},
-    {"list not created", [] { Fail("FT_CreateDeviceInfoList", 1); }, 3,
+    {"list not created", [] { Fail("FT_CreateDeviceInfoList", 1); }, rc::kProgramNoDevice,
      u"E11.01 No ZV7300LNK found. Please unplug cable and re-try", nullptr, false},
-    {"list not fetched", [] { Fail("FT_GetDeviceInfoList", 1); }, 4,
+    {"list not fetched", [] { Fail("FT_GetDeviceInfoList", 1); }, rc::kProgramListNotFetched,
      u"E11.03 No ZV7300LNK found. Please unplug cable and re-try", nullptr, false},
-    {"gone during the wait", [] { vc_fault_unplug("FT_CreateDeviceInfoList", 2, 0); }, 5,
-     u"E11.04 It is not ZV7300LNK-USB board", nullptr, false},
+    {"gone during the wait", [] { vc_fault_unplug("FT_CreateDeviceInfoList", 2, 0); },
+     rc::kProgramNoDeviceAfterWait, u"E11.04 It is not ZV7300LNK-USB board", nullptr, false},
     {"single-channel device",
      [] {
          vc_clear_devices();
          vc_add_single("ZV single", "S1");
      },
-     6, u"E11.05 More than one ZV7300LNK-USB board detected", nullptr, false},
-    {"two cables", [] { vc_add_cable("ZV7300LNK", "ZV000002", 1); }, 6,
+     rc::kProgramNotOnePair, u"E11.05 More than one ZV7300LNK-USB board detected", nullptr, false},
+    {"two cables", [] { vc_add_cable("ZV7300LNK", "ZV000002", 1); }, rc::kProgramNotOnePair,
      u"E11.05 More than one ZV7300LNK-USB board detected", nullptr, false},
     {"21 list entries",
      [] {
          for (int i = 0; i < 10; ++i) vc_add_cable("ZV7300LNK", "ZVX", 1);
      },
-     19, u"E11.02 Too many device connected!", nullptr, false},
-    {"channel A open", [] { Fail("FT_OpenEx", 1); }, 8,
+     rc::kProgramTooManyDevices, u"E11.02 Too many device connected!", nullptr, false},
+    {"channel A open", [] { Fail("FT_OpenEx", 1); }, rc::kProgramOpenFailed,
      u"E11.08 The open for ZV7300LNK did not complete successfully. Please unplug cable and "
      u"re-try",
      "203", false},
-    {"channel B open", [] { Fail("FT_OpenEx", 2); }, 8,
+    {"channel B open", [] { Fail("FT_OpenEx", 2); }, rc::kProgramOpenFailed,
      u"E11.08 The open for ZV7300LNK did not complete successfully. Please unplug cable and "
      u"re-try",
      "203", false},
-    {"reset", [] { Fail("FT_ResetDevice", 1); }, 6, nullptr, "E105. ZV7300LNK cannot be reset.",
-     false},
-    {"first poll", [] { Fail("FT_GetQueueStatus", 1); }, 7, nullptr,
+    {"reset", [] { Fail("FT_ResetDevice", 1); }, rc::kProgramNotOnePair, nullptr,
+     "E105. ZV7300LNK cannot be reset.", false},
+    {"first poll", [] { Fail("FT_GetQueueStatus", 1); }, rc::kProgramPollFailed, nullptr,
      "E106. Get USB Device QueuStatus command failed in procedure OpenDevice", false},
-    {"latency timer", [] { Fail("FT_SetLatencyTimer", 1); }, 8, nullptr,
+    {"latency timer", [] { Fail("FT_SetLatencyTimer", 1); }, rc::kProgramOpenFailed, nullptr,
      "E107. Set USB Device Latency Timer failed", true},
-    {"bit mode reset", [] { Fail("FT_SetBitMode", 1); }, 9, nullptr,
+    {"bit mode reset", [] { Fail("FT_SetBitMode", 1); }, rc::kProgramBitModeFailed, nullptr,
      "E108. Device reset failed in procedure OpenDevice.", true},
-    {"MPSSE mode", [] { Fail("FT_SetBitMode", 2); }, 10, nullptr,
+    {"MPSSE mode", [] { Fail("FT_SetBitMode", 2); }, rc::kProgramMpsseModeFailed, nullptr,
      "E109. Set to MPSSE mode failed in procedure OpenDevice.", true},
-    {"sync", [] { Fail("FT_Write", 1); }, 11, nullptr,
+    {"sync", [] { Fail("FT_Write", 1); }, rc::kProgramNoSync, nullptr,
      "E110. Unable to synchronise the MPSSE write/read cycle in procedure OpenDevice.", true},
-    {"pin command", [] { Fail("FT_Write", 2); }, 13, nullptr,
+    {"pin command", [] { Fail("FT_Write", 2); }, rc::kProgramPinCommandFailed, nullptr,
      "Write I/O error. Please unplug cable and re-try", true},
-    {"clock divisor", [] { Fail("FT_Write", 3); }, 14, nullptr,
+    {"clock divisor", [] { Fail("FT_Write", 3); }, rc::kProgramClockFailed, nullptr,
      "E11.12 Set CLock divisor fail. Please unplug cable and re-try", true},
     {"byte left after bring-up", [] { vc_fault_inject_rx("FT_Write", 3, 0, 0, &kStrayByte, 1); },
-     12, nullptr, "Possible bad command detected in procedure OpenDevice.", true},
+     rc::kProgramBytesAfterBringUp, nullptr,
+     "Possible bad command detected in procedure OpenDevice.", true},
 };
 
 TEST_F(ProvisionFailureTest, ProgramDeviceReportsEachFailingStep) {
@@ -139,11 +140,11 @@ TEST_F(ProvisionFailureTest, BringUpCodesFollowTheStepNotTheFault) {
         const char* logLine;
     };
     const Row rows[] = {
-        {"echo held back", [] { vc_fault_hold_rx("FT_Write", 1, 0, 0, 100); }, 11,
+        {"echo held back", [] { vc_fault_hold_rx("FT_Write", 1, 0, 0, 100); }, rc::kProgramNoSync,
          "E110. Unable to synchronise the MPSSE write/read cycle in procedure OpenDevice."},
         {"stray byte after the pin command",
-         [] { vc_fault_inject_rx("FT_Write", 2, 0, 0, &kStrayByte, 1); }, 12,
-         "Possible bad command detected in procedure OpenDevice."},
+         [] { vc_fault_inject_rx("FT_Write", 2, 0, 0, &kStrayByte, 1); },
+         rc::kProgramBytesAfterBringUp, "Possible bad command detected in procedure OpenDevice."},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -213,9 +214,9 @@ TEST_F(ProvisionFailureTest, EraseFailures) {
         const char* logLine;
     };
     const Row rows[] = {
-        {"reset", "FT_ResetDevice", 6, "E105. ZV7300LNK cannot be reset."},
-        {"erase itself", "FT_EraseEE", 0, "Finish!!!"},
-        {"rescan", "FT_Rescan", 2, "199"},
+        {"reset", "FT_ResetDevice", rc::kProgramNotOnePair, "E105. ZV7300LNK cannot be reset."},
+        {"erase itself", "FT_EraseEE", rc::kProgramOk, "Finish!!!"},
+        {"rescan", "FT_Rescan", rc::kProgramRescanFailed, "199"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
