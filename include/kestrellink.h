@@ -97,6 +97,82 @@
  *  23  setting the data characteristics of channel B failed
  *  24  setting the flow control of channel B failed
  *
+ * UnLoadD2XXDLL:
+ *   0  nothing was released: the vendor library was not loaded, or releasing it failed
+ *   1  the vendor library was released
+ *
+ * ChkDLLVer:
+ *   0  the vendor library's version could not be read
+ *   1  the vendor library's version is the minimum or above
+ *   2  the vendor library's version is below the minimum
+ *
+ * OpenDevice2:
+ *   0  opened as two UARTs, channel B current (shared by OpenDevice3)
+ *   1  closing the still-open connection failed
+ *   2  FT_Rescan failed
+ *   3  no device found, or the device list could not be created
+ *   4  the device list could not be fetched
+ *   5  no device matches, or channel A could not be opened
+ *   6  not exactly two channels match, or resetting a channel failed
+ *   7  the queue-status poll of a channel failed
+ *   8  channel B could not be opened, or setting a latency timer failed
+ *   9  resetting the bit mode of a channel failed
+ *  17  setting the baud rate of a channel failed
+ *  18  setting the data characteristics of a channel failed
+ *  19  setting the flow control of a channel failed
+ *
+ * JTAG_WriteTDI:
+ *   0  done (shared by the JTAG, SPI and pin exports, ResetDevice2 and Reload_Driver)
+ *   4  a transfer or vendor call failed (JTAG_WriteTMS, JTAG_WriteTMS2: or a count above 5)
+ *   5  the bit or byte count is 0
+ *
+ * Wait_GPIOH1_Low:
+ *   0  GPIOH1 is low
+ *   4  the command or the queue poll failed
+ *   8  GPIOH1 is not low, or no single reply byte came
+ *
+ * FTDI_SetClk:
+ *   0  the clock divisor was set
+ *  17  the clock divisor is above 0xFFFF, or sending the clock command failed
+ *
+ * Read_UART:
+ *   0  done (shared by Write_UART, Set_Dtr and Clr_Dtr)
+ *   1  the read, write or DTR change failed, or the read gave nothing
+ *
+ * Read_FILE_UART:
+ *   0  the bytes were written to the file (shared by Read_FILE_UART_2)
+ *   1  the read failed
+ *   2  the file cannot be opened for writing
+ *   6  nothing arrived in time (with bytes waiting: their count instead)
+ *   8  the receive buffer could not be allocated
+ *
+ * Write_FILE_UART:
+ *   0  the bytes were sent (shared by Write_FILE_UART_2)
+ *   1  the write failed
+ *   7  the file cannot be opened
+ *   8  the send buffer could not be allocated
+ *
+ * directoryB:
+ *   0  the log directory was recorded (always)
+ *
+ * ProgramDevice:
+ *   0  done (shared by Erase_ProgedEEPROM, which gives 0 to 6, 8 and 19)
+ *   1  closing the still-open connection failed
+ *   2  FT_Rescan failed
+ *   3  no device found, or the device list could not be created
+ *   4  the device list could not be fetched
+ *   5  no device after the wait
+ *   6  the device count is not 2, or resetting channel A failed
+ *   7  the queue-status poll failed
+ *   8  opening channel A or B failed, or setting the latency timer failed
+ *   9  resetting the bit mode failed
+ *  10  switching to MPSSE mode failed
+ *  11  the MPSSE engine did not synchronise
+ *  12  bytes were waiting after the bring-up, or the queue poll failed
+ *  13  sending the initial pin command failed
+ *  14  sending the clock divisor command failed
+ *  19  more than 20 devices are connected
+ *
  * End of the result codes. */
 #ifndef KESTRELLINK_H
 #define KESTRELLINK_H

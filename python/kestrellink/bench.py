@@ -20,6 +20,7 @@ from typing import Any, Callable, Dict, Iterator, List, Optional, Sequence, Tupl
 
 from . import _native, progress
 from .cable import Cable
+from ._exit_codes import EXIT_INTERRUPTED, EXIT_OK
 from .errors import EXIT_CLASSES, CableError, exit_code
 from .library import Library
 from .virtual import Scenario, VirtualCable
@@ -45,7 +46,7 @@ class CableOutcome:
 
     @property
     def ok(self) -> bool:
-        return self.exit_code == 0
+        return self.exit_code == EXIT_OK
 
     @property
     def result(self) -> str:
@@ -76,7 +77,7 @@ class BenchResult:
     @property
     def exit_code(self) -> int:
         """0 when every cable succeeded, else the largest exit code among them (as kestrel)."""
-        return max((c.exit_code for c in self.cables), default=0)
+        return max((c.exit_code for c in self.cables), default=EXIT_OK)
 
     def __getitem__(self, serial: str) -> CableOutcome:
         return next(c for c in self.cables if c.serial == serial)
@@ -263,9 +264,10 @@ def _stop(runs: List[_Run], why: str) -> None:
         if run.outcome is None:
             run.process.kill()
             run.process.join()
-            run.outcome = CableOutcome(run.serial, 130, error=f"{why}; it did not stop within "
-                                       f"{STOP_GRACE} s and was killed: what it did is unknown")
-        elif run.stopped and run.outcome.exit_code == 130:
+            run.outcome = CableOutcome(
+                run.serial, EXIT_INTERRUPTED, error=f"{why}; it did not stop within {STOP_GRACE} s "
+                                                    "and was killed: what it did is unknown")
+        elif run.stopped and run.outcome.exit_code == EXIT_INTERRUPTED:
             where = f" while {run.outcome.stage}" if run.outcome.stage else ""
             run.outcome = dataclasses.replace(run.outcome, error=f"{why}; stopped{where}")
 
@@ -273,8 +275,9 @@ def _stop(runs: List[_Run], why: str) -> None:
 def _result(serials: List[str], runs: List[_Run]) -> BenchResult:
     started = {run.serial: run.outcome for run in runs}
     return BenchResult(tuple(
-        started.get(serial) or CableOutcome(serial, 130, error="not started: the run was "
-                                                               "stopped first; nothing was done")
+        started.get(serial) or CableOutcome(serial, EXIT_INTERRUPTED,
+                                            error="not started: the run was stopped first; "
+                                                  "nothing was done")
         for serial in serials))
 
 

@@ -15,6 +15,7 @@ from typing import Any, Callable, Dict, Optional, Type, Union
 from ._checks import atomic, integer
 from ._checks import data as bytes_like
 from ._native import VENDOR_NAME, StrPath
+from . import _result_codes as codes
 from ._result_codes import MEANINGS
 from .errors import CableError, KestrelLinkError
 from .jtag import Jtag
@@ -26,7 +27,9 @@ MAX_DIVISOR = 0xFFFF
 MAX_U32 = 0xFFFFFFFF
 # Codes of an open that failed after opening channel A but before the library counts the
 # connection as open: its closes skip channel A then, so it is brought up again to be closed.
-_OPENED_BUT_NOT_COUNTED = (10, 11)
+_OPENED_BUT_NOT_COUNTED = (codes.OPEN_CHANNEL_A_RESET_FAILED, codes.OPEN_CHANNEL_A_POLL_FAILED)
+# The results of a pin export that are answers, not failures: Wait_GPIOH1_Low's "not low" too.
+_PIN_RESULTS = {"Wait_GPIOH1_Low": (codes.GPIO_H1_LOW, codes.GPIO_H1_NOT_LOW)}
 
 
 def _text(value: Any, name: str) -> str:
@@ -75,15 +78,15 @@ class Cable:
         cable = cls(lib, description, serial, divisor)
         if on_message is not None:
             cable._handler_to_restore, lib.on_message = [lib.on_message], on_message
-        rc = lib.LoadD2XXDLL()
-        if rc:
-            if rc != 1:
+        loaded = lib.LoadD2XXDLL()
+        if loaded != codes.LOAD_OK:
+            if loaded != codes.LOAD_NO_LIBRARY:
                 lib.UnLoadD2XXDLL()
             cable._restore_handler()
-            reason = MEANINGS["LoadD2XXDLL"].get(rc, "")
-            raise CableError("LoadD2XXDLL", rc, reason + (
+            reason = MEANINGS["LoadD2XXDLL"].get(loaded, "")
+            raise CableError("LoadD2XXDLL", loaded, reason + (
                 f" ({VENDOR_NAME}): install the vendor's library or enter a "
-                "kestrellink.VirtualCable first" if rc == 1 else ""))
+                "kestrellink.VirtualCable first" if loaded == codes.LOAD_NO_LIBRARY else ""))
         try:
             cable._reopen("OpenDevice", divisor)
         except BaseException:
@@ -125,7 +128,7 @@ class Cable:
         divisor = integer(divisor, "divisor", 0, MAX_DIVISOR)
         rc = self._mpsse().FTDI_SetClk(divisor)
         if rc:
-            raise CableError("FTDI_SetClk", rc, MEANINGS["OpenDevice"].get(rc, ""))
+            raise CableError("FTDI_SetClk", rc, MEANINGS["FTDI_SetClk"].get(rc, ""))
         self.divisor = divisor
 
     @atomic
@@ -172,7 +175,7 @@ class Gpio:
 
     def _call(self, name: str) -> int:
         rc = getattr(self._cable._mpsse(), name)()
-        if rc not in (0, 8) or (rc == 8 and name != "Wait_GPIOH1_Low"):
+        if rc not in _PIN_RESULTS.get(name, (codes.TRANSFER_OK,)):
             raise CableError(name, rc)
         return rc
 
@@ -215,7 +218,7 @@ class Gpio:
     @atomic
     def gpioh1_is_low(self) -> bool:
         """Tests GPIOH1 once (Wait_GPIOH1_Low)."""
-        return self._call("Wait_GPIOH1_Low") == 0
+        return self._call("Wait_GPIOH1_Low") == codes.GPIO_H1_LOW
 
     @atomic
     def wait_gpioh1_low(self, attempts: int = 1000) -> bool:
@@ -255,7 +258,8 @@ class Uart:
     @atomic
     def write(self, data: bytes, paced: bool = False) -> UartResult:
         """Sends ``data`` on channel B in one write (Write_FILE_UART_2), or with ``paced`` one
-        byte per second; returns bytes_sent. Raises CableError (1: the write failed)."""
+        byte per second; returns bytes_sent. Raises CableError (SEND_FAILED: the write failed; the
+        names are those of kestrellink._result_codes)."""
         data = bytes_like(data, "data")
         integer(len(data), "len(data)", 0, MAX_U32)
         lib = self._lib()
@@ -274,8 +278,8 @@ class Uart:
         """Waits for ``size`` bytes, for at least ``timeout`` seconds (inf: without limit), and
         returns them (Read_FILE_UART_2): bytes whose ``to_dict()`` gives bytes_received. Bytes
         beyond ``size`` that have already arrived are read and dropped. When the time runs out,
-        raises CableError with the number of bytes waiting (or 6 for none), which stay for the
-        next read; 1 when the read failed."""
+        raises CableError with the number of bytes waiting (or RECEIVE_TIMED_OUT_EMPTY for none),
+        which stay for the next read; RECEIVE_FAILED when the read failed."""
         size = integer(size, "size", 0, MAX_U32)
         if isinstance(timeout, bool) or not isinstance(timeout, (int, float)):
             raise TypeError(f"timeout must be a number of seconds, not {type(timeout).__name__}")
@@ -292,7 +296,7 @@ class Uart:
         rc = self._interruptible(lambda cancel: self._receive(lib, wanted, timeout, cancel))
         if rc:
             raise CableError("Read_FILE_UART_2", rc,
-                             "nothing arrived in time" if rc == 6 else
+                             "nothing arrived in time" if rc == codes.RECEIVE_TIMED_OUT_EMPTY else
                              "a failure, or the bytes waiting when the time ran out")
         with self._slicing:
             data, self._pending = self._pending, b""
@@ -305,13 +309,13 @@ class Uart:
         deadline = time.monotonic() + timeout
         while not cancel.is_set():
             rc = lib.Read_FILE_UART_2(self._file, size, 1, 0.0)
-            if rc == 0:
+            if rc == codes.RECEIVE_OK:
                 with open(self._file, "rb") as received:
                     self._pending += received.read()
-                return 0
+                return rc
             if time.monotonic() >= deadline:
                 return rc
-        return 6
+        return codes.RECEIVE_TIMED_OUT_EMPTY
 
     def _interruptible(self, work: Callable[[threading.Event], int]) -> int:
         """Runs ``work`` in a helper thread, which holds _slicing while it runs, and waits for it

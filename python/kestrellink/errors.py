@@ -1,7 +1,13 @@
 """Exceptions, the warning category of the package, and the exit code kestrel gives for each
 failure."""
 
-from typing import Dict
+from ._exit_codes import (EXIT_CLASSES, EXIT_FAILED, EXIT_FILE, EXIT_INTERRUPTED,
+                          EXIT_LIBRARY_CALL, EXIT_MODEL, EXIT_NO_CABLE, EXIT_NO_LIBRARY,
+                          EXIT_USAGE)
+from ._result_codes import CLASSES
+
+__all__ = ["EXIT_CLASSES", "CableError", "CableMessage", "KestrelLinkError", "LibraryNotFoundError",
+           "ReentryError", "ScenarioError", "TargetError", "VerifyError", "exit_code"]
 
 
 class KestrelLinkError(Exception):
@@ -54,29 +60,26 @@ class CableMessage(UserWarning):
     """A message the library would show in a message box (for example "E11.05 Cannot Set DTR")."""
 
 
-# The exit codes of kestrel, the same for every command, and their classes.
-EXIT_CLASSES: Dict[int, str] = {
-    0: "ok", 1: "mismatch", 2: "usage", 3: "no-library", 4: "model", 5: "file",
-    6: "unavailable", 7: "no-cable", 8: "library-call", 130: "interrupted"}
-_NO_CABLE_CODES = (3, 5, 6)  # OpenDevice: no device, none matches, not one cable's two channels
+def _class_of(error: CableError) -> str:
+    """The class of an export's result code in the library's table ("" when not there)."""
+    return CLASSES.get(error.export, {}).get(error.code, "")
 
 
 def exit_code(error: BaseException) -> int:
-    """The exit code kestrel gives for the same failure: 7 for a cable that is not there, 8 for
-    another library result, 1 for a target that did not answer as expected (a verify, an
-    assert), 3 without a D2XX library, 4 for the scenario, 5 for a file, 130 for an interrupt;
-    2 for anything else (a wrong argument, the job's own error)."""
+    """The exit code kestrel gives for the same failure: EXIT_NO_CABLE for a cable that is not
+    there, EXIT_LIBRARY_CALL for another library result, EXIT_FAILED for a target that did not
+    answer as expected (a verify, an assert), EXIT_NO_LIBRARY without a D2XX library, EXIT_MODEL
+    for the scenario, EXIT_FILE for a file, EXIT_INTERRUPTED for an interrupt; EXIT_USAGE for
+    anything else (a wrong argument, the job's own error)."""
     if isinstance(error, KeyboardInterrupt):
-        return 130
+        return EXIT_INTERRUPTED
     if isinstance(error, ScenarioError):
-        return 4
+        return EXIT_MODEL
     if isinstance(error, LibraryNotFoundError):
-        return 3
+        return EXIT_NO_LIBRARY
     if isinstance(error, CableError):
-        if error.export == "LoadD2XXDLL":
-            return 3
-        opening = error.export in ("OpenDevice", "OpenDevice4")
-        return 7 if opening and error.code in _NO_CABLE_CODES else 8
+        return {"no-library": EXIT_NO_LIBRARY, "no-cable": EXIT_NO_CABLE}.get(
+            _class_of(error), EXIT_LIBRARY_CALL)
     if isinstance(error, (TargetError, AssertionError)):
-        return 1
-    return 5 if isinstance(error, OSError) else 2
+        return EXIT_FAILED
+    return EXIT_FILE if isinstance(error, OSError) else EXIT_USAGE

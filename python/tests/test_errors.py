@@ -8,17 +8,21 @@ import sys
 import pytest
 
 import kestrellink
+from kestrellink import _result_codes as rc
 from kestrellink._result_codes import MEANINGS
 
 
 @pytest.mark.parametrize("virtual_cable, options, fault, nth, code", [
-    pytest.param("", {}, None, 1, 3, id="no device"),
-    pytest.param(None, {"description": "ZV7300QRB"}, None, 1, 5, id="no match"),
-    pytest.param(None, {}, "FT_ResetDevice", 1, 10, id="reset of channel A"),
-    pytest.param(None, {}, "FT_GetQueueStatus", 1, 11, id="first poll of channel A"),
-    pytest.param(None, {}, "FT_SetLatencyTimer", 1, 12, id="latency timer"),
-    pytest.param(None, {}, "FT_Write", 3, 17, id="clock command"),
-    pytest.param(None, {}, "FT_OpenEx", 2, 21, id="channel B"),
+    pytest.param("", {}, None, 1, rc.OPEN_NO_DEVICE, id="no device"),
+    pytest.param(None, {"description": "ZV7300QRB"}, None, 1, rc.OPEN_NO_MATCH, id="no match"),
+    pytest.param(None, {}, "FT_ResetDevice", 1, rc.OPEN_CHANNEL_A_RESET_FAILED,
+                 id="reset of channel A"),
+    pytest.param(None, {}, "FT_GetQueueStatus", 1, rc.OPEN_CHANNEL_A_POLL_FAILED,
+                 id="first poll of channel A"),
+    pytest.param(None, {}, "FT_SetLatencyTimer", 1, rc.OPEN_CHANNEL_A_LATENCY_FAILED,
+                 id="latency timer"),
+    pytest.param(None, {}, "FT_Write", 3, rc.OPEN_CLOCK_FAILED, id="clock command"),
+    pytest.param(None, {}, "FT_OpenEx", 2, rc.OPEN_CHANNEL_B_FAILED, id="channel B"),
 ], indirect=["virtual_cable"])
 def test_a_failed_open_releases_what_it_took(virtual_cable, options, fault, nth, code):
     if fault:
@@ -27,7 +31,7 @@ def test_a_failed_open_releases_what_it_took(virtual_cable, options, fault, nth,
         kestrellink.Cable.open(**options)
     assert (raised.value.export, raised.value.code) == ("OpenDevice", code)
     assert raised.value.detail == MEANINGS["OpenDevice"][code]
-    if code == 3:
+    if code == rc.OPEN_NO_DEVICE:
         return
     assert [virtual_cable.channel(0, c).open for c in (0, 1)] == [0, 0]
     with kestrellink.Cable.open() as cable:  # nothing is left held that the next open needs
@@ -35,8 +39,11 @@ def test_a_failed_open_releases_what_it_took(virtual_cable, options, fault, nth,
 
 
 @pytest.mark.parametrize("fault, nth, code", [
-    ("FT_ResetDevice", 1, 10), ("FT_GetQueueStatus", 1, 11), ("FT_OpenEx", 2, 17),
-    ("FT_ResetDevice", 2, 18), ("FT_SetFlowControl", 2, 24)])
+    ("FT_ResetDevice", 1, rc.OPEN4_CHANNEL_A_RESET_FAILED),
+    ("FT_GetQueueStatus", 1, rc.OPEN4_CHANNEL_A_POLL_FAILED),
+    ("FT_OpenEx", 2, rc.OPEN4_CHANNEL_B_FAILED),
+    ("FT_ResetDevice", 2, rc.OPEN4_CHANNEL_B_RESET_FAILED),
+    ("FT_SetFlowControl", 2, rc.OPEN4_CHANNEL_B_FLOW_FAILED)])
 def test_a_failed_uart_open_returns_to_mpsse(cable, virtual_cable, fault, nth, code):
     virtual_cable.fault_fail(fault, nth=nth)
     with pytest.raises(kestrellink.CableError) as raised:
@@ -50,11 +57,12 @@ def test_a_failed_uart_open_returns_to_mpsse(cable, virtual_cable, fault, nth, c
 
 @pytest.mark.parametrize("setup, operation, export, code", [
     (lambda vc: vc.fault_fail("FT_Write", persistent=True), lambda c: c.spi.jedec_id(),
-     "GPIO2_low2", 4),
-    (lambda vc: vc.unplug(), lambda c: c.jtag.idcodes(), "JTAG_WriteTDI", 4),
+     "GPIO2_low2", rc.TRANSFER_FAILED),
+    (lambda vc: vc.unplug(), lambda c: c.jtag.idcodes(), "JTAG_WriteTDI", rc.TRANSFER_FAILED),
     (lambda vc: vc.uart_peer("sink"), lambda c: c.uart().read(1, timeout=0),
-     "Read_FILE_UART_2", 6),
-    (lambda vc: vc.fault_fail("FT_SetDtr"), lambda c: c.uart().set_dtr(True), "Set_Dtr", 1),
+     "Read_FILE_UART_2", rc.RECEIVE_TIMED_OUT_EMPTY),
+    (lambda vc: vc.fault_fail("FT_SetDtr"), lambda c: c.uart().set_dtr(True), "Set_Dtr",
+     rc.UART_FAILED),
 ])
 @pytest.mark.filterwarnings("ignore::kestrellink.CableMessage")
 def test_failed_operations_raise(cable, virtual_cable, setup, operation, export, code):

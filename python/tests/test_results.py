@@ -9,6 +9,7 @@ import pytest
 from conftest import REPO
 
 import kestrellink
+from kestrellink import _result_codes as rc
 from kestrellink.progress import Reporter
 
 SCHEMA = json.loads((REPO / "docs/kestrel-result.schema.json").read_text())
@@ -151,9 +152,15 @@ def test_exit_classes_are_those_of_the_schema():
 
 
 @pytest.mark.parametrize("error, code", [
-    (kestrellink.CableError("OpenDevice", 5), 7), (kestrellink.CableError("OpenDevice4", 3), 7),
-    (kestrellink.CableError("OpenDevice", 9), 8), (kestrellink.CableError("SPI_WriteDO", 4), 8),
-    (kestrellink.CableError("LoadD2XXDLL", 1), 3), (kestrellink.LibraryNotFoundError("x"), 3),
+    (kestrellink.CableError("OpenDevice", rc.OPEN_NO_MATCH), 7),
+    (kestrellink.CableError("OpenDevice4", rc.OPEN4_NO_DEVICE), 7),
+    (kestrellink.CableError("OpenDevice", rc.OPEN_TOO_MANY_MATCH), 7),
+    (kestrellink.CableError("OpenDevice", rc.OPEN_CHANNEL_A_FAILED), 8),
+    (kestrellink.CableError("OpenDevice4", rc.OPEN4_TOO_MANY_OR_CHANNEL_B_POLL_FAILED), 8),
+    (kestrellink.CableError("SPI_WriteDO", rc.TRANSFER_FAILED), 8),
+    (kestrellink.CableError("LoadD2XXDLL", rc.LOAD_NO_LIBRARY), 3),
+    (kestrellink.CableError("LoadD2XXDLL", rc.LOAD_LACKS_RELOAD), 3),
+    (kestrellink.LibraryNotFoundError("x"), 3),
     (kestrellink.ScenarioError("x"), 4), (kestrellink.VerifyError(0, 1, 2), 1),
     (kestrellink.TargetError("x"), 1), (AssertionError(), 1), (FileNotFoundError(), 5),
     (ValueError(), 2), (RuntimeError(), 2), (kestrellink.ReentryError("x"), 2),

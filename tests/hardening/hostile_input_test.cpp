@@ -14,10 +14,13 @@
 
 #include "hardening_fixture.h"
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "mpsse/stream.h"
 #include "vcable.h"
 #include "vcable_uart.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::hardening {
 namespace {
@@ -256,16 +259,16 @@ TEST_F(HostileInputTest, EveryRowGivesItsResult) {
 // After an unload releases the last load, calls find empty entries (status 1) instead of a
 // library that may be gone, and a second unload releases nothing.
 TEST_F(HostileInputTest, UnloadTwiceAndCallAfterwards) {
-    ASSERT_EQ(LoadD2XXDLL(), 0);  // a second load: two unloads undo them
-    EXPECT_EQ(UnLoadD2XXDLL(), 1);
-    EXPECT_EQ(ChkDLLVer(0), 1) << "one load is still held";
-    EXPECT_EQ(UnLoadD2XXDLL(), 1);
-    EXPECT_EQ(UnLoadD2XXDLL(), 0);
+    ASSERT_EQ(LoadD2XXDLL(), rc::kLoadOk);  // a second load: two unloads undo them
+    EXPECT_EQ(UnLoadD2XXDLL(), rc::kUnloadReleased);
+    EXPECT_EQ(ChkDLLVer(0), rc::kVersionAtLeast) << "one load is still held";
+    EXPECT_EQ(UnLoadD2XXDLL(), rc::kUnloadReleased);
+    EXPECT_EQ(UnLoadD2XXDLL(), rc::kUnloadNothing);
     vc_log_clear();
-    EXPECT_EQ(ChkDLLVer(0), 0);
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 2);
+    EXPECT_EQ(ChkDLLVer(0), rc::kVersionUnread);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenRescanFailed);
     EXPECT_EQ(vc_log_count(), 0u);
-    ASSERT_EQ(LoadD2XXDLL(), 0);
+    ASSERT_EQ(LoadD2XXDLL(), rc::kLoadOk);
 }
 
 }  // namespace

@@ -6,8 +6,11 @@
 
 #include "binding/d2xx.h"
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "shell/reset_for_tests.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -30,12 +33,13 @@ std::string VariantWithout(const char* entry) {
 
 TEST_F(UnloadedTest, MissingLibraryGives1AndEveryCallSeesAnEmptyEntry) {
     binding::SetVendorLibraryNameForTests("libftd2xx-not-installed.so");
-    EXPECT_EQ(LoadD2XXDLL(), 1);
-    EXPECT_EQ(ChkDLLVer(0), 0);
-    EXPECT_EQ(ResetDevice2(), 4);
-    EXPECT_EQ(Reload_Driver(0x1234, 0x5678), 4);
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 2);  // the rescan is the first vendor call
-    EXPECT_EQ(UnLoadD2XXDLL(), 0);
+    EXPECT_EQ(LoadD2XXDLL(), rc::kLoadNoLibrary);
+    EXPECT_EQ(ChkDLLVer(0), rc::kVersionUnread);
+    EXPECT_EQ(ResetDevice2(), rc::kTransferFailed);
+    EXPECT_EQ(Reload_Driver(0x1234, 0x5678), rc::kTransferFailed);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5),
+              rc::kOpenRescanFailed);  // the rescan is the first vendor call
+    EXPECT_EQ(UnLoadD2XXDLL(), rc::kUnloadNothing);
     EXPECT_EQ(vc_log_count(), 0u);
 }
 
@@ -53,7 +57,11 @@ TEST_F(UnloadedTest, EachMissingEntryPointGivesItsRow) {
         if (!std::filesystem::exists(path)) continue;
         ResetForTests();
         binding::SetVendorLibraryNameForTests(path.c_str());
-        EXPECT_EQ(LoadD2XXDLL(), static_cast<int>(index) + 2) << entry;
+        const int code = LoadD2XXDLL();
+        EXPECT_EQ(code, rc::kLoadLacksListDevices + static_cast<int>(index)) << entry;
+        // The result-code table's row for that code names the same entry point.
+        const char* meaning = rc::Meaning(rc::kLoadD2XXDLL, code);
+        EXPECT_TRUE(meaning && std::string(meaning).ends_with(std::string(" ") + entry)) << entry;
         EXPECT_EQ(std::string(binding::EntryName(static_cast<binding::Entry>(index))), entry);
         ++checked;
     }
@@ -65,10 +73,10 @@ TEST_F(UnloadedTest, OnlyTheReloadsFailWithoutFtReload) {
     const std::string path = VariantWithout("FT_Reload");
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "variant not built";
     binding::SetVendorLibraryNameForTests(path.c_str());
-    ASSERT_EQ(LoadD2XXDLL(), 39);
-    EXPECT_EQ(Reload_Driver(1, 2), 4);
-    EXPECT_EQ(Reload_Driver_B7(1, 2), 4u);
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);  // served by the variant's own cable
+    ASSERT_EQ(LoadD2XXDLL(), rc::kLoadLacksReload);
+    EXPECT_EQ(Reload_Driver(1, 2), rc::kTransferFailed);
+    EXPECT_EQ(Reload_Driver_B7(1, 2), kl_ulong{rc::kTransferFailed});
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);  // served by the variant's own cable
     CloseDevice();
 }
 
@@ -76,7 +84,7 @@ TEST_F(UnloadedTest, AnUnusedEntryPointStillFailsTheLoad) {
     const std::string path = VariantWithout("FT_SetChars");
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "variant not built";
     binding::SetVendorLibraryNameForTests(path.c_str());
-    EXPECT_EQ(LoadD2XXDLL(), 12);
+    EXPECT_EQ(LoadD2XXDLL(), rc::kLoadLacksSetChars);
     EXPECT_EQ(ft::FT_SetChars(0, 0, 0, 0), 1u);  // rows from the missing one on stay empty
     EXPECT_NE(binding::EntryAddress(binding::Entry::FT_SetBaudRate), nullptr) << "row 11";
     EXPECT_EQ(binding::EntryAddress(binding::Entry::FT_Purge), nullptr) << "row 13: not looked up";
@@ -84,19 +92,19 @@ TEST_F(UnloadedTest, AnUnusedEntryPointStillFailsTheLoad) {
 
 TEST_F(BindingTest, VersionCheckComparesUnsigned) {
     vc_set_library_version(0x00030216);
-    EXPECT_EQ(ChkDLLVer(0x00030216), 1);
-    EXPECT_EQ(ChkDLLVer(0x00030215), 1);
-    EXPECT_EQ(ChkDLLVer(0x00030217), 2);
+    EXPECT_EQ(ChkDLLVer(0x00030216), rc::kVersionAtLeast);
+    EXPECT_EQ(ChkDLLVer(0x00030215), rc::kVersionAtLeast);
+    EXPECT_EQ(ChkDLLVer(0x00030217), rc::kVersionBelow);
     vc_set_library_version(0x80000000);
-    EXPECT_EQ(ChkDLLVer(0x7FFFFFFF), 1);
+    EXPECT_EQ(ChkDLLVer(0x7FFFFFFF), rc::kVersionAtLeast);
     vc_fault_fail("FT_GetLibraryVersion", 1, 4, 0);
-    EXPECT_EQ(ChkDLLVer(0), 0);
+    EXPECT_EQ(ChkDLLVer(0), rc::kVersionUnread);
 }
 
 TEST_F(BindingTest, TheThreeReloadsPassTheIdsUnchanged) {
-    EXPECT_EQ(Reload_Driver(0x1234, 0xABCD), 0);
-    EXPECT_EQ(Reload_Driver_B7(0x1234, 0xABCD), 0u);
-    EXPECT_EQ(Reload_Driver_B8(0x1234, 0xABCD), 0u);
+    EXPECT_EQ(Reload_Driver(0x1234, 0xABCD), rc::kTransferOk);
+    EXPECT_EQ(Reload_Driver_B7(0x1234, 0xABCD), kl_ulong{rc::kTransferOk});
+    EXPECT_EQ(Reload_Driver_B8(0x1234, 0xABCD), kl_ulong{rc::kTransferOk});
     auto calls = CallsOf("FT_Reload");
     ASSERT_EQ(calls.size(), 3u);
     for (const VcCall& call : calls) {
@@ -104,25 +112,25 @@ TEST_F(BindingTest, TheThreeReloadsPassTheIdsUnchanged) {
         EXPECT_EQ(call.args[1], 0xABCDu);
     }
     vc_fault_fail("FT_Reload", 1, 18, 1);
-    EXPECT_EQ(Reload_Driver(1, 2), 4);
-    EXPECT_EQ(Reload_Driver_B7(1, 2), 4u);
-    EXPECT_EQ(Reload_Driver_B8(1, 2), 4u);
+    EXPECT_EQ(Reload_Driver(1, 2), rc::kTransferFailed);
+    EXPECT_EQ(Reload_Driver_B7(1, 2), kl_ulong{rc::kTransferFailed});
+    EXPECT_EQ(Reload_Driver_B8(1, 2), kl_ulong{rc::kTransferFailed});
 }
 
 TEST_F(BindingTest, ResetDevice2CyclesTheCurrentChannel) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     VcChannelSettings a{};
     vc_channel_settings(0, 0, &a);
-    EXPECT_EQ(ResetDevice2(), 0);
+    EXPECT_EQ(ResetDevice2(), rc::kTransferOk);
     auto cycles = CallsOf("FT_CyclePort");
     ASSERT_EQ(cycles.size(), 1u);
     EXPECT_EQ(cycles[0].handle, a.handle);
     vc_fault_fail("FT_CyclePort", 1, 4, 0);
-    EXPECT_EQ(ResetDevice2(), 4);
+    EXPECT_EQ(ResetDevice2(), rc::kTransferFailed);
 }
 
 TEST_F(BindingTest, TestApaWorksOnChannelAWithoutPausesWhenAllSucceed) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     VcChannelSettings a{};
     vc_channel_settings(0, 0, &a);
     SelectChannelB();
@@ -137,7 +145,7 @@ TEST_F(BindingTest, TestApaWorksOnChannelAWithoutPausesWhenAllSucceed) {
 }
 
 TEST_F(BindingTest, TestApaPausesOnlyAfterTheStepThatFailed) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     ForgetTraffic();
     vc_fault_fail("FT_ResetPort", 1, 4, 0);
     test_APA();
@@ -146,8 +154,8 @@ TEST_F(BindingTest, TestApaPausesOnlyAfterTheStepThatFailed) {
 
 TEST_F(BindingTest, OnLinuxThePortCycleFailsAndTestApaPausesAfterIt) {
     ASSERT_EQ(vc_set_platform(VC_PLATFORM_LINUX), 0);
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
-    EXPECT_EQ(ResetDevice2(), 4);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
+    EXPECT_EQ(ResetDevice2(), rc::kTransferFailed);
     ForgetTraffic();
     test_APA();
     EXPECT_EQ(Pauses(), (std::vector<uint32_t>{3000}));

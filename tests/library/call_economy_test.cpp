@@ -5,9 +5,12 @@
 #include <vector>
 
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "reference_jobs.h"
 #include "vcable_targets.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -58,12 +61,12 @@ TEST_F(CallEconomyTest, ReferenceJobsMakeNoSurplusCalls) {
 }
 
 TEST_F(CallEconomyTest, LongQueuedShiftFillsEveryWriteButTheLast) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     ForgetTraffic();
     std::vector<kl_u8> tdi(307200, 0xA5);
     kl_u32 bits = 0;
-    ASSERT_EQ(JTAG_WriteTDI(0x09, 8 * 307200, tdi.data(), nullptr, &bits, 1), 0);
-    ASSERT_EQ(JTAG_Send2FTDI(), 0);
+    ASSERT_EQ(JTAG_WriteTDI(0x09, 8 * 307200, tdi.data(), nullptr, &bits, 1), rc::kTransferOk);
+    ASSERT_EQ(JTAG_Send2FTDI(), rc::kTransferOk);
     const std::vector<VcCall> writes = CallsOf("FT_Write");
     ASSERT_EQ(writes.size(), 3u);
     EXPECT_EQ(writes[0].transferred, 131072u);

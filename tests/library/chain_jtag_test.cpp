@@ -5,8 +5,11 @@
 // user register) -> device 1 (IR 8 bits, IDCODE 0x87654321) -> TDO. A DR scan after
 // Test-Logic-Reset therefore shows device 1's IDCODE in its first 32 bits.
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "vcable_targets.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -68,13 +71,15 @@ uint64_t DecodeReadTdo2(const uint8_t* reply, uint32_t bits) {
 
 class ChainJtagTest : public TargetTest {
   protected:
-    static void Tms(uint8_t count, uint8_t bits) { ASSERT_EQ(JTAG_WriteTMS(count, &bits), 0); }
+    static void Tms(uint8_t count, uint8_t bits) {
+        ASSERT_EQ(JTAG_WriteTMS(count, &bits), rc::kTransferOk);
+    }
     // Five TMS ones, then 0 1 0 0: Run-Test/Idle, Select-DR-Scan, Capture-DR, Shift-DR.
     static void ResetToShiftDr() {
         Tms(4, 0x1F);
         Tms(3, 0x02);
     }
-    static void Send() { ASSERT_EQ(JTAG_Send2FTDI(), 0); }
+    static void Send() { ASSERT_EQ(JTAG_Send2FTDI(), rc::kTransferOk); }
 
     static void ExpectTaps(int state) {
         for (int device = 0; device < 2; ++device) {
@@ -116,11 +121,11 @@ const uint32_t kScanLengths[] = {1, 2, 7, 8, 9, 16, 17, 32, 33, 63, 64};
 TEST_F(ChainJtagTest, QueuedReadTdo2ScansTheIdcodes) {
     for (uint32_t bits : kScanLengths) {
         ResetToShiftDr();
-        ASSERT_EQ(JTAG_ReadTDO2(kJtagMode, bits), 0);
+        ASSERT_EQ(JTAG_ReadTDO2(kJtagMode, bits), rc::kTransferOk);
         Send();
         uint8_t reply[16] = {};
         uint32_t received = 0;
-        ASSERT_EQ(JTAG_RxFTDI(ReadTdo2ReplyCount(bits), reply, &received), 0) << bits;
+        ASSERT_EQ(JTAG_RxFTDI(ReadTdo2ReplyCount(bits), reply, &received), rc::kTransferOk) << bits;
         EXPECT_EQ(received, ReadTdo2ReplyCount(bits)) << bits;
         EXPECT_EQ(DecodeReadTdo2(reply, bits), LowBits(kBothIdcodes, bits))
             << bits << " bits, reply " << Hex(Bytes(reply, reply + received));
@@ -149,18 +154,18 @@ TEST_F(ChainJtagTest, CapturingWriteTdiScansTheIdcodes) {
 
 TEST_F(ChainJtagTest, ScanContinuesFromExit1DrBackToShiftDr) {
     ResetToShiftDr();
-    ASSERT_EQ(JTAG_ReadTDO2(kJtagMode, 64), 0);
+    ASSERT_EQ(JTAG_ReadTDO2(kJtagMode, 64), rc::kTransferOk);
     Send();
     uint8_t reply[9] = {};
     uint32_t received = 0;
-    ASSERT_EQ(JTAG_RxFTDI(9, reply, &received), 0);
+    ASSERT_EQ(JTAG_RxFTDI(9, reply, &received), rc::kTransferOk);
     EXPECT_EQ(DecodeReadTdo2(reply, 64), kBothIdcodes);
 
     Tms(3, 0x03);  // Update-DR, Select-DR-Scan, Capture-DR, Shift-DR: captured afresh
     const uint8_t tdi[8] = {};
     uint8_t tdo[8] = {};
     uint32_t bitsRead = 0;
-    ASSERT_EQ(JTAG_WriteTDI(kJtagMode, 64, tdi, tdo, &bitsRead, 1), 0);
+    ASSERT_EQ(JTAG_WriteTDI(kJtagMode, 64, tdi, tdo, &bitsRead, 1), rc::kTransferOk);
     EXPECT_EQ(FromShiftBytes(tdo, 64), kBothIdcodes);
     ExpectTaps(VC_TAP_EXIT1_DR);
 }
@@ -174,7 +179,7 @@ TEST_F(ChainJtagTest, UserRegisterThroughBypassAndResetPulse) {
     const Bytes ir = ShiftBytes(kBypass8 | (kUserInstruction0 << 8), 14);
     uint8_t captured[2] = {};
     uint32_t bitsRead = 0;
-    ASSERT_EQ(JTAG_WriteTDI(kJtagMode, 14, ir.data(), captured, &bitsRead, 1), 0);
+    ASSERT_EQ(JTAG_WriteTDI(kJtagMode, 14, ir.data(), captured, &bitsRead, 1), rc::kTransferOk);
     EXPECT_EQ(bitsRead, 14u);
     // Capture-IR loads 0b01 into the two bits nearest TDO of every device.
     EXPECT_EQ(FromShiftBytes(captured, 14), 0x0101u);
@@ -187,7 +192,7 @@ TEST_F(ChainJtagTest, UserRegisterThroughBypassAndResetPulse) {
 
     const uint32_t first = 0xCAFEF00D;
     const Bytes load = ShiftBytes(uint64_t{first} << 1, 33);  // bit 0 ends in the bypass bit
-    ASSERT_EQ(JTAG_WriteTDI(kJtagMode, 33, load.data(), nullptr, &bitsRead, 1), 0);
+    ASSERT_EQ(JTAG_WriteTDI(kJtagMode, 33, load.data(), nullptr, &bitsRead, 1), rc::kTransferOk);
     EXPECT_EQ(bitsRead, 0u);  // queued: nothing read
     Tms(1, 0x01);             // Update-DR, Run-Test/Idle
     Send();
@@ -202,7 +207,7 @@ TEST_F(ChainJtagTest, UserRegisterThroughBypassAndResetPulse) {
     auto scan = [&](const Bytes& tdi) {
         Tms(2, 0x01);  // Select-DR-Scan, Capture-DR, Shift-DR
         uint8_t tdo[5] = {};
-        EXPECT_EQ(JTAG_WriteTDI(kJtagMode, 33, tdi.data(), tdo, &bitsRead, 1), 0);
+        EXPECT_EQ(JTAG_WriteTDI(kJtagMode, 33, tdi.data(), tdo, &bitsRead, 1), rc::kTransferOk);
         EXPECT_EQ(bitsRead, 33u);
         Tms(1, 0x01);
         Send();
@@ -228,13 +233,13 @@ struct ClkRow {
 };
 
 TEST_F(ChainJtagTest, ClkRunsWholeBytesAt1MHzAndRestoresTheDivisor) {
-    ASSERT_EQ(FTDI_SetClk(2), 0);
+    ASSERT_EQ(FTDI_SetClk(2), rc::kSetClkOk);
     Tms(5, 0x1F);  // Test-Logic-Reset, then Run-Test/Idle with TMS left low
     for (ClkRow row : {ClkRow{0, 8}, ClkRow{7, 8}, ClkRow{8, 16}, ClkRow{20, 24}}) {
         Send();
         const uint64_t cycles = vc_mpsse_tck_cycles(0);
         const uint64_t ticks = vc_mpsse_base_clock_ticks(0);
-        ASSERT_EQ(JTAG_Clk(kJtagMode, row.bitCount), 0);
+        ASSERT_EQ(JTAG_Clk(kJtagMode, row.bitCount), rc::kTransferOk);
         Send();
         EXPECT_EQ(vc_mpsse_tck_cycles(0) - cycles, row.cycles) << row.bitCount;
         // Divisor 5: one cycle is 12 periods of the 12 MHz base clock.

@@ -5,7 +5,10 @@
 #include "binding/d2xx.h"
 #include "connection/channel_pair.h"
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -36,46 +39,48 @@ TEST_P(PairingTest, OpenDeviceFindsExactlyTwoMatches) {
 
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, PairingTest,
-    ::testing::Values(
-        Attached{"NoDevice", [] {}, u"ZV7300LNK", u"", 3},
-        Attached{"OneCable", [] { vc_add_cable("ZV7300LNK", "ZV000001", 1); }, u"ZV7300LNK", u"",
-                 0},
-        Attached{"EmptyPartsMatchTheOnlyChip", [] { vc_add_cable("Other", "X1", 1); }, u"", u"", 0},
-        Attached{"TwoIdenticalCables",
-                 [] {
-                     vc_add_cable("ZV7300LNK", "ZV000001", 1);
-                     vc_add_cable("ZV7300LNK", "ZV000002", 1);
-                 },
-                 u"ZV7300LNK", u"", 6},
-        Attached{"SerialPartPicksOneOfTwo",
-                 [] {
-                     vc_add_cable("ZV7300LNK", "ZV000001", 1);
-                     vc_add_cable("ZV7300LNK", "ZV000002", 1);
-                 },
-                 u"ZV7300LNK", u"ZV000002", 0},
-        Attached{"OnlyChannelAMatches", [] { vc_add_cable("ZV7300LNK", "ZV000001", 1); },
-                 u"ZV7300LNK A", u"", 6},
-        Attached{"CaseSensitive", [] { vc_add_cable("ZV7300LNK", "ZV000001", 1); }, u"zv7300lnk",
-                 u"", 5},
-        Attached{"OneSingleChannelDevice", [] { vc_add_single("ZV7300LNK A", "ZV1"); },
-                 u"ZV7300LNK", u"", 6},
-        Attached{"TwentyOneMatches",
-                 [] {
-                     for (int i = 0; i < 21; ++i) vc_add_single("ZV7300LNK", "S");
-                 },
-                 u"ZV7300LNK", u"", 19},
-        Attached{"TwentyMatchesAreCounted",
-                 [] {
-                     for (int i = 0; i < 20; ++i) vc_add_single("ZV7300LNK", "S");
-                 },
-                 u"ZV7300LNK", u"", 6}),
+    ::testing::Values(Attached{"NoDevice", [] {}, u"ZV7300LNK", u"", rc::kOpenNoDevice},
+                      Attached{"OneCable", [] { vc_add_cable("ZV7300LNK", "ZV000001", 1); },
+                               u"ZV7300LNK", u"", rc::kOpenOk},
+                      Attached{"EmptyPartsMatchTheOnlyChip", [] { vc_add_cable("Other", "X1", 1); },
+                               u"", u"", rc::kOpenOk},
+                      Attached{"TwoIdenticalCables",
+                               [] {
+                                   vc_add_cable("ZV7300LNK", "ZV000001", 1);
+                                   vc_add_cable("ZV7300LNK", "ZV000002", 1);
+                               },
+                               u"ZV7300LNK", u"", rc::kOpenNotOnePair},
+                      Attached{"SerialPartPicksOneOfTwo",
+                               [] {
+                                   vc_add_cable("ZV7300LNK", "ZV000001", 1);
+                                   vc_add_cable("ZV7300LNK", "ZV000002", 1);
+                               },
+                               u"ZV7300LNK", u"ZV000002", rc::kOpenOk},
+                      Attached{"OnlyChannelAMatches",
+                               [] { vc_add_cable("ZV7300LNK", "ZV000001", 1); }, u"ZV7300LNK A",
+                               u"", rc::kOpenNotOnePair},
+                      Attached{"CaseSensitive", [] { vc_add_cable("ZV7300LNK", "ZV000001", 1); },
+                               u"zv7300lnk", u"", rc::kOpenNoMatch},
+                      Attached{"OneSingleChannelDevice",
+                               [] { vc_add_single("ZV7300LNK A", "ZV1"); }, u"ZV7300LNK", u"",
+                               rc::kOpenNotOnePair},
+                      Attached{"TwentyOneMatches",
+                               [] {
+                                   for (int i = 0; i < 21; ++i) vc_add_single("ZV7300LNK", "S");
+                               },
+                               u"ZV7300LNK", u"", rc::kOpenTooManyMatch},
+                      Attached{"TwentyMatchesAreCounted",
+                               [] {
+                                   for (int i = 0; i < 20; ++i) vc_add_single("ZV7300LNK", "S");
+                               },
+                               u"ZV7300LNK", u"", rc::kOpenNotOnePair}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DiscoveryTest, ChannelAIsTheFirstListedAndStaysCurrent) {
     vc_clear_devices();
     vc_add_single("Unrelated", "U1");
     vc_add_cable("ZV7300LNK", "ZV000001", 1);
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     EXPECT_EQ(connection::ChannelSlot(0), 1u);
     EXPECT_EQ(connection::ChannelSlot(1), 2u);
     EXPECT_EQ(binding::CurrentHandle(), ChannelHandle(1, 0));
@@ -106,7 +111,7 @@ TEST_F(DiscoveryTest, PartsMatchFromTheMiddleOfANameToo) {
         vc_clear_devices();
         vc_add_cable("ZV7300LNK", "ZV000001", 1);
         vc_add_cable("ZV7300QRB", "ZV100001", 1);
-        ASSERT_EQ(OpenDevice(row.description, row.serial, 5), 0);
+        ASSERT_EQ(OpenDevice(row.description, row.serial, 5), rc::kOpenOk);
         EXPECT_NE(ChannelHandle(row.opened, 0), nullptr);
         EXPECT_NE(ChannelHandle(row.opened, 1), nullptr);
         EXPECT_EQ(ChannelHandle(1 - row.opened, 0), nullptr);
@@ -114,7 +119,7 @@ TEST_F(DiscoveryTest, PartsMatchFromTheMiddleOfANameToo) {
 }
 
 TEST_F(DiscoveryTest, ChannelsAreOpenedByTheirLocationValue) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     auto opens = CallsOf("FT_OpenEx");
     ASSERT_EQ(opens.size(), 2u);
     for (int channel = 0; channel < 2; ++channel) {
@@ -127,24 +132,24 @@ TEST_F(DiscoveryTest, ChannelsAreOpenedByTheirLocationValue) {
 
 TEST_F(DiscoveryTest, FailedListStepsKeepTheirCodes) {
     vc_fault_fail("FT_CreateDeviceInfoList", 1, 4, 0);
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 3);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenNoDevice);
     vc_fault_fail("FT_GetDeviceInfoList", 1, 4, 0);
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 4);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenListNotFetched);
     vc_fault_fail("FT_Rescan", 1, 4, 0);
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 2);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenRescanFailed);
 }
 
 TEST_F(DiscoveryTest, AfterAFailedChannelAOpenCloseReleasesOnlyTheList) {
     vc_fault_fail("FT_OpenEx", 1, 3, 0);
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 9);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenChannelAFailed);
     CloseDevice();
     EXPECT_TRUE(CallsOf("FT_Close").empty());
     EXPECT_FALSE(connection::HasDeviceList());
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
 }
 
 TEST_F(DiscoveryTest, CloseDeviceClosesBothChannelsOnce) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     void* a = ChannelHandle(0, 0);
     void* b = ChannelHandle(0, 1);
     CloseDevice();
@@ -160,7 +165,7 @@ TEST_F(DiscoveryTest, CloseDeviceClosesBothChannelsOnce) {
 }
 
 TEST_F(DiscoveryTest, CloseDevice3LeavesChannelBOpen) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     CloseDevice3();
     EXPECT_EQ(CallsOf("FT_Close").size(), 1u);
     EXPECT_EQ(ChannelHandle(0, 0), nullptr);
@@ -169,7 +174,7 @@ TEST_F(DiscoveryTest, CloseDevice3LeavesChannelBOpen) {
 }
 
 TEST_F(DiscoveryTest, CloseDevice2ReportsEachFailedChannelInTurn) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     vc_fault_fail("FT_Close", 1, 1, 1);
     CloseDevice2();
     ASSERT_EQ(MessageBoxes().size(), 2u);
@@ -180,22 +185,22 @@ TEST_F(DiscoveryTest, CloseDevice2ReportsEachFailedChannelInTurn) {
 }
 
 TEST_F(DiscoveryTest, CloseDevice2IsSilentWhenBothClose) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     CloseDevice2();
     EXPECT_TRUE(MessageBoxes().empty());
     EXPECT_EQ(CallsOf("FT_Close").size(), 2u);
 }
 
 TEST_F(DiscoveryTest, AFailedStaleCloseEndsTheOpenAndClearsTheFlag) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     vc_fault_fail("FT_Close", 1, 4, 0);
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 1);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenStaleCloseFailed);
     EXPECT_FALSE(connection::ConnectionOpen());
     EXPECT_TRUE(CallsOf("FT_Rescan").size() == 1u) << "the first open's rescan only";
 }
 
 TEST_F(DiscoveryTest, StaleCloseClosesWhicheverChannelIsCurrent) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     void* b = ChannelHandle(0, 1);
     SelectChannelB();
     ForgetTraffic();

@@ -8,8 +8,11 @@
 #include <iterator>
 
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "vcable_targets.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -53,17 +56,18 @@ class FlashPinsTest : public TargetTest {
   protected:
     // One flash transaction: chip select low, the bytes out, readCount bytes in, chip select high.
     static Bytes Transaction(const Bytes& out, uint32_t readCount = 0) {
-        EXPECT_EQ(GPIO2_low2(), 0);
+        EXPECT_EQ(GPIO2_low2(), rc::kTransferOk);
         EXPECT_EQ(LineLevels() & kChipSelectLine, 0);
         EXPECT_EQ(SPI_WriteDO(kBytesOutFallingMsb, static_cast<uint32_t>(out.size()), out.data()),
                   0);
         Bytes in(readCount);
         if (readCount > 0) {
             uint32_t received = 0;
-            EXPECT_EQ(SPI_ReadDI(kBytesInRisingMsb, readCount, in.data(), &received), 0);
+            EXPECT_EQ(SPI_ReadDI(kBytesInRisingMsb, readCount, in.data(), &received),
+                      rc::kTransferOk);
             EXPECT_EQ(received, readCount);
         }
-        EXPECT_EQ(Disable_AllTalk(), 0);
+        EXPECT_EQ(Disable_AllTalk(), rc::kTransferOk);
         EXPECT_EQ(LineLevels() & kChipSelectLine, kChipSelectLine);
         return in;
     }
@@ -167,21 +171,21 @@ TEST_F(FlashPinsTest, WaitGpioH1LowSeesAScheduledChange) {
     EXPECT_EQ(results, (std::vector<int>{8, 8, 0}));
     EXPECT_EQ(LineLevels() & (1u << kGpioH1Line), 0u);
     ASSERT_EQ(vc_gpio_set_input(0, kGpioH1Line, -1), VC_OK);  // released: the pull-up wins
-    EXPECT_EQ(Wait_GPIOH1_Low(), 8);
+    EXPECT_EQ(Wait_GPIOH1_Low(), rc::kGpioH1NotLow);
 }
 
 TEST_F(FlashPinsTest, SetClkDivisorReachesTheEngine) {
     for (uint32_t divisor : {0u, 1u, 5u, 0x1234u, 0xFFFFu}) {
-        ASSERT_EQ(FTDI_SetClk(divisor), 0);
+        ASSERT_EQ(FTDI_SetClk(divisor), rc::kSetClkOk);
         EXPECT_EQ(vc_mpsse_divisor(0), static_cast<int>(divisor));
         // One byte read clocks eight cycles of (1 + divisor) x 2 base-clock periods each.
         const uint64_t ticks = vc_mpsse_base_clock_ticks(0);
         uint8_t byte = 0;
         uint32_t received = 0;
-        ASSERT_EQ(SPI_ReadDI(kBytesInRisingMsb, 1, &byte, &received), 0);
+        ASSERT_EQ(SPI_ReadDI(kBytesInRisingMsb, 1, &byte, &received), rc::kTransferOk);
         EXPECT_EQ(vc_mpsse_base_clock_ticks(0) - ticks, 8ull * 2 * (1 + divisor)) << divisor;
     }
-    EXPECT_EQ(FTDI_SetClk(0x10000), 17);
+    EXPECT_EQ(FTDI_SetClk(0x10000), rc::kSetClkFailed);
     EXPECT_EQ(vc_mpsse_divisor(0), 0xFFFF);
 }
 

@@ -1,7 +1,10 @@
 // The immediate JTAG operations: capturing shifts, the port read and the reset pulse.
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "mpsse/stream.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -12,11 +15,11 @@ class JtagCaptureTest : public OpenedTest {};
 
 TEST_F(JtagCaptureTest, CapturingWriteTdiSendsBytesThenTailThenReadsThePort) {
     const uint8_t tms = 0x01;
-    ASSERT_EQ(JTAG_WriteTMS(0, &tms), 0);  // queued: the capture flushes it first
+    ASSERT_EQ(JTAG_WriteTMS(0, &tms), rc::kTransferOk);  // queued: the capture flushes it first
     const uint8_t tdi[] = {0xA5, 0x0C};
     uint8_t tdo[2] = {0xEE, 0xEE};
     uint32_t bitsRead = 0;
-    EXPECT_EQ(JTAG_WriteTDI(0x09, 12, tdi, tdo, &bitsRead, 1), 0);
+    EXPECT_EQ(JTAG_WriteTDI(0x09, 12, tdi, tdo, &bitsRead, 1), rc::kTransferOk);
     EXPECT_EQ(bitsRead, 12u);
     EXPECT_EQ(tdo[1] & 0xF0, 0x00);  // four tail bits, right-aligned
     EXPECT_BYTES((Bytes{0x4B, 0x00, 0x81, 0x39, 0x00, 0x00, 0xA5, 0x3B, 0x00, 0x00,
@@ -27,7 +30,7 @@ TEST_F(JtagCaptureTest, CapturingWriteTdiSendsBytesThenTailThenReadsThePort) {
     EXPECT_EQ(writes[3].transferred, 12u);
     EXPECT_EQ(vc_rx_pending(0, 0), 0u);
     uint8_t port = 0;
-    ASSERT_EQ(JTAG_ReadPort(&port), 0);
+    ASSERT_EQ(JTAG_ReadPort(&port), rc::kTransferOk);
     EXPECT_EQ(mpsse::Pins().lowValue, port);
 }
 
@@ -35,7 +38,7 @@ TEST_F(JtagCaptureTest, CapturingWriteTdi2UsesModeOpcodesAndFewerPolls) {
     const uint8_t tdi[] = {0x01};
     uint8_t tdo[1] = {};
     uint32_t bitsRead = 0;
-    EXPECT_EQ(JTAG_WriteTDI2(0x08, 2, tdi, tdo, &bitsRead, 1), 0);
+    EXPECT_EQ(JTAG_WriteTDI2(0x08, 2, tdi, tdo, &bitsRead, 1), rc::kTransferOk);
     EXPECT_EQ(bitsRead, 2u);
     EXPECT_BYTES((Bytes{0x3A, 0x00, 0x03, 0x6A, 0x00, 0x03, 0x81}), WrittenToChannelA());
     // One wait for the tail (500 polls) and one for the port read (1000 polls).
@@ -45,7 +48,7 @@ TEST_F(JtagCaptureTest, CapturingWriteTdi2UsesModeOpcodesAndFewerPolls) {
 TEST_F(JtagCaptureTest, CapturingWriteTdiWaitsWithItsMinimumPolls) {
     const uint8_t tdi[] = {0x00, 0x00};
     uint8_t tdo[2] = {};
-    EXPECT_EQ(JTAG_WriteTDI(0x08, 9, tdi, tdo, nullptr, 0), 0);
+    EXPECT_EQ(JTAG_WriteTDI(0x08, 9, tdi, tdo, nullptr, 0), rc::kTransferOk);
     EXPECT_EQ(CallsOf("FT_GetQueueStatus").size(), 3000u);
 }
 
@@ -64,7 +67,7 @@ TEST_P(CaptureFaultTest, StopsAtTheFailingStep) {
     const uint8_t tdi[] = {0x12, 0x34};
     uint8_t tdo[2] = {};
     uint32_t bitsRead = 99;
-    EXPECT_EQ(JTAG_WriteTDI(0x08, 12, tdi, tdo, &bitsRead, 1), 4);
+    EXPECT_EQ(JTAG_WriteTDI(0x08, 12, tdi, tdo, &bitsRead, 1), rc::kTransferFailed);
     EXPECT_EQ(bitsRead, row.bitsRead);
 }
 
@@ -78,18 +81,19 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(JtagCaptureTest, CaptureLongerThanOneCommandIsRefused) {
     std::vector<uint8_t> tdi(65537, 0), tdo(65537, 0);
     uint32_t bitsRead = 99;
-    EXPECT_EQ(JTAG_WriteTDI(0x08, 65536 * 8 + 1, tdi.data(), tdo.data(), &bitsRead, 1), 4);
+    EXPECT_EQ(JTAG_WriteTDI(0x08, 65536 * 8 + 1, tdi.data(), tdo.data(), &bitsRead, 1),
+              rc::kTransferFailed);
     EXPECT_EQ(bitsRead, 0u);
     EXPECT_TRUE(WrittenToChannelA().empty());
 }
 
 TEST_F(JtagCaptureTest, ReadPortFailures) {
     uint8_t value = 0x5A;
-    EXPECT_EQ(JTAG_ReadPort(nullptr), 4);
+    EXPECT_EQ(JTAG_ReadPort(nullptr), rc::kTransferFailed);
     vc_fault_fail("FT_Write", 1, 4, 0);
-    EXPECT_EQ(JTAG_ReadPort(&value), 4);
+    EXPECT_EQ(JTAG_ReadPort(&value), rc::kTransferFailed);
     vc_fault_fail("FT_Read", 1, 4, 0);
-    EXPECT_EQ(JTAG_ReadPort(&value), 4);
+    EXPECT_EQ(JTAG_ReadPort(&value), rc::kTransferFailed);
     EXPECT_EQ(value, 0x5A);
     EXPECT_EQ(MessageBoxes().size(), 1u);
     EXPECT_EQ(vc_rx_pending(0, 0), 1u);  // the failed read left the pin byte

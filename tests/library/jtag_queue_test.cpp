@@ -1,9 +1,12 @@
 // The queued JTAG operations: the exact commands they append, and what reaches the cable when
 // the queue is sent.
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "mpsse/stream.h"
 #include "vcable_targets.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -16,7 +19,7 @@ Bytes Queued() {
 
 // Sends the queue and returns what channel A received.
 Bytes SendQueue() {
-    EXPECT_EQ(JTAG_Send2FTDI(), 0);
+    EXPECT_EQ(JTAG_Send2FTDI(), rc::kTransferOk);
     return WrittenToChannelA();
 }
 
@@ -25,27 +28,27 @@ class JtagQueueTest : public OpenedTest {};
 TEST_F(JtagQueueTest, WriteTmsHoldsTdiAndRecordsTheLastTmsBit) {
     const uint8_t one = 0x01;
     mpsse::Pins().lowValue = 0xFA;  // TDI held high, last TMS 0
-    EXPECT_EQ(JTAG_WriteTMS(0, &one), 0);
+    EXPECT_EQ(JTAG_WriteTMS(0, &one), rc::kTransferOk);
     EXPECT_EQ(mpsse::Pins().lowValue, 0xFB);
     const uint8_t toShiftDr = 0x02;  // 0, 1, 0, 0 from Test-Logic-Reset
-    EXPECT_EQ(JTAG_WriteTMS(3, &toShiftDr), 0);
+    EXPECT_EQ(JTAG_WriteTMS(3, &toShiftDr), rc::kTransferOk);
     EXPECT_EQ(mpsse::Pins().lowValue, 0xFA);
     EXPECT_BYTES((Bytes{0x4B, 0x00, 0x81, 0x4B, 0x03, 0x82}), SendQueue());
 }
 
 TEST_F(JtagQueueTest, TmsCountsOfSixOrMoreAndNullBytesAppendNothing) {
     const uint8_t tms = 0x3F;
-    EXPECT_EQ(JTAG_WriteTMS(6, &tms), 4);
-    EXPECT_EQ(JTAG_WriteTMS2(0x6B, 6, &tms), 4);
-    EXPECT_EQ(JTAG_WriteTMS(0, nullptr), 4);
-    EXPECT_EQ(JTAG_WriteTMS2(0x4A, 0, nullptr), 4);
+    EXPECT_EQ(JTAG_WriteTMS(6, &tms), rc::kTransferFailed);
+    EXPECT_EQ(JTAG_WriteTMS2(0x6B, 6, &tms), rc::kTransferFailed);
+    EXPECT_EQ(JTAG_WriteTMS(0, nullptr), rc::kTransferFailed);
+    EXPECT_EQ(JTAG_WriteTMS2(0x4A, 0, nullptr), rc::kTransferFailed);
     EXPECT_EQ(mpsse::QueuedBytes(), 0u);
 }
 
 TEST_F(JtagQueueTest, WriteTms2PassesOpcodeAndByteUnchanged) {
     const uint8_t tms = 0x05;
     mpsse::Pins().lowValue = 0xFA;
-    EXPECT_EQ(JTAG_WriteTMS2(0x6B, 2, &tms), 0);
+    EXPECT_EQ(JTAG_WriteTMS2(0x6B, 2, &tms), rc::kTransferOk);
     EXPECT_EQ(mpsse::Pins().lowValue, 0xFA);
     EXPECT_BYTES((Bytes{0x6B, 0x02, 0x05}), Queued());
 }
@@ -60,7 +63,7 @@ TEST_F(JtagQueueTest, ClkAppendsWholeFillBytesAndRestoresTheDivisor) {
         mpsse::ResetQueueCursor();
         mpsse::Pins().lowValue = 0xFA;
         mpsse::Pins().clockDivisor = 2;
-        EXPECT_EQ(JTAG_Clk(0x09, row.bitCount), 0);
+        EXPECT_EQ(JTAG_Clk(0x09, row.bitCount), rc::kTransferOk);
         Bytes expected{0x86, 0x05, 0x00, 0x19, static_cast<uint8_t>(row.fillBytes - 1), 0x00};
         expected.insert(expected.end(), row.fillBytes, 0xFF);
         expected.insert(expected.end(), {0x86, 0x02, 0x00});
@@ -70,14 +73,14 @@ TEST_F(JtagQueueTest, ClkAppendsWholeFillBytesAndRestoresTheDivisor) {
 
 TEST_F(JtagQueueTest, ClkFillFollowsTheHeldTdiLevel) {
     mpsse::Pins().lowValue = 0xF8;  // TDI low
-    EXPECT_EQ(JTAG_Clk(0x00, 3), 0);
+    EXPECT_EQ(JTAG_Clk(0x00, 3), rc::kTransferOk);
     EXPECT_EQ(Queued()[6], 0x00);
 }
 
 TEST_F(JtagQueueTest, LongClkSendsFullBlocksWithoutTheirRestoringTail) {
     mpsse::Pins().lowValue = 0xFA;
     mpsse::Pins().clockDivisor = 1;
-    EXPECT_EQ(JTAG_Clk(0x00, (2 * 60000 + 100) * 8 - 1), 0);
+    EXPECT_EQ(JTAG_Clk(0x00, (2 * 60000 + 100) * 8 - 1), rc::kTransferOk);
     auto writes = CallsOf("FT_Write");
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_EQ(writes[0].transferred, 60006u);
@@ -96,20 +99,20 @@ TEST_F(JtagQueueTest, LongClkSendsFullBlocksWithoutTheirRestoringTail) {
 }
 
 TEST_F(JtagQueueTest, ReadTdo2SplitsIntoBytesBitsAndTheExitBit) {
-    EXPECT_EQ(JTAG_ReadTDO2(0x08, 1), 0);
+    EXPECT_EQ(JTAG_ReadTDO2(0x08, 1), rc::kTransferOk);
     EXPECT_BYTES((Bytes{0x6A, 0x00, 0x03}), Queued());
     mpsse::ResetQueueCursor();
-    EXPECT_EQ(JTAG_ReadTDO2(0x08, 16), 0);
+    EXPECT_EQ(JTAG_ReadTDO2(0x08, 16), rc::kTransferOk);
     EXPECT_BYTES((Bytes{0x28, 0x00, 0x00, 0x2A, 0x06, 0x6A, 0x00, 0x03}), Queued());
-    EXPECT_EQ(JTAG_ReadTDO2(0x08, 0), 5);
+    EXPECT_EQ(JTAG_ReadTDO2(0x08, 0), rc::kTransferCountZero);
 }
 
 TEST_F(JtagQueueTest, ReadTdo2RepliesArriveAfterSendAndRxCollectsThem) {
-    EXPECT_EQ(JTAG_ReadTDO2(0x08, 16), 0);
-    EXPECT_EQ(JTAG_Send2FTDI(), 0);
+    EXPECT_EQ(JTAG_ReadTDO2(0x08, 16), rc::kTransferOk);
+    EXPECT_EQ(JTAG_Send2FTDI(), rc::kTransferOk);
     uint8_t replies[8] = {};
     uint32_t received = 99;
-    EXPECT_EQ(JTAG_RxFTDI(3, replies, &received), 0);
+    EXPECT_EQ(JTAG_RxFTDI(3, replies, &received), rc::kTransferOk);
     EXPECT_EQ(received, 3u);
     EXPECT_EQ(vc_rx_pending(0, 0), 0u);
 }
@@ -118,7 +121,7 @@ TEST_F(JtagQueueTest, QueuedWriteTdiEndsOnTms) {
     uint32_t bitsRead = 99;
     const uint8_t tdi[] = {0xA5, 0x0C};
     mpsse::Pins().lowValue = 0xF8;
-    EXPECT_EQ(JTAG_WriteTDI(0x09, 12, tdi, nullptr, &bitsRead, 1), 0);
+    EXPECT_EQ(JTAG_WriteTDI(0x09, 12, tdi, nullptr, &bitsRead, 1), rc::kTransferOk);
     EXPECT_EQ(bitsRead, 0u);
     EXPECT_EQ(mpsse::Pins().lowValue & 0x03, 0x03);
     EXPECT_BYTES((Bytes{0x19, 0x00, 0x00, 0xA5, 0x1B, 0x00, 0x00, 0x1B, 0x00, 0x00, 0x1B, 0x00,
@@ -128,21 +131,21 @@ TEST_F(JtagQueueTest, QueuedWriteTdiEndsOnTms) {
 
 TEST_F(JtagQueueTest, QueuedWriteTdiOfWholeBytesKeepsTheLastByteAsTail) {
     const uint8_t tdi[] = {0x81, 0x01};
-    EXPECT_EQ(JTAG_WriteTDI(0x09, 8, tdi, nullptr, nullptr, 1), 0);
+    EXPECT_EQ(JTAG_WriteTDI(0x09, 8, tdi, nullptr, nullptr, 1), rc::kTransferOk);
     EXPECT_BYTES((Bytes{0x1B, 0x00, 0x03, 0x1B, 0x00, 0x00, 0x1B, 0x00, 0x00, 0x1B, 0x00, 0x00,
                         0x1B, 0x00, 0x00, 0x1B, 0x00, 0x00, 0x1B, 0x00, 0x00, 0x4B, 0x00, 0x83}),
                  Queued());
     mpsse::ResetQueueCursor();
-    EXPECT_EQ(JTAG_WriteTDI(0x09, 9, tdi, nullptr, nullptr, 1), 0);
+    EXPECT_EQ(JTAG_WriteTDI(0x09, 9, tdi, nullptr, nullptr, 1), rc::kTransferOk);
     EXPECT_BYTES((Bytes{0x19, 0x00, 0x00, 0x81, 0x4B, 0x00, 0x83}), Queued());
 }
 
 TEST_F(JtagQueueTest, WriteTdi2TakesItsExitOpcodeFromTheMode) {
     const uint8_t tdi[] = {0x00, 0x00};
-    EXPECT_EQ(JTAG_WriteTDI2(0x09, 10, tdi, nullptr, nullptr, 1), 0);
+    EXPECT_EQ(JTAG_WriteTDI2(0x09, 10, tdi, nullptr, nullptr, 1), rc::kTransferOk);
     EXPECT_BYTES((Bytes{0x19, 0x00, 0x00, 0x00, 0x1B, 0x00, 0x00, 0x4B, 0x00, 0x03}), Queued());
     mpsse::ResetQueueCursor();
-    EXPECT_EQ(JTAG_WriteTDI2(0x08, 1, tdi, nullptr, nullptr, 1), 0);
+    EXPECT_EQ(JTAG_WriteTDI2(0x08, 1, tdi, nullptr, nullptr, 1), rc::kTransferOk);
     EXPECT_BYTES((Bytes{0x4A, 0x00, 0x03}), Queued());
 }
 
@@ -150,28 +153,28 @@ TEST_F(JtagQueueTest, ShiftsWithoutBitsOrDataSendNothing) {
     uint32_t bitsRead = 99;
     uint8_t tdo[4];
     const uint8_t tdi[] = {0};
-    EXPECT_EQ(JTAG_WriteTDI(0x09, 0, tdi, tdo, &bitsRead, 1), 5);
-    EXPECT_EQ(JTAG_WriteTDI2(0x09, 0, tdi, nullptr, &bitsRead, 1), 5);
+    EXPECT_EQ(JTAG_WriteTDI(0x09, 0, tdi, tdo, &bitsRead, 1), rc::kTransferCountZero);
+    EXPECT_EQ(JTAG_WriteTDI2(0x09, 0, tdi, nullptr, &bitsRead, 1), rc::kTransferCountZero);
     EXPECT_EQ(bitsRead, 99u);
-    EXPECT_EQ(JTAG_WriteTDI(0x09, 8, nullptr, tdo, &bitsRead, 1), 4);
-    EXPECT_EQ(JTAG_WriteTDI2(0x09, 8, nullptr, nullptr, &bitsRead, 1), 4);
+    EXPECT_EQ(JTAG_WriteTDI(0x09, 8, nullptr, tdo, &bitsRead, 1), rc::kTransferFailed);
+    EXPECT_EQ(JTAG_WriteTDI2(0x09, 8, nullptr, nullptr, &bitsRead, 1), rc::kTransferFailed);
     EXPECT_EQ(mpsse::QueuedBytes(), 0u);
     EXPECT_EQ(CallsOf("FT_Write").size(), 0u);
 }
 
 TEST_F(JtagQueueTest, DataAppendsPastTheThresholdFlushFirst) {
     std::vector<uint8_t> tdi(29000, 0x55);
-    EXPECT_EQ(JTAG_WriteTDI(0x08, 29000 * 8, tdi.data(), nullptr, nullptr, 0), 0);
-    EXPECT_EQ(JTAG_WriteTDI(0x08, 29000 * 8, tdi.data(), nullptr, nullptr, 0), 0);
+    EXPECT_EQ(JTAG_WriteTDI(0x08, 29000 * 8, tdi.data(), nullptr, nullptr, 0), rc::kTransferOk);
+    EXPECT_EQ(JTAG_WriteTDI(0x08, 29000 * 8, tdi.data(), nullptr, nullptr, 0), rc::kTransferOk);
     EXPECT_EQ(CallsOf("FT_Write").size(), 0u);
     const uint32_t queued = mpsse::QueuedBytes();
     ASSERT_EQ(queued, 2u * (3 + 28999 + 8 * 3));
-    EXPECT_EQ(JTAG_ReadTDO2(0x08, 1948 * 8), 0);  // reaches the threshold: no flush
+    EXPECT_EQ(JTAG_ReadTDO2(0x08, 1948 * 8), rc::kTransferOk);  // reaches the threshold: no flush
     EXPECT_EQ(CallsOf("FT_Write").size(), 0u);
     mpsse::ResetQueueCursor();
-    ASSERT_EQ(JTAG_WriteTDI(0x08, 29000 * 8, tdi.data(), nullptr, nullptr, 0), 0);
-    ASSERT_EQ(JTAG_WriteTDI(0x08, 29000 * 8, tdi.data(), nullptr, nullptr, 0), 0);
-    EXPECT_EQ(JTAG_ReadTDO2(0x08, 1949 * 8), 0);  // one byte past it
+    ASSERT_EQ(JTAG_WriteTDI(0x08, 29000 * 8, tdi.data(), nullptr, nullptr, 0), rc::kTransferOk);
+    ASSERT_EQ(JTAG_WriteTDI(0x08, 29000 * 8, tdi.data(), nullptr, nullptr, 0), rc::kTransferOk);
+    EXPECT_EQ(JTAG_ReadTDO2(0x08, 1949 * 8), rc::kTransferOk);  // one byte past it
     auto writes = CallsOf("FT_Write");
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].transferred, queued);
@@ -202,14 +205,15 @@ TEST_F(JtagQueueTest, ThresholdCountsWholeDataBytesAfterAQueuedClockRun) {
         SCOPED_TRACE(row.what);
         mpsse::ResetQueueCursor();
         vc_log_clear();
-        ASSERT_EQ(JTAG_Clk(0x00, static_cast<int>((kFill - 1) * 8)), 0);
+        ASSERT_EQ(JTAG_Clk(0x00, static_cast<int>((kFill - 1) * 8)), rc::kTransferOk);
         ASSERT_EQ(mpsse::QueuedBytes(), kQueued);
         const uint32_t bits = row.dataBytes * 8 + row.extraBits;
         if (row.clockRun) {
-            EXPECT_EQ(JTAG_Clk(0x00, static_cast<int>((row.dataBytes - 1) * 8)), 0);
+            EXPECT_EQ(JTAG_Clk(0x00, static_cast<int>((row.dataBytes - 1) * 8)), rc::kTransferOk);
         } else {
             uint32_t bitsRead = 0;
-            EXPECT_EQ(JTAG_WriteTDI2(0x08, bits, tdi.data(), nullptr, &bitsRead, 0), 0);
+            EXPECT_EQ(JTAG_WriteTDI2(0x08, bits, tdi.data(), nullptr, &bitsRead, 0),
+                      rc::kTransferOk);
         }
         const auto writes = CallsOf("FT_Write");
         ASSERT_EQ(writes.size(), row.flushesFirst ? 1u : 0u);
@@ -223,8 +227,8 @@ TEST_F(JtagQueueTest, ThresholdCountsWholeDataBytesAfterAQueuedClockRun) {
 
 TEST_F(JtagQueueTest, QueuedShiftLongerThanOneCommandIsSplit) {
     std::vector<uint8_t> tdi(70001, 0x00);
-    EXPECT_EQ(JTAG_WriteTDI(0x08, 70000 * 8 + 1, tdi.data(), nullptr, nullptr, 0), 0);
-    EXPECT_EQ(JTAG_Send2FTDI(), 0);
+    EXPECT_EQ(JTAG_WriteTDI(0x08, 70000 * 8 + 1, tdi.data(), nullptr, nullptr, 0), rc::kTransferOk);
+    EXPECT_EQ(JTAG_Send2FTDI(), rc::kTransferOk);
     Bytes sent = WrittenToChannelA();
     ASSERT_EQ(sent.size(), 3u + 65536 + 3 + 4464 + 3);
     EXPECT_BYTES((Bytes{0x18, 0xFF, 0xFF}), Bytes(sent.begin(), sent.begin() + 3));
@@ -233,13 +237,13 @@ TEST_F(JtagQueueTest, QueuedShiftLongerThanOneCommandIsSplit) {
 
 TEST_F(JtagQueueTest, FailedSendKeepsTheQueueForTheNextSend) {
     const uint8_t tms = 0x1F;
-    ASSERT_EQ(JTAG_WriteTMS(4, &tms), 0);
+    ASSERT_EQ(JTAG_WriteTMS(4, &tms), rc::kTransferOk);
     vc_fault_fail("FT_Write", 1, 4, 0);
-    EXPECT_EQ(JTAG_Send2FTDI(), 4);
+    EXPECT_EQ(JTAG_Send2FTDI(), rc::kTransferFailed);
     EXPECT_EQ(mpsse::QueuedBytes(), 3u);
-    EXPECT_EQ(JTAG_Send2FTDI(), 0);
+    EXPECT_EQ(JTAG_Send2FTDI(), rc::kTransferOk);
     EXPECT_EQ(mpsse::QueuedBytes(), 0u);
-    EXPECT_EQ(JTAG_Send2FTDI(), 0);  // empty queue: nothing sent
+    EXPECT_EQ(JTAG_Send2FTDI(), rc::kTransferOk);  // empty queue: nothing sent
     auto writes = CallsOf("FT_Write");
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_BYTES((Bytes{0x4B, 0x04, 0x9F}), Bytes(writes[1].data, writes[1].data + 3));
@@ -269,17 +273,17 @@ TEST_F(JtagQueueTest, RetryAfterAFailedWriteInALongShiftSendsWholeCommandsOnly) 
     for (const CutShiftRow& row : rows) {
         SCOPED_TRACE(::testing::Message() << row.bytes << " bytes, write " << row.failingWrite);
         StartClean();
-        ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+        ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
         const uint64_t cyclesBefore = vc_mpsse_tck_cycles(0);
         const uint32_t badBefore = vc_mpsse_bad_command_count(0);  // the open's sync probe
         vc_fault_fail("FT_Write", row.failingWrite, 4, 0);
         EXPECT_EQ(JTAG_WriteTDI(0x08, 8 * row.bytes, tdi.data(), nullptr, nullptr, 0), row.shift);
         EXPECT_EQ(JTAG_Send2FTDI(), row.send);
-        EXPECT_EQ(JTAG_Send2FTDI(), 0);
+        EXPECT_EQ(JTAG_Send2FTDI(), rc::kTransferOk);
         EXPECT_EQ(mpsse::QueuedBytes(), 0u);
 
         uint8_t port = 0;
-        EXPECT_EQ(JTAG_ReadPort(&port), 0);
+        EXPECT_EQ(JTAG_ReadPort(&port), rc::kTransferOk);
         uint16_t levels = 0;
         vc_pins_get(0, &levels, nullptr);
         EXPECT_EQ(port, levels & 0xFF);
@@ -316,11 +320,11 @@ TEST_F(JtagQueueTest, AFailedReplyReadShowsItsStatusInWords) {
         uint32_t received = 99;
         vc_inject_rx(0, 0, buffer, 2);
         vc_fault_fail("FT_Read", 1, row.status, 0);
-        EXPECT_EQ(JTAG_RxFTDI(2, buffer, &received), 4);
+        EXPECT_EQ(JTAG_RxFTDI(2, buffer, &received), rc::kTransferFailed);
         ASSERT_EQ(MessageBoxes().size(), 1u);
         EXPECT_EQ(MessageBoxes()[0], std::u16string(u"FT_Read") + row.text);
         uint8_t drain[8];  // the reply stayed waiting; the next row starts without it
-        ASSERT_EQ(JTAG_RxFTDI(vc_rx_pending(0, 0), drain, &received), 0);
+        ASSERT_EQ(JTAG_RxFTDI(vc_rx_pending(0, 0), drain, &received), rc::kTransferOk);
     }
 }
 
@@ -329,16 +333,16 @@ TEST_F(JtagQueueTest, RxFtdiFailures) {
     uint32_t received = 99;
     vc_inject_rx(0, 0, buffer, 2);
     vc_fault_fail("FT_Read", 1, 4, 0);
-    EXPECT_EQ(JTAG_RxFTDI(2, buffer, &received), 4);
+    EXPECT_EQ(JTAG_RxFTDI(2, buffer, &received), rc::kTransferFailed);
     EXPECT_EQ(received, 0u);
     ASSERT_EQ(MessageBoxes().size(), 1u);
     EXPECT_EQ(MessageBoxes()[0], u"FT_Read - General IO Error");
 
     received = 99;
     vc_fault_fail("FT_GetQueueStatus", 1, 4, 1);
-    EXPECT_EQ(JTAG_RxFTDI(2, buffer, &received), 4);
+    EXPECT_EQ(JTAG_RxFTDI(2, buffer, &received), rc::kTransferFailed);
     EXPECT_EQ(received, 99u);
-    EXPECT_EQ(JTAG_RxFTDI(2, nullptr, &received), 4);
+    EXPECT_EQ(JTAG_RxFTDI(2, nullptr, &received), rc::kTransferFailed);
 }
 
 }  // namespace

@@ -5,9 +5,12 @@
 #include <string>
 
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "log_directory.h"
 #include "platform/text.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -29,7 +32,7 @@ TEST_F(LogTest, PathJoinsDirectorySlashAndName) {
         {u"C:\\logs\\", u"C:\\logs\\/Log.txt"},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(directoryB(row.directory.c_str()), 0);
+        EXPECT_EQ(directoryB(row.directory.c_str()), rc::kDirectoryRecorded);
         EXPECT_EQ(std::u16string(PathInLogDirectory(u"Log.txt")), row.expected);
     }
 }
@@ -79,7 +82,7 @@ TEST_F(LogTest, LongDirectoriesAreBoundedAndOverlongPathsDropTheEntry) {
 }
 
 TEST_F(LogTest, NullDirectoryCountsAsEmpty) {
-    EXPECT_EQ(directoryB(nullptr), 0);
+    EXPECT_EQ(directoryB(nullptr), rc::kDirectoryRecorded);
     EXPECT_EQ(std::u16string(PathInLogDirectory(u"Log.txt")), u"/Log.txt");
 }
 

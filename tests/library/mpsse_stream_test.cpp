@@ -2,8 +2,11 @@
 // that never overrun their destination.
 #include "binding/d2xx.h"
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "mpsse/stream.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -66,7 +69,7 @@ TEST_F(StreamTest, WaitsEndOnAFailedPollOrWithoutProgress) {
     EXPECT_EQ(status, 4u);
     uint8_t buffer[4];
     uint32_t received = 99;
-    EXPECT_EQ(JTAG_RxFTDI(1, buffer, &received), 4);
+    EXPECT_EQ(JTAG_RxFTDI(1, buffer, &received), rc::kTransferFailed);
 
     Pauses().clear();
     mpsse::WaitRxWithPause(status, 2, 10, 20);
@@ -90,11 +93,11 @@ TEST_F(StreamTest, AppendPastTheBufferFlushesFirst) {
     const uint8_t tms = 0x00;
     uint32_t appended = 0;
     while (mpsse::QueuedBytes() + 3 <= mpsse::kBufferSize) {
-        ASSERT_EQ(JTAG_WriteTMS(0, &tms), 0);
+        ASSERT_EQ(JTAG_WriteTMS(0, &tms), rc::kTransferOk);
         ++appended;
     }
     EXPECT_EQ(CallsOf("FT_Write").size(), 0u);
-    ASSERT_EQ(JTAG_WriteTMS(0, &tms), 0);
+    ASSERT_EQ(JTAG_WriteTMS(0, &tms), rc::kTransferOk);
     auto writes = CallsOf("FT_Write");
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].transferred, appended * 3);

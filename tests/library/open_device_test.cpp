@@ -3,8 +3,11 @@
 #include "binding/d2xx.h"
 #include "connection/channel_pair.h"
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "mpsse/stream.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -14,7 +17,7 @@ using Bytes = std::vector<uint8_t>;
 class OpenDeviceTest : public LibraryTest {};
 
 TEST_F(OpenDeviceTest, BringsChannelAUpAndOpensChannelB) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     EXPECT_BYTES((Bytes{0xAA, 0x80, 0xFA, 0xCB, 0x85, 0x86, 0x05, 0x00}), WrittenToChannelA());
     VcChannelSettings a{}, b{};
     ASSERT_EQ(vc_channel_settings(0, 0, &a), 0);
@@ -37,18 +40,18 @@ TEST_F(OpenDeviceTest, BringsChannelAUpAndOpensChannelB) {
 
 TEST_F(OpenDeviceTest, DropsQueuedCommandsOfTheLastConnection) {
     const uint8_t tms = 0x1F;
-    ASSERT_EQ(JTAG_WriteTMS(4, &tms), 0);
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(JTAG_WriteTMS(4, &tms), rc::kTransferOk);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     EXPECT_EQ(mpsse::QueuedBytes(), 0u);
     EXPECT_EQ(WrittenToChannelA().front(), 0xAA);
 }
 
 TEST_F(OpenDeviceTest, SecondOpenClosesOnlyTheCurrentHandle) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     ForgetTraffic();
     // Channel B of the first connection stays open, so the vendor library refuses to open it
     // again: the second open gets as far as channel B and fails there.
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 21);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenChannelBFailed);
     EXPECT_EQ(CallsOf("FT_Close").size(), 1u);
     EXPECT_EQ(CallsOf("FT_OpenEx").size(), 2u);
 }
@@ -58,7 +61,7 @@ TEST_F(OpenDeviceTest, PurgesStaleBytesInBufferSizedBlocks) {
     ASSERT_GE(vc_fault_inject_rx("FT_GetQueueStatus", 2, 0, 0, stale.data(),
                                  static_cast<uint32_t>(stale.size())),
               0);
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     auto reads = CallsOf("FT_Read");
     ASSERT_GE(reads.size(), 4u);
     EXPECT_EQ(reads[0].transferred, 131072u);
@@ -68,51 +71,52 @@ TEST_F(OpenDeviceTest, PurgesStaleBytesInBufferSizedBlocks) {
 }
 
 TEST_F(OpenDeviceTest, DivisorAboveSixteenBitsFailsAfterThePins) {
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 0x10000), 17);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 0x10000), rc::kOpenClockFailed);
     EXPECT_BYTES((Bytes{0xAA, 0x80, 0xFA, 0xCB, 0x85}), WrittenToChannelA());
     EXPECT_EQ(mpsse::Pins().clockDivisor, 0x10000u);
     EXPECT_TRUE(connection::ConnectionOpen());
 }
 
 TEST_F(OpenDeviceTest, FinalPollMustSucceedAndFindNothing) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     const uint32_t finalPoll = static_cast<uint32_t>(CallsOf("FT_GetQueueStatus").size());
     const uint8_t stray = 0x00;
 
     CloseDevice();
     vc_reset();
     vc_fault_inject_rx("FT_GetQueueStatus", finalPoll, 0, 0, &stray, 1);
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 18);  // every vendor call succeeded
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5),
+              rc::kOpenBytesAfterClock);  // every vendor call succeeded
 
     CloseDevice();
     vc_reset();
     vc_fault_fail("FT_GetQueueStatus", finalPoll, 4, 0);
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 18);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenBytesAfterClock);
     EXPECT_TRUE(connection::ConnectionOpen());
 }
 
 TEST_F(OpenDeviceTest, DiscoveryResults) {
-    EXPECT_EQ(OpenDevice(u"NOPE", u"", 5), 5);
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK A", u"", 5), 6);
-    EXPECT_EQ(OpenDevice(u"zv7300lnk", u"", 5), 5);
+    EXPECT_EQ(OpenDevice(u"NOPE", u"", 5), rc::kOpenNoMatch);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK A", u"", 5), rc::kOpenNotOnePair);
+    EXPECT_EQ(OpenDevice(u"zv7300lnk", u"", 5), rc::kOpenNoMatch);
     vc_add_cable("ZV7300LNK", "ZV2", 1);
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 6);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenNotOnePair);
     vc_clear_devices();
-    EXPECT_EQ(OpenDevice(u"", u"", 5), 3);
+    EXPECT_EQ(OpenDevice(u"", u"", 5), rc::kOpenNoDevice);
     EXPECT_EQ(CallsOf("FT_OpenEx").size(), 0u);
 }
 
 TEST_F(OpenDeviceTest, WithoutTheVendorLibraryEveryCallGivesStatusOne) {
     UnLoadD2XXDLL();
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 2);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenRescanFailed);
     connection::SetConnectionOpen(true);
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 1);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenStaleCloseFailed);
     EXPECT_FALSE(connection::ConnectionOpen());
 }
 
 TEST_F(OpenDeviceTest, EchoReadFailureIsReported) {
     vc_fault_fail("FT_Read", 1, 4, 0);
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 15);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenNoEcho);
     ASSERT_EQ(MessageBoxes().size(), 1u);
     EXPECT_EQ(MessageBoxes()[0], u"FT_Read - General IO Error");
 }
@@ -136,19 +140,25 @@ TEST_P(OpenFaultTest, GivesTheStepsResult) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachStep, OpenFaultTest,
-    ::testing::Values(
-        OpenFault{"FT_Rescan", 1, 2, false}, OpenFault{"FT_CreateDeviceInfoList", 1, 3, false},
-        OpenFault{"FT_GetDeviceInfoList", 1, 4, false}, OpenFault{"FT_OpenEx", 1, 9, false},
-        OpenFault{"FT_ResetDevice", 1, 10, false}, OpenFault{"FT_GetQueueStatus", 1, 11, false},
-        OpenFault{"FT_SetLatencyTimer", 1, 12, true}, OpenFault{"FT_SetBitMode", 1, 13, true},
-        OpenFault{"FT_SetBitMode", 2, 14, true}, OpenFault{"FT_GetQueueStatus", 2, 15, true},
-        OpenFault{"FT_Write", 1, 15, true}, OpenFault{"FT_Write", 2, 16, true},
-        OpenFault{"FT_Write", 3, 17, true}, OpenFault{"FT_OpenEx", 2, 21, true}));
+    ::testing::Values(OpenFault{"FT_Rescan", 1, rc::kOpenRescanFailed, false},
+                      OpenFault{"FT_CreateDeviceInfoList", 1, rc::kOpenNoDevice, false},
+                      OpenFault{"FT_GetDeviceInfoList", 1, rc::kOpenListNotFetched, false},
+                      OpenFault{"FT_OpenEx", 1, rc::kOpenChannelAFailed, false},
+                      OpenFault{"FT_ResetDevice", 1, rc::kOpenChannelAResetFailed, false},
+                      OpenFault{"FT_GetQueueStatus", 1, rc::kOpenChannelAPollFailed, false},
+                      OpenFault{"FT_SetLatencyTimer", 1, rc::kOpenChannelALatencyFailed, true},
+                      OpenFault{"FT_SetBitMode", 1, rc::kOpenChannelABitModeFailed, true},
+                      OpenFault{"FT_SetBitMode", 2, rc::kOpenMpsseModeFailed, true},
+                      OpenFault{"FT_GetQueueStatus", 2, rc::kOpenNoEcho, true},
+                      OpenFault{"FT_Write", 1, rc::kOpenNoEcho, true},
+                      OpenFault{"FT_Write", 2, rc::kOpenPinCommandFailed, true},
+                      OpenFault{"FT_Write", 3, rc::kOpenClockFailed, true},
+                      OpenFault{"FT_OpenEx", 2, rc::kOpenChannelBFailed, true}));
 
 TEST_F(OpenDeviceTest, FailedStaleCloseGivesOne) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     vc_fault_fail("FT_Close", 1, 4, 0);
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 1);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenStaleCloseFailed);
     EXPECT_FALSE(connection::ConnectionOpen());
 }
 

@@ -6,9 +6,12 @@
 #include "binding/d2xx.h"
 #include "connection/channel_pair.h"
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "log_directory.h"
 #include "mpsse/stream.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -148,7 +151,7 @@ class Edp2Test : public LibraryTest {
 
     // Writes the user area through an ordinary open, then forgets that connection.
     void SetUserArea(const Bytes& bytes) {
-        ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+        ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
         Bytes copy = bytes;
         ASSERT_EQ(ft::FT_EE_UAWrite(copy.data(), static_cast<uint32_t>(copy.size())), kFtOk);
         CloseDevice();
@@ -175,7 +178,7 @@ TEST_F(Edp2Test, HandsOutAndLogsTheUserAreaText) {
         SetUserArea(row.userArea);
         std::string before = logDirectory_.log();
         kl_bstr text = nullptr;
-        ASSERT_EQ(OpenDevice_EDP2(u"ZV7300LNK", u"", 5, &text), 0);
+        ASSERT_EQ(OpenDevice_EDP2(u"ZV7300LNK", u"", 5, &text), rc::kOpenOk);
         ASSERT_NE(text, nullptr);
         EXPECT_EQ(std::u16string(text), row.text);
         free(text);
@@ -190,7 +193,7 @@ TEST_F(Edp2Test, TextIsStoredOnlyOnceTheBringUpSucceeded) {
     kl_bstr untouched = reinterpret_cast<kl_bstr>(uintptr_t{0x1234});
     kl_bstr text = untouched;
     vc_fault_fail("FT_SetLatencyTimer", 1, 4, 0);
-    EXPECT_EQ(OpenDevice_EDP2(u"ZV7300LNK", u"", 5, &text), 12);
+    EXPECT_EQ(OpenDevice_EDP2(u"ZV7300LNK", u"", 5, &text), rc::kOpenChannelALatencyFailed);
     EXPECT_EQ(text, untouched);
     EXPECT_EQ(logDirectory_.log(), "");
 
@@ -198,7 +201,7 @@ TEST_F(Edp2Test, TextIsStoredOnlyOnceTheBringUpSucceeded) {
     CloseDevice();
     vc_fault_clear();
     vc_fault_fail("FT_OpenEx", 2, 2, 0);
-    EXPECT_EQ(OpenDevice_EDP2(u"ZV7300LNK", u"", 5, &text), 21);
+    EXPECT_EQ(OpenDevice_EDP2(u"ZV7300LNK", u"", 5, &text), rc::kOpenChannelBFailed);
     ASSERT_NE(text, untouched);
     ASSERT_NE(text, nullptr);
     free(text);
@@ -209,7 +212,7 @@ TEST_F(Edp2Test, FailedReadsGiveEmptyTextsAndTheOpenGoesOn) {
     vc_fault_fail("FT_EE_Read", 1, 4, 0);
     vc_fault_fail("FT_EE_UARead", 1, 4, 0);
     kl_bstr text = nullptr;
-    EXPECT_EQ(OpenDevice_EDP2(u"ZV7300LNK", u"", 5, &text), 0);
+    EXPECT_EQ(OpenDevice_EDP2(u"ZV7300LNK", u"", 5, &text), rc::kOpenOk);
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(std::u16string(text), u"");
     free(text);
@@ -218,7 +221,7 @@ TEST_F(Edp2Test, FailedReadsGiveEmptyTextsAndTheOpenGoesOn) {
 
 TEST_F(Edp2Test, NullTextOutIsNotWritten) {
     SetUserArea({'o', 'k'});
-    EXPECT_EQ(OpenDevice_EDP2(u"ZV7300LNK", u"", 5, nullptr), 0);
+    EXPECT_EQ(OpenDevice_EDP2(u"ZV7300LNK", u"", 5, nullptr), rc::kOpenOk);
     EXPECT_EQ(logDirectory_.log(), LogLines({"Zelvorinex", "ok"}));
 }
 
@@ -235,7 +238,7 @@ TEST_F(CheckTalkableTest, WithoutAChannelPairItRefusesWithoutCallingTheVendor) {
     EXPECT_EQ(CheckTalkable(), 10);  // before any open
     EXPECT_EQ(vc_log_count(), 0u);
 
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     CloseDevice();
     ForgetTraffic();
     EXPECT_EQ(CheckTalkable(), 10);  // the close released the list
@@ -243,7 +246,7 @@ TEST_F(CheckTalkableTest, WithoutAChannelPairItRefusesWithoutCallingTheVendor) {
 }
 
 TEST_F(CheckTalkableTest, ReopensChannelAWhenTheStaleCloseClosedIt) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     VcChannelSettings before{};
     vc_channel_settings(0, 0, &before);
     ForgetTraffic();
@@ -267,7 +270,7 @@ TEST_F(CheckTalkableTest, ReopensChannelAWhenTheStaleCloseClosedIt) {
 }
 
 TEST_F(CheckTalkableTest, WithChannelBCurrentItClosesBAndBringsAUpAgain) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     SelectChannelB();
     ForgetTraffic();
     ASSERT_EQ(CheckTalkable(), 0);
@@ -297,7 +300,7 @@ TEST_F(CheckTalkableTest, FailureResults) {
         SCOPED_TRACE(row.entry ? row.entry : "divisor");
         CloseDevice();
         vc_reset();
-        ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+        ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
         ForgetTraffic();
         if (row.entry) vc_fault_fail(row.entry, row.nth, 4, 0);
         EXPECT_EQ(CheckTalkable(row.divisor), row.expected);

@@ -6,8 +6,11 @@
 
 #include "connection/channel_pair.h"
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "log_directory.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -44,58 +47,59 @@ const uint8_t kStrayByte = 0x55;
 const FailureRow kProgramFailures[] = {
     {"stale close",
      [] {
-         ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+         ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
          Fail("FT_Close", 1);
      },
-     1, nullptr, "E100. Attempt to close ZV7300LNK failed.", false},
-    {"rescan", [] { Fail("FT_Rescan", 1); }, 2, nullptr, "199", false},
-    {"no device", [] { vc_clear_devices(); }, 3,
+     rc::kProgramStaleCloseFailed, nullptr, "E100. Attempt to close ZV7300LNK failed.", false},
+    {"rescan", [] { Fail("FT_Rescan", 1); }, rc::kProgramRescanFailed, nullptr, "199", false},
+    {"no device", [] { vc_clear_devices(); }, rc::kProgramNoDevice,
      u"E11.01 No ZV7300LNK found. Please unplug cable and re-try", nullptr, false},
-    {"list not created", [] { Fail("FT_CreateDeviceInfoList", 1); }, 3,
+    {"list not created", [] { Fail("FT_CreateDeviceInfoList", 1); }, rc::kProgramNoDevice,
      u"E11.01 No ZV7300LNK found. Please unplug cable and re-try", nullptr, false},
-    {"list not fetched", [] { Fail("FT_GetDeviceInfoList", 1); }, 4,
+    {"list not fetched", [] { Fail("FT_GetDeviceInfoList", 1); }, rc::kProgramListNotFetched,
      u"E11.03 No ZV7300LNK found. Please unplug cable and re-try", nullptr, false},
-    {"gone during the wait", [] { vc_fault_unplug("FT_CreateDeviceInfoList", 2, 0); }, 5,
-     u"E11.04 It is not ZV7300LNK-USB board", nullptr, false},
+    {"gone during the wait", [] { vc_fault_unplug("FT_CreateDeviceInfoList", 2, 0); },
+     rc::kProgramNoDeviceAfterWait, u"E11.04 It is not ZV7300LNK-USB board", nullptr, false},
     {"single-channel device",
      [] {
          vc_clear_devices();
          vc_add_single("ZV single", "S1");
      },
-     6, u"E11.05 More than one ZV7300LNK-USB board detected", nullptr, false},
-    {"two cables", [] { vc_add_cable("ZV7300LNK", "ZV000002", 1); }, 6,
+     rc::kProgramNotOnePair, u"E11.05 More than one ZV7300LNK-USB board detected", nullptr, false},
+    {"two cables", [] { vc_add_cable("ZV7300LNK", "ZV000002", 1); }, rc::kProgramNotOnePair,
      u"E11.05 More than one ZV7300LNK-USB board detected", nullptr, false},
     {"21 list entries",
      [] {
          for (int i = 0; i < 10; ++i) vc_add_cable("ZV7300LNK", "ZVX", 1);
      },
-     19, u"E11.02 Too many device connected!", nullptr, false},
-    {"channel A open", [] { Fail("FT_OpenEx", 1); }, 8,
+     rc::kProgramTooManyDevices, u"E11.02 Too many device connected!", nullptr, false},
+    {"channel A open", [] { Fail("FT_OpenEx", 1); }, rc::kProgramOpenFailed,
      u"E11.08 The open for ZV7300LNK did not complete successfully. Please unplug cable and "
      u"re-try",
      "203", false},
-    {"channel B open", [] { Fail("FT_OpenEx", 2); }, 8,
+    {"channel B open", [] { Fail("FT_OpenEx", 2); }, rc::kProgramOpenFailed,
      u"E11.08 The open for ZV7300LNK did not complete successfully. Please unplug cable and "
      u"re-try",
      "203", false},
-    {"reset", [] { Fail("FT_ResetDevice", 1); }, 6, nullptr, "E105. ZV7300LNK cannot be reset.",
-     false},
-    {"first poll", [] { Fail("FT_GetQueueStatus", 1); }, 7, nullptr,
+    {"reset", [] { Fail("FT_ResetDevice", 1); }, rc::kProgramNotOnePair, nullptr,
+     "E105. ZV7300LNK cannot be reset.", false},
+    {"first poll", [] { Fail("FT_GetQueueStatus", 1); }, rc::kProgramPollFailed, nullptr,
      "E106. Get USB Device QueuStatus command failed in procedure OpenDevice", false},
-    {"latency timer", [] { Fail("FT_SetLatencyTimer", 1); }, 8, nullptr,
+    {"latency timer", [] { Fail("FT_SetLatencyTimer", 1); }, rc::kProgramOpenFailed, nullptr,
      "E107. Set USB Device Latency Timer failed", true},
-    {"bit mode reset", [] { Fail("FT_SetBitMode", 1); }, 9, nullptr,
+    {"bit mode reset", [] { Fail("FT_SetBitMode", 1); }, rc::kProgramBitModeFailed, nullptr,
      "E108. Device reset failed in procedure OpenDevice.", true},
-    {"MPSSE mode", [] { Fail("FT_SetBitMode", 2); }, 10, nullptr,
+    {"MPSSE mode", [] { Fail("FT_SetBitMode", 2); }, rc::kProgramMpsseModeFailed, nullptr,
      "E109. Set to MPSSE mode failed in procedure OpenDevice.", true},
-    {"sync", [] { Fail("FT_Write", 1); }, 11, nullptr,
+    {"sync", [] { Fail("FT_Write", 1); }, rc::kProgramNoSync, nullptr,
      "E110. Unable to synchronise the MPSSE write/read cycle in procedure OpenDevice.", true},
-    {"pin command", [] { Fail("FT_Write", 2); }, 13, nullptr,
+    {"pin command", [] { Fail("FT_Write", 2); }, rc::kProgramPinCommandFailed, nullptr,
      "Write I/O error. Please unplug cable and re-try", true},
-    {"clock divisor", [] { Fail("FT_Write", 3); }, 14, nullptr,
+    {"clock divisor", [] { Fail("FT_Write", 3); }, rc::kProgramClockFailed, nullptr,
      "E11.12 Set CLock divisor fail. Please unplug cable and re-try", true},
     {"byte left after bring-up", [] { vc_fault_inject_rx("FT_Write", 3, 0, 0, &kStrayByte, 1); },
-     12, nullptr, "Possible bad command detected in procedure OpenDevice.", true},
+     rc::kProgramBytesAfterBringUp, nullptr,
+     "Possible bad command detected in procedure OpenDevice.", true},
 };
 
 TEST_F(ProvisionFailureTest, ProgramDeviceReportsEachFailingStep) {
@@ -136,11 +140,11 @@ TEST_F(ProvisionFailureTest, BringUpCodesFollowTheStepNotTheFault) {
         const char* logLine;
     };
     const Row rows[] = {
-        {"echo held back", [] { vc_fault_hold_rx("FT_Write", 1, 0, 0, 100); }, 11,
+        {"echo held back", [] { vc_fault_hold_rx("FT_Write", 1, 0, 0, 100); }, rc::kProgramNoSync,
          "E110. Unable to synchronise the MPSSE write/read cycle in procedure OpenDevice."},
         {"stray byte after the pin command",
-         [] { vc_fault_inject_rx("FT_Write", 2, 0, 0, &kStrayByte, 1); }, 12,
-         "Possible bad command detected in procedure OpenDevice."},
+         [] { vc_fault_inject_rx("FT_Write", 2, 0, 0, &kStrayByte, 1); },
+         rc::kProgramBytesAfterBringUp, "Possible bad command detected in procedure OpenDevice."},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -162,7 +166,7 @@ TEST_F(ProvisionFailureTest, FailingEepromCallsStillFinish) {
         CloseDevice();
         vc_reset();
         Fail(entry, 1);
-        EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"text"), 0);
+        EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"text"), rc::kProgramOk);
         EXPECT_EQ(LastLogLine(), "Finish!!!");
     }
 }
@@ -171,18 +175,18 @@ TEST_F(ProvisionFailureTest, UnwritableLogDirectoryChangesNoResult) {
     std::string blocker = logDirectory_.path() + "/file";
     std::ofstream(blocker) << "x";
     directoryB(std::u16string(blocker.begin(), blocker.end()).c_str());
-    EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"text"), 0);
+    EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"text"), rc::kProgramOk);
     CloseDevice();
-    EXPECT_EQ(Erase_ProgedEEPROM(), 0);
+    EXPECT_EQ(Erase_ProgedEEPROM(), rc::kProgramOk);
     Fail("FT_Rescan", 1);
-    EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"text"), 2);
+    EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"text"), rc::kProgramRescanFailed);
     EXPECT_FALSE(logDirectory_.logExists());
 }
 
 // ---- Erase_ProgedEEPROM ----------------------------------------------------------------------
 
 TEST_F(ProvisionFailureTest, EraseReturnsAProgrammedCableToBlank) {
-    ASSERT_EQ(Erase_ProgedEEPROM(), 0);
+    ASSERT_EQ(Erase_ProgedEEPROM(), rc::kProgramOk);
     ASSERT_EQ(MessageBoxes().size(), 2u);
     EXPECT_EQ(MessageBoxes()[0], u"ZV7300LNK A");
     EXPECT_EQ(MessageBoxes()[1], u"201.1");
@@ -193,7 +197,7 @@ TEST_F(ProvisionFailureTest, EraseReturnsAProgrammedCableToBlank) {
 
     // Listed again as a blank chip, and its next erase starts from that.
     MessageBoxes().clear();
-    ASSERT_EQ(Erase_ProgedEEPROM(), 0);
+    ASSERT_EQ(Erase_ProgedEEPROM(), rc::kProgramOk);
     ASSERT_EQ(MessageBoxes().size(), 2u);
     EXPECT_EQ(MessageBoxes()[0], u"Dual RS232 A");
     EXPECT_EQ(MessageBoxes()[1], u"201.1");
@@ -210,9 +214,9 @@ TEST_F(ProvisionFailureTest, EraseFailures) {
         const char* logLine;
     };
     const Row rows[] = {
-        {"reset", "FT_ResetDevice", 6, "E105. ZV7300LNK cannot be reset."},
-        {"erase itself", "FT_EraseEE", 0, "Finish!!!"},
-        {"rescan", "FT_Rescan", 2, "199"},
+        {"reset", "FT_ResetDevice", rc::kProgramNotOnePair, "E105. ZV7300LNK cannot be reset."},
+        {"erase itself", "FT_EraseEE", rc::kProgramOk, "Finish!!!"},
+        {"rescan", "FT_Rescan", rc::kProgramRescanFailed, "199"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -228,7 +232,7 @@ TEST_F(ProvisionFailureTest, EraseFailures) {
     vc_clear_devices();
     vc_add_cable("Mystery", "M1", 1);
     MessageBoxes().clear();
-    EXPECT_EQ(Erase_ProgedEEPROM(), 0);
+    EXPECT_EQ(Erase_ProgedEEPROM(), rc::kProgramOk);
     EXPECT_EQ(MessageBoxes(), std::vector<std::u16string>(10, u"Mystery A"));
 }
 

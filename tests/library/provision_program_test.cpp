@@ -9,9 +9,12 @@
 #include "binding/program_data.h"
 #include "connection/channel_pair.h"
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "log_directory.h"
 #include "mpsse/stream.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -38,7 +41,7 @@ class ProvisionTest : public LibraryTest {
 
 TEST_F(ProvisionTest, ProgramsABlankCableWhichThenOpensUnderItsNewName) {
     AttachBlankCable();
-    ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV123456", u"Bench 4, lot 17"), 0);
+    ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV123456", u"Bench 4, lot 17"), rc::kProgramOk);
 
     // The user area is what the strings leave of the EEPROM's 48 shared words: 36 bytes.
     EXPECT_EQ(logDirectory_.log(), LogLines({"202", "203", "204", "205", "210", "Zelvorinex", "36",
@@ -69,7 +72,7 @@ TEST_F(ProvisionTest, ProgramsABlankCableWhichThenOpensUnderItsNewName) {
     EXPECT_TRUE(connection::ConnectionOpen());
 
     // The cable re-enumerated under its EEPROM identity; the next open closes the stale handle.
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"ZV", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"ZV", 5), rc::kOpenOk);
     VcChannelSettings a{};
     vc_channel_settings(0, 0, &a);
     EXPECT_TRUE(a.open);
@@ -80,8 +83,8 @@ TEST_F(ProvisionTest, ProgramsABlankCableWhichThenOpensUnderItsNewName) {
 // number on, USB 1.1 in the 232B fields and 2.0 in the 2232 ones, every other option off.
 TEST_F(ProvisionTest, PowerAndOptionsReadBackAsProgrammed) {
     AttachBlankCable();
-    ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV123456", u""), 0);
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"ZV", 5), 0);
+    ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV123456", u""), rc::kProgramOk);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"ZV", 5), rc::kOpenOk);
     ReadBackRecord record;
     FtStatus status = kFtOk;
     ft::FT_EE_Read(&record.data, status);
@@ -110,7 +113,7 @@ TEST_F(ProvisionTest, TextsAreCutToTheirCopiesAndWideCharactersBecomeQuestionMar
     std::u16string description = u"ZV\u0416" + std::u16string(70, u'd');
     std::u16string serial = u"S" + std::u16string(20, u'9');
     std::u16string text(80, u't');
-    ASSERT_EQ(ProgramDevice(description.c_str(), serial.c_str(), text.c_str()), 0);
+    ASSERT_EQ(ProgramDevice(description.c_str(), serial.c_str(), text.c_str()), rc::kProgramOk);
     const VcCall program = CallsOf("FT_EE_Program").at(0);
     const std::string strings(reinterpret_cast<const char*>(program.data), program.data_length);
     EXPECT_EQ(strings, std::string("Zelvorinex\0ZV\0", 14) + "ZV?" + std::string(60, 'd') + '\0' +
@@ -123,7 +126,7 @@ TEST_F(ProvisionTest, TextsAreCutToTheirCopiesAndWideCharactersBecomeQuestionMar
 TEST_F(ProvisionTest, UserTextLongerThanTheUserAreaStillFinishes) {
     AttachBlankCable();
     vc_set_user_area_size(0, 8);
-    ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"much longer than eight"), 0);
+    ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"much longer than eight"), rc::kProgramOk);
     // The write was refused; the read delivered the chip's zeroed area, so an empty line.
     EXPECT_NE(CallsOf("FT_EE_UAWrite").at(0).status, 0u);
     EXPECT_EQ(logDirectory_.log(),
@@ -150,7 +153,7 @@ TEST_F(ProvisionTest, LoggedUserAreaTextFollowsWhatTheReadDelivered) {
         vc_set_user_area_size(0, row.userAreaSize);
         if (row.readFails) vc_fault_fail("FT_EE_UARead", 1, 4, 0);
         std::string before = logDirectory_.log();
-        ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", row.text), 0);
+        ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", row.text), rc::kProgramOk);
         std::string size = std::to_string(row.userAreaSize);
         EXPECT_EQ(logDirectory_.log(),
                   before + LogLines({"202", "203", "204", "205", "210", "Zelvorinex", size.c_str(),
@@ -162,14 +165,14 @@ TEST_F(ProvisionTest, LoggedUserAreaTextFollowsWhatTheReadDelivered) {
 TEST_F(ProvisionTest, WaitsForACableThatComesBackLate) {
     // After its port cycle the cable stays away for three list creations.
     vc_set_cycle_absence(0, 3);
-    ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"x"), 0);
+    ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"x"), rc::kProgramOk);
     // Another device keeps the first list from being empty; it is gone by the fourth.
     ASSERT_EQ(vc_add_single("Other", "OT1"), 1);
     ASSERT_GE(vc_fault_unplug("FT_CreateDeviceInfoList", 4, 1), 0);
     Pauses().clear();
     ForgetTraffic();
 
-    ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV2", u"y"), 0);
+    ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV2", u"y"), rc::kProgramOk);
     EXPECT_EQ(OneSecondPauses(), 3u);  // attempts two and three saw no known description
     EXPECT_EQ(CallsOf("FT_CreateDeviceInfoList").size(), 4u);
     VcEepromView eeprom{};
@@ -180,7 +183,7 @@ TEST_F(ProvisionTest, WaitsForACableThatComesBackLate) {
 TEST_F(ProvisionTest, UnknownDescriptionsAreWaitedOutForTenSeconds) {
     vc_clear_devices();
     ASSERT_EQ(vc_add_cable("Mystery", "M1", 1), 0);
-    ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"x"), 0);
+    ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV1", u"x"), rc::kProgramOk);
     EXPECT_EQ(OneSecondPauses(), 10u);
 }
 
@@ -189,7 +192,7 @@ TEST_F(ProvisionTest, UnknownDescriptionsAreWaitedOutForTenSeconds) {
 TEST_F(ProvisionTest, OnLinuxTheNewIdentityWaitsForAReplug) {
     AttachBlankCable();
     ASSERT_EQ(vc_set_platform(VC_PLATFORM_LINUX), 0);
-    ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV123456", u"x"), 0);
+    ASSERT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV123456", u"x"), rc::kProgramOk);
     EXPECT_EQ(logDirectory_.log(),
               LogLines({"202", "203", "204", "205", "210", "Zelvorinex", "36", "x", "Finish!!!"}));
     auto cycles = CallsOf("FT_CyclePort");
@@ -202,14 +205,14 @@ TEST_F(ProvisionTest, OnLinuxTheNewIdentityWaitsForAReplug) {
     // Channel A is still open from the bring-up, so listings give it no location: programming
     // again cannot open it.
     MessageBoxes().clear();
-    EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV123456", u"x"), 8);
+    EXPECT_EQ(ProgramDevice(u"ZV7300LNK", u"ZV123456", u"x"), rc::kProgramOpenFailed);
     ASSERT_EQ(MessageBoxes().size(), 1u);
     EXPECT_EQ(MessageBoxes()[0],
               u"E11.08 The open for ZV7300LNK did not complete successfully. "
               u"Please unplug cable and re-try");
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 5);  // still "Dual RS232 A" / "B"
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenNoMatch);  // still "Dual RS232 A" / "B"
     ASSERT_EQ(vc_replug(0), 0);
-    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    EXPECT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
 }
 
 }  // namespace

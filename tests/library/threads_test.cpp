@@ -8,8 +8,11 @@
 #include <vector>
 
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "vcable_targets.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -39,7 +42,7 @@ class ThreadsTest : public TargetTest {};
 
 TEST_F(ThreadsTest, PortAndFlashReadsFromTwoThreadsEachGetTheirOwnReplies) {
     uint8_t idle = 0;
-    ASSERT_EQ(JTAG_ReadPort(&idle), 0);
+    ASSERT_EQ(JTAG_ReadPort(&idle), rc::kTransferOk);
     const uint8_t selected = idle & ~kChipSelect;
     std::vector<Bytes> expected(kRounds, Bytes(kReadBytes));
     for (int round = 0; round < kRounds; ++round) {

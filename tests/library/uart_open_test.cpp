@@ -8,8 +8,11 @@
 #include "binding/d2xx.h"
 #include "connection/channel_pair.h"
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "vcable.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -197,7 +200,7 @@ TEST_F(UartOpenTest, FailedCloseOfTheStillOpenConnectionGivesOne) {
     };
     for (const auto& [open, text] : opens) {
         FreshCable();
-        ASSERT_EQ(OpenDevice2(), 0);
+        ASSERT_EQ(OpenDevice2(), rc::kUartOpenOk);
         vc_fault_fail("FT_Close", 1, kIoError, 0);
         EXPECT_EQ(open(), 1);
         EXPECT_FALSE(connection::ConnectionOpen());
@@ -211,7 +214,7 @@ TEST_F(UartOpenTest, FailedCloseOfTheStillOpenConnectionGivesOne) {
 
 TEST_F(UartOpenTest, ChannelAFailureAfterThePollLeavesTheConnectionOpenOnChannelA) {
     vc_fault_fail("FT_SetBaudRate", 1, kIoError, 0);
-    EXPECT_EQ(OpenDevice4(u"ZV7300LNK", u"", 9600), 14);
+    EXPECT_EQ(OpenDevice4(u"ZV7300LNK", u"", 9600), rc::kOpen4ChannelABaudFailed);
     VcChannelSettings a{}, b{};
     vc_channel_settings(0, 0, &a);
     vc_channel_settings(0, 1, &b);
@@ -221,10 +224,10 @@ TEST_F(UartOpenTest, ChannelAFailureAfterThePollLeavesTheConnectionOpenOnChannel
 }
 
 TEST_F(UartOpenTest, ABaudRateTheVendorLibraryRejectsFailsAtTheBaudRateStep) {
-    EXPECT_EQ(OpenDevice3(0), 17);
+    EXPECT_EQ(OpenDevice3(0), rc::kUartOpenBaudFailed);
     EXPECT_EQ(MessageBoxes(), std::vector<std::u16string>{kBaudText});
     FreshCable();
-    EXPECT_EQ(OpenDevice4(u"", u"", 0), 14);
+    EXPECT_EQ(OpenDevice4(u"", u"", 0), rc::kOpen4ChannelABaudFailed);
     const std::vector<VcCall> calls = CallsOf("FT_SetBaudRate");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].status, 7u);
@@ -288,7 +291,7 @@ TEST_F(UartOpenTest, NamePairingFollowsTheNamesNotTheListOrder) {
     vc_clear_devices();
     vc_add_single("ZV7300LNK B", "KL1B");
     vc_add_single("ZV7300LNK A", "KL1A");
-    ASSERT_EQ(OpenDevice2(), 0);
+    ASSERT_EQ(OpenDevice2(), rc::kUartOpenOk);
     VcChannelSettings listedFirst{};
     vc_channel_settings(0, 0, &listedFirst);
     EXPECT_EQ(binding::CurrentHandle(), listedFirst.handle);

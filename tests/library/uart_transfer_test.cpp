@@ -9,11 +9,14 @@
 #include <vector>
 
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "mpsse/stream.h"
 #include "uart/uart.h"
 #include "vcable.h"
 #include "vcable_uart.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -84,7 +87,7 @@ class UartTest : public LibraryTest {
   protected:
     void SetUp() override {
         LibraryTest::SetUp();
-        ASSERT_EQ(OpenDevice3(115200), 0);
+        ASSERT_EQ(OpenDevice3(115200), rc::kUartOpenOk);
         ForgetTraffic();
     }
     void TearDown() override {
@@ -97,8 +100,8 @@ TEST_F(UartTest, SentFilesArriveByteForByteAtTheSink) {
     const std::vector<uint8_t> data = Pattern(1000);
     WriteFile(TempPath("in"), data);
     vc_uart_peer_sink(kDevice, kChannelB);
-    EXPECT_EQ(Write_FILE_UART(TempPath("in").c_str(), 1000), 0);
-    EXPECT_EQ(Write_FILE_UART_2(Wide(TempPath("in")).c_str(), 1000, 0.0), 0);
+    EXPECT_EQ(Write_FILE_UART(TempPath("in").c_str(), 1000), rc::kSendOk);
+    EXPECT_EQ(Write_FILE_UART_2(Wide(TempPath("in")).c_str(), 1000, 0.0), rc::kSendOk);
     std::vector<uint8_t> twice = data;
     twice.insert(twice.end(), data.begin(), data.end());
     EXPECT_BYTES(twice, PeerReceived());
@@ -109,11 +112,11 @@ TEST_F(UartTest, ALargeFileRoundTripsThroughLoopbackInPiecesOfStagingSize) {
     const std::vector<uint8_t> data = Pattern(300000);
     WriteFile(TempPath("in"), data);
     vc_uart_peer_loopback(kDevice, kChannelB);
-    ASSERT_EQ(Write_FILE_UART(TempPath("in").c_str(), 300000), 0);
+    ASSERT_EQ(Write_FILE_UART(TempPath("in").c_str(), 300000), rc::kSendOk);
     std::vector<uint32_t> pieces;
     for (const VcCall& call : CallsOf("FT_Write")) pieces.push_back(call.transferred);
     EXPECT_EQ(pieces, (std::vector<uint32_t>{131072, 131072, 37856}));
-    ASSERT_EQ(Read_FILE_UART(TempPath("out").c_str(), 300000), 0);
+    ASSERT_EQ(Read_FILE_UART(TempPath("out").c_str(), 300000), rc::kReceiveOk);
     EXPECT_TRUE(ReadFile(TempPath("out")) == data) << "received file differs";
     EXPECT_EQ(vc_rx_pending(kDevice, kChannelB), 0u);
 }
@@ -121,7 +124,7 @@ TEST_F(UartTest, ALargeFileRoundTripsThroughLoopbackInPiecesOfStagingSize) {
 TEST_F(UartTest, AShorterFileIsPaddedWithZeros) {
     WriteFile(TempPath("short"), Pattern(40));
     vc_uart_peer_sink(kDevice, kChannelB);
-    ASSERT_EQ(Write_FILE_UART(TempPath("short").c_str(), 100), 0);
+    ASSERT_EQ(Write_FILE_UART(TempPath("short").c_str(), 100), rc::kSendOk);
     std::vector<uint8_t> expected = Pattern(40);
     expected.resize(100, 0);
     EXPECT_BYTES(expected, PeerReceived());
@@ -129,35 +132,35 @@ TEST_F(UartTest, AShorterFileIsPaddedWithZeros) {
 
 TEST_F(UartTest, SendersReportFilesAndWritesThatFail) {
     WriteFile(TempPath("in"), Pattern(10));
-    EXPECT_EQ(Write_FILE_UART("/nonexistent/kl_uart", 10), 7);
-    EXPECT_EQ(Write_FILE_UART(nullptr, 10), 7);
-    EXPECT_EQ(Write_FILE_UART_2(nullptr, 10, 0.0), 7);
+    EXPECT_EQ(Write_FILE_UART("/nonexistent/kl_uart", 10), rc::kSendCannotOpenFile);
+    EXPECT_EQ(Write_FILE_UART(nullptr, 10), rc::kSendCannotOpenFile);
+    EXPECT_EQ(Write_FILE_UART_2(nullptr, 10, 0.0), rc::kSendCannotOpenFile);
     EXPECT_TRUE(MessageBoxes().empty());
     EXPECT_TRUE(CallsOf("FT_Write").empty());
 
     vc_fault_fail("FT_Write", 1, kIoError, 1);
-    EXPECT_EQ(Write_FILE_UART(TempPath("in").c_str(), 10), 1);
-    EXPECT_EQ(Write_FILE_UART_2(Wide(TempPath("in")).c_str(), 10, 0.0), 1);
-    EXPECT_EQ(Write_UART(), 1);
+    EXPECT_EQ(Write_FILE_UART(TempPath("in").c_str(), 10), rc::kSendFailed);
+    EXPECT_EQ(Write_FILE_UART_2(Wide(TempPath("in")).c_str(), 10, 0.0), rc::kSendFailed);
+    EXPECT_EQ(Write_UART(), rc::kUartFailed);
     EXPECT_EQ(MessageBoxes(), std::vector<std::u16string>(3, kWriteError));
 }
 
 TEST_F(UartTest, WriteUartSendsThePinCommandWithTdiLow) {
     vc_uart_peer_sink(kDevice, kChannelB);
-    EXPECT_EQ(Write_UART(), 0);
+    EXPECT_EQ(Write_UART(), rc::kUartOk);
     EXPECT_BYTES((std::vector<uint8_t>{0x80, 0xF8, 0xCB, 0x85}), PeerReceived());
 }
 
 TEST_F(UartTest, APeerUnderstandsOnlyTheLineItIsBuiltFor) {
     // The default scenario's loopback records too.
-    EXPECT_EQ(Write_UART(), 0);
+    EXPECT_EQ(Write_UART(), rc::kUartOk);
     EXPECT_EQ(vc_uart_received_count(kDevice, kChannelB), 4u);
 
     vc_uart_peer_sink(kDevice, kChannelB);
     ASSERT_EQ(vc_uart_peer_line(kDevice, kChannelB, 115200, 8, 0, 0), 0);
-    EXPECT_EQ(Write_UART(), 0);
+    EXPECT_EQ(Write_UART(), rc::kUartOk);
     ASSERT_EQ(vc_uart_peer_line(kDevice, kChannelB, 9600, 8, 0, 0), 0);
-    EXPECT_EQ(Write_UART(), 0);
+    EXPECT_EQ(Write_UART(), rc::kUartOk);
     EXPECT_EQ(vc_uart_received_count(kDevice, kChannelB), 4u);
     EXPECT_EQ(vc_uart_garbled_count(kDevice, kChannelB), 4u);
 }
@@ -168,7 +171,7 @@ TEST_F(UartTest, PacedSendWritesOneByteAtATimeInOrder) {
     vc_uart_peer_sink(kDevice, kChannelB);
     for (double pacing : {1.0, -2.5, std::nan("")}) {
         vc_log_clear();
-        ASSERT_EQ(Write_FILE_UART_2(Wide(TempPath("in")).c_str(), 3, pacing), 0);
+        ASSERT_EQ(Write_FILE_UART_2(Wide(TempPath("in")).c_str(), 3, pacing), rc::kSendOk);
         std::vector<uint8_t> written;
         for (const VcCall& call : CallsOf("FT_Write")) {
             ASSERT_EQ(call.data_length, 1u);
@@ -177,12 +180,12 @@ TEST_F(UartTest, PacedSendWritesOneByteAtATimeInOrder) {
         EXPECT_BYTES((std::vector<uint8_t>{0x11, 0x22, 0x33}), written);
     }
     vc_log_clear();
-    EXPECT_EQ(Write_FILE_UART_2(Wide(TempPath("in")).c_str(), 0, 1.0), 0);
+    EXPECT_EQ(Write_FILE_UART_2(Wide(TempPath("in")).c_str(), 0, 1.0), rc::kSendOk);
     EXPECT_TRUE(CallsOf("FT_Write").empty());
 
     vc_fault_fail("FT_Write", 2, kIoError, 0);
     vc_uart_peer_sink(kDevice, kChannelB);
-    EXPECT_EQ(Write_FILE_UART_2(Wide(TempPath("in")).c_str(), 3, 1.0), 1);
+    EXPECT_EQ(Write_FILE_UART_2(Wide(TempPath("in")).c_str(), 3, 1.0), rc::kSendFailed);
     EXPECT_BYTES((std::vector<uint8_t>{0x11}), PeerReceived());
     EXPECT_EQ(MessageBoxes(), std::vector<std::u16string>{kWriteError});
 }
@@ -205,7 +208,7 @@ TEST_F(UartTest, ReadFileUartWaitsForExactlyTheSizeWithinItsPassCount) {
         EXPECT_FALSE(FileExists(TempPath("out")));
         // Leave the queue empty for the next row.
         if (c.waiting) {
-            ASSERT_EQ(Read_FILE_UART(TempPath("out").c_str(), c.waiting), 0);
+            ASSERT_EQ(Read_FILE_UART(TempPath("out").c_str(), c.waiting), rc::kReceiveOk);
         }
         remove(TempPath("out").c_str());
     }
@@ -239,9 +242,9 @@ TEST_F(UartTest, ReceiversStoreWhatArrivesFromAnEchoAfterSomePolls) {
     vc_uart_peer_echo(kDevice, kChannelB, 5);
     const std::vector<uint8_t> data = Pattern(64);
     WriteFile(TempPath("in"), data);
-    ASSERT_EQ(Write_FILE_UART(TempPath("in").c_str(), 64), 0);
+    ASSERT_EQ(Write_FILE_UART(TempPath("in").c_str(), 64), rc::kSendOk);
     EXPECT_EQ(vc_rx_pending(kDevice, kChannelB), 0u);
-    ASSERT_EQ(Read_FILE_UART(TempPath("out").c_str(), 64), 0);
+    ASSERT_EQ(Read_FILE_UART(TempPath("out").c_str(), 64), rc::kReceiveOk);
     EXPECT_BYTES(data, ReadFile(TempPath("out")));
     EXPECT_EQ(vc_log_count_entry("FT_GetQueueStatus"), 5u);
 }
@@ -251,7 +254,7 @@ TEST_F(UartTest, ReadFileUart2KeepsTheFirstSizeBytesAndDrainsTheRest) {
     WriteFile(TempPath("out2"), Pattern(500, 99));
     const std::vector<uint8_t> data = Pattern(300);
     Inject(data);
-    ASSERT_EQ(Read_FILE_UART_2(Wide(TempPath("out2")).c_str(), 200, 1, 2.0), 0);
+    ASSERT_EQ(Read_FILE_UART_2(Wide(TempPath("out2")).c_str(), 200, 1, 2.0), rc::kReceiveOk);
     EXPECT_BYTES(std::vector<uint8_t>(data.begin(), data.begin() + 200),
                  ReadFile(TempPath("out2")));
     EXPECT_EQ(vc_rx_pending(kDevice, kChannelB), 0u);
@@ -259,15 +262,16 @@ TEST_F(UartTest, ReadFileUart2KeepsTheFirstSizeBytesAndDrainsTheRest) {
     // Deleting a file that does not exist is no obstacle.
     remove(TempPath("out2").c_str());
     Inject(data);
-    ASSERT_EQ(Read_FILE_UART_2(Wide(TempPath("out2")).c_str(), 300, 1, 2.0), 0);
+    ASSERT_EQ(Read_FILE_UART_2(Wide(TempPath("out2")).c_str(), 300, 1, 2.0), rc::kReceiveOk);
     EXPECT_BYTES(data, ReadFile(TempPath("out2")));
 }
 
 TEST_F(UartTest, ReadFileUart2TimesOutOnTheCalendarClock) {
     vc_uart_peer_none(kDevice, kChannelB);
-    EXPECT_EQ(Read_FILE_UART_2(Wide(TempPath("out2")).c_str(), 10, 0, 0.0), 6);
+    EXPECT_EQ(Read_FILE_UART_2(Wide(TempPath("out2")).c_str(), 10, 0, 0.0),
+              rc::kReceiveTimedOutEmpty);
     Inject(Pattern(8));
-    EXPECT_EQ(Read_FILE_UART_2(Wide(TempPath("out2")).c_str(), 10, 0, 0.0), 8);
+    EXPECT_EQ(Read_FILE_UART_2(Wide(TempPath("out2")).c_str(), 10, 0, 0.0), rc::kReceiveNoMemory);
     EXPECT_FALSE(FileExists(TempPath("out2")));
     EXPECT_EQ(vc_rx_pending(kDevice, kChannelB), 8u);
 }
@@ -275,12 +279,12 @@ TEST_F(UartTest, ReadFileUart2TimesOutOnTheCalendarClock) {
 TEST_F(UartTest, ReceiversLoseTheBytesWhenTheFileCannotBeCreated) {
     vc_uart_peer_none(kDevice, kChannelB);
     Inject(Pattern(10));
-    EXPECT_EQ(Read_FILE_UART(nullptr, 10), 2);
+    EXPECT_EQ(Read_FILE_UART(nullptr, 10), rc::kReceiveCannotWriteFile);
     EXPECT_EQ(vc_rx_pending(kDevice, kChannelB), 0u);
     Inject(Pattern(10));
-    EXPECT_EQ(Read_FILE_UART_2(u"/nonexistent/kl_uart", 10, 1, 1.0), 2);
+    EXPECT_EQ(Read_FILE_UART_2(u"/nonexistent/kl_uart", 10, 1, 1.0), rc::kReceiveCannotWriteFile);
     Inject(Pattern(10));
-    EXPECT_EQ(Read_FILE_UART_2(nullptr, 10, 1, 1.0), 2);
+    EXPECT_EQ(Read_FILE_UART_2(nullptr, 10, 1, 1.0), rc::kReceiveCannotWriteFile);
     EXPECT_EQ(vc_rx_pending(kDevice, kChannelB), 0u);
 }
 
@@ -288,9 +292,9 @@ TEST_F(UartTest, AFailedReadGivesOneAfterTheReadReport) {
     vc_uart_peer_none(kDevice, kChannelB);
     vc_fault_fail("FT_Read", 1, kIoError, 1);
     Inject(Pattern(10));
-    EXPECT_EQ(Read_FILE_UART(TempPath("out").c_str(), 10), 1);
-    EXPECT_EQ(Read_FILE_UART_2(Wide(TempPath("out")).c_str(), 10, 0, 1.0), 1);
-    EXPECT_EQ(Read_UART(), 1);
+    EXPECT_EQ(Read_FILE_UART(TempPath("out").c_str(), 10), rc::kReceiveFailed);
+    EXPECT_EQ(Read_FILE_UART_2(Wide(TempPath("out")).c_str(), 10, 0, 1.0), rc::kReceiveFailed);
+    EXPECT_EQ(Read_UART(), rc::kUartFailed);
     EXPECT_EQ(MessageBoxes(), std::vector<std::u16string>(3, u"FT_Read - General IO Error"));
     EXPECT_FALSE(FileExists(TempPath("out")));
 }
@@ -300,10 +304,10 @@ TEST_F(UartTest, ReadUartTakesEverythingWaitingOrGivesUpWithNothing) {
     vc_set_reply_delivery(VC_DELIVERY_IMMEDIATE);
     mpsse::SetNoProgressLimitMsForTests(20);
     vc_uart_peer_none(kDevice, kChannelB);
-    EXPECT_EQ(Read_UART(), 1);
+    EXPECT_EQ(Read_UART(), rc::kUartFailed);
 
     Inject(Pattern(200000));
-    EXPECT_EQ(Read_UART(), 0);
+    EXPECT_EQ(Read_UART(), rc::kUartOk);
     EXPECT_EQ(vc_rx_pending(kDevice, kChannelB), 0u);
 
     // The scripted reply comes after four polls, however long the machine takes to make them.
@@ -311,22 +315,22 @@ TEST_F(UartTest, ReadUartTakesEverythingWaitingOrGivesUpWithNothing) {
     const uint8_t reply[] = {0x41, 0x42};
     vc_uart_peer_script(kDevice, kChannelB, reply, 2, VC_UART_AFTER_POLLS, 4);
     vc_log_clear();
-    EXPECT_EQ(Read_UART(), 0);
+    EXPECT_EQ(Read_UART(), rc::kUartOk);
     EXPECT_EQ(vc_log_count_entry("FT_GetQueueStatus"), 4u);
 }
 
 TEST_F(UartTest, DtrAsThePeerSeesIt) {
     vc_uart_peer_sink(kDevice, kChannelB);
-    EXPECT_EQ(Set_Dtr(), 0);
-    EXPECT_EQ(Clr_Dtr(), 0);
-    EXPECT_EQ(Set_Dtr(), 0);
+    EXPECT_EQ(Set_Dtr(), rc::kUartOk);
+    EXPECT_EQ(Clr_Dtr(), rc::kUartOk);
+    EXPECT_EQ(Set_Dtr(), rc::kUartOk);
     EXPECT_BYTES((std::vector<uint8_t>{1, 0, 1}), DtrHistory());
     EXPECT_TRUE(MessageBoxes().empty());
 
     vc_fault_fail("FT_SetDtr", 1, kIoError, 0);
     vc_fault_fail("FT_ClrDtr", 1, kIoError, 0);
-    EXPECT_EQ(Set_Dtr(), 1);
-    EXPECT_EQ(Clr_Dtr(), 1);
+    EXPECT_EQ(Set_Dtr(), rc::kUartFailed);
+    EXPECT_EQ(Clr_Dtr(), rc::kUartFailed);
     EXPECT_EQ(MessageBoxes(),
               (std::vector<std::u16string>{u"E11.05 Cannot Set DTR", u"E11.05 Cannot Clear DTR"}));
     EXPECT_BYTES((std::vector<uint8_t>{1, 0, 1}), DtrHistory());
@@ -334,8 +338,8 @@ TEST_F(UartTest, DtrAsThePeerSeesIt) {
 
 TEST_F(UartTest, DtrWithoutTheVendorLibraryShowsItsMessage) {
     UnLoadD2XXDLL();
-    EXPECT_EQ(Set_Dtr(), 1);
-    EXPECT_EQ(Clr_Dtr(), 1);
+    EXPECT_EQ(Set_Dtr(), rc::kUartFailed);
+    EXPECT_EQ(Clr_Dtr(), rc::kUartFailed);
     EXPECT_EQ(MessageBoxes(),
               (std::vector<std::u16string>{u"E11.05 Cannot Set DTR", u"E11.05 Cannot Clear DTR"}));
 }
@@ -346,8 +350,8 @@ TEST_F(UartTest, AScriptedDeviceAnswersARisingDtr) {
     ASSERT_EQ(vc_uart_peer_script_file(kDevice, kChannelB, TempPath("in").c_str(),
                                        VC_UART_ON_DTR_RISE, 0),
               0);
-    ASSERT_EQ(Set_Dtr(), 0);
-    ASSERT_EQ(Read_FILE_UART_2(Wide(TempPath("out")).c_str(), 32, 0, 2.0), 0);
+    ASSERT_EQ(Set_Dtr(), rc::kUartOk);
+    ASSERT_EQ(Read_FILE_UART_2(Wide(TempPath("out")).c_str(), 32, 0, 2.0), rc::kReceiveOk);
     EXPECT_BYTES(banner, ReadFile(TempPath("out")));
 }
 

@@ -19,6 +19,7 @@
 #include "common/inputs.h"
 #include "common/os.h"
 #include "common/report.h"
+#include "kestrellink_result_codes.h"
 
 namespace kestrel {
 namespace {
@@ -45,14 +46,13 @@ constexpr size_t kUserTextShown = 32;
 // After its port cycle the cable may take a moment to enumerate again.
 constexpr int kReadBackAttempts = 3;
 constexpr auto kReadBackPause = std::chrono::seconds(1);
+namespace codes = kestrellink_result_codes;
+
 // OpenDevice results that mean "not there (yet)": the stale close of the cycled channel failed,
 // no device, no match.
-constexpr int kOpenStaleCloseFailed = 1;
-constexpr int kOpenNoDevice = 3;
-constexpr int kOpenNoMatch = 5;
-
 bool NotThereYet(int code) {
-    return code == kOpenStaleCloseFailed || code == kOpenNoDevice || code == kOpenNoMatch;
+    return code == codes::kOpenStaleCloseFailed || code == codes::kOpenNoDevice ||
+           code == codes::kOpenNoMatch;
 }
 
 // Whether the log can be appended to; false with the reason.
@@ -109,15 +109,15 @@ std::string ReadBack(const EepromOptions& o, uint32_t divisor) {
         std::this_thread::sleep_for(kReadBackPause);
     }
     std::string shows;
-    if (code == 0) {
+    if (code == codes::kOpenOk) {
         const WideString expected = AsStored(o.text, kTextLimit).substr(0, kUserTextShown);
         if (text != expected) {
             shows = "\"" + o.description + "\" serial \"" + o.serial + "\" with user area \"" +
                     Narrow(text.c_str()) + "\"";
         }
-    } else if (OpenEdp2(Wide("Dual RS232"), WideString(), divisor, nullptr) == 0) {
+    } else if (OpenEdp2(Wide("Dual RS232"), WideString(), divisor, nullptr) == codes::kOpenOk) {
         shows = "blank (it enumerates as \"Dual RS232 A\" and \"Dual RS232 B\")";
-    } else if (OpenDevice(description.c_str(), WideString().c_str(), divisor) == 0) {
+    } else if (OpenDevice(description.c_str(), WideString().c_str(), divisor) == codes::kOpenOk) {
         shows = "\"" + o.description + "\" with another serial number than \"" + o.serial + "\"";
     } else {
         shows = "nothing that matches (OpenDevice_EDP2 returned " + std::to_string(code) + ": " +
@@ -187,13 +187,13 @@ int Outcome(const char* call, int code, bool program, bool logged, const std::st
     if (!logged) {
         std::string reason;
         CanAppend(log, reason);
-        const bool done = code == 0 && shows.empty();
+        const bool done = code == codes::kProgramOk && shows.empty();
         return Fail(kExitFile, "the log " + log + " was not written (" + reason + "); " + call +
                                    " returned " + std::to_string(code) + ", so the " +
                                    (program ? "programming" : "erase") + " itself " +
                                    (done ? "succeeded" : "did not succeed"));
     }
-    if (code != 0) {
+    if (code != codes::kProgramOk) {
         report::LibraryCall(call, code);
         return Fail(kExitLibraryCall, std::string(call) + " returned " + std::to_string(code));
     }
@@ -230,7 +230,8 @@ int RunEeprom(const GlobalOptions& options, const EepromOptions& o, bool program
                 log.c_str());
     PrintLogLines(log, before, "  ");
     const bool logged = FileSize(log) > before;
-    const std::string shows = program && code == 0 ? ReadBack(o, options.divisor) : "";
+    const std::string shows =
+        program && code == codes::kProgramOk ? ReadBack(o, options.divisor) : "";
     ShowVirtualEeprom(session);
     return session.Finish(Outcome(call, code, program, logged, log, shows));
 }

@@ -6,6 +6,7 @@
 #include "commands/options.h"
 #include "common/report.h"
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 
 namespace kestrel {
 namespace {
@@ -78,15 +79,16 @@ bool RunOperation(const std::string& name, const GpioOptions& o, CallResult& res
         return true;
     }
     // wait-h1-low: Wait_GPIOH1_Low tests the line once; poll it until it is low.
-    int code = 8;
+    namespace codes = kestrellink_result_codes;
+    int code = codes::kGpioH1NotLow;
     uint32_t attempt = 0;
-    while (attempt < o.waitAttempts && code == 8) {
+    while (attempt < o.waitAttempts && code == codes::kGpioH1NotLow) {
         code = Wait_GPIOH1_Low();
         ++attempt;
     }
     ReportOperation(name, "Wait_GPIOH1_Low", code, json::Number(attempt));
     std::printf("%-12s Wait_GPIOH1_Low returned %d after %u call(s)%s\n", name.c_str(), code,
-                attempt, code == 0 ? ": GPIOH1 is low" : "");
+                attempt, code == codes::kGpioH1Low ? ": GPIOH1 is low" : "");
     return Check(code, "Wait_GPIOH1_Low", result);
 }
 

@@ -5,6 +5,7 @@
 #include "commands/options.h"
 #include "common/inputs.h"
 #include "common/report.h"
+#include "kestrellink_result_codes.h"
 
 namespace kestrel {
 namespace {
@@ -18,8 +19,7 @@ struct UartOptions {
     std::string dtr = "pulse";
 };
 
-// A receive that timed out returns the number of bytes waiting, or 6 when none came.
-constexpr int kReceiveTimedOutEmpty = 6;
+namespace codes = kestrellink_result_codes;
 
 // The highest baud rate the options take; the library refuses what the chip cannot do.
 constexpr uint64_t kMaxBaud = 12000000;
@@ -43,10 +43,11 @@ int RunSend(Session& session, const UartOptions& o, const std::vector<uint8_t>& 
     const WideString name = Wide(from);
     Stopwatch watch;
     const int code = Write_FILE_UART_2(name.c_str(), size, o.paced ? 1.0 : 0.0);
-    if (code != 0) {
+    if (code != codes::kSendOk) {
         report::LibraryCall("Write_FILE_UART_2", code);
-        return Fail(kExitLibraryCall, "Write_FILE_UART_2 returned " + std::to_string(code) +
-                                          (code == 7 ? " (the file cannot be opened)" : ""));
+        return Fail(kExitLibraryCall,
+                    "Write_FILE_UART_2 returned " + std::to_string(code) +
+                        (code == codes::kSendCannotOpenFile ? " (the file cannot be opened)" : ""));
     }
     report::Set("bytes_sent", json::Number(size));
     std::printf("sent %u bytes from %s on channel B in %.1f ms\n", size, o.file.c_str(),
@@ -64,7 +65,7 @@ int RunReceive(const UartOptions& o) {
     Stopwatch watch;
     const int code = Read_FILE_UART_2(name.c_str(), o.size, 1, o.timeout);
     std::string error;
-    const bool kept = code == 0 && RenameIntoPlace(temporary, o.file, error);
+    const bool kept = code == codes::kReceiveOk && RenameIntoPlace(temporary, o.file, error);
     if (!kept) std::remove(temporary.c_str());
     ForgetOnInterrupt(slot);
     if (kept) {
@@ -73,11 +74,14 @@ int RunReceive(const UartOptions& o) {
                     watch.Milliseconds());
         return kExitOk;
     }
-    if (code == 0) return Fail(kExitFile, error + " (the bytes are lost)");
-    if (code == 2) return Fail(kExitFile, "cannot write " + o.file + " (the bytes are lost)");
-    if (code == kReceiveTimedOutEmpty) {
+    if (code == codes::kReceiveOk) return Fail(kExitFile, error + " (the bytes are lost)");
+    if (code == codes::kReceiveCannotWriteFile)
+        return Fail(kExitFile, "cannot write " + o.file + " (the bytes are lost)");
+    // A receive that timed out returns the number of bytes waiting, or this code when none came.
+    if (code == codes::kReceiveTimedOutEmpty) {
         report::LibraryCall("Read_FILE_UART_2", code);
-        return Fail(kExitLibraryCall, "Read_FILE_UART_2 returned 6: nothing arrived in time");
+        return Fail(kExitLibraryCall, "Read_FILE_UART_2 returned " + std::to_string(code) +
+                                          ": nothing arrived in time");
     }
     report::LibraryCall("Read_FILE_UART_2", code);
     return Fail(kExitLibraryCall, "Read_FILE_UART_2 returned " + std::to_string(code) +

@@ -4,6 +4,7 @@
 
 #include "common/os.h"
 #include "common/report.h"
+#include "kestrellink_result_codes.h"
 
 namespace kestrel {
 namespace {
@@ -62,10 +63,13 @@ int FailCall(const CallResult& result, const std::string& context) {
         context.empty() ? result.Describe() : context + ": " + result.Describe();
     if (result.code == 0) return Fail(kExitFailed, reason);
     report::LibraryCall(result.call, result.code);
-    // OpenDevice and OpenDevice4 say 3 when no device is found, 5 when none matches the
-    // description and serial, 6 when not exactly the two channels of one cable match.
-    const bool open = result.call == "OpenDevice" || result.call == "OpenDevice4";
-    const bool noCable = open && (result.code == 3 || result.code == 5 || result.code == 6);
+    // The opens' codes of the no-cable class: none found, none matching, not one cable's pair.
+    namespace codes = kestrellink_result_codes;
+    const bool noCable =
+        (result.call == "OpenDevice" &&
+         codes::IsClass(codes::kOpenDevice, result.code, codes::Class::kNoCable)) ||
+        (result.call == "OpenDevice4" &&
+         codes::IsClass(codes::kOpenDevice4, result.code, codes::Class::kNoCable));
     return Fail(noCable ? kExitNoCable : kExitLibraryCall, reason);
 }
 

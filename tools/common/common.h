@@ -6,24 +6,11 @@
 #include <cstdint>
 #include <string>
 
+// The exit codes (ExitCode), generated from common/exit_codes.tsv.
+#include "kestrel_exit_codes.h"
 #include "kestrellink.h"
 
 namespace kestrel {
-
-// Exit codes of the tool, the same for every command (docs/kestrel.md and the result schema list
-// them with the class names report::ExitClass gives).
-enum ExitCode {
-    kExitOk = 0,
-    kExitFailed = 1,         // a verify or TDO check, or another check of the cable, did not hold
-    kExitUsage = 2,          // the command line is wrong
-    kExitNoLibrary = 3,      // no D2XX library, or the virtual cable's library cannot be loaded
-    kExitModel = 4,          // the virtual cable's scenario cannot be loaded, or its model erred
-    kExitFile = 5,           // an input or output file cannot be read or written
-    kExitUnavailable = 6,    // the library or cable in use lacks what the command needs
-    kExitNoCable = 7,        // no cable matches the description and serial
-    kExitLibraryCall = 8,    // a library export returned a result other than 0
-    kExitInterrupted = 130,  // a stop signal (SIGINT, SIGTERM, SIGHUP) stopped the command
-};
 
 // The first library call of an operation that did not return 0, with its result code.
 struct CallResult {

@@ -178,32 +178,7 @@ void LibraryCall(const std::string& call, int code) {
     TheRun().libraryCode = code;
 }
 
-const char* ExitClass(int code) {
-    switch (code) {
-        case kExitOk:
-            return "ok";
-        case kExitFailed:
-            return "mismatch";
-        case kExitUsage:
-            return "usage";
-        case kExitNoLibrary:
-            return "no-library";
-        case kExitModel:
-            return "model";
-        case kExitFile:
-            return "file";
-        case kExitUnavailable:
-            return "unavailable";
-        case kExitNoCable:
-            return "no-cable";
-        case kExitLibraryCall:
-            return "library-call";
-        case kExitInterrupted:
-            return "interrupted";
-        default:
-            return "unknown";
-    }
-}
+const char* ExitClass(int code) { return ExitCodeClass(code); }
 
 std::string Document(int exitCode) {
     const Run& run = TheRun();

@@ -173,15 +173,16 @@ int Session::StartRecorders() {
 }
 
 int Session::LoadLibrary() {
+    namespace codes = kestrellink_result_codes;
     const int loaded = LoadD2XXDLL();
-    if (loaded == 1) {
+    if (loaded == codes::kLoadNoLibrary) {
         return Fail(kExitNoLibrary, virtual_ ? "LoadD2XXDLL could not load the virtual cable"
                                              : std::string("no D2XX library (") +
                                                    os::kVendorLibraryName +
                                                    ") was found; install the vendor's library "
                                                    "or use --virtual");
     }
-    if (loaded != 0) {
+    if (loaded != codes::kLoadOk) {
         return Fail(kExitNoLibrary, "LoadD2XXDLL returned " + std::to_string(loaded) +
                                         ": the D2XX library lacks an entry point");
     }

@@ -8,10 +8,13 @@
 #include <initializer_list>
 
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "vcable.h"
 
 namespace kl::hardening {
 namespace {
+
+namespace rc = kestrellink_result_codes;
 
 constexpr int kDevice = 0;
 constexpr int kChannelB = 1;
@@ -23,12 +26,24 @@ constexpr uint8_t kTmsOpcode = 0x4B;
 // The MPSSE opens' sync wait makes its ten polls whatever they return; then the open stops.
 constexpr uint32_t kSyncWaitCalls = 12;
 
-// Code sets are written as lists of single codes and inclusive ranges.
+// What the reference call of an export without a result gives.
+constexpr int kNoResult = 0;
+
+// Code sets are written as the rows of a group of the result-code table, less some, or as lists
+// of named codes and inclusive ranges.
 struct Codes {
     std::vector<int> values;
     Codes(std::initializer_list<int> singles) : values(singles) {}
+    template <int N>
+    explicit Codes(const rc::ResultCode (&group)[N]) {
+        for (const rc::ResultCode& row : group) values.push_back(row.code);
+    }
     Codes& span(int first, int last) {
         for (int code = first; code <= last; ++code) values.push_back(code);
+        return *this;
+    }
+    Codes& without(std::initializer_list<int> codes) {
+        for (const int code : codes) std::erase(values, code);
         return *this;
     }
 };
@@ -72,66 +87,75 @@ int CaptureShift(int (*shift)(kl_u8, kl_u32, const kl_u8*, kl_u8*, kl_u32*, kl_u
 
 int Void(void (*call)()) {
     call();
-    return 0;
+    return kNoResult;
 }
 
 std::vector<ExportRow> BuildExports() {
-    const Codes opens = Codes{0, 1, 2, 3, 4, 5, 6, 21}.span(9, 19);
-    const Codes uartOpens = Codes{17, 18, 19}.span(0, 9);
-    const Codes jtag{0, 4, 5};
-    const Codes pins{0, 4};
-    const Codes receivers{0, 1, 2, 6, 8};
-    const Codes senders{0, 1, 7, 8};
-    const Codes programCodes = Codes{19}.span(0, 14);
+    const Codes opens(rc::kOpenDevice);
+    // OpenDevice5 and OpenDevice5_B8 rescan nothing; none of the one-channel opens opens B.
+    const Codes oneChannelOpens = Codes(rc::kOpenDevice).without({rc::kOpenChannelBFailed});
+    const Codes unscannedOpens = Codes(oneChannelOpens).without({rc::kOpenRescanFailed});
+    const Codes uartOpens(rc::kOpenDevice2);
+    const Codes jtag(rc::kJTAG_WriteTDI);
+    const Codes pins = Codes(rc::kJTAG_WriteTDI).without({rc::kTransferCountZero});
+    const Codes uart(rc::kRead_UART);
+    const Codes receivers(rc::kRead_FILE_UART);
+    const Codes senders(rc::kWrite_FILE_UART);
+    const Codes programCodes(rc::kProgramDevice);
+    const Codes eraseCodes{
+        rc::kProgramOk,         rc::kProgramStaleCloseFailed, rc::kProgramRescanFailed,
+        rc::kProgramNoDevice,   rc::kProgramListNotFetched,   rc::kProgramNoDeviceAfterWait,
+        rc::kProgramNotOnePair, rc::kProgramOpenFailed,       rc::kProgramTooManyDevices};
     using S = Start;
     using R = Recovery;
     std::vector<ExportRow> rows = {
         // D2XX binding
         {"LoadD2XXDLL", S::Loaded, R::Mpsse, nullptr, [] { return LoadD2XXDLL(); },
-         Codes{}.span(0, 39).values},
-        {"UnLoadD2XXDLL", S::Loaded, R::Mpsse, nullptr, [] { return UnLoadD2XXDLL(); }, {0, 1}},
-        {"ChkDLLVer",
-         S::Loaded,
-         R::Mpsse,
-         nullptr,
-         [] { return ChkDLLVer(0x00030216); },
-         {0, 1, 2}},
-        {"ResetDevice2", S::MpsseOpen, R::Mpsse, nullptr, [] { return ResetDevice2(); }, {0, 4}},
-        {"Reload_Driver",
-         S::Loaded,
-         R::Mpsse,
-         nullptr,
-         [] { return Reload_Driver(0x0403, 0x6010); },
-         {0, 4}},
-        {"Reload_Driver_B7",
-         S::Loaded,
-         R::Mpsse,
-         nullptr,
-         [] { return static_cast<int>(Reload_Driver_B7(0x0403, 0x6010)); },
-         {0, 4}},
-        {"Reload_Driver_B8",
-         S::Loaded,
-         R::Mpsse,
-         nullptr,
-         [] { return static_cast<int>(Reload_Driver_B8(0x0403, 0x6010)); },
-         {0, 4}},
-        {"test_APA", S::MpsseOpen, R::Mpsse, nullptr, [] { return Void(test_APA); }, {0}},
+         Codes(rc::kLoadD2XXDLL).values},
+        {"UnLoadD2XXDLL", S::Loaded, R::Mpsse, nullptr, [] { return UnLoadD2XXDLL(); },
+         Codes(rc::kUnLoadD2XXDLL).values},
+        {"ChkDLLVer", S::Loaded, R::Mpsse, nullptr, [] { return ChkDLLVer(0x00030216); },
+         Codes(rc::kChkDLLVer).values},
+        {"ResetDevice2", S::MpsseOpen, R::Mpsse, nullptr, [] { return ResetDevice2(); },
+         pins.values},
+        {"Reload_Driver", S::Loaded, R::Mpsse, nullptr,
+         [] { return Reload_Driver(0x0403, 0x6010); }, pins.values},
+        {"Reload_Driver_B7", S::Loaded, R::Mpsse, nullptr,
+         [] { return static_cast<int>(Reload_Driver_B7(0x0403, 0x6010)); }, pins.values},
+        {"Reload_Driver_B8", S::Loaded, R::Mpsse, nullptr,
+         [] { return static_cast<int>(Reload_Driver_B8(0x0403, 0x6010)); }, pins.values},
+        {"test_APA", S::MpsseOpen, R::Mpsse, nullptr, [] { return Void(test_APA); }, {kNoResult}},
         // Channel selection and close
         {"SelectChannelA",
          S::MpsseOpen,
          R::Mpsse,
          nullptr,
          [] { return Void(SelectChannelA); },
-         {0}},
+         {kNoResult}},
         {"SelectChannelB",
          S::MpsseOpen,
          R::Mpsse,
          nullptr,
          [] { return Void(SelectChannelB); },
-         {0}},
-        {"CloseDevice", S::MpsseOpen, R::Mpsse, nullptr, [] { return Void(CloseDevice); }, {0}},
-        {"CloseDevice2", S::MpsseOpen, R::Mpsse, nullptr, [] { return Void(CloseDevice2); }, {0}},
-        {"CloseDevice3", S::MpsseOpen, R::Mpsse, nullptr, [] { return Void(CloseDevice3); }, {0}},
+         {kNoResult}},
+        {"CloseDevice",
+         S::MpsseOpen,
+         R::Mpsse,
+         nullptr,
+         [] { return Void(CloseDevice); },
+         {kNoResult}},
+        {"CloseDevice2",
+         S::MpsseOpen,
+         R::Mpsse,
+         nullptr,
+         [] { return Void(CloseDevice2); },
+         {kNoResult}},
+        {"CloseDevice3",
+         S::MpsseOpen,
+         R::Mpsse,
+         nullptr,
+         [] { return Void(CloseDevice3); },
+         {kNoResult}},
         // Opens, each from an open channel A so that the stale close is part of the path
         {"OpenDevice", S::ChannelA, R::Mpsse, nullptr,
          [] { return OpenDevice(u"ZV7300LNK", u"", 5); }, opens.values, 0, kSyncWaitCalls},
@@ -140,35 +164,37 @@ std::vector<ExportRow> BuildExports() {
         {"OpenDevice3", S::ChannelA, R::Uart, nullptr, [] { return OpenDevice3(115200); },
          uartOpens.values},
         {"OpenDevice4", S::ChannelA, R::Uart, nullptr,
-         [] { return OpenDevice4(u"ZV7300LNK", u"", 115200); }, Codes{0}.span(1, 24).values},
+         [] { return OpenDevice4(u"ZV7300LNK", u"", 115200); }, Codes(rc::kOpenDevice4).values},
         {"OpenDevice5", S::ChannelA, R::Mpsse, nullptr,
-         [] { return OpenDevice5(u"ZV7300LNK", u"", 5); },
-         Codes{0, 1, 3, 4, 5, 6}.span(9, 19).values, 0, kSyncWaitCalls},
+         [] { return OpenDevice5(u"ZV7300LNK", u"", 5); }, unscannedOpens.values, 0,
+         kSyncWaitCalls},
         {"OpenDevice5_B7", S::ChannelA, R::Mpsse, nullptr,
          [] {
              std::u16string description = u"ZV7300LNK", serial = u"";
              return OpenDevice5_B7(description.data(), serial.data(), 5);
          },
-         Codes{}.span(0, 6).span(9, 19).values, 0, kSyncWaitCalls},
+         oneChannelOpens.values, 0, kSyncWaitCalls},
         {"OpenDevice5_B8", S::ChannelA, R::Mpsse, nullptr,
          [] {
              std::u16string description = u"ZV7300LNK", serial = u"";
              return OpenDevice5_B8(description.data(), serial.data(), 5);
          },
-         Codes{0, 1, 3, 4, 5, 6}.span(9, 19).values, 0, kSyncWaitCalls},
+         unscannedOpens.values, 0, kSyncWaitCalls},
         {"OpenDevice5_CopyE", S::ChannelA, R::Mpsse, nullptr,
          [] {
              std::u16string description = u"ZV7300LNK", serial = u"";
              return OpenDevice5_CopyE(description.data(), serial.data(), 5);
          },
-         Codes{}.span(0, 6).span(9, 19).values, 0, kSyncWaitCalls},
+         oneChannelOpens.values, 0, kSyncWaitCalls},
         {"OpenDevice_EDP", S::ChannelA, R::Mpsse, nullptr,
-         [] { return OpenDevice_EDP(u"ZV7300LNK", u"", 5); },
-         Codes{21}.span(0, 6).span(9, 19).values, 0, kSyncWaitCalls},
-        {"OpenDevice_EDP2", S::ChannelA, R::Mpsse, nullptr, OpenEdp2,
-         Codes{21}.span(0, 6).span(9, 19).values, 0, kSyncWaitCalls},
+         [] { return OpenDevice_EDP(u"ZV7300LNK", u"", 5); }, opens.values, 0, kSyncWaitCalls},
+        {"OpenDevice_EDP2", S::ChannelA, R::Mpsse, nullptr, OpenEdp2, opens.values, 0,
+         kSyncWaitCalls},
         {"CheckDeviceTalkable", S::UartOpen, R::Mpsse, nullptr,
-         [] { return CheckDeviceTalkable(nullptr, nullptr, 5); }, Codes{0, 1}.span(10, 18).values,
+         [] { return CheckDeviceTalkable(nullptr, nullptr, 5); },
+         Codes{rc::kOpenOk, rc::kOpenStaleCloseFailed}
+             .span(rc::kOpenChannelAResetFailed, rc::kOpenBytesAfterClock)
+             .values,
          0, kSyncWaitCalls},
         // JTAG
         {"JTAG_WriteTMS", S::MpsseOpen, R::Mpsse, FillQueueToTheBrim,
@@ -216,29 +242,23 @@ std::vector<ExportRow> BuildExports() {
          nullptr,
          [] {
              ResetXilinx(1, 1);
-             return 0;
+             return kNoResult;
          },
-         {0}},
+         {kNoResult}},
         // SPI, GPIO and clock
-        {"SPI_ReadDI",
-         S::MpsseOpen,
-         R::Mpsse,
-         nullptr,
+        {"SPI_ReadDI", S::MpsseOpen, R::Mpsse, nullptr,
          [] {
              std::vector<uint8_t> buffer(1000);
              kl_u32 received = 0;
              return SPI_ReadDI(kSpiReadOpcode, 1000, buffer.data(), &received);
          },
-         {0, 4, 5}},
-        {"SPI_WriteDO",
-         S::MpsseOpen,
-         R::Mpsse,
-         nullptr,
+         jtag.values},
+        {"SPI_WriteDO", S::MpsseOpen, R::Mpsse, nullptr,
          [] {
              std::vector<uint8_t> data(70000, 0x5A);
              return SPI_WriteDO(kSpiWriteOpcode, 70000, data.data());
          },
-         {0, 4, 5}},
+         jtag.values},
         {"Disable_AllTalk", S::MpsseOpen, R::Mpsse, nullptr, [] { return Disable_AllTalk(); },
          pins.values},
         {"GPIOL_low", S::MpsseOpen, R::Mpsse, nullptr, [] { return GPIOL_low(); }, pins.values},
@@ -247,23 +267,14 @@ std::vector<ExportRow> BuildExports() {
         {"GPIO3_low", S::MpsseOpen, R::Mpsse, nullptr, [] { return GPIO3_low(); }, pins.values},
         {"GPIOH2_high", S::MpsseOpen, R::Mpsse, nullptr, [] { return GPIOH2_high(); }, pins.values},
         {"GPIOH2_low", S::MpsseOpen, R::Mpsse, nullptr, [] { return GPIOH2_low(); }, pins.values},
-        {"Wait_GPIOH1_Low",
-         S::MpsseOpen,
-         R::Mpsse,
-         nullptr,
-         [] { return Wait_GPIOH1_Low(); },
-         {0, 4, 8}},
-        {"FTDI_SetClk", S::MpsseOpen, R::Mpsse, nullptr, [] { return FTDI_SetClk(5); }, {0, 17}},
+        {"Wait_GPIOH1_Low", S::MpsseOpen, R::Mpsse, nullptr, [] { return Wait_GPIOH1_Low(); },
+         Codes(rc::kWait_GPIOH1_Low).values},
+        {"FTDI_SetClk", S::MpsseOpen, R::Mpsse, nullptr, [] { return FTDI_SetClk(5); },
+         Codes(rc::kFTDI_SetClk).values},
         // UART and DTR
-        {"Read_UART",
-         S::UartOpen,
-         R::Uart,
-         [] { InjectOnChannelB(3); },
-         [] { return Read_UART(); },
-         {0, 1},
-         0,
-         0},
-        {"Write_UART", S::UartOpen, R::Uart, nullptr, [] { return Write_UART(); }, {0, 1}},
+        {"Read_UART", S::UartOpen, R::Uart, [] { InjectOnChannelB(3); }, [] { return Read_UART(); },
+         uart.values, 0, 0},
+        {"Write_UART", S::UartOpen, R::Uart, nullptr, [] { return Write_UART(); }, uart.values},
         {"Read_FILE_UART", S::UartOpen, R::Uart, [] { InjectOnChannelB(kReceiveSize); },
          [] { return Read_FILE_UART(ScratchPath("received").c_str(), kReceiveSize); },
          receivers.values, kReceiveSize, 0},
@@ -277,20 +288,17 @@ std::vector<ExportRow> BuildExports() {
         {"Write_FILE_UART_2", S::UartOpen, R::Uart, [] { WriteScratchFile("to_send2", 3); },
          [] { return Write_FILE_UART_2(Wide(ScratchPath("to_send2")).c_str(), 3, 1.0); },
          senders.values},
-        {"Set_Dtr", S::UartOpen, R::Uart, nullptr, [] { return Set_Dtr(); }, {0, 1}},
-        {"Clr_Dtr", S::UartOpen, R::Uart, nullptr, [] { return Clr_Dtr(); }, {0, 1}},
+        {"Set_Dtr", S::UartOpen, R::Uart, nullptr, [] { return Set_Dtr(); }, uart.values},
+        {"Clr_Dtr", S::UartOpen, R::Uart, nullptr, [] { return Clr_Dtr(); }, uart.values},
         // Provisioning
-        {"directoryB",
-         S::Loaded,
-         R::Mpsse,
-         nullptr,
+        {"directoryB", S::Loaded, R::Mpsse, nullptr,
          [] { return directoryB(Wide(ScratchPath("log")).c_str()); },
-         {0}},
+         Codes(rc::kdirectoryB).values},
         {"ProgramDevice", S::ChannelA, R::AnyCable, nullptr,
          [] { return ProgramDevice(u"ZV7300LNK", u"SN0001", u"user text"); }, programCodes.values,
          0, 40},
         {"Erase_ProgedEEPROM", S::ChannelA, R::AnyCable, nullptr,
-         [] { return Erase_ProgedEEPROM(); }, Codes{0, 1, 2, 3, 4, 5, 6, 8, 19}.values, 0, 40},
+         [] { return Erase_ProgedEEPROM(); }, eraseCodes.values, 0, 40},
     };
     return rows;
 }

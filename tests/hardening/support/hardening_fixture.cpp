@@ -3,10 +3,13 @@
 #include <string>
 
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "library_fixture.h"
 #include "mpsse/stream.h"
 #include "platform/platform.h"
 #include "uart/uart.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::hardening {
 namespace {
@@ -62,7 +65,7 @@ bool ExpectRecovers(const ExportRow& row, bool replugged, const char* context) {
     vc_fault_clear();
     if (replugged) vc_replug(0);
     if (std::string(row.name) == "UnLoadD2XXDLL") {
-        EXPECT_EQ(LoadD2XXDLL(), 0) << context;
+        EXPECT_EQ(LoadD2XXDLL(), rc::kLoadOk) << context;
     }
     CloseDevice();
     // Handles the library no longer records (a close that failed without closing, a failed open's

@@ -3,10 +3,13 @@
 #include <cstdio>
 
 #include "kestrellink.h"
+#include "kestrellink_result_codes.h"
 #include "platform/platform.h"
 #include "shell/reset_for_tests.h"
 #include "vcable.h"
 #include "vcable_targets.h"
+
+namespace rc = kestrellink_result_codes;
 
 namespace kl::testing {
 namespace {
@@ -62,14 +65,14 @@ void StartClean() {
     ResetForTests();
     captured = Captured{};
     platform::SetSleepHook(RecordPause);
-    ASSERT_EQ(LoadD2XXDLL(), 0);
+    ASSERT_EQ(LoadD2XXDLL(), rc::kLoadOk);
 }
 
 void LibraryTest::SetUp() { StartClean(); }
 
 void OpenedTest::SetUp() {
     LibraryTest::SetUp();
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     ForgetTraffic();
 }
 
