@@ -19,8 +19,8 @@ using wire::SplitShift;
 
 // A capturing shift takes at most 65535 whole bytes and its tail; whole-byte pieces keep every
 // piece but the last byte-aligned in the vector.
-constexpr uint32_t kCapturePieceBits = 8 * 65536;
-constexpr uint32_t kClockPieceBits = 8 * 65536;
+constexpr uint32_t kCapturePieceBits = 8 * wire::kMaxBytesPerCommand;
+constexpr uint32_t kClockPieceBits = 8 * wire::kMaxBytesPerCommand;
 
 }  // namespace
 
