@@ -70,6 +70,11 @@ struct CommandStream {
     uint8_t* ReserveOut(uint32_t count);
 };
 
+// The library sends the queue before a data append that would take it past the threshold: the
+// carrier's command and a full stream stay within it, so that they leave together.
+static_assert(wire::kCommandBytes + CommandStream::kCapacity <= wire::kQueueThreshold,
+              "a stream and its carrier leave in one write");
+
 // Bytes the one USB write of a stream of `size` bytes carries.
 constexpr uint32_t WrittenBytes(uint32_t size) { return size + kCarrierFraming; }
 
