@@ -2,16 +2,20 @@
 // default flash's pattern, through the tool's flash routines at the fastest TCK (divisor 0). A job
 // holds only when the flash saw what it should: the read returns the bytes the flash holds in one
 // READ frame of exactly their length, the write leaves the flash holding the data.
+#include <algorithm>
 #include <vector>
 
 #include "flash/flash_geometry.h"
 #include "flash/flash_writer.h"
+#include "flash/page_pipeline.h"
 #include "flash/spi_ops.h"
 #include "job_tables.h"
 #include "kestrellink.h"
 #include "reference_jobs.h"
 #include "vcable.h"
 #include "vcable_targets.h"
+#include "wire/carrier.h"
+#include "wire/read_tdo.h"
 
 namespace bench {
 namespace {
@@ -69,9 +73,22 @@ bool WriteJob() {
 constexpr uint64_t kReadPieces = 65;
 constexpr uint64_t kReadGroups = 9;
 constexpr uint64_t kReadWrites = 1 + kReadPieces + 1;
-// Bytes: 3 for each pin command; the READ command as a queued shift of 3 whole bytes and 8 tail
-// bits (3 + 3 + 8 x 3); per piece a byte-mode read, a 7-bit read and the TMS read (3 + 2 + 3).
-constexpr uint64_t kReadBytesWritten = 3 + 30 + kReadPieces * 8 + 3;
+// Bytes, from the queued exports' costs: a pin command for the select and the deselect (the same
+// three bytes as a stream's), the command with its 3 address bytes as a queued shift, and the
+// pieces as queued captures.
+constexpr uint64_t kPins = kestrel::CommandStream::PinsCost();
+constexpr uint64_t kAddressCommand = kestrel::wire::QueuedShiftBytes(8 * 4);
+constexpr uint64_t CaptureBytes(uint32_t count) {
+    uint64_t bytes = 0;
+    for (uint32_t done = 0, piece = 47429; done < count; done += piece, piece = 15809) {
+        bytes += kestrel::ReadTdoQueuedBytes(8 * std::min(piece, count - done));
+    }
+    return bytes;
+}
+constexpr uint64_t ReadBytes(uint32_t count) {
+    return 2 * kPins + kAddressCommand + CaptureBytes(count);
+}
+constexpr uint64_t kReadBytesWritten = ReadBytes(kReadBytes);
 
 // Writing 64 KiB over data: the 16 sectors are read first and after (3 pieces, one group), each
 // erased on the polled path (a transaction is 3 writes: select, send, deselect; a status read
@@ -87,21 +104,29 @@ constexpr uint64_t kStreams = 1 + kSectors;
 constexpr uint64_t kWriteWrites = 2 * (1 + 3 + 1) + kSectors * 2 * 3 + kStatusReads * 3 + kStreams;
 constexpr uint64_t kWritePolls = (2 + kStatusReads + kStreams) * 500;
 constexpr uint64_t kWriteReads = 2 + kStatusReads + kStreams;
-// Bytes: the two reads (pin commands, the READ command, three pieces); per status read the pin
-// commands, the 0x05 command (8 one-bit commands, no whole byte) and one piece; per write enable
-// the pin commands and the 0x06 command; per erase the pin commands and its 4 bytes (3 + 3 + 24).
-// A stream is the carrier (3), its shift's header (3), its commands and a send-immediate, and the
-// tail bit (3). A page in a stream: write enable (10), program with its 4 + 256 bytes (272), the
-// wait (3 + W) and the status read (13). The measurement: the first page and 200 status reads
-// behind gaps of 48 bytes (64 each); the 11th finds the part ready, so W = 550 + 550 / 4 + 16.
-constexpr uint64_t kOneByteShift = 8 * 3;
-constexpr uint64_t kStreamFrame = 3 + 3 + 1 + 3;
-constexpr uint64_t kWait = 550 + 550 / 4 + 16;
-constexpr uint64_t kStreamPage = 10 + 272 + 3 + kWait + 13;
-constexpr uint64_t kMeasureStream = kStreamFrame + 10 + 272 + 200 * 64;
-constexpr uint64_t kWriteBytesWritten =
-    2 * (6 + 30 + 3 * 8) + kStatusReads * (6 + kOneByteShift + 8) + kSectors * (6 + kOneByteShift) +
-    kSectors * (6 + 30) + kMeasureStream + kSectors * kStreamFrame + (kPages - 1) * kStreamPage;
+// Bytes on the polled path: the two reads of the range, per status read its command and a capture
+// of 509 bytes, per write enable its command, per erase its command with 3 address bytes.
+constexpr uint64_t kOneByteCommand = kestrel::wire::QueuedShiftBytes(8);
+constexpr uint64_t kStatusRead = 2 * kPins + kOneByteCommand + CaptureBytes(509);
+constexpr uint64_t kPolledBytes = 2 * ReadBytes(kWriteBytes) + kStatusReads * kStatusRead +
+                                  kSectors * (2 * kPins + kOneByteCommand) +
+                                  kSectors * (2 * kPins + kAddressCommand);
+// The streams, from the pipeline's own costs: the measurement's page with as many status reads
+// behind gaps of the first gap as fit (the 11th finds the part ready and sets the wait), then per
+// sector one stream of its pages, each a write enable, a program of 4 + 256 bytes, the wait and
+// a status read.
+constexpr uint32_t kProgrammed = kestrel::kWriteEnableCost + kestrel::ProgramCost(4, 256);
+constexpr uint32_t kMeasureStream = kProgrammed +
+                                    kestrel::MeasureProbes(kProgrammed, kestrel::kFirstGapBytes) *
+                                        kestrel::ProbeCost(kestrel::kFirstGapBytes) +
+                                    kestrel::CommandStream::SendImmediateCost();
+constexpr uint32_t kWait = kestrel::MeasuredWait(10, kestrel::kFirstGapBytes);
+constexpr uint64_t kStreamPage = kestrel::StreamPageCost(4, 256, kWait);
+constexpr uint64_t kStreamedBytes =
+    kestrel::WrittenBytes(kMeasureStream) +
+    kSectors * kestrel::WrittenBytes(kestrel::CommandStream::SendImmediateCost()) +
+    (kPages - 1) * kStreamPage;
+constexpr uint64_t kWriteBytesWritten = kPolledBytes + kStreamedBytes;
 
 }  // namespace
 

@@ -245,7 +245,11 @@ KL_API int OpenDevice_EDP2(const kl_wchar* descriptionPart, const kl_wchar* seri
  * JTAG_Send2FTDI sends. One that appends whole data bytes first sends the queue when the queued
  * bytes and its own would pass KL_JTAG_QUEUE_THRESHOLD, so a write carries at most about that
  * many; JTAG_WriteTMS and JTAG_WriteTMS2 append their 3 bytes without that check, and a caller
- * that queues many of them sends the queue before it reaches the buffer's end. */
+ * that queues many of them sends the queue before it reaches the buffer's end.
+ * Two of them append their bytes verbatim, and callers may build on that: JTAG_WriteTMS2 appends
+ * its opcode, count and data byte as given, whatever the opcode; the queued JTAG_WriteTDI (tdo
+ * null) appends a byte-shift command per 65536 whole bytes followed by those bytes unchanged, then
+ * one command per tail bit. Nothing is inserted between appends but the sends described above. */
 #define KL_JTAG_QUEUE_BUFFER 131072
 #define KL_JTAG_QUEUE_THRESHOLD 60000
 KL_API int JTAG_WriteTMS(kl_u8 count, const kl_u8* tms);

@@ -1,5 +1,7 @@
 // Vendor calls per job against the fewest the algorithms need: a surplus call or byte is a defect.
 // Each job counts every entry point it called and the bytes it wrote.
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -80,6 +82,51 @@ TEST_F(CallEconomyTest, LongQueuedShiftFillsEveryWriteButTheLast) {
     EXPECT_BYTES((std::vector<uint8_t>{0x19, 0xFE, 0xAF}),
                  std::vector<uint8_t>(sent.begin() + 65539 * 4, sent.begin() + 65539 * 4 + 3));
     EXPECT_EQ(vc_mpsse_error_count(0), 0u);
+}
+
+// The carrier that the kestrel tool's flash client depends on (tools/wire/carrier.h): a
+// JTAG_WriteTMS2 byte shift of three bytes whose data are the header of the queued JTAG_WriteTDI
+// behind it, so that the engine runs the shift's data as commands. Both exports append their bytes
+// verbatim, and the whole stream leaves in one write while the carrier and the stream's bytes stay
+// within KL_JTAG_QUEUE_THRESHOLD; one byte more and the shift sends the carrier alone first.
+TEST_F(CallEconomyTest, CarrierStreamsLeaveVerbatimInOneWrite) {
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    struct Row {
+        uint32_t size;  // stream bytes: one byte shift out of size - 3 bytes of 0xFF
+        size_t writes;
+    };
+    constexpr uint32_t kCarrier = 3;
+    for (const Row row : {Row{4, 1}, Row{4096, 1}, Row{KL_JTAG_QUEUE_THRESHOLD - kCarrier, 1},
+                          Row{KL_JTAG_QUEUE_THRESHOLD - kCarrier + 1, 2}}) {
+        SCOPED_TRACE(row.size);
+        std::vector<uint8_t> stream(row.size + 1, 0xFF);  // one more: the tail bit's byte
+        stream[0] = 0x11;
+        stream[1] = static_cast<uint8_t>((row.size - 4) & 0xFF);
+        stream[2] = static_cast<uint8_t>((row.size - 4) >> 8);
+        stream[row.size] = 0;
+        ForgetTraffic();
+        const kl_u8 carried = 0;  // the header's third byte: three bytes carried
+        ASSERT_EQ(JTAG_WriteTMS2(0x19, 2, &carried), 0);
+        kl_u32 bits = 0;
+        ASSERT_EQ(JTAG_WriteTDI(0x09, 8 * row.size + 1, stream.data(), nullptr, &bits, 0), 0);
+        ASSERT_EQ(JTAG_Send2FTDI(), 0);
+        // The carrier, the carried header, the stream, the tail bit (0).
+        std::vector<uint8_t> expected(row.size + 9, 0);
+        const uint8_t framing[] = {0x19,
+                                   0x02,
+                                   0x00,
+                                   0x19,
+                                   static_cast<uint8_t>((row.size - 1) & 0xFF),
+                                   static_cast<uint8_t>((row.size - 1) >> 8)};
+        std::copy(std::begin(framing), std::end(framing), expected.begin());
+        std::copy(stream.begin(), stream.begin() + row.size, expected.begin() + 6);
+        expected[row.size + 6] = 0x1B;
+        EXPECT_BYTES(expected, WrittenToChannelA());
+        const std::vector<VcCall> writes = CallsOf("FT_Write");
+        ASSERT_EQ(writes.size(), row.writes);
+        EXPECT_EQ(writes[0].transferred, row.writes == 1 ? expected.size() : kCarrier);
+        EXPECT_EQ(vc_mpsse_error_count(0), 0u);
+    }
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <csignal>
 #include <vector>
 
-#include "flash/command_stream.h"
 #include "flash/flash_geometry.h"
 #include "flash/flash_plan.h"
 #include "flash/flash_stop.h"
@@ -17,6 +16,7 @@
 #include "vcable_clock.h"
 #include "vcable_scenario.h"
 #include "vcable_targets.h"
+#include "wire/carrier.h"
 
 namespace kestrel {
 namespace {
@@ -320,29 +320,50 @@ TEST_F(FlashBusTest, ProgramAndEraseAreWholeFramesWithWriteEnableAndStatusPolls)
     EXPECT_EQ("06:0:1:0 20:3000:4:0 " + polls + "06:0:1:0 02:30FE:6:0 " + poll, frames);
 }
 
-// The raw command stream: select, 0x9F, three bytes in, deselect, in one write behind the carrier;
-// the flash sees exactly that transaction and the reply is its JEDEC ID.
-TEST_F(FlashBusTest, ACommandStreamCarriesATransactionInOneWrite) {
-    static CommandStream stream;
-    stream.Clear();
-    const uint8_t command = flash_cmd::kReadJedecId;
-    ASSERT_TRUE(stream.Select() && stream.Out(&command, 1) && stream.In(3) && stream.Deselect() &&
-                stream.SendImmediate());
-    EXPECT_EQ(3u, stream.replyBytes);
+// The raw command stream: JEDEC ID reads (select, 0x9F, three bytes in, deselect), one alone and
+// as many as fill a stream, each stream in exactly one vendor write of the bytes its costs count;
+// the flash sees every transaction and each reply is its JEDEC ID.
+TEST_F(FlashBusTest, ACommandStreamIsOneWrite) {
     CallResult result;
-    ASSERT_TRUE(SendStream(stream, result)) << result.Describe();
-    uint8_t id[3] = {};
-    kl_u32 received = 0;
-    ASSERT_EQ(0, JTAG_RxFTDI(3, id, &received));
-    ASSERT_EQ(3u, received);
     uint8_t expected[3] = {};
     ASSERT_TRUE(FlashJedecId(expected, result)) << result.Describe();
-    EXPECT_EQ(Hex({expected[0], expected[1], expected[2]}), Hex({id[0], id[1], id[2]}));
-    const auto seen = Seen();
-    ASSERT_EQ(2u, seen.size());
-    EXPECT_EQ(0x9F, seen[0].command);
-    EXPECT_EQ(4u, seen[0].bytes);
-    EXPECT_EQ(0u, seen[0].extra_bits);
+    constexpr uint32_t readCost =
+        2 * CommandStream::PinsCost() + CommandStream::OutCost(1) + CommandStream::InCost();
+    constexpr uint32_t fill =
+        (CommandStream::kCapacity - CommandStream::SendImmediateCost()) / readCost;
+    static CommandStream stream;
+    static uint8_t ids[3 * fill];
+    for (const uint32_t reads : {1u, fill}) {
+        SCOPED_TRACE(reads);
+        ASSERT_EQ(VC_OK, vc_flash_clear_transactions(0));
+        kl::testing::ForgetTraffic();
+        stream.Clear();
+        const uint8_t command = flash_cmd::kReadJedecId;
+        for (uint32_t i = 0; i < reads; ++i) {
+            ASSERT_TRUE(stream.Select() && stream.Out(&command, 1) && stream.In(3) &&
+                        stream.Deselect());
+        }
+        ASSERT_TRUE(stream.SendImmediate());
+        EXPECT_EQ(reads * readCost + CommandStream::SendImmediateCost(), stream.size);
+        ASSERT_EQ(3 * reads, stream.replyBytes);
+        ASSERT_TRUE(SendStream(stream, result)) << result.Describe();
+        const auto writes = kl::testing::CallsOf("FT_Write");
+        ASSERT_EQ(1u, writes.size());
+        EXPECT_EQ(WrittenBytes(stream.size), writes[0].transferred);
+        kl_u32 received = 0;
+        ASSERT_EQ(0, JTAG_RxFTDI(3 * reads, ids, &received));
+        ASSERT_EQ(3 * reads, received);
+        for (uint32_t i = 0; i < reads; ++i) {
+            ASSERT_EQ(Hex({expected[0], expected[1], expected[2]}),
+                      Hex({ids[3 * i], ids[3 * i + 1], ids[3 * i + 2]}))
+                << "read " << i;
+        }
+        const auto seen = Seen();
+        ASSERT_EQ(reads, seen.size());
+        EXPECT_EQ(0x9F, seen.back().command);
+        EXPECT_EQ(4u, seen.back().bytes);
+        EXPECT_EQ(0u, seen.back().extra_bits);
+    }
 }
 
 // A page program that runs past the end of its page wraps to the page's start, and of more than a

@@ -4,39 +4,28 @@
 #include <array>
 #include <string>
 
-#include "flash/command_stream.h"
 #include "flash/spi_ops.h"
 #include "kestrellink.h"
+#include "wire/collect.h"
 
 namespace kestrel {
 namespace {
 
-// Stream bytes of one pipelined page beside its data and wait: write enable (10), the program's
-// pins and the headers of its command and data (12 + the address command), the status read (13).
-constexpr uint32_t kPageOverhead = 10 + 12 + kMaxAddressCommand + 13;
-// The wait stays short enough that a page always fits a stream.
-constexpr uint32_t kMaxWaitBytes = 32768;
-constexpr uint32_t kMinWaitBytes = 16;
-// The measurement: this many status reads (10000 bytes of TCK with the first gap: 13 ms at
+// The measurement: kMaxProbes status reads (10000 bytes of TCK with the first gap: 13 ms at
 // 6 MHz, 2.7 ms at 30 MHz, beyond a typical page program), and this many tries, each with twice
 // the gap of the one before, before every page takes the polled path.
-constexpr uint32_t kMaxProbes = 200;
 constexpr uint32_t kMeasureTries = 3;
-// Every status read of a stream costs at least 13 stream bytes.
-constexpr uint32_t kMaxReplies = CommandStream::kCapacity / 13 + 1;
+// Every status read of a stream costs at least kStatusReadCost stream bytes.
+constexpr uint32_t kMaxReplies = CommandStream::kCapacity / kStatusReadCost + 1;
 
 CommandStream& Stream() {
     static CommandStream stream;
     return stream;
 }
 
-uint32_t WaitCost(uint32_t waitBytes) {
-    return waitBytes + 3 * ((waitBytes + kMaxBytesPerCommand - 1) / kMaxBytesPerCommand);
-}
-
 bool Wait(CommandStream& s, uint32_t bytes) {
     for (uint32_t left = bytes; left > 0;) {
-        const uint32_t piece = std::min(left, kMaxBytesPerCommand);
+        const uint32_t piece = std::min(left, wire::kMaxBytesPerCommand);
         if (!s.OutFill(0xFF, piece)) return false;
         left -= piece;
     }
@@ -60,17 +49,8 @@ bool ProgramInStream(CommandStream& s, const PageBatch& batch, const PendingPage
 
 // Sends the stream and collects its replies (one status byte per read).
 bool Run(CommandStream& s, std::array<uint8_t, kMaxReplies>& replies, CallResult& r) {
-    if (!s.SendImmediate() || !SendStream(s, r)) return false;
-    kl_u32 received = 0;
-    if (!Check(JTAG_RxFTDI(s.replyBytes, replies.data(), &received), "JTAG_RxFTDI", r)) {
-        return false;
-    }
-    if (received != s.replyBytes) {
-        return Reject("JTAG_RxFTDI delivered " + std::to_string(received) + " of " +
-                          std::to_string(s.replyBytes) + " status bytes",
-                      r);
-    }
-    return true;
+    return s.SendImmediate() && SendStream(s, r) &&
+           wire::CollectReplies(s.replyBytes, replies.data(), r);
 }
 
 bool Polled(const PageBatch& batch, const PendingPage& page, CallResult& r) {
@@ -89,8 +69,7 @@ bool Measure(const PageBatch& batch, const PendingPage& page, PipelineState& sta
     CommandStream& s = Stream();
     s.Clear();
     if (!ProgramInStream(s, batch, page)) return Reject("a page does not fit a stream", r);
-    const uint32_t probeCost = CommandStream::OutCost(state.gapBytes) + 13;
-    const uint32_t probes = std::min(kMaxProbes, (s.Room() - 1) / probeCost);
+    const uint32_t probes = MeasureProbes(s.size, state.gapBytes);
     for (uint32_t i = 0; i < probes; ++i) {
         if (!s.OutFill(0xFF, state.gapBytes) || !StatusRead(s)) break;
     }
@@ -98,9 +77,7 @@ bool Measure(const PageBatch& batch, const PendingPage& page, PipelineState& sta
     ++state.streamedPages;
     for (uint32_t i = 0; i < s.replyBytes; ++i) {
         if (replies[i] & kStatusBusy) continue;
-        // Ready by the end of read i: gaps and reads of two bytes (command and status) before.
-        const uint32_t busy = (i + 1) * (state.gapBytes + 2);
-        state.waitBytes = std::clamp(busy + busy / 4 + kMinWaitBytes, kMinWaitBytes, kMaxWaitBytes);
+        state.waitBytes = MeasuredWait(i, state.gapBytes);
         return true;
     }
     if (!WaitProgram(r)) return false;
@@ -118,7 +95,10 @@ bool RunChunk(const PageBatch& batch, size_t first, PipelineState& state, size_t
     count = 0;
     for (size_t i = first; i < batch.pages.size(); ++i) {
         const PendingPage& page = batch.pages[i];
-        if (s.Room() < kPageOverhead + page.length + WaitCost(state.waitBytes) + 1) break;
+        if (s.Room() < StreamPageCost(kMaxAddressCommand, page.length, state.waitBytes) +
+                           CommandStream::SendImmediateCost()) {
+            break;
+        }
         if (!ProgramInStream(s, batch, page) || !Wait(s, state.waitBytes) || !StatusRead(s)) {
             return Reject("a page does not fit a stream", r);
         }

@@ -1,4 +1,4 @@
-// Page programs pipelined through raw command streams (command_stream.h): many pages go in one
+// Page programs pipelined through raw command streams (wire/carrier.h): many pages go in one
 // USB write, each as write enable, page program, a wait of N bytes clocked with chip select high,
 // and one status read, so a page costs its bus bytes and busy time instead of a USB write (a
 // frame at full speed) per transaction.
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/common.h"
+#include "wire/carrier.h"
 
 namespace kestrel {
 
@@ -49,6 +50,51 @@ struct PipelineState {
     uint64_t streamedPages = 0;  // pages that went in streams
     uint64_t redonePages = 0;    // of those, programmed again on the polled path
 };
+
+// Stream bytes of a pipelined page's pieces, from the costs of the stream's own commands: the
+// pipeline sizes its streams by them, and the benchmarks count a job's bytes by them.
+// Write enable: chip select low, the command, chip select high.
+constexpr uint32_t kWriteEnableCost = 2 * CommandStream::PinsCost() + CommandStream::OutCost(1);
+// A status read: the command and one byte in, selected.
+constexpr uint32_t kStatusReadCost =
+    2 * CommandStream::PinsCost() + CommandStream::OutCost(1) + CommandStream::InCost();
+// A page program: its command of `addressCommand` bytes and `length` data bytes, selected.
+constexpr uint32_t ProgramCost(uint32_t addressCommand, uint32_t length) {
+    return 2 * CommandStream::PinsCost() + CommandStream::OutCost(addressCommand) +
+           CommandStream::OutCost(length);
+}
+// A wait of `waitBytes` bytes clocked with chip select high, in shifts of at most 64 KiB.
+constexpr uint32_t WaitCost(uint32_t waitBytes) {
+    return waitBytes + wire::kCommandBytes * ((waitBytes + wire::kMaxBytesPerCommand - 1) /
+                                              wire::kMaxBytesPerCommand);
+}
+// A page in a stream: write enable, program, wait and status read.
+constexpr uint32_t StreamPageCost(uint32_t addressCommand, uint32_t length, uint32_t waitBytes) {
+    return kWriteEnableCost + ProgramCost(addressCommand, length) + WaitCost(waitBytes) +
+           kStatusReadCost;
+}
+
+// The measurement: at most this many status reads behind gaps of `gapBytes` bytes of TCK, as many
+// as fit behind the measured page's `programmed` stream bytes.
+constexpr uint32_t kMaxProbes = 200;
+constexpr uint32_t ProbeCost(uint32_t gapBytes) {
+    return CommandStream::OutCost(gapBytes) + kStatusReadCost;
+}
+constexpr uint32_t MeasureProbes(uint32_t programmed, uint32_t gapBytes) {
+    const uint32_t fit =
+        (CommandStream::kCapacity - programmed - CommandStream::SendImmediateCost()) /
+        ProbeCost(gapBytes);
+    return fit < kMaxProbes ? fit : kMaxProbes;
+}
+// The wait after each page once status read `readyAt` (from 0) of the measurement found the flash
+// ready: the busy time in bytes of TCK (gaps and reads of two bytes before), with a margin.
+constexpr uint32_t kMinWaitBytes = 16;
+constexpr uint32_t kMaxWaitBytes = 32768;  // short enough that a page always fits a stream
+constexpr uint32_t MeasuredWait(uint32_t readyAt, uint32_t gapBytes) {
+    const uint32_t busy = (readyAt + 1) * (gapBytes + 2);
+    const uint32_t wait = busy + busy / 4 + kMinWaitBytes;
+    return wait < kMaxWaitBytes ? wait : kMaxWaitBytes;
+}
 
 // Batches shorter than this take the polled path while the wait is not measured yet (the
 // measurement costs a long stream).

@@ -6,18 +6,14 @@
 #include <cstdio>
 #include <vector>
 
-#include "common/read_tdo.h"
 #include "flash/flash_stop.h"
 #include "kestrellink.h"
+#include "wire/collect.h"
+#include "wire/mpsse.h"
+#include "wire/read_tdo.h"
 
 namespace kestrel {
 namespace {
-
-// The MPSSE option bytes of the shifts. Out: bits change on the falling edge, least significant bit
-// first, so each byte goes out bit-reversed (the flash takes the most significant bit first). In:
-// sampled on the rising edge, least significant bit first, reversed again on arrival.
-constexpr kl_u8 kModeOut = 0x09;
-constexpr kl_u8 kModeIn = 0x08;
 
 // Bytes per JTAG_ReadTDO2 of a long read. Its replies, one byte more than it reads, fill whole USB
 // packets at either speed (62 payload bytes at full speed, 510 at high speed: multiples of 15810
@@ -28,7 +24,7 @@ constexpr uint32_t kPacketsAtBothSpeeds = 15810;
 constexpr uint32_t kReadPiece = kPacketsAtBothSpeeds - 1;
 constexpr uint32_t kFirstReadPiece = 3 * kPacketsAtBothSpeeds - 1;
 constexpr uint32_t kCommandBytesBeforeRead = 64;
-static_assert(kFirstReadPiece + kCommandBytesBeforeRead <= KL_JTAG_QUEUE_THRESHOLD);
+static_assert(kFirstReadPiece + kCommandBytesBeforeRead <= wire::kQueueThreshold);
 
 // A status read clocks kStatusBytes bytes: the flash repeats its status register for as long as
 // it is selected, so the last byte is the freshest, and the reply (one byte more) fills a
@@ -44,6 +40,9 @@ FlashGeometry& InUse() {
     return geometry;
 }
 
+// The shifts' modes (wire::kModeOut, wire::kModeIn) move the least significant bit first, out on
+// the falling edge and in on the rising edge; the flash takes the most significant bit first, so
+// each byte goes out bit-reversed and is reversed again on arrival.
 struct ReverseTable {
     std::array<uint8_t, 256> bytes{};
     constexpr ReverseTable() {
@@ -65,7 +64,7 @@ bool QueueOut(const uint8_t* out, uint32_t count, CallResult& r) {
     std::vector<uint8_t> reversed(count);
     for (uint32_t i = 0; i < count; ++i) reversed[i] = kReverse.bytes[out[i]];
     kl_u32 bits = 0;
-    return Check(JTAG_WriteTDI(kModeOut, 8 * count, reversed.data(), nullptr, &bits, 0),
+    return Check(JTAG_WriteTDI(wire::kModeOut, 8 * count, reversed.data(), nullptr, &bits, 0),
                  "JTAG_WriteTDI", r);
 }
 
@@ -94,7 +93,7 @@ struct PieceGroup {
 
 // Queues one piece's capture (behind whatever is queued) and sends it.
 bool SendPiece(uint8_t* in, uint32_t count, PieceGroup& group, CallResult& r) {
-    if (!Check(JTAG_ReadTDO2(kModeIn, 8 * count), "JTAG_ReadTDO2", r) ||
+    if (!Check(JTAG_ReadTDO2(wire::kModeIn, 8 * count), "JTAG_ReadTDO2", r) ||
         !Check(JTAG_Send2FTDI(), "JTAG_Send2FTDI", r)) {
         return false;
     }
@@ -111,17 +110,11 @@ bool CollectBefore(const PieceGroup& group, uint32_t next) {
 // Collects the replies of the group's pieces and empties it.
 bool CollectPieces(PieceGroup& group, CallResult& r) {
     static std::vector<uint8_t> reply(kGroupReplyBytes);
-    kl_u32 received = 0;
     const uint32_t expected = group.replyBytes;
     const uint32_t pieces = group.size;
     group.size = 0;
     group.replyBytes = 0;
-    if (!Check(JTAG_RxFTDI(expected, reply.data(), &received), "JTAG_RxFTDI", r)) return false;
-    if (received != expected) {
-        return Reject("JTAG_RxFTDI delivered " + std::to_string(received) + " of " +
-                          std::to_string(expected) + " bytes",
-                      r);
-    }
+    if (!wire::CollectReplies(expected, reply.data(), r)) return false;
     for (uint32_t p = 0; p < pieces; ++p) {
         const Piece& piece = group.pieces[p];
         UnpackReadTdo(&reply[piece.replyOffset], 8 * piece.count, piece.in);

@@ -2,36 +2,25 @@
 
 #include <algorithm>
 
-#include "common/read_tdo.h"
 #include "kestrellink.h"
+#include "wire/collect.h"
+#include "wire/read_tdo.h"
 
 namespace kestrel::jtag {
 namespace {
 
-constexpr kl_u8 kJtagMode = 0x09;
-// The same with TDO read on the rising edge: JTAG_WriteTDI2 takes its byte, bit and last-bit TMS
-// opcodes from the mode (0x39, 0x3B and 0x6B), so its queued form reads what it shifts.
-constexpr kl_u8 kJtagReadMode = 0x29;
-// TMS out on the falling edge, least significant bit first; bit 7 of the data is TDI's level.
-constexpr kl_u8 kTmsOut = 0x4B;
-constexpr kl_u8 kTmsRead = 0x6B;  // the same, TDO read on the rising edge
-constexpr uint8_t kTmsHoldTdiHigh = 0x80;
-constexpr int kTmsBitsPerCommand = 6;  // the exports take at most 6 TMS bits at a time
-constexpr uint32_t kCommandBytes = 3;  // a TMS or one-bit command
-constexpr uint32_t kBytesPerDataCommand = 65536;
+using wire::kCommandBytes;
+using wire::kQueueBuffer;
+using wire::kQueueThreshold;
+using wire::kTmsBitsPerCommand;
+using wire::kTmsHoldTdiHigh;
+using wire::ShiftSplit;
+using wire::SplitShift;
+
 // A capturing shift takes at most 65535 whole bytes and its tail; whole-byte pieces keep every
 // piece but the last byte-aligned in the vector.
-constexpr uint32_t kCapturePieceBits = 8 * 65536;
-constexpr uint32_t kClockPieceBits = 8 * 65536;
-
-struct Split {
-    uint32_t whole;
-    uint32_t tail;  // 1 to 8: the last bit is always a tail bit
-};
-Split SplitShift(uint32_t bits) {
-    const uint32_t whole = (bits - 1) / 8;
-    return {whole, bits - 8 * whole};
-}
+constexpr uint32_t kCapturePieceBits = 8 * wire::kMaxBytesPerCommand;
+constexpr uint32_t kClockPieceBits = 8 * wire::kMaxBytesPerCommand;
 
 }  // namespace
 
@@ -50,8 +39,8 @@ bool JtagCable::Tms(const std::vector<bool>& bits, bool tdiHigh) {
         kl_u8 data = tdiHigh ? kTmsHoldTdiHigh : 0;
         for (size_t i = 0; i < count; ++i) data |= static_cast<kl_u8>(bits[first + i] << i);
         if (queued_ + kCommandBytes > kQueueThreshold && !Send()) return false;
-        if (!Check(JTAG_WriteTMS2(kTmsOut, static_cast<kl_u8>(count - 1), &data), "JTAG_WriteTMS2",
-                   result_)) {
+        if (!Check(JTAG_WriteTMS2(wire::kTmsOut, static_cast<kl_u8>(count - 1), &data),
+                   "JTAG_WriteTMS2", result_)) {
             return false;
         }
         Claim(kCommandBytes);
@@ -69,15 +58,15 @@ bool JtagCable::QueueShift(const Bits& tdi, bool leaveShift, bool read) {
     kl_u32 done = 0;
     DataAppend(bits / 8);
     const bool queued =
-        read ? Check(JTAG_WriteTDI2(kJtagReadMode, bits, tdi.data(), nullptr, &done, last),
+        read ? Check(JTAG_WriteTDI2(wire::kModeOutRead, bits, tdi.data(), nullptr, &done, last),
                      "JTAG_WriteTDI2", result_)
-             : Check(JTAG_WriteTDI(kJtagMode, bits, tdi.data(), nullptr, &done, last),
+             : Check(JTAG_WriteTDI(wire::kModeOut, bits, tdi.data(), nullptr, &done, last),
                      "JTAG_WriteTDI", result_);
     if (!queued) return false;
     // Its byte-mode commands and tail commands.
-    const Split split = SplitShift(bits);
+    const ShiftSplit split = SplitShift(bits);
     for (uint32_t left = split.whole; left > 0;) {
-        const uint32_t k = std::min(left, kBytesPerDataCommand);
+        const uint32_t k = std::min(left, wire::kMaxBytesPerCommand);
         Stream(kCommandBytes + k);
         left -= k;
     }
@@ -97,7 +86,7 @@ bool JtagCable::Clocks(uint64_t count) {
 uint32_t JtagCable::ReplyBytes(const Capture& capture) {
     if (capture.form == CaptureForm::kHeldLow) return ReadTdoReplyBytes(capture.bits);
     if (capture.form == CaptureForm::kPattern) {
-        const Split split = SplitShift(capture.bits);  // a byte each whole byte and tail bit
+        const ShiftSplit split = SplitShift(capture.bits);  // a byte each whole byte and tail bit
         return split.whole + split.tail;
     }
     return (capture.bits + kTmsBitsPerCommand - 1) / kTmsBitsPerCommand;
@@ -113,7 +102,7 @@ bool JtagCable::QueueCapture(const Capture& capture) {
             kl_u8 data = capture.tdiHigh ? kTmsHoldTdiHigh : 0;
             if (capture.leaveShift && first + count == bits) data |= 1u << (count - 1);
             if (queued_ + kCommandBytes > kQueueThreshold && !Send()) return false;
-            if (!Check(JTAG_WriteTMS2(kTmsRead, static_cast<kl_u8>(count - 1), &data),
+            if (!Check(JTAG_WriteTMS2(wire::kTmsRead, static_cast<kl_u8>(count - 1), &data),
                        "JTAG_WriteTMS2", result_)) {
                 return false;
             }
@@ -122,9 +111,9 @@ bool JtagCable::QueueCapture(const Capture& capture) {
         return true;
     }
     DataAppend(bits / 8);
-    if (!Check(JTAG_ReadTDO2(kJtagMode, bits), "JTAG_ReadTDO2", result_)) return false;
-    const Split split = SplitShift(bits);
-    for (uint32_t left = split.whole; left > 0; left -= std::min(left, kBytesPerDataCommand)) {
+    if (!Check(JTAG_ReadTDO2(wire::kModeOut, bits), "JTAG_ReadTDO2", result_)) return false;
+    const ShiftSplit split = SplitShift(bits);
+    for (uint32_t left = split.whole; left > 0; left -= std::min(left, wire::kMaxBytesPerCommand)) {
         Claim(kCommandBytes);
     }
     if (split.tail >= 2) Claim(2);
@@ -135,17 +124,7 @@ bool JtagCable::QueueCapture(const Capture& capture) {
 bool JtagCable::Collect(uint32_t bytes, std::vector<uint8_t>& reply) {
     if (!Send()) return false;
     reply.assign(bytes, 0);
-    if (bytes == 0) return true;
-    kl_u32 received = 0;
-    if (!Check(JTAG_RxFTDI(bytes, reply.data(), &received), "JTAG_RxFTDI", result_)) {
-        return false;
-    }
-    if (received != bytes) {
-        return Reject("JTAG_RxFTDI delivered " + std::to_string(received) + " bytes, expected " +
-                          std::to_string(bytes),
-                      result_);
-    }
-    return true;
+    return wire::CollectReplies(bytes, reply.data(), result_);
 }
 
 Bits JtagCable::Unpack(const Capture& capture, const uint8_t* reply) {
@@ -156,7 +135,7 @@ Bits JtagCable::Unpack(const Capture& capture, const uint8_t* reply) {
     }
     if (capture.form == CaptureForm::kPattern) {
         // The whole bytes as they were shifted, then one byte per tail bit, the bit in bit 7.
-        const Split split = SplitShift(capture.bits);
+        const ShiftSplit split = SplitShift(capture.bits);
         for (uint32_t k = 0; k < split.whole; ++k) captured.data()[k] = reply[k];
         for (uint32_t i = 0; i < split.tail; ++i) {
             captured.Set(8 * split.whole + i, (reply[split.whole + i] >> 7) & 1);
@@ -180,7 +159,7 @@ bool JtagCable::ShiftAndCapture(const Bits& tdi, bool leaveShift, Bits& captured
         const uint32_t count = std::min(bits - first, kCapturePieceBits);
         const bool last = first + count == bits;
         kl_u32 read = 0;
-        if (!Check(JTAG_WriteTDI2(kJtagMode, count, tdi.data() + first / 8,
+        if (!Check(JTAG_WriteTDI2(wire::kModeOut, count, tdi.data() + first / 8,
                                   captured.data() + first / 8, &read, last && leaveShift ? 1 : 0),
                    "JTAG_WriteTDI2", result_)) {
             return false;

@@ -1,11 +1,11 @@
 // The library's JTAG exports as the player drives them. Everything that needs no answer is only
 // queued (JTAG_WriteTMS2, queued JTAG_WriteTDI, JTAG_ReadTDO2) and leaves in as few writes as the
-// library's queue threshold (KL_JTAG_QUEUE_THRESHOLD) allows; the queue is sent (JTAG_Send2FTDI)
+// library's queue threshold (wire::kQueueThreshold) allows; the queue is sent (JTAG_Send2FTDI)
 // only where TDO must be read, a pause must start after the clocks before it, or the clock rate
 // changes.
 //
-// All shifts use mode 0x09: TDI out on the falling edge, TDO in on the rising edge, least
-// significant bit first, so bit 0 of a vector is the first bit on the wire.
+// All shifts use mode wire::kModeOut (0x09): TDI out on the falling edge, TDO in on the rising
+// edge, least significant bit first, so bit 0 of a vector is the first bit on the wire.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +13,7 @@
 
 #include "common/common.h"
 #include "jtag/bits.h"
-#include "kestrellink.h"
+#include "wire/mpsse.h"
 
 namespace kestrel::jtag {
 
@@ -66,17 +66,14 @@ class JtagCable {
     // threshold sends the queue first, long data streams through the buffer (sent when full),
     // and a command that would not fit behind the queued bytes sends them first.
     void DataAppend(uint32_t wholeBytes) {
-        if (queued_ + wholeBytes > kQueueThreshold) queued_ = 0;
+        if (queued_ + wholeBytes > wire::kQueueThreshold) queued_ = 0;
     }
     void Claim(uint32_t count) {
-        queued_ = queued_ + count > kQueueBuffer ? count : queued_ + count;
+        queued_ = queued_ + count > wire::kQueueBuffer ? count : queued_ + count;
     }
     void Stream(uint64_t count);
     // A queued JTAG_WriteTDI, or with `read` the queued JTAG_WriteTDI2 that reads TDO.
     bool QueueShift(const Bits& tdi, bool leaveShift, bool read);
-
-    static constexpr uint32_t kQueueThreshold = KL_JTAG_QUEUE_THRESHOLD;
-    static constexpr uint32_t kQueueBuffer = KL_JTAG_QUEUE_BUFFER;
 
     CallResult& result_;
     uint32_t queued_ = 0;

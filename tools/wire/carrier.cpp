@@ -1,4 +1,4 @@
-#include "flash/command_stream.h"
+#include "wire/carrier.h"
 
 #include <cstring>
 
@@ -7,12 +7,10 @@ namespace {
 
 // The carrier: a byte shift of three bytes out, on the falling edge, least significant bit first,
 // whose data are JTAG_WriteTDI's header.
-constexpr uint8_t kCarrierOpcode = 0x19;
-constexpr uint8_t kCarrierLength = 2;  // three bytes; the third byte of the command (high) is 0
-constexpr uint8_t kCarrierHigh = 0;
-// JTAG_WriteTDI's mode: bytes out on the falling edge, least significant bit first (0x19 and its
-// one-bit tail 0x1B).
-constexpr uint8_t kCarriedMode = 0x09;
+constexpr uint8_t kCarrierOpcode = wire::kBytesOutFallingLsb;
+constexpr uint8_t kCarrierHigh = 0;  // the third byte of the command (length high) is 0
+// JTAG_WriteTDI's mode gives the carried shift's opcodes: 0x19 and its one-bit tail 0x1B.
+constexpr uint8_t kCarriedMode = wire::kModeOut;
 
 void PutLength(uint8_t* at, uint32_t count) {
     at[0] = static_cast<uint8_t>((count - 1) & 0xFF);
@@ -23,15 +21,16 @@ void PutLength(uint8_t* at, uint32_t count) {
 
 bool CommandStream::Pins(uint8_t levels) {
     if (Room() < PinsCost()) return false;
-    bytes[size++] = mpsse_cmd::kSetLowPins;
-    bytes[size++] = levels;
-    bytes[size++] = kLowDirections;
+    bytes[size] = wire::kSetLowPins;
+    bytes[size + 1] = levels;
+    bytes[size + 2] = kLowDirections;
+    size += PinsCost();
     return true;
 }
 
 uint8_t* CommandStream::ReserveOut(uint32_t count) {
-    if (count == 0 || count > kMaxBytesPerCommand || Room() < OutCost(count)) return nullptr;
-    bytes[size] = mpsse_cmd::kBytesOutFalling;
+    if (count == 0 || count > wire::kMaxBytesPerCommand || Room() < OutCost(count)) return nullptr;
+    bytes[size] = wire::kBytesOutFalling;
     PutLength(&bytes[size + 1], count);
     uint8_t* data = &bytes[size + 3];
     size += OutCost(count);
@@ -51,8 +50,8 @@ bool CommandStream::OutFill(uint8_t value, uint32_t count) {
 }
 
 bool CommandStream::In(uint32_t count) {
-    if (count == 0 || count > kMaxBytesPerCommand || Room() < InCost()) return false;
-    bytes[size] = mpsse_cmd::kBytesInRising;
+    if (count == 0 || count > wire::kMaxBytesPerCommand || Room() < InCost()) return false;
+    bytes[size] = wire::kBytesInRising;
     PutLength(&bytes[size + 1], count);
     size += InCost();
     replyBytes += count;
@@ -60,17 +59,17 @@ bool CommandStream::In(uint32_t count) {
 }
 
 bool CommandStream::SendImmediate() {
-    if (Room() < 1) return false;
-    bytes[size++] = mpsse_cmd::kSendImmediate;
+    if (Room() < SendImmediateCost()) return false;
+    bytes[size] = wire::kSendImmediate;
+    size += SendImmediateCost();
     return true;
 }
 
 bool SendStream(const CommandStream& stream, CallResult& result) {
     if (stream.size == 0) return true;
     const uint8_t carrier = kCarrierHigh;
-    static_assert(kCarrierLength < 6, "JTAG_WriteTMS2 takes counts below 6");
-    if (!Check(JTAG_WriteTMS2(kCarrierOpcode, kCarrierLength, &carrier), "JTAG_WriteTMS2",
-               result)) {
+    static_assert(kCarrierCount < wire::kTmsBitsPerCommand, "JTAG_WriteTMS2 takes counts below 6");
+    if (!Check(JTAG_WriteTMS2(kCarrierOpcode, kCarrierCount, &carrier), "JTAG_WriteTMS2", result)) {
         return false;
     }
     // The stream's bytes, then one tail bit (bytes[size], always 0).

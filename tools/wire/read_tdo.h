@@ -7,20 +7,29 @@
 
 #include <cstdint>
 
+#include "wire/mpsse.h"
+
 namespace kestrel {
 
 // Bytes JTAG_RxFTDI collects for a capture of `bits` bits (at least 1).
-inline uint32_t ReadTdoReplyBytes(uint32_t bits) {
-    const uint32_t whole = (bits - 1) / 8;
-    const uint32_t tail = bits - 8 * whole;  // 1 to 8: the last bit is always a tail bit
-    return whole + (tail >= 2 ? 1 : 0) + 1;
+constexpr uint32_t ReadTdoReplyBytes(uint32_t bits) {
+    const wire::ShiftSplit split = wire::SplitShift(bits);
+    return split.whole + (split.tail >= 2 ? 1 : 0) + 1;
+}
+
+// Bytes a queued JTAG_ReadTDO2 of `bits` bits appends: a byte-read header per 64 KiB of whole
+// bytes, a bit read (two bytes) for the tail bits but the last, and the TMS read of the last.
+constexpr uint32_t ReadTdoQueuedBytes(uint32_t bits) {
+    const wire::ShiftSplit split = wire::SplitShift(bits);
+    const uint32_t commands =
+        (split.whole + wire::kMaxBytesPerCommand - 1) / wire::kMaxBytesPerCommand;
+    return commands * wire::kCommandBytes + (split.tail >= 2 ? 2 : 0) + wire::kCommandBytes;
 }
 
 // Puts the `bits` bits of `reply` into `out` in shift order: bit i in bit i % 8 of out[i / 8].
 // `out` holds (bits + 7) / 8 bytes; bits past the last in its last byte are left as they were.
 inline void UnpackReadTdo(const uint8_t* reply, uint32_t bits, uint8_t* out) {
-    const uint32_t whole = (bits - 1) / 8;
-    const uint32_t tail = bits - 8 * whole;
+    const auto [whole, tail] = wire::SplitShift(bits);
     auto put = [out](uint32_t i, bool bit) {
         const auto mask = static_cast<uint8_t>(1u << (i % 8));
         out[i / 8] = static_cast<uint8_t>(bit ? out[i / 8] | mask : out[i / 8] & ~mask);

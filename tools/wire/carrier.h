@@ -2,8 +2,9 @@
 // that chip-select changes, bus bytes, reads and waits of many flash transactions travel together
 // instead of costing a write each.
 //
-// How it gets through: the library's queued exports append their bytes unchanged. JTAG_WriteTMS2
-// with opcode 0x19 and count 2 appends "19 02 00": a byte shift out of three bytes whose data are
+// The carrier is the tool's only door for raw engine commands. How it gets through: the library's
+// queued exports append their bytes unchanged. JTAG_WriteTMS2 with opcode 0x19 and count 2 appends
+// "19 02 00": a byte shift out of three bytes whose data are
 // the next three bytes queued. The JTAG_WriteTDI queued right behind it starts with its own
 // three-byte header (19, length-1 low, high), so the engine clocks that header out as plain data
 // (24 clocks with chip select high: the flash ignores them, and TMS stays high, so JTAG devices on
@@ -16,17 +17,9 @@
 #include <cstdint>
 
 #include "common/common.h"
-#include "kestrellink.h"
+#include "wire/mpsse.h"
 
 namespace kestrel {
-
-// The engine's commands the stream uses.
-namespace mpsse_cmd {
-constexpr uint8_t kSetLowPins = 0x80;       // levels, directions
-constexpr uint8_t kBytesOutFalling = 0x11;  // most significant bit first, out on the falling edge
-constexpr uint8_t kBytesInRising = 0x20;    // most significant bit first, in on the rising edge
-constexpr uint8_t kSendImmediate = 0x87;
-}  // namespace mpsse_cmd
 
 // The low-byte pins around a flash transaction: exactly what GPIO2_low2 (chip select GPIOL2 low)
 // and Disable_AllTalk (every line at its idle level) send after OpenDevice, whose directions make
@@ -35,12 +28,16 @@ constexpr uint8_t kLowLevelsSelected = 0xBA;
 constexpr uint8_t kLowLevelsIdle = 0xFA;
 constexpr uint8_t kLowDirections = 0xCB;
 
-// One byte-shift command moves at most this many bytes.
-constexpr uint32_t kMaxBytesPerCommand = 65536;
+// The carrier's JTAG_WriteTMS2 count: it shifts out count + 1 bytes, the carried shift's header.
+constexpr uint32_t kCarrierCount = 2;
+static_assert(kCarrierCount + 1 == wire::kCommandBytes, "the carrier carries one shift header");
+// Bytes a write carries beside a stream's own: the carrier's command, the carried shift's header
+// and its tail bit's one-bit command.
+constexpr uint32_t kCarrierFraming = 3 * wire::kCommandBytes;
 
 struct CommandStream {
     // The carrier's prefix (3 bytes) and the stream go in one write below the queue threshold.
-    static constexpr uint32_t kCapacity = KL_JTAG_QUEUE_THRESHOLD - 64;
+    static constexpr uint32_t kCapacity = wire::kQueueThreshold - 64;
 
     uint8_t bytes[kCapacity + 1] =
         {};  // one more: the tail bit's byte (any value, chip select is high)
@@ -62,18 +59,27 @@ struct CommandStream {
     bool In(uint32_t count);                        // 1 to kMaxBytesPerCommand bytes back
     bool SendImmediate();
 
-    // Stream bytes an Out or In of `count` bytes takes.
-    static constexpr uint32_t OutCost(uint32_t count) { return 3 + count; }
-    static constexpr uint32_t InCost() { return 3; }
+    // Stream bytes each command takes: the appends above advance `size` by exactly these.
+    static constexpr uint32_t OutCost(uint32_t count) { return wire::kCommandBytes + count; }
+    static constexpr uint32_t InCost() { return wire::kCommandBytes; }
     static constexpr uint32_t PinsCost() { return 3; }
+    static constexpr uint32_t SendImmediateCost() { return 1; }
 
     // Appends the header of a byte shift out of `count` bytes and returns where its data go, or
     // nullptr when it does not fit.
     uint8_t* ReserveOut(uint32_t count);
 };
 
-// Queues the stream behind the carrier's prefix and sends it with JTAG_Send2FTDI. Nothing else may
-// be queued when it is called.
+// The library sends the queue before a data append that would take it past the threshold: the
+// carrier's command and a full stream stay within it, so that they leave together.
+static_assert(wire::kCommandBytes + CommandStream::kCapacity <= wire::kQueueThreshold,
+              "a stream and its carrier leave in one write");
+
+// Bytes the one USB write of a stream of `size` bytes carries.
+constexpr uint32_t WrittenBytes(uint32_t size) { return size + kCarrierFraming; }
+
+// Queues the stream behind the carrier's prefix and sends it with JTAG_Send2FTDI: one USB write of
+// WrittenBytes(stream.size) bytes. Nothing else may be queued when it is called.
 bool SendStream(const CommandStream& stream, CallResult& result);
 
 }  // namespace kestrel
