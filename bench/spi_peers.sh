@@ -6,14 +6,7 @@
 # a read of the whole flash and a write of a random 1 MiB image, each tool at its own default
 # clock (kestrel's fastest the cable and part allow; flashrom's ft2232_spi divisor 0).
 #   bench/spi_peers.sh BUILD     (BUILD with kestrel, the USB face and bench/model_clock_sleep)
-set -euo pipefail
-build=$(cd "${1:?usage: spi_peers.sh BUILD}" && pwd)
-root=$(cd "$(dirname "$0")/.." && pwd)
-kestrel=$build/tools/kestrel
-shim=$build/bench/libmodel_clock_sleep.so
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-unset VCABLE_SCENARIO VCABLE_STATE VCABLE_TRACE VCABLE_VCD VCABLE_CALL_LOG
+. "$(dirname "$0")/peer_setup.sh" "$@"
 # flashrom's chip select is TMS, kestrel's GPIOL2; the part and its contents are the same.
 flashrom_scenario=$root/examples/peers/flash-W25Q80DV.toml
 sed 's/^cs_line = "TMS"/cs_line = "GPIOL2"/' "$flashrom_scenario" > "$work/kestrel.toml"
