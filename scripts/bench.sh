@@ -3,9 +3,8 @@
 # modelled wire time of the reference jobs, the virtual cable's simulation speed, and the
 # library's host overhead against a null vendor library, how fast Ctrl-C ends a Python serial
 # read, kestrel's JTAG player beside OpenOCD and kestrel spi beside flashrom on the model clock
-# (bench/jtag_peers.sh, bench/spi_peers.sh). Prints
-# the machine and the tables that docs/performance.md publishes. Extra arguments go to both
-# benchmark programs.
+# (bench/jtag_peers.sh, bench/spi_peers.sh). Prints the machine and the tables that
+# docs/performance.md publishes. Extra arguments go to both benchmark programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh bench
