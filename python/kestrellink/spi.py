@@ -1,7 +1,7 @@
 """A serial NOR flash on the SPI lines, its chip select on GPIOL2, through the library's SPI and
 pin exports: GPIO2_low2 selects it, Disable_AllTalk deselects it."""
 
-from contextlib import contextmanager
+from contextlib import contextmanager, suppress
 from typing import TYPE_CHECKING, Callable, Iterator, Optional, Tuple, Union
 
 from ._checks import atomic, integer
@@ -129,13 +129,18 @@ class Spi:
         the flash has answered its ID at the cable's own clock, which is put back afterwards."""
         divisor = flash_divisor(hz, self._answering_id())
         own = self._cable.divisor
-        if divisor != own:
-            self._call("FTDI_SetClk", divisor)
+        if divisor == own:
+            yield
+            return
+        self._call("FTDI_SetClk", divisor)
         try:
             yield
-        finally:
-            if divisor != own:
+        except BaseException:
+            # The job's own error is the one to see; a cable that failed it fails this too.
+            with suppress(CableError):
                 self._call("FTDI_SetClk", own)
+            raise
+        self._call("FTDI_SetClk", own)
 
     def _answering_id(self) -> bytes:
         """The JEDEC ID; TargetError when it shows that no flash answered."""
