@@ -7,14 +7,7 @@
 # not depend on the file, drop out. Then kestrel's XSVF playback of a CPLD program beside the
 # file's own TCK time, batched and with --check-each. The files come from make_jtag_files.py.
 #   bench/jtag_peers.sh BUILD     (BUILD with kestrel, the USB face and bench/model_clock_sleep)
-set -euo pipefail
-build=$(cd "${1:?usage: jtag_peers.sh BUILD}" && pwd)
-root=$(cd "$(dirname "$0")/.." && pwd)
-kestrel=$build/tools/kestrel
-shim=$build/bench/libmodel_clock_sleep.so
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-unset VCABLE_SCENARIO VCABLE_STATE VCABLE_TRACE VCABLE_VCD VCABLE_CALL_LOG
+. "$(dirname "$0")/peer_setup.sh" "$@"
 python3 "$root/bench/make_jtag_files.py" "$work"
 : > "$work/empty.svf"
 

@@ -2,9 +2,9 @@
 # Builds the benchmarks in Release (build-bench/) and runs them: the vendor-call economy and the
 # modelled wire time of the reference jobs, the virtual cable's simulation speed, and the
 # library's host overhead against a null vendor library, how fast Ctrl-C ends a Python serial
-# read, and kestrel's JTAG player beside OpenOCD on the model clock (bench/jtag_peers.sh). Prints
-# the machine and the tables that docs/performance.md publishes. Extra arguments go to both
-# benchmark programs.
+# read, kestrel's JTAG player beside OpenOCD and kestrel spi beside flashrom on the model clock
+# (bench/jtag_peers.sh, bench/spi_peers.sh). Prints the machine and the tables that
+# docs/performance.md publishes. Extra arguments go to both benchmark programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh bench
@@ -31,3 +31,6 @@ KESTRELLINK_LIBRARY=$PWD/build-bench/lib KESTRELLINK_VIRTUAL_CABLE=$PWD/build-be
 echo
 echo "## JTAG files: kestrel and OpenOCD on the model clock (full speed)"
 ./bench/jtag_peers.sh build-bench
+echo
+echo "## SPI flash: kestrel and flashrom on the model clock"
+./bench/spi_peers.sh build-bench

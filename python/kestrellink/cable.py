@@ -17,13 +17,13 @@ from ._checks import data as bytes_like
 from ._native import VENDOR_NAME, StrPath
 from . import _result_codes as codes
 from ._result_codes import MEANINGS
+from .clock import MAX_DIVISOR
 from .errors import CableError, KestrelLinkError
 from .jtag import Jtag
 from .library import Library, MessageHandler, load
 from .results import UartData, UartResult
 from .spi import Spi
 
-MAX_DIVISOR = 0xFFFF
 MAX_U32 = 0xFFFFFFFF
 # Codes of an open that failed after opening channel A but before the library counts the
 # connection as open: its closes skip channel A then, so it is brought up again to be closed.

@@ -1,10 +1,12 @@
 """A serial NOR flash on the SPI lines, its chip select on GPIOL2, through the library's SPI and
 pin exports: GPIO2_low2 selects it, Disable_AllTalk deselects it."""
 
-from typing import TYPE_CHECKING, Callable, Optional, Tuple
+from contextlib import contextmanager, suppress
+from typing import TYPE_CHECKING, Callable, Iterator, Optional, Tuple, Union
 
 from ._checks import atomic, integer
 from ._checks import data as bytes_like
+from .clock import clock_hz, flash_divisor
 from .errors import CableError, TargetError, VerifyError
 from .progress import Phase, ProgressCallback, Reporter
 from .results import FlashData, FlashId, FlashResult
@@ -45,6 +47,8 @@ BLOCK_PROTECT = 0x3C
 COMPLEMENT_MAKERS = (0xEF, 0xC8)
 BLOCK_PROTECT_OF_COMPLEMENT_MAKERS = 0x1C
 COMPLEMENT = 0x40
+# A flash job's clock: hertz, or kestrel's text for it ("1.5M").
+Clock = Union[int, float, str]
 ERASE_IGNORED = "the erase did not take (a protected block, or a flash that ignored the command)"
 PROGRAM_IGNORED = "the program did not take (a protected block, or a flash that ignored it)"
 
@@ -127,6 +131,25 @@ class Spi:
     def jedec_id(self) -> bytes:
         """The three JEDEC identification bytes: manufacturer, memory type, capacity."""
         return self.transfer(bytes([READ_JEDEC_ID]), 3)
+
+    @contextmanager
+    def _clocked(self, hz: Optional[float]) -> Iterator[None]:
+        """Runs a flash job at ``hz`` (None: the fastest the cable and the part allow), set after
+        the flash has answered its ID at the cable's own clock, which is put back afterwards."""
+        divisor = flash_divisor(hz, self._answering_id())
+        own = self._cable.divisor
+        if divisor == own:
+            yield
+            return
+        self._call("FTDI_SetClk", divisor)
+        try:
+            yield
+        except BaseException:
+            # The job's own error is the one to see; a cable that failed it fails this too.
+            with suppress(CableError):
+                self._call("FTDI_SetClk", own)
+            raise
+        self._call("FTDI_SetClk", own)
 
     def _answering_id(self) -> bytes:
         """The JEDEC ID; TargetError when it shows that no flash answered."""
@@ -212,23 +235,26 @@ class Spi:
             else b""
 
     @atomic
-    def read(self, address: int, size: int, progress: Optional[ProgressCallback] = None
-             ) -> FlashData:
+    def read(self, address: int, size: int, progress: Optional[ProgressCallback] = None,
+             clock: Optional[Clock] = None) -> FlashData:
         """``size`` bytes from ``address`` (bytes, with ``to_dict()`` giving bytes_read);
-        ``progress`` receives the "reading" phase's events."""
+        ``progress`` receives the "reading" phase's events. ``clock`` slows the flash's clock
+        (see :mod:`kestrellink.clock`), as it does for write, erase and verify."""
+        hz = None if clock is None else clock_hz(clock)
         address, size = self._check_range(address, size)
-        self._answering_id()
-        return FlashData(self._read(address, size, Reporter(progress).phase("reading", size)))
+        with self._clocked(hz):
+            return FlashData(self._read(address, size, Reporter(progress).phase("reading", size)))
 
     @atomic
-    def verify(self, address: int, data: bytes, progress: Optional[ProgressCallback] = None
-               ) -> FlashResult:
+    def verify(self, address: int, data: bytes, progress: Optional[ProgressCallback] = None,
+               clock: Optional[Clock] = None) -> FlashResult:
         """Reads the range back ("verifying" phase) and compares it with ``data``; raises
         VerifyError at the first byte that differs."""
+        hz = None if clock is None else clock_hz(clock)
         data = bytes_like(data, "data")
         address, _ = self._check_range(address, len(data))
-        self._answering_id()
-        self._compare(address, data, self._read_back(address, len(data), Reporter(progress)))
+        with self._clocked(hz):
+            self._compare(address, data, self._read_back(address, len(data), Reporter(progress)))
         return FlashResult(bytes_verified=len(data))
 
     def _read_back(self, address: int, size: int, reporter: Reporter) -> bytes:
@@ -236,19 +262,23 @@ class Spi:
 
     @atomic
     def erase(self, address: int = 0, size: Optional[int] = None,
-              progress: Optional[ProgressCallback] = None) -> FlashResult:
+              progress: Optional[ProgressCallback] = None, clock: Optional[Clock] = None
+              ) -> FlashResult:
         """Erases (to 0xFF) every 4 KiB sector that [address, address + size) touches; without
         ``size``, the whole chip. What was erased is read back (VerifyError where it is not
         0xFF). Returns bytes_erased and bytes_verified: the whole sectors, or the chip's size
         (0 erased and its first sector verified when the size is unknown). ``progress`` receives
         the "erasing" phase's events, and a chip erase's "verifying" phase."""
+        hz = None if clock is None else clock_hz(clock)
         reporter = Reporter(progress)
-        if size is None:
-            return self._erase_chip(reporter)
-        address, size = self._check_range(address, size)
-        sectors = self._sectors(address, size)
-        self._writable(self._span(sectors.start * SECTOR_SIZE, sectors.stop * SECTOR_SIZE))
-        erased = self._erase_sectors(sectors, reporter)
+        if size is not None:
+            address, size = self._check_range(address, size)
+        with self._clocked(hz):
+            if size is None:
+                return self._erase_chip(reporter)
+            sectors = self._sectors(address, size)
+            self._writable(self._span(sectors.start * SECTOR_SIZE, sectors.stop * SECTOR_SIZE))
+            erased = self._erase_sectors(sectors, reporter)
         return FlashResult(bytes_erased=erased, bytes_verified=erased)
 
     def _erase_chip(self, reporter: Reporter) -> FlashResult:
@@ -285,7 +315,8 @@ class Spi:
 
     @atomic
     def write(self, address: int, data: bytes, erase: bool = True, verify: bool = False,
-              progress: Optional[ProgressCallback] = None) -> FlashResult:
+              progress: Optional[ProgressCallback] = None, clock: Optional[Clock] = None
+              ) -> FlashResult:
         """Programs ``data`` at ``address`` page by page. With ``erase`` (the default) the
         sectors the range touches are erased first, so the rest of those sectors becomes 0xFF;
         without it the flash can only clear bits. Pieces of a page that are all 0xFF are not
@@ -293,12 +324,17 @@ class Spi:
         and so is the range after programming: VerifyError where a bit the data clears reads 1
         (a program that did not take), or with ``verify`` at the first byte that differs.
         ``progress`` receives the events of the "erasing", "writing" and "verifying" phases."""
+        hz = None if clock is None else clock_hz(clock)
         data = bytes_like(data, "data")
         address, _ = self._check_range(address, len(data))
+        with self._clocked(hz):
+            return self._write(address, data, erase, verify, Reporter(progress))
+
+    def _write(self, address: int, data: bytes, erase: bool, verify: bool, reporter: Reporter
+               ) -> FlashResult:
         sectors = self._sectors(address, len(data))
         self._writable(self._span(sectors.start * SECTOR_SIZE, sectors.stop * SECTOR_SIZE)
                        if erase else self._span(address, address + len(data)))
-        reporter = Reporter(progress)
         erased = self._erase_sectors(sectors, reporter) if erase else 0
         phase = reporter.phase("writing", len(data))
         skipped = 0

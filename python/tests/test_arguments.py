@@ -2,9 +2,11 @@
 accepted whole."""
 
 import math
+from pathlib import Path
 
 import pytest
 import kestrellink
+from kestrellink import clock
 
 FLASH_SIZE = 1 << 20  # the default scenario's flash (JEDEC capacity byte 0x14)
 
@@ -38,6 +40,14 @@ def uart_write(data):
     pytest.param(lambda c: c.spi.erase(FLASH_SIZE, 1), ValueError, "past the end",
                  id="erase beyond the flash"),
     pytest.param(lambda c: c.spi.transfer(b"\x9f", 1.5), TypeError, "int", id="float count"),
+    pytest.param(lambda c: c.spi.read(0, 1, clock=0), ValueError, "clock", id="clock 0"),
+    pytest.param(lambda c: c.spi.write(0, b"a", clock="7M"), ValueError, "6 MHz",
+                 id="clock above the cable's"),
+    pytest.param(lambda c: c.spi.erase(0, 1, clock=-1e6), ValueError, "clock", id="negative clock"),
+    pytest.param(lambda c: c.spi.verify(0, b"a", clock="fast"), ValueError, "clock",
+                 id="clock as junk"),
+    pytest.param(lambda c: c.spi.read(0, 1, clock=math.nan), ValueError, "clock", id="clock nan"),
+    pytest.param(lambda c: c.spi.read(0, 1, clock=True), TypeError, "clock", id="clock bool"),
     pytest.param(lambda c: c.set_clock(0x10000), ValueError, "divisor", id="divisor"),
     pytest.param(lambda c: c.set_clock("5"), TypeError, "int", id="divisor as str"),
     pytest.param(lambda c: c.jtag.shift_dr(0, 0, 0), ValueError, "bits", id="no bits"),
@@ -74,6 +84,24 @@ def test_bad_open_arguments_open_nothing(virtual_cable, options, error):
     with pytest.raises(error):
         kestrellink.Cable.open(**options)
     assert virtual_cable.call_log("FT_OpenEx") == []
+
+
+def clock_rows():
+    """kestrel's table of clock texts and the divisor each becomes, or None: refused."""
+    path = Path(__file__).parents[2] / "tests" / "tools" / "clock_rows.txt"
+    for line in path.read_text().splitlines():
+        if line and not line.startswith("#"):
+            text, divisor = line.split("\t")
+            yield pytest.param(text, None if divisor == "refused" else int(divisor), id=text)
+
+
+@pytest.mark.parametrize("text, divisor", clock_rows())
+def test_clock_texts_follow_kestrels_rule(text, divisor):
+    if divisor is None:
+        with pytest.raises(ValueError, match="not a clock the cable can run"):
+            clock.clock_hz(text)
+    else:
+        assert clock.divisor_for(clock.clock_hz(text)) == divisor
 
 
 def test_the_largest_values_are_taken_whole(cable, virtual_cable):

@@ -42,6 +42,36 @@ def test_flash(cable, virtual_cable):
     assert virtual_cable.flash_read(0x1000, 0x1010) == b"\xff" * 0x1010
 
 
+def clocks_sent(virtual_cable):
+    """The clock commands the host wrote, each a write of its own (FTDI_SetClk)."""
+    return [call.data.hex(" ") for call in virtual_cable.call_log("FT_Write")
+            if len(call.data) == 3 and call.data[0] == 0x86]
+
+
+@pytest.mark.parametrize("clock, limit, sent", [
+    pytest.param(None, None, ["86 00 00", "86 05 00"], id="the fastest, the cable's own after"),
+    pytest.param("1.5M", None, ["86 03 00", "86 05 00"], id="1.5M"),
+    pytest.param(1_000_000, None, [], id="the cable's own clock"),
+    pytest.param(999_999, None, ["86 06 00", "86 05 00"], id="never faster than asked"),
+    pytest.param(None, 2.5e6, ["86 02 00", "86 05 00"], id="a part slower than the cable"),
+    pytest.param("3M", 2.5e6, ValueError, id="faster than the part"),
+])
+def test_flash_jobs_run_at_the_clock_asked_for(cable, virtual_cable, monkeypatch, clock, limit,
+                                               sent):
+    if limit:
+        monkeypatch.setitem(kestrellink.clock.READ_CLOCK_LIMITS, bytes.fromhex("A74014"),
+                            (limit, "a slow part"))
+    virtual_cable.clear_call_log()
+    if sent is ValueError:
+        with pytest.raises(ValueError, match="3 MHz is faster than a slow part reads"):
+            cable.spi.read(0, 16, clock=clock)
+        assert clocks_sent(virtual_cable) == []
+        return
+    assert cable.spi.read(0, 600, clock=clock) == virtual_cable.flash_read(0, 600)
+    assert clocks_sent(virtual_cable) == sent
+    assert cable.divisor == 5
+
+
 @pytest.mark.parametrize("virtual_cable", [str(REPO / "examples/scenarios/jtag-memory.toml")],
                          indirect=True)
 def test_jtag_memory_programming(cable, virtual_cable):

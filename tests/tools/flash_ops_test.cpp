@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 #include <vector>
 
+#include "common/tck.h"
+#include "flash/flash_clock.h"
 #include "flash/flash_geometry.h"
 #include "flash/flash_plan.h"
 #include "flash/flash_stop.h"
@@ -170,6 +173,70 @@ TEST(FlashGeometryTest, AGivenSizeIsHeldToWhatThePartAnnounces) {
         EXPECT_EQ(*row.note == 0, note.empty()) << note;
         EXPECT_NE(std::string::npos, note.find(row.note)) << note;
     }
+}
+
+// The table Python's clock= is held to as well: text, then the divisor or "refused".
+TEST(FlashClockTest, ClockTextsBecomeTheFastestDivisorNotAboveThem) {
+    std::ifstream rows(KESTREL_CLOCK_ROWS);
+    std::string line;
+    int count = 0;
+    while (std::getline(rows, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        const size_t tab = line.find('\t');
+        const std::string text = line.substr(0, tab);
+        const std::string expected = line.substr(tab + 1);
+        double hz = 0;
+        std::string error;
+        const bool parsed = ParseClock(text, hz, error);
+        EXPECT_EQ(expected, parsed ? std::to_string(DivisorFor(hz)) : "refused") << text;
+        if (parsed) {
+            EXPECT_LE(TckHz(DivisorFor(hz)), hz * (1 + 1e-9)) << "faster than " << text;
+        }
+        ++count;
+    }
+    EXPECT_GT(count, 20);
+}
+
+TEST(FlashClockTest, TheFastestThePartAllowsAndNothingFaster) {
+    const ReadClockLimit none;
+    const ReadClockLimit slow{2.5e6, "a slow part"};
+    const ReadClockLimit exact{2e6, "a 2 MHz part"};
+    struct Row {
+        std::optional<uint32_t> divisor;
+        std::optional<double> hz;
+        ReadClockLimit limit;
+        uint32_t expected;
+        const char* refused;  // in the problem, or empty
+    };
+    const Row rows[] = {
+        {{}, {}, none, 0, ""},
+        {{}, {}, slow, 2, ""},  // 2 MHz: 3 MHz would pass the part's 2.5 MHz
+        {{}, {}, exact, 2, ""},
+        {{}, 1.5e6, none, 3, ""},
+        {{}, 2.5e6, slow, 2, ""},
+        {3, {}, slow, 3, ""},
+        {{},
+         3e6,
+         slow,
+         1,
+         "--clock 3 MHz clocks the flash at 3 MHz, faster than a slow part reads"},
+        {0, {}, exact, 0, "--divisor 0 clocks the flash at 6 MHz"},
+        {1, {}, slow, 1, "give --clock 2 MHz or slower"},
+    };
+    for (const Row& row : rows) {
+        std::string problem;
+        const uint32_t divisor = ChooseDivisor({row.divisor, row.hz}, row.limit, problem);
+        SCOPED_TRACE(row.refused);
+        EXPECT_EQ(*row.refused == 0, problem.empty()) << problem;
+        EXPECT_NE(std::string::npos, problem.find(row.refused)) << problem;
+        if (problem.empty()) {
+            EXPECT_EQ(row.expected, divisor);
+        }
+    }
+    const uint8_t sst[3] = {0xBF, 0x25, 0x41};
+    const uint8_t winbond[3] = {0xEF, 0x40, 0x14};
+    EXPECT_EQ(25e6, ReadClockLimitOf(sst).hz);
+    EXPECT_EQ(0, ReadClockLimitOf(winbond).hz);
 }
 
 TEST(FlashPlanTest, ErasesOnlyWhenABitMustRiseAndProgramsOnlyWhatDiffers) {

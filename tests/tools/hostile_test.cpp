@@ -342,7 +342,7 @@ TEST_F(HostileTest, ReadWithoutSizeEndsAtTheLastByteOfTheFlash) {
 TEST_F(HostileTest, StateAfterAFailureHoldsWhatTheCableHolds) {
     WriteFile(Path("flash.toml"),
               "[[device]]\ndescription = \"ZV7300LNK\"\n[device.flash]\nsize = 65536\n"
-              "fill = 255\n[[fault]]\ntype = \"unplug\"\nentry = \"FT_Write\"\nnth = 23\n");
+              "fill = 255\n[[fault]]\ntype = \"unplug\"\nentry = \"FT_Write\"\nnth = 24\n");
     WriteFile(Path("image.bin"), Bytes(16384, 9));
     const std::string scenario = "--virtual " + Q("flash.toml") + " --state " + Q("f.bin");
     ASSERT_EQ(0, Kestrel(scenario + " spi read " + Q("blank.bin")).exitCode);
@@ -352,7 +352,7 @@ TEST_F(HostileTest, StateAfterAFailureHoldsWhatTheCableHolds) {
     EXPECT_EQ(2, Kestrel(scenario + " spi write " + Q("image.bin") + " --address -1").exitCode);
     EXPECT_EQ(blankState, ReadFile(Path("f.bin")));
 
-    // Unplugged half way (the 23rd write is the page stream after the first page's): the command
+    // Unplugged half way (the 24th write is the page stream after the first page's): the command
     // fails with the library result of the write that met the unplugged cable, and the state
     // shows the pages it reached.
     const ToolRun failed = Kestrel(scenario + " spi write " + Q("image.bin"));

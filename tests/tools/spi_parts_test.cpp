@@ -197,8 +197,9 @@ TEST_F(SpiPartsTest, IdDecodesTheDatasheetsProtectTables) {
 // still answers the protection comes back; where it does not, the message says which range is
 // left unprotected and what protects it again; the write says which part of its span it changed.
 TEST_F(SpiPartsTest, TheProtectionComesBackOrTheMessageSaysHowToPutItBack) {
-    // Each part's top block protected (BP = 1), the write across its lower edge: of about 110
-    // writes, the protection is cleared by the 26th and the pages go from the 55th.
+    // Each part's top block protected (BP = 1), the write across its lower edge: of about 140
+    // writes (the job's clock among them), the protection is cleared by the 27th, the pages go
+    // from the 80th and the protection is put back from the 135th.
     struct Row {
         const char* part;
         const char* fault;
@@ -208,22 +209,22 @@ TEST_F(SpiPartsTest, TheProtectionComesBackOrTheMessageSaysHowToPutItBack) {
         bool protectedAfter;
     };
     const Row rows[] = {
-        {"W25Q128JV", "fail", 60, 8, "note: protection restored: status register 1 0x04", true},
-        {"W25Q128JV", "unplug", 60, 8,
+        {"W25Q128JV", "fail", 61, 8, "note: protection restored: status register 1 0x04", true},
+        {"W25Q128JV", "unplug", 61, 8,
          "the protection of 0xFC0000 to 0xFFFFFF (256 KiB) is off: the job cleared it and could "
          "not put it back; to protect it again, write status register 1 0x04 and status register "
          "2 0x02 (write enable 0x06, then the status write 01 04 02)",
          false},
         // One status register in the write: its one byte.
-        {"MX25L3233F", "unplug", 60, 8,
+        {"MX25L3233F", "unplug", 61, 8,
          "the protection of 0x3F0000 to 0x3FFFFF (64 KiB) is off: the job cleared it and could not "
          "put it back; to protect it again, write status register 1 0x04 (write enable 0x06, then "
          "the status write 01 04)",
          false},
         // Unplugged as the clear went out: whether the flash took it is not known.
-        {"W25Q128JV", "unplug", 23, 8, "(256 KiB) may be off", true},
+        {"W25Q128JV", "unplug", 24, 8, "(256 KiB) may be off", true},
         // A USB error while the job puts the protection back: it tries again.
-        {"W25Q128JV", "fail", 110, 0, "protection restored: status register 1 0x04", true},
+        {"W25Q128JV", "fail", 135, 0, "protection restored: status register 1 0x04", true},
     };
     const Bytes image = Data(8192, 9);
     WriteFile(Path("image.bin"), std::string(image.begin(), image.end()));

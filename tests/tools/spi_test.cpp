@@ -268,6 +268,56 @@ TEST_F(SpiToolTest, AMakerWithTwoStatusRegistersMayHaveOne) {
     }
 }
 
+// The clock commands the job sent (the open's own first), or exit code 2 with nothing traced: a
+// bad clock stops the tool before the cable is opened.
+TEST_F(SpiToolTest, JobsRunAtTheFastestClockUnlessAskedForLess) {
+    const Bytes image = Pattern(kFlash);
+    StateWith(image);
+    WriteFile(Path("4k.bin"), Text(Bytes(image.begin(), image.begin() + 4096)));
+    struct Row {
+        std::string args;
+        std::vector<std::string> divisors;  // empty: refused with `message`
+        const char* message = "";
+    };
+    const Row rows[] = {
+        {"spi read out.bin", {"05 00", "00 00"}},
+        {"spi --clock 6M read out.bin", {"05 00", "00 00"}},
+        {"spi --clock 1.5MHz verify 4k.bin", {"05 00", "03 00"}},
+        {"spi --clock 1M read out.bin", {"05 00"}},
+        {"spi --clock 999999 read out.bin", {"05 00", "06 00"}},  // never faster than asked
+        {"spi --clock 500k write 4k.bin", {"05 00", "0B 00"}},
+        {"--divisor 2 spi erase --address 0 --size 4096", {"02 00"}},
+        {"spi --clock 0 read out.bin", {}, "'0' is not a clock the cable can run"},
+        {"spi --clock 7M read out.bin", {}, "from 91.5527 Hz to 6 MHz"},
+        {"spi --clock -1M write 4k.bin", {}, "'-1M' is not a clock"},
+        {"spi --clock 1e6 read out.bin", {}, "'1e6' is not a clock"},
+        {"spi --clock fast read out.bin", {}, "'fast' is not a clock"},
+        {"--divisor 0x10000 spi read out.bin", {}, "--divisor"},
+        {"--divisor 2 spi --clock 1M write 4k.bin", {}, "give --clock or --divisor, not both"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        std::remove(Path("trace.txt").c_str());
+        const ToolRun run = Kestrel("--virtual '" + Path("flash.toml") + "' --state '" +
+                                        Path("state.bin") + "' --trace trace.txt " + row.args,
+                                    "--chdir='" + dir_ + "'");
+        const std::string trace = ReadFile(Path("trace.txt"));
+        const std::regex clock("0x86 set clock divisor args=([0-9A-F]{2} [0-9A-F]{2})");
+        std::vector<std::string> sent;
+        for (auto it = std::sregex_iterator(trace.begin(), trace.end(), clock);
+             it != std::sregex_iterator(); ++it) {
+            sent.push_back((*it)[1].str());
+        }
+        EXPECT_EQ(row.divisors, sent);
+        if (row.divisors.empty()) {
+            EXPECT_EQ(2, run.exitCode);
+            EXPECT_NE(std::string::npos, run.err.find(row.message)) << run.err;
+        } else {
+            EXPECT_EQ(0, run.exitCode) << run.err;
+        }
+    }
+}
+
 TEST_F(SpiToolTest, EraseAndVerify) {
     const Bytes pattern = Pattern(kFlash);
     Bytes erasedMiddle = pattern;

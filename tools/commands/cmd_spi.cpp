@@ -13,6 +13,8 @@
 #include "common/inputs.h"
 #include "common/os.h"
 #include "common/report.h"
+#include "common/tck.h"
+#include "flash/flash_clock.h"
 #include "flash/flash_geometry.h"
 #include "flash/flash_job.h"
 #include "flash/flash_stop.h"
@@ -96,6 +98,9 @@ int PrepareSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o,
             return Fail(kExitUsage, o.file + " is empty: nothing to " +
                                         (verb == SpiVerb::kWrite ? "write" : "verify"));
     }
+    if (options.divisorGiven && o.clockHz > 0) {
+        return Fail(kExitUsage, "give --clock or --divisor, not both");
+    }
     if (writes && !output.Open(o.file, "the output file", error)) return Fail(kExitFile, error);
     if (verb == SpiVerb::kErase && !o.chip && o.size == 0) {
         return Fail(kExitUsage, "spi erase needs --size N with --address, or --chip");
@@ -172,6 +177,29 @@ int SettleFlash(SpiVerb verb, const SpiOptions& o, const uint8_t id[3], FlashGeo
     return kExitOk;
 }
 
+// The flash's clock for the job (FTDI_SetClk after the open's own divisor, which the probe used):
+// the one asked for or the fastest, refused when faster than the part's read allows. The
+// document's flash object gains the rate and divisor.
+int SetFlashClock(const GlobalOptions& options, const SpiOptions& o, const uint8_t id[3],
+                  const FlashGeometry& g) {
+    ClockRequest request;
+    if (options.divisorGiven) request.divisor = options.divisor;
+    if (o.clockHz > 0) request.hz = o.clockHz;
+    std::string problem;
+    const uint32_t divisor = ChooseDivisor(request, ReadClockLimitOf(id), problem);
+    if (!problem.empty()) return Fail(kExitUsage, problem);
+    CallResult result;
+    if (divisor != options.divisor && !Check(FTDI_SetClk(divisor), "FTDI_SetClk", result)) {
+        return FailCall(result, "setting the flash's clock failed");
+    }
+    report::Set("flash", json::Object({{"id", json::String(HexBytes(id, 3))},
+                                       {"size", json::Number(g.size)},
+                                       {"erase_size", json::Number(g.eraseSize)},
+                                       {"clock", json::String(RateText(TckHz(divisor)))},
+                                       {"divisor", json::Number(divisor)}}));
+    return kExitOk;
+}
+
 int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
     std::vector<uint8_t> input;
     OutputFile output;
@@ -197,6 +225,7 @@ int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
     const Target target =
         problem.empty() ? RangeOf(verb, o, input.size(), geometry, problem) : Target{};
     if (!problem.empty()) return session.Finish(Fail(kExitUsage, problem));
+    if (const int code = SetFlashClock(options, o, id, geometry)) return session.Finish(code);
     const int code = session.Finish(RunJob(verb, o, id, input, output, geometry, target));
     // Stopped by a signal at a safe point: the document and the state are written, and the
     // process ends as the signal would have ended it.
@@ -218,6 +247,11 @@ Command AddSpiCommand(CLI::App& root) {
                     "The flash's size in bytes, in place of what its SFDP table or JEDEC ID "
                     "announces (no larger; a whole number of sectors)")
         ->transform(Number(kSectorBytes, kMaxFlashBytes, kSectorBytes));
+    app->add_option("--clock", o->clockHz,
+                    "Clock the flash at the fastest TCK not above RATE (hertz, or with k or M: "
+                    "500k, 1.5M), in place of the fastest the cable and the part allow")
+        ->type_name("RATE")
+        ->transform(Clock());
     auto addVerb = [&](const char* name, const char* help) {
         CLI::App* verb = app->add_subcommand(name, help);
         verb->fallthrough();

@@ -168,6 +168,7 @@ int main(int argc, char** argv) {
     report::SetCommand(CommandName(app), std::vector<std::string>(argv + 1, argv + argc));
     ApplyProgress(progress);
     if (virtualOption->count() > 0) global.virtualScenario = scenario;
+    global.divisorGiven = app.count("--divisor") > 0;
     if (many.asked()) {
         return report::Finish(RunManyCables(many, global, ChosenFiles(commands), json, argc, argv));
     }

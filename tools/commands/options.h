@@ -6,8 +6,10 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdint>
+#include <cstdio>
 
 #include "common/inputs.h"
+#include "common/tck.h"
 
 namespace kestrel {
 
@@ -34,6 +36,21 @@ inline CLI::Validator Seconds(double max) {
             return ParseSeconds(text, max, value, error) ? std::string() : error;
         },
         "0.." + std::to_string(static_cast<uint64_t>(max)) + " s");
+}
+
+// A clock rate the cable can run (common/tck.h); the option then receives it in hertz.
+inline CLI::Validator Clock() {
+    return CLI::Validator(
+        [](std::string& text) {
+            double hz = 0;
+            std::string error;
+            if (!ParseClock(text, hz, error)) return error;
+            char plain[32];
+            std::snprintf(plain, sizeof plain, "%.17g", hz);
+            text = plain;
+            return std::string();
+        },
+        "RATE");
 }
 
 }  // namespace kestrel

@@ -19,6 +19,7 @@ struct SpiOptions {
     uint64_t address = 0;
     uint64_t size = 0;  // read: 0 = to the end of the flash
     uint64_t flashSize = 0;
+    double clockHz = 0;  // --clock; 0: not given
     std::string file;
     bool noErase = false;
     bool noVerify = false;

@@ -14,18 +14,6 @@ std::string Hex(const Bits& bits) { return "0x" + bits.ToHex(); }
 
 }  // namespace
 
-std::string RateText(double hz) {
-    char text[32];
-    if (hz >= 1e6) {
-        std::snprintf(text, sizeof text, "%.6g MHz", hz / 1e6);
-    } else if (hz >= 1e3) {
-        std::snprintf(text, sizeof text, "%.6g kHz", hz / 1e3);
-    } else {
-        std::snprintf(text, sizeof text, "%.6g Hz", hz);
-    }
-    return text;
-}
-
 std::string MismatchText(const ScanOp& scan, const Bits& actual, const Comparison& c) {
     const size_t bodyBits = scan.tdi.size() - scan.headerBits - scan.trailerBits;
     size_t from = 0;

@@ -11,8 +11,6 @@
 namespace kestrel::jtag {
 namespace {
 
-constexpr double kBaseHz = 6e6;  // TCK at divisor 0: 12 MHz / ((1 + divisor) x 2)
-constexpr uint32_t kMaxDivisor = 0xFFFF;
 constexpr kl_u32 kTrstPulseMs = 1;  // how long TRST ON holds the reset line low, and waits after
 
 // The divisor a FREQUENCY sets: the fastest not above its rate, or the connection's own.
@@ -219,14 +217,6 @@ bool Player::Run() {
         return false;
     }
     return cable_.Fence();
-}
-
-double TckHz(uint32_t divisor) { return kBaseHz / (1.0 + divisor); }
-
-uint32_t DivisorFor(double hz) {
-    const double ratio = std::ceil(kBaseHz / hz - kRoundingSlack);
-    if (ratio <= 1) return 0;
-    return ratio - 1 >= kMaxDivisor ? kMaxDivisor : static_cast<uint32_t>(ratio - 1);
 }
 
 uint64_t ProgressTotal(const Program& program, uint32_t divisor) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/common.h"
+#include "common/tck.h"
 #include "jtag/program.h"
 
 namespace kestrel::jtag {
@@ -48,10 +49,6 @@ struct PlayResult {
     CallResult call;             // the export that failed, or why playback stopped
     std::string stoppedAt;       // "WHERE: COMMAND" of the operation playback stopped in
 };
-
-// TCK at a clock divisor, and the divisor of the fastest TCK not above `hz`.
-double TckHz(uint32_t divisor);
-uint32_t DivisorFor(double hz);
 
 // The progress a playback reports: shifted bits, plus the run-test clocks and the waits after
 // scans as clocks at the TCK rate of their moment (pauses too), starting at `divisor`. Retries

@@ -29,6 +29,7 @@ struct GlobalOptions {
     std::string description = "ZV7300LNK";
     std::string serial;
     uint32_t divisor = 5;
+    bool divisorGiven = false;  // --divisor was on the command line
 };
 
 // Refuses two roles that name one file: the command's own files and the global ones (--virtual's
