@@ -10,7 +10,7 @@ FASTEST_TCK_HZ = 6_000_000
 MAX_DIVISOR = 0xFFFF
 _SLACK = 1e-9  # relative: 6 MHz / 7 asked for is divisor 6
 # kestrel's text form: decimal hertz, at most nine digits after the point, then k or M and "Hz".
-_CLOCK_TEXT = re.compile(r"(\d*(?:\d|\.\d{1,9})) ?([kKM]?)(?:[Hh]z)?")
+_CLOCK_TEXT = re.compile(r"(\d*(?:\d|\.\d{1,9})) ?([kKM]?)(?:[Hh]z)?", re.ASCII)
 
 # The JEDEC IDs of parts whose read (0x03) is slower than their fast read, and its limit in hertz:
 # the same table as kestrel's.
@@ -49,8 +49,8 @@ def clock_hz(clock: Union[int, float, str]) -> float:
         match = _CLOCK_TEXT.fullmatch(clock)
         if match:
             hz = float(match.group(1)) * {"": 1, "k": 1e3, "K": 1e3, "M": 1e6}[match.group(2)]
-    else:
-        hz = float(clock)
+    elif not isinstance(clock, int) or abs(clock) <= FASTEST_TCK_HZ:
+        hz = float(clock)  # an int past a float's range is out of the cable's range too
     slowest = tck_hz(MAX_DIVISOR)
     if not slowest * (1 - _SLACK) <= hz <= FASTEST_TCK_HZ * (1 + _SLACK):
         raise ValueError(f"clock {clock!r} is not a clock the cable can run: give hertz from "

@@ -47,6 +47,8 @@ def uart_write(data):
     pytest.param(lambda c: c.spi.verify(0, b"a", clock="fast"), ValueError, "clock",
                  id="clock as junk"),
     pytest.param(lambda c: c.spi.read(0, 1, clock=math.nan), ValueError, "clock", id="clock nan"),
+    pytest.param(lambda c: c.spi.read(0, 1, clock=10**400), ValueError, "clock",
+                 id="clock past a float"),
     pytest.param(lambda c: c.spi.read(0, 1, clock=True), TypeError, "clock", id="clock bool"),
     pytest.param(lambda c: c.set_clock(0x10000), ValueError, "divisor", id="divisor"),
     pytest.param(lambda c: c.set_clock("5"), TypeError, "int", id="divisor as str"),

@@ -55,6 +55,7 @@ def clocks_sent(virtual_cable):
     pytest.param(999_999, None, ["86 06 00", "86 05 00"], id="never faster than asked"),
     pytest.param(None, 2.5e6, ["86 02 00", "86 05 00"], id="a part slower than the cable"),
     pytest.param("3M", 2.5e6, ValueError, id="faster than the part"),
+    pytest.param("2.9M", 2.5e6, ["86 02 00", "86 05 00"], id="above the part, rounded below it"),
 ])
 def test_flash_jobs_run_at_the_clock_asked_for(cable, virtual_cable, monkeypatch, clock, limit,
                                                sent):

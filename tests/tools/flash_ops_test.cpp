@@ -214,6 +214,7 @@ TEST(FlashClockTest, TheFastestThePartAllowsAndNothingFaster) {
         {{}, {}, exact, 2, ""},
         {{}, 1.5e6, none, 3, ""},
         {{}, 2.5e6, slow, 2, ""},
+        {{}, 2.9e6, slow, 2, ""},  // above the part, but its TCK is not
         {3, {}, slow, 3, ""},
         {{},
          3e6,

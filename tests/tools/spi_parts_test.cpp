@@ -345,6 +345,10 @@ TEST_F(SpiPartsTest, ThirtyTwoMebibytePartsAreWrittenAndReadAcrossTheSixteenMebi
 // A part the table lacks, described as its nearest relative with its own ID, size, page and
 // times: spi id reports them as the part announces them, and a write over several pages lands.
 TEST_F(SpiPartsTest, APartTheTableLacksIsItsRelativeWithItsOwnFigures) {
+    // The relative's own chip erase grows with its size: the smallest of the family's, 2 MiB.
+    UsePart("IS25LP016D", "");
+    const ToolRun relative = Spi("id");
+    EXPECT_NE(std::string::npos, relative.out.find("chip erase 23 s")) << relative.out;
     UsePart("IS25LP032D",
             "jedec_id = \"9D 70 17\"\nsize = 8388608\npage_size = 512\nfill = 0xFF\n"
             "busy_us = { page_program = [300, 1000], chip_erase = 30000000 }\n");

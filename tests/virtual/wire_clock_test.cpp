@@ -109,4 +109,18 @@ TEST_F(WireClockTest, ShortRepliesWaitForTheFreeRunningLatencyTimer) {
     }
 }
 
+TEST_F(WireClockTest, EndlessHostWaitsLeaveTheClockRoomToRun) {
+    // -1 from C, twice: the clock must still move forward for what the wire does next.
+    vc_clock_reset();
+    vc_clock_wait(UINT64_MAX);
+    vc_clock_wait(UINT64_MAX);
+    const uint64_t waited = Read(VC_SPEED_FULL).elapsed_ns;
+    EXPECT_GT(waited, 100 * 86400 * uint64_t{1000000000});
+    Write({0x81, 0x87});
+    uint32_t pending = 0;
+    ASSERT_EQ(FT_GetQueueStatus(channelA, &pending), kFtOk);
+    EXPECT_EQ(pending, 1u);
+    EXPECT_GT(Read(VC_SPEED_FULL).elapsed_ns, waited);
+}
+
 }  // namespace

@@ -34,7 +34,7 @@ VC_API int vc_clock_read(int speed, VcClockReading* out);
 /* Moves both clocks on by ns, as if the host had waited that long after its last call: a host
  * calls it instead of sleeping, so that what runs on the model clock goes on meanwhile (busy
  * devices finish, replies arrive and the latency timer runs out, asynchronous bit-bang samples).
- * It counts in elapsed_ns only. */
+ * It counts in elapsed_ns only, and stops the clock at about 106 days of waits. */
 VC_API void vc_clock_wait(uint64_t ns);
 
 #ifdef __cplusplus

@@ -122,9 +122,12 @@ void Elapse(int speed, uint64_t ps) { WaitUntil(speed, clock.speeds[speed].elaps
 
 void HostWait(uint64_t ns) {
     constexpr uint64_t kPsPerNs = 1000;
+    // Waits stop at half the clock's range (about 106 days), so that the frames and wire time
+    // that follow them cannot wrap it back to the start.
+    constexpr uint64_t kLastWaitPs = UINT64_MAX / 2;
     const uint64_t ps = ns > UINT64_MAX / kPsPerNs ? UINT64_MAX : ns * kPsPerNs;
     for (WireClockTotals& t : clock.speeds) {
-        const uint64_t step = std::min(ps, UINT64_MAX - t.elapsedPs);
+        const uint64_t step = std::min(ps, kLastWaitPs - std::min(t.elapsedPs, kLastWaitPs));
         t.elapsedPs += step;
         t.hostWaitPs += step;
     }

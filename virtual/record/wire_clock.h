@@ -47,7 +47,7 @@ uint64_t NowPs(int speed);
 // A poll or read that waits for replies: to a moment, or for a stretch; counted as reply wait.
 void WaitUntil(int speed, uint64_t ps);
 void Elapse(int speed, uint64_t ps);
-// The host waits for `ns`: every speed's clock moves on by that much (saturating).
+// The host waits for `ns`: every speed's clock moves on by that much, up to half its range.
 void HostWait(uint64_t ns);
 // A read that returned bytes.
 void CountRead(int speed);
