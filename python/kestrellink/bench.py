@@ -26,7 +26,8 @@ from .library import Library
 from .virtual import Scenario, VirtualCable
 
 # Seconds a cable's process gets to end once asked to stop; one still running then is killed.
-STOP_GRACE = 5.0
+# A process stops at its next safe point, which on a loaded machine can take seconds.
+STOP_GRACE = 30.0
 
 
 @dataclasses.dataclass(frozen=True)

@@ -13,9 +13,11 @@
 namespace kestrel {
 namespace {
 
-// How long the processes get to end once a stop signal is passed on. Each ends within
-// milliseconds (its handler removes what it half wrote and ends it) unless it is stuck.
-constexpr int kStopGraceSeconds = 5;
+// How long the processes get to end once a stop signal is passed on. Each ends at its next safe
+// point, after putting back a flash's protection, which on a loaded machine can take seconds;
+// killing it sooner would leave the protection off. Only a stuck process waits this long, and
+// the bound stays well under the 90 s a service manager usually allows a stop.
+constexpr int kStopGraceSeconds = 30;
 // How often the run looks at its processes and at the signals it caught.
 constexpr int kPollMilliseconds = 50;
 // How long a killed process is waited for.
