@@ -3,7 +3,9 @@
 # does not place.
 # Usage: cmake -DSOURCE_DIR=<the tree> [-DLAYERS=<order's name in layers.cmake>]
 #              -P cmake/check_layers.cmake
-# LAYERS defaults to KESTREL_LAYERS, the library's order (src/).
+# LAYERS defaults to KESTREL_LAYERS, the library's order (src/). When layers.cmake sets
+# <LAYERS>_OS_SEAM, a pattern of file paths, only those files may include the operating system's
+# headers (unistd.h, fcntl.h, io.h, direct.h, windows.h, sys/...).
 cmake_minimum_required(VERSION 3.20)
 include(${CMAKE_CURRENT_LIST_DIR}/layers.cmake)
 get_filename_component(SOURCE_DIR "${SOURCE_DIR}" ABSOLUTE)
@@ -43,6 +45,20 @@ foreach(layer IN LISTS order)
         endforeach()
     endforeach()
 endforeach()
+
+if(DEFINED ${LAYERS}_OS_SEAM)
+    file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*.h ${SOURCE_DIR}/*.cpp)
+    set(os_header "^[ \t]*#[ \t]*include[ \t]*<(unistd|fcntl|io|direct|windows)\\.h>|<sys/")
+    foreach(file IN LISTS files)
+        if(NOT file MATCHES "${${LAYERS}_OS_SEAM}")
+            file(STRINGS ${SOURCE_DIR}/${file} includes REGEX "${os_header}")
+            foreach(line IN LISTS includes)
+                string(APPEND errors "  ${tree}/${file}: ${line}: only ${${LAYERS}_OS_SEAM} "
+                                     "include the operating system's headers\n")
+            endforeach()
+        endif()
+    endforeach()
+endif()
 
 if(errors)
     list(JOIN order " < " joined)

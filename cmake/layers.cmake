@@ -8,6 +8,8 @@
 set(KESTREL_LAYERS platform binding log mpsse connection uart provision shell)
 # tools/: the kestrel tool (flash/ and jtag/ include neither of each other).
 set(KESTREL_TOOL_LAYERS common wire flash jtag session commands)
+# The only files of tools/ that include the operating system's headers.
+set(KESTREL_TOOL_LAYERS_OS_SEAM "^common/os_[a-z]+\\.cpp$")
 # virtual/: the virtual cable; include/ is its control API's public headers.
 set(KESTREL_VIRTUAL_LAYERS include vendor_api record targets engine uart chip faults entry_points
     scenario control usb usb0)

@@ -2,10 +2,6 @@
 // log must be writable before anything is programmed, and after ProgramDevice the tool reads the
 // cable's identity back through the exports, because the procedure itself reports success even
 // when the cable was pulled half way.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -57,12 +53,12 @@ bool NotThereYet(int code) {
 
 // Whether the log can be appended to; false with the reason.
 bool CanAppend(const std::string& path, std::string& reason) {
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
+    const int fd = os::OpenFile(path, os::FileMode::kAppendCreate);
     if (fd < 0) {
         reason = std::strerror(errno);
         return false;
     }
-    close(fd);
+    os::CloseFile(fd);
     return true;
 }
 
@@ -239,8 +235,8 @@ int RunEeprom(const GlobalOptions& options, const EepromOptions& o, bool program
 }  // namespace
 
 long FileSize(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : 0;
+    os::FileFacts facts{};
+    return os::PathFactsOf(path, facts) ? static_cast<long>(facts.size) : 0;
 }
 
 void PrintLogLines(const std::string& logPath, long sizeBefore, const char* indent) {

@@ -98,24 +98,21 @@ int LoadProgram(const GlobalOptions& global, const PlayFileOptions& o, bool bina
     return kExitOk;
 }
 
-int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
-    jtag::Program program;
-    if (const int code = LoadProgram(global, o, binary, program)) return code;
-    if (o.dryRun) {
-        std::printf("parsed %s: %s\n", o.file.c_str(), Summary(program).c_str());
-        for (const jtag::Op& op : program.ops) {
-            if (const auto* note = std::get_if<jtag::NoteOp>(&op.what)) {
-                std::printf("%s:%s: %s: %s\n", o.file.c_str(), jtag::Where(program, op).c_str(),
-                            op.command.c_str(), note->text.c_str());
-            }
+// --dry-run: what the file holds and the notes it raised, with nothing played.
+int PrintParsed(const jtag::Program& program, const PlayFileOptions& o) {
+    std::printf("parsed %s: %s\n", o.file.c_str(), Summary(program).c_str());
+    for (const jtag::Op& op : program.ops) {
+        if (const auto* note = std::get_if<jtag::NoteOp>(&op.what)) {
+            std::printf("%s:%s: %s: %s\n", o.file.c_str(), jtag::Where(program, op).c_str(),
+                        op.command.c_str(), note->text.c_str());
         }
-        return kExitOk;
     }
+    return kExitOk;
+}
 
-    Session session(global);
-    if (const int code = session.Start()) return code;
-    CallResult opened;
-    if (!session.OpenMpsse(opened)) return session.Finish(FailCall(opened));
+// How the file is played on the session's cable, with its lines reported against the file.
+jtag::PlayOptions PlayOptionsFor(Session& session, const GlobalOptions& global,
+                                 const PlayFileOptions& o) {
     jtag::PlayOptions options;
     options.keepGoing = o.keepGoing;
     options.batchChecks = !o.checkEach;
@@ -123,7 +120,7 @@ int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
     options.divisor = global.divisor;
     // Pauses go on the virtual cable's model clock, so that busy devices finish meanwhile.
     options.pause = [cable = session.virtualCable()](double seconds) { Pause(cable, seconds); };
-    options.report = [&](bool problem, const std::string& line) {
+    options.report = [&o](bool problem, const std::string& line) {
         if (problem) {
             std::fprintf(stderr, "kestrel: %s:%s\n", o.file.c_str(), line.c_str());
             report::Warning(o.file + ":" + line);
@@ -132,6 +129,19 @@ int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
             std::printf("%s:%s\n", o.file.c_str(), line.c_str());
         }
     };
+    return options;
+}
+
+int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
+    jtag::Program program;
+    if (const int code = LoadProgram(global, o, binary, program)) return code;
+    if (o.dryRun) return PrintParsed(program, o);
+
+    Session session(global);
+    if (const int code = session.Start()) return code;
+    CallResult opened;
+    if (!session.OpenMpsse(opened)) return session.Finish(FailCall(opened));
+    jtag::PlayOptions options = PlayOptionsFor(session, global, o);
     const VirtualApi* model = session.virtualCable() ? &session.virtualCable()->api() : nullptr;
     VcClockReading start{};
     if (model && (!model->vc_clock_read || model->vc_clock_read(VC_SPEED_FULL, &start) != 0))

@@ -236,6 +236,42 @@ int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
     return code;
 }
 
+CLI::App* AddVerb(CLI::App* app, const char* name, const char* help) {
+    CLI::App* verb = app->add_subcommand(name, help);
+    verb->fallthrough();
+    return verb;
+}
+
+CLI::App* AddWriteVerb(CLI::App* app, SpiOptions& o) {
+    CLI::App* write = AddVerb(
+        app, "write",
+        "Write a file into the flash, keeping the rest of every sector it touches, and verify it");
+    write->add_option("file", o.file, "Input file (- for standard input)")->required();
+    write->add_option("--address", o.address, "First byte address")
+        ->capture_default_str()
+        ->transform(Number(0, kMaxAddress));
+    write->add_flag("--no-erase", o.noErase, "Program over what the sectors hold, never erase");
+    write->add_flag("--no-verify", o.noVerify, "Do not read the sectors back");
+    write->add_flag("--unprotect", o.unprotect,
+                    "Clear the block protection for the job and put it back afterwards");
+    write->add_flag("--verify")->description("Read the sectors back and compare (the default)");
+    return write;
+}
+
+CLI::App* AddEraseVerb(CLI::App* app, SpiOptions& o) {
+    CLI::App* erase =
+        AddVerb(app, "erase", "Erase a range (keeping the rest of its sectors) or the chip");
+    CLI::Option* at = erase->add_option("--address", o.address, "First byte address")
+                          ->transform(Number(0, kMaxAddress));
+    CLI::Option* size =
+        erase->add_option("--size", o.size, "Bytes to erase")->transform(Number(1, kMaxInputBytes));
+    erase->add_flag("--chip", o.chip, "Erase the whole flash (0xC7)")->excludes(at, size);
+    erase->add_flag("--no-verify", o.noVerify, "Do not read the erased bytes back");
+    erase->add_flag("--unprotect", o.unprotect,
+                    "Clear the block protection for the job and put it back afterwards");
+    return erase;
+}
+
 }  // namespace
 
 Command AddSpiCommand(CLI::App& root) {
@@ -252,42 +288,17 @@ Command AddSpiCommand(CLI::App& root) {
                     "500k, 1.5M), in place of the fastest the cable and the part allow")
         ->type_name("RATE")
         ->transform(Clock());
-    auto addVerb = [&](const char* name, const char* help) {
-        CLI::App* verb = app->add_subcommand(name, help);
-        verb->fallthrough();
-        return verb;
-    };
-    CLI::App* id = addVerb("id", "Read the flash's JEDEC ID and SFDP table");
-    CLI::App* read = addVerb("read", "Read the flash into a file");
+    CLI::App* id = AddVerb(app, "id", "Read the flash's JEDEC ID and SFDP table");
+    CLI::App* read = AddVerb(app, "read", "Read the flash into a file");
     read->add_option("file", o->file, "Output file (- for standard output)")->required();
     read->add_option("--address", o->address, "First byte address")
         ->capture_default_str()
         ->transform(Number(0, kMaxAddress));
     read->add_option("--size", o->size, "Bytes to read (default: to the end of the flash)")
         ->transform(Number(1, kMaxInputBytes));
-    CLI::App* write = addVerb(
-        "write",
-        "Write a file into the flash, keeping the rest of every sector it touches, and verify it");
-    write->add_option("file", o->file, "Input file (- for standard input)")->required();
-    write->add_option("--address", o->address, "First byte address")
-        ->capture_default_str()
-        ->transform(Number(0, kMaxAddress));
-    write->add_flag("--no-erase", o->noErase, "Program over what the sectors hold, never erase");
-    write->add_flag("--no-verify", o->noVerify, "Do not read the sectors back");
-    write->add_flag("--unprotect", o->unprotect,
-                    "Clear the block protection for the job and put it back afterwards");
-    write->add_flag("--verify")->description("Read the sectors back and compare (the default)");
-    CLI::App* erase =
-        addVerb("erase", "Erase a range (keeping the rest of its sectors) or the chip");
-    CLI::Option* at = erase->add_option("--address", o->address, "First byte address")
-                          ->transform(Number(0, kMaxAddress));
-    CLI::Option* size = erase->add_option("--size", o->size, "Bytes to erase")
-                            ->transform(Number(1, kMaxInputBytes));
-    erase->add_flag("--chip", o->chip, "Erase the whole flash (0xC7)")->excludes(at, size);
-    erase->add_flag("--no-verify", o->noVerify, "Do not read the erased bytes back");
-    erase->add_flag("--unprotect", o->unprotect,
-                    "Clear the block protection for the job and put it back afterwards");
-    CLI::App* verify = addVerb("verify", "Compare the flash with a file");
+    CLI::App* write = AddWriteVerb(app, *o);
+    CLI::App* erase = AddEraseVerb(app, *o);
+    CLI::App* verify = AddVerb(app, "verify", "Compare the flash with a file");
     verify->add_option("file", o->file, "File the flash should hold")->required();
     verify->add_option("--address", o->address, "First byte address")
         ->capture_default_str()

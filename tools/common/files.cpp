@@ -1,8 +1,4 @@
 // Input and output files, the interrupt cleanup and the state lock (inputs.h).
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -16,33 +12,8 @@
 #include "common/os.h"
 #include "common/report.h"
 
-// Files are read and written byte for byte (no newline translation on Windows); opening a FIFO
-// to look at it must not wait for a writer.
-#ifndef O_BINARY
-#define O_BINARY 0
-#endif
-#ifndef O_NONBLOCK
-#define O_NONBLOCK 0
-#endif
-
 namespace kestrel {
 namespace {
-
-// What a path that is not a regular file is, for messages.
-const char* KindOf(const struct stat& info) {
-    if (S_ISDIR(info.st_mode)) return "a directory";
-    if (S_ISCHR(info.st_mode)) return "a character device";
-#ifdef S_ISFIFO
-    if (S_ISFIFO(info.st_mode)) return "a FIFO";
-#endif
-#ifdef S_ISBLK
-    if (S_ISBLK(info.st_mode)) return "a block device";
-#endif
-#ifdef S_ISSOCK
-    if (S_ISSOCK(info.st_mode)) return "a socket";
-#endif
-    return "not a regular file";
-}
 
 std::string SizeLimitText(uint64_t limit) { return std::to_string(limit >> 20) + " MiB"; }
 
@@ -50,8 +21,7 @@ std::string SizeLimitText(uint64_t limit) { return std::to_string(limit >> 20) +
 bool ReadAll(int fd, uint64_t limit, std::vector<uint8_t>& bytes) {
     uint8_t block[65536];
     for (;;) {
-        const auto n = read(fd, block, sizeof block);
-        if (n < 0 && errno == EINTR) continue;
+        const long n = os::ReadBytes(fd, block, sizeof block);
         if (n < 0) return false;
         if (n == 0) return true;
         bytes.insert(bytes.end(), block, block + n);
@@ -60,20 +30,20 @@ bool ReadAll(int fd, uint64_t limit, std::vector<uint8_t>& bytes) {
 }
 
 // Files to remove when a stop signal (SIGINT, SIGTERM, SIGHUP) ends the process: fixed storage, so
-// that the handler touches nothing but these bytes and unlink().
+// that the handler touches nothing but these bytes and the removals.
 constexpr int kInterruptSlots = 8;
 constexpr size_t kInterruptPathBytes = 4096;
 char interruptPaths[kInterruptSlots][kInterruptPathBytes];
 std::atomic<bool> interruptUsed[kInterruptSlots];
 
 extern "C" void RemoveAndStop(int signal) {
-    // Files first, then the folders they were in (an unlink of a folder fails, as a rmdir of a
-    // file does).
+    // Files first, then the folders they were in (removing a folder as a file fails, as removing
+    // a file as a folder does).
     for (int slot = 0; slot < kInterruptSlots; ++slot) {
-        if (interruptUsed[slot].load()) unlink(interruptPaths[slot]);
+        if (interruptUsed[slot].load()) os::RemoveFile(interruptPaths[slot]);
     }
     for (int slot = 0; slot < kInterruptSlots; ++slot) {
-        if (interruptUsed[slot].load()) rmdir(interruptPaths[slot]);
+        if (interruptUsed[slot].load()) os::RemoveEmptyFolder(interruptPaths[slot]);
     }
     report::WriteInterrupted();
     os::StopBySignal(signal);
@@ -90,16 +60,16 @@ bool ReadInputFile(const std::string& path, uint64_t limit, std::vector<uint8_t>
     }
     const bool standardInput = path == "-";
     if (standardInput) os::BinaryStandardInput();
-    const int fd = standardInput ? 0 : open(path.c_str(), O_RDONLY | O_BINARY | O_NONBLOCK);
+    const int fd = standardInput ? 0 : os::OpenFile(path, os::FileMode::kRead);
     if (fd < 0) {
         error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
-    struct stat info {};
-    bool ok = fstat(fd, &info) == 0;
-    if (ok && !standardInput && !S_ISREG(info.st_mode)) {
-        error = "cannot read " + path + ": it is " + KindOf(info) + ", not a regular file";
-    } else if (ok && !standardInput && static_cast<uint64_t>(info.st_size) > limit) {
+    os::FileFacts facts{};
+    bool ok = os::FileFactsOf(fd, facts);
+    if (ok && !standardInput && !facts.regular) {
+        error = "cannot read " + path + ": it is " + facts.kind + ", not a regular file";
+    } else if (ok && !standardInput && facts.size > limit) {
         error = "cannot read " + path + ": it is larger than the " + SizeLimitText(limit) +
                 " an input may be";
     } else if (!ReadAll(fd, limit, bytes)) {
@@ -108,7 +78,7 @@ bool ReadInputFile(const std::string& path, uint64_t limit, std::vector<uint8_t>
         error = "cannot read " + path + ": it is larger than the " + SizeLimitText(limit) +
                 " an input may be";
     }
-    if (!standardInput) close(fd);
+    if (!standardInput) os::CloseFile(fd);
     ok = error.empty();
     if (!ok) bytes.clear();
     return ok;
@@ -125,21 +95,21 @@ bool CheckOutputTarget(const std::string& path, const char* role, bool streamabl
         error = std::string("cannot write ") + role + " to standard output; give a file";
         return false;
     }
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        error = std::string("cannot write ") + role + " " + path + ": it is " + KindOf(info) +
+    os::FileFacts facts{};
+    if (os::PathFactsOf(path, facts) && !facts.regular) {
+        error = std::string("cannot write ") + role + " " + path + ": it is " + facts.kind +
                 ", not a regular file" + (streamable ? " (give - for standard output)" : "");
         return false;
     }
     // The file is written beside its target and renamed: the folder must take a new file.
     const std::string probe = TemporaryNameBeside(path);
-    const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY, 0666);
+    const int fd = os::OpenFile(probe, os::FileMode::kCreateNew);
     if (fd < 0) {
         error = std::string("cannot write ") + role + " " + path + ": " + std::strerror(errno);
         return false;
     }
-    close(fd);
-    unlink(probe.c_str());
+    os::CloseFile(fd);
+    os::RemoveFile(probe.c_str());
     return true;
 }
 
@@ -147,7 +117,7 @@ std::string TemporaryNameBeside(const std::string& path) {
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path target(path);
     const std::string name = "." + target.filename().string() + ".kestrel-" +
-                             std::to_string(getpid()) + "-" + std::to_string(counter++);
+                             std::to_string(os::ProcessId()) + "-" + std::to_string(counter++);
     return (target.parent_path() / name).string();
 }
 
@@ -196,7 +166,7 @@ OutputFile::~OutputFile() { Discard(); }
 void OutputFile::Discard() {
     if (stream_ && !toStdout_) std::fclose(stream_);
     stream_ = nullptr;
-    if (!temporary_.empty()) unlink(temporary_.c_str());
+    if (!temporary_.empty()) os::RemoveFile(temporary_.c_str());
     temporary_.clear();
     ForgetOnInterrupt(slot_);
     slot_ = -1;
@@ -215,11 +185,11 @@ bool OutputFile::Open(const std::string& path, const char* role, std::string& er
     std::error_code code;
     temporary_ = TemporaryNameBeside(target_);
     slot_ = RemoveOnInterrupt(temporary_);
-    const int fd = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY, 0666);
-    stream_ = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    const int fd = os::OpenFile(temporary_, os::FileMode::kCreateNew);
+    stream_ = fd >= 0 ? os::StreamOnFile(fd, "wb") : nullptr;
     if (!stream_) {
         error = std::string("cannot write ") + role + " " + path + ": " + std::strerror(errno);
-        if (fd >= 0) close(fd);
+        if (fd >= 0) os::CloseFile(fd);
         temporary_.clear();
         Discard();
         return false;
@@ -287,13 +257,13 @@ bool StandardInputCopy::Write(const std::vector<uint8_t>& bytes, std::string& er
 }
 
 StateLock::~StateLock() {
-    if (fd_ >= 0) close(fd_);  // closing releases the lock
+    if (fd_ >= 0) os::CloseFile(fd_);  // closing releases the lock
 }
 
 bool StateLock::Acquire(const std::string& statePath, double waitSeconds, std::string& error) {
     // Beside the file itself, so that a name through a link takes the same lock.
     const std::string lockPath = FollowLinks(statePath) + ".lock";
-    fd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_BINARY, 0666);
+    fd_ = os::OpenFile(lockPath, os::FileMode::kReadWriteCreate);
     if (fd_ < 0) {
         error = "cannot lock " + statePath + " (" + lockPath + "): " + std::strerror(errno);
         return false;

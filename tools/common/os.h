@@ -5,6 +5,7 @@
 #pragma once
 
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -40,6 +41,39 @@ bool RenameOver(const std::string& from, const std::string& to);
 // Takes an exclusive advisory lock on an open file without waiting; false when another process
 // holds it. Closing the file releases it.
 bool TryLockFile(int fd);
+
+// Files by descriptor, read and written byte for byte (no newline translation on Windows).
+enum class FileMode {
+    kRead,             // to read; a FIFO opened so does not wait for a writer
+    kCreateNew,        // to write a new file, failing when the name exists
+    kReadWriteCreate,  // to read and write, created when missing
+    kAppendCreate,     // to append to, created when missing
+};
+// A descriptor, or -1 with errno set.
+int OpenFile(const std::string& path, FileMode mode);
+// Up to `size` bytes (retried when a signal interrupts); 0 at the end, -1 with errno set.
+long ReadBytes(int fd, void* buffer, size_t size);
+// From a signal handler too: writes the bytes once, unbuffered, ignoring failure.
+void WriteBytes(int fd, const void* bytes, size_t size);
+void CloseFile(int fd);
+// A stream on an open descriptor that takes it over, or null.
+FILE* StreamOnFile(int fd, const char* mode);
+int StreamFile(FILE* stream);
+
+// What a file is: whether it is regular, its size, and for one that is not, what it is in words
+// ("a directory", "a FIFO", ...).
+struct FileFacts {
+    bool regular;
+    uint64_t size;
+    const char* kind;
+};
+// False with errno set when the file cannot be looked at.
+bool FileFactsOf(int fd, FileFacts& facts);
+bool PathFactsOf(const std::string& path, FileFacts& facts);
+// From a signal handler too: removes a file, or an empty folder; a failure is ignored.
+void RemoveFile(const char* path);
+void RemoveEmptyFolder(const char* path);
+
 bool StdoutIsTerminal();
 // Points standard output at standard error and returns a stream on the former standard output,
 // or null when it cannot.

@@ -72,6 +72,70 @@ bool RenameOver(const std::string& from, const std::string& to) {
 
 bool TryLockFile(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
 
+namespace {
+
+// What a file that is not regular is, for messages.
+const char* KindOf(mode_t mode) {
+    if (S_ISREG(mode)) return "a regular file";
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+bool FactsOf(const struct stat& info, FileFacts& facts) {
+    facts = {S_ISREG(info.st_mode), static_cast<uint64_t>(info.st_size), KindOf(info.st_mode)};
+    return true;
+}
+
+}  // namespace
+
+int OpenFile(const std::string& path, FileMode mode) {
+    switch (mode) {
+        case FileMode::kRead:
+            return open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        case FileMode::kCreateNew:
+            return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        case FileMode::kReadWriteCreate:
+            return open(path.c_str(), O_RDWR | O_CREAT, 0666);
+        case FileMode::kAppendCreate:
+            return open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+long ReadBytes(int fd, void* buffer, size_t size) {
+    for (;;) {
+        const ssize_t n = read(fd, buffer, size);
+        if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+    }
+}
+
+void WriteBytes(int fd, const void* bytes, size_t size) { (void)write(fd, bytes, size); }
+
+void CloseFile(int fd) { close(fd); }
+
+FILE* StreamOnFile(int fd, const char* mode) { return fdopen(fd, mode); }
+
+int StreamFile(FILE* stream) { return fileno(stream); }
+
+bool FileFactsOf(int fd, FileFacts& facts) {
+    struct stat info {};
+    return fstat(fd, &info) == 0 && FactsOf(info, facts);
+}
+
+bool PathFactsOf(const std::string& path, FileFacts& facts) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && FactsOf(info, facts);
+}
+
+void RemoveFile(const char* path) { unlink(path); }
+
+void RemoveEmptyFolder(const char* path) { rmdir(path); }
+
 bool StdoutIsTerminal() { return isatty(1) != 0; }
 
 FILE* DivertStdout() {

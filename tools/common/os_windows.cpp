@@ -1,5 +1,7 @@
+#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 #include <atomic>
@@ -94,6 +96,76 @@ bool TryLockFile(int fd) {
     return file != INVALID_HANDLE_VALUE &&
            LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at);
 }
+
+namespace {
+
+// What a file that is not regular is, for messages.
+const char* KindOf(unsigned mode) {
+    switch (mode & _S_IFMT) {
+        case _S_IFREG:
+            return "a regular file";
+        case _S_IFDIR:
+            return "a directory";
+        case _S_IFCHR:
+            return "a character device";
+        case _S_IFIFO:
+            return "a FIFO";
+        default:
+            return "not a regular file";
+    }
+}
+
+bool FactsOf(const struct _stat64& info, FileFacts& facts) {
+    facts = {(info.st_mode & _S_IFMT) == _S_IFREG, static_cast<uint64_t>(info.st_size),
+             KindOf(info.st_mode)};
+    return true;
+}
+
+}  // namespace
+
+int OpenFile(const std::string& path, FileMode mode) {
+    constexpr int kAnyone = _S_IREAD | _S_IWRITE;
+    switch (mode) {
+        case FileMode::kRead:
+            return _open(path.c_str(), _O_RDONLY | _O_BINARY);
+        case FileMode::kCreateNew:
+            return _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, kAnyone);
+        case FileMode::kReadWriteCreate:
+            return _open(path.c_str(), _O_RDWR | _O_CREAT | _O_BINARY, kAnyone);
+        case FileMode::kAppendCreate:
+            return _open(path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT, kAnyone);
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+long ReadBytes(int fd, void* buffer, size_t size) {
+    return _read(fd, buffer, static_cast<unsigned>(size));
+}
+
+void WriteBytes(int fd, const void* bytes, size_t size) {
+    (void)_write(fd, bytes, static_cast<unsigned>(size));
+}
+
+void CloseFile(int fd) { _close(fd); }
+
+FILE* StreamOnFile(int fd, const char* mode) { return _fdopen(fd, mode); }
+
+int StreamFile(FILE* stream) { return _fileno(stream); }
+
+bool FileFactsOf(int fd, FileFacts& facts) {
+    struct _stat64 info {};
+    return _fstat64(fd, &info) == 0 && FactsOf(info, facts);
+}
+
+bool PathFactsOf(const std::string& path, FileFacts& facts) {
+    struct _stat64 info {};
+    return _stat64(path.c_str(), &info) == 0 && FactsOf(info, facts);
+}
+
+void RemoveFile(const char* path) { _unlink(path); }
+
+void RemoveEmptyFolder(const char* path) { _rmdir(path); }
 
 bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 

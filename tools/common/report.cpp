@@ -3,11 +3,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 #include "common/common.h"
 #include "common/os.h"
@@ -119,21 +114,13 @@ void Enable() {
     if (run.enabled) return;
     run.document = os::DivertStdout();
     run.enabled = run.document != nullptr;
-#ifdef _WIN32
-    if (run.enabled) documentFd = _fileno(run.document);
-#else
-    if (run.enabled) documentFd = fileno(run.document);
-#endif
+    if (run.enabled) documentFd = os::StreamFile(run.document);
     PrepareInterrupted();
 }
 
 void WriteInterrupted() {
     if (documentFd < 0 || interruptedLength == 0) return;
-#ifdef _WIN32
-    (void)_write(documentFd, interruptedDocument, static_cast<unsigned>(interruptedLength.load()));
-#else
-    (void)write(documentFd, interruptedDocument, interruptedLength.load());
-#endif
+    os::WriteBytes(documentFd, interruptedDocument, interruptedLength.load());
 }
 
 bool Enabled() { return TheRun().enabled; }

@@ -141,6 +141,8 @@ class SvfParser {
 
     bool LengthFits(Pattern pattern, uint32_t bits, const SvfToken& lengthToken);
     bool PatternCommand(Pattern pattern);
+    // The scan an SIR or SDR of `bits` makes, with its header and trailer around it.
+    void EmitScan(Pattern pattern, uint32_t bits);
     bool EndCommand();
     bool StateCommand();
     bool RunTestCommand();
@@ -218,8 +220,12 @@ bool SvfParser::PatternCommand(Pattern pattern) {
     state.tdo = given[1] ? *given[1] : Bits();
     state.mask = given[2] ? *given[2] : sameLength ? state.mask : Bits(bits, true);
     state.smask = given[3] ? *given[3] : sameLength ? state.smask : Bits(bits, true);
-    if (pattern != kSir && pattern != kSdr) return true;
+    if (pattern == kSir || pattern == kSdr) EmitScan(pattern, bits);
+    return true;
+}
 
+void SvfParser::EmitScan(Pattern pattern, uint32_t bits) {
+    const PatternState& state = patterns_[pattern];
     const bool ir = pattern == kSir;
     const PatternState& header = patterns_[ir ? kHir : kHdr];
     const PatternState& trailer = patterns_[ir ? kTir : kTdr];
@@ -241,7 +247,6 @@ bool SvfParser::PatternCommand(Pattern pattern) {
     if (compare && scan.mask.All(false)) scan.expected = scan.mask = Bits();
     tap_ = scan.end;
     Emit(command_ + " " + std::to_string(bits), std::move(scan));
-    return true;
 }
 
 bool SvfParser::EndCommand() {

@@ -147,6 +147,10 @@ class XsvfParser {
         return true;
     }
     bool Command(XsvfCommand code);
+    // The commands with more to them than a value or two: an IR scan, an end state, a wait.
+    bool SirCommand(XsvfCommand code);
+    bool EndStateCommand(XsvfCommand code);
+    bool WaitCommand();
     bool SdrInc();
 
     const std::vector<uint8_t>& bytes_;
@@ -169,7 +173,6 @@ class XsvfParser {
 
 bool XsvfParser::Command(XsvfCommand code) {
     const std::string name = name_;
-    uint32_t number = 0;
     uint8_t byte = 0;
     Bits tdi;
     switch (code) {
@@ -177,19 +180,8 @@ bool XsvfParser::Command(XsvfCommand code) {
             maskAllOnes_ = false;
             return Value(sdrSize_, mask_);
         case kXSir:
-        case kXSir2: {
-            if (!Number(number, code == kXSir ? 1 : 2) || !Value(number, tdi) ||
-                !TakeScan(number, runTestUs_)) {
-                return false;
-            }
-            ScanOp scan;
-            scan.ir = true;
-            scan.tdi = std::move(tdi);
-            scan.end = endIr_;
-            scan.waitUs = runTestUs_;
-            Emit(name + " " + std::to_string(number), std::move(scan));
-            return true;
-        }
+        case kXSir2:
+            return SirCommand(code);
         case kXSdr:
             return Value(sdrSize_, tdi) && EmitDrScan(name, std::move(tdi), true, true, true);
         case kXSdrTdo:
@@ -227,32 +219,58 @@ bool XsvfParser::Command(XsvfCommand code) {
         }
         case kXEndIr:
         case kXEndDr:
-            if (!U8(byte)) return Truncated();
-            if (byte > 1)
-                return Fail(name + " takes 0 (Run-Test/Idle) or 1 (pause), not " +
-                            std::to_string(byte));
-            if (code == kXEndIr) endIr_ = byte ? Tap::kIrPause : Tap::kIdle;
-            if (code == kXEndDr) endDr_ = byte ? Tap::kDrPause : Tap::kIdle;
-            return true;
+            return EndStateCommand(code);
         case kXComment:
             while (U8(byte)) {
                 if (byte == 0) return true;
             }
             return Fail("XCOMMENT has no terminating zero byte");
-        case kXWait: {
-            RunOp run;
-            if (!State(run.state) || !State(run.end) || !Number(number, 4) || !WaitFits(number) ||
-                !TakeScan(0, number)) {
-                return false;
-            }
-            run.minSeconds = number / 1e6;
-            run.timeAsClocks = IsStable(run.state);
-            Emit(name, run);
-            return true;
-        }
+        case kXWait:
+            return WaitCommand();
         case kXComplete:
             break;
     }
+    return true;
+}
+
+bool XsvfParser::SirCommand(XsvfCommand code) {
+    uint32_t number = 0;
+    Bits tdi;
+    if (!Number(number, code == kXSir ? 1 : 2) || !Value(number, tdi) ||
+        !TakeScan(number, runTestUs_)) {
+        return false;
+    }
+    ScanOp scan;
+    scan.ir = true;
+    scan.tdi = std::move(tdi);
+    scan.end = endIr_;
+    scan.waitUs = runTestUs_;
+    Emit(std::string(name_) + " " + std::to_string(number), std::move(scan));
+    return true;
+}
+
+bool XsvfParser::EndStateCommand(XsvfCommand code) {
+    uint8_t byte = 0;
+    if (!U8(byte)) return Truncated();
+    if (byte > 1) {
+        return Fail(std::string(name_) + " takes 0 (Run-Test/Idle) or 1 (pause), not " +
+                    std::to_string(byte));
+    }
+    if (code == kXEndIr) endIr_ = byte ? Tap::kIrPause : Tap::kIdle;
+    if (code == kXEndDr) endDr_ = byte ? Tap::kDrPause : Tap::kIdle;
+    return true;
+}
+
+bool XsvfParser::WaitCommand() {
+    RunOp run;
+    uint32_t number = 0;
+    if (!State(run.state) || !State(run.end) || !Number(number, 4) || !WaitFits(number) ||
+        !TakeScan(0, number)) {
+        return false;
+    }
+    run.minSeconds = number / 1e6;
+    run.timeAsClocks = IsStable(run.state);
+    Emit(name_, run);
     return true;
 }
 
