@@ -185,6 +185,9 @@ const std::vector<Row>& Rows() {
         {"jtag svf {a.bin}", 2, "the input file and VCABLE_CALL_LOG name",
          "VCABLE_CALL_LOG={link.bin}"},
         {"scan", 2, "--state and VCABLE_VCD name the same file", "VCABLE_VCD={state.bin}"},
+        {"--trace {state.bin.lock} scan", 2, "the lock of --state and --trace name the same file"},
+        {"scan", 2, "the lock of --state and VCABLE_CALL_LOG name",
+         "VCABLE_CALL_LOG={state.bin.lock}"},
         {"--trace {x.txt} list", 2, "--trace and VCABLE_CLOCK_REPORT name",
          "VCABLE_CLOCK_REPORT={./folder/../x.txt}"},
         // A file not there yet, by a relative name and from the root.

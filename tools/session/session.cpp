@@ -49,6 +49,10 @@ int CheckCommandFiles(const GlobalOptions& options, const CommandFiles& own) {
     std::vector<NamedFile> files = own.read;
     files.insert(files.end(), own.written.begin(), own.written.end());
     files.push_back({"--state", options.state});
+    // The lock beside the state is the lock's alone: another file written over it locks nothing.
+    if (!options.state.empty()) {
+        files.push_back({"the lock of --state", FollowLinks(options.state) + ".lock"});
+    }
     files.push_back({"--trace", options.trace});
     files.push_back({"--vcd", options.vcd});
     if (options.virtualScenario) files.push_back({"the scenario", *options.virtualScenario});
