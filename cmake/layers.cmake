@@ -7,7 +7,7 @@
 # src/: the library.
 set(KESTREL_LAYERS platform binding log mpsse connection uart provision shell)
 # tools/: the kestrel tool (flash/ and jtag/ include neither of each other).
-set(KESTREL_TOOL_LAYERS common wire flash jtag session commands)
+set(KESTREL_TOOL_LAYERS common wire flash jtag engine session commands)
 # The only files of tools/ that include the operating system's headers.
 set(KESTREL_TOOL_LAYERS_OS_SEAM "^common/os_[a-z]+\\.cpp$")
 # virtual/: the virtual cable; include/ is its control API's public headers.

@@ -1,81 +1,48 @@
-// kestrel spi id|read|write|erase|verify: the SPI flash behind chip select GPIOL2. Files are
-// checked first, and before any range is touched a flash must answer its ID and its size must be
-// known, --flash-size no larger than the part announces: a range past the end is refused with
-// nothing read, erased or programmed. A write or erase puts back the protection it cleared on
-// every way it ends, a signal included.
-#include <algorithm>
+// kestrel spi id|read|write|erase|verify: the SPI flash behind chip select GPIOL2. The command line
+// and its files are checked first; the job itself runs in the engine (kestrel_spi_run), which
+// refuses a range past the flash's end, and a flash that does not answer, before anything is
+// read, erased or programmed, and puts back the protection a write or erase cleared on every way
+// it ends, a signal included.
 #include <cstdio>
 #include <vector>
 
 #include "commands/commands.h"
+#include "commands/job_output.h"
 #include "commands/options.h"
-#include "commands/spi_verbs.h"
 #include "common/inputs.h"
 #include "common/os.h"
 #include "common/report.h"
-#include "common/tck.h"
-#include "flash/flash_clock.h"
-#include "flash/flash_geometry.h"
-#include "flash/flash_job.h"
 #include "flash/flash_stop.h"
-#include "flash/spi_ops.h"
+#include "kestrel_engine.h"
 
 namespace kestrel {
 namespace {
 
-using namespace spi_verbs;
+enum class SpiVerb : int32_t {
+    kId = KESTREL_SPI_ID,
+    kRead = KESTREL_SPI_READ,
+    kWrite = KESTREL_SPI_WRITE,
+    kErase = KESTREL_SPI_ERASE,
+    kVerify = KESTREL_SPI_VERIFY
+};
+
+struct SpiOptions {
+    uint64_t address = 0;
+    uint64_t size = 0;  // read: 0 = to the end of the flash
+    uint64_t flashSize = 0;
+    double clockHz = 0;  // --clock; 0: not given
+    std::string file;
+    bool noErase = false;
+    bool noVerify = false;
+    bool chip = false;
+    bool unprotect = false;
+};
 
 // The command line's bounds: the smallest erase any flash has, the largest flash and the largest
-// address the options take (ranges are then held to the flash's own size).
+// address the options take (the engine holds ranges to the flash's own size).
 constexpr uint64_t kSectorBytes = 4096;
 constexpr uint64_t kMaxFlashBytes = uint64_t{1} << 32;
 constexpr uint64_t kMaxAddress = 0xFFFFFFFF;
-
-// The range of the command, or a usage problem (then `problem` is set).
-Target RangeOf(SpiVerb verb, const SpiOptions& o, size_t inputBytes, const FlashGeometry& g,
-               std::string& problem) {
-    Target t{o.address, 0};
-    switch (verb) {
-        case SpiVerb::kRead:
-            if (o.size == 0 && g.size > 0 && o.address >= g.size) {
-                problem = "--address " + AddressText(o.address) + " is past the end of the " +
-                          SizeText(g.size) + " flash (" + std::to_string(g.size) + " bytes, from " +
-                          g.sizeSource + ")";
-                return t;
-            }
-            t.count = o.size ? o.size : g.size - o.address;
-            break;
-        case SpiVerb::kWrite:
-        case SpiVerb::kVerify:
-            t.count = inputBytes;
-            if (g.size > 0 && inputBytes > g.size) {
-                problem = o.file + " (" + std::to_string(inputBytes) +
-                          " bytes) is larger than the " + SizeText(g.size) + " flash (" +
-                          std::to_string(g.size) + " bytes, from " + g.sizeSource + ")";
-                return t;
-            }
-            break;
-        case SpiVerb::kErase:
-            if (o.chip) {
-                if (g.size == 0) problem = RangeProblem(0, 1, g);
-                // A chip erase erases the part, whatever --flash-size says.
-                if (g.size && !SizeIsThePart(g) && (g.sfdpSize || g.jedecSize)) {
-                    problem = "erase --chip erases the whole flash, which announces " +
-                              SizeText(std::max(g.sfdpSize, g.jedecSize)) + ", not the " +
-                              SizeText(g.size) + " --flash-size gives; leave " +
-                              "--flash-size out, or give --address 0 --size " +
-                              std::to_string(g.size);
-                }
-                return {0, g.size};
-            }
-            t.count = o.size;
-            break;
-        case SpiVerb::kId:
-            return t;
-    }
-    problem = RangeProblem(t.address, t.count, g);
-    return t;
-}
 
 // write and verify read their file, read writes it.
 CommandFiles SpiFiles(SpiVerb verb, const SpiOptions& o) {
@@ -84,149 +51,75 @@ CommandFiles SpiFiles(SpiVerb verb, const SpiOptions& o) {
     return {};
 }
 
-// The command line's files and the range a given --flash-size settles, before the cable is
-// opened: nothing reaches the cable when one of them is wrong.
+// A read's bytes into the output file.
+int WriteOutput(void* context, const uint8_t* bytes, uint64_t count) {
+    auto& output = *static_cast<OutputFile*>(context);
+    std::string error;
+    if (!output.Write(bytes, count, error) || !output.Commit(error)) {
+        return Fail(kExitFile, error);
+    }
+    return kExitOk;
+}
+
+// The engine's job for the command line.
+kestrel_spi_job JobFor(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o,
+                       const std::vector<uint8_t>& input, OutputFile& output) {
+    kestrel_spi_job job{};
+    job.version = KESTREL_ENGINE_VERSION;
+    job.verb = static_cast<int32_t>(verb);
+    job.address = o.address;
+    job.size = o.size;
+    job.flash_size = o.flashSize;
+    job.clock_hz = o.clockHz;
+    job.divisor = options.divisor;
+    job.divisor_given = options.divisorGiven;
+    job.data = input.data();
+    job.data_size = input.size();
+    job.receive = WriteOutput;
+    job.receive_context = &output;
+    job.name = o.file.c_str();
+    job.no_erase = o.noErase;
+    job.no_verify = o.noVerify;
+    job.chip = o.chip;
+    job.unprotect = o.unprotect;
+    job.handle_signals = 1;
+    job.keep_clock = 1;  // the session closes the cable next
+    return job;
+}
+
+// The command line's files and the job's own checks, before the cable is opened: nothing reaches
+// the cable when one of them is wrong.
 int PrepareSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o,
-               std::vector<uint8_t>& input, OutputFile& output) {
-    const bool reads = verb == SpiVerb::kWrite || verb == SpiVerb::kVerify;
-    const bool writes = verb == SpiVerb::kRead;
+               std::vector<uint8_t>& input, OutputFile& output, JobOutput& out) {
     if (const int code = CheckCommandFiles(options, SpiFiles(verb, o))) return code;
     std::string error;
-    if (reads) {
-        if (!ReadInputFile(o.file, kMaxInputBytes, input, error)) return Fail(kExitFile, error);
-        if (input.empty())
-            return Fail(kExitUsage, o.file + " is empty: nothing to " +
-                                        (verb == SpiVerb::kWrite ? "write" : "verify"));
+    if ((verb == SpiVerb::kWrite || verb == SpiVerb::kVerify) &&
+        !ReadInputFile(o.file, kMaxInputBytes, input, error)) {
+        return Fail(kExitFile, error);
     }
-    if (options.divisorGiven && o.clockHz > 0) {
-        return Fail(kExitUsage, "give --clock or --divisor, not both");
+    const kestrel_spi_job job = JobFor(verb, options, o, input, output);
+    if (const int code = kestrel_spi_check(&job, OnJobEvent, &out)) return code;
+    if (verb == SpiVerb::kRead && !output.Open(o.file, "the output file", error)) {
+        return Fail(kExitFile, error);
     }
-    if (writes && !output.Open(o.file, "the output file", error)) return Fail(kExitFile, error);
-    if (verb == SpiVerb::kErase && !o.chip && o.size == 0) {
-        return Fail(kExitUsage, "spi erase needs --size N with --address, or --chip");
-    }
-    if (o.flashSize) {
-        FlashGeometry given;
-        given.size = o.flashSize;
-        given.sizeSource = "--flash-size";
-        std::string problem;
-        RangeOf(verb, o, input.size(), given, problem);
-        if (!problem.empty()) return Fail(kExitUsage, problem);
-    }
-    return kExitOk;
-}
-
-// How the job's end went: the protection it cleared put back (said on standard output after a
-// success, as a note after a failure), or what it left changed and how to undo it.
-int FinishJob(const FlashJob& job, bool putBack, const CallResult& after, int code) {
-    if (job.clearSent) report::Set("protection_restored", json::Bool(putBack));
-    const std::string outcome = EndOutcome(job, putBack);
-    if (putBack) {
-        if (!outcome.empty() && code == kExitOk) {
-            std::printf("%s\n", outcome.c_str());
-        } else {
-            Note(outcome);
-        }
-        return code;
-    }
-    const int failed = FailCall(outcome.empty() ? after : Explained(after, outcome),
-                                "putting the flash back failed");
-    return code ? code : failed;
-}
-
-// The verb between the job's begin and end. A write or erase stops at a safe point when SIGINT
-// or SIGTERM asks it to, and ends as interrupted once the job's end has put things back.
-int RunJob(SpiVerb verb, const SpiOptions& o, const uint8_t id[3],
-           const std::vector<uint8_t>& input, OutputFile& output, const FlashGeometry& g,
-           const Target& t) {
-    const bool writes = verb == SpiVerb::kWrite || verb == SpiVerb::kErase;
-    std::optional<StopAtSafePoint> stop;
-    if (writes) stop.emplace();
-    // The sectors a write or erase touches, checked against the protection before any of them.
-    const uint64_t sector = g.eraseSize;
-    const uint64_t first = o.chip ? 0 : t.address / sector * sector;
-    const uint64_t end =
-        o.chip ? g.size : std::min(g.size, (t.address + t.count + sector - 1) / sector * sector);
-    FlashJob job;
-    CallResult result;
-    int code = BeginFlashJob(id, g.size, first, end, writes, o.unprotect, job, result)
-                   ? RunVerb(verb, o, input, output, g, t)
-                   : FailCall(result);
-    CallResult after;
-    const bool putBack = EndFlashJob(job, after);
-    stop.reset();
-    code = FinishJob(job, putBack, after, code);
-    return StopSignal() ? kExitInterrupted : code;
-}
-
-// The flash as the command line and the part describe it: a flash that answers, and a size that
-// the part does not contradict.
-int SettleFlash(SpiVerb verb, const SpiOptions& o, const uint8_t id[3], FlashGeometry& g) {
-    if (NoFlashAnswered(id)) {
-        if (verb == SpiVerb::kId) PrintJedecId(id);
-        return Fail(kExitUnavailable, NoAnswerText(id));
-    }
-    if (const std::string problem = SettleSize(o.flashSize, g); !problem.empty()) {
-        return Fail(kExitUsage, problem);
-    }
-    Note(SizeNote(g));
-    UseFlash(g);
-    report::Set("flash", json::Object({{"id", json::String(HexBytes(id, 3))},
-                                       {"size", json::Number(g.size)},
-                                       {"erase_size", json::Number(g.eraseSize)}}));
-    return kExitOk;
-}
-
-// The flash's clock for the job (FTDI_SetClk after the open's own divisor, which the probe used):
-// the one asked for or the fastest, refused when faster than the part's read allows. The
-// document's flash object gains the rate and divisor.
-int SetFlashClock(const GlobalOptions& options, const SpiOptions& o, const uint8_t id[3],
-                  const FlashGeometry& g) {
-    ClockRequest request;
-    if (options.divisorGiven) request.divisor = options.divisor;
-    if (o.clockHz > 0) request.hz = o.clockHz;
-    std::string problem;
-    const uint32_t divisor = ChooseDivisor(request, ReadClockLimitOf(id), problem);
-    if (!problem.empty()) return Fail(kExitUsage, problem);
-    CallResult result;
-    if (divisor != options.divisor && !Check(FTDI_SetClk(divisor), "FTDI_SetClk", result)) {
-        return FailCall(result, "setting the flash's clock failed");
-    }
-    report::Set("flash", json::Object({{"id", json::String(HexBytes(id, 3))},
-                                       {"size", json::Number(g.size)},
-                                       {"erase_size", json::Number(g.eraseSize)},
-                                       {"clock", json::String(RateText(TckHz(divisor)))},
-                                       {"divisor", json::Number(divisor)}}));
     return kExitOk;
 }
 
 int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
     std::vector<uint8_t> input;
     OutputFile output;
-    if (const int code = PrepareSpi(verb, options, o, input, output)) return code;
+    JobOutput out;
+    if (const int code = PrepareSpi(verb, options, o, input, output, out)) return code;
+    out.linesToStderr = output.toStdout();
 
     Session session(options);
     if (const int code = session.Start()) return code;
     CallResult result;
     if (!session.OpenMpsse(result)) return session.Finish(FailCall(result));
-    uint8_t id[3] = {0, 0, 0};
-    std::optional<FlashGeometry> sfdp;
-    FlashGeometry geometry;
-    if (!ProbeFlash(id, sfdp, geometry, result)) {
-        return session.Finish(FailCall(result, "identifying the flash failed"));
-    }
-    if (const int code = SettleFlash(verb, o, id, geometry)) return session.Finish(code);
-    if (verb == SpiVerb::kId) return session.Finish(RunId(id, sfdp, geometry));
-    std::string problem;
-    if (o.flashSize % geometry.eraseSize != 0) {
-        problem = "--flash-size " + std::to_string(o.flashSize) + " is not a whole number of " +
-                  "the flash's " + SizeText(geometry.eraseSize) + " sectors";
-    }
-    const Target target =
-        problem.empty() ? RangeOf(verb, o, input.size(), geometry, problem) : Target{};
-    if (!problem.empty()) return session.Finish(Fail(kExitUsage, problem));
-    if (const int code = SetFlashClock(options, o, id, geometry)) return session.Finish(code);
-    const int code = session.Finish(RunJob(verb, o, id, input, output, geometry, target));
+    const kestrel_spi_job job = JobFor(verb, options, o, input, output);
+    const int jobCode = kestrel_spi_run(&job, OnJobEvent, &out);
+    out.EndBar();
+    const int code = session.Finish(jobCode);
     // Stopped by a signal at a safe point: the document and the state are written, and the
     // process ends as the signal would have ended it.
     if (const int signal = StopSignal()) {

@@ -7,56 +7,6 @@
 #include "common/common.h"
 #include "common/os.h"
 
-namespace kestrel::json {
-
-std::string String(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
-            out += escaped;
-        } else {
-            out += c;  // UTF-8 passes through as it is
-        }
-    }
-    return out + "\"";
-}
-
-std::string Number(uint64_t value) { return std::to_string(value); }
-std::string Number(int64_t value) { return std::to_string(value); }
-std::string Bool(bool value) { return value ? "true" : "false"; }
-
-std::string Object(const Fields& fields) {
-    std::string out = "{";
-    for (const auto& [name, value] : fields) {
-        if (out.size() > 1) out += ", ";
-        out += String(name) + ": " + value;
-    }
-    return out + "}";
-}
-
-std::string Array(const std::vector<std::string>& values) {
-    std::string out = "[";
-    for (const std::string& value : values) {
-        if (out.size() > 1) out += ", ";
-        out += value;
-    }
-    return out + "]";
-}
-
-}  // namespace kestrel::json
-
 namespace kestrel::report {
 namespace {
 

@@ -1,0 +1,81 @@
+// The C interface's SPI flash functions: each runs one job for its caller and lets no C++
+// exception out (a job that cannot get its memory fails as an unavailable cable would).
+#include <new>
+
+#include "common/tck.h"
+#include "engine/spi_job.h"
+#include "flash/spi_ops.h"
+
+using kestrel::engine::Job;
+
+namespace {
+
+// A request the engine can read: given, and of this engine's version.
+bool Readable(const kestrel_spi_job* request, Job& job) {
+    if (!request) return job.Fail(kestrel::kExitUsage, "no flash job given") == 0;
+    if (request->version != KESTREL_ENGINE_VERSION) {
+        return job.Fail(kestrel::kExitUsage, "a flash job of engine version " +
+                                                 std::to_string(request->version) + ", not " +
+                                                 std::to_string(KESTREL_ENGINE_VERSION)) == 0;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" KESTREL_ENGINE_API int kestrel_spi_check(const kestrel_spi_job* request,
+                                                    kestrel_event_fn events, void* context) {
+    Job job(events, context);
+    if (!Readable(request, job)) return kestrel::kExitUsage;
+    try {
+        return kestrel::engine::CheckSpiJob(*request, job);
+    } catch (const std::bad_alloc&) {
+        return job.Fail(kestrel::kExitUnavailable, "out of memory for the flash job");
+    }
+}
+
+extern "C" KESTREL_ENGINE_API int kestrel_spi_run(const kestrel_spi_job* request,
+                                                  kestrel_event_fn events, void* context) {
+    Job job(events, context);
+    if (!Readable(request, job)) return kestrel::kExitUsage;
+    try {
+        return kestrel::engine::RunSpiJob(*request, job);
+    } catch (const std::bad_alloc&) {
+        return job.Fail(kestrel::kExitUnavailable, "out of memory for the flash job");
+    }
+}
+
+extern "C" KESTREL_ENGINE_API int kestrel_spi_transfer(const uint8_t* out, uint32_t out_count,
+                                                       uint8_t* in, uint32_t in_count,
+                                                       kestrel_event_fn events, void* context) {
+    Job job(events, context);
+    constexpr uint32_t kMaxTransfer = uint32_t{1} << 24;
+    if ((out_count && !out) || (in_count && !in) || out_count > kMaxTransfer ||
+        in_count > kMaxTransfer) {
+        return job.Fail(kestrel::kExitUsage,
+                        "a transfer's buffers must hold its counts, "
+                        "each at most 16 MiB");
+    }
+    kestrel::CallResult result;
+    try {
+        if (!kestrel::FlashTransfer(out, out_count, in, in_count, result)) {
+            return job.FailCall(result);
+        }
+    } catch (const std::bad_alloc&) {
+        return job.Fail(kestrel::kExitUnavailable, "out of memory for the transfer");
+    }
+    return kestrel::kExitOk;
+}
+
+extern "C" KESTREL_ENGINE_API int kestrel_parse_clock(const char* text, double* hz,
+                                                      kestrel_event_fn events, void* context) {
+    Job job(events, context);
+    if (!text || !hz) return job.Fail(kestrel::kExitUsage, "no clock given");
+    try {
+        std::string error;
+        if (!kestrel::ParseClock(text, *hz, error)) return job.Fail(kestrel::kExitUsage, error);
+    } catch (const std::bad_alloc&) {
+        return job.Fail(kestrel::kExitUnavailable, "out of memory for the clock");
+    }
+    return kestrel::kExitOk;
+}

@@ -1,0 +1,117 @@
+/* The flash and JTAG engine behind kestrel, as a small C interface: the kestrel tool and the
+ * Python package both run their jobs through these functions, so a script gets the tool's results,
+ * errors and progress events. A job runs on the cable the caller has opened for MPSSE (OpenDevice)
+ * through the KestrelLink library in the same process; the engine calls the library's exports and
+ * nothing else of the cable.
+ *
+ * Every job returns one of kestrel's exit codes (docs/kestrel.md: 0 done, 1 a check did not hold,
+ * 2 a wrong argument, 6 the cable lacks what the job needs, 8 an export failed, 130 stopped) and
+ * tells its caller what happens through one callback, each event a kind and a JSON value. */
+#ifndef KESTREL_ENGINE_H
+#define KESTREL_ENGINE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(KESTREL_ENGINE_STATIC)
+#define KESTREL_ENGINE_API
+#elif defined(_WIN32)
+#ifdef KESTREL_ENGINE_BUILD
+#define KESTREL_ENGINE_API __declspec(dllexport)
+#else
+#define KESTREL_ENGINE_API __declspec(dllimport)
+#endif
+#else
+#define KESTREL_ENGINE_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Raised when a job's structure gains fields; a caller passes the version it was built for. */
+#define KESTREL_ENGINE_VERSION 1
+
+/* The kinds of event and their JSON values:
+ *   PROGRESS      {"phase": "writing", "done": N, "total": N, "unit": "bytes"}, every step (the
+ *                 caller spaces them out)
+ *   FIELD         {"name": "bytes_programmed", "value": <JSON>}: one of the fields of kestrel's
+ *                 --json document; a later one of the same name replaces the earlier
+ *   WARNING       "text": something the user must know, the job goes on
+ *   ERROR         "text": why the job failed
+ *   LIBRARY_CALL  {"export": "JTAG_RxFTDI", "code": 4}: the export whose result failed the job
+ *   LINE          "text": what the job did, in words for people */
+enum kestrel_event_kind {
+    KESTREL_EVENT_PROGRESS = 1,
+    KESTREL_EVENT_FIELD = 2,
+    KESTREL_EVENT_WARNING = 3,
+    KESTREL_EVENT_ERROR = 4,
+    KESTREL_EVENT_LIBRARY_CALL = 5,
+    KESTREL_EVENT_LINE = 6
+};
+
+/* Called in the job's thread for every event. A return other than 0 asks the job to stop at its
+ * next safe point (no sector left half written, the protection it cleared put back); the job then
+ * returns 130. */
+typedef int (*kestrel_event_fn)(void* context, int kind, const char* json);
+
+/* Where a read's bytes go: called once with all of them; returns 0, or the exit code the job
+ * returns (the callee has reported why). */
+typedef int (*kestrel_data_fn)(void* context, const uint8_t* bytes, uint64_t count);
+
+enum kestrel_spi_verb {
+    KESTREL_SPI_ID = 0,    /* the JEDEC ID, SFDP table, size and protection */
+    KESTREL_SPI_READ = 1,  /* [address, address + size) to `receive` */
+    KESTREL_SPI_WRITE = 2, /* `data` at address, the rest of each sector it touches kept */
+    KESTREL_SPI_ERASE = 3, /* [address, address + size) to 0xFF, or the chip */
+    KESTREL_SPI_VERIFY = 4 /* compare [address, address + data_size) with `data` */
+};
+
+/* One job on the SPI flash behind chip select GPIOL2; zero-filled fields take their defaults. */
+struct kestrel_spi_job {
+    uint32_t version;    /* KESTREL_ENGINE_VERSION */
+    int32_t verb;        /* enum kestrel_spi_verb */
+    uint64_t address;    /* the first byte */
+    uint64_t size;       /* read: bytes (0: to the end of the flash); erase: bytes */
+    uint64_t flash_size; /* the flash's size in place of what it announces (0: what it does) */
+    double clock_hz;     /* the fastest clock to run at (0: the fastest the cable and part allow) */
+    uint32_t divisor;    /* the divisor the cable was opened with */
+    int32_t divisor_given; /* run the job at `divisor` instead of the fastest clock */
+    const uint8_t* data;   /* write and verify: the bytes */
+    uint64_t data_size;
+    kestrel_data_fn receive; /* read: where the bytes go */
+    void* receive_context;
+    const char* name;       /* what the job's lines call the data (a file name); NULL: "the data" */
+    int32_t no_erase;       /* write: program over what the sectors hold */
+    int32_t no_verify;      /* write, erase: do not read back */
+    int32_t chip;           /* erase: the whole chip */
+    int32_t unprotect;      /* write, erase: clear the block protection for the job, then restore */
+    int32_t handle_signals; /* SIGINT and SIGTERM stop a write or erase at its next safe point */
+    int32_t keep_clock;     /* leave the job's clock set (else the cable's divisor is put back) */
+};
+
+/* The job's own checks (its numbers, its data, the range on a given flash_size), made with
+ * nothing sent to the cable: 0, or the exit code kestrel_spi_run would return for them. */
+KESTREL_ENGINE_API int kestrel_spi_check(const struct kestrel_spi_job* job, kestrel_event_fn events,
+                                         void* context);
+
+/* Checks the job, probes the flash and runs the verb: 0, or an exit code. */
+KESTREL_ENGINE_API int kestrel_spi_run(const struct kestrel_spi_job* job, kestrel_event_fn events,
+                                       void* context);
+
+/* One SPI transaction: chip select low, `out_count` bytes out, `in_count` bytes in, select high.
+ * Returns 0, 2 for a count past the limit, or 8 (an ERROR and a LIBRARY_CALL event say why). */
+KESTREL_ENGINE_API int kestrel_spi_transfer(const uint8_t* out, uint32_t out_count, uint8_t* in,
+                                            uint32_t in_count, kestrel_event_fn events,
+                                            void* context);
+
+/* A clock as kestrel's --clock takes it ("6000000", "1.5M", "500kHz", "1.5 MHz") in hertz: 0, or
+ * 2 with an ERROR event for text that is not a rate the cable can run. */
+KESTREL_ENGINE_API int kestrel_parse_clock(const char* text, double* hz, kestrel_event_fn events,
+                                           void* context);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
