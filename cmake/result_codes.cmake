@@ -4,8 +4,8 @@
 # both kept in the source tree (they are installed as they are) and checked at every build, and
 # - kestrellink_result_codes.h in the build tree, for the tool and the tests.
 # kestrel's exit codes come from tools/common/exit_codes.tsv, which gives
-# python/kestrellink/_exit_codes.py (kept and checked the same way) and kestrel_exit_codes.h in the
-# build tree.
+# python/kestrellink/_exit_codes.py and the exit codes' part of docs/kestrel-result.schema.json
+# (kept and checked the same way) and kestrel_exit_codes.h in the build tree.
 #
 # Run as a script to rewrite the source-tree copies after editing a table:
 #   cmake -P cmake/result_codes.cmake
@@ -29,29 +29,49 @@ function(kestrel_result_code_python_name name out_var)
     set(${out_var} ${upper} PARENT_SCOPE)
 endfunction()
 
-# Reads the table into the parallel lists <prefix>_GROUPS, _CODES, _NAMES, _CLASSES and
-# _MEANINGS. Fails on a malformed row, a code twice in a group, a name twice (as C++ or Python
-# spells it) or a name that is also a group's.
-function(kestrel_read_result_codes table prefix)
-    file(STRINGS ${table} rows REGEX "^[A-Za-z]")
+# Reads a table of codes into the parallel lists <prefix>_GROUPS (GROUPED tables only), _CODES,
+# _NAMES, _CLASSES and _MEANINGS. A row is [group<TAB>]code<TAB>name<TAB>class<TAB>meaning. Fails on
+# a malformed row, a code twice (in a group), a name twice (as C++ or Python spells it), a name
+# without NAME_PREFIX or that is also a group's, a class outside CLASSES (when given) and, with
+# UNIQUE_CLASSES, a class twice.
+function(kestrel_read_codes table prefix)
+    cmake_parse_arguments(PARSE_ARGV 2 arg "GROUPED;UNIQUE_CLASSES" "NAME_PREFIX" "CLASSES")
+    set(group_pattern "")
+    if(arg_GROUPED)
+        set(group_pattern "([A-Za-z0-9_]+)\t")
+    endif()
+    file(STRINGS ${table} rows REGEX "^[^#]")
     foreach(list groups codes names classes meanings keys python_names)
         set(${list} "")
     endforeach()
     foreach(row IN LISTS rows)
         if(row MATCHES "[\"\\\\]" OR NOT row MATCHES
-           "^([A-Za-z0-9_]+)\t([0-9]+)\t([A-Z][A-Za-z0-9]*)\t([a-z-]+)\t([^\t]+)$")
-            message(FATAL_ERROR "${table}: row '${row}' is not group<TAB>code<TAB>name<TAB>class"
-                                "<TAB>meaning, or its meaning holds a quote or a backslash")
+           "^${group_pattern}([0-9]+)\t(${arg_NAME_PREFIX}[A-Z][A-Za-z0-9]*)\t([a-z-]+)\t([^\t]+)$")
+            message(FATAL_ERROR "${table}: row '${row}' is not [group<TAB>]code<TAB>name<TAB>class"
+                                "<TAB>meaning (name beginning ${arg_NAME_PREFIX}), or its meaning "
+                                "holds a quote or a backslash")
         endif()
-        set(group ${CMAKE_MATCH_1})
-        set(code ${CMAKE_MATCH_2})
-        set(name ${CMAKE_MATCH_3})
-        set(class ${CMAKE_MATCH_4})
-        set(meaning "${CMAKE_MATCH_5}")
+        if(arg_GROUPED)
+            set(group ${CMAKE_MATCH_1})
+            set(first 2)
+        else()
+            set(group "")
+            set(first 1)
+        endif()
+        math(EXPR at_name "${first} + 1")
+        math(EXPR at_class "${first} + 2")
+        math(EXPR at_meaning "${first} + 3")
+        set(code ${CMAKE_MATCH_${first}})
+        set(name ${CMAKE_MATCH_${at_name}})
+        set(class ${CMAKE_MATCH_${at_class}})
+        set(meaning "${CMAKE_MATCH_${at_meaning}}")
         kestrel_result_code_python_name(${name} python_name)
-        if(NOT class IN_LIST KESTREL_RESULT_CLASSES)
+        if(arg_CLASSES AND NOT class IN_LIST arg_CLASSES)
             message(FATAL_ERROR "${table}: ${name} has the class '${class}', not one of "
-                                "${KESTREL_RESULT_CLASSES}")
+                                "${arg_CLASSES}")
+        endif()
+        if(arg_UNIQUE_CLASSES AND class IN_LIST classes)
+            message(FATAL_ERROR "${table}: the class ${class} is given twice")
         endif()
         if("${group}:${code}" IN_LIST keys)
             message(FATAL_ERROR "${table}: ${group} has the code ${code} twice")
@@ -77,6 +97,16 @@ function(kestrel_read_result_codes table prefix)
         set(${prefix}_${list} "${${lower}}" PARENT_SCOPE)
     endforeach()
 endfunction()
+
+# The library's result codes: group, code, name, class and meaning per row.
+macro(kestrel_read_result_codes table prefix)
+    kestrel_read_codes(${table} ${prefix} GROUPED CLASSES ${KESTREL_RESULT_CLASSES})
+endmacro()
+
+# kestrel's exit codes: one class per code, names beginning with Exit.
+macro(kestrel_read_exit_codes table prefix)
+    kestrel_read_codes(${table} ${prefix} UNIQUE_CLASSES NAME_PREFIX Exit)
+endmacro()
 
 # The comment block of the public header, markers included.
 function(kestrel_result_code_comment table out_var)
@@ -192,31 +222,6 @@ function(kestrel_result_class_identifier class out_var)
     set(${out_var} ${identifier} PARENT_SCOPE)
 endfunction()
 
-# Reads kestrel's exit codes into the parallel lists <prefix>_CODES, _NAMES, _CLASSES and
-# _MEANINGS; fails on a malformed row or a code, name or class given twice.
-function(kestrel_read_exit_codes table prefix)
-    file(STRINGS ${table} rows REGEX "^[0-9]")
-    foreach(list codes names classes meanings)
-        set(${list} "")
-    endforeach()
-    foreach(row IN LISTS rows)
-        if(row MATCHES "[\"\\\\]" OR NOT row MATCHES "^([0-9]+)\t(Exit[A-Za-z0-9]+)\t([a-z-]+)\t([^\t]+)$")
-            message(FATAL_ERROR "${table}: row '${row}' is not code<TAB>Exit...<TAB>class<TAB>meaning")
-        endif()
-        if(CMAKE_MATCH_1 IN_LIST codes OR CMAKE_MATCH_2 IN_LIST names OR CMAKE_MATCH_3 IN_LIST classes)
-            message(FATAL_ERROR "${table}: row '${row}' repeats a code, a name or a class")
-        endif()
-        list(APPEND codes ${CMAKE_MATCH_1})
-        list(APPEND names ${CMAKE_MATCH_2})
-        list(APPEND classes ${CMAKE_MATCH_3})
-        list(APPEND meanings "${CMAKE_MATCH_4}")
-    endforeach()
-    foreach(list CODES NAMES CLASSES MEANINGS)
-        string(TOLOWER ${list} lower)
-        set(${prefix}_${list} "${${lower}}" PARENT_SCOPE)
-    endforeach()
-endfunction()
-
 # The Python package's module of exit codes.
 function(kestrel_exit_code_python table out_var)
     kestrel_read_exit_codes(${table} EC)
@@ -255,27 +260,69 @@ function(kestrel_generate_exit_code_header table header_out)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${table})
 endfunction()
 
+# The exit codes' part of docs/kestrel-result.schema.json: its $defs exitCode, exitClass and
+# exitCodeClass, which stand between these two lines of the schema.
+set(KESTREL_SCHEMA_EXIT_BEGIN "    \"exitCode\": {\n")
+set(KESTREL_SCHEMA_EXIT_END "    \"hex\": {")
+function(kestrel_exit_code_schema table out_var)
+    kestrel_read_exit_codes(${table} EC)
+    list(JOIN EC_CODES ", " codes)
+    set(text "${KESTREL_SCHEMA_EXIT_BEGIN}")
+    string(APPEND text "      \"description\": \"The exit codes, the same for every command (generated "
+                       "from tools/common/exit_codes.tsv by cmake/result_codes.cmake).\",\n"
+                       "      \"enum\": [${codes}]\n    },\n    \"exitClass\": {\n      \"oneOf\": [\n")
+    set(classes "")
+    set(rules "")
+    foreach(code class meaning IN ZIP_LISTS EC_CODES EC_CLASSES EC_MEANINGS)
+        list(APPEND classes "        {\"const\": \"${class}\", \"description\": \"${code}: ${meaning}\"}")
+        set(rule "{\"if\": {\"properties\": {\"exit_code\": {\"const\": ${code}}}}, ")
+        string(APPEND rule "\"then\": {\"properties\": {\"result\": {\"const\": \"${class}\"}}}}")
+        list(APPEND rules "        ${rule}")
+    endforeach()
+    list(JOIN classes ",\n" classes)
+    list(JOIN rules ",\n" rules)
+    string(APPEND text "${classes}\n      ]\n    },\n    \"exitCodeClass\": {\n"
+                       "      \"description\": \"Each exit code with its class.\",\n"
+                       "      \"allOf\": [\n${rules}\n      ]\n    },\n")
+    set(${out_var} "${text}" PARENT_SCOPE)
+endfunction()
+
+# <text> with the part from <begin> up to <end> replaced (<end> too when INCLUDING_END); fails
+# naming <file> when the markers are missing.
+function(kestrel_replace_between text begin end replacement file out_var)
+    cmake_parse_arguments(PARSE_ARGV 6 arg "INCLUDING_END" "" "")
+    string(FIND "${text}" "${begin}" at_begin)
+    string(FIND "${text}" "${end}" at_end)
+    if(at_begin LESS 0 OR at_end LESS at_begin)
+        message(FATAL_ERROR "${file} lacks the markers of its generated part")
+    endif()
+    if(arg_INCLUDING_END)
+        string(LENGTH "${end}" end_length)
+        math(EXPR at_end "${at_end} + ${end_length}")
+    endif()
+    string(SUBSTRING "${text}" 0 ${at_begin} head)
+    string(SUBSTRING "${text}" ${at_end} -1 tail)
+    set(${out_var} "${head}${replacement}${tail}" PARENT_SCOPE)
+endfunction()
+
 # Brings the source-tree copies in line with the tables (CHECK: only compares them).
 function(kestrel_sync_result_codes source_dir check)
     set(table ${source_dir}/src/shell/result_codes.tsv)
-    set(header ${source_dir}/include/kestrellink.h)
+    set(exit_table ${source_dir}/tools/common/exit_codes.tsv)
+    set(header include/kestrellink.h)
+    set(schema docs/kestrel-result.schema.json)
     kestrel_result_code_comment(${table} comment)
-    file(READ ${header} old_header)
-    string(FIND "${old_header}" "${KESTREL_RESULT_CODE_BEGIN}" begin)
-    string(FIND "${old_header}" "${KESTREL_RESULT_CODE_END}" end)
-    if(begin LESS 0 OR end LESS begin)
-        message(FATAL_ERROR "${header} lacks the result-code markers")
-    endif()
-    string(LENGTH "${KESTREL_RESULT_CODE_END}" end_length)
-    math(EXPR after "${end} + ${end_length}")
-    string(SUBSTRING "${old_header}" 0 ${begin} head)
-    string(SUBSTRING "${old_header}" ${after} -1 tail)
-    set(new_include/kestrellink.h "${head}${comment}${tail}")
+    file(READ ${source_dir}/${header} old_header)
+    kestrel_replace_between("${old_header}" "${KESTREL_RESULT_CODE_BEGIN}" "${KESTREL_RESULT_CODE_END}"
+                            "${comment}" ${header} new_${header} INCLUDING_END)
+    kestrel_exit_code_schema(${exit_table} exit_schema)
+    file(READ ${source_dir}/${schema} old_schema)
+    kestrel_replace_between("${old_schema}" "${KESTREL_SCHEMA_EXIT_BEGIN}" "${KESTREL_SCHEMA_EXIT_END}"
+                            "${exit_schema}" ${schema} new_${schema})
     kestrel_result_code_python(${table} new_python/kestrellink/_result_codes.py)
-    kestrel_exit_code_python(${source_dir}/tools/common/exit_codes.tsv
-                             new_python/kestrellink/_exit_codes.py)
+    kestrel_exit_code_python(${exit_table} new_python/kestrellink/_exit_codes.py)
     set(stale "")
-    foreach(file include/kestrellink.h python/kestrellink/_result_codes.py
+    foreach(file ${header} ${schema} python/kestrellink/_result_codes.py
                  python/kestrellink/_exit_codes.py)
         set(old "")
         if(EXISTS ${source_dir}/${file})

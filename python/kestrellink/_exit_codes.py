@@ -7,13 +7,13 @@ from typing import Dict
 
 EXIT_OK = 0  # the command did what was asked
 EXIT_FAILED = 1  # a verify or TDO check, or another check of the cable, did not hold
-EXIT_USAGE = 2  # the command line is wrong
+EXIT_USAGE = 2  # bad arguments, or an input file that is not what the command takes
 EXIT_NO_LIBRARY = 3  # no D2XX library, or the virtual cable's library cannot be loaded
-EXIT_MODEL = 4  # the virtual cable's scenario cannot be loaded, or its model erred
+EXIT_MODEL = 4  # the virtual cable's scenario cannot be loaded, or its model reported an error
 EXIT_FILE = 5  # an input or output file cannot be read or written
 EXIT_UNAVAILABLE = 6  # the library or cable in use lacks what the command needs
 EXIT_NO_CABLE = 7  # no cable matches the description and serial
-EXIT_LIBRARY_CALL = 8  # a library export returned a result other than 0
+EXIT_LIBRARY_CALL = 8  # a library export returned a result other than 0 (library_call names it)
 EXIT_INTERRUPTED = 130  # a stop signal (SIGINT, SIGTERM, SIGHUP) stopped the command
 
 EXIT_CLASSES: Dict[int, str] = {

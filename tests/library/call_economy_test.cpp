@@ -90,7 +90,7 @@ TEST_F(CallEconomyTest, LongQueuedShiftFillsEveryWriteButTheLast) {
 // verbatim, and the whole stream leaves in one write while the carrier and the stream's bytes stay
 // within KL_JTAG_QUEUE_THRESHOLD; one byte more and the shift sends the carrier alone first.
 TEST_F(CallEconomyTest, CarrierStreamsLeaveVerbatimInOneWrite) {
-    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), 0);
+    ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     struct Row {
         uint32_t size;  // stream bytes: one byte shift out of size - 3 bytes of 0xFF
         size_t writes;
@@ -106,10 +106,11 @@ TEST_F(CallEconomyTest, CarrierStreamsLeaveVerbatimInOneWrite) {
         stream[row.size] = 0;
         ForgetTraffic();
         const kl_u8 carried = 0;  // the header's third byte: three bytes carried
-        ASSERT_EQ(JTAG_WriteTMS2(0x19, 2, &carried), 0);
+        ASSERT_EQ(JTAG_WriteTMS2(0x19, 2, &carried), rc::kTransferOk);
         kl_u32 bits = 0;
-        ASSERT_EQ(JTAG_WriteTDI(0x09, 8 * row.size + 1, stream.data(), nullptr, &bits, 0), 0);
-        ASSERT_EQ(JTAG_Send2FTDI(), 0);
+        ASSERT_EQ(JTAG_WriteTDI(0x09, 8 * row.size + 1, stream.data(), nullptr, &bits, 0),
+                  rc::kTransferOk);
+        ASSERT_EQ(JTAG_Send2FTDI(), rc::kTransferOk);
         // The carrier, the carried header, the stream, the tail bit (0).
         std::vector<uint8_t> expected(row.size + 9, 0);
         const uint8_t framing[] = {0x19,

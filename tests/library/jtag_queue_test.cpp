@@ -265,10 +265,11 @@ struct CutShiftRow {
 TEST_F(JtagQueueTest, RetryAfterAFailedWriteInALongShiftSendsWholeCommandsOnly) {
     const std::vector<uint8_t> tdi(300000, 0x5A);  // writes of 131072, 131072 and the rest
     const CutShiftRow rows[] = {
-        {300000, 1, 4, 0, 0},
-        {300000, 2, 4, 4, 8 * 2 * 65536},
-        {300000, 3, 0, 4, 8 * 300000},
-        {131066, 1, 4, 0, 0},  // two heads and the whole bytes fill all but one byte
+        {300000, 1, rc::kTransferFailed, rc::kTransferOk, 0},
+        {300000, 2, rc::kTransferFailed, rc::kTransferFailed, 8 * 2 * 65536},
+        {300000, 3, rc::kTransferOk, rc::kTransferFailed, 8 * 300000},
+        // Two heads and the whole bytes fill all but one byte.
+        {131066, 1, rc::kTransferFailed, rc::kTransferOk, 0},
     };
     for (const CutShiftRow& row : rows) {
         SCOPED_TRACE(::testing::Message() << row.bytes << " bytes, write " << row.failingWrite);

@@ -70,7 +70,7 @@ TEST_F(OpenVariantsTest, EachVariantRunsItsOwnSteps) {
         CloseDevice();
         vc_reset();
         ForgetTraffic();
-        ASSERT_EQ(CallVariant(row.name), 0);
+        ASSERT_EQ(CallVariant(row.name), rc::kOpenOk);
 
         EXPECT_EQ(CallsOf("FT_Rescan").size(), row.rescans ? 1u : 0u);
         EXPECT_EQ(CallsOf("FT_OpenEx").size(), row.opensChannelB ? 2u : 1u);
@@ -105,13 +105,26 @@ TEST_F(OpenVariantsTest, FailuresGiveTheStepsResultCodes) {
         int withoutRescan;   // OpenDevice5, B8
     };
     const Row rows[] = {
-        {{"FT_Rescan", 1}, 2, 2, 0},
-        {{"FT_CreateDeviceInfoList", 1}, 3, 3, 3},
-        {{"FT_GetDeviceInfoList", 1}, 4, 4, 4},
-        {{"FT_OpenEx", 1}, 9, 9, 9},
-        {{"FT_ResetDevice", 1}, 10, 10, 10},
-        {{"FT_SetBitMode", 2}, 14, 14, 14},
-        {{"FT_OpenEx", 2}, 21, 0, 0},  // channel B: only the variants that open it notice
+        {{"FT_Rescan", 1}, rc::kOpenRescanFailed, rc::kOpenRescanFailed, rc::kOpenOk},
+        {{"FT_CreateDeviceInfoList", 1}, rc::kOpenNoDevice, rc::kOpenNoDevice, rc::kOpenNoDevice},
+        {{"FT_GetDeviceInfoList", 1},
+         rc::kOpenListNotFetched,
+         rc::kOpenListNotFetched,
+         rc::kOpenListNotFetched},
+        {{"FT_OpenEx", 1},
+         rc::kOpenChannelAFailed,
+         rc::kOpenChannelAFailed,
+         rc::kOpenChannelAFailed},
+        {{"FT_ResetDevice", 1},
+         rc::kOpenChannelAResetFailed,
+         rc::kOpenChannelAResetFailed,
+         rc::kOpenChannelAResetFailed},
+        {{"FT_SetBitMode", 2},
+         rc::kOpenMpsseModeFailed,
+         rc::kOpenMpsseModeFailed,
+         rc::kOpenMpsseModeFailed},
+        // Channel B: only the variants that open it notice.
+        {{"FT_OpenEx", 2}, rc::kOpenChannelBFailed, rc::kOpenOk, rc::kOpenOk},
     };
     for (const Row& row : rows) {
         for (const VariantRow& variant : kVariants) {
@@ -129,7 +142,7 @@ TEST_F(OpenVariantsTest, FailuresGiveTheStepsResultCodes) {
 }
 
 TEST_F(OpenVariantsTest, VariantWithoutChannelBLeavesItPairedButClosed) {
-    ASSERT_EQ(CallVariant("OpenDevice5_B7"), 0);
+    ASSERT_EQ(CallVariant("OpenDevice5_B7"), rc::kOpenOk);
     SelectChannelB();
     // The node's handle field is what the vendor list gave it: nothing was opened there.
     EXPECT_EQ(binding::CurrentHandle(), nullptr);
@@ -235,13 +248,13 @@ int CheckTalkable(uint32_t divisor = 5) {
 class CheckTalkableTest : public LibraryTest {};
 
 TEST_F(CheckTalkableTest, WithoutAChannelPairItRefusesWithoutCallingTheVendor) {
-    EXPECT_EQ(CheckTalkable(), 10);  // before any open
+    EXPECT_EQ(CheckTalkable(), rc::kOpenChannelAResetFailed);  // before any open
     EXPECT_EQ(vc_log_count(), 0u);
 
     ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     CloseDevice();
     ForgetTraffic();
-    EXPECT_EQ(CheckTalkable(), 10);  // the close released the list
+    EXPECT_EQ(CheckTalkable(), rc::kOpenChannelAResetFailed);  // the close released the list
     EXPECT_EQ(vc_log_count(), 0u);
 }
 
@@ -251,7 +264,7 @@ TEST_F(CheckTalkableTest, ReopensChannelAWhenTheStaleCloseClosedIt) {
     vc_channel_settings(0, 0, &before);
     ForgetTraffic();
 
-    ASSERT_EQ(CheckTalkable(7), 0);
+    ASSERT_EQ(CheckTalkable(7), rc::kOpenOk);
     auto closes = CallsOf("FT_Close");
     ASSERT_EQ(closes.size(), 1u);
     EXPECT_EQ(closes[0].handle, before.handle);
@@ -273,7 +286,7 @@ TEST_F(CheckTalkableTest, WithChannelBCurrentItClosesBAndBringsAUpAgain) {
     ASSERT_EQ(OpenDevice(u"ZV7300LNK", u"", 5), rc::kOpenOk);
     SelectChannelB();
     ForgetTraffic();
-    ASSERT_EQ(CheckTalkable(), 0);
+    ASSERT_EQ(CheckTalkable(), rc::kOpenOk);
     EXPECT_EQ(CallsOf("FT_OpenEx").size(), 0u);
     VcChannelSettings a{}, b{};
     vc_channel_settings(0, 0, &a);
@@ -291,10 +304,12 @@ TEST_F(CheckTalkableTest, FailureResults) {
         int expected;
     };
     const Row rows[] = {
-        {"FT_Close", 1, 5, 1},    // the stale close
-        {"FT_OpenEx", 1, 5, 10},  // reopening channel A
-        {"FT_ResetDevice", 1, 5, 10}, {"FT_SetLatencyTimer", 1, 5, 12},
-        {nullptr, 0, 0x10000, 17},  // divisor out of range, after the pins were set
+        {"FT_Close", 1, 5, rc::kOpenStaleCloseFailed},      // the stale close
+        {"FT_OpenEx", 1, 5, rc::kOpenChannelAResetFailed},  // reopening channel A
+        {"FT_ResetDevice", 1, 5, rc::kOpenChannelAResetFailed},
+        {"FT_SetLatencyTimer", 1, 5, rc::kOpenChannelALatencyFailed},
+        // The divisor out of range, after the pins were set.
+        {nullptr, 0, 0x10000, rc::kOpenClockFailed},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.entry ? row.entry : "divisor");

@@ -97,7 +97,7 @@ TEST_F(UartOpenTest, EachOpenSetsBothChannelsUpAsSerialPortsAndEndsOnChannelB) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FreshCable();
-        ASSERT_EQ(c.open(), 0);
+        ASSERT_EQ(c.open(), rc::kUartOpenOk);
         EXPECT_EQ(OpenCalls(), ExpectedOpenCalls(c.baud));
         ExpectChannelBCurrentAndOpen();
         EXPECT_TRUE(MessageBoxes().empty());
@@ -108,11 +108,10 @@ TEST_F(UartOpenTest, EachOpenSetsBothChannelsUpAsSerialPortsAndEndsOnChannelB) {
 struct FailureRow {
     const char* entry;
     uint32_t nth;
-    int code2;
-    const char16_t* text2;
-    int code3;
-    const char16_t* text3;
+    int code;  // of OpenDevice2 and OpenDevice3, which share their codes
     int code4;
+    const char16_t* text2;
+    const char16_t* text3;
 };
 
 constexpr const char16_t* kQueueText =
@@ -134,39 +133,50 @@ constexpr const char16_t* kReset3 =
     u"E11.05 Flashing Leash cannot be reset. Please unplug cable and re-try";
 
 const FailureRow kFailureRows[] = {
-    {"FT_Rescan", 1, 2, nullptr, 2, u"FT_Rescan failed", 2},
-    {"FT_CreateDeviceInfoList", 1, 3, u"E11.01 No ZV7300LNK found. Please unplug cable and re-try",
-     3, u"E11.01 No Flashing Leash found. Please unplug cable and re-try", 3},
-    {"FT_GetDeviceInfoList", 1, 4, u"E11.02 No ZV7300LNK found. Please unplug cable and re-try", 4,
-     u"E11.02 No Flashing Leash found. Please unplug cable and re-try", 4},
-    {"FT_OpenEx", 1, 5,
+    {"FT_Rescan", 1, rc::kUartOpenRescanFailed, rc::kOpen4RescanFailed, nullptr,
+     u"FT_Rescan failed"},
+    {"FT_CreateDeviceInfoList", 1, rc::kUartOpenNoDevice, rc::kOpen4NoDevice,
+     u"E11.01 No ZV7300LNK found. Please unplug cable and re-try",
+     u"E11.01 No Flashing Leash found. Please unplug cable and re-try"},
+    {"FT_GetDeviceInfoList", 1, rc::kUartOpenListNotFetched, rc::kOpen4ListNotFetched,
+     u"E11.02 No ZV7300LNK found. Please unplug cable and re-try",
+     u"E11.02 No Flashing Leash found. Please unplug cable and re-try"},
+    {"FT_OpenEx", 1, rc::kUartOpenNoMatch, rc::kOpen4ChannelAFailed,
      u"E11.04 The open for ZV7300LNK did not complete successfully. Please unplug cable and "
      u"re-try",
-     5,
      u"E11.04 The open for Flashing Leash did not complete successfully. Please unplug cable and "
-     u"re-try",
-     9},
-    {"FT_ResetDevice", 1, 6, kReset2, 6, kReset3, 10},
-    {"FT_GetQueueStatus", 1, 7, kQueueText, 7, kQueueText, 11},
-    {"FT_SetLatencyTimer", 1, 8, kLatencyText, 8, kLatencyText, 12},
-    {"FT_SetBitMode", 1, 9, kBitModeText, 9, kBitModeText, 13},
-    {"FT_SetBaudRate", 1, 17, kBaudText, 17, kBaudText, 14},
-    {"FT_SetDataCharacteristics", 1, 18, kDataText, 18, kDataText, 15},
-    {"FT_SetFlowControl", 1, 19, kFlowText, 19, kFlowText, 16},
-    {"FT_OpenEx", 2, 8,
+     u"re-try"},
+    {"FT_ResetDevice", 1, rc::kUartOpenNotOnePair, rc::kOpen4ChannelAResetFailed, kReset2, kReset3},
+    {"FT_GetQueueStatus", 1, rc::kUartOpenPollFailed, rc::kOpen4ChannelAPollFailed, kQueueText,
+     kQueueText},
+    {"FT_SetLatencyTimer", 1, rc::kUartOpenChannelBFailed, rc::kOpen4ChannelALatencyFailed,
+     kLatencyText, kLatencyText},
+    {"FT_SetBitMode", 1, rc::kUartOpenBitModeFailed, rc::kOpen4ChannelABitModeFailed, kBitModeText,
+     kBitModeText},
+    {"FT_SetBaudRate", 1, rc::kUartOpenBaudFailed, rc::kOpen4ChannelABaudFailed, kBaudText,
+     kBaudText},
+    {"FT_SetDataCharacteristics", 1, rc::kUartOpenDataFailed, rc::kOpen4ChannelADataFailed,
+     kDataText, kDataText},
+    {"FT_SetFlowControl", 1, rc::kUartOpenFlowFailed, rc::kOpen4ChannelAFlowFailed, kFlowText,
+     kFlowText},
+    {"FT_OpenEx", 2, rc::kUartOpenChannelBFailed, rc::kOpen4ChannelBFailed,
      u"E11.06 The open for ZV7300LNK did not complete successfully. Please unplug cable and "
      u"re-try",
-     8,
      u"E11.06 The open for Flashing Leash did not complete successfully. Please unplug cable and "
-     u"re-try",
-     17},
-    {"FT_ResetDevice", 2, 6, kReset2, 6, kReset3, 18},
-    {"FT_GetQueueStatus", 2, 7, kQueueText, 7, kQueueText, 19},
-    {"FT_SetLatencyTimer", 2, 8, kLatencyText, 8, kLatencyText, 20},
-    {"FT_SetBitMode", 2, 9, kBitModeText, 9, kBitModeText, 21},
-    {"FT_SetBaudRate", 2, 17, kBaudText, 17, kBaudText, 22},
-    {"FT_SetDataCharacteristics", 2, 18, kDataText, 18, kDataText, 23},
-    {"FT_SetFlowControl", 2, 19, kFlowText, 19, kFlowText, 24},
+     u"re-try"},
+    {"FT_ResetDevice", 2, rc::kUartOpenNotOnePair, rc::kOpen4ChannelBResetFailed, kReset2, kReset3},
+    {"FT_GetQueueStatus", 2, rc::kUartOpenPollFailed, rc::kOpen4TooManyOrChannelBPollFailed,
+     kQueueText, kQueueText},
+    {"FT_SetLatencyTimer", 2, rc::kUartOpenChannelBFailed, rc::kOpen4ChannelBLatencyFailed,
+     kLatencyText, kLatencyText},
+    {"FT_SetBitMode", 2, rc::kUartOpenBitModeFailed, rc::kOpen4ChannelBBitModeFailed, kBitModeText,
+     kBitModeText},
+    {"FT_SetBaudRate", 2, rc::kUartOpenBaudFailed, rc::kOpen4ChannelBBaudFailed, kBaudText,
+     kBaudText},
+    {"FT_SetDataCharacteristics", 2, rc::kUartOpenDataFailed, rc::kOpen4ChannelBDataFailed,
+     kDataText, kDataText},
+    {"FT_SetFlowControl", 2, rc::kUartOpenFlowFailed, rc::kOpen4ChannelBFlowFailed, kFlowText,
+     kFlowText},
 };
 
 TEST_F(UartOpenTest, EveryFailingStepGivesItsCodeAndMessage) {
@@ -179,7 +189,7 @@ TEST_F(UartOpenTest, EveryFailingStepGivesItsCodeAndMessage) {
             int code = open == 2   ? OpenDevice2()
                        : open == 3 ? OpenDevice3(9600)
                                    : OpenDevice4(u"", u"", 9600);
-            EXPECT_EQ(code, open == 2 ? row.code2 : open == 3 ? row.code3 : row.code4);
+            EXPECT_EQ(code, open == 4 ? row.code4 : row.code);
             const char16_t* text = open == 2 ? row.text2 : open == 3 ? row.text3 : nullptr;
             if (text) {
                 EXPECT_EQ(MessageBoxes(), std::vector<std::u16string>{text});
@@ -202,7 +212,7 @@ TEST_F(UartOpenTest, FailedCloseOfTheStillOpenConnectionGivesOne) {
         FreshCable();
         ASSERT_EQ(OpenDevice2(), rc::kUartOpenOk);
         vc_fault_fail("FT_Close", 1, kIoError, 0);
-        EXPECT_EQ(open(), 1);
+        EXPECT_EQ(open(), rc::kUartOpenStaleCloseFailed);
         EXPECT_FALSE(connection::ConnectionOpen());
         if (text) {
             EXPECT_EQ(MessageBoxes(), std::vector<std::u16string>{text});
@@ -244,19 +254,31 @@ TEST_F(UartOpenTest, NameMatchingTakesWholeDescriptionsOfOneChannelOfEachKind) {
     const Case cases[] = {
         {"ZV7300LNK and StudyBenchUnit cables",
          {{"ZV7300LNK", true}, {"StudyBenchUnit", true}},
-         6,
-         0},
+         rc::kUartOpenNotOnePair,
+         rc::kUartOpenOk},
         {"ZV7300LNK and FlashingLeash cables",
          {{"ZV7300LNK", true}, {"FlashingLeash", true}},
-         0,
-         6},
-        {"StudyBenchUnit cable", {{"StudyBenchUnit", true}}, 0, 5},
-        {"FlashingLeash cable", {{"FlashingLeash", true}}, 5, 0},
-        {"other boards of the table", {{"ZV7300LNK-USB", true}, {"ZV7300QRB-USB", true}}, 5, 5},
-        {"lower case", {{"zv7300lnk", true}}, 5, 5},
-        {"further characters", {{"ZV7300LNK A2", false}, {"ZV7300LNK B", false}}, 6, 6},
-        {"two channel-A names", {{"ZV7300LNK A", false}, {"StudyBenchUnit A", false}}, 6, 6},
-        {"two channel-B names", {{"ZV7300LNK B", false}, {"FlashingLeash B", false}}, 6, 6},
+         rc::kUartOpenOk,
+         rc::kUartOpenNotOnePair},
+        {"StudyBenchUnit cable", {{"StudyBenchUnit", true}}, rc::kUartOpenOk, rc::kUartOpenNoMatch},
+        {"FlashingLeash cable", {{"FlashingLeash", true}}, rc::kUartOpenNoMatch, rc::kUartOpenOk},
+        {"other boards of the table",
+         {{"ZV7300LNK-USB", true}, {"ZV7300QRB-USB", true}},
+         rc::kUartOpenNoMatch,
+         rc::kUartOpenNoMatch},
+        {"lower case", {{"zv7300lnk", true}}, rc::kUartOpenNoMatch, rc::kUartOpenNoMatch},
+        {"further characters",
+         {{"ZV7300LNK A2", false}, {"ZV7300LNK B", false}},
+         rc::kUartOpenNotOnePair,
+         rc::kUartOpenNotOnePair},
+        {"two channel-A names",
+         {{"ZV7300LNK A", false}, {"StudyBenchUnit A", false}},
+         rc::kUartOpenNotOnePair,
+         rc::kUartOpenNotOnePair},
+        {"two channel-B names",
+         {{"ZV7300LNK B", false}, {"FlashingLeash B", false}},
+         rc::kUartOpenNotOnePair,
+         rc::kUartOpenNotOnePair},
     };
     for (const Case& c : cases) {
         for (int open : {2, 3}) {
@@ -273,12 +295,14 @@ TEST_F(UartOpenTest, NameMatchingTakesWholeDescriptionsOfOneChannelOfEachKind) {
             int expected = open == 2 ? c.code2 : c.code3;
             EXPECT_EQ(open == 2 ? OpenDevice2() : OpenDevice3(9600), expected);
             std::u16string text =
-                expected == 6   ? (open == 2 ? u"E11.04 More than one ZV7300LNK-USB board detected"
-                                             : u"E11.04 More than one Flashing Leash detected")
-                : expected == 5 ? (open == 2 ? u"E11.03 It is not ZV7300LNK-USB board"
-                                             : u"E11.03 It is not Flashing Leash")
-                                : u"";
-            if (expected == 0) {
+                expected == rc::kUartOpenNotOnePair
+                    ? (open == 2 ? u"E11.04 More than one ZV7300LNK-USB board detected"
+                                 : u"E11.04 More than one Flashing Leash detected")
+                : expected == rc::kUartOpenNoMatch
+                    ? (open == 2 ? u"E11.03 It is not ZV7300LNK-USB board"
+                                 : u"E11.03 It is not Flashing Leash")
+                    : u"";
+            if (expected == rc::kUartOpenOk) {
                 EXPECT_TRUE(MessageBoxes().empty());
             } else {
                 EXPECT_EQ(MessageBoxes(), std::vector<std::u16string>{text});
@@ -305,9 +329,11 @@ TEST_F(UartOpenTest, SubstringPairingOfOpenDevice4) {
         int code;
     };
     const Case cases[] = {
-        {"empty parts, one cable", 1, u"", 0},   {"channel A only", 1, u"ZV7300LNK A", 6},
-        {"no match", 1, u"FlashingLeash", 5},    {"two cables", 2, u"ZV7300LNK", 6},
-        {"eleven cables", 11, u"ZV7300LNK", 19},
+        {"empty parts, one cable", 1, u"", rc::kOpen4Ok},
+        {"channel A only", 1, u"ZV7300LNK A", rc::kOpen4NotOnePair},
+        {"no match", 1, u"FlashingLeash", rc::kOpen4NoMatch},
+        {"two cables", 2, u"ZV7300LNK", rc::kOpen4NotOnePair},
+        {"eleven cables", 11, u"ZV7300LNK", rc::kOpen4TooManyOrChannelBPollFailed},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -315,7 +341,7 @@ TEST_F(UartOpenTest, SubstringPairingOfOpenDevice4) {
         vc_clear_devices();
         for (int i = 0; i < c.cables; ++i) vc_add_cable("ZV7300LNK", "KL", 1);
         EXPECT_EQ(OpenDevice4(c.description, u"", 9600), c.code);
-        if (c.code == 5) {
+        if (c.code == rc::kOpen4NoMatch) {
             EXPECT_EQ(MessageBoxes(),
                       std::vector<std::u16string>{u"E11.03 It is not Flashing Leash"});
         } else {

@@ -198,7 +198,7 @@ TEST_F(UartTest, ReadFileUartWaitsForExactlyTheSizeWithinItsPassCount) {
         int result;
     };
     // A time-out returns the bytes waiting (12 overshoots the size of 10), or 6 with none.
-    for (const Case& c : {Case{0, 6}, Case{2, 2}, Case{12, 12}}) {
+    for (const Case& c : {Case{0, rc::kReceiveTimedOutEmpty}, Case{2, 2}, Case{12, 12}}) {
         SCOPED_TRACE(c.waiting);
         vc_log_clear();
         Inject(Pattern(c.waiting));
@@ -225,14 +225,14 @@ TEST_F(UartTest, ReadFileUartPollsOneTimeFewerThanItsPassCount) {
         uint32_t arrivesAtPoll;
         int result;
     };
-    for (const Row& row : {Row{29, 0}, Row{30, 6}}) {
+    for (const Row& row : {Row{29, rc::kReceiveOk}, Row{30, rc::kReceiveTimedOutEmpty}}) {
         SCOPED_TRACE(row.arrivesAtPoll);
         remove(TempPath("out").c_str());
         ASSERT_EQ(vc_uart_peer_script(kDevice, kChannelB, data.data(), 10, VC_UART_AFTER_POLLS,
                                       row.arrivesAtPoll),
                   0);
         EXPECT_EQ(Read_FILE_UART(TempPath("out").c_str(), 10), row.result);
-        EXPECT_EQ(FileExists(TempPath("out")), row.result == 0);
+        EXPECT_EQ(FileExists(TempPath("out")), row.result == rc::kReceiveOk);
     }
 }
 
