@@ -16,11 +16,12 @@ to ``Library.on_message`` when set.
 """
 
 from .bench import BenchInterrupted, BenchResult, CableOutcome, run_cables
+from ._engine import JobNote
 from .cable import Cable, Gpio, Uart
 from .d2xx import use_d2xx
 from .errors import (EXIT_CLASSES, CableError, CableMessage, KestrelLinkError,
-                     LibraryNotFoundError, ReentryError, ScenarioError, TargetError, VerifyError,
-                     exit_code)
+                     LibraryNotFoundError, ReentryError, ScenarioError, TargetError, UnavailableError,
+                     VerifyError, exit_code)
 from .jtag import Jtag
 from .library import Library, load
 from .progress import ProgressEvent
@@ -31,8 +32,8 @@ from .virtual import Call, Pins, VirtualCable
 
 __version__ = "1.0.0"
 __all__ = ["BenchInterrupted", "BenchResult", "Cable", "CableError", "CableMessage", "CableOutcome",
-           "Call", "Device", "EXIT_CLASSES", "FlashData", "FlashId", "FlashResult", "Gpio", "Jtag",
+           "Call", "Device", "EXIT_CLASSES", "FlashData", "FlashId", "FlashResult", "Gpio", "JobNote", "Jtag",
            "KestrelLinkError", "Library", "LibraryNotFoundError", "Pins", "ProgressEvent",
            "ReentryError", "ScanResult", "ScenarioError", "Spi", "TargetError", "Uart", "UartData",
-           "UartResult", "VerifyError", "VirtualCable", "exit_code", "load", "run_cables",
+           "UartResult", "UnavailableError", "VerifyError", "VirtualCable", "exit_code", "load", "run_cables",
            "use_d2xx"]

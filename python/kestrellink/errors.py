@@ -3,11 +3,12 @@ failure."""
 
 from ._exit_codes import (EXIT_CLASSES, EXIT_FAILED, EXIT_FILE, EXIT_INTERRUPTED,
                           EXIT_LIBRARY_CALL, EXIT_MODEL, EXIT_NO_CABLE, EXIT_NO_LIBRARY,
-                          EXIT_USAGE)
+                          EXIT_UNAVAILABLE, EXIT_USAGE)
 from ._result_codes import CLASSES
 
 __all__ = ["EXIT_CLASSES", "CableError", "CableMessage", "KestrelLinkError", "LibraryNotFoundError",
-           "ReentryError", "ScenarioError", "TargetError", "VerifyError", "exit_code"]
+           "ReentryError", "ScenarioError", "TargetError", "UnavailableError", "VerifyError",
+           "exit_code"]
 
 
 class KestrelLinkError(Exception):
@@ -42,6 +43,10 @@ class TargetError(KestrelLinkError):
     """The exports succeeded but what is on the pins did not answer as expected."""
 
 
+class UnavailableError(TargetError):
+    """The target lacks what the operation needs: no flash answers on the SPI lines, say."""
+
+
 class VerifyError(TargetError):
     """What was read back differs from what was written: ``address`` is the first byte that
     differs, ``expected`` and ``actual`` its values; ``reason`` what that means, when known."""
@@ -67,7 +72,8 @@ def _class_of(error: CableError) -> str:
 
 def exit_code(error: BaseException) -> int:
     """The exit code kestrel gives for the same failure: EXIT_NO_CABLE for a cable that is not
-    there, EXIT_LIBRARY_CALL for another library result, EXIT_FAILED for a target that did not
+    there, EXIT_LIBRARY_CALL for another library result, EXIT_UNAVAILABLE for a target that lacks
+    what the operation needs (no flash), EXIT_FAILED for a target that did not
     answer as expected (a verify, an assert), EXIT_NO_LIBRARY without a D2XX library, EXIT_MODEL
     for the scenario, EXIT_FILE for a file, EXIT_INTERRUPTED for an interrupt; EXIT_USAGE for
     anything else (a wrong argument, the job's own error)."""
@@ -80,6 +86,8 @@ def exit_code(error: BaseException) -> int:
     if isinstance(error, CableError):
         return {"no-library": EXIT_NO_LIBRARY, "no-cable": EXIT_NO_CABLE}.get(
             _class_of(error), EXIT_LIBRARY_CALL)
+    if isinstance(error, UnavailableError):
+        return EXIT_UNAVAILABLE
     if isinstance(error, (TargetError, AssertionError)):
         return EXIT_FAILED
     return EXIT_FILE if isinstance(error, OSError) else EXIT_USAGE

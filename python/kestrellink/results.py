@@ -47,14 +47,18 @@ class ScanResult:
 
 @dataclasses.dataclass(frozen=True)
 class FlashId:
-    """The flash as ``kestrel spi id`` names it: JEDEC ID, size and the erase unit, in bytes."""
+    """The flash as ``kestrel spi id`` names it: JEDEC ID, size (0: unknown) and the smallest
+    erase, in bytes, and its protection as the command reports it (status registers, protected
+    range), when read."""
     jedec_id: bytes
     size: int
     erase_size: int
+    protection: Optional[Dict[str, Any]] = None
 
     def to_dict(self) -> Dict[str, Any]:
-        return {"flash": {"id": self.jedec_id.hex(" ").upper(), "size": self.size,
-                          "erase_size": self.erase_size}}
+        flash = {"flash": {"id": self.jedec_id.hex(" ").upper(), "size": self.size,
+                           "erase_size": self.erase_size}}
+        return {**flash, "protection": self.protection} if self.protection else flash
 
 
 @dataclasses.dataclass(frozen=True)

@@ -79,3 +79,7 @@ extern "C" KESTREL_ENGINE_API int kestrel_parse_clock(const char* text, double* 
     }
     return kestrel::kExitOk;
 }
+
+extern "C" KESTREL_ENGINE_API uint32_t kestrel_clock_divisor(double hz) {
+    return kestrel::DivisorFor(hz);
+}

@@ -110,6 +110,9 @@ KESTREL_ENGINE_API int kestrel_spi_transfer(const uint8_t* out, uint32_t out_cou
 KESTREL_ENGINE_API int kestrel_parse_clock(const char* text, double* hz, kestrel_event_fn events,
                                            void* context);
 
+/* The divisor of the fastest clock not above `hz`: 12 MHz / ((1 + divisor) x 2). */
+KESTREL_ENGINE_API uint32_t kestrel_clock_divisor(double hz);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,111 @@
+"""The flash jobs through Python and through kestrel --json on the same scenario: one engine, so
+the same fields, the same refusal in the same words with the same exit code, and the flash left
+as kestrel leaves it."""
+
+import json
+import os
+import subprocess
+from pathlib import Path
+
+import pytest
+from conftest import REPO
+
+import kestrellink
+
+LINE = 1 << 24  # where 3-byte addresses end
+ACROSS = bytes((i * 7 + 3) & 0xFF for i in range(0x3000))  # 0xFFF000 to 0x1001FFF
+
+
+def kestrel_path():
+    library = os.environ.get("KESTRELLINK_LIBRARY")
+    build = Path(library).parent if library else REPO / "build"
+    return build / "tools" / "kestrel"
+
+
+def scenario(flash):
+    return f'[[device]]\ndescription = "ZV7300LNK"\n[device.flash]\n{flash}\n'
+
+
+W25Q256 = scenario('part = "W25Q256JV"')
+W25Q256_PROTECTED = scenario('part = "W25Q256JV"\nstatus = [0x3C]')  # BP0-BP3: all of it
+DEFAULT_PROTECTED = scenario("status = [0x20]")  # BP3 alone, of a maker whose table is unknown
+ABSENT = scenario("present = false")
+ZERO_ID = scenario('jedec_id = "00 00 00"')
+MIB = 1 << 20
+
+JOBS = [  # scenario, kestrel's spi arguments ({data}: a file of `data`), Python's call, data
+    pytest.param(scenario(""), ["id"], lambda c, d: c.spi.identify(), b"", id="identify"),
+    pytest.param(scenario(""), ["erase", "--chip"], lambda c, d: c.spi.erase(), b"",
+                 id="chip erase"),
+    pytest.param(scenario(""), ["write", "{data}", "--address", "0x10F0"],
+                 lambda c, d: c.spi.write(0x10F0, d), b"A" * 10 + b"\xff" * 300 + b"B" * 10,
+                 id="write, a page skipped"),
+    pytest.param(W25Q256, ["write", "{data}", "--address", str(LINE - 0x1000)],
+                 lambda c, d: c.spi.write(LINE - 0x1000, d), ACROSS, id="write across 16 MiB"),
+    pytest.param(W25Q256, ["erase", "--address", str(LINE - 1), "--size", "2"],
+                 lambda c, d: c.spi.erase(LINE - 1, 2), b"", id="erase across 16 MiB"),
+    pytest.param(W25Q256_PROTECTED, ["write", "{data}", "--address", str(LINE - 0x1000)],
+                 lambda c, d: c.spi.write(LINE - 0x1000, d), ACROSS, id="protected 256 Mbit"),
+    pytest.param(W25Q256_PROTECTED, ["erase", "--chip"], lambda c, d: c.spi.erase(), b"",
+                 id="protected chip erase"),
+    pytest.param(DEFAULT_PROTECTED, ["write", "{data}", "--address", "0x1010", "--no-erase"],
+                 lambda c, d: c.spi.write(0x1010, d, erase=False), b"x",
+                 id="protected, no erase"),
+    pytest.param(DEFAULT_PROTECTED, ["write", "{data}", "--unprotect"],
+                 lambda c, d: c.spi.write(0, d, unprotect=True), b"unprotected",
+                 id="unprotect for the job"),
+    pytest.param(scenario('part = "W25Q80DV"\nstatus = [0x00, 0x40]'),
+                 ["write", "{data}", "--no-erase"], lambda c, d: c.spi.write(0, d, erase=False),
+                 b"\0", id="the complement of no block"),
+    pytest.param(ABSENT, ["read", "{out}", "--size", "16"], lambda c, d: c.spi.read(0, 16), b"",
+                 id="read, no flash"),
+    pytest.param(ZERO_ID, ["erase", "--chip"], lambda c, d: c.spi.erase(), b"",
+                 id="chip erase, zeros"),
+    pytest.param(scenario(""), ["read", "{out}", "--address", str(MIB - 1), "--size", "2"],
+                 lambda c, d: c.spi.read(MIB - 1, 2), b"", id="read past the end"),
+    pytest.param(scenario(""), ["verify", "{data}"], lambda c, d: c.spi.verify(0, d), b"\x5a",
+                 id="verify differs"),
+]
+
+
+def run_kestrel(tmp_path, flash, arguments, data):
+    (tmp_path / "scenario.toml").write_text(flash)
+    (tmp_path / "data.bin").write_bytes(data)
+    arguments = [a.format(data=tmp_path / "data.bin", out=tmp_path / "out.bin")
+                 for a in arguments]
+    done = subprocess.run([str(kestrel_path()), "--json", "--virtual", str(tmp_path / "scenario.toml"),
+                           "--state", str(tmp_path / "state.bin"), "spi", *arguments],
+                          capture_output=True, text=True, timeout=300)
+    return json.loads(done.stdout)
+
+
+@pytest.mark.parametrize("flash, arguments, operation, data", JOBS)
+def test_python_and_kestrel_run_the_same_job(tmp_path, flash, arguments, operation, data):
+    document = run_kestrel(tmp_path, flash, arguments, data)
+    with kestrellink.VirtualCable(flash), kestrellink.Cable.open() as cable:
+        try:
+            result = operation(cable, data)
+        except kestrellink.KestrelLinkError as error:
+            raised = error
+        except ValueError as error:
+            raised = error
+        else:
+            raised = None
+    if raised is None:
+        assert document["exit_code"] == 0, document
+        fields = result.to_dict()
+        assert fields == {k: document["fields"][k] for k in fields}, document
+    else:
+        assert (kestrellink.exit_code(raised), document["errors"][-1] in str(raised)) == \
+            (document["exit_code"], True), (str(raised), document)
+
+
+@pytest.mark.parametrize("virtual_cable", [W25Q256], indirect=True)
+def test_a_32_mib_flash_written_across_16_mib_reads_back(virtual_cable):
+    with kestrellink.Cable.open() as cable:
+        before = cable.spi.read(LINE - 0x2000, 0x5000)
+        cable.spi.write(LINE - 0x1000, ACROSS)
+        assert cable.spi.read(LINE - 0x1000, len(ACROSS)) == ACROSS
+        after = cable.spi.read(LINE - 0x2000, 0x5000)
+    assert virtual_cable.flash_read(LINE - 0x1000, len(ACROSS)) == ACROSS
+    assert after[:0x1000] == before[:0x1000] and after[0x4000:] == before[0x4000:]
