@@ -137,8 +137,8 @@ int FinishJob(const FlashJob& job, bool putBack, const CallResult& after, int co
 // The verb between the job's begin and end. A write or erase stops at a safe point when SIGINT
 // or SIGTERM asks it to, and ends as interrupted once the job's end has put things back.
 int RunJob(SpiVerb verb, const SpiOptions& o, const uint8_t id[3],
-           const std::vector<uint8_t>& input, OutputFile& output, const FlashGeometry& g,
-           const Target& t) {
+           const std::vector<uint8_t>& input, OutputFile& output, Flash& flash, const Target& t) {
+    const FlashGeometry& g = flash.geometry;
     const bool writes = verb == SpiVerb::kWrite || verb == SpiVerb::kErase;
     std::optional<StopAtSafePoint> stop;
     if (writes) stop.emplace();
@@ -149,11 +149,11 @@ int RunJob(SpiVerb verb, const SpiOptions& o, const uint8_t id[3],
         o.chip ? g.size : std::min(g.size, (t.address + t.count + sector - 1) / sector * sector);
     FlashJob job;
     CallResult result;
-    int code = BeginFlashJob(id, g.size, first, end, writes, o.unprotect, job, result)
-                   ? RunVerb(verb, o, input, output, g, t)
+    int code = BeginFlashJob(flash, id, g.size, first, end, writes, o.unprotect, job, result)
+                   ? RunVerb(verb, o, input, output, flash, t)
                    : FailCall(result);
     CallResult after;
-    const bool putBack = EndFlashJob(job, after);
+    const bool putBack = EndFlashJob(flash, job, after);
     stop.reset();
     code = FinishJob(job, putBack, after, code);
     return StopSignal() ? kExitInterrupted : code;
@@ -170,7 +170,6 @@ int SettleFlash(SpiVerb verb, const SpiOptions& o, const uint8_t id[3], FlashGeo
         return Fail(kExitUsage, problem);
     }
     Note(SizeNote(g));
-    UseFlash(g);
     report::Set("flash", json::Object({{"id", json::String(HexBytes(id, 3))},
                                        {"size", json::Number(g.size)},
                                        {"erase_size", json::Number(g.eraseSize)}}));
@@ -212,11 +211,13 @@ int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
     uint8_t id[3] = {0, 0, 0};
     std::optional<FlashGeometry> sfdp;
     FlashGeometry geometry;
-    if (!ProbeFlash(id, sfdp, geometry, result)) {
+    Flash flash;  // the job's flash and buffers; the probe reads through them
+    if (!ProbeFlash(flash, id, sfdp, geometry, result)) {
         return session.Finish(FailCall(result, "identifying the flash failed"));
     }
     if (const int code = SettleFlash(verb, o, id, geometry)) return session.Finish(code);
-    if (verb == SpiVerb::kId) return session.Finish(RunId(id, sfdp, geometry));
+    flash.geometry = geometry;
+    if (verb == SpiVerb::kId) return session.Finish(RunId(flash, id, sfdp));
     std::string problem;
     if (o.flashSize % geometry.eraseSize != 0) {
         problem = "--flash-size " + std::to_string(o.flashSize) + " is not a whole number of " +
@@ -226,7 +227,7 @@ int RunSpi(SpiVerb verb, const GlobalOptions& options, const SpiOptions& o) {
         problem.empty() ? RangeOf(verb, o, input.size(), geometry, problem) : Target{};
     if (!problem.empty()) return session.Finish(Fail(kExitUsage, problem));
     if (const int code = SetFlashClock(options, o, id, geometry)) return session.Finish(code);
-    const int code = session.Finish(RunJob(verb, o, id, input, output, geometry, target));
+    const int code = session.Finish(RunJob(verb, o, id, input, output, flash, target));
     // Stopped by a signal at a safe point: the document and the state are written, and the
     // process ends as the signal would have ended it.
     if (const int signal = StopSignal()) {

@@ -107,12 +107,12 @@ struct VerbRun {
     Stopwatch watch;
 };
 
-int RunRead(const SpiOptions& o, OutputFile& output, const Target& t) {
+int RunRead(const SpiOptions& o, OutputFile& output, Flash& flash, const Target& t) {
     VerbRun run(t);
     auto& [address, count, result, bars, report, watch] = run;
     std::vector<uint8_t> data(count);
     const auto sink = bars.Sink();
-    if (!FlashRead(address, data.data(), count, result,
+    if (!FlashRead(flash, address, data.data(), count, result,
                    [&sink, total = count](uint32_t done) { sink("reading", done, total); })) {
         return FailCall(result, "read failed");
     }
@@ -127,11 +127,11 @@ int RunRead(const SpiOptions& o, OutputFile& output, const Target& t) {
     return kExitOk;
 }
 
-int RunWrite(const SpiOptions& o, const std::vector<uint8_t>& input, const FlashGeometry& g,
+int RunWrite(const SpiOptions& o, const std::vector<uint8_t>& input, Flash& flash,
              const Target& t) {
     VerbRun run(t);
     auto& [address, count, result, bars, report, watch] = run;
-    if (!WriteRange(g, address, input.data(), count, {!o.noErase, !o.noVerify}, report, result,
+    if (!WriteRange(flash, address, input.data(), count, {!o.noErase, !o.noVerify}, report, result,
                     bars.Sink())) {
         return FailCall(Explained(result, DescribeChanges(report)), "write failed");
     }
@@ -143,18 +143,19 @@ int RunWrite(const SpiOptions& o, const std::vector<uint8_t>& input, const Flash
     return kExitOk;
 }
 
-int RunErase(const SpiOptions& o, const FlashGeometry& g, const Target& t) {
+int RunErase(const SpiOptions& o, Flash& flash, const Target& t) {
     VerbRun run(t);
     auto& [address, count, result, bars, report, watch] = run;
-    const bool ok =
-        o.chip ? EraseChip(g, !o.noVerify, report, result, bars.Sink())
-               : EraseRange(g, address, count, {true, !o.noVerify}, report, result, bars.Sink());
+    const bool ok = o.chip ? EraseChip(flash, !o.noVerify, report, result, bars.Sink())
+                           : EraseRange(flash, address, count, {true, !o.noVerify}, report, result,
+                                        bars.Sink());
     if (!ok) return FailCall(Explained(result, DescribeChanges(report)), "erase failed");
     bars.End();
     ReportWrite(report);
     if (o.chip) {
-        std::printf("erased the whole %s flash in %.1f ms%s\n", SizeText(g.size).c_str(),
-                    watch.Milliseconds(), Verified(report).c_str());
+        std::printf("erased the whole %s flash in %.1f ms%s\n",
+                    SizeText(flash.geometry.size).c_str(), watch.Milliseconds(),
+                    Verified(report).c_str());
         return kExitOk;
     }
     std::printf("erased %s to %s (%u bytes) in %.1f ms: %s\n", AddressText(address).c_str(),
@@ -163,10 +164,11 @@ int RunErase(const SpiOptions& o, const FlashGeometry& g, const Target& t) {
     return kExitOk;
 }
 
-int RunVerify(const SpiOptions& o, const std::vector<uint8_t>& input, const Target& t) {
+int RunVerify(const SpiOptions& o, const std::vector<uint8_t>& input, Flash& flash,
+              const Target& t) {
     VerbRun run(t);
     auto& [address, count, result, bars, report, watch] = run;
-    if (!VerifyRange(address, input.data(), count, result, bars.Sink())) {
+    if (!VerifyRange(flash, address, input.data(), count, result, bars.Sink())) {
         return FailCall(result);
     }
     bars.End();
@@ -214,27 +216,29 @@ void Note(const std::string& text) {
 }
 
 int RunVerb(SpiVerb verb, const SpiOptions& o, const std::vector<uint8_t>& input,
-            OutputFile& output, const FlashGeometry& g, const Target& t) {
+            OutputFile& output, Flash& flash, const Target& t) {
     switch (verb) {
         case SpiVerb::kRead:
-            return RunRead(o, output, t);
+            return RunRead(o, output, flash, t);
         case SpiVerb::kWrite:
-            return RunWrite(o, input, g, t);
+            return RunWrite(o, input, flash, t);
         case SpiVerb::kErase:
-            return RunErase(o, g, t);
+            return RunErase(o, flash, t);
         case SpiVerb::kVerify:
-            return RunVerify(o, input, t);
+            return RunVerify(o, input, flash, t);
         case SpiVerb::kId:
             break;
     }
     return kExitOk;
 }
 
-int RunId(const uint8_t id[3], const std::optional<FlashGeometry>& sfdp, const FlashGeometry& g) {
+int RunId(Flash& flash, const uint8_t id[3], const std::optional<FlashGeometry>& sfdp) {
+    const FlashGeometry& g = flash.geometry;
     PrintId(id, sfdp, g);
     FlashProtection protection;
     CallResult result;
-    if (!ReadProtection(id, g.size, protection, result) || !ReadThirdRegister(protection, result)) {
+    if (!ReadProtection(flash, id, g.size, protection, result) ||
+        !ReadThirdRegister(flash, protection, result)) {
         return FailCall(result);
     }
     std::printf("protection: %s\n", DescribeProtection(protection).c_str());

@@ -9,7 +9,7 @@
 
 #include "common/common.h"
 #include "common/inputs.h"
-#include "flash/flash_geometry.h"
+#include "flash/flash.h"
 
 namespace kestrel::spi_verbs {
 
@@ -35,9 +35,9 @@ struct Target {
 
 // Runs read, write, erase or verify on the range.
 int RunVerb(SpiVerb verb, const SpiOptions& o, const std::vector<uint8_t>& input,
-            OutputFile& output, const FlashGeometry& g, const Target& t);
+            OutputFile& output, Flash& flash, const Target& t);
 // spi id: the ID, the SFDP table, the size and addressing taken, and the status registers.
-int RunId(const uint8_t id[3], const std::optional<FlashGeometry>& sfdp, const FlashGeometry& g);
+int RunId(Flash& flash, const uint8_t id[3], const std::optional<FlashGeometry>& sfdp);
 // "JEDEC ID EF 40 18: manufacturer 0xEF, type 0x40, capacity code 0x18 (16 MiB)".
 void PrintJedecId(const uint8_t id[3]);
 
