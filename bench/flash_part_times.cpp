@@ -27,7 +27,7 @@ constexpr double kChipNs = 40e9;
 
 enum class Job { kRead, kWrite, kErase };
 
-bool Start(kestrel::FlashGeometry& g) {
+bool Start(kestrel::Flash& flash) {
     CloseDevice();
     vc_reset();
     char error[256] = "";
@@ -41,8 +41,9 @@ bool Start(kestrel::FlashGeometry& g) {
     uint8_t id[3];
     std::optional<kestrel::FlashGeometry> sfdp;
     kestrel::CallResult result;
-    if (!kestrel::ProbeFlash(id, sfdp, g, result)) return false;
-    kestrel::UseFlash(g);
+    kestrel::FlashGeometry g;
+    if (!kestrel::ProbeFlash(flash, id, sfdp, g, result)) return false;
+    flash.geometry = g;
     vc_clock_reset();
     return true;
 }
@@ -50,7 +51,8 @@ bool Start(kestrel::FlashGeometry& g) {
 // Runs the job; `busyNs` gets the typical busy time of what it programmed and erased, `bits` the
 // TCK cycles of its commands and data (reads with their 4 command bytes, write enables, program
 // and erase commands with 4 address bytes, the programmed bytes).
-bool Run(Job job, uint64_t bytes, const kestrel::FlashGeometry& g, double& busyNs, double& bits) {
+bool Run(Job job, uint64_t bytes, kestrel::Flash& flash, double& busyNs, double& bits) {
+    const kestrel::FlashGeometry& g = flash.geometry;
     kestrel::CallResult result;
     kestrel::WriteReport report;
     std::vector<uint8_t> data(bytes);
@@ -58,11 +60,11 @@ bool Run(Job job, uint64_t bytes, const kestrel::FlashGeometry& g, double& busyN
     const auto count = static_cast<uint32_t>(bytes);
     bool ok = false;
     if (job == Job::kRead) {
-        ok = kestrel::FlashRead(0, data.data(), count, result);
+        ok = kestrel::FlashRead(flash, 0, data.data(), count, result);
     } else if (job == Job::kWrite) {
-        ok = kestrel::WriteRange(g, 0, data.data(), count, {}, report, result);
+        ok = kestrel::WriteRange(flash, 0, data.data(), count, {}, report, result);
     } else {
-        ok = kestrel::EraseRange(g, 0, count, {}, report, result);
+        ok = kestrel::EraseRange(flash, 0, count, {}, report, result);
     }
     const bool chip = bytes == g.size && job != Job::kRead;
     const uint64_t blocks = chip ? 0 : report.erasedBytes / 65536;
@@ -84,10 +86,10 @@ int main() {
         "speed | ratio full | ratio high |\n|---|---|---|---|---|---|---|\n");
     for (uint64_t bytes : {kMiB, kPart}) {
         for (Job job : {Job::kRead, Job::kWrite, Job::kErase}) {
-            kestrel::FlashGeometry g;
+            kestrel::Flash flash;
             double busyNs = 0;
             double bits = 0;
-            if (!Start(g) || !Run(job, bytes, g, busyNs, bits)) return 1;
+            if (!Start(flash) || !Run(job, bytes, flash, busyNs, bits)) return 1;
             VcClockReading full{}, high{};
             vc_clock_read(VC_SPEED_FULL, &full);
             vc_clock_read(VC_SPEED_HIGH, &high);

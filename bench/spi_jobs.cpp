@@ -2,7 +2,6 @@
 // default flash's pattern, through the tool's flash routines at the fastest TCK (divisor 0). A job
 // holds only when the flash saw what it should: the read returns the bytes the flash holds in one
 // READ frame of exactly their length, the write leaves the flash holding the data.
-#include <algorithm>
 #include <vector>
 
 #include "flash/flash_geometry.h"
@@ -38,7 +37,8 @@ bool ReadJob() {
     static std::vector<uint8_t> read(kReadBytes);
     static std::vector<uint8_t> held(kReadBytes);
     kestrel::CallResult result;
-    if (!kestrel::FlashRead(0, read.data(), kReadBytes, result)) return false;
+    kestrel::Flash flash;
+    if (!kestrel::FlashRead(flash, 0, read.data(), kReadBytes, result)) return false;
     vc_flash_read(0, 0, held.data(), kReadBytes);
     uint64_t frames = 0;
     vc_flash_transaction frame{};
@@ -53,12 +53,11 @@ bool WriteJob() {
     // No 0xFF, which a page program would not need to send.
     for (uint32_t i = 0; i < kWriteBytes; ++i)
         data[i] = static_cast<uint8_t>((i * 7 + (i >> 9)) % 255);
-    kestrel::FlashGeometry geometry;
-    geometry.size = kReadBytes;
+    kestrel::Flash flash;
+    flash.geometry.size = kReadBytes;
     kestrel::WriteReport report;
     kestrel::CallResult result;
-    if (!kestrel::WriteRange(geometry, kWriteAddress, data.data(), kWriteBytes, {}, report,
-                             result)) {
+    if (!kestrel::WriteRange(flash, kWriteAddress, data.data(), kWriteBytes, {}, report, result)) {
         return false;
     }
     std::vector<uint8_t> held(kWriteBytes);
@@ -67,26 +66,41 @@ bool WriteJob() {
 }
 
 // Reads: the select, one send per piece (the first with the READ command), the deselect; the
-// pieces are collected in groups of at most 126480 reply bytes, each with one JTAG_RxFTDI that
-// waits at least 500 polls and reads once. 1 MiB takes 65 pieces (47429 bytes, then 15809 each):
-// a group of six, seven of eight and one of three.
-constexpr uint64_t kReadPieces = 65;
-constexpr uint64_t kReadGroups = 9;
-constexpr uint64_t kReadWrites = 1 + kReadPieces + 1;
+// pieces (the flash's own sizes, flash.h) are collected in groups of at most kGroupReplyBytes
+// reply bytes, each with one JTAG_RxFTDI that waits at least 500 polls and reads once.
+struct ReadShape {
+    uint64_t pieces = 0;
+    uint64_t groups = 0;
+    uint64_t captureBytes = 0;  // the pieces' queued JTAG_ReadTDO2 bytes
+};
+constexpr ReadShape ShapeOf(uint32_t count) {
+    ReadShape shape;
+    uint32_t groupReply = 0;
+    for (uint32_t done = 0; done < count;) {
+        const uint32_t piece = kestrel::ReadPieceAt(done, count);
+        const uint32_t reply = kestrel::ReadTdoReplyBytes(8 * piece);
+        if (groupReply + reply > kestrel::kGroupReplyBytes) groupReply = 0;
+        if (groupReply == 0) ++shape.groups;
+        groupReply += reply;
+        shape.captureBytes += kestrel::ReadTdoQueuedBytes(8 * piece);
+        ++shape.pieces;
+        done += piece;
+    }
+    return shape;
+}
+// 1 MiB takes 65 pieces (47429 bytes, then 15809 each): a group of six, seven of eight and one
+// of three.
+constexpr ReadShape kRead = ShapeOf(kReadBytes);
+static_assert(kRead.pieces == 65 && kRead.groups == 9);
+constexpr uint64_t kReadGroups = kRead.groups;
+constexpr uint64_t kReadWrites = 1 + kRead.pieces + 1;
 // Bytes, from the queued exports' costs: a pin command for the select and the deselect (the same
 // three bytes as a stream's), the command with its 3 address bytes as a queued shift, and the
 // pieces as queued captures.
 constexpr uint64_t kPins = kestrel::CommandStream::PinsCost();
 constexpr uint64_t kAddressCommand = kestrel::wire::QueuedShiftBytes(8 * 4);
-constexpr uint64_t CaptureBytes(uint32_t count) {
-    uint64_t bytes = 0;
-    for (uint32_t done = 0, piece = 47429; done < count; done += piece, piece = 15809) {
-        bytes += kestrel::ReadTdoQueuedBytes(8 * std::min(piece, count - done));
-    }
-    return bytes;
-}
 constexpr uint64_t ReadBytes(uint32_t count) {
-    return 2 * kPins + kAddressCommand + CaptureBytes(count);
+    return 2 * kPins + kAddressCommand + ShapeOf(count).captureBytes;
 }
 constexpr uint64_t kReadBytesWritten = ReadBytes(kReadBytes);
 
@@ -107,7 +121,7 @@ constexpr uint64_t kWriteReads = 2 + kStatusReads + kStreams;
 // Bytes on the polled path: the two reads of the range, per status read its command and a capture
 // of 509 bytes, per write enable its command, per erase its command with 3 address bytes.
 constexpr uint64_t kOneByteCommand = kestrel::wire::QueuedShiftBytes(8);
-constexpr uint64_t kStatusRead = 2 * kPins + kOneByteCommand + CaptureBytes(509);
+constexpr uint64_t kStatusRead = 2 * kPins + kOneByteCommand + ShapeOf(509).captureBytes;
 constexpr uint64_t kPolledBytes = 2 * ReadBytes(kWriteBytes) + kStatusReads * kStatusRead +
                                   kSectors * (2 * kPins + kOneByteCommand) +
                                   kSectors * (2 * kPins + kAddressCommand);

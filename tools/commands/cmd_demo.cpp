@@ -63,7 +63,8 @@ void SpiSteps(Session& session, Report& report) {
     Stopwatch watch;
     CallResult result;
     uint8_t id[3] = {0, 0, 0};
-    FlashJedecId(id, result);
+    Flash flash;
+    FlashJedecId(flash, id, result);
     const uint64_t size = SizeFromJedec(id);
     report.Step("SPI flash JEDEC ID", result, watch.Milliseconds(),
                 HexBytes(id, 3) + (size ? " (" + SizeText(size) + ")" : ""));
@@ -71,7 +72,7 @@ void SpiSteps(Session& session, Report& report) {
     Stopwatch pageWatch;
     CallResult pageResult;
     std::vector<uint8_t> page(kPageBytes);
-    FlashRead(0, page.data(), kPageBytes, pageResult);
+    FlashRead(flash, 0, page.data(), kPageBytes, pageResult);
     const int device = VirtualDeviceIndex(session);
     if (pageResult.ok() && device >= 0) {
         std::vector<uint8_t> inside(kPageBytes);

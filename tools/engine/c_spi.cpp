@@ -58,7 +58,8 @@ extern "C" KESTREL_ENGINE_API int kestrel_spi_transfer(const uint8_t* out, uint3
     }
     kestrel::CallResult result;
     try {
-        if (!kestrel::FlashTransfer(out, out_count, in, in_count, result)) {
+        kestrel::Flash flash;
+        if (!kestrel::FlashTransfer(flash, out, out_count, in, in_count, result)) {
             return job.FailCall(result);
         }
     } catch (const std::bad_alloc&) {

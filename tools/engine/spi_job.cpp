@@ -63,8 +63,9 @@ int FinishJob(const FlashJob& flashJob, bool putBack, const CallResult& after, i
 // The verb between the flash job's begin and end. A write or erase stops at a safe point when a
 // signal (for a job that handles them) or the caller asks, and ends as interrupted once the job's
 // end has put things back.
-int RunFlashJob(const kestrel_spi_job& r, const uint8_t id[3], const FlashGeometry& g,
-                const Target& t, Job& job) {
+int RunFlashJob(const kestrel_spi_job& r, const uint8_t id[3], Flash& flash, const Target& t,
+                Job& job) {
+    const FlashGeometry& g = flash.geometry;
     std::optional<StopAtSafePoint> stop;
     if (Writes(r)) stop.emplace(r.handle_signals != 0);
     // The sectors a write or erase touches, checked against the protection before any of them.
@@ -74,11 +75,12 @@ int RunFlashJob(const kestrel_spi_job& r, const uint8_t id[3], const FlashGeomet
         r.chip ? g.size : std::min(g.size, (t.address + t.count + sector - 1) / sector * sector);
     FlashJob flashJob;
     CallResult result;
-    int code = BeginFlashJob(id, g.size, first, end, Writes(r), r.unprotect != 0, flashJob, result)
-                   ? RunSpiVerb(r, g, t, job)
-                   : job.FailCall(result);
+    int code =
+        BeginFlashJob(flash, id, g.size, first, end, Writes(r), r.unprotect != 0, flashJob, result)
+            ? RunSpiVerb(r, flash, t, job)
+            : job.FailCall(result);
     CallResult after;
-    const bool putBack = EndFlashJob(flashJob, after);
+    const bool putBack = EndFlashJob(flash, flashJob, after);
     stop.reset();
     code = FinishJob(flashJob, putBack, after, code, job);
     return Writes(r) && StopAsked() ? kExitInterrupted : code;
@@ -95,7 +97,6 @@ int SettleFlash(const kestrel_spi_job& r, const uint8_t id[3], FlashGeometry& g,
         return job.Fail(kExitUsage, problem);
     }
     job.Warning(SizeNote(g));
-    UseFlash(g);
     job.Field("flash", json::Object({{"id", json::String(HexBytes(id, 3))},
                                      {"size", json::Number(g.size)},
                                      {"erase_size", json::Number(g.eraseSize)}}));
@@ -127,7 +128,8 @@ int SetFlashClock(const kestrel_spi_job& r, const uint8_t id[3], const FlashGeom
 
 // The range on the settled flash, then the clock and the job; the clock the cable was opened with
 // is put back afterwards unless the caller closes the cable next.
-int RunOnRange(const kestrel_spi_job& r, const uint8_t id[3], const FlashGeometry& g, Job& job) {
+int RunOnRange(const kestrel_spi_job& r, const uint8_t id[3], Flash& flash, Job& job) {
+    const FlashGeometry& g = flash.geometry;
     std::string problem;
     if (r.flash_size % g.eraseSize != 0) {
         problem = "--flash-size " + std::to_string(r.flash_size) + " is not a whole number of " +
@@ -137,7 +139,7 @@ int RunOnRange(const kestrel_spi_job& r, const uint8_t id[3], const FlashGeometr
     if (!problem.empty()) return job.Fail(kExitUsage, problem);
     uint32_t divisor = r.divisor;
     if (const int code = SetFlashClock(r, id, g, divisor, job)) return code;
-    const int code = RunFlashJob(r, id, g, target, job);
+    const int code = RunFlashJob(r, id, flash, target, job);
     CallResult result;
     if (!r.keep_clock && divisor != r.divisor &&
         !Check(FTDI_SetClk(r.divisor), "FTDI_SetClk", result)) {
@@ -232,12 +234,14 @@ int RunSpiJob(const kestrel_spi_job& r, Job& job) {
     std::optional<FlashGeometry> sfdp;
     FlashGeometry geometry;
     CallResult result;
-    if (!ProbeFlash(id, sfdp, geometry, result)) {
+    Flash flash;  // the job's flash and buffers; the probe reads through them
+    if (!ProbeFlash(flash, id, sfdp, geometry, result)) {
         return job.FailCall(result, "identifying the flash failed");
     }
     if (const int code = SettleFlash(r, id, geometry, job)) return code;
-    if (r.verb == KESTREL_SPI_ID) return RunSpiId(id, sfdp, geometry, job);
-    return RunOnRange(r, id, geometry, job);
+    flash.geometry = geometry;
+    if (r.verb == KESTREL_SPI_ID) return RunSpiId(flash, id, sfdp, job);
+    return RunOnRange(r, id, flash, job);
 }
 
 }  // namespace kestrel::engine

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "engine/job.h"
-#include "flash/flash_geometry.h"
+#include "flash/flash.h"
 
 namespace kestrel::engine {
 
@@ -29,10 +29,9 @@ Target SpiRange(const kestrel_spi_job& request, const FlashGeometry& g, std::str
 int RunSpiJob(const kestrel_spi_job& request, Job& job);
 
 // Runs read, write, erase or verify on the settled flash's range.
-int RunSpiVerb(const kestrel_spi_job& request, const FlashGeometry& g, const Target& t, Job& job);
+int RunSpiVerb(const kestrel_spi_job& request, Flash& flash, const Target& t, Job& job);
 // The id verb: the ID, the SFDP table, the size and addressing taken, and the status registers.
-int RunSpiId(const uint8_t id[3], const std::optional<FlashGeometry>& sfdp, const FlashGeometry& g,
-             Job& job);
+int RunSpiId(Flash& flash, const uint8_t id[3], const std::optional<FlashGeometry>& sfdp, Job& job);
 // "JEDEC ID EF 40 18: manufacturer 0xEF, type 0x40, capacity code 0x18 (16 MiB)".
 std::string JedecIdText(const uint8_t id[3]);
 // A failed call's description followed by what else the user must know after it.

@@ -92,11 +92,11 @@ struct VerbRun {
     Stopwatch watch;
 };
 
-int RunRead(const kestrel_spi_job& r, const Target& t, Job& job) {
+int RunRead(const kestrel_spi_job& r, Flash& flash, const Target& t, Job& job) {
     VerbRun run(t, job);
     std::vector<uint8_t> data(run.count);
     const PhaseProgressFn& sink = run.progress;
-    if (!FlashRead(run.address, data.data(), run.count, run.result,
+    if (!FlashRead(flash, run.address, data.data(), run.count, run.result,
                    [&sink, total = run.count](uint32_t done) { sink("reading", done, total); })) {
         return job.FailCall(run.result, "read failed");
     }
@@ -108,9 +108,9 @@ int RunRead(const kestrel_spi_job& r, const Target& t, Job& job) {
     return kExitOk;
 }
 
-int RunWrite(const kestrel_spi_job& r, const FlashGeometry& g, const Target& t, Job& job) {
+int RunWrite(const kestrel_spi_job& r, Flash& flash, const Target& t, Job& job) {
     VerbRun run(t, job);
-    if (!WriteRange(g, run.address, r.data, run.count, {!r.no_erase, !r.no_verify}, run.report,
+    if (!WriteRange(flash, run.address, r.data, run.count, {!r.no_erase, !r.no_verify}, run.report,
                     run.result, run.progress)) {
         return job.FailCall(Explained(run.result, DescribeChanges(run.report)), "write failed");
     }
@@ -121,11 +121,12 @@ int RunWrite(const kestrel_spi_job& r, const FlashGeometry& g, const Target& t, 
     return kExitOk;
 }
 
-int RunErase(const kestrel_spi_job& r, const FlashGeometry& g, const Target& t, Job& job) {
+int RunErase(const kestrel_spi_job& r, Flash& flash, const Target& t, Job& job) {
+    const FlashGeometry& g = flash.geometry;
     VerbRun run(t, job);
-    const bool ok = r.chip ? EraseChip(g, !r.no_verify, run.report, run.result, run.progress)
-                           : EraseRange(g, run.address, run.count, {true, !r.no_verify}, run.report,
-                                        run.result, run.progress);
+    const bool ok = r.chip ? EraseChip(flash, !r.no_verify, run.report, run.result, run.progress)
+                           : EraseRange(flash, run.address, run.count, {true, !r.no_verify},
+                                        run.report, run.result, run.progress);
     if (!ok)
         return job.FailCall(Explained(run.result, DescribeChanges(run.report)), "erase failed");
     ReportWrite(run.report, job);
@@ -140,9 +141,9 @@ int RunErase(const kestrel_spi_job& r, const FlashGeometry& g, const Target& t, 
     return kExitOk;
 }
 
-int RunVerify(const kestrel_spi_job& r, const Target& t, Job& job) {
+int RunVerify(const kestrel_spi_job& r, Flash& flash, const Target& t, Job& job) {
     VerbRun run(t, job);
-    if (!VerifyRange(run.address, r.data, run.count, run.result, run.progress)) {
+    if (!VerifyRange(flash, run.address, r.data, run.count, run.result, run.progress)) {
         return job.FailCall(run.result);
     }
     job.Field("bytes_verified", json::Number(run.count));
@@ -180,27 +181,29 @@ CallResult Explained(CallResult result, const std::string& more) {
     return result;
 }
 
-int RunSpiVerb(const kestrel_spi_job& r, const FlashGeometry& g, const Target& t, Job& job) {
+int RunSpiVerb(const kestrel_spi_job& r, Flash& flash, const Target& t, Job& job) {
     switch (r.verb) {
         case KESTREL_SPI_READ:
-            return RunRead(r, t, job);
+            return RunRead(r, flash, t, job);
         case KESTREL_SPI_WRITE:
-            return RunWrite(r, g, t, job);
+            return RunWrite(r, flash, t, job);
         case KESTREL_SPI_ERASE:
-            return RunErase(r, g, t, job);
+            return RunErase(r, flash, t, job);
         case KESTREL_SPI_VERIFY:
-            return RunVerify(r, t, job);
+            return RunVerify(r, flash, t, job);
         default:
             return kExitOk;
     }
 }
 
-int RunSpiId(const uint8_t id[3], const std::optional<FlashGeometry>& sfdp, const FlashGeometry& g,
+int RunSpiId(Flash& flash, const uint8_t id[3], const std::optional<FlashGeometry>& sfdp,
              Job& job) {
+    const FlashGeometry& g = flash.geometry;
     IdLines(id, sfdp, g, job);
     FlashProtection protection;
     CallResult result;
-    if (!ReadProtection(id, g.size, protection, result) || !ReadThirdRegister(protection, result)) {
+    if (!ReadProtection(flash, id, g.size, protection, result) ||
+        !ReadThirdRegister(flash, protection, result)) {
         return job.FailCall(result);
     }
     job.Line("protection: " + DescribeProtection(protection));

@@ -196,14 +196,14 @@ std::string NoAnswerText(const uint8_t id[3]) {
            "erased or programmed";
 }
 
-bool ProbeFlash(uint8_t id[3], std::optional<FlashGeometry>& sfdp, FlashGeometry& geometry,
-                CallResult& result) {
+bool ProbeFlash(Flash& flash, uint8_t id[3], std::optional<FlashGeometry>& sfdp,
+                FlashGeometry& geometry, CallResult& result) {
     sfdp.reset();
     geometry = FlashGeometry{};
-    if (!FlashJedecId(id, result)) return false;
+    if (!FlashJedecId(flash, id, result)) return false;
     if (NoFlashAnswered(id)) return true;
-    const SfdpReader read = [&result](uint32_t address, uint8_t* out, uint32_t count) {
-        return FlashReadSfdp(address, out, count, result);
+    const SfdpReader read = [&flash, &result](uint32_t address, uint8_t* out, uint32_t count) {
+        return FlashReadSfdp(flash, address, out, count, result);
     };
     if (!ReadSfdpGeometry(read, sfdp)) return false;
     geometry = sfdp.value_or(FlashGeometry{});

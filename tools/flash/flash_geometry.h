@@ -66,10 +66,12 @@ using SfdpReader = std::function<bool(uint32_t address, uint8_t* out, uint32_t c
 // default erase and page for what it leaves out). False only when a read failed.
 bool ReadSfdpGeometry(const SfdpReader& read, std::optional<FlashGeometry>& geometry);
 
+struct Flash;
+
 // Asks the flash: its JEDEC ID and, when a flash answered it, its SFDP table; the geometry takes
 // the size they announce (SettleSize without a given size). The ID is left in `id`.
-bool ProbeFlash(uint8_t id[3], std::optional<FlashGeometry>& sfdp, FlashGeometry& geometry,
-                CallResult& result);
+bool ProbeFlash(Flash& flash, uint8_t id[3], std::optional<FlashGeometry>& sfdp,
+                FlashGeometry& geometry, CallResult& result);
 
 // Settles the size from what the part announces and --flash-size (`given`, 0: none). The part's
 // own size is the one its SFDP table and JEDEC ID announce (unknown when they disagree); `given`

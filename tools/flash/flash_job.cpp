@@ -18,18 +18,19 @@ constexpr int kPutBackAttempts = 3;
 
 // One attempt at the job's end: wait for the flash, leave 4-byte mode, write the registers back
 // and read them back.
-bool PutBack(FlashJob& job, CallResult& result) {
+bool PutBack(Flash& flash, FlashJob& job, CallResult& result) {
     // A job that failed may have left an operation running (or queued, to go out with the next
     // command); the flash ignores what comes before it is done.
-    if (!WaitReady(FlashInUse().timeouts.chip, "the job's last operation", result)) return false;
-    if (job.entered && !LeaveAddressMode(result)) return false;
+    if (!WaitReady(flash, flash.geometry.timeouts.chip, "the job's last operation", result))
+        return false;
+    if (job.entered && !LeaveAddressMode(flash, result)) return false;
     if (!job.clearSent) return true;
     const FlashProtection& before = job.protection;
     const uint8_t id[3] = {before.maker, 0, 0};
     job.restoreSent = true;
     job.readBack = false;
-    if (!RestoreProtection(before, result) ||
-        !ReadProtection(id, before.size, job.restored, result)) {
+    if (!RestoreProtection(flash, before, result) ||
+        !ReadProtection(flash, id, before.size, job.restored, result)) {
         return false;
     }
     job.readBack = true;
@@ -43,11 +44,11 @@ bool PutBack(FlashJob& job, CallResult& result) {
 
 }  // namespace
 
-bool BeginFlashJob(const uint8_t id[3], uint64_t size, uint64_t first, uint64_t end, bool writes,
-                   bool unprotect, FlashJob& job, CallResult& result) {
+bool BeginFlashJob(Flash& flash, const uint8_t id[3], uint64_t size, uint64_t first, uint64_t end,
+                   bool writes, bool unprotect, FlashJob& job, CallResult& result) {
     job = FlashJob{};
     if (writes) {
-        if (!ReadProtection(id, size, job.protection, result)) return false;
+        if (!ReadProtection(flash, id, size, job.protection, result)) return false;
         const FlashProtection& p = job.protection;
         if (p.Protects(first, end)) {
             if (!unprotect) {
@@ -67,20 +68,20 @@ bool BeginFlashJob(const uint8_t id[3], uint64_t size, uint64_t first, uint64_t 
                     "then write " +
                     RestoreText(p) + " to protect it again\n");
             }
-            if (!ClearProtection(p, result)) return false;
+            if (!ClearProtection(flash, p, result)) return false;
             job.cleared = true;
         }
     }
-    if (!EnterAddressMode(result)) return false;
-    job.entered = FlashInUse().addressing == Addressing::kFourByteMode;
+    if (!EnterAddressMode(flash, result)) return false;
+    job.entered = flash.geometry.addressing == Addressing::kFourByteMode;
     return true;
 }
 
-bool EndFlashJob(FlashJob& job, CallResult& result) {
+bool EndFlashJob(Flash& flash, FlashJob& job, CallResult& result) {
     if (!job.entered && !job.clearSent) return true;
     for (int attempt = 1;; ++attempt) {
         CallResult tried;
-        if (PutBack(job, tried)) return true;
+        if (PutBack(flash, job, tried)) return true;
         // A check that failed (a part still busy, registers that read back otherwise) would fail
         // again; a library call may not.
         if (attempt == kPutBackAttempts || tried.code == 0) {

@@ -1,5 +1,5 @@
-// What surrounds a command's data commands on the flash (UseFlash done): a write or erase of a
-// protected range is refused, naming the range, unless the job may clear the protection; then
+// What surrounds a command's data commands on the flash (its geometry probed): a write or erase of
+// a protected range is refused, naming the range, unless the job may clear the protection; then
 // 4-byte mode is entered where the flash uses it. The job's end puts both back, after a failure
 // too, wherever the cable still answers; where it does not, the job says which protection is left
 // off and what puts it back.
@@ -26,12 +26,12 @@ struct FlashJob {
 // Begins a job on the flash of `id` that touches [first, end): with `writes`, a range that
 // overlaps the protected one is refused unless `unprotect`, which clears the protection (and
 // sets the note a stopping signal prints, flash_stop.h).
-bool BeginFlashJob(const uint8_t id[3], uint64_t size, uint64_t first, uint64_t end, bool writes,
-                   bool unprotect, FlashJob& job, CallResult& result);
+bool BeginFlashJob(Flash& flash, const uint8_t id[3], uint64_t size, uint64_t first, uint64_t end,
+                   bool writes, bool unprotect, FlashJob& job, CallResult& result);
 // Waits for the flash, leaves 4-byte mode and puts the protection back, as far as the job changed
 // them; the registers are read back and must hold what they held before. A library call that
 // fails is tried again, twice.
-bool EndFlashJob(FlashJob& job, CallResult& result);
+bool EndFlashJob(Flash& flash, FlashJob& job, CallResult& result);
 
 // What the job's end left, once EndFlashJob has run: "protection restored: ..." where it put
 // back the protection it cleared (`putBack`); where it failed, which range it leaves unprotected

@@ -81,14 +81,16 @@ std::string Hex(uint64_t value, int digits) {
     return text;
 }
 
-bool WriteRegisters(const FlashProtection& p, uint8_t sr1, uint8_t second, CallResult& r) {
+bool WriteRegisters(Flash& flash, const FlashProtection& p, uint8_t sr1, uint8_t second,
+                    CallResult& r) {
     const uint8_t bytes[2] = {sr1, second};
-    return FlashWriteStatus(bytes, p.writeBoth ? 2 : 1, r);
+    return FlashWriteStatus(flash, bytes, p.writeBoth ? 2 : 1, r);
 }
 
 }  // namespace
 
-bool ReadProtection(const uint8_t id[3], uint64_t size, FlashProtection& p, CallResult& result) {
+bool ReadProtection(Flash& flash, const uint8_t id[3], uint64_t size, FlashProtection& p,
+                    CallResult& result) {
     p = FlashProtection{};
     p.maker = id[0];
     p.size = size;
@@ -102,8 +104,8 @@ bool ReadProtection(const uint8_t id[3], uint64_t size, FlashProtection& p, Call
         p.secondOpcode = kReadConfiguration;
         p.secondName = "configuration register";
     }
-    if (!FlashReadRegister(flash_cmd::kReadStatus, p.status[0], result)) return false;
-    if (p.hasSecond && !FlashReadRegister(p.secondOpcode, p.status[1], result)) return false;
+    if (!FlashReadRegister(flash, flash_cmd::kReadStatus, p.status[0], result)) return false;
+    if (p.hasSecond && !FlashReadRegister(flash, p.secondOpcode, p.status[1], result)) return false;
     if (p.writeBoth && p.status[1] == 0xFF) {
         // An older part of the family has status register 1 alone and ignores 0x35, leaving DI
         // to its pull-up; all ones taken as register bits would read as locked and complemented.
@@ -114,10 +116,10 @@ bool ReadProtection(const uint8_t id[3], uint64_t size, FlashProtection& p, Call
     return true;
 }
 
-bool ReadThirdRegister(FlashProtection& p, CallResult& result) {
+bool ReadThirdRegister(Flash& flash, FlashProtection& p, CallResult& result) {
     p.hasThird = false;
     if (p.maker != kWinbond && p.maker != kGigaDevice) return true;
-    if (!FlashReadRegister(kReadStatus3, p.status[2], result)) return false;
+    if (!FlashReadRegister(flash, kReadStatus3, p.status[2], result)) return false;
     p.hasThird = p.status[2] != 0xFF;
     return true;
 }
@@ -138,7 +140,7 @@ std::string DescribeProtection(const FlashProtection& p) {
     return text;
 }
 
-bool ClearProtection(const FlashProtection& p, CallResult& result) {
+bool ClearProtection(Flash& flash, const FlashProtection& p, CallResult& result) {
     if (p.locked) {
         return Reject(
             "the status registers are locked (status-register protect is set), so "
@@ -148,10 +150,10 @@ bool ClearProtection(const FlashProtection& p, CallResult& result) {
     // BP with TB and SEC where status register 1 holds them; elsewhere bit 6 is quad enable.
     const uint8_t sr1 = static_cast<uint8_t>(p.status[0] & ~(p.writeBoth ? 0x7C : 0x3C));
     const uint8_t second = static_cast<uint8_t>(p.writeBoth ? p.status[1] & ~kComplement : 0);
-    if (!WriteRegisters(p, sr1, second, result)) return false;
+    if (!WriteRegisters(flash, p, sr1, second, result)) return false;
     uint8_t id[3] = {p.maker, 0, 0};
     FlashProtection after;
-    if (!ReadProtection(id, p.size, after, result)) return false;
+    if (!ReadProtection(flash, id, p.size, after, result)) return false;
     if (after.first < after.end) {
         return Reject("the flash kept its protection after the status write (" +
                           DescribeProtection(after) + ")",
@@ -160,8 +162,8 @@ bool ClearProtection(const FlashProtection& p, CallResult& result) {
     return true;
 }
 
-bool RestoreProtection(const FlashProtection& p, CallResult& result) {
-    return WriteRegisters(p, p.status[0], p.status[1], result);
+bool RestoreProtection(Flash& flash, const FlashProtection& p, CallResult& result) {
+    return WriteRegisters(flash, p, p.status[0], p.status[1], result);
 }
 
 std::string RestoreText(const FlashProtection& p) {

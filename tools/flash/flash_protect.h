@@ -8,7 +8,7 @@
 #include <string>
 
 #include "common/common.h"
-#include "flash/flash_geometry.h"
+#include "flash/flash.h"
 
 namespace kestrel {
 
@@ -30,7 +30,7 @@ struct FlashProtection {
 };
 
 // Reads the status registers of the flash with this JEDEC ID and size and decodes them.
-bool ReadProtection(const uint8_t id[3], uint64_t size, FlashProtection& protection,
+bool ReadProtection(Flash& flash, const uint8_t id[3], uint64_t size, FlashProtection& protection,
                     CallResult& result);
 
 // Reads status register 3 (0x15) where the maker's command set has one there (Winbond and
@@ -38,7 +38,7 @@ bool ReadProtection(const uint8_t id[3], uint64_t size, FlashProtection& protect
 // whether the part has it (one ID can span generations with and without it), and a part without
 // it ignores 0x15: all ones, DI left to its pull-up, is taken as no third register.
 constexpr uint8_t kReadStatus3 = 0x15;
-bool ReadThirdRegister(FlashProtection& protection, CallResult& result);
+bool ReadThirdRegister(Flash& flash, FlashProtection& protection, CallResult& result);
 
 // "status register 1 0x04, status register 2 0x02: 0xFC0000 to 0xFFFFFF (256 KiB) protected",
 // with ", status register 3 0x60" before the colon where it was read.
@@ -46,9 +46,9 @@ std::string DescribeProtection(const FlashProtection& protection);
 
 // Clears the block-protect bits (and the top/bottom, sector and complement bits with them);
 // fails when the registers are locked.
-bool ClearProtection(const FlashProtection& protection, CallResult& result);
+bool ClearProtection(Flash& flash, const FlashProtection& protection, CallResult& result);
 // Writes the registers back as ReadProtection found them.
-bool RestoreProtection(const FlashProtection& protection, CallResult& result);
+bool RestoreProtection(Flash& flash, const FlashProtection& protection, CallResult& result);
 // What RestoreProtection writes, for a person to write by other means: "status register 1 0x04
 // and status register 2 0x02 (write enable 0x06, then the status write 01 04 02)".
 std::string RestoreText(const FlashProtection& protection);

@@ -64,6 +64,7 @@ void PlanPrograms(uint32_t base, const uint8_t* current, const uint8_t* wanted,
 struct Programmer {
     static constexpr size_t kBatchBytes = 1u << 20;
 
+    Flash& flash;
     uint32_t first;  // the span's start
     uint32_t span;
     const PhaseProgressFn& progress;
@@ -83,7 +84,7 @@ struct Programmer {
                     progress("writing", page.address + page.length - first, span);
                 };
             }
-            const bool ok = ProgramPages(batch, pipeline, r, told);
+            const bool ok = ProgramPages(flash, batch, pipeline, r, told);
             batch.Clear();
             if (!ok) return false;
         }
@@ -111,9 +112,10 @@ std::vector<SectorPlan> PlanSectors(const FlashGeometry& g, const std::vector<ui
 }
 
 // One chip erase for a span that is the whole chip.
-bool EraseWholeChip(uint32_t span, size_t sectors, WriteReport& report, CallResult& r) {
+bool EraseWholeChip(Flash& flash, uint32_t span, size_t sectors, WriteReport& report,
+                    CallResult& r) {
     report.touchedEnd = span;
-    if (!KeepGoing(r) || !FlashChipErase(r)) return false;
+    if (!KeepGoing(r) || !FlashChipErase(flash, r)) return false;
     report.erasedSectors += sectors;
     report.erasedBytes += span;
     return true;
@@ -122,18 +124,19 @@ bool EraseWholeChip(uint32_t span, size_t sectors, WriteReport& report, CallResu
 // Erases and programs the span's sectors as planned, in address order: the largest erase that
 // fits each stretch of sectors that must be erased, and the pages batched between erases (the
 // pipeline sends many in one USB write).
-bool EraseAndProgram(const FlashGeometry& g, uint32_t first, const std::vector<uint8_t>& current,
+bool EraseAndProgram(Flash& flash, uint32_t first, const std::vector<uint8_t>& current,
                      const std::vector<uint8_t>& wanted, const std::vector<SectorPlan>& plans,
                      uint32_t address, uint32_t count, WriteReport& report, CallResult& r,
                      const PhaseProgressFn& progress) {
+    const FlashGeometry& g = flash.geometry;
     const auto span = static_cast<uint32_t>(current.size());
     // The whole chip to erase, where a chip erase erases exactly the span: one chip erase.
     const bool wholeChip =
         first == 0 && span == g.size && SizeIsThePart(g) &&
         std::all_of(plans.begin(), plans.end(), [](const SectorPlan& p) { return p.erase; });
-    if (wholeChip && !EraseWholeChip(span, plans.size(), report, r)) return false;
+    if (wholeChip && !EraseWholeChip(flash, span, plans.size(), report, r)) return false;
     uint64_t erasedUpTo = wholeChip ? span : 0;  // offsets below this are erased already
-    Programmer programmer{first, span, progress, report, {}, {}};
+    Programmer programmer{flash, first, span, progress, report, {}, {}};
     for (uint32_t at = 0, s = 0; at < span; at += g.eraseSize, ++s) {
         const uint32_t size = std::min(g.eraseSize, span - at);
         if (plans[s].erase && at >= erasedUpTo) {
@@ -141,7 +144,7 @@ bool EraseAndProgram(const FlashGeometry& g, uint32_t first, const std::vector<u
             const uint32_t bytes = EraseAt(g, first + at, span - at, plans, s);
             report.touchedEnd = std::max<uint64_t>(report.touchedEnd, first + at + bytes);
             const uint8_t opcode = bytes > g.eraseSize ? g.blockOpcode : g.eraseOpcode;
-            if (!FlashErase(opcode, first + at, r)) return false;
+            if (!FlashErase(flash, opcode, first + at, r)) return false;
             report.erasedSectors += bytes / g.eraseSize;
             report.erasedBytes += bytes;
             erasedUpTo = at + bytes;
@@ -160,9 +163,10 @@ bool EraseAndProgram(const FlashGeometry& g, uint32_t first, const std::vector<u
 
 // Makes the touched sectors of [address, address + count) hold `overlay` (or 0xFF when null)
 // over the range, and what they hold elsewhere.
-bool Rewrite(const FlashGeometry& g, uint32_t address, const uint8_t* overlay, uint32_t count,
+bool Rewrite(Flash& flash, uint32_t address, const uint8_t* overlay, uint32_t count,
              const WriteOptions& options, WriteReport& report, CallResult& r,
              const PhaseProgressFn& progress) {
+    const FlashGeometry& g = flash.geometry;
     const uint32_t first = address - address % g.eraseSize;
     const uint64_t end = std::min<uint64_t>(
         (uint64_t{address} + count + g.eraseSize - 1) / g.eraseSize * g.eraseSize, g.size);
@@ -170,7 +174,8 @@ bool Rewrite(const FlashGeometry& g, uint32_t address, const uint8_t* overlay, u
     report.spanEnd = end;
     const auto span = static_cast<uint32_t>(end - first);
     std::vector<uint8_t> current(span);
-    if (!FlashRead(first, current.data(), span, r, Phase(progress, "reading", span))) return false;
+    if (!FlashRead(flash, first, current.data(), span, r, Phase(progress, "reading", span)))
+        return false;
     std::vector<uint8_t> wanted = current;
     if (overlay) {
         std::copy_n(overlay, count, wanted.begin() + (address - first));
@@ -179,42 +184,43 @@ bool Rewrite(const FlashGeometry& g, uint32_t address, const uint8_t* overlay, u
     }
     report.skippedBytes = count;
     const std::vector<SectorPlan> plans = PlanSectors(g, current, wanted, options.mayErase);
-    if (!EraseAndProgram(g, first, current, wanted, plans, address, count, report, r, progress)) {
+    if (!EraseAndProgram(flash, first, current, wanted, plans, address, count, report, r,
+                         progress)) {
         return false;
     }
     if (progress) progress("writing", span, span);
     if (!options.verify) return true;
-    if (!VerifyRange(first, wanted.data(), span, r, progress)) return false;
+    if (!VerifyRange(flash, first, wanted.data(), span, r, progress)) return false;
     report.verifiedBytes = span;
     return true;
 }
 
 }  // namespace
 
-bool WriteRange(const FlashGeometry& geometry, uint32_t address, const uint8_t* data,
-                uint32_t count, const WriteOptions& options, WriteReport& report,
-                CallResult& result, const PhaseProgressFn& progress) {
-    return Rewrite(geometry, address, data, count, options, report, result, progress);
-}
-
-bool EraseRange(const FlashGeometry& geometry, uint32_t address, uint32_t count,
+bool WriteRange(Flash& flash, uint32_t address, const uint8_t* data, uint32_t count,
                 const WriteOptions& options, WriteReport& report, CallResult& result,
                 const PhaseProgressFn& progress) {
-    return Rewrite(geometry, address, nullptr, count, options, report, result, progress);
+    return Rewrite(flash, address, data, count, options, report, result, progress);
 }
 
-bool EraseChip(const FlashGeometry& geometry, bool verify, WriteReport& report, CallResult& result,
+bool EraseRange(Flash& flash, uint32_t address, uint32_t count, const WriteOptions& options,
+                WriteReport& report, CallResult& result, const PhaseProgressFn& progress) {
+    return Rewrite(flash, address, nullptr, count, options, report, result, progress);
+}
+
+bool EraseChip(Flash& flash, bool verify, WriteReport& report, CallResult& result,
                const PhaseProgressFn& progress) {
-    report.spanEnd = report.touchedEnd = geometry.size;
-    if (!KeepGoing(result) || !FlashChipErase(result)) return false;
-    report.doneEnd = geometry.size;
-    report.erasedBytes = geometry.size;
+    report.spanEnd = report.touchedEnd = flash.geometry.size;
+    if (!KeepGoing(result) || !FlashChipErase(flash, result)) return false;
+    report.doneEnd = flash.geometry.size;
+    report.erasedBytes = flash.geometry.size;
     if (!verify) return true;
-    const std::vector<uint8_t> blank(geometry.size, kErasedByte);
-    if (!VerifyRange(0, blank.data(), static_cast<uint32_t>(geometry.size), result, progress)) {
+    const std::vector<uint8_t> blank(flash.geometry.size, kErasedByte);
+    if (!VerifyRange(flash, 0, blank.data(), static_cast<uint32_t>(flash.geometry.size), result,
+                     progress)) {
         return false;
     }
-    report.verifiedBytes = geometry.size;
+    report.verifiedBytes = flash.geometry.size;
     return true;
 }
 
@@ -239,10 +245,11 @@ std::string DescribeChanges(const WriteReport& r) {
     return text;
 }
 
-bool VerifyRange(uint32_t address, const uint8_t* expected, uint32_t count, CallResult& result,
-                 const PhaseProgressFn& progress) {
+bool VerifyRange(Flash& flash, uint32_t address, const uint8_t* expected, uint32_t count,
+                 CallResult& result, const PhaseProgressFn& progress) {
     std::vector<uint8_t> back(count);
-    if (!FlashRead(address, back.data(), count, result, Phase(progress, "verifying", count))) {
+    if (!FlashRead(flash, address, back.data(), count, result,
+                   Phase(progress, "verifying", count))) {
         return false;
     }
     const auto mismatch = std::mismatch(back.begin(), back.end(), expected);

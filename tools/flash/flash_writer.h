@@ -8,7 +8,7 @@
 #include <string>
 
 #include "common/common.h"
-#include "flash/flash_geometry.h"
+#include "flash/flash.h"
 
 namespace kestrel {
 
@@ -45,22 +45,21 @@ std::string DescribeChanges(const WriteReport& report);
 // Makes [address, address + count) hold `data` and keeps the rest of every sector it touches.
 // The range must lie inside the flash (RangeProblem is empty). A stop asked for (flash_stop.h) ends
 // it before an erase, once the sectors before are programmed back, or between two page batches.
-bool WriteRange(const FlashGeometry& geometry, uint32_t address, const uint8_t* data,
-                uint32_t count, const WriteOptions& options, WriteReport& report,
-                CallResult& result, const PhaseProgressFn& progress = {});
-
-// Makes the range read 0xFF, keeping the rest of the sectors it touches.
-bool EraseRange(const FlashGeometry& geometry, uint32_t address, uint32_t count,
+bool WriteRange(Flash& flash, uint32_t address, const uint8_t* data, uint32_t count,
                 const WriteOptions& options, WriteReport& report, CallResult& result,
                 const PhaseProgressFn& progress = {});
 
+// Makes the range read 0xFF, keeping the rest of the sectors it touches.
+bool EraseRange(Flash& flash, uint32_t address, uint32_t count, const WriteOptions& options,
+                WriteReport& report, CallResult& result, const PhaseProgressFn& progress = {});
+
 // Erases the whole flash at once; with verify, reads it back.
-bool EraseChip(const FlashGeometry& geometry, bool verify, WriteReport& report, CallResult& result,
+bool EraseChip(Flash& flash, bool verify, WriteReport& report, CallResult& result,
                const PhaseProgressFn& progress = {});
 
 // Reads the range back and compares it with `expected`; a difference fails with "verify failed
 // at 0x012345: expected 5A, read FF" (the first one).
-bool VerifyRange(uint32_t address, const uint8_t* expected, uint32_t count, CallResult& result,
-                 const PhaseProgressFn& progress = {});
+bool VerifyRange(Flash& flash, uint32_t address, const uint8_t* expected, uint32_t count,
+                 CallResult& result, const PhaseProgressFn& progress = {});
 
 }  // namespace kestrel

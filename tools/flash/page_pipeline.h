@@ -12,6 +12,7 @@
 // twice changes nothing either), and N grows.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -20,6 +21,8 @@
 #include "wire/carrier.h"
 
 namespace kestrel {
+
+struct Flash;
 
 // One page program: `length` bytes at `address`, within one page.
 struct PendingPage {
@@ -96,13 +99,22 @@ constexpr uint32_t MeasuredWait(uint32_t readyAt, uint32_t gapBytes) {
     return wait < kMaxWaitBytes ? wait : kMaxWaitBytes;
 }
 
+// A stream's replies: every status read in it costs at least kStatusReadCost stream bytes.
+constexpr uint32_t kMaxStreamReplies = CommandStream::kCapacity / kStatusReadCost + 1;
+
+// The buffers of the pipeline's streams, one of each for a job (flash.h).
+struct StreamBuffers {
+    CommandStream stream;
+    std::array<uint8_t, kMaxStreamReplies> replies;
+};
+
 // Batches shorter than this take the polled path while the wait is not measured yet (the
 // measurement costs a long stream).
 constexpr size_t kMinPipelinedPages = 8;
 
 // Programs the batch's pages (the flash ready, their sectors erased as needed) and leaves the flash
 // ready. `progress` is told how many pages are done after each stream.
-bool ProgramPages(const PageBatch& batch, PipelineState& state, CallResult& result,
+bool ProgramPages(Flash& flash, const PageBatch& batch, PipelineState& state, CallResult& result,
                   const std::function<void(size_t pagesDone)>& progress = {});
 
 }  // namespace kestrel

@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "common/common.h"
-#include "flash/flash_geometry.h"
+#include "flash/flash.h"
 
 namespace kestrel {
 
@@ -33,54 +33,53 @@ constexpr uint8_t kEnter4ByteMode = 0xB7;
 constexpr uint8_t kExit4ByteMode = 0xE9;
 }  // namespace flash_cmd
 
-// The flash the operations below address: how they reach past 16 MiB (4-byte opcodes, or four
-// address bytes in 4-byte mode) and how long their status polls may wait. Until it is set: 3-byte
-// addresses and generous time-outs.
-void UseFlash(const FlashGeometry& geometry);
+// Every operation takes the flash it addresses (flash.h): its geometry says how they reach past
+// 16 MiB (4-byte opcodes, or four address bytes in 4-byte mode) and how long their status polls
+// may wait, and its buffers carry their transfers.
 
-// The flash UseFlash set.
-const FlashGeometry& FlashInUse();
-
-// The command byte and its address as the flash in use takes them (three bytes, or four past
-// 16 MiB with its 4-byte opcode or in 4-byte mode) into `out`; returns their count.
+// The command byte and its address as the flash takes them (three bytes, or four past 16 MiB
+// with its 4-byte opcode or in 4-byte mode) into `out`; returns their count.
 constexpr uint32_t kMaxAddressCommand = 5;
-uint32_t PutAddressCommand(uint8_t command, uint32_t address, uint8_t out[kMaxAddressCommand]);
+uint32_t PutAddressCommand(const Flash& flash, uint8_t command, uint32_t address,
+                           uint8_t out[kMaxAddressCommand]);
 
 // 4-byte mode for the job: entered (0xB7) before it and left (0xE9) after it, for a flash that
 // uses it; nothing for the others.
-bool EnterAddressMode(CallResult& result);
-bool LeaveAddressMode(CallResult& result);
+bool EnterAddressMode(Flash& flash, CallResult& result);
+bool LeaveAddressMode(Flash& flash, CallResult& result);
 
 // Reads one byte of a status register with its read command (0x05, 0x35, 0x15).
-bool FlashReadRegister(uint8_t command, uint8_t& value, CallResult& result);
+bool FlashReadRegister(Flash& flash, uint8_t command, uint8_t& value, CallResult& result);
 // Write enable and a status write (0x01 with one to three bytes), then polls until done.
-bool FlashWriteStatus(const uint8_t* bytes, uint32_t count, CallResult& result);
+bool FlashWriteStatus(Flash& flash, const uint8_t* bytes, uint32_t count, CallResult& result);
 
 // One transaction: chip select low, `outCount` bytes out, then `inCount` bytes in, chip select
 // high (also after a failure). A long read ends early, failing, when a stop is asked for
 // (flash_stop.h).
-bool FlashTransfer(const uint8_t* out, uint32_t outCount, uint8_t* in, uint32_t inCount,
-                   CallResult& result, const ProgressFn& progress = {});
+bool FlashTransfer(Flash& flash, const uint8_t* out, uint32_t outCount, uint8_t* in,
+                   uint32_t inCount, CallResult& result, const ProgressFn& progress = {});
 
 // Reads the three JEDEC identification bytes (manufacturer, memory type, capacity).
-bool FlashJedecId(uint8_t id[3], CallResult& result);
+bool FlashJedecId(Flash& flash, uint8_t id[3], CallResult& result);
 // Reads `count` bytes of the SFDP space from `address`.
-bool FlashReadSfdp(uint32_t address, uint8_t* out, uint32_t count, CallResult& result);
+bool FlashReadSfdp(Flash& flash, uint32_t address, uint8_t* out, uint32_t count,
+                   CallResult& result);
 // Reads `count` bytes from `address` in one READ transaction.
-bool FlashRead(uint32_t address, uint8_t* out, uint32_t count, CallResult& result,
+bool FlashRead(Flash& flash, uint32_t address, uint8_t* out, uint32_t count, CallResult& result,
                const ProgressFn& progress = {});
 
 // Write enable, the command (an erase or a page program with its data), then status reads until
 // the flash is no longer busy, or a failure when the flash's documented maximum time for the
 // operation has passed. An erase opcode is one of the geometry's; with 4-byte opcodes it is sent
 // as its 4-byte form.
-bool FlashErase(uint8_t opcode, uint32_t address, CallResult& result);
-bool FlashChipErase(CallResult& result);
-bool FlashProgram(uint32_t address, const uint8_t* data, uint32_t count, CallResult& result);
+bool FlashErase(Flash& flash, uint8_t opcode, uint32_t address, CallResult& result);
+bool FlashChipErase(Flash& flash, CallResult& result);
+bool FlashProgram(Flash& flash, uint32_t address, const uint8_t* data, uint32_t count,
+                  CallResult& result);
 
 // Status reads until the flash is no longer busy; fails once `timeoutUs` have passed with the
 // flash still busy, naming the operation and its bound.
-bool WaitReady(uint64_t timeoutUs, const char* operation, CallResult& result);
+bool WaitReady(Flash& flash, uint64_t timeoutUs, const char* operation, CallResult& result);
 
 // Status register 1: write in progress.
 constexpr uint8_t kStatusBusy = 0x01;

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "kestrellink.h"
-#include "wire/collect.h"
 #include "wire/read_tdo.h"
 
 namespace kestrel::jtag {
@@ -63,14 +62,11 @@ bool JtagCable::QueueShift(const Bits& tdi, bool leaveShift, bool read) {
              : Check(JTAG_WriteTDI(wire::kModeOut, bits, tdi.data(), nullptr, &done, last),
                      "JTAG_WriteTDI", result_);
     if (!queued) return false;
-    // Its byte-mode commands and tail commands.
-    const ShiftSplit split = SplitShift(bits);
-    for (uint32_t left = split.whole; left > 0;) {
-        const uint32_t k = std::min(left, wire::kMaxBytesPerCommand);
-        Stream(kCommandBytes + k);
-        left -= k;
-    }
-    for (uint32_t i = 0; i < split.tail; ++i) Claim(kCommandBytes);
+    // Its byte-mode commands with their data stream through the buffer; each tail command is
+    // placed on its own.
+    const uint32_t tail = SplitShift(bits).tail;
+    Stream(wire::QueuedShiftBytes(bits) - uint64_t{tail} * kCommandBytes);
+    for (uint32_t i = 0; i < tail; ++i) Claim(kCommandBytes);
     return true;
 }
 
@@ -92,40 +88,37 @@ uint32_t JtagCable::ReplyBytes(const Capture& capture) {
     return (capture.bits + kTmsBitsPerCommand - 1) / kTmsBitsPerCommand;
 }
 
-bool JtagCable::QueueCapture(const Capture& capture) {
+bool JtagCable::QueueCapture(const Capture& capture, uint32_t& offset) {
     const uint32_t bits = capture.bits;
-    if (capture.form == CaptureForm::kPattern)
-        return QueueShift(*capture.tdi, capture.leaveShift, true);
-    if (capture.form == CaptureForm::kTmsReads) {
-        for (uint32_t first = 0; first < bits; first += kTmsBitsPerCommand) {
-            const uint32_t count = std::min<uint32_t>(kTmsBitsPerCommand, bits - first);
-            kl_u8 data = capture.tdiHigh ? kTmsHoldTdiHigh : 0;
-            if (capture.leaveShift && first + count == bits) data |= 1u << (count - 1);
-            if (queued_ + kCommandBytes > kQueueThreshold && !Send()) return false;
-            if (!Check(JTAG_WriteTMS2(wire::kTmsRead, static_cast<kl_u8>(count - 1), &data),
-                       "JTAG_WriteTMS2", result_)) {
-                return false;
-            }
-            Claim(kCommandBytes);
-        }
+    captures_.Reserve(captures_.ReplyBytes() + ReplyBytes(capture));
+    if (capture.form == CaptureForm::kHeldLow) {
+        // Its commands carry no data, and all fit behind a queue the data append left below the
+        // threshold.
+        DataAppend(bits / 8);
+        if (!captures_.ReadTdo(wire::kModeOut, bits, offset, result_)) return false;
+        Claim(ReadTdoQueuedBytes(bits));
         return true;
     }
-    DataAppend(bits / 8);
-    if (!Check(JTAG_ReadTDO2(wire::kModeOut, bits), "JTAG_ReadTDO2", result_)) return false;
-    const ShiftSplit split = SplitShift(bits);
-    for (uint32_t left = split.whole; left > 0; left -= std::min(left, wire::kMaxBytesPerCommand)) {
+    if (capture.form == CaptureForm::kPattern) {
+        return QueueShift(*capture.tdi, capture.leaveShift, true) &&
+               captures_.Count(ReplyBytes(capture), offset);
+    }
+    // Reading TMS commands.
+    for (uint32_t first = 0; first < bits; first += kTmsBitsPerCommand) {
+        const uint32_t count = std::min<uint32_t>(kTmsBitsPerCommand, bits - first);
+        kl_u8 data = capture.tdiHigh ? kTmsHoldTdiHigh : 0;
+        if (capture.leaveShift && first + count == bits) data |= 1u << (count - 1);
+        if (queued_ + kCommandBytes > kQueueThreshold && !Send()) return false;
+        if (!Check(JTAG_WriteTMS2(wire::kTmsRead, static_cast<kl_u8>(count - 1), &data),
+                   "JTAG_WriteTMS2", result_)) {
+            return false;
+        }
         Claim(kCommandBytes);
     }
-    if (split.tail >= 2) Claim(2);
-    Claim(kCommandBytes);
-    return true;
+    return captures_.Count(ReplyBytes(capture), offset);
 }
 
-bool JtagCable::Collect(uint32_t bytes, std::vector<uint8_t>& reply) {
-    if (!Send()) return false;
-    reply.assign(bytes, 0);
-    return wire::CollectReplies(bytes, reply.data(), result_);
-}
+bool JtagCable::Collect() { return Send() && captures_.Collect(result_); }
 
 Bits JtagCable::Unpack(const Capture& capture, const uint8_t* reply) {
     Bits captured(capture.bits);

@@ -13,6 +13,7 @@
 
 #include "common/common.h"
 #include "jtag/bits.h"
+#include "wire/capture.h"
 #include "wire/mpsse.h"
 
 namespace kestrel::jtag {
@@ -44,10 +45,12 @@ class JtagCable {
     };
     // Reply bytes the capture adds to the receive queue.
     static uint32_t ReplyBytes(const Capture& capture);
-    // Queues the capture; its reply waits in the receive queue until Collect.
-    bool QueueCapture(const Capture& capture);
-    // Sends the queue and collects `bytes` reply bytes: every queued capture's since the last.
-    bool Collect(uint32_t bytes, std::vector<uint8_t>& reply);
+    // Queues the capture; its reply waits in the receive queue until Collect, and is then at
+    // Reply(offset).
+    bool QueueCapture(const Capture& capture, uint32_t& offset);
+    // Sends the queue and collects every queued capture's reply since the last collect.
+    bool Collect();
+    const uint8_t* Reply(uint32_t offset) const { return captures_.Reply(offset); }
     // The captured bits, bit 0 first, from the capture's reply bytes.
     static Bits Unpack(const Capture& capture, const uint8_t* reply);
     // Shifts `tdi` and reads TDO at once (capturing JTAG_WriteTDI2), staying in the shift state
@@ -77,6 +80,8 @@ class JtagCable {
 
     CallResult& result_;
     uint32_t queued_ = 0;
+    // Room for the replies of a capturing shift's most; a longer capture grows it.
+    wire::CaptureQueue captures_{wire::kMaxBytesPerCommand};
 };
 
 }  // namespace kestrel::jtag

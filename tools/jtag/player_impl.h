@@ -91,7 +91,6 @@ class Player {
     // clock (their bits and waits).
     bool speculating_ = false;
     uint64_t speculativeClocks_ = 0;
-    std::vector<uint8_t> reply_;
 };
 
 }  // namespace kestrel::jtag

@@ -82,8 +82,9 @@ bool Player::ShiftOnce(const ScanOp& scan, Bits& captured) {
     if (!readTdo) {
         ok = cable_.Shift(scan.tdi, scan.leaveShift);
     } else if (queued) {
-        ok = cable_.QueueCapture(capture) && cable_.Collect(JtagCable::ReplyBytes(capture), reply_);
-        if (ok) captured = JtagCable::Unpack(capture, reply_.data());
+        uint32_t offset = 0;
+        ok = cable_.QueueCapture(capture, offset) && cable_.Collect();
+        if (ok) captured = JtagCable::Unpack(capture, cable_.Reply(offset));
     } else {
         ok = cable_.ShiftAndCapture(scan.tdi, scan.leaveShift, captured);
     }
@@ -195,8 +196,9 @@ bool Player::QueueScan(size_t index, const ScanOp& scan, bool& queued) {
     }
     if (!Move(shift, capture.tdiHigh)) return false;
     if (readTdo) {
-        if (!cable_.QueueCapture(capture)) return false;
-        pending_.push_back({index, capture, pendingBytes_, speculative});
+        uint32_t offset = 0;
+        if (!cable_.QueueCapture(capture, offset)) return false;
+        pending_.push_back({index, capture, offset, speculative});
         pendingBytes_ += bytes;
     } else if (!cable_.Shift(scan.tdi, scan.leaveShift)) {
         return false;
@@ -217,13 +219,12 @@ bool Player::Collect(size_t& redo) {
     if (pending_.empty()) return true;
     std::vector<Pending> checks;
     checks.swap(pending_);
-    const uint32_t bytes = pendingBytes_;
     pendingBytes_ = 0;
-    if (!cable_.Collect(bytes, reply_)) return false;
+    if (!cable_.Collect()) return false;
     for (const Pending& check : checks) {
         const Op& op = program_.ops[check.index];
         const ScanOp& scan = std::get<ScanOp>(op.what);
-        const Bits captured = JtagCable::Unpack(check.capture, reply_.data() + check.offset);
+        const Bits captured = JtagCable::Unpack(check.capture, cable_.Reply(check.offset));
         const bool failed = check.speculative && Fails(scan, captured);
         if (failed && RetryAllowed(scan, 0, scan.waitUs)) {
             redo = check.index;
