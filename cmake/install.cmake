@@ -1,5 +1,6 @@
 # What `cmake --install` puts where, by component (the Debian packages follow the components):
-#   library        libkestrellink.so.1 (Windows: KestrelLink.dll)
+#   library        libkestrellink.so.1 (Windows: KestrelLink.dll), and beside it the flash and
+#                  JTAG engine scripts load, libkestrelengine.so.1 (KestrelEngine.dll)
 #   virtual_cable  the virtual cable's libftd2xx.so, in <libdir>/kestrellink/virtual-cable only,
 #                  never in <libdir>, where the loader would take it for the vendor's library;
 #                  its USB faces likewise in folders of their own beside it: virtual-usb
@@ -79,6 +80,16 @@ install(FILES ${PROJECT_SOURCE_DIR}/examples/host_jtag.c ${PROJECT_SOURCE_DIR}/e
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/consumer
     DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT development)
 
+if(TARGET kestrelengine)
+    install(TARGETS kestrelengine
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
+                NAMELINK_COMPONENT development
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT library
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+    install(FILES ${PROJECT_SOURCE_DIR}/tools/engine/kestrel_engine.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kestrellink COMPONENT development)
+endif()
+
 if(TARGET kestrel)
     install(TARGETS kestrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
     install(FILES ${PROJECT_SOURCE_DIR}/docs/kestrel.md ${PROJECT_SOURCE_DIR}/docs/scenarios.md
@@ -97,6 +108,6 @@ if(WIN32)
         DEPENDS kestrellink kestrellink_msvc_import ftd2xx_virtual
         COMMENT "Assembling the Windows host kit in ${PROJECT_BINARY_DIR}/kit" VERBATIM)
     if(TARGET kestrel)
-        add_dependencies(windows_kit kestrel)
+        add_dependencies(windows_kit kestrel kestrelengine)
     endif()
 endif()

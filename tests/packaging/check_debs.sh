@@ -31,7 +31,7 @@ check_package() {  # check_package NAME FORBIDDEN REQUIRED...
 # Libraries live in the multiarch folder, never in /usr/lib itself.
 lib='/usr/lib/[a-z0-9_]+-linux-gnu[a-z0-9_]*'
 check_package libkestrellink1 '\.h$|/bin/|libftd2xx|^/usr/lib/lib' \
-    "$lib/libkestrellink\.so\.1" "$lib/libkestrellink\.so\.1\.[0-9.]+" \
+    "$lib/libkestrellink\.so\.1" "$lib/libkestrellink\.so\.1\.[0-9.]+" "$lib/libkestrelengine\.so\.1" \
     /usr/lib/udev/rules\.d/60-kestrellink\.rules
 check_package kestrellink-virtual-cable "\.h$|/bin/|^$lib/libftd2xx|^$lib/libusb|libkestrellink" \
     "$lib/kestrellink/virtual-cable/libftd2xx\.so" "$lib/kestrellink/virtual-usb/libusb-1\.0\.so\.0" \
@@ -39,6 +39,7 @@ check_package kestrellink-virtual-cable "\.h$|/bin/|^$lib/libftd2xx|^$lib/libusb
     "$lib/kestrellink/virtual-usb0/libusb-0\.1\.so\.4" "$lib/kestrellink/virtual-usb0/libusb\.so"
 check_package libkestrellink-dev '/bin/|\.so\.|libftd2xx' \
     /usr/include/kestrellink\.h /usr/include/kestrellink/vcable\.h "$lib/libkestrellink\.so" \
+    /usr/include/kestrellink/kestrel_engine\.h "$lib/libkestrelengine\.so" \
     "$lib/cmake/KestrelLink/KestrelLinkConfig\.cmake" \
     "$lib/cmake/KestrelLink/KestrelLinkConfigVersion\.cmake" \
     "$lib/pkgconfig/kestrellink\.pc" "$lib/pkgconfig/kestrellink-virtual-cable\.pc" \

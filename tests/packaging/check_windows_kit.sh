@@ -16,7 +16,7 @@ kit=$build/kit
 wine_run() { "$root/tests/wine/wine-run.sh" "$@"; }
 
 cmake --build "$build" --target windows_kit >/dev/null
-for file in bin/KestrelLink.dll bin/kestrel.exe include/kestrellink.h include/kestrellink/vcable.h \
+for file in bin/KestrelLink.dll bin/KestrelEngine.dll bin/kestrel.exe include/kestrellink.h include/kestrellink/vcable.h \
     lib/KestrelLink.lib lib/libKestrelLink.dll.a lib/kestrellink/virtual-cable/ftd2xx.dll \
     share/doc/KestrelLink/windows.md; do
     [ -e "$kit/$file" ] || fail "the kit lacks $file"
