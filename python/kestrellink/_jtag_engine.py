@@ -6,11 +6,14 @@ import ctypes
 import json
 import os
 import threading
+import warnings
 from typing import TYPE_CHECKING, Any, Dict, List, Optional, Sequence
 
-from . import _native
+from . import _messages, _native
+from ._checks import callback
 from ._exit_codes import EXIT_FAILED, EXIT_OK, EXIT_USAGE
-from .errors import CableError, KestrelLinkError, LibraryNotFoundError, TargetError
+from .errors import (CableError, CableMessage, KestrelLinkError, LibraryNotFoundError,
+                     TargetError)
 from .progress import Phase, ProgressCallback, Reporter
 
 if TYPE_CHECKING:
@@ -124,7 +127,15 @@ def run_jtag(library: "Library", verb: int, *, ir_lengths: Sequence[int] = (), d
                   ir_length_count=len(ir_lengths), data=bytes(data), data_size=len(data),
                   divisor=divisor, keep_going=int(keep_going))
     events = _Events(progress)
-    code = engine.kestrel_jtag_run(ctypes.byref(job), _EVENT_FN(events), None)
+    # The library's messages during the job, captured and delivered as its exports' are.
+    code, messages = _messages.call(engine.kestrel_jtag_run,
+                                    [ctypes.byref(job), _EVENT_FN(events), None])
+    for text in messages:
+        with callback():
+            if library.on_message is not None:
+                library.on_message(text)
+            else:
+                warnings.warn(CableMessage(text), stacklevel=4)
     try:
         events.check(code)
     except TargetError as e:
