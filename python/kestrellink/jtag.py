@@ -23,8 +23,9 @@ def _ones(bits: int) -> int:
     return (1 << bits) - 1
 
 
-def _played(events: Any) -> PlayResult:
-    return PlayResult(events.fields.get("played", {}), tuple(events.fields.get("mismatches", ())))
+def _played(outcome: Any) -> PlayResult:
+    fields = outcome.fields
+    return PlayResult(fields.get("played", {}), tuple(fields.get("mismatches", ())))
 
 
 class Jtag:
@@ -118,7 +119,7 @@ class Jtag:
             events = self._run(verbs[kind], data=bytes_like(data, "data"), keep_going=keep_going,
                                progress=progress)
         except TargetError as e:
-            e.result = _played(e.events)  # type: ignore[attr-defined]
+            e.result = _played(e.outcome)  # type: ignore[attr-defined]
             raise
         finally:
             self._idcodes = None  # the file left the chain's registers as it chose
