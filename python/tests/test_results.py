@@ -74,23 +74,26 @@ description = "ZV7300LNK"
 jtag = [{ ir_length = 4, idcode = 0x0BA00477 },
         { ir_length = 5, instructions = [{ opcode = 0x02, register = "data", length = 8 }] }]
 """
-SCANS = [  # scenario, the devices scan().to_dict() gives, its idcodes and ir_lengths
+SCANS = [  # scenario, the devices scan().to_dict() gives, its idcodes and ir_lengths, the right
+    # lengths to give (ir_lengths, as kestrel's --ir-lengths)
     pytest.param(AMBIGUOUS_CHAIN, [{"index": 0, "idcode": "0x0BA00477", "ir_length": None},
                                    {"index": 1, "idcode": "0x12345677", "ir_length": None}],
-                 (0x0BA00477, 0x12345677), None, id="Capture-IR 01 000101 splits two ways"),
+                 (0x0BA00477, 0x12345677), None, (2, 6), id="Capture-IR 01 000101 splits two ways"),
     pytest.param(NO_IDCODE_CHAIN, [{"index": 0, "idcode": "0x0BA00477", "ir_length": 4},
                                    {"index": 1, "idcode": None, "ir_length": 5}],
-                 (0x0BA00477, 0), (4, 5), id="a device without IDCODE"),
+                 (0x0BA00477, 0), (4, 5), (4, 5), id="a device without IDCODE"),
 ]
 
 
-@pytest.mark.parametrize("virtual_cable, devices, idcodes, ir_lengths", SCANS,
+@pytest.mark.parametrize("virtual_cable, devices, idcodes, ir_lengths, given", SCANS,
                          indirect=["virtual_cable"])
-def test_scans_of_other_chains(cable, devices, idcodes, ir_lengths):
+def test_scans_of_other_chains(cable, devices, idcodes, ir_lengths, given):
     scan = cable.jtag.scan()
     assert scan.to_dict() == {"device_count": len(devices), "devices": devices}
     assert [e.message for e in FIELDS.iter_errors(scan.to_dict())] == []
     assert (scan.idcodes, scan.ir_lengths) == (idcodes, ir_lengths)
+    cable.jtag.ir_lengths = list(given)
+    assert cable.jtag.scan().ir_lengths == given
 
 
 # The JTAG jobs run in the engine kestrel runs them in: the same fields and exit code.
