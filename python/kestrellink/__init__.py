@@ -25,15 +25,15 @@ from .errors import (EXIT_CLASSES, CableError, CableMessage, KestrelLinkError,
 from .jtag import Jtag
 from .library import Library, load
 from .progress import ProgressEvent
-from .results import (Device, FlashData, FlashId, FlashResult, ScanResult, UartData,
-                      UartResult)
+from .results import (Device, FlashData, FlashId, FlashResult, PlayResult, ScanResult,
+                      UartData, UartResult)
 from .spi import Spi
 from .virtual import Call, Pins, VirtualCable
 
 __version__ = "1.0.0"
-__all__ = ["BenchInterrupted", "BenchResult", "Cable", "CableError", "CableMessage", "CableOutcome",
-           "Call", "Device", "EXIT_CLASSES", "FlashData", "FlashId", "FlashResult", "Gpio", "JobNote", "Jtag",
-           "KestrelLinkError", "Library", "LibraryNotFoundError", "Pins", "ProgressEvent",
-           "ReentryError", "ScanResult", "ScenarioError", "Spi", "TargetError", "Uart", "UartData",
-           "UartResult", "UnavailableError", "VerifyError", "VirtualCable", "exit_code", "load", "run_cables",
-           "use_d2xx"]
+__all__ = ["BenchInterrupted", "BenchResult", "Cable", "CableError", "CableMessage",
+           "CableOutcome", "Call", "Device", "EXIT_CLASSES", "FlashData", "FlashId", "FlashResult",
+           "Gpio", "JobNote", "Jtag", "KestrelLinkError", "Library", "LibraryNotFoundError",
+           "Pins", "PlayResult", "ProgressEvent", "ReentryError", "ScanResult", "ScenarioError",
+           "Spi", "TargetError", "Uart", "UartData", "UartResult", "UnavailableError",
+           "VerifyError", "VirtualCable", "exit_code", "load", "run_cables", "use_d2xx"]

@@ -1,10 +1,13 @@
 """A JTAG chain on the cable's MPSSE channel, driven through the library's JTAG exports."""
 
-from typing import TYPE_CHECKING, List, Optional
+from typing import TYPE_CHECKING, Any, List, Optional
 
 from ._checks import atomic, integer
+from ._checks import data as bytes_like
+from ._jtag_engine import IDCODE, SCAN, SVF, XSVF, run_jtag
 from .errors import CableError, TargetError
-from .results import Device, ScanResult
+from .progress import ProgressCallback
+from .results import Device, PlayResult, ScanResult
 
 if TYPE_CHECKING:
     from .cable import Cable
@@ -13,13 +16,16 @@ if TYPE_CHECKING:
 # significant bit first (a TAP samples TDI and TMS on the rising edge).
 MODE = 0x09
 IDCODE_BITS = 32
-MAX_DEVICES = 64
-MAX_TOTAL_IR_BITS = 1024
 MAX_SHIFT_BITS = 1 << 20  # a data register shift; the capture buffer is an eighth of that
 
 
 def _ones(bits: int) -> int:
     return (1 << bits) - 1
+
+
+def _played(outcome: Any) -> PlayResult:
+    fields = outcome.fields
+    return PlayResult(fields.get("played", {}), tuple(fields.get("mismatches", ())))
 
 
 class Jtag:
@@ -77,66 +83,15 @@ class Jtag:
 
     @atomic
     def count(self) -> int:
-        """The number of devices: with every instruction register at BYPASS (all ones), zeros
-        and then ones go through the one-bit bypass registers; the ones come out one clock per
-        device later."""
-        self._reset_to_idle()
-        self._tms(4, 0x03)
-        ones = bytes([0xFF]) * (MAX_TOTAL_IR_BITS // 8)
-        self._call_tdi(MAX_TOTAL_IR_BITS, ones)
-        self._tms(2, 0x01)
-        out = self._capture(False, 2 * MAX_DEVICES, _ones(MAX_DEVICES) << MAX_DEVICES)
-        if out & _ones(MAX_DEVICES):
-            raise TargetError("TDO is high before any one was shifted in: no JTAG chain answers")
-        if not out:
-            raise TargetError(f"TDO stayed low: the chain is broken or longer than "
-                              f"{MAX_DEVICES} devices")
-        return (out & -out).bit_length() - 1 - MAX_DEVICES
-
-    def _call_tdi(self, bits: int, data: bytes) -> None:
-        rc, _, _ = self._cable._mpsse().JTAG_WriteTDI(MODE, bits, data, False, 1)
-        if rc:
-            raise CableError("JTAG_WriteTDI", rc)
+        """The number of devices, counted through their one-bit BYPASS registers."""
+        return len(self.idcodes())
 
     @atomic
     def idcodes(self) -> List[int]:
-        """The IDCODE of every device, nearest TDI first; 0 for a device without one.
-
-        Counts the chain, then reads the data registers Test-Logic-Reset selects in one queued
-        capture (JTAG_ReadTDO2, JTAG_Send2FTDI, JTAG_RxFTDI), as ``kestrel scan`` does."""
-        count = self.count()
-        self._idcodes = []
-        self._reset_to_idle()
-        if count == 0:
-            self._call("JTAG_Send2FTDI")
-            return []
-        bits = count * IDCODE_BITS
-        self._tms(3, 0x01)
-        self._call("JTAG_ReadTDO2", MODE, bits)
-        self._call("JTAG_Send2FTDI")
-        whole, tail = divmod(bits - 1, 8)  # the last bit of a capture is always a tail bit
-        expected = whole + (1 if tail else 0) + 1
-        rc, reply = self._cable._mpsse().JTAG_RxFTDI(expected)
-        if rc:
-            raise CableError("JTAG_RxFTDI", rc)
-        if len(reply) != expected:
-            raise TargetError(f"JTAG_RxFTDI delivered {len(reply)} bytes, expected {expected}")
-        self._exit_to_idle()
-        # W whole bytes, then the tail's bits but the last at the top of one byte, then the last
-        # bit in bit 7 of the TMS read.
-        stream = int.from_bytes(reply[:whole], "little")
-        if tail:
-            stream |= (reply[whole] >> (8 - tail)) << (8 * whole)
-        stream |= (reply[-1] >> 7) << (bits - 1)
-        pos = 0
-        for _ in range(count):  # the device nearest TDO comes out first
-            if stream >> pos & 1:
-                self._idcodes.insert(0, stream >> pos & _ones(IDCODE_BITS))
-                pos += IDCODE_BITS
-            else:
-                self._idcodes.insert(0, 0)
-                pos += 1
-        self._dr_lengths = [IDCODE_BITS if i else 1 for i in self._idcodes]
+        """The IDCODE of every device, nearest TDI first; 0 for a device without one, as
+        ``kestrel scan`` reads them."""
+        events = self._run(SCAN)
+        self._idcodes = [int(d["idcode"] or "0", 16) for d in events.fields["devices"]]
         return list(self._idcodes)
 
     @atomic
@@ -144,36 +99,49 @@ class Jtag:
         """The chain as ``kestrel jtag idcode`` reports it: each device's IDCODE (None for a
         device without one) and instruction-register length, None for every device when the
         lengths cannot be told apart (set :attr:`ir_lengths` then)."""
-        idcodes = self.idcodes()
+        events = self._run(IDCODE, ir_lengths=self.ir_lengths or ())
+        devices = events.fields["devices"]
+        self._idcodes = [int(d["idcode"] or "0", 16) for d in devices]
+        return ScanResult(tuple(Device(d["index"], d["idcode"] and int(d["idcode"], 16),
+                                       d["ir_length"]) for d in devices))
+
+    @atomic
+    def play(self, data: bytes, kind: str = "svf", keep_going: bool = False,
+             progress: Optional[ProgressCallback] = None) -> PlayResult:
+        """Plays an SVF (text) or XSVF file's bytes on the chain as ``kestrel jtag svf|xsvf``
+        does. A TDO mismatch raises TargetError (with ``keep_going``, after the whole file) whose
+        ``result`` is the PlayResult. ``progress`` receives the "playing" phase's events; an
+        exception it raises is raised when playback ends."""
+        verbs = {"svf": SVF, "xsvf": XSVF}
+        if kind not in verbs:
+            raise ValueError(f"kind must be 'svf' or 'xsvf', not {kind!r}")
         try:
-            lengths: List[Optional[int]] = list(self._ir_lengths())
-        except TargetError:
-            lengths = [None] * len(idcodes)
-        return ScanResult(tuple(Device(i, code or None, n)
-                                for i, (code, n) in enumerate(zip(idcodes, lengths))))
+            events = self._run(verbs[kind], data=bytes_like(data, "data"), keep_going=keep_going,
+                               progress=progress)
+        except TargetError as e:
+            e.result = _played(e.outcome)  # type: ignore[attr-defined]
+            raise
+        finally:
+            self._idcodes = None  # the file left the chain's registers as it chose
+        return _played(events)
+
+    def _run(self, verb: int, **options: Any) -> Any:
+        self._cable._mpsse()
+        self._dr_lengths = []
+        events = run_jtag(self._cable.lib, verb, divisor=self._cable.divisor, **options)
+        if verb in (SCAN, IDCODE):  # the engine ends after Test-Logic-Reset: IDCODE or BYPASS
+            self._dr_lengths = [IDCODE_BITS if d["idcode"] else 1
+                                for d in events.fields["devices"]]
+        return events
 
     def _ir_lengths(self) -> List[int]:
         if self.ir_lengths is None:
-            count = len(self._idcodes if self._idcodes is not None else self.idcodes())
-            self.ir_lengths = self._detect_ir_lengths(count)
+            lengths = [d.ir_length for d in self.scan().devices]
+            if None in lengths:
+                raise TargetError("cannot tell the instruction-register lengths apart from their "
+                                  "capture patterns; set cable.jtag.ir_lengths (nearest TDI first)")
+            self.ir_lengths = lengths  # type: ignore[assignment]
         return self.ir_lengths
-
-    def _detect_ir_lengths(self, count: int) -> List[int]:
-        # Zeros then ones through every instruction register: the captured patterns come out
-        # first, and the ones appear after as many bits as the registers hold. The registers end
-        # all ones (BYPASS), so nothing is driven.
-        out = self._capture(True, 2 * MAX_TOTAL_IR_BITS, _ones(MAX_TOTAL_IR_BITS) << MAX_TOTAL_IR_BITS)
-        high = out >> MAX_TOTAL_IR_BITS
-        total = (high & -high).bit_length() - 1
-        if not high or total == 0:
-            raise TargetError("cannot measure the instruction registers: the chain is broken")
-        starts = [p for p in range(total - 1) if (out >> p) & 3 == 1]
-        if len(starts) != count or (count and starts[0] != 0):
-            raise TargetError("cannot tell the instruction-register lengths apart from their "
-                              "capture patterns; set cable.jtag.ir_lengths (nearest TDI first)")
-        self._dr_lengths = [1] * count
-        ends = starts[1:] + [total]
-        return [end - start for start, end in zip(starts, ends)][::-1]
 
     def _shift(self, ir: bool, device: int, lengths: List[int], value: int) -> int:
         if not lengths:

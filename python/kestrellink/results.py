@@ -46,6 +46,20 @@ class ScanResult:
 
 
 @dataclasses.dataclass(frozen=True)
+class PlayResult:
+    """An SVF or XSVF playback as ``kestrel jtag svf|xsvf`` reports it: the "played" field and
+    one entry per TDO mismatch (where, command, expected, actual, mask)."""
+    played: Dict[str, Any]
+    mismatches: Tuple[Dict[str, Any], ...] = ()
+
+    def to_dict(self) -> Dict[str, Any]:
+        fields: Dict[str, Any] = {"played": dict(self.played)}
+        if self.mismatches:
+            fields["mismatches"] = [dict(m) for m in self.mismatches]
+        return fields
+
+
+@dataclasses.dataclass(frozen=True)
 class FlashId:
     """The flash as ``kestrel spi id`` names it: JEDEC ID, size (0: unknown) and the smallest
     erase, in bytes, and its protection as the command reports it (status registers, protected

@@ -45,6 +45,14 @@ def uart_write(data):
     pytest.param(lambda c: c.set_clock("5"), TypeError, "int", id="divisor as str"),
     pytest.param(lambda c: c.jtag.shift_dr(0, 0, 0), ValueError, "bits", id="no bits"),
     pytest.param(lambda c: c.jtag.idle(0), ValueError, "clocks", id="no clocks"),
+    # A file is parsed whole before anything is clocked, and refused in kestrel's words.
+    pytest.param(lambda c: c.jtag.play(b"STATE RESET;\nSDR 8 TDI (1FF);"), ValueError,
+                 r"^the data:2:\d+: ", id="svf value wider than its scan"),
+    pytest.param(lambda c: c.jtag.play(b"PIOMAP (IN A);"), kestrellink.UnavailableError,
+                 "PIOMAP is not supported", id="svf the cable cannot play"),
+    pytest.param(lambda c: c.jtag.play(b"\x12\x01", "xsvf"), ValueError, "without XCOMPLETE",
+                 id="xsvf cut short"),
+    pytest.param(lambda c: c.jtag.play(b"", "bsdl"), ValueError, "kind", id="play kind"),
     pytest.param(lambda c: c.gpio.pulse_gpiol1(-1), ValueError, "low_ms", id="negative ms"),
     pytest.param(lambda c: c.uart(0), ValueError, "baud", id="baud 0"),
 ])

@@ -16,6 +16,8 @@ CHAINS = [  # scenario, IDCODEs nearest TDI first, IR lengths, a device with its
                          indirect=["virtual_cable"])
 def test_jtag_chain(cable, virtual_cable, idcodes, ir_lengths, device, user, bits):
     assert [hex(i) for i in cable.jtag.idcodes()] == [hex(i) for i in idcodes]
+    # Each device left with the data register reset selects: IDCODE, 32 bits.
+    assert hex(cable.jtag.shift_dr(0, 32, 0)) == hex(idcodes[0])
     assert cable.jtag.shift_ir(device, user) == 0x1  # what Capture-IR loaded
     assert cable.jtag.ir_lengths == ir_lengths
     assert [virtual_cable.instruction(d) for d in range(len(idcodes))] == [

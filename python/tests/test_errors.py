@@ -58,7 +58,7 @@ def test_a_failed_uart_open_returns_to_mpsse(cable, virtual_cable, fault, nth, c
 @pytest.mark.parametrize("setup, operation, export, code", [
     (lambda vc: vc.fault_fail("FT_Write", persistent=True), lambda c: c.spi.jedec_id(),
      "GPIO2_low2", rc.TRANSFER_FAILED),
-    (lambda vc: vc.unplug(), lambda c: c.jtag.idcodes(), "JTAG_WriteTDI", rc.TRANSFER_FAILED),
+    (lambda vc: vc.unplug(), lambda c: c.jtag.idcodes(), "JTAG_Send2FTDI", rc.TRANSFER_FAILED),
     (lambda vc: vc.uart_peer("sink"), lambda c: c.uart().read(1, timeout=0),
      "Read_FILE_UART_2", rc.RECEIVE_TIMED_OUT_EMPTY),
     (lambda vc: vc.fault_fail("FT_SetDtr"), lambda c: c.uart().set_dtr(True), "Set_Dtr",

@@ -2,7 +2,9 @@
 --json gives for the same thing; progress events; the exit-code classes."""
 
 import json
+import os
 import pickle
+import subprocess
 
 import jsonschema
 import pytest
@@ -58,13 +60,12 @@ def test_results_stay_usable_as_before(cable, virtual_cable):
     assert kestrellink.exit_code(raised.value) == 1
 
 
+# Capture-IR 01 then 000101 (6 bits) cuts into two registers at bit 2 or at bit 6.
 AMBIGUOUS_CHAIN = """
 [[device]]
 description = "ZV7300LNK"
-[[device.jtag]]
-ir_length = 6
-idcode = 0x12345677
-ir_capture = 0x05
+jtag = [{ ir_length = 2, idcode = 0x0BA00477 },
+        { ir_length = 6, idcode = 0x12345677, ir_capture = 0x05 }]
 """
 # An IDCODE with a leading zero digit, and a device without one (BYPASS after reset).
 NO_IDCODE_CHAIN = """
@@ -73,22 +74,63 @@ description = "ZV7300LNK"
 jtag = [{ ir_length = 4, idcode = 0x0BA00477 },
         { ir_length = 5, instructions = [{ opcode = 0x02, register = "data", length = 8 }] }]
 """
-SCANS = [  # scenario, the devices scan().to_dict() gives, its idcodes and ir_lengths
-    pytest.param(AMBIGUOUS_CHAIN, [{"index": 0, "idcode": "0x12345677", "ir_length": None}],
-                 (0x12345677,), None, id="Capture-IR 000101 reads as two registers"),
+SCANS = [  # scenario, the devices scan().to_dict() gives, its idcodes and ir_lengths, the right
+    # lengths to give (ir_lengths, as kestrel's --ir-lengths)
+    pytest.param(AMBIGUOUS_CHAIN, [{"index": 0, "idcode": "0x0BA00477", "ir_length": None},
+                                   {"index": 1, "idcode": "0x12345677", "ir_length": None}],
+                 (0x0BA00477, 0x12345677), None, (2, 6), id="Capture-IR 01 000101 splits two ways"),
     pytest.param(NO_IDCODE_CHAIN, [{"index": 0, "idcode": "0x0BA00477", "ir_length": 4},
                                    {"index": 1, "idcode": None, "ir_length": 5}],
-                 (0x0BA00477, 0), (4, 5), id="a device without IDCODE"),
+                 (0x0BA00477, 0), (4, 5), (4, 5), id="a device without IDCODE"),
 ]
 
 
-@pytest.mark.parametrize("virtual_cable, devices, idcodes, ir_lengths", SCANS,
+@pytest.mark.parametrize("virtual_cable, devices, idcodes, ir_lengths, given", SCANS,
                          indirect=["virtual_cable"])
-def test_scans_of_other_chains(cable, devices, idcodes, ir_lengths):
+def test_scans_of_other_chains(cable, devices, idcodes, ir_lengths, given):
     scan = cable.jtag.scan()
     assert scan.to_dict() == {"device_count": len(devices), "devices": devices}
     assert [e.message for e in FIELDS.iter_errors(scan.to_dict())] == []
     assert (scan.idcodes, scan.ir_lengths) == (idcodes, ir_lengths)
+    cable.jtag.ir_lengths = list(given)
+    assert cable.jtag.scan().ir_lengths == given
+
+
+# The JTAG jobs run in the engine kestrel runs them in: the same fields and exit code.
+KESTREL = REPO / "build/tools/kestrel"
+CHAIN, SVF = str(REPO / "examples/scenarios/jtag-chain.toml"), REPO / "examples/svf"
+JTAG_JOBS = [  # scenario, the operation, the kestrel command, the phases of its progress
+    pytest.param(CHAIN, lambda c, p: c.jtag.scan(), "jtag idcode", [], id="scan"),
+    pytest.param(CHAIN, lambda c, p: c.jtag.play((SVF / "idcode-chain.svf").read_bytes(),
+                                                 progress=p),
+                 f"jtag svf {SVF}/idcode-chain.svf", ["playing"], id="svf"),
+    pytest.param(None, lambda c, p: c.jtag.play((SVF / "idcode.xsvf").read_bytes(), "xsvf"),
+                 f"jtag xsvf {SVF}/idcode.xsvf", [], id="xsvf"),
+    pytest.param(None, lambda c, p: c.jtag.play((SVF / "mismatch.svf").read_bytes(),
+                                                keep_going=True),
+                 f"jtag svf --continue {SVF}/mismatch.svf", [], id="TDO mismatch, played on"),
+]
+
+
+@pytest.mark.parametrize("virtual_cable, operation, command, phases", JTAG_JOBS,
+                         indirect=["virtual_cable"])
+def test_jtag_jobs_give_the_fields_of_kestrel_json(request, cable, operation, command, phases):
+    events, code = [], 0
+    try:
+        result = operation(cable, events.append)
+    except kestrellink.TargetError as e:
+        result, code = e.result, kestrellink.exit_code(e)
+    scenario = request.node.callspec.params["virtual_cable"]
+    env = {k: v for k, v in os.environ.items() if k not in ("VCABLE_SCENARIO", "LD_LIBRARY_PATH")}
+    run = subprocess.run([str(KESTREL), "--json", "--virtual"] + ([scenario] if scenario else [])
+                         + command.split(), capture_output=True, env=env, timeout=60)
+    document = json.loads(run.stdout)
+    jtag_fields = ("device_count", "devices", "played", "mismatches")
+    assert {k: v for k, v in document["fields"].items() if k in jtag_fields} == \
+        result.to_dict() and (document["exit_code"], code) == (run.returncode, run.returncode)
+    assert [e.message for e in FIELDS.iter_errors(result.to_dict())] == []
+    assert list(dict.fromkeys(e.phase for e in events)) == phases
+    assert not events or (events[0].done, events[-1].done) == (0, events[-1].total)
 
 
 # ---- Progress -------------------------------------------------------------------------------

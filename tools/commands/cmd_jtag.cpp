@@ -1,9 +1,7 @@
 // kestrel scan: the JTAG chain's length (through BYPASS) and the IDCODE of each device.
-#include <cstdio>
-
 #include "commands/commands.h"
-#include "common/report.h"
-#include "jtag/jtag_ops.h"
+#include "commands/job_output.h"
+#include "kestrel_engine.h"
 
 namespace kestrel {
 namespace {
@@ -12,27 +10,12 @@ int RunScan(const GlobalOptions& options) {
     Session session(options);
     if (const int code = session.Start()) return code;
     CallResult result;
-    ChainScan scan;
-    if (!session.OpenMpsse(result) || !ScanChain(scan, result)) {
-        return session.Finish(FailCall(result, "scan failed"));
-    }
-    std::printf("JTAG chain: %d device(s) (device 0 is nearest TDI)\n", scan.count);
-    report::Set("device_count", json::Number(scan.count));
-    report::Set("devices", "[]");
-    for (size_t i = 0; i < scan.devices.size(); ++i) {
-        const ChainDevice& d = scan.devices[i];
-        report::Append(
-            "devices",
-            json::Object({{"index", json::Number(uint64_t{i})},
-                          {"idcode", d.hasIdcode ? json::String(Hex32(d.idcode)) : "null"}}));
-        if (d.hasIdcode) {
-            std::printf("  device %zu  IDCODE %s  %s\n", i, Hex32(d.idcode).c_str(),
-                        DescribeIdcode(d.idcode).c_str());
-        } else {
-            std::printf("  device %zu  no IDCODE (BYPASS after reset)\n", i);
-        }
-    }
-    return session.Finish(kExitOk);
+    if (!session.OpenMpsse(result)) return session.Finish(FailCall(result, "scan failed"));
+    kestrel_jtag_job job{};
+    job.version = KESTREL_ENGINE_VERSION;
+    job.verb = KESTREL_JTAG_SCAN;
+    JobOutput out;
+    return session.Finish(kestrel_jtag_run(&job, OnJobEvent, &out));
 }
 
 }  // namespace

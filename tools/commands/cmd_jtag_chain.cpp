@@ -4,11 +4,12 @@
 #include <sstream>
 
 #include "commands/commands.h"
+#include "commands/job_output.h"
 #include "commands/options.h"
 #include "common/report.h"
 #include "jtag/chain.h"
-#include "jtag/jtag_ops.h"
 #include "jtag/player.h"
+#include "kestrel_engine.h"
 
 namespace kestrel {
 namespace {
@@ -68,34 +69,15 @@ int RunScans(const jtag::ChainLayout& layout, size_t device,
     return kExitOk;
 }
 
-int RunIdcode(const jtag::ChainMeasurement& measured, const std::vector<uint32_t>& given) {
-    CallResult result;
-    std::vector<ChainDevice> devices;
-    if (!ReadIdcodes(static_cast<int>(measured.devices), devices, result)) {
-        return FailCall(result, "idcode failed");
-    }
-    jtag::ChainLayout layout;
-    std::string error;
-    const bool lengths = jtag::ChooseIrLengths(measured, given, layout, error);
-    std::printf("JTAG chain: %zu device(s) (device 0 is nearest TDI), %zu instruction bits\n",
-                measured.devices, measured.irCapture.size());
-    report::Set("device_count", json::Number(uint64_t{measured.devices}));
-    report::Set("devices", "[]");
-    for (size_t i = 0; i < devices.size(); ++i) {
-        report::Append(
-            "devices",
-            json::Object(
-                {{"index", json::Number(uint64_t{i})},
-                 {"idcode", devices[i].hasIdcode ? json::String(Hex32(devices[i].idcode)) : "null"},
-                 {"ir_length", lengths ? json::Number(layout.irLengths[i]) : "null"}}));
-        std::printf("  device %zu  %s", i,
-                    devices[i].hasIdcode ? Hex32(devices[i].idcode).c_str() : "no IDCODE ");
-        if (lengths) std::printf("  IR %u bits", layout.irLengths[i]);
-        std::printf("\n");
-    }
-    std::printf("IR lengths %s\n",
-                lengths ? LengthsText(layout).c_str() : ("unknown: " + error).c_str());
-    return kExitOk;
+// The chain's IDCODEs and instruction lengths, run in the engine.
+int RunIdcode(const std::vector<uint32_t>& given) {
+    kestrel_jtag_job job{};
+    job.version = KESTREL_ENGINE_VERSION;
+    job.verb = KESTREL_JTAG_IDCODE;
+    job.ir_lengths = given.data();
+    job.ir_length_count = static_cast<uint32_t>(given.size());
+    JobOutput out;
+    return kestrel_jtag_run(&job, OnJobEvent, &out);
 }
 
 int RunChainCommand(const GlobalOptions& global, const ChainOptions& o, const std::string& which) {
@@ -105,11 +87,10 @@ int RunChainCommand(const GlobalOptions& global, const ChainOptions& o, const st
     Session session(global);
     if (const int code = session.Start()) return code;
     CallResult result;
+    if (!session.OpenMpsse(result)) return session.Finish(FailCall(result));
+    if (which == "idcode") return session.Finish(RunIdcode(given));
     jtag::ChainMeasurement measured;
-    if (!session.OpenMpsse(result) || !jtag::MeasureChain(measured, result)) {
-        return session.Finish(FailCall(result));
-    }
-    if (which == "idcode") return session.Finish(RunIdcode(measured, given));
+    if (!jtag::MeasureChain(measured, result)) return session.Finish(FailCall(result));
     jtag::ChainLayout layout;
     if (!jtag::ChooseIrLengths(measured, given, layout, error)) {
         return session.Finish(Fail(kExitUnavailable, error));

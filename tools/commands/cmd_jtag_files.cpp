@@ -1,36 +1,15 @@
-// kestrel jtag, and its svf|xsvf FILE subcommands: parses the whole file, then plays it on the
-// chain, comparing TDO wherever the file gives an expected value.
+// kestrel jtag, and its svf|xsvf FILE subcommands: the whole file is read and parsed, then the
+// engine plays it on the chain, comparing TDO wherever the file gives an expected value.
 #include <cstdio>
-#include <regex>
 
 #include "commands/commands.h"
+#include "commands/job_output.h"
 #include "common/inputs.h"
-#include "common/report.h"
-#include "jtag/parsers.h"
-#include "jtag/player.h"
+#include "common/json.h"
+#include "kestrel_engine.h"
 
 namespace kestrel {
 namespace {
-
-// A TDO mismatch the player reported ("12: SDR: TDO mismatch: expected 0x.., actual 0x..,
-// mask 0x..") as a "mismatches" entry of the result: where (an SVF line, an XSVF byte offset),
-// the command and the three values.
-void ReportMismatch(const std::string& line) {
-    static const std::regex form(
-        R"(^([^:]*): (.*?): TDO mismatch(.*?): expected (\S+), actual (\S+), mask (\S+)$)");
-    std::smatch m;
-    if (!std::regex_match(line, m, form)) return;
-    const std::string where = m[1];
-    const bool isLine =
-        !where.empty() && where.find_first_not_of("0123456789") == std::string::npos;
-    report::Append("mismatches", json::Object({{"where", json::String(where)},
-                                               {"line", isLine ? where : "null"},
-                                               {"command", json::String(m[2])},
-                                               {"part", json::String(m[3])},
-                                               {"expected", json::String(m[4])},
-                                               {"actual", json::String(m[5])},
-                                               {"mask", json::String(m[6])}}));
-}
 
 struct PlayFileOptions {
     std::string file;
@@ -39,21 +18,6 @@ struct PlayFileOptions {
     bool trstWired = false;
     bool checkEach = false;
 };
-
-std::string Plural(uint64_t n, const char* word, const char* plural = nullptr) {
-    return std::to_string(n) + " " + (n == 1 ? word : plural ? plural : word + std::string("s"));
-}
-
-// "12 commands; 6 scans of 1234 bits, 2 with TDO checks; 1000 run-test clocks and 0.01 s".
-std::string Summary(const jtag::Program& program) {
-    const jtag::ProgramTotals totals = jtag::Totals(program);
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.6g s", totals.runSeconds);
-    return Plural(program.commands, "command") + "; " + Plural(totals.scans, "scan") + " of " +
-           std::to_string(totals.scanBits) + " bits, " + std::to_string(totals.checks) +
-           " with TDO checks; " + std::to_string(totals.runClocks) + " run-test clocks and " +
-           seconds + " of run-test time";
-}
 
 // On the virtual cable: what the playback would take on a real full-speed cable (the model clock
 // since `start`, which is left running for the cable's own clock report), beside the time its TCK
@@ -77,105 +41,79 @@ bool TrstWired(Session& session, bool flag) {
     return cable->api().vc_jtag_reset_line(0, &line) == 0 && line == kCableResetLine;
 }
 
-// Reads and parses the whole file before the cable is opened; returns 0 or the exit code.
+// The engine's playback of the file's bytes, with what the session's cable decides.
+kestrel_jtag_job JobFor(const GlobalOptions& global, const PlayFileOptions& o, bool binary,
+                        const std::vector<uint8_t>& bytes, bool trstWired) {
+    kestrel_jtag_job job{};
+    job.version = KESTREL_ENGINE_VERSION;
+    job.verb = binary ? KESTREL_JTAG_XSVF : KESTREL_JTAG_SVF;
+    job.data = bytes.data();
+    job.data_size = bytes.size();
+    job.name = o.file.c_str();
+    job.divisor = global.divisor;
+    job.keep_going = o.keepGoing;
+    job.check_each = o.checkEach;
+    job.trst_wired = trstWired;
+    job.dry_run = o.dryRun;
+    return job;
+}
+
+// Pauses go on the virtual cable's model clock, so that busy devices finish meanwhile.
+void PauseOn(void* cable, double seconds) {
+    Pause(static_cast<const VirtualCable*>(cable), seconds);
+}
+
+// The tool's output of a playback, which also notes whether the file was played (to its end or
+// its first TDO mismatch) rather than stopped by the cable.
+struct PlayOutput {
+    JobOutput out;
+    bool played = false;
+};
+
+int OnPlayEvent(void* context, int kind, const char* text) {
+    auto& output = *static_cast<PlayOutput*>(context);
+    json::Fields members;
+    if (kind == KESTREL_EVENT_FIELD && json::Members(text, members) && !members.empty() &&
+        members[0].second == json::String("played")) {
+        output.played = true;
+    }
+    return OnJobEvent(&output.out, kind, text);
+}
+
+// The file read and parsed whole before the cable is opened (--dry-run: all there is to do).
 int LoadProgram(const GlobalOptions& global, const PlayFileOptions& o, bool binary,
-                jtag::Program& program) {
+                std::vector<uint8_t>& bytes, JobOutput& out) {
     if (const int code = CheckCommandFiles(global, {{{"the input file", o.file}}})) return code;
-    std::vector<uint8_t> bytes;
     std::string readError;
     if (!ReadInputFile(o.file, kMaxInputBytes, bytes, readError)) {
         return Fail(kExitFile, readError);
     }
-    jtag::ParseError error;
-    const bool parsed =
-        binary ? jtag::ParseXsvf(bytes, program, error)
-               : jtag::ParseSvf({reinterpret_cast<const char*>(bytes.data()), bytes.size()},
-                                program, error);
-    if (!parsed) {
-        return Fail(error.refused ? kExitUnavailable : kExitUsage,
-                    jtag::Describe(error, o.file, binary));
-    }
-    return kExitOk;
-}
-
-// --dry-run: what the file holds and the notes it raised, with nothing played.
-int PrintParsed(const jtag::Program& program, const PlayFileOptions& o) {
-    std::printf("parsed %s: %s\n", o.file.c_str(), Summary(program).c_str());
-    for (const jtag::Op& op : program.ops) {
-        if (const auto* note = std::get_if<jtag::NoteOp>(&op.what)) {
-            std::printf("%s:%s: %s: %s\n", o.file.c_str(), jtag::Where(program, op).c_str(),
-                        op.command.c_str(), note->text.c_str());
-        }
-    }
-    return kExitOk;
-}
-
-// How the file is played on the session's cable, with its lines reported against the file.
-jtag::PlayOptions PlayOptionsFor(Session& session, const GlobalOptions& global,
-                                 const PlayFileOptions& o) {
-    jtag::PlayOptions options;
-    options.keepGoing = o.keepGoing;
-    options.batchChecks = !o.checkEach;
-    options.trstWired = TrstWired(session, o.trstWired);
-    options.divisor = global.divisor;
-    // Pauses go on the virtual cable's model clock, so that busy devices finish meanwhile.
-    options.pause = [cable = session.virtualCable()](double seconds) { Pause(cable, seconds); };
-    options.report = [&o](bool problem, const std::string& line) {
-        if (problem) {
-            std::fprintf(stderr, "kestrel: %s:%s\n", o.file.c_str(), line.c_str());
-            report::Warning(o.file + ":" + line);
-            ReportMismatch(line);
-        } else {
-            std::printf("%s:%s\n", o.file.c_str(), line.c_str());
-        }
-    };
-    return options;
+    const kestrel_jtag_job job = JobFor(global, o, binary, bytes, false);
+    return kestrel_jtag_check(&job, OnJobEvent, &out);
 }
 
 int Play(const GlobalOptions& global, const PlayFileOptions& o, bool binary) {
-    jtag::Program program;
-    if (const int code = LoadProgram(global, o, binary, program)) return code;
-    if (o.dryRun) return PrintParsed(program, o);
+    std::vector<uint8_t> bytes;
+    PlayOutput output;
+    output.out.warningPrefix = "";  // a mismatch's line names the file itself
+    if (const int code = LoadProgram(global, o, binary, bytes, output.out)) return code;
+    if (o.dryRun) return kExitOk;
 
     Session session(global);
     if (const int code = session.Start()) return code;
     CallResult opened;
     if (!session.OpenMpsse(opened)) return session.Finish(FailCall(opened));
-    jtag::PlayOptions options = PlayOptionsFor(session, global, o);
+    kestrel_jtag_job job = JobFor(global, o, binary, bytes, TrstWired(session, o.trstWired));
+    job.pause = PauseOn;
+    job.pause_context = const_cast<VirtualCable*>(session.virtualCable());
     const VirtualApi* model = session.virtualCable() ? &session.virtualCable()->api() : nullptr;
     VcClockReading start{};
     if (model && (!model->vc_clock_read || model->vc_clock_read(VC_SPEED_FULL, &start) != 0))
         model = nullptr;
-    Stopwatch watch;
-    jtag::PlayResult result;
-    bool completed = false;
-    {
-        // The bar ends its line before the summary is printed.
-        Progress progress("playing", jtag::ProgressTotal(program, global.divisor),
-                          "bits and clocks");
-        options.progress = [&](uint64_t done, uint64_t) { progress.Update(done); };
-        completed = jtag::Play(program, options, result);
-    }
-    if (!completed && result.mismatches == 0) {
-        return session.Finish(FailCall(result.call, o.file + ":" + result.stoppedAt));
-    }
-    report::Set("played", json::Object({{"completed", json::Bool(completed)},
-                                        {"commands", json::Number(uint64_t{program.commands})},
-                                        {"scans", json::Number(result.scans)},
-                                        {"checks", json::Number(result.checks)},
-                                        {"mismatches", json::Number(result.mismatches)},
-                                        {"clocks", json::Number(result.clocks)}}));
-    std::printf("%s %s: %s; %s, %s; %s run-test clocks; %.1f ms\n",
-                completed ? "played" : "stopped", o.file.c_str(),
-                Plural(program.commands, "command").c_str(), Plural(result.scans, "scan").c_str(),
-                Plural(result.checks, "TDO check").c_str(), std::to_string(result.clocks).c_str(),
-                watch.Milliseconds());
-    if (model) PrintModelledTime(*model, start);
-    if (result.mismatches == 0) return session.Finish(kExitOk);
-    return session.Finish(
-        Fail(kExitFailed, completed ? Plural(result.mismatches, "TDO mismatch", "TDO mismatches")
-                                    : "stopped at the first TDO mismatch "
-                                      "(--continue counts them all)"));
+    const int code = kestrel_jtag_run(&job, OnPlayEvent, &output);
+    output.out.EndBar();
+    if (model && output.played) PrintModelledTime(*model, start);
+    return session.Finish(code);
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ int OnJobEvent(void* context, int kind, const char* text) {
         case KESTREL_EVENT_WARNING:
             json::Unquote(text, words);
             EndProgressLine();
-            std::fprintf(stderr, "kestrel: note: %s\n", words.c_str());
+            std::fprintf(stderr, "kestrel: %s%s\n", out.warningPrefix, words.c_str());
             report::Warning(words);
             break;
         case KESTREL_EVENT_ERROR:

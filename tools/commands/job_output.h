@@ -14,7 +14,8 @@ namespace kestrel {
 
 struct JobOutput {
     bool linesToStderr = false;
-    std::unique_ptr<Progress> bar;  // the phase under way, ended before the next line
+    const char* warningPrefix = "note: ";  // after "kestrel: " on standard error
+    std::unique_ptr<Progress> bar;         // the phase under way, ended before the next line
     std::string phase;
     std::string unit;
 

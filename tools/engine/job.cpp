@@ -42,4 +42,14 @@ void Job::Progress(const char* phase, uint64_t done, uint64_t total, const char*
                                                {"unit", json::String(unit)}}));
 }
 
+bool Readable(const void* request, uint32_t version, const char* what, Job& job) {
+    const std::string name = std::string("a ") + what + " job";
+    if (!request) return job.Fail(kExitUsage, std::string("no ") + what + " job given") == 0;
+    if (version != KESTREL_ENGINE_VERSION) {
+        return job.Fail(kExitUsage, name + " of engine version " + std::to_string(version) +
+                                        ", not " + std::to_string(KESTREL_ENGINE_VERSION)) == 0;
+    }
+    return true;
+}
+
 }  // namespace kestrel::engine

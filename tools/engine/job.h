@@ -41,4 +41,8 @@ class Job {
     bool stopAsked_ = false;
 };
 
+// Whether a request given to the C interface can be read: given, and of this engine's version
+// (its `version`); reports why not. `what` names the job: "flash", "JTAG".
+bool Readable(const void* request, uint32_t version, const char* what, Job& job);
+
 }  // namespace kestrel::engine

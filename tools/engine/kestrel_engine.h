@@ -105,6 +105,45 @@ KESTREL_ENGINE_API int kestrel_spi_transfer(const uint8_t* out, uint32_t out_cou
                                             uint32_t in_count, kestrel_event_fn events,
                                             void* context);
 
+enum kestrel_jtag_verb {
+    KESTREL_JTAG_SCAN = 0,   /* the chain's devices and their IDCODEs, each described */
+    KESTREL_JTAG_IDCODE = 1, /* the devices, their IDCODEs and instruction lengths */
+    KESTREL_JTAG_SVF = 2,    /* play `data` as an SVF file */
+    KESTREL_JTAG_XSVF = 3    /* play `data` as an XSVF file */
+};
+
+/* Waits out a playback's pause of `seconds` once everything before it has been clocked. */
+typedef void (*kestrel_pause_fn)(void* context, double seconds);
+
+/* One job on the JTAG chain; zero-filled fields take their defaults. A playback reports each
+ * note of the file as a LINE and each TDO mismatch as a WARNING, both "NAME:WHERE: COMMAND: text";
+ * it runs to its end or its first failure (a stop asked by the callback is not heard). */
+struct kestrel_jtag_job {
+    uint32_t version;           /* KESTREL_ENGINE_VERSION */
+    int32_t verb;               /* enum kestrel_jtag_verb */
+    const uint32_t* ir_lengths; /* idcode: the instruction lengths, device 0 (nearest TDI) first */
+    uint32_t ir_length_count;   /* 0: found from the chain's capture pattern */
+    const uint8_t* data;        /* svf, xsvf: the file's bytes */
+    uint64_t data_size;
+    const char* name;       /* what the job's lines call the file; NULL: "the data" */
+    uint32_t divisor;       /* the divisor the cable was opened with */
+    int32_t keep_going;     /* count TDO mismatches and play on instead of stopping at the first */
+    int32_t check_each;     /* read each TDO check's answer before playback goes on */
+    int32_t trst_wired;     /* the cable's reset line (GPIOL1) reaches the chain's TRST */
+    int32_t dry_run;        /* kestrel_jtag_check: also report the file's totals and notes */
+    kestrel_pause_fn pause; /* NULL: pauses sleep */
+    void* pause_context;
+};
+
+/* The job's own checks, with nothing sent to the cable (a file is parsed whole): 0, or the exit
+ * code kestrel_jtag_run would return for them. */
+KESTREL_ENGINE_API int kestrel_jtag_check(const struct kestrel_jtag_job* job,
+                                          kestrel_event_fn events, void* context);
+
+/* Checks the job and runs it on the chain: 0, or an exit code. */
+KESTREL_ENGINE_API int kestrel_jtag_run(const struct kestrel_jtag_job* job, kestrel_event_fn events,
+                                        void* context);
+
 /* A clock as kestrel's --clock takes it ("6000000", "1.5M", "500kHz", "1.5 MHz") in hertz: 0, or
  * 2 with an ERROR event for text that is not a rate the cable can run. */
 KESTREL_ENGINE_API int kestrel_parse_clock(const char* text, double* hz, kestrel_event_fn events,
