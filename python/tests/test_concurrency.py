@@ -82,12 +82,13 @@ OPERATIONS = {  # an operation that takes a callback, and what it must have done
 INTRUSIONS = {  # a call a callback makes into the cable whose operation is halfway
     "spi": lambda c: c.spi.status(), "jtag": lambda c: c.jtag.idcodes(),
     "uart": lambda c: c.uart(), "close": lambda c: c.close(),
-    "raw layer": lambda c: c.lib.JTAG_ReadPort(), "pins": lambda c: c.gpio.read()}
+    "raw layer": lambda c: c.lib.JTAG_ReadPort(), "pins": lambda c: c.gpio.read(),
+    "flash size": lambda c: setattr(c.spi, "size", 1 << 20)}
 
 
 @pytest.mark.parametrize("operation, intrusion", [
     ("read", "spi"), ("write", "jtag"), ("write", "uart"), ("erase", "close"),
-    ("chip erase", "raw layer"), ("verify", "pins")])
+    ("chip erase", "raw layer"), ("verify", "pins"), ("write", "flash size")])
 def test_a_callback_cannot_cut_into_its_operation(cable, virtual_cable, operation, intrusion):
     virtual_cable.flash_write(0x40000, bytes(0x2000))
     run, done = OPERATIONS[operation]

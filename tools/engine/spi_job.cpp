@@ -67,7 +67,10 @@ int RunFlashJob(const kestrel_spi_job& r, const uint8_t id[3], Flash& flash, con
                 Job& job) {
     const FlashGeometry& g = flash.geometry;
     std::optional<StopAtSafePoint> stop;
-    if (Writes(r)) stop.emplace(r.handle_signals != 0);
+    if (Writes(r)) {
+        stop.emplace(r.handle_signals != 0);
+        if (job.StopAsked()) AskToStop();  // asked while the flash was probed: heard at once
+    }
     // The sectors a write or erase touches, checked against the protection before any of them.
     const uint64_t sector = g.eraseSize;
     const uint64_t first = r.chip ? 0 : t.address / sector * sector;
@@ -172,6 +175,11 @@ int CheckSpiJob(const kestrel_spi_job& r, Job& job) {
     }
     if (r.verb == KESTREL_SPI_ERASE && !r.chip && r.size == 0) {
         return job.Fail(kExitUsage, "spi erase needs --size N with --address, or --chip");
+    }
+    if (r.verb == KESTREL_SPI_ERASE && r.chip && (r.address || r.size)) {
+        return job.Fail(kExitUsage,
+                        "spi erase --chip erases the whole flash: give it no "
+                        "--address or --size, or give --size N with --address");
     }
     if (r.flash_size) {
         FlashGeometry given;
