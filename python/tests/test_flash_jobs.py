@@ -7,6 +7,7 @@ import json
 import os
 import signal
 import subprocess
+import warnings
 from pathlib import Path
 
 import pytest
@@ -89,7 +90,9 @@ def run_kestrel(tmp_path, flash, arguments, data):
 @pytest.mark.parametrize("flash, arguments, operation, data", JOBS)
 def test_python_and_kestrel_run_the_same_job(tmp_path, flash, arguments, operation, data):
     document = run_kestrel(tmp_path, flash, arguments, data)
-    with kestrellink.VirtualCable(flash), kestrellink.Cable.open() as cable:
+    with kestrellink.VirtualCable(flash), kestrellink.Cable.open() as cable, \
+            warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", kestrellink.JobNote)
         try:
             result = operation(cable, data)
         except kestrellink.KestrelLinkError as error:
@@ -98,6 +101,8 @@ def test_python_and_kestrel_run_the_same_job(tmp_path, flash, arguments, operati
             raised = error
         else:
             raised = None
+    notes = [str(w.message) for w in caught if w.category is kestrellink.JobNote]
+    assert notes == document["warnings"]  # kestrel's "note:" lines, in its --json document too
     if raised is None:
         assert document["exit_code"] == 0, document
         fields = result.to_dict()
