@@ -134,7 +134,10 @@ def test_a_stop_asked_before_a_write_begins_stops_it_at_once(virtual_cable):
                              address=LINE - 0x1000, data=ACROSS, data_size=len(ACROSS),
                              divisor=cable.divisor)
         stop = _engine.EventFn(lambda context, kind, text: 1)  # from the first event on
-        assert cable.spi._engine().kestrel_spi_run(ctypes.byref(job), stop, None) == 130
+        engine = cable.spi._engine()
+        newer = _engine.SpiJob(version=_engine.VERSION + 1)  # fields this engine cannot know
+        assert engine.kestrel_spi_check(ctypes.byref(newer), stop, None) == 2
+        assert engine.kestrel_spi_run(ctypes.byref(job), stop, None) == 130
         assert cable.spi.status() == 0x3C  # the protection cleared for the job is back
     assert virtual_cable.flash_read(LINE - 0x1000, len(ACROSS)) == before
 
