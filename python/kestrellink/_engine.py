@@ -122,8 +122,8 @@ class Outcome:
             self.notes.append(value)
         elif kind == ERROR:
             self.errors.append(value)
-        elif kind == LIBRARY_CALL:
-            self.library_call = value
+        elif kind == LIBRARY_CALL and self.library_call is None:
+            self.library_call = value  # the export that failed the job, not a later one
         elif kind == LINE:
             self.lines.append(value)
 

@@ -63,6 +63,7 @@ class Spi:
         return size
 
     @size.setter
+    @atomic
     def size(self, value: int) -> None:
         value = integer(value, "size", 1, MAX_FLASH_SIZE)
         before, self._size = self._size, value
@@ -143,8 +144,9 @@ class Spi:
         """Makes [address, address + size) read 0xFF, keeping the rest of the sectors it touches;
         without ``size``, erases the whole chip. ``verify`` reads the erased bytes back;
         ``unprotect`` clears the block protection for the job and puts it back."""
-        if size is None:
-            fields = self._job(_engine.SPI_ERASE, progress, clock, chip=1,
+        if size is None:  # an address without a size is refused, as kestrel's --chip refuses one
+            address, _ = self._range(address, 0)
+            fields = self._job(_engine.SPI_ERASE, progress, clock, chip=1, address=address,
                                no_verify=not verify, unprotect=bool(unprotect))
         else:
             address, size = self._range(address, size)

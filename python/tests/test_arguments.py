@@ -30,6 +30,7 @@ def uart_write(data):
     pytest.param(lambda c: c.spi.write(-1, b"a"), ValueError, "address", id="negative address"),
     pytest.param(lambda c: c.spi.write(1 << 64, b"a"), ValueError, "address", id="huge address"),
     pytest.param(lambda c: c.spi.write(0.0, b"a"), TypeError, "int", id="float address"),
+    pytest.param(lambda c: c.spi.erase(0x10000), ValueError, "--chip", id="address, no size"),
     pytest.param(lambda c: c.spi.transfer(b"\x9f", 1.5), TypeError, "int", id="float count"),
     pytest.param(lambda c: c.spi.read(0, 1, clock=0), ValueError, "clock", id="clock 0"),
     pytest.param(lambda c: c.spi.write(0, b"a", clock="7M"), ValueError, "6 MHz",

@@ -82,12 +82,13 @@ OPERATIONS = {  # an operation that takes a callback, and what it must have done
 INTRUSIONS = {  # a call a callback makes into the cable whose operation is halfway
     "spi": lambda c: c.spi.status(), "jtag": lambda c: c.jtag.idcodes(),
     "uart": lambda c: c.uart(), "close": lambda c: c.close(),
-    "raw layer": lambda c: c.lib.JTAG_ReadPort(), "pins": lambda c: c.gpio.read()}
+    "raw layer": lambda c: c.lib.JTAG_ReadPort(), "pins": lambda c: c.gpio.read(),
+    "flash size": lambda c: setattr(c.spi, "size", 1 << 20)}
 
 
 @pytest.mark.parametrize("operation, intrusion", [
     ("read", "spi"), ("write", "jtag"), ("write", "uart"), ("erase", "close"),
-    ("chip erase", "raw layer"), ("verify", "pins")])
+    ("chip erase", "raw layer"), ("verify", "pins"), ("write", "flash size")])
 def test_a_callback_cannot_cut_into_its_operation(cable, virtual_cable, operation, intrusion):
     virtual_cable.flash_write(0x40000, bytes(0x2000))
     run, done = OPERATIONS[operation]
@@ -199,3 +200,13 @@ def test_a_read_that_gets_fewer_bytes_than_asked_keeps_them(cable, virtual_cable
             port.read(10, timeout=0)
         assert (raised.value.export, raised.value.code) == ("Read_FILE_UART_2", 3)  # 3 waiting
         assert port.read(3, timeout=0) == b"abc"
+
+
+def test_a_callback_that_raises_stops_a_long_read_between_two_groups(cable, virtual_cable):
+    virtual_cable.clear_call_log()
+    with pytest.raises(ZeroDivisionError):
+        cable.spi.read(0, 1 << 20, progress=lambda event: 1 / 0)
+    stopped = len(virtual_cable.call_log("FT_Read"))
+    virtual_cable.clear_call_log()
+    cable.spi.read(0, 1 << 20)  # the whole flash: a ^C in a script does not wait for that
+    assert stopped * 2 < len(virtual_cable.call_log("FT_Read")), stopped

@@ -3,6 +3,7 @@
 // chip-select frames).
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csignal>
 #include <fstream>
 #include <vector>
@@ -196,6 +197,8 @@ TEST(FlashClockTest, ClockTextsBecomeTheFastestDivisorNotAboveThem) {
         ++count;
     }
     EXPECT_GT(count, 20);
+    // No rate at all is slower than any: the slowest divisor, never the fastest.
+    for (const double hz : {0.0, -1.0, std::nan("")}) EXPECT_EQ(kMaxDivisor, DivisorFor(hz)) << hz;
 }
 
 TEST(FlashClockTest, TheFastestThePartAllowsAndNothingFaster) {

@@ -31,6 +31,7 @@ std::string WithoutUnit(const std::string& text, double& scale) {
 double TckHz(uint32_t divisor) { return kFastestTckHz / (1.0 + divisor); }
 
 uint32_t DivisorFor(double hz) {
+    if (!(hz > 0)) return kMaxDivisor;  // no rate (zero, negative, NaN): the slowest there is
     const double ratio = std::ceil(kFastestTckHz / hz - kSlack);
     if (ratio <= 1) return 0;
     return ratio - 1 >= kMaxDivisor ? kMaxDivisor : static_cast<uint32_t>(ratio - 1);

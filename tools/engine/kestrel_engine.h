@@ -84,7 +84,7 @@ struct kestrel_spi_job {
     const char* name;       /* what the job's lines call the data (a file name); NULL: "the data" */
     int32_t no_erase;       /* write: program over what the sectors hold */
     int32_t no_verify;      /* write, erase: do not read back */
-    int32_t chip;           /* erase: the whole chip */
+    int32_t chip;           /* erase: the whole chip (address and size left 0) */
     int32_t unprotect;      /* write, erase: clear the block protection for the job, then restore */
     int32_t handle_signals; /* SIGINT and SIGTERM stop a write or erase at its next safe point */
     int32_t keep_clock;     /* leave the job's clock set (else the cable's divisor is put back) */

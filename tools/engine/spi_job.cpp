@@ -60,14 +60,16 @@ int FinishJob(const FlashJob& flashJob, bool putBack, const CallResult& after, i
     return code ? code : failed;
 }
 
-// The verb between the flash job's begin and end. A write or erase stops at a safe point when a
-// signal (for a job that handles them) or the caller asks, and ends as interrupted once the job's
+// The verb between the flash job's begin and end. The verb stops at a safe point when the caller
+// or (a write or erase that handles them) a signal asks, and ends as interrupted once the job's
 // end has put things back.
 int RunFlashJob(const kestrel_spi_job& r, const uint8_t id[3], Flash& flash, const Target& t,
                 Job& job) {
     const FlashGeometry& g = flash.geometry;
-    std::optional<StopAtSafePoint> stop;
-    if (Writes(r)) stop.emplace(r.handle_signals != 0);
+    // Every verb stops when the caller asks (a read between two groups), but only a write or
+    // erase holds a signal back: a read has nothing to put back.
+    std::optional<StopAtSafePoint> stop(std::in_place, Writes(r) && r.handle_signals != 0);
+    if (job.StopAsked()) AskToStop();  // asked while the flash was probed: heard at once
     // The sectors a write or erase touches, checked against the protection before any of them.
     const uint64_t sector = g.eraseSize;
     const uint64_t first = r.chip ? 0 : t.address / sector * sector;
@@ -83,7 +85,7 @@ int RunFlashJob(const kestrel_spi_job& r, const uint8_t id[3], Flash& flash, con
     const bool putBack = EndFlashJob(flash, flashJob, after);
     stop.reset();
     code = FinishJob(flashJob, putBack, after, code, job);
-    return Writes(r) && StopAsked() ? kExitInterrupted : code;
+    return StopAsked() ? kExitInterrupted : code;
 }
 
 // The flash as the request and the part describe it: a flash that answers, and a size that the
@@ -172,6 +174,11 @@ int CheckSpiJob(const kestrel_spi_job& r, Job& job) {
     }
     if (r.verb == KESTREL_SPI_ERASE && !r.chip && r.size == 0) {
         return job.Fail(kExitUsage, "spi erase needs --size N with --address, or --chip");
+    }
+    if (r.verb == KESTREL_SPI_ERASE && r.chip && (r.address || r.size)) {
+        return job.Fail(kExitUsage,
+                        "spi erase --chip erases the whole flash: give it no "
+                        "--address or --size, or give --size N with --address");
     }
     if (r.flash_size) {
         FlashGeometry given;
