@@ -20,8 +20,8 @@ from ._engine import JobNote
 from .cable import Cable, Gpio, Uart
 from .d2xx import use_d2xx
 from .errors import (EXIT_CLASSES, CableError, CableMessage, KestrelLinkError,
-                     LibraryNotFoundError, ReentryError, ScenarioError, TargetError, UnavailableError,
-                     VerifyError, exit_code)
+                     LibraryNotFoundError, ReentryError, ScenarioError, TargetError,
+                     UnavailableError, VerifyError, exit_code)
 from .jtag import Jtag
 from .library import Library, load
 from .progress import ProgressEvent

@@ -13,12 +13,17 @@ import re
 import signal
 import threading
 import warnings
-from typing import Any, Callable, Dict, Iterator, List, Optional, Tuple
+from typing import TYPE_CHECKING, Any, Callable, Dict, Iterator, List, Optional, Tuple
 
 from . import _exit_codes as exits
-from . import _native
-from .errors import CableError, KestrelLinkError, TargetError, UnavailableError, VerifyError
+from . import _messages, _native
+from ._checks import callback as calling_back
+from .errors import (CableError, CableMessage, KestrelLinkError, TargetError, UnavailableError,
+                     VerifyError)
 from .progress import Phase, ProgressCallback, Reporter
+
+if TYPE_CHECKING:
+    from .library import Library
 
 ENGINE_NAMES = ("KestrelEngine.dll",) if _native.WINDOWS else (
     "libkestrelengine.so.1", "libkestrelengine.so")
@@ -181,13 +186,25 @@ def _signals_deferred(outcome: Outcome) -> Iterator[None]:
             signal.signal(number, handler)
 
 
-def run(function: Callable[..., int], *args: Any,
-        progress: Optional[ProgressCallback] = None) -> Outcome:
-    """Calls one of the engine's functions with its arguments and the event callback."""
+def run(function: Callable[..., int], *args: Any, progress: Optional[ProgressCallback] = None,
+        library: Optional["Library"] = None) -> Outcome:
+    """Calls one of the engine's functions with its arguments and the event callback. The
+    library's messages during the job are captured and delivered as its exports' are (to
+    ``library.on_message``, else as CableMessage warnings), so none waits on a terminal."""
     outcome = Outcome(progress)
     with _signals_deferred(outcome):
-        code = function(*args, outcome.callback, None)
-    return outcome.check(code)
+        code, messages = _messages.call(function, [*args, outcome.callback, None])
+    for text in messages:
+        with calling_back():
+            if library is not None and library.on_message is not None:
+                library.on_message(text)
+            else:
+                warnings.warn(CableMessage(text), stacklevel=3)
+    try:
+        return outcome.check(code)
+    except TargetError as error:  # a TDO mismatch's fields (what was played) go with it
+        error.outcome = outcome  # type: ignore[attr-defined]
+        raise
 
 
 def parse_clock(engine: ctypes.CDLL, text: str) -> float:

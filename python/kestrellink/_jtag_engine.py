@@ -3,12 +3,9 @@ through the engine's loader and event handling (_engine), with the library's mes
 as its exports' are."""
 
 import ctypes
-import warnings
 from typing import TYPE_CHECKING, Optional, Sequence
 
-from . import _engine, _messages
-from ._checks import callback
-from .errors import CableMessage, TargetError
+from . import _engine
 from .progress import ProgressCallback
 
 if TYPE_CHECKING:
@@ -51,18 +48,5 @@ def run_jtag(library: "Library", verb: int, *, ir_lengths: Sequence[int] = (), d
                   ir_length_count=len(ir_lengths), data=bytes(data), data_size=len(data),
                   divisor=divisor, keep_going=int(keep_going))
 
-    outcome = _engine.Outcome(progress)
-    with _engine._signals_deferred(outcome):
-        code, messages = _messages.call(engine.kestrel_jtag_run,
-                                        [ctypes.byref(job), outcome.callback, None])
-    for text in messages:  # delivered as an export's messages are
-        with callback():
-            if library.on_message is not None:
-                library.on_message(text)
-            else:
-                warnings.warn(CableMessage(text), stacklevel=4)
-    try:
-        return outcome.check(code)
-    except TargetError as e:
-        e.outcome = outcome  # type: ignore[attr-defined]
-        raise
+    return _engine.run(engine.kestrel_jtag_run, ctypes.byref(job), progress=progress,
+                       library=library)

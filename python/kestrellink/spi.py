@@ -49,7 +49,8 @@ class Spi:
                              divisor=self._cable.divisor, **fields)
         if clock is not None:
             job.clock_hz = clock_hz(clock, self._cable.lib.path)
-        return _engine.run(engine.kestrel_spi_run, ctypes.byref(job), progress=progress).fields
+        return _engine.run(engine.kestrel_spi_run, ctypes.byref(job), progress=progress,
+                           library=self._cable.lib).fields
 
     @property
     def size(self) -> int:
@@ -84,7 +85,8 @@ class Spi:
             raise ValueError(f"command must be at most {MAX_TRANSFER} bytes")
         engine = self._engine()
         into = ctypes.create_string_buffer(read)
-        _engine.run(engine.kestrel_spi_transfer, command, len(command), into, read)
+        _engine.run(engine.kestrel_spi_transfer, command, len(command), into, read,
+                    library=self._cable.lib)
         return into.raw
 
     @atomic
@@ -147,11 +149,13 @@ class Spi:
         if size is None:  # an address without a size is refused, as kestrel's --chip refuses one
             address, _ = self._range(address, 0)
             fields = self._job(_engine.SPI_ERASE, progress, clock, chip=1, address=address,
-                               no_verify=not verify, unprotect=bool(unprotect))
+                               no_verify=not _flag(verify, "verify"),
+                               unprotect=_flag(unprotect, "unprotect"))
         else:
             address, size = self._range(address, size)
             fields = self._job(_engine.SPI_ERASE, progress, clock, address=address, size=size,
-                               no_verify=not verify, unprotect=bool(unprotect))
+                               no_verify=not _flag(verify, "verify"),
+                               unprotect=_flag(unprotect, "unprotect"))
         return _counts(fields)
 
     @atomic
@@ -165,11 +169,10 @@ class Spi:
         phases."""
         data = bytes_like(data, "data")
         address, _ = self._range(address, len(data))
-        if not data:
-            return FlashResult(0, 0, 0, 0)
         fields = self._job(_engine.SPI_WRITE, progress, clock, address=address, data=data,
-                           data_size=len(data), no_erase=not erase, no_verify=not verify,
-                           unprotect=bool(unprotect))
+                           data_size=len(data), no_erase=not _flag(erase, "erase"),
+                           no_verify=not _flag(verify, "verify"),
+                           unprotect=_flag(unprotect, "unprotect"))
         return _counts(fields)
 
     @staticmethod
@@ -177,6 +180,13 @@ class Spi:
         """The range as ints in the bounds kestrel takes; the job holds it to the flash."""
         return (integer(address, "address", 0, 0xFFFFFFFF),
                 integer(size, "size", 0, MAX_FLASH_SIZE))
+
+
+def _flag(value: Any, name: str) -> bool:
+    """A yes-or-no argument: a bool, since "no" or a list would count as yes."""
+    if not isinstance(value, bool):
+        raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
+    return value
 
 
 def _counts(fields: Dict[str, Any]) -> FlashResult:
