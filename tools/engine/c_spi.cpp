@@ -12,13 +12,7 @@ namespace {
 
 // A request the engine can read: given, and of this engine's version.
 bool Readable(const kestrel_spi_job* request, Job& job) {
-    if (!request) return job.Fail(kestrel::kExitUsage, "no flash job given") == 0;
-    if (request->version != KESTREL_ENGINE_VERSION) {
-        return job.Fail(kestrel::kExitUsage, "a flash job of engine version " +
-                                                 std::to_string(request->version) + ", not " +
-                                                 std::to_string(KESTREL_ENGINE_VERSION)) == 0;
-    }
-    return true;
+    return kestrel::engine::Readable(request, request ? request->version : 0, "flash", job);
 }
 
 }  // namespace
