@@ -145,7 +145,9 @@ int PlayJtagFile(const kestrel_jtag_job& r, const jtag::Program& program, Job& j
     Stopwatch watch;
     jtag::PlayResult result;
     const bool completed = jtag::Play(program, options, result);
-    if (!completed && result.mismatches == 0) {
+    // Only a mismatch with playback not kept going stops it: anything else that did (an export's
+    // failure, a command the cable cannot keep) is what the job failed for, mismatches or not.
+    if (!completed && (result.mismatches == 0 || options.keepGoing)) {
         return job.FailCall(result.call, file + ":" + result.stoppedAt);
     }
     if (!mismatches.empty()) job.Field("mismatches", json::Array(mismatches));
