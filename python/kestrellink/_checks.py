@@ -28,6 +28,13 @@ def integer(value: Any, name: str, low: int, high: int) -> int:
     return value
 
 
+def flag(value: Any, name: str) -> bool:
+    """A yes-or-no argument: a bool, since "no" or a list would count as yes."""
+    if not isinstance(value, bool):
+        raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
+    return value
+
+
 def data(value: Any, name: str) -> bytes:
     """A bytes-like ``value`` as bytes; TypeError for anything else (an int or a str above all,
     which bytes() would turn into zeros or refuse with a less helpful message)."""

@@ -6,6 +6,7 @@ import ctypes
 from typing import TYPE_CHECKING, Optional, Sequence
 
 from . import _engine
+from ._checks import integer
 from .progress import ProgressCallback
 
 if TYPE_CHECKING:
@@ -31,9 +32,9 @@ class JtagJob(ctypes.Structure):
 def engine_for(library: "Library") -> ctypes.CDLL:
     """The engine beside the library, with the JTAG functions' signatures set."""
     engine = _engine.engine_for(library.path)
-    function = engine.kestrel_jtag_run
-    function.argtypes = [ctypes.POINTER(JtagJob), _engine.EventFn, ctypes.c_void_p]
-    function.restype = ctypes.c_int
+    for function in (engine.kestrel_jtag_run, engine.kestrel_jtag_check):
+        function.argtypes = [ctypes.POINTER(JtagJob), _engine.EventFn, ctypes.c_void_p]
+        function.restype = ctypes.c_int
     return engine
 
 
@@ -43,7 +44,8 @@ def run_jtag(library: "Library", verb: int, *, ir_lengths: Sequence[int] = (), d
     """Runs one JTAG job on the library's open cable; returns its outcome, or raises what its
     failure calls for (a TDO mismatch: TargetError with the outcome as ``outcome``)."""
     engine = engine_for(library)
-    lengths = (ctypes.c_uint32 * max(1, len(ir_lengths)))(*ir_lengths)
+    ir_lengths = [integer(n, "an instruction length", 0, 0xFFFFFFFF) for n in ir_lengths]
+    lengths = (ctypes.c_uint32 * max(1, len(ir_lengths)))(*ir_lengths)  # the engine bounds them
     job = JtagJob(version=_engine.VERSION, verb=verb, ir_lengths=lengths,
                   ir_length_count=len(ir_lengths), data=bytes(data), data_size=len(data),
                   divisor=divisor, keep_going=int(keep_going))

@@ -2,7 +2,7 @@
 
 from typing import TYPE_CHECKING, Any, List, Optional
 
-from ._checks import atomic, integer
+from ._checks import atomic, flag, integer
 from ._checks import data as bytes_like
 from ._jtag_engine import IDCODE, SCAN, SVF, XSVF, run_jtag
 from .errors import CableError, TargetError
@@ -116,8 +116,8 @@ class Jtag:
         if kind not in verbs:
             raise ValueError(f"kind must be 'svf' or 'xsvf', not {kind!r}")
         try:
-            events = self._run(verbs[kind], data=bytes_like(data, "data"), keep_going=keep_going,
-                               progress=progress)
+            events = self._run(verbs[kind], data=bytes_like(data, "data"),
+                               keep_going=flag(keep_going, "keep_going"), progress=progress)
         except TargetError as e:
             e.result = _played(e.outcome)  # type: ignore[attr-defined]
             raise

@@ -6,7 +6,7 @@ import ctypes
 from typing import TYPE_CHECKING, Any, Dict, Optional, Tuple
 
 from . import _engine
-from ._checks import atomic, integer
+from ._checks import atomic, flag, integer
 from ._checks import data as bytes_like
 from .clock import Clock, clock_hz
 from .errors import TargetError
@@ -149,13 +149,13 @@ class Spi:
         if size is None:  # an address without a size is refused, as kestrel's --chip refuses one
             address, _ = self._range(address, 0)
             fields = self._job(_engine.SPI_ERASE, progress, clock, chip=1, address=address,
-                               no_verify=not _flag(verify, "verify"),
-                               unprotect=_flag(unprotect, "unprotect"))
+                               no_verify=not flag(verify, "verify"),
+                               unprotect=flag(unprotect, "unprotect"))
         else:
             address, size = self._range(address, size)
             fields = self._job(_engine.SPI_ERASE, progress, clock, address=address, size=size,
-                               no_verify=not _flag(verify, "verify"),
-                               unprotect=_flag(unprotect, "unprotect"))
+                               no_verify=not flag(verify, "verify"),
+                               unprotect=flag(unprotect, "unprotect"))
         return _counts(fields)
 
     @atomic
@@ -170,9 +170,9 @@ class Spi:
         data = bytes_like(data, "data")
         address, _ = self._range(address, len(data))
         fields = self._job(_engine.SPI_WRITE, progress, clock, address=address, data=data,
-                           data_size=len(data), no_erase=not _flag(erase, "erase"),
-                           no_verify=not _flag(verify, "verify"),
-                           unprotect=_flag(unprotect, "unprotect"))
+                           data_size=len(data), no_erase=not flag(erase, "erase"),
+                           no_verify=not flag(verify, "verify"),
+                           unprotect=flag(unprotect, "unprotect"))
         return _counts(fields)
 
     @staticmethod
@@ -180,13 +180,6 @@ class Spi:
         """The range as ints in the bounds kestrel takes; the job holds it to the flash."""
         return (integer(address, "address", 0, 0xFFFFFFFF),
                 integer(size, "size", 0, MAX_FLASH_SIZE))
-
-
-def _flag(value: Any, name: str) -> bool:
-    """A yes-or-no argument: a bool, since "no" or a list would count as yes."""
-    if not isinstance(value, bool):
-        raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
-    return value
 
 
 def _counts(fields: Dict[str, Any]) -> FlashResult:

@@ -1,12 +1,13 @@
 """Careless arguments: refused before anything reaches the cable, and the largest good ones
 accepted whole."""
 
+import ctypes
 import math
 from pathlib import Path
 
 import pytest
 import kestrellink
-from kestrellink import clock
+from kestrellink import _engine, _jtag_engine, clock
 
 FLASH_SIZE = 1 << 20  # the default scenario's flash (JEDEC capacity byte 0x14)
 
@@ -57,6 +58,12 @@ def uart_write(data):
     pytest.param(lambda c: c.jtag.play(b"\x12\x01", "xsvf"), ValueError, "without XCOMPLETE",
                  id="xsvf cut short"),
     pytest.param(lambda c: c.jtag.play(b"", "bsdl"), ValueError, "kind", id="play kind"),
+    pytest.param(lambda c: c.jtag.play(b"", keep_going="no"), TypeError, "keep_going",
+                 id="keep_going as text"),
+    pytest.param(lambda c: setattr(c.jtag, "ir_lengths", [2**32 - 6, 20]) or c.jtag.scan(),
+                 ValueError, "2 to 1024", id="ir lengths whose sum wraps"),
+    pytest.param(lambda c: setattr(c.jtag, "ir_lengths", [2**32 + 6, 8]) or c.jtag.scan(),
+                 ValueError, "instruction length", id="ir length past 32 bits"),
     pytest.param(lambda c: c.gpio.pulse_gpiol1(-1), ValueError, "low_ms", id="negative ms"),
     pytest.param(lambda c: c.uart(0), ValueError, "baud", id="baud 0"),
 ])
@@ -69,6 +76,17 @@ def test_bad_arguments_raise_before_the_cable_sees_them(cable, virtual_cable, op
         operation(cable)
     assert [call.entry for call in virtual_cable.call_log()] == []
     assert virtual_cable.flash_read(0, FLASH_SIZE) == before
+
+
+@pytest.mark.parametrize("fields, message", [
+    (None, "no JTAG job given"), ({"version": 2}, "engine version 2"), ({"verb": 4}, "job 4"),
+    ({"verb": 2, "data_size": 5}, "no bytes given"),
+    ({"verb": 1, "ir_length_count": 0xFFFFFFFF}, "at most 64 instruction lengths")])
+def test_the_c_interface_refuses_a_careless_jtag_job(lib, fields, message):
+    engine = _jtag_engine.engine_for(lib)
+    job = fields and ctypes.byref(_jtag_engine.JtagJob(**{"version": 1, **fields}))
+    with pytest.raises(ValueError, match=message):
+        _engine.run(engine.kestrel_jtag_check, job)
 
 
 @pytest.mark.parametrize("operation, error", [

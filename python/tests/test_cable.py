@@ -16,6 +16,10 @@ CHAINS = [  # scenario, IDCODEs nearest TDI first, IR lengths, a device with its
                          indirect=["virtual_cable"])
 def test_jtag_chain(cable, virtual_cable, idcodes, ir_lengths, device, user, bits):
     assert [hex(i) for i in cable.jtag.idcodes()] == [hex(i) for i in idcodes]
+    # A playback at the cable's clock (1 MHz), after which the chain is looked at afresh.
+    events = []
+    cable.jtag.play(b"RUNTEST 0.001 SEC;", progress=events.append)
+    assert (events[-1].done, events[-1].unit) == (1000, "bits and clocks")
     # Each device left with the data register reset selects: IDCODE, 32 bits.
     assert hex(cable.jtag.shift_dr(0, 32, 0)) == hex(idcodes[0])
     assert cable.jtag.shift_ir(device, user) == 0x1  # what Capture-IR loaded

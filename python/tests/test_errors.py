@@ -1,6 +1,7 @@
 """Error paths: what raises, with which export and code."""
 
 import os
+import pathlib
 import shutil
 import subprocess
 import sys
@@ -10,6 +11,8 @@ import pytest
 import kestrellink
 from kestrellink import _result_codes as rc
 from kestrellink._result_codes import MEANINGS
+
+MISMATCH = (pathlib.Path(__file__).parents[2] / "examples/svf/mismatch.svf").read_bytes()
 
 
 @pytest.mark.parametrize("virtual_cable, options, fault, nth, code", [
@@ -59,6 +62,9 @@ def test_a_failed_uart_open_returns_to_mpsse(cable, virtual_cable, fault, nth, c
     (lambda vc: vc.fault_fail("FT_Write", persistent=True), lambda c: c.spi.jedec_id(),
      "GPIO2_low2", rc.TRANSFER_FAILED),
     (lambda vc: vc.unplug(), lambda c: c.jtag.idcodes(), "JTAG_Send2FTDI", rc.TRANSFER_FAILED),
+    (lambda vc: vc.fault_fail("FT_Read", nth=2, persistent=True), lambda c: c.jtag.play(
+        MISMATCH + b"RUNTEST 0.01 SEC; SDR 64 TDI (0) TDO (12345677 87654321);", keep_going=True),
+     "JTAG_ReadPort", rc.TRANSFER_FAILED),  # after a mismatch played on: the export, not it
     (lambda vc: vc.uart_peer("sink"), lambda c: c.uart().read(1, timeout=0),
      "Read_FILE_UART_2", rc.RECEIVE_TIMED_OUT_EMPTY),
     (lambda vc: vc.fault_fail("FT_SetDtr"), lambda c: c.uart().set_dtr(True), "Set_Dtr",

@@ -109,6 +109,9 @@ JTAG_JOBS = [  # scenario, the operation, the kestrel command, the phases of its
     pytest.param(None, lambda c, p: c.jtag.play((SVF / "mismatch.svf").read_bytes(),
                                                 keep_going=True),
                  f"jtag svf --continue {SVF}/mismatch.svf", [], id="TDO mismatch, played on"),
+    pytest.param(CHAIN, lambda c, p: c.jtag.play((SVF / "idcode.xsvf").read_bytes(), "xsvf",
+                                                keep_going=True),
+                 f"jtag xsvf --continue {SVF}/idcode.xsvf", [], id="XSVF mismatch at an offset"),
 ]
 
 

@@ -6,6 +6,7 @@
 
 #include "common/inputs.h"
 #include "engine/jtag_job.h"
+#include "jtag/chain.h"
 #include "jtag/parsers.h"
 #include "jtag/player.h"
 
@@ -95,14 +96,21 @@ int CheckJtagJob(const kestrel_jtag_job& r, jtag::Program& program, Job& job) {
     if (r.verb < KESTREL_JTAG_SCAN || r.verb > KESTREL_JTAG_XSVF) {
         return job.Fail(kExitUsage, "no JTAG job " + std::to_string(r.verb));
     }
-    // Lengths the chain does not have are found out on it: the idcode job says so.
+    // Lengths the chain does not have are found out on it: the idcode job says so. Bounded by
+    // what a chain can hold, so that no count is read past and no sum of them wraps.
+    if (r.ir_length_count > jtag::kMaxChainDevices) {
+        return job.Fail(kExitUsage, "at most " + std::to_string(jtag::kMaxChainDevices) +
+                                        " instruction lengths, one a device");
+    }
     for (uint32_t i = 0; i < r.ir_length_count; ++i) {
-        if (!r.ir_lengths || r.ir_lengths[i] < 2) {
-            return job.Fail(kExitUsage, "instruction lengths must be at least 2");
+        if (!r.ir_lengths || r.ir_lengths[i] < 2 || r.ir_lengths[i] > jtag::kMaxTotalIrBits) {
+            return job.Fail(kExitUsage, "instruction lengths must be 2 to " +
+                                            std::to_string(jtag::kMaxTotalIrBits) + " bits");
         }
     }
     if (r.verb != KESTREL_JTAG_SVF && r.verb != KESTREL_JTAG_XSVF) return kExitOk;
-    if (r.data_size > kMaxInputBytes || (r.data_size && !r.data)) {
+    if (r.data_size && !r.data) return job.Fail(kExitUsage, "no bytes given for the file");
+    if (r.data_size > kMaxInputBytes) {
         return job.Fail(kExitUsage, "the file must be at most " +
                                         std::to_string(kMaxInputBytes >> 20) + " MiB");
     }
@@ -137,7 +145,9 @@ int PlayJtagFile(const kestrel_jtag_job& r, const jtag::Program& program, Job& j
     Stopwatch watch;
     jtag::PlayResult result;
     const bool completed = jtag::Play(program, options, result);
-    if (!completed && result.mismatches == 0) {
+    // Only a mismatch with playback not kept going stops it: anything else that did (an export's
+    // failure, a command the cable cannot keep) is what the job failed for, mismatches or not.
+    if (!completed && (result.mismatches == 0 || options.keepGoing)) {
         return job.FailCall(result.call, file + ":" + result.stoppedAt);
     }
     if (!mismatches.empty()) job.Field("mismatches", json::Array(mismatches));
