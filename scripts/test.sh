@@ -117,6 +117,10 @@ stage_windows() {
     trap cleanup_wine EXIT
     WINEDEBUG=-all WINEPREFIX=$KESTREL_WINEPREFIX WINEDLLOVERRIDES="mscoree,mshtml=" \
         wineboot -i >/dev/null 2>&1
+    # wineboot returns while the prefix's services still start; a test that starts processes of
+    # its own meanwhile (kestrel --cables) could get an internal error from CreateProcess. Wait
+    # until the server, done with them, has ended.
+    WINEPREFIX=$KESTREL_WINEPREFIX wineserver -w 2>/dev/null || true
     lap "Wine prefix"
     ctest --test-dir build-windows --output-on-failure -j2 | tee -a "$ctest_log"
     lap "Windows tests under Wine"
