@@ -66,6 +66,7 @@ _SIGNATURES = {
     "kestrel_parse_clock": [ctypes.c_char_p, ctypes.POINTER(ctypes.c_double), EventFn,
                             ctypes.c_void_p],
 }
+_RESULTS = {"kestrel_clock_divisor": ([ctypes.c_double], ctypes.c_uint32)}
 _loaded: Dict[str, ctypes.CDLL] = {}
 
 
@@ -84,6 +85,9 @@ def engine_for(library_path: str) -> ctypes.CDLL:
     for name, argtypes in _SIGNATURES.items():
         function = getattr(module, name)
         function.argtypes, function.restype = argtypes, ctypes.c_int
+    for name, (argtypes, restype) in _RESULTS.items():
+        function = getattr(module, name)
+        function.argtypes, function.restype = argtypes, restype
     _loaded[library_path] = module
     return module
 

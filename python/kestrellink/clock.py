@@ -31,7 +31,4 @@ def clock_hz(clock: Clock, library_path: Optional[str] = None) -> float:
 
 def divisor_for(hz: float, library_path: Optional[str] = None) -> int:
     """The divisor of the fastest TCK not above ``hz``."""
-    engine = _engine_of(library_path)
-    engine.kestrel_clock_divisor.argtypes = [ctypes.c_double]
-    engine.kestrel_clock_divisor.restype = ctypes.c_uint32
-    return int(engine.kestrel_clock_divisor(hz))
+    return int(_engine_of(library_path).kestrel_clock_divisor(hz))

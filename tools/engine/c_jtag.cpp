@@ -1,11 +1,9 @@
 // The C interface's JTAG functions: each runs one job for its caller and lets no C++ exception
 // out (a job that cannot get its memory fails as an unavailable cable would).
-#include <new>
-
 #include "engine/jtag_job.h"
 
+using kestrel::engine::Guarded;
 using kestrel::engine::Job;
-using kestrel::engine::Readable;
 
 namespace {
 
@@ -24,28 +22,14 @@ int Run(const kestrel_jtag_job& request, Job& job) {
     return PlayJtagFile(request, program, job);
 }
 
-// Runs `body` on a request the engine can read; no exception leaves it.
-int Guarded(int (*body)(const kestrel_jtag_job&, Job&), const kestrel_jtag_job* request,
-            kestrel_event_fn events, void* context) {
-    Job job(events, context);
-    if (!Readable(request, request ? request->version : 0, "JTAG", job)) {
-        return kestrel::kExitUsage;
-    }
-    try {
-        return body(*request, job);
-    } catch (const std::bad_alloc&) {
-        return job.Fail(kestrel::kExitUnavailable, "out of memory for the JTAG job");
-    }
-}
-
 }  // namespace
 
 extern "C" KESTREL_ENGINE_API int kestrel_jtag_check(const kestrel_jtag_job* request,
                                                      kestrel_event_fn events, void* context) {
-    return Guarded(Check, request, events, context);
+    return Guarded(Check, request, "JTAG", events, context);
 }
 
 extern "C" KESTREL_ENGINE_API int kestrel_jtag_run(const kestrel_jtag_job* request,
                                                    kestrel_event_fn events, void* context) {
-    return Guarded(Run, request, events, context);
+    return Guarded(Run, request, "JTAG", events, context);
 }

@@ -1,42 +1,20 @@
 // The C interface's SPI flash functions: each runs one job for its caller and lets no C++
 // exception out (a job that cannot get its memory fails as an unavailable cable would).
-#include <new>
-
 #include "common/tck.h"
 #include "engine/spi_job.h"
 #include "flash/spi_ops.h"
 
+using kestrel::engine::Guarded;
 using kestrel::engine::Job;
-
-namespace {
-
-// A request the engine can read: given, and of this engine's version.
-bool Readable(const kestrel_spi_job* request, Job& job) {
-    return kestrel::engine::Readable(request, request ? request->version : 0, "flash", job);
-}
-
-}  // namespace
 
 extern "C" KESTREL_ENGINE_API int kestrel_spi_check(const kestrel_spi_job* request,
                                                     kestrel_event_fn events, void* context) {
-    Job job(events, context);
-    if (!Readable(request, job)) return kestrel::kExitUsage;
-    try {
-        return kestrel::engine::CheckSpiJob(*request, job);
-    } catch (const std::bad_alloc&) {
-        return job.Fail(kestrel::kExitUnavailable, "out of memory for the flash job");
-    }
+    return Guarded(kestrel::engine::CheckSpiJob, request, "flash", events, context);
 }
 
 extern "C" KESTREL_ENGINE_API int kestrel_spi_run(const kestrel_spi_job* request,
                                                   kestrel_event_fn events, void* context) {
-    Job job(events, context);
-    if (!Readable(request, job)) return kestrel::kExitUsage;
-    try {
-        return kestrel::engine::RunSpiJob(*request, job);
-    } catch (const std::bad_alloc&) {
-        return job.Fail(kestrel::kExitUnavailable, "out of memory for the flash job");
-    }
+    return Guarded(kestrel::engine::RunSpiJob, request, "flash", events, context);
 }
 
 extern "C" KESTREL_ENGINE_API int kestrel_spi_transfer(const uint8_t* out, uint32_t out_count,

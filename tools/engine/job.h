@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <string>
 
 #include "common/common.h"
@@ -44,5 +45,19 @@ class Job {
 // Whether a request given to the C interface can be read: given, and of this engine's version
 // (its `version`); reports why not. `what` names the job: "flash", "JTAG".
 bool Readable(const void* request, uint32_t version, const char* what, Job& job);
+
+// What every job function of the C interface does: runs `body` on a request it can read, and
+// lets no exception out (a job that cannot get its memory fails as an unavailable cable would).
+template <typename Request>
+int Guarded(int (*body)(const Request&, Job&), const Request* request, const char* what,
+            kestrel_event_fn events, void* context) {
+    Job job(events, context);
+    if (!Readable(request, request ? request->version : 0, what, job)) return kExitUsage;
+    try {
+        return body(*request, job);
+    } catch (const std::bad_alloc&) {
+        return job.Fail(kExitUnavailable, std::string("out of memory for the ") + what + " job");
+    }
+}
 
 }  // namespace kestrel::engine
